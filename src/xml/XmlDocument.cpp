@@ -1,0 +1,319 @@
+#include "xml/XmlDocument.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <utility>
+
+namespace korva {
+
+namespace {
+
+constexpr std::string_view kDeclarationStart = "<?xml";
+constexpr std::string_view kDeclarationEnd = "?>";
+constexpr std::string_view kCdataStart = "<![CDATA[";
+constexpr std::string_view kCdataEnd = "]]>";
+
+// Tags with more attributes than this switch from a linear duplicate check
+// to a hash index, so a tag with a huge attribute list stays linear overall.
+constexpr size_t kLinearAttributeLimit = 16;
+
+// Upper bound of the attribute slots reserved ahead for one tag.
+constexpr size_t kReserveLimit = 32;
+
+// Bytes around the error position quoted in the error text.
+constexpr size_t kExcerptRadius = 20;
+
+// Blanks and every control byte count as white space; high bytes do not.
+inline bool isSpace(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
+
+inline std::string_view trim(std::string_view s) {
+    size_t first = 0;
+    size_t last = s.size();
+    while (first < last && isSpace(s[first])) ++first;
+    while (last > first && isSpace(s[last - 1])) --last;
+    return s.substr(first, last - first);
+}
+
+// memchr is markedly faster than a byte loop on long texts.
+inline size_t findByte(std::string_view s, char c, size_t from) {
+    if (from >= s.size()) return std::string_view::npos;
+    const void* hit = std::memchr(s.data() + from, c, s.size() - from);
+    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - s.data()) : std::string_view::npos;
+}
+
+std::string excerptAround(const std::string& src, size_t index) {
+    const size_t from = index > kExcerptRadius ? index - kExcerptRadius : 0;
+    const size_t to = std::min(src.size(), index + kExcerptRadius);
+    std::string out;
+    if (from < to) out.assign(src, from, to - from);
+    // Keep the error on one line whatever the file holds.
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 32 || c == 127) c = ' ';
+    }
+    return out;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- XmlNode
+
+XmlNode::~XmlNode() {
+    releaseChildren();
+}
+
+void XmlNode::releaseChildren() noexcept {
+    if (children.empty()) return;
+    // A work list instead of the default member-wise teardown: each node
+    // hands its children to the list before it dies, so nothing recurses.
+    std::vector<std::unique_ptr<XmlNode>> pending = std::move(children);
+    children.clear();
+    while (!pending.empty()) {
+        std::unique_ptr<XmlNode> node = std::move(pending.back());
+        pending.pop_back();
+        for (auto& grandChild : node->children) pending.push_back(std::move(grandChild));
+        node->children.clear();
+    }
+}
+
+const std::string& XmlNode::getAttribute(const std::string& attrName) const {
+    static const std::string kEmpty;
+    for (const XmlAttribute& attribute : attributes) {
+        if (attribute.name == attrName) return attribute.value;
+    }
+    return kEmpty;
+}
+
+XmlNode* XmlNode::getChildByName(const std::string& childName) const {
+    for (const auto& node : children) {
+        if (node->name == childName) return node.get();
+    }
+    return nullptr;
+}
+
+// ------------------------------------------------------------ XmlDocument
+
+XmlDocument::XmlDocument() {
+    document = this;
+    declaration.document = this;
+}
+
+void XmlDocument::LoadXML(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        const int code = errno;
+        throw XmlFileError("cannot open XML file '" + path + "': " + std::generic_category().message(code));
+    }
+    std::string content;
+    char buffer[1 << 16];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
+    // A directory opens on some systems and fails only when read.
+    const bool failed = std::ferror(file) != 0;
+    const int code = errno;
+    std::fclose(file);
+    if (failed) {
+        throw XmlFileError("cannot read XML file '" + path + "': " + std::generic_category().message(code));
+    }
+    source = std::move(content);
+    parse();
+}
+
+void XmlDocument::reset() {
+    releaseChildren();
+    attributes.clear();
+    name.clear();
+    text.clear();
+    declaration.attributes.clear();
+    error.clear();
+    m_failure.clear();
+    position = 1;
+}
+
+bool XmlDocument::fail(std::string message) {
+    m_failure = std::move(message);
+    return false;
+}
+
+void XmlDocument::parse() {
+    reset();
+    size_t pos = 0;  // 0-based; `position` is its 1-based twin
+    bool ok = false;
+    try {
+        ok = parseDeclaration(pos) && parseTags(pos);
+    } catch (const std::exception& e) {
+        // Only running out of memory can throw here; the nodes built so far stay.
+        ok = fail(e.what());
+    }
+    position = pos + 1;
+    if (!ok) {
+        try {
+            error = m_failure + " at position " + std::to_string(position) + " near \"" +
+                    excerptAround(source, pos) + "\"";
+        } catch (...) {
+            // Only an allocation failure can land here; keep the bare text.
+            error.swap(m_failure);
+        }
+    }
+}
+
+// Only the first "<" of the file may open an XML declaration; anything else
+// that looks like one later is read as an element.
+bool XmlDocument::parseDeclaration(size_t& pos) {
+    const std::string_view src(source);
+    const size_t open = findByte(src, '<', 0);
+    if (open == std::string_view::npos || src.substr(open, kDeclarationStart.size()) != kDeclarationStart) {
+        return true;
+    }
+    const size_t close = src.find(kDeclarationEnd, open);
+    if (close == std::string_view::npos) return fail("Missing ?> in xml declaration.");
+    // One byte after "<?xml" is skipped: the blank before the first attribute.
+    const size_t attrStart = open + kDeclarationStart.size() + 1;
+    if (attrStart < close) {
+        const std::string_view attrText = trim(src.substr(attrStart, close - attrStart));
+        if (!attrText.empty()) {
+            const size_t begin = static_cast<size_t>(attrText.data() - src.data());
+            if (!parseAttributes(begin, begin + attrText.size(), declaration)) return false;
+        }
+    }
+    pos = close + kDeclarationEnd.size();
+    return true;
+}
+
+// Each tag continues the scan with a parent: the new element after a start
+// tag with content, the same parent after an empty element, the
+// grandparent after an end tag. That chain is the whole state, so a loop
+// with one parent pointer walks files of any depth and length.
+bool XmlDocument::parseTags(size_t& pos) {
+    const std::string_view src(source);
+    XmlNode* owner = nullptr;  // the element the next tag belongs to; none before the root
+    for (;;) {
+        const size_t open = findByte(src, '<', pos);
+        if (open == std::string_view::npos) return fail("Missing <");
+        pos = open;
+        const size_t close = findByte(src, '>', open);
+        if (close == std::string_view::npos) return fail("Missing >");
+        std::string_view tag = src.substr(open + 1, close - open - 1);
+        pos = close + 1;
+
+        if (!tag.empty() && tag.front() == '/') {
+            // End tags close whatever is open; their names are never checked.
+            if (!owner) return fail("End tag before any start tag");
+            if (!owner->parent) return true;  // the root is closed: the rest of the file is not read
+            owner = owner->parent;
+            continue;
+        }
+
+        const bool isEmpty = !tag.empty() && tag.back() == '/';
+        if (isEmpty) tag = trim(tag.substr(0, tag.size() - 1));
+
+        // Only a blank ends the name; a tab or line break stays part of it.
+        const size_t blank = tag.find(' ');
+        const std::string_view elementName = tag.substr(0, blank);
+        const std::string_view attrText =
+            blank == std::string_view::npos ? std::string_view() : trim(tag.substr(blank + 1));
+
+        XmlNode* node = this;
+        if (owner) {
+            owner->children.push_back(std::make_unique<XmlNode>());
+            node = owner->children.back().get();
+            node->document = this;
+            node->parent = owner;
+        }
+        node->name.assign(elementName);
+
+        if (!attrText.empty()) {
+            const size_t begin = static_cast<size_t>(attrText.data() - src.data());
+            if (!parseAttributes(begin, begin + attrText.size(), *node)) return false;
+        }
+
+        if (isEmpty) {
+            if (!owner) return true;  // an empty root element is the whole document
+            continue;
+        }
+        if (!parseText(*node, pos)) return false;
+        owner = node;
+    }
+}
+
+// An element's one text is what stands before its first child or end tag.
+bool XmlDocument::parseText(XmlNode& node, size_t& pos) {
+    const std::string_view src(source);
+    const size_t open = findByte(src, '<', pos);
+    if (open == std::string_view::npos) return fail("Expected < when parsing text");
+    if (src.substr(open, kCdataStart.size()) == kCdataStart) {
+        pos = open + kCdataStart.size();
+        const size_t end = src.find(kCdataEnd, pos);
+        if (end == std::string_view::npos) return fail("Expected ]]> when parsing CDATA section");
+        node.text.assign(trim(src.substr(pos, end - pos)));
+        pos = end + kCdataEnd.size();
+        return true;
+    }
+    node.text.assign(trim(src.substr(pos, open - pos)));
+    pos = open;  // the "<" opens the next tag
+    return true;
+}
+
+// Reads name="value" / name='value' pairs from source[begin, end), which is
+// already trimmed. The scan walks an offset instead of cutting the text, so
+// a long list costs one pass.
+bool XmlDocument::parseAttributes(size_t begin, size_t end, XmlNode& node) {
+    const std::string_view attrText = std::string_view(source).substr(begin, end - begin);
+    std::unordered_map<std::string, size_t> index;  // filled only for long lists
+    // One allocation per ordinary tag: every attribute needs an "=", so their count bounds the
+    // list. Capped, because values may hold any number of "=".
+    const auto equalsSigns = static_cast<size_t>(std::count(attrText.begin(), attrText.end(), '='));
+    node.attributes.reserve(node.attributes.size() + std::min(equalsSigns, kReserveLimit));
+    size_t offset = 0;
+    while (offset < attrText.size()) {
+        const size_t equals = findByte(attrText, '=', offset);
+        if (equals == std::string_view::npos) return fail("missing = when parsing attributes");
+        // The delimiter must follow "=" at once: no blank in between.
+        if (equals + 1 >= attrText.size() || (attrText[equals + 1] != '"' && attrText[equals + 1] != '\'')) {
+            return fail("missing value delimiter when parsing attributes");
+        }
+        const char delimiter = attrText[equals + 1];
+        const size_t valueStart = equals + 2;
+        const size_t valueEnd = findByte(attrText, delimiter, valueStart);
+        if (valueEnd == std::string_view::npos) {
+            return fail(std::string("Expected closing ") + delimiter + " when parsing attributes");
+        }
+        const std::string_view attrName = trim(attrText.substr(offset, equals - offset));
+        const std::string_view value = attrText.substr(valueStart, valueEnd - valueStart);
+
+        // A repeated name keeps its first place and takes the later value.
+        std::vector<XmlAttribute>& list = node.attributes;
+        XmlAttribute* existing = nullptr;
+        if (list.size() <= kLinearAttributeLimit) {
+            for (XmlAttribute& attribute : list) {
+                if (attribute.name == attrName) {
+                    existing = &attribute;
+                    break;
+                }
+            }
+        } else {
+            if (index.empty()) {
+                for (size_t i = 0; i < list.size(); ++i) index.emplace(list[i].name, i);
+            }
+            const auto found = index.find(std::string(attrName));
+            if (found != index.end()) existing = &list[found->second];
+        }
+        if (existing) {
+            existing->value.assign(value);
+        } else {
+            list.push_back(XmlAttribute{std::string(attrName), std::string(value)});
+            if (!index.empty()) index.emplace(list.back().name, list.size() - 1);
+        }
+        offset = valueEnd + 1;
+    }
+    return true;
+}
+
+}  // namespace korva

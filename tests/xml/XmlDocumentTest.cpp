@@ -1,0 +1,465 @@
+#include "xml/XmlDocument.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace korva {
+namespace {
+
+using namespace std::string_literals;
+namespace fs = std::filesystem;
+
+// Control and high bytes are spelled out so a dump shows exactly what a name holds.
+std::string escaped(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c < 32 || c >= 127) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+std::string attributesOf(const XmlNode& node) {
+    std::string out = "[";
+    for (const XmlAttribute& a : node.attributes) {
+        if (out.size() > 1) out += ' ';
+        out += escaped(a.name) + "=\"" + escaped(a.value) + "\"";
+    }
+    return out + "]";
+}
+
+// name[attributes]"text"{children}, each part only when present.
+std::string dump(const XmlNode& node) {
+    std::string out = escaped(node.name);
+    if (!node.attributes.empty()) out += attributesOf(node);
+    if (!node.text.empty()) out += "\"" + escaped(node.text) + "\"";
+    if (node.childCount() > 0) {
+        out += "{";
+        for (size_t i = 0; i < node.childCount(); ++i) {
+            if (i > 0) out += ',';
+            out += dump(*node.child(i));
+        }
+        out += "}";
+    }
+    return out;
+}
+
+std::string dumpDocument(const XmlDocument& doc) {
+    std::string decl = doc.declaration.attributes.empty() ? "" : "?" + attributesOf(doc.declaration) + " ";
+    return decl + dump(doc);
+}
+
+// The raised text without the position and excerpt that follow it.
+std::string raisedText(const XmlDocument& doc) {
+    const size_t at = doc.error.find(" at position ");
+    return at == std::string::npos ? doc.error : doc.error.substr(0, at);
+}
+
+struct ParseCase {
+    const char* label;
+    std::string source;
+    std::string tree;
+    std::string error;
+};
+
+const std::vector<ParseCase> kParseCases = {
+    {"empty root with two attributes", R"(<root a="1" b='2'/>)", R"(root[a="1" b="2"])", ""},
+    {"blank before delimiter keeps earlier nodes", R"(<r><e x="1" y= "2" z="3"/></r>)", R"(r{e[x="1"]})",
+     "missing value delimiter when parsing attributes"},
+    {"equals at end of tag", "<a b=>", "a", "missing value delimiter when parsing attributes"},
+    {"loose text after empty child is lost", "<a><b/>loose</a>", "a{b}", ""},
+    {"text trimmed before first child", "<a>  some words \n<b/>tail</a>", R"(a"some words"{b})", ""},
+    {"end tag names are not checked", "<a><b></c><d/></a>", "a{b,d}", ""},
+    {"end tag with attributes", R"(<a><b></b x="1"></a>)", "a{b}", ""},
+    {"repeated attribute keeps its place", R"(<a x="1" y="3" x="2"/>)", R"(a[x="2" y="3"])", ""},
+    {"entities stay as written", R"(<a v="&amp;&quot;">&amp; &lt;</a>)", R"(a[v="&amp;&quot;"]"&amp; &lt;")",
+     ""},
+    {"declaration then root", "<?xml version=\"1.0\"?>\n<cfg/>", R"(?[version="1.0"] cfg)", ""},
+    {"declaration without attributes", "<?xml?><a/>", "a", ""},
+    {"declaration after junk", "junk<?xml  version='1' ?><a/>", R"(?[version="1"] a)", ""},
+    {"declaration attribute error leaves nothing", "<?xml version=1.0?><a/>", "",
+     "missing value delimiter when parsing attributes"},
+    {"unfinished declaration", "<?xml version=\"1.0\"<a/>", "", "Missing ?> in xml declaration."},
+    {"later declaration is an element", "<a><?xml?></a>", "a{?xml?}", "Missing <"},
+    {"tab after name", "<a\tb=\"1\"/>", R"(a\tb="1")", ""},
+    {"line break and blank after name", "<a\n x=\"1\">t</a>", R"(a\n[x="1"]"t")", ""},
+    {"content after root not read", "<a>t</a><b/>junk<", R"(a"t")", ""},
+    {"end tags after root not read", "<a><b></b></a></x></y>", "a{b}", ""},
+    {"empty file", "", "", "Missing <"},
+    {"blanks only", " \r\n\t", "", "Missing <"},
+    {"CDATA text", "<a><![CDATA[ <x> & y ]]> ignored<b/></a>", R"(a"<x> & y"{b})", ""},
+    {"unterminated CDATA", "<a><![CDATA[abc</a>", "a", "Expected ]]> when parsing CDATA section"},
+    {"end tag before start tag", "</a><a/>", "", "End tag before any start tag"},
+    {"lone <", "<", "", "Missing >"},
+    {"truncated child tag", "<a><b", "a", "Missing >"},
+    {"truncated text", "<a>text", "a", "Expected < when parsing text"},
+    {"unclosed root", "<a><b></b>", "a{b}", "Missing <"},
+    {"attribute without value", "<a b/>", "a", "missing = when parsing attributes"},
+    {"unclosed double quote", R"(<a b="1/>)", "a", "Expected closing \" when parsing attributes"},
+    {"unclosed apostrophe", "<a b='1/>", "a", "Expected closing ' when parsing attributes"},
+    {"> inside a value ends the tag", R"(<a x="1>2"/>)", "a", "Expected closing \" when parsing attributes"},
+    {"comment is a tag", "<a><!-- note --><b/></a>", "a{!--}", "missing = when parsing attributes"},
+    {"empty names", "<a><>inner</><b></b></a>", R"(a{"inner",b})", ""},
+    {"blank after slash is no empty element", "<a/ >text</a>", R"(a/"text")", ""},
+    {"blanks before slash", R"(<a  x="1"  />)", R"(a[x="1"])", ""},
+    {"tab and line break before slash", "<r><a\t/><b\n/></r>", "r{a,b}", ""},
+    {"attribute names trimmed, values not", "<a x\t=\"1\"\n\ty=' 2 '/>", R"(a[x="1" y=" 2 "])", ""},
+    {"attributes without separator", R"(<a x="1"y='2'/>)", R"(a[x="1" y="2"])", ""},
+    {"quotes of the other kind inside values", R"(<a t="it's" u='say "hi"'/>)", R"(a[t="it's" u="say "hi""])",
+     ""},
+    {"empty attribute name and value", R"(<a ="v" e=""/>)", R"(a[="v" e=""])", ""},
+    {"high bytes are not blanks", "<a> \xC3\xA9</a>", R"(a"\xC3\xA9")", ""},
+    {"control bytes are blanks", "<a>\x01 x \x7F\x1F</a>", R"(a"x \x7F")", ""},
+    {"NUL bytes kept", "<a v=\"1\0002\">x\0y</a>"s, R"(a[v="1\x002"]"x\x00y")", ""},
+    {"BOM before root", "\xEF\xBB\xBF<a/>", "a", ""},
+    {"nested siblings", "<a><b><c/></b><d>t</d></a>", R"(a{b{c},d"t"})", ""},
+};
+
+TEST(XmlDocumentTest, ParseTable) {
+    for (const ParseCase& c : kParseCases) {
+        XmlDocument doc;
+        doc.source = c.source;
+        doc.parse();
+        EXPECT_EQ(dumpDocument(doc), c.tree) << c.label;
+        EXPECT_EQ(raisedText(doc), c.error) << c.label;
+    }
+}
+
+TEST(XmlDocumentTest, ErrorPositionAndExcerpt) {
+    const struct {
+        std::string source;
+        size_t position;
+    } cases[] = {
+        {"<a></a>", 8},       {"<a></a>junk", 8},    {"", 1},
+        {"<a>text", 4},       {"<a><b", 4},          {"<a b/>", 7},
+        {"<?xml v=\"1\"", 1}, {"<a><![CDATA[x", 13}, {"<?xml?>", 8},
+    };
+    for (const auto& c : cases) {
+        XmlDocument doc;
+        doc.source = c.source;
+        doc.parse();
+        EXPECT_EQ(doc.position, c.position) << c.source;
+    }
+    XmlDocument doc;
+    doc.source = "<a>\n<b";
+    doc.parse();
+    EXPECT_EQ(doc.error, "Missing > at position 5 near \"<a> <b\"");
+    doc.source = std::string(100, 'x') + "<a>" + std::string(100, 'y');
+    doc.parse();
+    EXPECT_EQ(doc.error, "Expected < when parsing text at position 104 near \"" + std::string(17, 'x') +
+                             "<a>" + std::string(20, 'y') + "\"");
+}
+
+TEST(XmlDocumentTest, NodeAccessAndLinks) {
+    XmlDocument doc;
+    doc.source =
+        R"(<?xml version="1.0"?><cfg mode="A" Mode="b"><item n="1"/><Item/><item n="2">x</item></cfg>)";
+    doc.parse();
+    ASSERT_EQ(doc.error, "");
+    EXPECT_EQ(doc.getAttribute("mode"), "A");
+    EXPECT_EQ(doc.getAttribute("Mode"), "b");
+    EXPECT_EQ(doc.getAttribute("MODE"), "");
+    ASSERT_NE(doc.getChildByName("item"), nullptr);
+    EXPECT_EQ(doc.getChildByName("item")->getAttribute("n"), "1");
+    EXPECT_EQ(doc.getChildByName("Item"), doc.child(1));
+    EXPECT_EQ(doc.getChildByName("ite"), nullptr);
+    EXPECT_EQ(doc.child(3), nullptr);
+    EXPECT_EQ(doc.declaration.getAttribute("version"), "1.0");
+    EXPECT_EQ(doc.declaration.document, &doc);
+    EXPECT_EQ(doc.parent, nullptr);
+    EXPECT_EQ(doc.document, &doc);
+    for (size_t i = 0; i < doc.childCount(); ++i) {
+        EXPECT_EQ(doc.child(i)->parent, &doc);
+        EXPECT_EQ(doc.child(i)->document, &doc);
+    }
+}
+
+TEST(XmlDocumentTest, ReparseStartsEmpty) {
+    XmlDocument doc;
+    doc.source = R"(<?xml version="1.0"?><a x="1"><b/>)";
+    doc.parse();
+    ASSERT_NE(doc.error, "");
+    doc.source = "<c>t</c>";
+    doc.parse();
+    EXPECT_EQ(dumpDocument(doc), R"(c"t")");
+    EXPECT_EQ(doc.error, "");
+    EXPECT_EQ(doc.position, 9u);
+}
+
+TEST(XmlDocumentTest, LoadXmlReadsBytesAndReportsFileErrors) {
+    const fs::path dir = fs::path(::testing::TempDir()) / "korva_xml_load";
+    fs::create_directories(dir);
+    const std::string bytes = "\xEF\xBB\xBF<a v=\"x\0y\">\r\n t\r\n</a>"s;
+    std::ofstream(dir / "ok.xml", std::ios::binary) << bytes;
+    XmlDocument doc;
+    doc.LoadXML((dir / "ok.xml").string());
+    EXPECT_EQ(doc.source, bytes);
+    EXPECT_EQ(dumpDocument(doc), R"(a[v="x\x00y"]"t")");
+
+    const std::string missing = (dir / "missing.xml").string();
+    try {
+        doc.LoadXML(missing);
+        ADD_FAILURE() << "missing file loaded";
+    } catch (const XmlFileError& e) {
+        EXPECT_NE(std::string(e.what()).find(missing), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("No such file"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(doc.LoadXML(dir.string()), XmlFileError);
+    EXPECT_EQ(doc.source, bytes);  // a failed load leaves the document alone
+}
+
+size_t countNodes(const XmlNode& root) {
+    size_t count = 0;
+    std::vector<const XmlNode*> stack{&root};
+    while (!stack.empty()) {
+        const XmlNode* node = stack.back();
+        stack.pop_back();
+        ++count;
+        for (const auto& c : node->children) stack.push_back(c.get());
+    }
+    return count;
+}
+
+// An empty document has no elements, though the document node itself exists.
+size_t elementCount(const XmlDocument& doc) {
+    const bool empty = doc.name.empty() && doc.attributes.empty() && doc.childCount() == 0;
+    return empty ? 0 : countNodes(doc);
+}
+
+// Expected raised text and element count for every corpus file, plus the full tree for some.
+struct CorpusCase {
+    std::string error;
+    size_t elements;
+    std::string tree;  // empty: not compared
+};
+
+const std::map<std::string, CorpusCase> kCorpus = {
+    {"app_settings.xml", {"", 7, ""}},
+    {"blank_before_quote.xml",
+     {"missing value delimiter when parsing attributes", 2, R"(settings{window[width="800"]})"}},
+    {"build_recipe.xml", {"", 8, ""}},
+    {"cdata_script.xml",
+     {"", 3,
+      R"(sequence[name="startup"]{script"if (speed < 10 && mode > 2) { stop(); }",note"after the script"})"}},
+    {"comment_with_equals.xml", {"missing = when parsing attributes", 2, R"(settings{!--[speed="fast"]})"}},
+    {"config_paths.xml",
+     {"", 4, R"(?[version="1.0"] paths{configpath"config/old",configpath"config/current",logpath"logs"})"}},
+    {"constants.xml", {"", 5, ""}},
+    {"crlf_lines.xml",
+     {"", 4,
+      R"(?[version="1.0"] ports{port[name="COM1" device="/dev/ttyUSB0"],port[name="COM2" device="/dev/ttyUSB1"],note"crlf text"})"}},
+    {"data_table.xml", {"", 4, ""}},
+    {"deep_nesting.xml", {"", 120, ""}},
+    {"device_description.xml", {"", 10, ""}},
+    {"doctype.xml", {"missing = when parsing attributes", 1, R"(?[version="1.0"] !DOCTYPE)"}},
+    {"duplicate_attributes.xml", {"", 1, R"(item[id="2" name="first"])"}},
+    {"empty.xml", {"Missing <", 0, ""}},
+    {"empty_tags.xml", {"", 3, R"(a{"inner",b})"}},
+    {"end_tag_first.xml", {"End tag before any start tag", 0, ""}},
+    {"entities.xml",
+     {"", 4,
+      R"(messages{msg[id="amp" text="Save &amp; exit"]"Tom &amp; Jerry &lt;3",msg[id="num"]"&#169; 2024 &#x263A;",msg[id="custom"]"&product;"})"}},
+    {"gt_in_attribute.xml", {"Expected closing \" when parsing attributes", 2, "rules{rule}"}},
+    {"latin1_bytes.xml", {"", 3, R"(labels{label[lang="fr"]"Temp\xE9rature",label[v="\xFF\xFE"]})"}},
+    {"mismatched_end_tags.xml", {"", 5, R"(plant{line{station"Press"},line{station"Weld"}})"}},
+    {"mixed_content.xml", {"", 3, R"(doc"Intro words"{section"first",section"second"})"}},
+    {"multiline_tag.xml",
+     {"", 3, R"(settings{window\n[width="800" height="600"],panel[width="200" height="100"]})"}},
+    {"namespaces.xml",
+     {"", 3,
+      R"(cfg:root[xmlns:cfg="urn:korva:cfg" xmlns:ui="urn:korva:ui"]{cfg:device[cfg:id="7"]{ui:label"Inlet valve"}})"}},
+    {"news_feed.xml", {"", 11, ""}},
+    {"nul_bytes.xml", {"", 3, R"(data{blob"ab\x00cd",x[v="1\x002"]})"}},
+    {"ports_map.xml", {"", 3, ""}},
+    {"processing_instruction.xml", {"missing = when parsing attributes", 1, ""}},
+    {"self_closing_root.xml", {"", 1, R"(?[version="1.0" encoding="UTF-8"] empty[a="1" b="two"])"}},
+    {"tab_after_name.xml", {"", 3, R"(settings{window\twidth="800",port"COM3"})"}},
+    {"test_sequence.xml", {"", 6, ""}},
+    {"trailing_content.xml", {"", 2, R"(settings{port"COM1"})"}},
+    {"truncated_mid_tag.xml", {"Missing >", 1, R"(?[version="1.0"] settings)"}},
+    {"truncated_mid_text.xml", {"Expected < when parsing text", 2, "settings{language}"}},
+    {"unclosed_cdata.xml", {"Expected ]]> when parsing CDATA section", 1, "script"}},
+    {"unclosed_quote.xml", {"Expected closing ' when parsing attributes", 2, "settings{window}"}},
+    {"unfinished_declaration.xml", {"Missing ?> in xml declaration.", 0, ""}},
+    {"unquoted_attribute.xml", {"missing value delimiter when parsing attributes", 2, "settings{window}"}},
+    {"utf8_bom.xml",
+     {"", 1,
+      "?[version=\"1.0\" encoding=\"UTF-8\"] greeting[lang=\"de\"]\"Gr\\xC3\\xBC\\xC3\\x9Fe aus der "
+      "Pr\\xC3\\xBCfhalle\""}},
+    {"utf8_text.xml", {"", 4, ""}},
+    {"vector_icon.xml", {"", 9, ""}},
+    {"whitespace_only.xml", {"Missing <", 0, ""}},
+    {"with_comment.xml", {"missing = when parsing attributes", 2, R"(?[version="1.0"] settings{!--})"}},
+    {"xhtml_page.xml", {"", 15, ""}},
+};
+
+TEST(XmlDocumentTest, CorpusFiles) {
+    size_t seen = 0;
+    for (const auto& entry : fs::directory_iterator(KORVA_XML_CORPUS)) {
+        if (entry.path().extension() != ".xml") continue;
+        ++seen;
+        const std::string file = entry.path().filename().string();
+        XmlDocument doc;
+        doc.LoadXML(entry.path().string());
+        const auto expected = kCorpus.find(file);
+        ASSERT_NE(expected, kCorpus.end()) << file << " has no expected result";
+        EXPECT_EQ(raisedText(doc), expected->second.error) << file;
+        EXPECT_EQ(elementCount(doc), expected->second.elements) << file;
+        if (!expected->second.tree.empty()) {
+            EXPECT_EQ(dumpDocument(doc), expected->second.tree) << file;
+        }
+    }
+    EXPECT_EQ(seen, kCorpus.size());
+}
+
+TEST(XmlDocumentTest, CorpusConcreteResults) {
+    XmlDocument doc;
+    doc.LoadXML(std::string(KORVA_XML_CORPUS) + "/device_description.xml");
+    ASSERT_EQ(doc.name, "Configuration");
+    ASSERT_EQ(doc.childCount(), 2u);
+    const XmlNode* controller = doc.child(0);
+    EXPECT_EQ(controller->getAttribute("Address"), "12");
+    ASSERT_NE(controller->getChildByName("Group"), nullptr);
+    EXPECT_EQ(controller->getChildByName("Group")->child(0)->getAttribute("Name"), "MaxSpeed");
+    EXPECT_EQ(controller->getChildByName("Remark")->text, "Speed is in rpm");
+    EXPECT_EQ(controller->getChildByName("KFileHandle")->child(0)->getAttribute("Level"), "Advanced");
+    EXPECT_EQ(doc.child(1)->getAttribute("Name"), "Sensor");
+
+    doc.LoadXML(std::string(KORVA_XML_CORPUS) + "/deep_nesting.xml");
+    const XmlNode* node = &doc;
+    for (int depth = 0; depth < 119; ++depth) node = node->child(0);
+    EXPECT_EQ(node->name, "n119");
+    EXPECT_EQ(node->text, "deep");
+    EXPECT_EQ(countNodes(doc), 120u);
+}
+
+// Every proper prefix of a well-formed file lacks the root's end tag.
+TEST(XmlDocumentTest, EveryTruncationReportsAnError) {
+    XmlDocument full;
+    full.LoadXML(std::string(KORVA_XML_CORPUS) + "/device_description.xml");
+    const std::string bytes = full.source;
+    const size_t rootEnd = bytes.rfind('>') + 1;
+    for (size_t length = 0; length <= bytes.size(); ++length) {
+        XmlDocument doc;
+        doc.source = bytes.substr(0, length);
+        doc.parse();
+        EXPECT_EQ(doc.error.empty(), length >= rootEnd) << "length " << length << ": " << doc.error;
+    }
+}
+
+TEST(XmlDocumentTest, HugeFlatAndDeepFiles) {
+    constexpr size_t kCount = 200000;
+    std::string flat = "<r>";
+    for (size_t i = 0; i < kCount; ++i) flat += "<e i=\"" + std::to_string(i) + "\"/>";
+    flat += "</r>";
+    XmlDocument doc;
+    doc.source = flat;
+    doc.parse();
+    EXPECT_EQ(doc.error, "");
+    ASSERT_EQ(doc.childCount(), kCount);
+    EXPECT_EQ(doc.child(kCount - 1)->getAttribute("i"), std::to_string(kCount - 1));
+
+    std::string deep;
+    for (size_t i = 0; i < kCount; ++i) deep += "<e>";
+    for (size_t i = 0; i < kCount; ++i) deep += "</e>";
+    {
+        XmlDocument nested;
+        nested.source = deep;
+        nested.parse();
+        EXPECT_EQ(nested.error, "");
+        EXPECT_EQ(countNodes(nested), kCount);
+        nested.source.resize(kCount * 3 + 8);  // drops the last end tags: the tree stays, an error is noted
+        nested.parse();
+        EXPECT_EQ(raisedText(nested), "Missing <");
+        EXPECT_EQ(countNodes(nested), kCount);
+    }  // tearing the deep tree down must not exhaust the stack either
+}
+
+TEST(XmlDocumentTest, LongAttributeListStaysLinear) {
+    constexpr int kCount = 60000;
+    std::string tag = "<a";
+    for (int i = 0; i < kCount; ++i) tag += " k" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    tag += " k5='again' k59999=\"last\"/>";
+    XmlDocument doc;
+    doc.source = tag;
+    doc.parse();
+    EXPECT_EQ(doc.error, "");
+    ASSERT_EQ(doc.attributes.size(), static_cast<size_t>(kCount));
+    EXPECT_EQ(doc.attributes[5].value, "again");
+    EXPECT_EQ(doc.attributes[kCount - 1].value, "last");
+    EXPECT_EQ(doc.getAttribute("k1234"), "1234");
+}
+
+bool linksAreSound(const XmlDocument& doc) {
+    std::vector<const XmlNode*> stack{&doc};
+    while (!stack.empty()) {
+        const XmlNode* node = stack.back();
+        stack.pop_back();
+        if (node->document != &doc) return false;
+        for (const auto& c : node->children) {
+            if (c->parent != node) return false;
+            stack.push_back(c.get());
+        }
+    }
+    return true;
+}
+
+TEST(XmlDocumentTest, RandomBytesNeverBreakTheReader) {
+    const std::vector<std::string> pieces = {"<",   ">",     "/",  "=",  "\"", "'",
+                                             " ",   "a",     "b",  "\t", "\n", "<![CDATA[",
+                                             "]]>", "<?xml", "?>", "</", "/>", "x=\""};
+    const std::vector<std::string> raised = {"Missing <",
+                                             "Missing >",
+                                             "Expected < when parsing text",
+                                             "Expected ]]> when parsing CDATA section",
+                                             "missing = when parsing attributes",
+                                             "missing value delimiter when parsing attributes",
+                                             "Expected closing \" when parsing attributes",
+                                             "Expected closing ' when parsing attributes",
+                                             "Missing ?> in xml declaration.",
+                                             "End tag before any start tag"};
+    std::mt19937 rng(20240611u);
+    for (int round = 0; round < 4000; ++round) {
+        std::string input;
+        const size_t length = rng() % 80;
+        for (size_t i = 0; i < length; ++i) {
+            if (rng() % 10 < 7)
+                input += pieces[rng() % pieces.size()];
+            else
+                input += static_cast<char>(rng() % 256);
+        }
+        XmlDocument doc;
+        doc.source = input;
+        doc.parse();
+        ASSERT_GE(doc.position, 1u) << escaped(input);
+        ASSERT_LE(doc.position, input.size() + 1) << escaped(input);
+        ASSERT_TRUE(linksAreSound(doc)) << escaped(input);
+        ASSERT_TRUE(doc.error.empty() ||
+                    std::find(raised.begin(), raised.end(), raisedText(doc)) != raised.end())
+            << doc.error;
+        const std::string first = dumpDocument(doc) + "|" + doc.error;
+        doc.parse();
+        ASSERT_EQ(dumpDocument(doc) + "|" + doc.error, first) << escaped(input);
+    }
+}
+
+}  // namespace
+}  // namespace korva

@@ -1,0 +1,148 @@
+#include "model/Kobjects.h"
+
+#include <cctype>
+
+namespace korva {
+
+std::string FoldCase(const std::string& s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+void KDevice::HandlePacket(const BusPacket& packet) {
+    if (packet.source != address) return;
+    const std::uint8_t cls = packet.code & code::kClassMask;
+    if (cls != code::kReadClass && cls != code::kWriteClass) return;
+    // A reply without data names no link.
+    if (packet.length == 0) return;
+    for (const auto& [linkName, link] : links)
+        if (link->code == packet.data[0]) link->HandleReply(packet);
+}
+
+KRemoteLink::KRemoteLink(KDevice& owner, const LinkSpec& spec)
+    : device(&owner), code(spec.code), type(spec.type), name(spec.name), helpText(spec.helpText), basic(spec.basic) {
+    sourceElement = spec.source;
+}
+
+void KRemoteLink::SetNewNumber(double n) {
+    newValue.StoreNumber(n);
+    state = LinkState::SET;
+}
+
+void KRemoteLink::SetNewNumberWithOption(double n, std::uint8_t option) {
+    newValue.StoreNumberAndOption(n, option);
+    state = LinkState::SET;
+}
+
+void KRemoteLink::ReleasePending() {
+    if (pending == nullptr) return;
+    pending->Release();
+    pending = nullptr;
+}
+
+bool KRemoteLink::Post(std::uint8_t requestCode, const std::uint8_t* payload, std::uint8_t length) {
+    BusPacket p;
+    p.dest = device->address;
+    p.code = requestCode;
+    p.length = length;
+    for (std::uint8_t i = 0; i < length && i < BusPacket::kMaxWireLength; ++i) p.data[i] = payload[i];
+    pending = device->bus->PostRequest(p);
+    if (pending == nullptr) {
+        state = LinkState::ERROR;
+        return false;
+    }
+    return true;
+}
+
+KPropertyLink::KPropertyLink(KDevice& owner, const LinkSpec& spec) : KRemoteLink(owner, spec) {
+    current.kind = type;
+    newValue.kind = type;
+    current.StoreNumber(0);
+    newValue.StoreNumber(0);
+}
+
+bool KPropertyLink::Get() {
+    const std::uint8_t payload[1] = {code};
+    return Post(code::kRead, payload, 1);
+}
+
+bool KPropertyLink::Set() {
+    std::uint8_t payload[4] = {code, 0, 0, 0};
+    int n = 0;
+    try {
+        n = newValue.Encode(payload + 1);
+    } catch (const KvEx_BadPropertyType&) {
+        // Nothing sensible can go out for a type the wire does not know.
+        device->bus->AddLogLine("<Invalid property type>");
+        state = LinkState::ERROR;
+        return false;
+    }
+    return Post(code::kWrite, payload, static_cast<std::uint8_t>(1 + n));
+}
+
+bool KPropertyLink::HandleReply(const BusPacket& reply) {
+    const std::uint8_t cls = reply.code & code::kClassMask;
+    if (reply.code & code::kAck) {
+        if (cls == code::kReadClass) {
+            try {
+                current.DecodeReply(reply);
+            } catch (const KvEx_WrongPacketLength&) {
+                device->bus->AddLogLine("<Unexpected packet length>");
+            } catch (const KvEx_BadPropertyType&) {
+                device->bus->AddLogLine("<Invalid property type>");
+            }
+            state = LinkState::KNOWN;
+            if (logChannel) logChannel->UpdateValue(current.ReadAsNumber());
+        } else if (cls == code::kWriteClass) {
+            current.CopyFrom(newValue);
+            state = LinkState::KNOWN;
+        }
+    } else if (reply.code & code::kRefused) {
+        state = LinkState::ERROR;
+    }
+    ReleasePending();
+    return true;
+}
+
+KDevice& KModel::MakeDevice(const std::string& name, std::uint8_t address, const XmlNode* source) {
+    owned_.push_back(std::make_unique<KDevice>(name, address, bus_));
+    KDevice& d = *owned_.back();
+    d.sourceElement = source;
+    // The tree hears of the device before it joins the device list.
+    if (listener_) listener_->On_NewKorvaDevice(d);
+    devices.Add(name, &d);
+    return d;
+}
+
+KPropertyLink& KModel::MakeProperty(KDevice& device, const LinkSpec& spec) {
+    auto link = std::make_unique<KPropertyLink>(device, spec);
+    link->logChannel = logFactory_ ? logFactory_(spec.name) : std::make_unique<LogChannel>(spec.name);
+    KPropertyLink& ref = *link;
+    device.ownedLinks.push_back(std::move(link));
+    device.links.Add(spec.name, &ref);
+    if (listener_) listener_->On_NewKorvaProperty(device, ref);
+    return ref;
+}
+
+KFileLink& KModel::MakeFileHandle(KDevice& device, const LinkSpec& spec, std::int8_t length) {
+    auto link = std::make_unique<KFileLink>(device, spec, length);
+    KFileLink& ref = *link;
+    device.ownedLinks.push_back(std::move(link));
+    device.links.Add(spec.name, &ref);
+    if (listener_) listener_->On_NewKFileLink(device, ref);
+    return ref;
+}
+
+KDevice* KModel::FindDeviceByAddress(std::uint8_t address) const {
+    for (const auto& [deviceName, device] : devices)
+        if (device->address == address) return device;
+    return nullptr;
+}
+
+KRemoteLink* KModel::FindLink(const std::string& device, const std::string& link) const {
+    const KDevice* d = devices.Find(device);
+    return d == nullptr ? nullptr : d->links.Find(link);
+}
+
+}  // namespace korva

@@ -1,0 +1,211 @@
+#pragma once
+// The device model: devices, their property links and file links, and the model that owns them.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/Enums.h"
+#include "model/TStringMap.h"
+#include "model/ValueRecord.h"
+#include "protocol/BusPacket.h"
+#include "protocol/RequestSlot.h"
+
+namespace korva {
+
+class XmlNode;
+class KDevice;
+class KRemoteLink;
+class KPropertyLink;
+class KFileLink;
+
+// What a link needs of the bus layer: a request slot for its packet, and the log pane.
+class LinkBus {
+public:
+    virtual ~LinkBus() = default;
+    // Fills in the own address and the checksum and queues the request in a free slot;
+    // nullptr when all slots are in use.
+    virtual RequestSlot* PostRequest(const BusPacket& request) = 0;
+    virtual void AddLogLine(const std::string& line) = 0;
+};
+
+// The window learns of every object made, in document order.
+class ModelListener {
+public:
+    virtual ~ModelListener() = default;
+    virtual void On_NewKorvaDevice(KDevice& device) = 0;
+    virtual void On_NewKorvaProperty(KDevice& device, KPropertyLink& link) = 0;
+    virtual void On_NewKFileLink(KDevice& device, KFileLink& link) = 0;
+};
+
+// The CSV logger's column for one property; the logger decides what to do with values.
+class LogChannel {
+public:
+    explicit LogChannel(std::string channelName) : name(std::move(channelName)) {}
+    virtual ~LogChannel() = default;
+    virtual void UpdateValue(double v) {
+        value = v;
+        hasValue = true;
+    }
+    std::string name;
+    bool enabled = false;
+    double value = 0;
+    bool hasValue = false;
+};
+using LogChannelFactory = std::function<std::unique_ptr<LogChannel>(const std::string& name)>;
+
+class KObject {
+public:
+    virtual ~KObject() = default;
+    const XmlNode* sourceElement = nullptr;  // none for an object not read from a file
+};
+
+class KDevice : public KObject {
+public:
+    KDevice(std::string deviceName, std::uint8_t busAddress, LinkBus& linkBus)
+        : address(busAddress), name(std::move(deviceName)), bus(&linkBus) {}
+
+    // Replies of the read and write classes go to every link whose code is the first data byte.
+    void HandlePacket(const BusPacket& packet);
+
+    std::uint8_t address;
+    std::string name;
+    TStringMap<KRemoteLink> links;
+    LinkBus* bus;
+    std::vector<std::unique_ptr<KRemoteLink>> ownedLinks;  // every link made, replaced ones too
+};
+
+struct LinkSpec {
+    LinkSpec() = default;
+    LinkSpec(std::string linkName, int linkType, int linkCode)
+        : name(std::move(linkName)),
+          type(static_cast<std::uint8_t>(linkType)),
+          code(static_cast<std::uint8_t>(linkCode)) {}
+
+    std::string name;
+    std::uint8_t type = 0;
+    std::uint8_t code = 0;
+    bool basic = true;
+    std::vector<std::string> helpText;
+    const XmlNode* source = nullptr;
+};
+
+class KRemoteLink : public KObject {
+public:
+    KRemoteLink(KDevice& owner, const LinkSpec& spec);
+    // Slot order matters to nobody here, but it is kept: Step, Set, Get, HandleReply.
+    virtual void Step() = 0;
+    virtual bool Set() = 0;
+    virtual bool Get() = 0;
+    virtual bool HandleReply(const BusPacket& reply) = 0;
+
+    void SetNewNumber(double n);
+    void SetNewNumberWithOption(double n, std::uint8_t option);
+    void ReleasePending();
+    bool IsFileHandle() const { return type == 4 || type == 5; }
+
+    KDevice* device;
+    std::uint8_t code;
+    std::uint8_t type;
+    std::string name;
+    std::vector<std::string> helpText;
+    bool basic;
+    std::uint8_t state = LinkState::UNKNOWN;
+    std::uint8_t updateMode = UpdateMode::SYNC_ON_CHANGE;
+    RequestSlot* pending = nullptr;
+    ValueRecord current;
+    ValueRecord newValue;
+    bool poll = false;
+    bool log = false;
+    std::unique_ptr<LogChannel> logChannel;  // properties only
+
+protected:
+    // Posts a request to the owning device; on no free slot the link becomes ERROR.
+    bool Post(std::uint8_t requestCode, const std::uint8_t* payload, std::uint8_t length);
+};
+
+class KPropertyLink : public KRemoteLink {
+public:
+    KPropertyLink(KDevice& owner, const LinkSpec& spec);
+    void Step() override {}
+    bool Set() override;
+    bool Get() override;
+    bool HandleReply(const BusPacket& reply) override;
+};
+
+class KFileLink : public KPropertyLink {
+public:
+    static constexpr int kReserve = 10;  // entries below element 0
+    static constexpr int kMaxElements = 127;
+    static constexpr std::uint8_t kOpNone = 0, kOpLoad = 1, kOpSave = 4;
+
+    KFileLink(KDevice& owner, const LinkSpec& spec, std::int8_t length);
+    void Step() override;
+    bool Set() override;
+    bool Get() override;
+    bool HandleReply(const BusPacket& reply) override;
+
+    bool RequestElement(std::int8_t index);
+    bool WriteElement(std::int8_t index, std::int32_t value);
+
+    // Element storage covers -10 to Capacity()-1; everything outside is refused.
+    bool HasElement(int index) const { return index >= -kReserve && index < Capacity(); }
+    int Capacity() const { return static_cast<int>(elementValues_.size()) - kReserve; }
+    std::int32_t ElementValue(int index) const { return HasElement(index) ? elementValues_[Slot(index)] : 0; }
+    std::uint8_t ElementState(int index) const {
+        return HasElement(index) ? elementStates_[Slot(index)] : LinkState::UNKNOWN;
+    }
+    void SetElement(int index, std::int32_t value, std::uint8_t elementState);
+
+    std::int8_t size;
+    std::uint8_t transferStep = 0;
+    std::uint32_t checksum = 0;
+    std::int8_t position = 0;
+    std::int32_t transferOp = kOpNone;
+    std::int8_t transferStart = 0;
+
+private:
+    static constexpr std::uint8_t kFinish = 11;
+    std::uint8_t Retry(std::uint8_t step) const;
+    static std::size_t Slot(int index) { return static_cast<std::size_t>(index + kReserve); }
+    void GrowTo(int elements);
+    std::int32_t ValueForPosition() const;
+    void StoreAtIndex(int index, std::int32_t value);
+
+    std::vector<std::int32_t> elementValues_;
+    std::vector<std::uint8_t> elementStates_;
+};
+
+// Owns every device and link for the whole run; the device list only refers to them.
+class KModel {
+public:
+    explicit KModel(LinkBus& linkBus) : bus_(linkBus) {}
+
+    void SetListener(ModelListener* l) { listener_ = l; }
+    void SetLogChannelFactory(LogChannelFactory f) { logFactory_ = std::move(f); }
+
+    KDevice& MakeDevice(const std::string& name, std::uint8_t address, const XmlNode* source = nullptr);
+    KPropertyLink& MakeProperty(KDevice& device, const LinkSpec& spec);
+    KFileLink& MakeFileHandle(KDevice& device, const LinkSpec& spec, std::int8_t length);
+
+    // The first device in the list with that bus address, or nullptr.
+    KDevice* FindDeviceByAddress(std::uint8_t address) const;
+    // Device name then link name, both ignoring case.
+    KRemoteLink* FindLink(const std::string& device, const std::string& link) const;
+
+    // The parsed configuration stays alive as long as the objects that point into it.
+    void KeepDocument(std::shared_ptr<const XmlNode> document) { documents_.push_back(std::move(document)); }
+
+    TStringMap<KDevice> devices;  // the device list
+
+private:
+    std::vector<std::shared_ptr<const XmlNode>> documents_;
+    LinkBus& bus_;
+    ModelListener* listener_ = nullptr;
+    LogChannelFactory logFactory_;
+    std::vector<std::unique_ptr<KDevice>> owned_;
+};
+
+}  // namespace korva

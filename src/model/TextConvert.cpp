@@ -1,0 +1,49 @@
+#include "model/TextConvert.h"
+
+#include <limits>
+
+namespace korva {
+
+namespace {
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+int DigitValue(char c, int base) {
+    int d = -1;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    return d < base ? d : -1;
+}
+}  // namespace
+
+std::optional<std::int32_t> ParseInt(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    int base = 10;
+    if (!text.empty() && text.front() == '$') {
+        base = 16;
+        text.remove_prefix(1);
+    } else if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty()) return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : text) {
+        const int d = DigitValue(c, base);
+        if (d < 0) return std::nullopt;
+        value = value * base + d;
+        if (value > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1) return std::nullopt;
+    }
+    if (negative) value = -value;
+    if (value > std::numeric_limits<std::int32_t>::max() || value < std::numeric_limits<std::int32_t>::min())
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace korva

@@ -1,0 +1,49 @@
+#pragma once
+// A link's value together with its wire kind (the property type).
+
+#include <cstdint>
+#include <stdexcept>
+
+namespace korva {
+
+struct BusPacket;
+
+class KvEx_WrongPacketLength : public std::runtime_error {
+public:
+    KvEx_WrongPacketLength() : std::runtime_error("wrong packet length") {}
+};
+class KvEx_BadPropertyType : public std::runtime_error {
+public:
+    KvEx_BadPropertyType() : std::runtime_error("bad property type") {}
+};
+class KvEx_ValueSize : public std::runtime_error {
+public:
+    KvEx_ValueSize() : std::runtime_error("value size mismatch") {}
+};
+
+// Low 16 bits of a number truncated toward zero, as a signed 16-bit value; NaN and infinities give 0.
+std::int16_t ToInt16(double n);
+
+struct ValueRecord {
+    std::int32_t word = 0;  // 16-bit value of kinds 0, 2, 3; only the low 16 bits count
+    std::uint8_t byte = 0;  // value of kind 1, option byte of kind 3
+    std::uint8_t kind = 0;
+
+    static bool IsValueKind(std::uint8_t k) { return k <= 3; }
+
+    void StoreNumber(double n);
+    // Kind 3 only; other kinds refuse it silently and stay unchanged.
+    void StoreNumberAndOption(double n, std::uint8_t option);
+    int ReadAsNumber() const;
+    std::uint8_t ReadAsByte() const;
+    // Same kind only; another kind is refused silently.
+    void CopyFrom(const ValueRecord& other);
+
+    // Throws KvEx_WrongPacketLength or KvEx_BadPropertyType; nothing is stored then.
+    void DecodeReply(const BusPacket& reply);
+    // Writes the value bytes (after the property code) into out; returns their count (1 to 3).
+    // Throws KvEx_BadPropertyType for a kind outside 0 to 3.
+    int Encode(std::uint8_t out[3]) const;
+};
+
+}  // namespace korva

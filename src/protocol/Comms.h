@@ -1,0 +1,162 @@
+#pragma once
+// The bus protocol: scanner, router, receive queue, request slots and the communications tick.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "model/Kobjects.h"
+#include "protocol/BusPacket.h"
+#include "protocol/Receiver.h"
+#include "protocol/RequestSlot.h"
+
+namespace korva {
+
+// What the protocol needs of the outside world.
+class CommsHost {
+public:
+    virtual ~CommsHost() = default;
+    virtual void AddLogLine(const std::string& line) = 0;
+    virtual void RefreshDeviceTree() = 0;
+    // The port decides what to do when it is closed.
+    virtual void SendSerial(const std::string& text) = 0;
+    virtual void SendTcp(const std::string& bytes) = 0;
+    // As the exit menu command does.
+    virtual void RequestClose() = 0;
+};
+
+enum class RelayMode : std::uint8_t { None, MasterConnected, Listening, SlaveConnected };
+
+// Ring of 16 packets that holds at most 15; a push onto a full ring is dropped.
+class ReceiveQueue {
+public:
+    static constexpr std::uint8_t kEntries = 16;
+    bool Push(const BusPacket& p);
+    bool Pop(BusPacket& p);
+    bool Empty() const { return read_ == write_; }
+    void Clear() { read_ = write_ = 0; }
+
+private:
+    std::array<BusPacket, kEntries> ring_{};
+    std::uint8_t write_ = 0;
+    std::uint8_t read_ = 0;
+};
+
+class RequestSlots {
+public:
+    static constexpr std::size_t kCount = 10;
+    static constexpr std::int32_t kCountdown = 30;
+    static constexpr std::uint8_t kTries = 5;
+
+    // First free slot in table order, now Allocated; nullptr when all are in use.
+    RequestSlot* Take();
+    void Reset();
+    // One pass of the slot runner; route sends a packet.
+    template <typename Route>
+    void Run(Route&& route);
+
+    std::array<RequestSlot, kCount>& All() { return slots_; }
+    const std::array<RequestSlot, kCount>& All() const { return slots_; }
+
+private:
+    std::array<RequestSlot, kCount> slots_{};
+};
+
+class Comms : public LinkBus, private ReceiverSink {
+public:
+    explicit Comms(CommsHost& host);
+
+    KModel& Model() { return model_; }
+    const KModel& Model() const { return model_; }
+
+    // Receive side.
+    void Feed(std::string_view text);
+    void FeedChar(char c) { receiver_.Feed(c); }
+    void ResetScanner() { receiver_.ResetScanner(); }
+    const Receiver& Scanner() const { return receiver_; }
+    void Route(const BusPacket& packet);
+    void ProcessReceiveQueue();
+
+    // The 10 ms tick.
+    void Tick();
+
+    // Start-up state: own address 108, slots free, queue empty, scanner reset.
+    void Start();
+
+    // Utilities.
+    std::uint8_t OwnAddress() const { return ownAddress_; }
+    void SetOwnAddress(std::uint8_t a) { ownAddress_ = a; }
+    // Text that is not an integer leaves the address as it was and returns false.
+    bool SetOwnAddressFromText(std::string_view text);
+    // The interval in seconds, in single precision, times 100, truncated; the divider restarts.
+    bool SetPeriodSeconds(float seconds);
+    std::int32_t Period() const { return period_; }
+    void RunBootLoader();
+
+    // LinkBus
+    RequestSlot* PostRequest(const BusPacket& request) override;
+    void AddLogLine(const std::string& line) override { host_.AddLogLine(line); }
+
+    RequestSlots& Slots() { return slots_; }
+    ReceiveQueue& Queue() { return queue_; }
+
+    // Read by the router.
+    bool portOpen = false;
+    RelayMode relayMode = RelayMode::None;
+    bool showBroadcasts = false;
+
+    // Filled by the logger and the test runner.
+    std::function<void()> periodicLogStep;
+    std::function<void()> runnerStep;
+
+    bool PollNow() const { return pollNow_; }
+
+    // Counters for soak runs.
+    std::uint64_t packetsSent = 0;
+    std::uint64_t repliesQueued = 0;
+
+private:
+    void OnPacket(const BusPacket& packet) override { Route(packet); }
+    void OnChecksumError(const BusPacket& packet, std::uint8_t computed) override;
+    bool Traced(const BusPacket& p) const { return p.dest >= 16 || showBroadcasts; }
+    void Trace(const BusPacket& p, char open, char close);
+    void ScanLinks();
+
+    CommsHost& host_;
+    KModel model_;
+    Receiver receiver_;
+    ReceiveQueue queue_;
+    RequestSlots slots_;
+    std::uint8_t ownAddress_ = kStartOwnAddress;
+    std::int32_t period_ = 400;
+    std::int32_t divider_ = 0;
+    bool pollNow_ = false;
+};
+
+template <typename Route>
+void RequestSlots::Run(Route&& route) {
+    for (RequestSlot& s : slots_) {
+        bool sentNow = false;
+        if (s.state == SlotState::Ready) {
+            s.inFlight = true;
+            route(s.packet);
+            s.state = SlotState::Waiting;
+            s.countdown = kCountdown;
+            sentNow = true;
+        }
+        if (s.state == SlotState::Waiting && !sentNow) {
+            if (--s.countdown <= 0) {
+                if (s.triesLeft > 0) --s.triesLeft;
+                s.state = s.triesLeft > 0 ? SlotState::Ready : SlotState::Failed;
+            }
+        }
+        if (s.state == SlotState::Failed) {
+            s.inFlight = false;
+            if (s.owner == SlotOwner::RunnerFreed) s.state = SlotState::Free;
+        }
+    }
+}
+
+}  // namespace korva

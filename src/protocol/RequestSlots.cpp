@@ -1,0 +1,61 @@
+#include "protocol/Comms.h"
+
+namespace korva {
+
+RequestSlot* RequestSlots::Take() {
+    for (RequestSlot& s : slots_) {
+        if (s.state != SlotState::Free) continue;
+        s.state = SlotState::Allocated;
+        s.inFlight = false;
+        s.owner = SlotOwner::RunnerFreed;
+        return &s;
+    }
+    return nullptr;
+}
+
+void RequestSlots::Reset() {
+    for (RequestSlot& s : slots_) s = RequestSlot{};
+}
+
+bool ReceiveQueue::Push(const BusPacket& p) {
+    const auto next = static_cast<std::uint8_t>((write_ + 1) % kEntries);
+    if (next == read_) return false;
+    ring_[write_] = p;
+    write_ = next;
+    return true;
+}
+
+bool ReceiveQueue::Pop(BusPacket& p) {
+    if (Empty()) return false;
+    p = ring_[read_];
+    read_ = static_cast<std::uint8_t>((read_ + 1) % kEntries);
+    return true;
+}
+
+RequestSlot* Comms::PostRequest(const BusPacket& request) {
+    RequestSlot* s = slots_.Take();
+    if (s == nullptr) return nullptr;
+    s->packet = request;
+    s->packet.source = ownAddress_;
+    StoreChecksum(s->packet);
+    s->triesLeft = RequestSlots::kTries;
+    s->owner = SlotOwner::LinkFreed;
+    s->state = SlotState::Ready;
+    return s;
+}
+
+void Comms::RunBootLoader() {
+    RequestSlot* s = slots_.Take();
+    if (s == nullptr) return;  // silently not sent
+    s->packet = BusPacket{};
+    s->packet.dest = kBootLoaderAddress;
+    s->packet.source = ownAddress_;
+    s->packet.code = code::kBoot;
+    s->packet.length = 0;
+    StoreChecksum(s->packet);
+    s->triesLeft = 1;
+    s->owner = SlotOwner::RunnerFreed;
+    s->state = SlotState::Ready;
+}
+
+}  // namespace korva

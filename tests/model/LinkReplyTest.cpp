@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "protocol/Comms.h"
+#include "support/FakeHost.h"
+
+namespace korva {
+namespace {
+
+using test::FakeHost;
+using test::MakePacket;
+
+TEST(PropertyReply, ValueAndStateFromEachKindOfReply) {
+    struct Case {
+        const char* what;
+        int type;
+        int code;
+        std::vector<int> data;
+        std::uint8_t state;
+        int number;
+        const char* logLine;  // "" for none
+    };
+    const Case cases[] = {
+        {"word 0x8000 is -32768", 0, 0x8A, {5, 0x80, 0x00}, LinkState::KNOWN, -32768, ""},
+        {"type 2 as type 0", 2, 0x8A, {5, 0xFF, 0xFB}, LinkState::KNOWN, -5, ""},
+        {"byte 200", 1, 0x8A, {5, 200}, LinkState::KNOWN, 200, ""},
+        {"word and option", 3, 0x8A, {5, 0x12, 0x34, 0x01}, LinkState::KNOWN, 0x1234, ""},
+        {"ack and refusal both set is positive", 0, 0x8E, {5, 0x00, 0x2A}, LinkState::KNOWN, 42, ""},
+        {"short reply keeps the value", 0, 0x8A, {5, 0x01}, LinkState::KNOWN, 77, "<Unexpected packet length>"},
+        {"type outside the wire types", 7, 0x8A, {5, 0x01, 0x02}, LinkState::KNOWN, 0, "<Invalid property type>"},
+        {"refusal", 0, 0x8C, {5}, LinkState::ERROR, 77, ""},
+        {"write reply takes the new value", 0, 0x7A, {5}, LinkState::KNOWN, -3, ""},
+        {"a request from the device changes nothing but the slot", 0, 0x89, {5}, LinkState::GET, 77, ""},
+    };
+    for (const Case& c : cases) {
+        FakeHost host;
+        Comms comms(host);
+        KDevice& d = comms.Model().MakeDevice("Pump", 0x23);
+        KPropertyLink& link = comms.Model().MakeProperty(d, {"Speed", static_cast<std::uint8_t>(c.type), 5});
+        link.current.StoreNumber(77);
+        link.newValue.StoreNumber(-3);
+        link.state = LinkState::GET;
+        ASSERT_TRUE(link.Get());
+        RequestSlot* slot = link.pending;
+        BusPacket reply = MakePacket({108, 0x23, c.code});
+        reply.length = static_cast<std::uint8_t>(c.data.size());
+        for (std::size_t i = 0; i < c.data.size(); ++i) reply.data[i] = static_cast<std::uint8_t>(c.data[i]);
+        StoreChecksum(reply);
+        comms.Route(reply);
+        comms.ProcessReceiveQueue();
+        EXPECT_EQ(link.state, c.state) << c.what;
+        EXPECT_EQ(link.current.ReadAsNumber(), c.number) << c.what;
+        EXPECT_EQ(link.pending, nullptr) << c.what;
+        EXPECT_EQ(slot->state, SlotState::Free) << c.what;
+        const bool logged = std::find(host.log.begin(), host.log.end(), c.logLine) != host.log.end();
+        EXPECT_TRUE(*c.logLine == 0 || logged) << c.what;
+        if (c.code == 0x8A && c.type <= 3) {
+            EXPECT_TRUE(link.logChannel->hasValue) << c.what;
+            EXPECT_EQ(link.logChannel->value, c.number) << c.what;
+        }
+    }
+}
+
+TEST(PropertyReply, RequestsCarryTheTypeLayout) {
+    struct Case {
+        int type;
+        double value;
+        const char* wire;
+    };
+    // Device 0x23, code 5, from 0x6C.
+    const Case cases[] = {
+        {0, -5, "(x23x6Cx79x03x0Ax05xFFxFB)"},
+        {1, 300, "(x23x6Cx79x02x3Bx05x2C)"},
+        {3, 0x1234, "(x23x6Cx79x04x57x05x12x34x00)"},
+    };
+    for (const Case& c : cases) {
+        FakeHost host;
+        Comms comms(host);
+        comms.portOpen = true;
+        KDevice& d = comms.Model().MakeDevice("Pump", 0x23);
+        KPropertyLink& link = comms.Model().MakeProperty(d, {"Speed", static_cast<std::uint8_t>(c.type), 5});
+        link.SetNewNumber(c.value);
+        comms.Tick();
+        ASSERT_EQ(host.serial.size(), 1u) << c.type;
+        EXPECT_EQ(host.serial[0], c.wire) << c.type;
+    }
+}
+
+TEST(PropertyReply, WriteOfAnUnknownTypeSendsNothing) {
+    FakeHost host;
+    Comms comms(host);
+    comms.portOpen = true;
+    KDevice& d = comms.Model().MakeDevice("Pump", 0x23);
+    KPropertyLink& link = comms.Model().MakeProperty(d, {"Mode", 9, 5});
+    link.SetNewNumber(1);
+    comms.Tick();
+    EXPECT_TRUE(host.serial.empty());
+    EXPECT_EQ(link.state, LinkState::ERROR);
+    EXPECT_EQ(host.log, std::vector<std::string>{"<Invalid property type>"});
+}
+
+}  // namespace
+}  // namespace korva

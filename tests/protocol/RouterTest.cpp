@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include "protocol/Comms.h"
+#include "support/FakeHost.h"
+
+namespace korva {
+namespace {
+
+using test::FakeHost;
+using test::MakePacket;
+
+TEST(Router, WayOutByDestination) {
+    struct Case {
+        int dest;
+        bool portOpen;
+        RelayMode relay;
+        bool broadcasts;
+        int serial, tcp, queued;
+        const char* trace;  // "" when no line
+    };
+    const Case cases[] = {
+        {6, true, RelayMode::SlaveConnected, false, 0, 0, 0, ""},
+        {6, false, RelayMode::None, true, 0, 0, 1, "rx: ["},
+        {6, false, RelayMode::SlaveConnected, true, 0, 1, 1, "rx: ["},
+        {108, true, RelayMode::MasterConnected, false, 0, 0, 1, "rx: ["},
+        {0x22, true, RelayMode::MasterConnected, false, 1, 0, 0, "tx: ("},  // serial wins over TCP
+        {0x22, false, RelayMode::MasterConnected, false, 0, 1, 0, "tx: ("},
+        {0x22, false, RelayMode::Listening, false, 0, 0, 0, "tx: ("},  // traced though nothing goes out
+        {0x28, true, RelayMode::None, false, 0, 1, 0, "tx: ("},
+        {0x24, false, RelayMode::None, false, 1, 0, 0, "tx: ("},
+        {0x31, true, RelayMode::MasterConnected, false, 0, 0, 0, "tx: {"},
+        {0x0A, true, RelayMode::None, false, 1, 0, 0, ""},  // low address: no trace without broadcasts
+        {0x0A, true, RelayMode::None, true, 1, 0, 0, "tx: ("},
+        {0x01, true, RelayMode::None, true, 0, 0, 0, "tx: {"},
+    };
+    for (const Case& c : cases) {
+        FakeHost host;
+        Comms comms(host);
+        comms.portOpen = c.portOpen;
+        comms.relayMode = c.relay;
+        comms.showBroadcasts = c.broadcasts;
+        const BusPacket p = MakePacket({c.dest, 0x23, 0x8A}, {5, 1, 2});
+        comms.Route(p);
+        // A line chosen by bit 2 is handed over even when closed: the port drops it.
+        EXPECT_EQ(static_cast<int>(host.serial.size()), c.serial) << c.dest;
+        if (!host.serial.empty()) EXPECT_EQ(host.serial[0], EncodeSerial(p));
+        EXPECT_EQ(static_cast<int>(host.tcp.size()), c.tcp) << c.dest;
+        if (!host.tcp.empty()) EXPECT_EQ(host.tcp[0], EncodeRaw(p));
+        int queued = 0;
+        BusPacket out;
+        while (comms.Queue().Pop(out)) ++queued;
+        EXPECT_EQ(queued, c.queued) << c.dest;
+        if (*c.trace) {
+            ASSERT_EQ(host.log.size(), 1u) << c.dest;
+            const char close = c.trace[4] == '[' ? ']' : c.trace[4] == '(' ? ')' : '}';
+            EXPECT_EQ(host.log[0], std::string(c.trace) + TraceBytes(p) + close);
+        } else {
+            EXPECT_TRUE(host.log.empty()) << c.dest;
+        }
+    }
+}
+
+TEST(Router, QueueHoldsFifteenAndDropsSilently) {
+    FakeHost host;
+    Comms comms(host);
+    for (int i = 0; i < 20; ++i) comms.Route(MakePacket({108, 0x23, 0x8A}, {i}));
+    BusPacket p;
+    for (int i = 0; i < 15; ++i) {
+        ASSERT_TRUE(comms.Queue().Pop(p));
+        EXPECT_EQ(p.data[0], i);
+    }
+    EXPECT_FALSE(comms.Queue().Pop(p));
+    EXPECT_EQ(host.log.size(), 20u);  // every packet was traced, queued or not
+}
+
+TEST(Router, RequestsToTheProgramAreAcknowledgedOrObeyed) {
+    struct Case {
+        int code;
+        int dataLength;
+        bool acked;
+        int closes;
+    };
+    const Case cases[] = {
+        {0x89, 1, true, 0},   // class 0x88 has bit 3: acknowledged with 0x8A
+        {0x59, 0, true, 1},   // close, reply expected
+        {0x58, 0, false, 1},  // close, no reply expected
+        {0x79, 3, true, 0},
+        {0x71, 1, false, 0},  // class 0x70 has bit 3 clear
+        {0x8A, 1, false, 0},  // a reply is no request
+        {0x8C, 1, false, 0},  // nor is a refusal
+    };
+    for (const Case& c : cases) {
+        FakeHost host;
+        Comms comms(host);
+        comms.portOpen = true;
+        BusPacket req = MakePacket({108, 0x26, c.code});
+        req.length = static_cast<std::uint8_t>(c.dataLength);
+        StoreChecksum(req);
+        comms.Route(req);
+        host.serial.clear();
+        comms.ProcessReceiveQueue();
+        EXPECT_EQ(host.closeRequests, c.closes) << c.code;
+        if (c.acked) {
+            ASSERT_EQ(host.serial.size(), 1u) << c.code;
+            const BusPacket ack = MakePacket({0x26, 108, (c.code & ~1) | 2});
+            EXPECT_EQ(host.serial[0], EncodeSerial(ack));
+        } else {
+            EXPECT_TRUE(host.serial.empty()) << c.code;
+        }
+    }
+}
+
+TEST(Router, RepliesReachEveryLinkWithTheCodeOfTheFirstDeviceAtTheAddress) {
+    FakeHost host;
+    Comms comms(host);
+    KModel& m = comms.Model();
+    KDevice& pump = m.MakeDevice("Pump", 0x23);
+    KDevice& twin = m.MakeDevice("Twin", 0x23);
+    auto& speed = m.MakeProperty(pump, {"Speed", 0, 5});
+    auto& speedAlias = m.MakeProperty(pump, {"SpeedAlias", 2, 5});
+    auto& other = m.MakeProperty(pump, {"Other", 0, 6});
+    auto& twinSpeed = m.MakeProperty(twin, {"Speed", 0, 5});
+    comms.Route(MakePacket({108, 0x23, 0x8A}, {5, 0x12, 0x34}));
+    comms.Route(MakePacket({108, 0x77, 0x8A}, {5, 0x00, 0x01}));  // no device: ignored
+    comms.ProcessReceiveQueue();
+    EXPECT_EQ(speed.current.ReadAsNumber(), 0x1234);
+    EXPECT_EQ(speedAlias.current.ReadAsNumber(), 0x1234);
+    EXPECT_EQ(speed.state, LinkState::KNOWN);
+    EXPECT_EQ(speedAlias.state, LinkState::KNOWN);
+    EXPECT_EQ(other.state, LinkState::UNKNOWN);
+    EXPECT_EQ(twinSpeed.state, LinkState::UNKNOWN);
+    EXPECT_EQ(host.refreshes, 1);
+}
+
+}  // namespace
+}  // namespace korva

@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include "support/BusHarness.h"
+
+namespace korva {
+namespace {
+
+using test::BusHarness;
+
+struct Request {
+    int code;
+    int index;
+    int value;  // writes only
+    int tick;
+};
+
+// What the device saw of one file, decoded.
+std::vector<Request> FileRequests(const BusHarness& h, int type) {
+    std::vector<Request> out;
+    for (const auto& seen : h.emu.Requests()) {
+        const BusPacket& p = seen.packet;
+        Request r{p.code, 0, 0, static_cast<int>(seen.tick)};
+        if (p.code == code::kRead)
+            r.index = type == 5 ? static_cast<std::int16_t>((p.data[1] << 8) | p.data[2]) : static_cast<std::int8_t>(p.data[1]);
+        if (p.code == code::kWrite) {
+            r.index = type == 5 ? static_cast<std::int16_t>((p.data[2] << 8) | p.data[3]) : static_cast<std::int8_t>(p.data[3]);
+            r.value = type == 5 ? p.data[1] : static_cast<std::int16_t>((p.data[1] << 8) | p.data[2]);
+        }
+        out.push_back(r);
+    }
+    return out;
+}
+
+std::vector<int> Indices(const std::vector<Request>& rs, int code) {
+    std::vector<int> out;
+    for (const Request& r : rs)
+        if (r.code == code) out.push_back(r.index);
+    return out;
+}
+
+TEST(FileTransfer, LoadReadsStatusSizeThenEveryElementOneAtATime) {
+    BusHarness h;
+    KDevice& d = h.AddDevice("Mixer", 0x32);
+    KFileLink& recipe = h.AddFile(d, "Recipe", 4, 20, {10, -20, 30}, 3);
+    h.emu.FindDevice(0x32)->latencyTicks = 3;
+    h.emu.FindDevice(0x32)->files[0].status = 0x11;
+    recipe.transferOp = KFileLink::kOpLoad;
+    ASSERT_TRUE(h.RunUntil([&] { return recipe.transferOp == KFileLink::kOpNone; }, 200));
+    const auto rs = FileRequests(h, 4);
+    EXPECT_EQ(Indices(rs, code::kRead), (std::vector<int>{-3, -2, 0, 1, 2}));
+    EXPECT_EQ(rs.size(), 5u);
+    // Each request waits for the previous reply: latency 3, and the reply is taken on the next tick.
+    for (std::size_t i = 1; i < rs.size(); ++i) EXPECT_GE(rs[i].tick - rs[i - 1].tick, 4) << i;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(recipe.ElementState(i), LinkState::KNOWN) << i;
+    EXPECT_EQ(recipe.ElementValue(0), 10);
+    EXPECT_EQ(recipe.ElementValue(1), -20);
+    EXPECT_EQ(recipe.ElementValue(2), 30);
+    EXPECT_EQ(recipe.size, 3);
+    EXPECT_EQ(recipe.transferStep, 0);
+    EXPECT_EQ(recipe.state, LinkState::KNOWN);
+}
+
+TEST(FileTransfer, SaveWritesEveryElementWithItsValue) {
+    BusHarness h;
+    KDevice& d = h.AddDevice("Mixer", 0x32);
+    KFileLink& recipe = h.AddFile(d, "Recipe", 4, 20, {0, 0, 0}, 3);
+    recipe.SetElement(0, 111, LinkState::KNOWN);
+    recipe.SetElement(1, -2, LinkState::KNOWN);
+    recipe.SetElement(2, 0x7FFF, LinkState::KNOWN);
+    recipe.transferOp = KFileLink::kOpSave;
+    ASSERT_TRUE(h.RunUntil([&] { return recipe.transferOp == KFileLink::kOpNone; }, 200));
+    const auto rs = FileRequests(h, 4);
+    EXPECT_EQ(Indices(rs, code::kRead), (std::vector<int>{-3, -2}));
+    EXPECT_EQ(Indices(rs, code::kWrite), (std::vector<int>{0, 1, 2}));
+    ASSERT_EQ(rs.size(), 5u);
+    EXPECT_EQ(rs[2].value, 111);
+    EXPECT_EQ(rs[3].value, -2);
+    EXPECT_EQ(rs[4].value, 0x7FFF);
+    EXPECT_EQ(h.emu.FindDevice(0x32)->files[0].elements, (std::vector<std::int16_t>{111, -2, 0x7FFF}));
+}
+
+TEST(FileTransfer, CancelLetsTheCurrentReadFinishAndSendsNoMore) {
+    BusHarness h;
+    KDevice& d = h.AddDevice("Mixer", 0x32);
+    KFileLink& recipe = h.AddFile(d, "Recipe", 4, 20, {5, 6, 7, 8}, 4);
+    h.emu.FindDevice(0x32)->latencyTicks = 5;
+    recipe.transferOp = KFileLink::kOpLoad;
+    ASSERT_TRUE(h.RunUntil([&] { return recipe.position == 1 && recipe.pending != nullptr; }, 200));
+    recipe.transferOp = KFileLink::kOpNone;  // the Cancel button
+    h.Run(100);
+    EXPECT_EQ(Indices(FileRequests(h, 4), code::kRead), (std::vector<int>{-3, -2, 0, 1}));
+    EXPECT_EQ(recipe.ElementState(1), LinkState::KNOWN);
+    EXPECT_EQ(recipe.ElementValue(1), 6);
+    EXPECT_EQ(recipe.ElementState(2), LinkState::UNKNOWN);
+    // A new load starts again from the beginning.
+    recipe.transferStep = 0;
+    recipe.transferOp = KFileLink::kOpLoad;
+    ASSERT_TRUE(h.RunUntil([&] { return recipe.transferOp == KFileLink::kOpNone; }, 400));
+    EXPECT_EQ(Indices(FileRequests(h, 4), code::kRead), (std::vector<int>{-3, -2, 0, 1, -3, -2, 0, 1, 2, 3}));
+}
+
+TEST(FileTransfer, FailuresRepeatTheSameStepUntilCancelled) {
+    for (bool silent : {false, true}) {
+        BusHarness h;
+        KDevice& d = h.AddDevice("Mixer", 0x32);
+        KFileLink& recipe = h.AddFile(d, "Recipe", 4, 20, {1, 2}, 2);
+        sim::SimDevice& dev = *h.emu.FindDevice(0x32);
+        recipe.transferOp = KFileLink::kOpLoad;
+        h.Run(2);  // status and size are read
+        (silent ? dev.silent : dev.refuseAll) = true;
+        h.Run(1000);
+        const auto reads = Indices(FileRequests(h, 4), code::kRead);
+        ASSERT_GT(reads.size(), 8u) << silent;
+        for (std::size_t i = 2; i < reads.size(); ++i) EXPECT_EQ(reads[i], 0) << silent << " " << i;
+        recipe.transferOp = KFileLink::kOpNone;
+        h.Run(200);  // the request under way runs out
+        const std::size_t after = h.emu.Requests().size();
+        h.Run(1000);
+        EXPECT_EQ(h.emu.Requests().size(), after) << silent;
+        EXPECT_EQ(recipe.transferStep, 0) << silent;
+        EXPECT_EQ(recipe.pending, nullptr) << silent;
+    }
+}
+
+TEST(FileTransfer, SixteenBitIndexAndSpecialElements) {
+    BusHarness h;
+    KDevice& d = h.AddDevice("Logger", 0x22);
+    KFileLink& history = h.AddFile(d, "History", 5, 30, {1, 2, -1, 4}, 4);
+    history.RequestElement(-3);
+    h.Step();
+    ASSERT_EQ(h.emu.Requests().size(), 1u);
+    const BusPacket& first = h.emu.Requests()[0].packet;
+    EXPECT_EQ(first.length, 3);
+    EXPECT_EQ(first.data[1], 0xFF);
+    EXPECT_EQ(first.data[2], 0xFD);
+    h.Step();
+    EXPECT_EQ(history.state, LinkState::KNOWN);
+
+    ASSERT_TRUE(history.RequestElement(2));
+    h.Run(2);
+    EXPECT_EQ(history.ElementValue(2), -1);  // FF FF
+    EXPECT_EQ(history.ElementState(2), LinkState::KNOWN);
+    ASSERT_TRUE(history.RequestElement(-1));
+    h.Run(2);
+    EXPECT_EQ(history.checksum, 6u);
+
+    ASSERT_TRUE(history.WriteElement(1, 0x1234));  // only the low byte travels on a 16-bit index
+    h.Run(2);
+    EXPECT_EQ(history.state, LinkState::KNOWN);
+    EXPECT_EQ(h.emu.FindDevice(0x22)->files[0].elements[1], 0x0034);
+}
+
+TEST(FileTransfer, DeviceSizeDecidesHowManyElementsMove) {
+    struct Case {
+        int configured;
+        int onDevice;
+        int forcedSize;  // -1: the real size
+        int reads;       // element reads after status and size
+    };
+    const Case cases[] = {
+        {2, 5, -1, 5},    // the arrays grow with the size the device reports
+        {5, 2, -1, 2},    // fewer elements on the device
+        {3, 3, 0, 0},     // an empty file moves nothing
+        {3, 3, 200, 0},   // 200 is negative as a signed byte: nothing to move
+    };
+    for (const Case& c : cases) {
+        BusHarness h;
+        KDevice& d = h.AddDevice("Mixer", 0x32);
+        std::vector<std::int16_t> elements;
+        for (int i = 0; i < c.onDevice; ++i) elements.push_back(static_cast<std::int16_t>(100 + i));
+        KFileLink& f = h.AddFile(d, "Recipe", 4, 20, elements, c.configured);
+        h.emu.FindDevice(0x32)->forcedSize = c.forcedSize;
+        f.transferOp = KFileLink::kOpLoad;
+        ASSERT_TRUE(h.RunUntil([&] { return f.transferOp == KFileLink::kOpNone; }, 300)) << c.configured;
+        const auto reads = Indices(FileRequests(h, 4), code::kRead);
+        EXPECT_EQ(static_cast<int>(reads.size()), 2 + c.reads) << c.configured << "/" << c.onDevice;
+        for (int i = 0; i < c.reads; ++i) EXPECT_EQ(f.ElementValue(i), 100 + i);
+        EXPECT_GE(f.Capacity(), f.size);
+    }
+}
+
+TEST(FileTransfer, RepliesNamingElementsOutsideTheFileAreIgnored) {
+    BusHarness h;
+    KDevice& d = h.AddDevice("Mixer", 0x32);
+    KFileLink& f = h.AddFile(d, "Recipe", 4, 20, {1, 2}, 2);
+    f.RequestElement(0);
+    for (int index : {-128, -11, 2, 100, 127}) {
+        BusPacket reply;
+        reply.dest = 108;
+        reply.source = 0x32;
+        reply.code = 0x8A;
+        reply.length = 4;
+        reply.data[0] = 20;
+        reply.data[1] = 0x12;
+        reply.data[2] = 0x34;
+        reply.data[3] = static_cast<std::uint8_t>(index);
+        f.HandleReply(reply);
+        EXPECT_EQ(f.state, LinkState::GET) << index;  // not the position asked for
+        EXPECT_EQ(f.ElementValue(index), 0) << index;
+    }
+    EXPECT_EQ(f.ElementValue(0), 0);
+    EXPECT_EQ(f.ElementValue(1), 0);
+}
+
+}  // namespace
+}  // namespace korva

@@ -1,0 +1,87 @@
+#pragma once
+// The core and the device emulation joined in memory, driven tick by tick.
+
+#include <string>
+#include <vector>
+
+#include "protocol/Comms.h"
+#include "sim/BusEmulator.h"
+
+namespace korva::test {
+
+class BusHarness : public CommsHost {
+public:
+    explicit BusHarness(sim::FaultOptions faults = {}) : emu(faults), comms(*this) {
+        comms.Start();
+        comms.portOpen = true;
+    }
+
+    void AddLogLine(const std::string& line) override { log.push_back(line); }
+    void RefreshDeviceTree() override { ++refreshes; }
+    void SendSerial(const std::string& text) override {
+        sent.push_back({tick, text});
+        if (comms.portOpen) emu.Feed(text);
+    }
+    void SendTcp(const std::string&) override {}
+    void RequestClose() override { ++closeRequests; }
+
+    // One communications tick, then the line carries whatever the devices answered.
+    void Step() {
+        comms.Tick();
+        emu.Tick();
+        for (const std::string& piece : emu.TakeOutput()) comms.Feed(piece);
+        ++tick;
+    }
+    void Run(int ticks) {
+        for (int i = 0; i < ticks; ++i) Step();
+    }
+    // Steps until the predicate holds; false when it did not within the limit.
+    template <typename Pred>
+    bool RunUntil(Pred pred, int limit = 10000) {
+        for (int i = 0; i < limit; ++i) {
+            if (pred()) return true;
+            Step();
+        }
+        return pred();
+    }
+
+    // A device known to both sides.
+    KDevice& AddDevice(const std::string& name, std::uint8_t address) {
+        emu.AddDevice(name, address);
+        return comms.Model().MakeDevice(name, address);
+    }
+    KPropertyLink& AddProperty(KDevice& d, const std::string& name, int type, int code, int value = 0) {
+        sim::SimProperty p;
+        p.name = name;
+        p.type = static_cast<std::uint8_t>(type);
+        p.code = static_cast<std::uint8_t>(code);
+        p.word = value & 0xFFFF;
+        p.byte = static_cast<std::uint8_t>(value & 0xFF);
+        emu.FindDevice(d.address)->properties.push_back(p);
+        return comms.Model().MakeProperty(d, {name, type, code});
+    }
+    KFileLink& AddFile(KDevice& d, const std::string& name, int type, int code, std::vector<std::int16_t> elements,
+                       int configuredLength) {
+        sim::SimFile f;
+        f.name = name;
+        f.type = static_cast<std::uint8_t>(type);
+        f.code = static_cast<std::uint8_t>(code);
+        f.elements = std::move(elements);
+        emu.FindDevice(d.address)->files.push_back(f);
+        return comms.Model().MakeFileHandle(d, {name, type, code}, static_cast<std::int8_t>(configuredLength));
+    }
+
+    struct Sent {
+        int tick;
+        std::string text;
+    };
+    sim::BusEmulator emu;
+    Comms comms;
+    std::vector<Sent> sent;
+    std::vector<std::string> log;
+    int tick = 0;
+    int refreshes = 0;
+    int closeRequests = 0;
+};
+
+}  // namespace korva::test

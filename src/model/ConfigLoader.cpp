@@ -1,0 +1,152 @@
+#include "model/ConfigLoader.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "model/TextConvert.h"
+#include "xml/XmlDocument.h"
+
+namespace korva {
+
+namespace {
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+std::int32_t RequireInt(const std::string& text, const std::string& what) {
+    const auto v = ParseInt(text);
+    if (!v) throw ConfigError(what + " is not an integer: '" + text + "'");
+    return *v;
+}
+}  // namespace
+
+ConfigLoader::ConfigLoader(KModel& model, LoaderHost& host, std::string workDir)
+    : model_(model), host_(host), workDir_(std::move(workDir)) {}
+
+ConfigLoader::~ConfigLoader() = default;
+
+std::string ConfigLoader::Resolve(const std::string& written) const {
+    std::string path = written;
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    if (path.empty() || path.front() == '/') return path;
+    if (path.rfind("./", 0) == 0) path.erase(0, 2);
+    return workDir_ + "/" + path;
+}
+
+void ConfigLoader::Fail(const char* message, const std::string& why) {
+    lastError_ = why;
+    host_.ShowMessage(message);
+    host_.RequestEnd();
+}
+
+void ConfigLoader::LoadConfiguration() {
+    std::string constantsPath, configPath;
+    try {
+        XmlDocument paths;
+        paths.LoadXML(Resolve("config/paths.xml"));
+        // Later entries win over earlier ones.
+        for (const auto& child : paths.children) {
+            if (child->name == "constantspath") constantsPath = child->text;
+            if (child->name == "configpath") configPath = child->text;
+        }
+    } catch (const XmlFileError& e) {
+        Fail(kPathMessage, e.what());
+    }
+
+    constants_ = std::make_shared<XmlDocument>();
+    try {
+        constants_->LoadXML(Resolve(constantsPath));
+    } catch (const XmlFileError& e) {
+        Fail(kConstantsMessage, e.what());
+    }
+
+    config_ = std::make_shared<XmlDocument>();
+    try {
+        config_->LoadXML(Resolve(configPath));
+        model_.KeepDocument(constants_);
+        model_.KeepDocument(config_);
+        Visit(*config_);
+    } catch (const XmlFileError& e) {
+        Fail(kConfigMessage, e.what());
+    } catch (const ConfigError& e) {
+        Fail(kConfigMessage, e.what());
+    }
+}
+
+void ConfigLoader::Visit(const XmlNode& root) {
+    // Depth first in document order, with a stack of its own: a file may nest as deep as it has tags.
+    struct Frame {
+        const XmlNode* node;
+        std::size_t next;
+    };
+    std::vector<Frame> stack{{&root, 0}};
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next >= top.node->children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const XmlNode& x = *top.node->children[top.next++];
+        if (x.name == "KDevice")
+            MakeDevice(x);
+        else if (x.name == "KProperty")
+            MakeLink(x, false);
+        else if (x.name == "KFileHandle")
+            MakeLink(x, true);
+        if (x.name != "Comment") stack.push_back({&x, 0});  // invalidates top
+    }
+}
+
+void ConfigLoader::MakeDevice(const XmlNode& e) {
+    const std::string& name = e.getAttribute("Name");
+    const std::int32_t address = RequireInt(e.getAttribute("Address"), "Address of device '" + name + "'");
+    current_ = &model_.MakeDevice(name, static_cast<std::uint8_t>(address & 0xFF), &e);
+}
+
+std::uint8_t ConfigLoader::LookUp(const XmlNode& e, const char* attribute) const {
+    const XmlNode* table = constants_ ? constants_->child(0) : nullptr;
+    if (table == nullptr) throw ConfigError("the constants file holds no element of symbols");
+    const std::string& symbol = e.getAttribute(attribute);
+    const auto it = std::find_if(table->attributes.begin(), table->attributes.end(),
+                                 [&](const XmlAttribute& a) { return a.name == symbol; });
+    const std::string what = std::string(attribute) + " '" + symbol + "' of '" + e.getAttribute("Name") + "'";
+    // A link with an undefined type or code would put garbage on the bus: refuse the file.
+    if (it == table->attributes.end()) throw ConfigError(what + " is not a known symbol");
+    return static_cast<std::uint8_t>(RequireInt(it->value, what) & 0xFF);
+}
+
+void ConfigLoader::MakeLink(const XmlNode& e, bool file) {
+    LinkSpec spec;
+    spec.name = e.getAttribute("Name");
+    if (current_ == nullptr) throw ConfigError("'" + spec.name + "' comes before any device");
+    spec.source = &e;
+    if (const XmlNode* display = e.getChildByName("Display")) spec.basic = display->getAttribute("Level") != "Advanced";
+    if (const XmlNode* help = e.getChildByName("Helptext")) spec.helpText = SplitLines(help->text);
+    spec.type = LookUp(e, "Type");
+    spec.code = LookUp(e, "Code");
+    if (!file) {
+        model_.MakeProperty(*current_, spec);
+        return;
+    }
+    const std::int32_t length = RequireInt(e.getAttribute("Length"), "Length of '" + spec.name + "'");
+    if (length < 0 || length > KFileLink::kMaxElements)
+        throw ConfigError("Length of '" + spec.name + "' is outside 0 to 127");
+    model_.MakeFileHandle(*current_, spec, static_cast<std::int8_t>(length));
+}
+
+}  // namespace korva

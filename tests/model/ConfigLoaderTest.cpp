@@ -1,0 +1,234 @@
+#include "model/ConfigLoader.h"
+
+#include <gtest/gtest.h>
+
+#include "support/FakeHost.h"
+#include "support/TempDir.h"
+#include "xml/XmlDocument.h"
+
+namespace korva {
+namespace {
+
+using test::FakeHost;
+using test::TempDir;
+
+class Recorder : public LoaderHost, public ModelListener {
+public:
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void RequestEnd() override { ++endRequests; }
+    void On_NewKorvaDevice(KDevice& d) override { announced.push_back(d.name); }
+    void On_NewKorvaProperty(KDevice& d, KPropertyLink& l) override { announced.push_back(d.name + "." + l.name); }
+    void On_NewKFileLink(KDevice& d, KFileLink& l) override { announced.push_back(d.name + "/" + l.name); }
+    std::vector<std::string> messages;
+    std::vector<std::string> announced;
+    int endRequests = 0;
+};
+
+const char* kPaths =
+    "<paths><configpath>config/first.xml</configpath><constantspath>config\\consts.xml</constantspath>"
+    "<configpath>config\\plant.xml</configpath></paths>";
+const char* kConstants =
+    "<constants><symbols Word=\"0\" Byte=\"1\" WordOpt=\"3\" File8=\"4\" File16=\"5\" SPEED=\"5\" TEMP=\"12\""
+    " CURVE=\"40\" LOG=\"41\" BAD=\"x1\"/><ignored Late=\"9\"/></constants>";
+
+struct Loaded {
+    FakeHost host;
+    Comms comms{host};
+    Recorder rec;
+    std::unique_ptr<ConfigLoader> loader;
+};
+
+std::unique_ptr<Loaded> Load(const TempDir& dir) {
+    auto l = std::make_unique<Loaded>();
+    l->comms.Model().SetListener(&l->rec);
+    l->loader = std::make_unique<ConfigLoader>(l->comms.Model(), l->rec, dir.Path());
+    l->loader->LoadConfiguration();
+    return l;
+}
+
+TEST(ConfigLoader, BuildsThePlantInDocumentOrder) {
+    TempDir dir;
+    dir.Write("config/paths.xml", kPaths);
+    dir.Write("config/consts.xml", kConstants);
+    dir.Write("config/plant.xml",
+              "<plant>\n"
+              "  <KDevice Name=\"Pump\" Address=\"35\">\n"
+              "    <KProperty Name=\"Speed\" Type=\"Word\" Code=\"SPEED\" Signed=\"True\">"
+              "<Helptext><![CDATA[Shaft speed\r\nin rpm]]></Helptext></KProperty>\n"
+              "    <Group Name=\"Hidden\"><KProperty Name=\"Temp\" Type=\"Byte\" Code=\"TEMP\">"
+              "<Display Level=\"advanced\"/></KProperty></Group>\n"
+              "    <Comment><KProperty Name=\"NotMe\" Type=\"Word\" Code=\"SPEED\"/></Comment>\n"
+              "  </KDevice>\n"
+              "  <KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"16\"><Display Level=\"Advanced\"/>"
+              "</KFileHandle>\n"
+              "  <KDevice Name=\"PUMP\" Address=\"42\"/>\n"
+              "  <KFileHandle Name=\"Log\" Type=\"File16\" Code=\"LOG\" Length=\"0\"/>\n"
+              "</plant>");
+    auto l = Load(dir);
+    EXPECT_TRUE(l->rec.messages.empty()) << l->loader->LastError();
+    EXPECT_EQ(l->rec.announced,
+              (std::vector<std::string>{"Pump", "Pump.Speed", "Pump.Temp", "Pump/Curve", "PUMP", "PUMP/Log"}));
+    KModel& m = l->comms.Model();
+    ASSERT_EQ(m.devices.Count(), 1u);
+    EXPECT_EQ(m.devices.Name(0), "Pump");
+    EXPECT_EQ(m.devices.Object(0)->address, 42);
+    const KDevice* second = m.FindDeviceByAddress(42);
+    ASSERT_EQ(second, m.devices.Object(0));
+    EXPECT_EQ(second->links.Count(), 1u);
+    EXPECT_NE(m.FindLink("pump", "log"), nullptr);
+    EXPECT_EQ(m.FindLink("Pump", "NotMe"), nullptr);
+    EXPECT_EQ(m.FindDeviceByAddress(35), nullptr);  // replaced in the list, still alive
+    ASSERT_NE(l->loader->Configuration(), nullptr);
+    const XmlNode* pumpElement = l->loader->Configuration()->child(0);
+    ASSERT_NE(pumpElement, nullptr);
+    EXPECT_EQ(pumpElement->getAttribute("Name"), "Pump");
+}
+
+TEST(ConfigLoader, LinkFieldsFromTheElements) {
+    TempDir dir;
+    dir.Write("config/paths.xml", kPaths);
+    dir.Write("config/consts.xml", kConstants);
+    dir.Write("config/plant.xml",
+              "<plant><KDevice Name=\"Pump\" Address=\"291\"><KProperty Name=\"Speed\" Type=\"WordOpt\" Code=\"SPEED\">"
+              "<Helptext><![CDATA[Shaft speed\r\nin rpm]]></Helptext></KProperty>"
+              "<KProperty Name=\"Temp\" Type=\"Byte\" Code=\"TEMP\"><Display Level=\"advanced\"/></KProperty>"
+              "<KProperty Name=\"Hid\" Type=\"Byte\" Code=\"TEMP\"><Display Level=\"Advanced\"/></KProperty>"
+              "<KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"127\"><Display Level=\"Advanced\"/>"
+              "</KFileHandle></KDevice></plant>");
+    auto l = Load(dir);
+    ASSERT_TRUE(l->rec.messages.empty()) << l->loader->LastError();
+    KDevice* pump = l->comms.Model().devices.Find("pump");
+    ASSERT_NE(pump, nullptr);
+    EXPECT_EQ(pump->address, 35);  // 291 kept in 8 bits
+    auto* speed = pump->links.Find("Speed");
+    EXPECT_EQ(speed->type, 3);
+    EXPECT_EQ(speed->code, 5);
+    EXPECT_EQ(speed->current.kind, 3);
+    EXPECT_EQ(speed->helpText, (std::vector<std::string>{"Shaft speed", "in rpm"}));
+    EXPECT_TRUE(speed->basic);
+    EXPECT_TRUE(pump->links.Find("Temp")->basic);  // only the exact word hides
+    EXPECT_FALSE(pump->links.Find("Hid")->basic);
+    auto* curve = dynamic_cast<KFileLink*>(pump->links.Find("Curve"));
+    ASSERT_NE(curve, nullptr);
+    EXPECT_FALSE(curve->basic);
+    EXPECT_EQ(curve->size, 127);
+    EXPECT_EQ(curve->type, 4);
+    EXPECT_EQ(curve->code, 40);
+    EXPECT_EQ(curve->logChannel, nullptr);
+    EXPECT_NE(speed->logChannel, nullptr);
+}
+
+TEST(ConfigLoader, FailuresGiveTheirMessageAndKeepWhatWasMade) {
+    const std::string device = "<KDevice Name=\"Pump\" Address=\"35\"><KProperty Name=\"Speed\" Type=\"Word\" Code=\"SPEED\"/>";
+    struct Case {
+        const char* what;
+        bool paths, constants, config;
+        std::string constantsText;
+        std::string plant;
+        std::vector<std::string> messages;
+        std::size_t links;  // links of Pump made before the failure
+    };
+    const std::vector<std::string> all = {ConfigLoader::kPathMessage, ConfigLoader::kConstantsMessage,
+                                          ConfigLoader::kConfigMessage};
+    const Case cases[] = {
+        {"no paths file", false, true, true, kConstants, "<p/>", all, 0},
+        {"no constants file", true, false, true, "", "<p>" + device + "</KDevice></p>",
+         {ConfigLoader::kConstantsMessage, ConfigLoader::kConfigMessage}, 0},
+        {"no config file", true, true, false, kConstants, "", {ConfigLoader::kConfigMessage}, 0},
+        {"bad address", true, true, true, kConstants, "<p>" + device + "</KDevice><KDevice Name=\"B\" Address=\"x\"/></p>",
+         {ConfigLoader::kConfigMessage}, 1},
+        {"unknown type symbol", true, true, true, kConstants,
+         "<p>" + device + "<KProperty Name=\"T\" Type=\"Float\" Code=\"TEMP\"/></KDevice></p>", {ConfigLoader::kConfigMessage}, 1},
+        {"code not an integer", true, true, true, kConstants,
+         "<p>" + device + "<KProperty Name=\"T\" Type=\"Word\" Code=\"BAD\"/></KDevice></p>", {ConfigLoader::kConfigMessage}, 1},
+        {"property before any device", true, true, true, kConstants, "<p><KProperty Name=\"T\" Type=\"Word\" Code=\"TEMP\"/></p>",
+         {ConfigLoader::kConfigMessage}, 0},
+        {"length too large", true, true, true, kConstants,
+         "<p>" + device + "<KFileHandle Name=\"C\" Type=\"File8\" Code=\"CURVE\" Length=\"128\"/></KDevice></p>",
+         {ConfigLoader::kConfigMessage}, 1},
+        {"length negative", true, true, true, kConstants,
+         "<p>" + device + "<KFileHandle Name=\"C\" Type=\"File8\" Code=\"CURVE\" Length=\"-1\"/></KDevice></p>",
+         {ConfigLoader::kConfigMessage}, 1},
+        {"constants without symbols", true, true, true, "<constants/>", "<p>" + device + "</KDevice></p>",
+         {ConfigLoader::kConfigMessage}, 0},
+        {"a damaged file loads as far as it goes", true, true, true, kConstants,
+         "<p>" + device + "<KProperty Name=\"T\" Type=\"Word\" Code=\"TEMP\"/><KProperty Name=\"U\" Type =\"Word\"", {}, 2},
+        {"only the first element of the constants counts", true, true, true, kConstants,
+         "<p>" + device + "<KProperty Name=\"T\" Type=\"Word\" Code=\"Late\"/></KDevice></p>", {ConfigLoader::kConfigMessage}, 1},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        if (c.paths) dir.Write("config/paths.xml", kPaths);
+        if (c.constants) dir.Write("config/consts.xml", c.constantsText);
+        if (c.config) dir.Write("config/plant.xml", c.plant);
+        auto l = Load(dir);
+        EXPECT_EQ(l->rec.messages, c.messages) << c.what;
+        EXPECT_EQ(l->rec.endRequests, static_cast<int>(c.messages.size())) << c.what;
+        KDevice* pump = l->comms.Model().devices.Find("Pump");
+        EXPECT_EQ(pump ? pump->links.Count() : 0u, c.links) << c.what;
+    }
+}
+
+TEST(ConfigLoader, DeepAndLargeFilesLoadWithoutRecursion) {
+    TempDir dir;
+    dir.Write("config/paths.xml", kPaths);
+    dir.Write("config/consts.xml", kConstants);
+    std::string plant = "<p><KDevice Name=\"Deep\" Address=\"38\">";
+    for (int i = 0; i < 100000; ++i) plant += "<g>";
+    plant += "<KProperty Name=\"Bottom\" Type=\"Word\" Code=\"SPEED\"/>";
+    for (int i = 0; i < 100000; ++i) plant += "</g>";
+    plant += "</KDevice>";
+    for (int i = 0; i < 50000; ++i) plant += "<KProperty Name=\"P" + std::to_string(i) + "\" Type=\"Word\" Code=\"TEMP\"/>";
+    plant += "</p>";
+    dir.Write("config/plant.xml", plant);
+    auto l = Load(dir);
+    EXPECT_TRUE(l->rec.messages.empty()) << l->loader->LastError();
+    KDevice* deep = l->comms.Model().devices.Find("Deep");
+    ASSERT_NE(deep, nullptr);
+    EXPECT_EQ(deep->links.Count(), 50001u);
+    EXPECT_EQ(deep->links.Name(0), "Bottom");
+}
+
+TEST(ConfigLoader, PathsAsWritten) {
+    FakeHost host;
+    Comms comms(host);
+    Recorder rec;
+    ConfigLoader loader(comms.Model(), rec, "/work/demo");
+    EXPECT_EQ(loader.Resolve(".\\config\\plant.xml"), "/work/demo/config/plant.xml");
+    EXPECT_EQ(loader.Resolve("config/plant.xml"), "/work/demo/config/plant.xml");
+    EXPECT_EQ(loader.Resolve("/etc/plant.xml"), "/etc/plant.xml");
+    EXPECT_EQ(loader.Resolve(""), "");
+}
+
+}  // namespace
+}  // namespace korva
+
+namespace korva {
+namespace {
+
+TEST(ConfigLoader, DemoPlantLoadsCleanly) {
+    FakeHost host;
+    Comms comms(host);
+    Recorder rec;
+    comms.Model().SetListener(&rec);
+    ConfigLoader loader(comms.Model(), rec, KORVA_DEMO_DIR);
+    loader.LoadConfiguration();
+    EXPECT_TRUE(rec.messages.empty()) << loader.LastError();
+    EXPECT_TRUE(loader.Configuration()->error.empty()) << loader.Configuration()->error;
+    const KModel& m = comms.Model();
+    ASSERT_EQ(m.devices.Count(), 5u);
+    int types[6] = {}, advanced = 0;
+    for (const auto& [name, device] : m.devices) {
+        EXPECT_TRUE(device->address & 0x02) << name;  // every device is reached over the serial line
+        for (const auto& [linkName, link] : device->links) {
+            ++types[link->type < 6 ? link->type : 0];
+            advanced += link->basic ? 0 : 1;
+        }
+    }
+    for (int t = 0; t < 6; ++t) EXPECT_GT(types[t], 0) << "type " << t;
+    EXPECT_GE(advanced, 2);
+    EXPECT_EQ(m.FindLink("Boiler", "BurnerModulation"), nullptr);  // inside a Comment
+}
+
+}  // namespace
+}  // namespace korva

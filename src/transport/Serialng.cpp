@@ -1,0 +1,374 @@
+#include "transport/Serialng.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <linux/serial.h>
+
+#include <cerrno>
+
+namespace korva {
+
+bool SetCustomBaud(int fd, int baud);  // CustomBaud.cpp
+
+namespace {
+constexpr int kIdlePollMs = 75;
+constexpr std::size_t kErrorHistory = 100;
+
+speed_t StandardSpeed(int baud) {
+    switch (baud) {
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        case 230400: return B230400;
+        default: return 0;
+    }
+}
+
+// Overrun, parity, framing and break counts of a real UART; a pseudo-terminal has none.
+int LineErrorCount(int fd) {
+    serial_icounter_struct c{};
+    if (ioctl(fd, TIOCGICOUNT, &c) != 0) return 0;
+    return c.frame + c.overrun + c.parity + c.brk + c.buf_overrun;
+}
+}  // namespace
+
+TSerialPortNG::TSerialPortNG(Poster poster) : poster_(std::move(poster)) {
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    worker_ = std::thread([this] { WorkerLoop(); });
+}
+
+TSerialPortNG::~TSerialPortNG() {
+    Close();
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    handed_.notify_all();
+    WakeWorker();
+    worker_.join();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+template <typename F>
+void TSerialPortNG::Post(F&& f) {
+    if (!poster_) return;
+    std::weak_ptr<int> alive = alive_;
+    poster_([alive, f = std::forward<F>(f)]() {
+        if (alive.lock()) f();
+    });
+}
+
+void TSerialPortNG::WakeWorker() {
+    if (wakeFd_ < 0) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void TSerialPortNG::ErrorLocked(int number, const char* text, bool onMainThread) {
+    errors_.push_back(number);
+    if (errors_.size() > kErrorHistory) errors_.pop_front();
+    if (!OnError) return;
+    if (onMainThread) {
+        OnError(number, text);
+    } else {
+        std::string t = text;
+        Post([this, number, t] {
+            if (OnError) OnError(number, t);
+        });
+    }
+}
+
+std::deque<int> TSerialPortNG::ErrorNumbers() const {
+    std::lock_guard lock(mutex_);
+    return errors_;
+}
+
+void TSerialPortNG::SetCommPort(const std::string& name, const std::string& devicePath) {
+    name_ = name;
+    path_ = devicePath;
+}
+
+bool TSerialPortNG::SetBaudRate(int rate) {
+    baud_ = rate;
+    if (fd_ < 0) return true;
+    return ApplyLineSettings(fd_);
+}
+
+void TSerialPortNG::SetActive(bool active) {
+    if (active)
+        Open();
+    else
+        Close();
+}
+
+bool TSerialPortNG::ApplyLineSettings(int fd) {
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) {
+        std::lock_guard lock(mutex_);
+        ErrorLocked(801, "Error getting DCB from CommState", true);
+        return false;
+    }
+    // 8 data bits, no parity, one stop bit, no flow control; reads return whatever has arrived.
+    cfmakeraw(&t);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    t.c_cflag |= CS8 | CLOCAL | CREAD;
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    const speed_t standard = StandardSpeed(baud_);
+    if (standard != 0) {
+        cfsetispeed(&t, standard);
+        cfsetospeed(&t, standard);
+    }
+    bool ok = tcsetattr(fd, TCSANOW, &t) == 0;
+    if (ok && standard == 0) ok = SetCustomBaud(fd, baud_);
+    if (!ok) {
+        std::lock_guard lock(mutex_);
+        ErrorLocked(802, "Error setting CommState, 87 indicate that Parms are incorrect", true);
+    }
+    return ok;
+}
+
+void TSerialPortNG::Open() {
+    if (fd_ >= 0) return;
+    {
+        std::lock_guard lock(mutex_);
+        ErrorLocked(110, "Msg start reactivating Port", true);
+    }
+    const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        std::lock_guard lock(mutex_);
+        ErrorLocked(112, "Error reopening Port", true);
+        return;
+    }
+    termios probe{};
+    if (tcgetattr(fd, &probe) != 0) {  // not a terminal at all
+        ::close(fd);
+        std::lock_guard lock(mutex_);
+        ErrorLocked(801, "Error getting DCB from CommState", true);
+        return;
+    }
+    ioctl(fd, TIOCEXCL);
+    // A wrong speed is reported but keeps the port open: the operator can pick another.
+    ApplyLineSettings(fd);
+    // A pseudo-terminal has no modem lines and refuses this; that is no reason to fail.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIS, &lines);
+    tcflush(fd, TCIOFLUSH);
+    {
+        std::lock_guard lock(mutex_);
+        fd_ = fd;
+        running_ = true;
+        lost_ = false;
+        sendInProgress_ = false;
+        pendingWrite_.clear();
+        ++session_;
+    }
+    wake_.notify_all();
+}
+
+void TSerialPortNG::Close() {
+    if (fd_ < 0) return;
+    int fd = -1;
+    {
+        std::unique_lock lock(mutex_);
+        ErrorLocked(100, "Msg start deactivating Port", true);
+        running_ = false;
+        wake_.notify_all();
+        handed_.notify_all();
+        WakeWorker();
+        // Every wait of the worker ends on running_ going false, so this cannot hang.
+        idle_.wait(lock, [this] { return !busy_; });
+        fd = fd_;
+        fd_ = -1;
+        pendingWrite_.clear();
+        sendInProgress_ = false;
+    }
+    tcflush(fd, TCIOFLUSH);
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIC, &lines);
+    ::close(fd);
+}
+
+bool TSerialPortNG::SendString(const std::string& text) {
+    if (text.empty() || fd_ < 0) return false;
+    std::lock_guard lock(mutex_);
+    if (sendInProgress_) {
+        ErrorLocked(901, "Msg, dont enter SendData while SendInProgress is set", true);
+        return false;
+    }
+    const ssize_t n = ::write(fd_, text.data(), text.size());
+    if (n == static_cast<ssize_t>(text.size())) return true;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        ErrorLocked(903, "Error writing Data", true);
+        return false;
+    }
+    // The rest goes out from the worker; the write time-out runs from now.
+    pendingWrite_ = text.substr(n > 0 ? static_cast<std::size_t>(n) : 0);
+    sendInProgress_ = true;
+    writeDeadline_ = Clock::now() + std::chrono::microseconds(text.size() * kWtoCharDelayUs) +
+                     std::chrono::milliseconds(kWtoExtraDelayMs);
+    WakeWorker();
+    return true;
+}
+
+bool TSerialPortNG::SendInProgress() const {
+    std::lock_guard lock(mutex_);
+    return sendInProgress_;
+}
+
+int TSerialPortNG::NextClusterSize() const {
+    std::lock_guard lock(mutex_);
+    return clusters_.empty() ? -1 : static_cast<int>(clusters_.front().bytes.size());
+}
+
+std::string TSerialPortNG::ReadNextClusterAsString() {
+    std::lock_guard lock(mutex_);
+    if (clusters_.empty()) return {};
+    std::string out = std::move(clusters_.front().bytes);
+    clusters_.pop_front();
+    return out;
+}
+
+void TSerialPortNG::DeliverCluster(std::uint64_t ticket) {
+    try {
+        if (OnRxClusterEvent) OnRxClusterEvent();
+    } catch (...) {
+        // The worker must be let go whatever the handler did.
+    }
+    std::lock_guard lock(mutex_);
+    if (ticket > takenEvents_) takenEvents_ = ticket;
+    handed_.notify_all();
+}
+
+void TSerialPortNG::DeliverLineLost(std::uint64_t session) {
+    {
+        std::lock_guard lock(mutex_);
+        if (session != session_ || fd_ < 0) return;  // already closed or opened anew
+    }
+    Close();
+    if (OnLineLost) OnLineLost();
+}
+
+void TSerialPortNG::WorkerLoop() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+        wake_.wait(lock, [this] { return stop_ || (running_ && !lost_); });
+        if (stop_) break;
+        busy_ = true;
+        const int fd = fd_;
+        const std::uint64_t session = session_;
+        auto quietMark = Clock::now();
+        waitingBefore_ = 0;
+        lineErrorsSeen_ = LineErrorCount(fd);
+        while (running_ && !stop_) {
+            if (!Pass(fd, quietMark, lock)) {
+                lost_ = true;
+                Post([this, session] { DeliverLineLost(session); });
+                break;
+            }
+        }
+        busy_ = false;
+        idle_.notify_all();
+    }
+}
+
+bool TSerialPortNG::Pass(int fd, Clock::time_point& quietMark, std::unique_lock<std::mutex>& lock) {
+    if (waitingBefore_ > 0 && !sendInProgress_) {
+        // Bytes are waiting but their cluster is not due: sleep until it is, or until closing.
+        const auto due = quietMark + std::chrono::microseconds(waitingBefore_ * kRtoCharDelayUs) +
+                         std::chrono::milliseconds(kRtoExtraDelayMs);
+        wake_.wait_until(lock, due, [this] { return !running_ || stop_; });
+        if (!running_ || stop_) return true;
+    } else {
+        pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (sendInProgress_ ? POLLOUT : 0)), 0},
+                         {wakeFd_, POLLIN, 0}};
+        const int timeout = sendInProgress_ ? 2 : kIdlePollMs;
+        lock.unlock();
+        const int r = ::poll(fds, 2, timeout);
+        if (fds[1].revents & POLLIN) {
+            std::uint64_t drained = 0;
+            [[maybe_unused]] const auto n = ::read(wakeFd_, &drained, sizeof drained);
+        }
+        lock.lock();
+        // The line was quiet until poll() woke: a burst starts now.
+        if (waitingBefore_ == 0) quietMark = Clock::now();
+        if (!running_ || stop_) return true;
+        if (r < 0 && errno != EINTR) return false;
+        if (fds[0].revents & (POLLERR | POLLNVAL)) return false;
+        // A hang-up with nothing left to read means the device is gone.
+        if ((fds[0].revents & POLLHUP) && !(fds[0].revents & POLLIN)) return false;
+    }
+
+    int waiting = 0;
+    if (ioctl(fd, FIONREAD, &waiting) != 0) {
+        ErrorLocked(9803, "Error ClearCommError", false);
+        return false;
+    }
+    if (sendInProgress_) FlushPendingWrite(fd);
+
+    const auto now = Clock::now();
+    if (waiting <= 0) {
+        quietMark = now;
+        waitingBefore_ = 0;
+        return true;
+    }
+    const auto due = quietMark + std::chrono::microseconds(waiting * kRtoCharDelayUs) +
+                     std::chrono::milliseconds(kRtoExtraDelayMs);
+    const int lineErrors = LineErrorCount(fd);
+    const bool lineError = lineErrors != lineErrorsSeen_;
+    lineErrorsSeen_ = lineErrors;
+    if (waiting < kClusterSize && !lineError && now < due) {
+        waitingBefore_ = waiting;
+        return true;
+    }
+    Cluster c;
+    c.bytes.resize(static_cast<std::size_t>(waiting));
+    const ssize_t n = ::read(fd, c.bytes.data(), c.bytes.size());
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (n <= 0) {
+        ErrorLocked(9804, "Error reading Data", false);
+        return false;
+    }
+    c.bytes.resize(static_cast<std::size_t>(n));
+    HandOver(std::move(c), lock);
+    quietMark = Clock::now();
+    waitingBefore_ = 0;
+    return true;
+}
+
+void TSerialPortNG::FlushPendingWrite(int fd) {
+    const ssize_t n = ::write(fd, pendingWrite_.data(), pendingWrite_.size());
+    if (n > 0) pendingWrite_.erase(0, static_cast<std::size_t>(n));
+    if (pendingWrite_.empty()) {
+        sendInProgress_ = false;
+        return;
+    }
+    if (Clock::now() >= writeDeadline_) {
+        pendingWrite_.clear();
+        sendInProgress_ = false;
+        ErrorLocked(9701, "Error write TimeOut", false);
+    }
+}
+
+void TSerialPortNG::HandOver(Cluster cluster, std::unique_lock<std::mutex>& lock) {
+    clusters_.push_back(std::move(cluster));
+    const std::uint64_t ticket = ++postedEvents_;
+    lock.unlock();
+    Post([this, ticket] { DeliverCluster(ticket); });
+    lock.lock();
+    // The main thread takes the cluster before the worker looks at the line again; closing ends the wait.
+    handed_.wait(lock, [&] { return takenEvents_ >= ticket || !running_ || stop_; });
+}
+
+}  // namespace korva

@@ -1,0 +1,209 @@
+#include "transport/Serialng.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "support/FakeHost.h"
+#include "support/Pty.h"
+#include "support/TempDir.h"
+#include "transport/ComPortCommands.h"
+#include "transport/PortMap.h"
+
+namespace korva {
+namespace {
+
+using namespace std::chrono;
+using test::FakeHost;
+using test::MainQueue;
+using test::Pty;
+using test::TempDir;
+
+struct Rig {
+    MainQueue main;
+    TSerialPortNG port{[this](std::function<void()> f) { main.Post(std::move(f)); }};
+    std::vector<std::string> clusters;
+    std::vector<steady_clock::time_point> arrivals;
+
+    explicit Rig(const std::string& path) {
+        port.OnRxClusterEvent = [this] {
+            arrivals.push_back(steady_clock::now());
+            clusters.push_back(port.ReadNextClusterAsString());
+        };
+        port.SetCommPort("COM1", path);
+        port.SetActive(true);
+    }
+    std::size_t Received() const {
+        std::size_t n = 0;
+        for (const auto& c : clusters) n += c.size();
+        return n;
+    }
+};
+
+TEST(SerialPort, BurstArrivesAsOneClusterAfterTheQuietTime) {
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    Rig rig(pty.SlavePath());
+    ASSERT_TRUE(rig.port.Active());
+    const std::string burst(100, 'x');
+    const auto start = steady_clock::now();
+    ASSERT_TRUE(pty.Write(burst));
+    ASSERT_TRUE(rig.main.RunUntil([&] { return rig.Received() >= burst.size(); }));
+    ASSERT_EQ(rig.clusters.size(), 1u);
+    EXPECT_EQ(rig.clusters[0], burst);
+    // 100 bytes wait 100 x 43 us + 10 ms before the cluster closes.
+    EXPECT_GE(rig.arrivals[0] - start, microseconds(14300));
+}
+
+TEST(SerialPort, ManyWaitingBytesCloseAClusterAtOnce) {
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    Rig rig(pty.SlavePath());
+    const std::string block(3500, 'y');
+    ASSERT_TRUE(pty.Write(block));
+    ASSERT_TRUE(rig.main.RunUntil([&] { return rig.Received() >= block.size(); }));
+    EXPECT_GE(rig.clusters[0].size(), static_cast<std::size_t>(TSerialPortNG::kClusterSize));
+}
+
+TEST(SerialPort, SecondSendWhileOneIsPendingIsRefused) {
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    Rig rig(pty.SlavePath());
+    const std::string big(200000, 'z');  // more than the line holds: the write stays pending
+    ASSERT_TRUE(rig.port.SendString(big));
+    ASSERT_TRUE(rig.port.SendInProgress());
+    EXPECT_FALSE(rig.port.SendString("(x23x6Cx89x01x1Ex05)"));
+    const auto errors = rig.port.ErrorNumbers();
+    EXPECT_NE(std::find(errors.begin(), errors.end(), 901), errors.end());
+    // Once the other end reads, the pending write completes and sending works again.
+    EXPECT_EQ(pty.Read(big.size(), 5000).size(), big.size());
+    ASSERT_TRUE(rig.main.RunUntil([&] { return !rig.port.SendInProgress(); }));
+    EXPECT_TRUE(rig.port.SendString("(x23x6Cx89x01x1Ex05)"));
+    EXPECT_EQ(pty.Read(20), "(x23x6Cx89x01x1Ex05)");
+}
+
+TEST(SerialPort, ClosingWhileAClusterWaitsForTheMainThreadReturns) {
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    Rig rig(pty.SlavePath());
+    ASSERT_TRUE(pty.Write("(x6Cx23x8Ax03xFDx05x9Cx40)"));
+    // The main thread does not run: the worker waits for the hand-over.
+    const auto end = steady_clock::now() + seconds(3);
+    while (rig.port.NextClusterSize() < 0 && steady_clock::now() < end) std::this_thread::yield();
+    ASSERT_GE(rig.port.NextClusterSize(), 0);
+    rig.port.SetActive(false);
+    EXPECT_FALSE(rig.port.Active());
+    // The late event still hands over the cluster that was read.
+    rig.main.RunUntil([&] { return rig.main.Pending() == 0; }, 200);
+    EXPECT_EQ(rig.Received(), 26u);
+}
+
+TEST(SerialPort, EverySpeedOfTheBoxIsAccepted) {
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    Rig rig(pty.SlavePath());
+    for (int rate : {2400, 9600, 14400, 19200, 28800, 37600, 57600, 115200}) {
+        EXPECT_TRUE(rig.port.SetBaudRate(rate)) << rate;
+        EXPECT_EQ(rig.port.BaudRate(), rate);
+    }
+    const auto errors = rig.port.ErrorNumbers();
+    EXPECT_EQ(std::find(errors.begin(), errors.end(), 802), errors.end());
+}
+
+struct CommandRig {
+    TempDir dir;
+    FakeHost host;
+    Comms comms{host};
+    MainQueue main;
+    TSerialPortNG port{[this](std::function<void()> f) { main.Post(std::move(f)); }};
+    ComPortCommands commands{port, comms, host, dir.Path()};
+
+    void MapCom(int n, const std::string& device) {
+        dir.Write("config/ports.xml",
+                  "<ports><port name=\"COM" + std::to_string(n) + "\" device=\"" + device + "\"/></ports>");
+    }
+};
+
+TEST(ComPort, OpenCloseAndRetimeFromTheMenu) {
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    CommandRig rig;
+    rig.MapCom(3, "/dev/korva-no-such-device");
+    rig.commands.OpenPort(3);
+    EXPECT_EQ(rig.host.log.back(), "Can't Open COM3");
+    EXPECT_EQ(rig.commands.OpenPortNumber(), 0);
+    EXPECT_FALSE(rig.comms.portOpen);
+    rig.commands.ChangeBaudRate("9600");  // no port: nothing happens
+    EXPECT_EQ(rig.host.log.size(), 1u);
+    EXPECT_FALSE(rig.port.Active());
+
+    rig.MapCom(1, pty.SlavePath());
+    rig.commands.OpenPort(1);
+    EXPECT_EQ(rig.host.log.back(), "Opening Com1");
+    EXPECT_EQ(rig.commands.OpenPortNumber(), 1);
+    EXPECT_TRUE(rig.comms.portOpen);
+    rig.commands.ClosePort();
+    EXPECT_FALSE(rig.port.Active());
+    EXPECT_EQ(rig.commands.OpenPortNumber(), 1);  // kept, so a new speed opens the port again
+    EXPECT_TRUE(rig.commands.ChangeBaudRate("115200"));
+    EXPECT_EQ(rig.host.log.back(), "Re Opening Com Port at 115200");
+    EXPECT_TRUE(rig.port.Active());
+    EXPECT_EQ(rig.port.BaudRate(), 115200);
+    EXPECT_FALSE(rig.commands.ChangeBaudRate("fast"));
+    EXPECT_TRUE(rig.port.Active());
+}
+
+TEST(ComPort, DefaultNamesAndMappedNames) {
+    TempDir dir;
+    EXPECT_EQ(DevicePathForPort(dir.Path(), "COM1"), "/dev/ttyUSB0");
+    EXPECT_EQ(DevicePathForPort(dir.Path(), "COM6"), "/dev/ttyUSB5");
+    dir.Write("config/ports.xml",
+              "<ports><port name=\"COM2\" device=\"/dev/serial/by-id/usb-Bench_Adapter-if00\"/>"
+              "<port name=\"com1\" device=\"/dev/ttyS0\"/></ports>");
+    EXPECT_EQ(DevicePathForPort(dir.Path(), "COM2"), "/dev/serial/by-id/usb-Bench_Adapter-if00");
+    EXPECT_EQ(DevicePathForPort(dir.Path(), "COM1"), "/dev/ttyS0");
+    EXPECT_EQ(DevicePathForPort(dir.Path(), "COM4"), "/dev/ttyUSB3");
+}
+
+TEST(ComPort, PacketSplitOverClustersIsTakenWhole) {
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    CommandRig rig;
+    KDevice& pump = rig.comms.Model().MakeDevice("Pump", 0x23);
+    KPropertyLink& speed = rig.comms.Model().MakeProperty(pump, {"Speed", 0, 5});
+    rig.MapCom(1, pty.SlavePath());
+    rig.commands.OpenPort(1);
+    const std::string reply = "(x6Cx23x8Ax03xFDx05x9Cx40)";
+    ASSERT_TRUE(pty.Write(reply.substr(0, 11)));
+    ASSERT_TRUE(rig.main.RunUntil([&] { return rig.comms.Scanner().state() != Receiver::Idle; }));
+    ASSERT_TRUE(pty.Write(reply.substr(11)));
+    ASSERT_TRUE(rig.main.RunUntil([&] { return !rig.comms.Queue().Empty(); }));
+    rig.comms.ProcessReceiveQueue();
+    EXPECT_EQ(speed.state, LinkState::KNOWN);
+    EXPECT_EQ(speed.current.ReadAsNumber(), -25536);
+}
+
+TEST(ComPort, LineGoneClosesThePortAndItOpensAgain) {
+    CommandRig rig;
+    auto pty = std::make_unique<Pty>();
+    ASSERT_TRUE(pty->Ok());
+    rig.MapCom(1, pty->SlavePath());
+    rig.commands.OpenPort(1);
+    ASSERT_TRUE(rig.port.Active());
+    ASSERT_TRUE(pty->Write("(x6Cx23x8A"));  // a packet cut off in the middle
+    pty->CloseMaster();
+    ASSERT_TRUE(rig.main.RunUntil([&] { return !rig.port.Active(); }));
+    EXPECT_FALSE(rig.comms.portOpen);
+    EXPECT_EQ(rig.host.log.back(), "Lost COM1 (" + pty->SlavePath() + ")");
+    pty = std::make_unique<Pty>();
+    ASSERT_TRUE(pty->Ok());
+    rig.MapCom(1, pty->SlavePath());
+    rig.commands.OpenPort(1);
+    EXPECT_EQ(rig.host.log.back(), "Opening Com1");
+    EXPECT_TRUE(rig.port.SendString("(x16x6CxE8x00x6A)"));
+    EXPECT_EQ(pty->Read(17), "(x16x6CxE8x00x6A)");
+}
+
+}  // namespace
+}  // namespace korva

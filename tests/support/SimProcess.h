@@ -1,0 +1,232 @@
+#pragma once
+// korvasim as a child process, and the program's end of the line it serves.
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "protocol/BusPacket.h"
+#include "protocol/Receiver.h"
+
+extern char** environ;
+
+namespace korva::test {
+
+using Clock = std::chrono::steady_clock;
+// Every wait for korvasim ends after this long, so a broken simulator fails a test instead of hanging it.
+constexpr std::chrono::milliseconds kPatience{5000};
+
+inline int MillisLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// Killed and reaped when it goes out of scope, whatever the test did.
+class SimProcess {
+  public:
+    explicit SimProcess(const std::vector<std::string>& args) {
+        int toOut[2] = {-1, -1}, toErr[2] = {-1, -1};
+        if (pipe2(toOut, O_CLOEXEC) != 0 || pipe2(toErr, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, toOut[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, toErr[1], 2);
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        sigset_t none, defaults;
+        sigemptyset(&none);
+        sigemptyset(&defaults);
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, s);
+        posix_spawnattr_setsigmask(&attr, &none);
+        posix_spawnattr_setsigdefault(&attr, &defaults);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        std::vector<std::string> all{KORVASIM_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, KORVASIM_PATH, &actions, &attr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attr);
+        ::close(toOut[1]);
+        ::close(toErr[1]);
+        fds_[0] = toOut[0];
+        fds_[1] = toErr[0];
+        if (pid_ > 0) pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+    }
+    ~SimProcess() {
+        if (pid_ > 0 && !reaped_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        for (int fd : {fds_[0], fds_[1], pidfd_})
+            if (fd >= 0) ::close(fd);
+    }
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+    void Signal(int sig) const { ::kill(pid_, sig); }
+
+    // Reads stdout until it holds the text; false when the deadline passed first.
+    bool WaitForOutput(const std::string& text) {
+        const auto deadline = Clock::now() + kPatience;
+        while (out.find(text) == std::string::npos) {
+            if (fds_[0] < 0 || MillisLeft(deadline) == 0) return false;
+            Pump(deadline);
+        }
+        return true;
+    }
+    std::optional<std::string> FirstLine() {
+        if (!WaitForOutput("\n")) return std::nullopt;
+        return out.substr(0, out.find('\n'));
+    }
+    // The exit status once korvasim has ended; nullopt when it was killed or did not end in time.
+    std::optional<int> Wait() {
+        if (pid_ <= 0) return std::nullopt;
+        const auto deadline = Clock::now() + kPatience;
+        while (!reaped_ && MillisLeft(deadline) > 0) {
+            // Without a process descriptor, both pipes at their end say that the process is gone.
+            if (pidfd_ < 0 && fds_[0] < 0 && fds_[1] < 0)
+                Reap(0);
+            else if (Pump(deadline))
+                Reap(WNOHANG);
+        }
+        while ((fds_[0] >= 0 || fds_[1] >= 0) && MillisLeft(deadline) > 0) Pump(deadline);
+        if (!reaped_ || !WIFEXITED(status_)) return std::nullopt;
+        return WEXITSTATUS(status_);
+    }
+
+    std::string out, err;
+
+  private:
+    // One wait for output or the end of the process; true when the process has ended.
+    bool Pump(Clock::time_point deadline) {
+        pollfd p[3] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}, {reaped_ ? -1 : pidfd_, POLLIN, 0}};
+        if (::poll(p, 3, MillisLeft(deadline)) <= 0) return false;
+        std::string* sinks[2] = {&out, &err};
+        for (int i = 0; i < 2; ++i) {
+            if (p[i].revents == 0) continue;
+            char buffer[4096];
+            const ssize_t n = ::read(fds_[i], buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else {
+                ::close(fds_[i]);
+                fds_[i] = -1;
+            }
+        }
+        return p[2].revents != 0;
+    }
+    void Reap(int flags) {
+        if (::waitpid(pid_, &status_, flags) == pid_) reaped_ = true;
+    }
+
+    pid_t pid_ = -1;
+    int fds_[2] = {-1, -1};  // stdout, stderr
+    int pidfd_ = -1;
+    int status_ = 0;
+    bool reaped_ = false;
+};
+
+// What the program does with the line: raw, framed requests out, the scanner on what comes back.
+class BusClient : private ReceiverSink {
+  public:
+    static constexpr std::uint8_t kOwnAddress = 0x6C;
+
+    explicit BusClient(const std::string& path) : receiver_(*this) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios t{};
+        if (fd_ >= 0 && tcgetattr(fd_, &t) == 0) {
+            cfmakeraw(&t);
+            tcsetattr(fd_, TCSANOW, &t);
+        }
+    }
+    ~BusClient() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    BusClient(const BusClient&) = delete;
+    BusClient& operator=(const BusClient&) = delete;
+
+    bool Open() const { return fd_ >= 0; }
+
+    // A request from the program's start address; false when the line would not take it.
+    bool Send(std::uint8_t dest, std::uint8_t code, const std::vector<int>& data) {
+        BusPacket p;
+        p.dest = dest;
+        p.source = kOwnAddress;
+        p.code = code;
+        p.length = static_cast<std::uint8_t>(data.size());
+        for (std::size_t i = 0; i < data.size() && i < BusPacket::kDataCapacity; ++i)
+            p.data[i] = static_cast<std::uint8_t>(data[i]);
+        StoreChecksum(p);
+        const std::string text = EncodeSerial(p);
+        sentAt = Clock::now();
+        std::size_t done = 0;
+        const auto deadline = Clock::now() + kPatience;
+        while (done < text.size()) {
+            const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                continue;
+            }
+            pollfd w{fd_, POLLOUT, 0};
+            if (n < 0 && errno != EAGAIN) return false;
+            if (::poll(&w, 1, MillisLeft(deadline)) <= 0) return false;
+        }
+        return true;
+    }
+
+    // The next packet off the line; nullopt when none came in time.
+    std::optional<BusPacket> Next() {
+        const auto deadline = Clock::now() + kPatience;
+        while (packets_.empty()) {
+            pollfd r{fd_, POLLIN, 0};
+            if (MillisLeft(deadline) == 0 || ::poll(&r, 1, MillisLeft(deadline)) <= 0) return std::nullopt;
+            char buffer[512];
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n <= 0) continue;
+            chunks.push_back({Clock::now(), std::string(buffer, static_cast<std::size_t>(n))});
+            for (ssize_t i = 0; i < n; ++i) receiver_.Feed(buffer[i]);
+        }
+        BusPacket p = packets_.front();
+        packets_.pop_front();
+        return p;
+    }
+    // Whatever has arrived by now, without waiting.
+    std::string Pending() {
+        char buffer[512];
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    }
+
+    struct Chunk {
+        Clock::time_point at;
+        std::string text;
+    };
+    std::vector<Chunk> chunks;  // every read, as it came
+    Clock::time_point sentAt;
+
+  private:
+    void OnPacket(const BusPacket& p) override { packets_.push_back(p); }
+    void OnChecksumError(const BusPacket&, std::uint8_t) override {}
+
+    int fd_ = -1;
+    Receiver receiver_;
+    std::deque<BusPacket> packets_;
+};
+
+}  // namespace korva::test

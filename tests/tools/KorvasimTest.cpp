@@ -1,0 +1,328 @@
+// korvasim run as the program meets it: a child process serving a copy of the demo plant on a pty.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "support/TempDir.h"
+#include "support/SimProcess.h"
+#include "xml/XmlDocument.h"
+
+namespace korva::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint8_t kPump = 0x22, kBoiler = 0x23, kValves = 0x26, kFan = 0x2A, kDoser = 0x32;
+
+std::vector<int> DataOf(const BusPacket& p) {
+    return std::vector<int>(p.data, p.data + p.length);
+}
+
+std::optional<std::string> ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A private copy of the demo plant; korvasim may write into it.
+class Bench {
+  public:
+    Bench() { fs::copy(fs::path(KORVA_DEMO_DIR) / "config", ConfigDir(), fs::copy_options::recursive); }
+    fs::path ConfigDir() const { return fs::path(dir.Path()) / "config"; }
+    fs::path PortsFile() const { return ConfigDir() / "ports.xml"; }
+
+    // Starts korvasim on this bench and learns the line from its first line of output.
+    std::unique_ptr<SimProcess> Start(std::vector<std::string> args = {}) {
+        args.insert(args.begin(), {"--config-dir", ConfigDir().string()});
+        auto sim = std::make_unique<SimProcess>(args);
+        const auto first = sim->FirstLine();
+        const std::string on = " on ", as = " as ";
+        if (!first || first->rfind("korvasim: serving 5 devices on ", 0) != 0) {
+            ADD_FAILURE() << "first line: " << (first ? *first : "(none)") << "\nstderr: " << sim->err;
+            return sim;
+        }
+        const std::size_t from = first->find(on) + on.size();
+        pty = first->substr(from, first->find(as, from) - from);
+        return sim;
+    }
+
+    TempDir dir;
+    std::string pty;
+};
+
+struct Exchange {
+    const char* what;
+    std::uint8_t dest;
+    std::uint8_t code;
+    std::vector<int> data;
+    std::uint8_t replyCode;
+    std::vector<int> replyData;
+};
+
+void ExpectReply(BusClient& line, const Exchange& x) {
+    SCOPED_TRACE(x.what);
+    ASSERT_TRUE(line.Send(x.dest, x.code, x.data));
+    const auto reply = line.Next();
+    ASSERT_TRUE(reply.has_value()) << "no reply";
+    EXPECT_EQ(reply->dest, BusClient::kOwnAddress);
+    EXPECT_EQ(reply->source, x.dest);
+    EXPECT_EQ(reply->code, x.replyCode);
+    EXPECT_EQ(DataOf(*reply), x.replyData);
+}
+
+TEST(Korvasim, AnswersAsTheConfiguredDevices) {
+    Bench bench;
+    auto sim = bench.Start();
+    BusClient line(bench.pty);
+    ASSERT_TRUE(line.Open()) << bench.pty;
+    // In order: writes come before the reads that must see them.
+    const Exchange table[] = {
+        {"byte property starts at 0", kPump, 0x89, {1}, 0x8A, {1, 0}},
+        {"word property starts at 0", kPump, 0x89, {16}, 0x8A, {16, 0, 0}},
+        {"word with option starts at 0", kBoiler, 0x89, {32}, 0x8A, {32, 0, 0, 0}},
+        {"signed word starts at 0", kFan, 0x89, {66}, 0x8A, {66, 0, 0}},
+        {"write a word", kPump, 0x79, {16, 0x0B, 0x54}, 0x7A, {16}},
+        {"the word reads back", kPump, 0x89, {16}, 0x8A, {16, 0x0B, 0x54}},
+        {"write word and option", kBoiler, 0x79, {32, 0x02, 0x8A, 1}, 0x7A, {32}},
+        {"word and option read back", kBoiler, 0x89, {32}, 0x8A, {32, 0x02, 0x8A, 1}},
+        {"write a byte", kValves, 0x79, {52, 1}, 0x7A, {52}},
+        {"the byte reads back", kValves, 0x89, {52}, 0x8A, {52, 1}},
+        {"the same code on another device is its own", kDoser, 0x89, {1}, 0x8A, {1, 0}},
+        {"16-bit file: size is its length", kBoiler, 0x89, {40, 0xFF, 0xFE}, 0x8A, {40, 0, 10, 0xFE}},
+        {"8-bit file: size is its length", kDoser, 0x89, {85, 0xFE}, 0x8A, {85, 0, 8, 0xFE}},
+        {"file status starts at 0", kDoser, 0x89, {85, 0xFD}, 0x8A, {85, 0, 0, 0xFD}},
+        {"file element starts at 0", kDoser, 0x89, {85, 7}, 0x8A, {85, 0, 0, 7}},
+        {"write a file element", kDoser, 0x79, {85, 0x01, 0x2C, 3}, 0x7A, {85}},
+        {"the element reads back", kDoser, 0x89, {85, 3}, 0x8A, {85, 0x01, 0x2C, 3}},
+        {"the checksum element follows", kDoser, 0x89, {85, 0xFF}, 0x8A, {85, 0x01, 0x2C, 0xFF}},
+        {"element past the length is refused", kDoser, 0x89, {85, 8}, 0x8C, {85}},
+        {"unknown code is refused", kPump, 0x89, {99}, 0x8C, {99}},
+        {"a property inside a Comment is not served", kBoiler, 0x89, {41}, 0x8C, {41}},
+        {"write of the wrong length is refused", kPump, 0x79, {16, 5}, 0x7C, {16}},
+    };
+    for (const Exchange& x : table) ExpectReply(line, x);
+
+    // No device at 99: the next reply on the line is the one for the pump.
+    ASSERT_TRUE(line.Send(99, 0x89, {1}));
+    ExpectReply(line, {"after silence from an unknown address", kPump, 0x89, {1}, 0x8A, {1, 0}});
+}
+
+TEST(Korvasim, ProgramMayCloseAndReopenItsPort) {
+    Bench bench;
+    auto sim = bench.Start();
+    for (int round = 0; round < 3; ++round) {
+        BusClient line(bench.pty);
+        ASSERT_TRUE(line.Open());
+        ExpectReply(line, {"read after re-opening", kPump, 0x89, {1}, 0x8A, {1, 0}});
+    }
+}
+
+struct FaultCase {
+    const char* what;
+    std::vector<std::string> args;
+    std::function<void(SimProcess&, BusClient&)> check;
+};
+
+TEST(Korvasim, FaultOptionsShapeTheReplies) {
+    const FaultCase cases[] = {
+        {"--decimal writes three digits per byte",
+         {"--decimal"},
+         [](SimProcess&, BusClient& line) {
+             ASSERT_TRUE(line.Send(kPump, 0x89, {1}));
+             ASSERT_TRUE(line.Next());
+             std::string text;
+             for (const auto& c : line.chunks) text += c.text;
+             EXPECT_EQ(text, "(108034138002027001000)");
+         }},
+        {"--refuse 1 refuses everything",
+         {"--refuse", "1"},
+         [](SimProcess&, BusClient& line) {
+             ExpectReply(line, {"refused read", kPump, 0x89, {1}, 0x8C, {1}});
+             ExpectReply(line, {"refused write", kPump, 0x79, {16, 0, 1}, 0x7C, {16}});
+         }},
+        {"--latency delays the reply",
+         {"--latency", "300"},
+         [](SimProcess&, BusClient& line) {
+             ASSERT_TRUE(line.Send(kPump, 0x89, {1}));
+             ASSERT_TRUE(line.Next());
+             EXPECT_GE(line.chunks.front().at - line.sentAt, std::chrono::milliseconds(280));
+         }},
+        {"--split sends two pieces with a gap",
+         {"--split"},
+         [](SimProcess&, BusClient& line) {
+             ASSERT_TRUE(line.Send(kPump, 0x89, {1}));
+             ASSERT_TRUE(line.Next());
+             ASSERT_GE(line.chunks.size(), 2u);
+             EXPECT_EQ(line.chunks.front().text.find(')'), std::string::npos);
+             EXPECT_GE(line.chunks.back().at - line.chunks.front().at, std::chrono::milliseconds(8));
+         }},
+        {"--trace prints each packet",
+         {"--trace"},
+         [](SimProcess& sim, BusClient& line) {
+             ASSERT_TRUE(line.Send(kPump, 0x89, {1}));
+             ASSERT_TRUE(line.Next());
+             EXPECT_TRUE(sim.WaitForOutput("\nrx 22 6C 89 01 19 01 \ntx 6C 22 8A 02 1B 01 00 \n")) << sim.out;
+         }},
+        {"--drop 1 answers nothing",
+         {"--drop", "1", "--trace"},
+         [](SimProcess& sim, BusClient& line) {
+             ASSERT_TRUE(line.Send(kPump, 0x89, {1}));
+             ASSERT_TRUE(line.Send(kBoiler, 0x89, {1}));
+             // Both requests were taken; a reply would have been traced and written with them.
+             ASSERT_TRUE(sim.WaitForOutput("rx 23 6C 89 01 1A 01 \n")) << sim.out;
+             EXPECT_EQ(sim.out.find("tx "), std::string::npos) << sim.out;
+             EXPECT_EQ(line.Pending(), "");
+         }},
+    };
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bench bench;
+        auto sim = bench.Start(c.args);
+        BusClient line(bench.pty);
+        ASSERT_TRUE(line.Open());
+        c.check(*sim, line);
+    }
+}
+
+// name (folded to upper case) -> device, as the program would look them up
+std::map<std::string, std::string> PortsOf(const fs::path& file) {
+    std::map<std::string, std::string> ports;
+    XmlDocument doc;
+    doc.LoadXML(file.string());
+    EXPECT_EQ(doc.error, "");
+    EXPECT_EQ(doc.name, "ports");
+    for (const auto& child : doc.children) {
+        std::string name = child->getAttribute("name");
+        for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        EXPECT_TRUE(ports.emplace(name, child->getAttribute("device")).second) << "twice: " << name;
+    }
+    return ports;
+}
+
+struct PortsCase {
+    const char* what;
+    std::optional<std::string> before;
+    std::string link;
+    int stopSignal;
+    std::map<std::string, std::string> others;
+};
+
+TEST(Korvasim, PortsFilePointsAtThePtyAndIsPutBack) {
+    const PortsCase cases[] = {
+        {"no file before", std::nullopt, "COM1", SIGTERM, {}},
+        {"another port is kept",
+         "<ports><port name=\"COM2\" device=\"/dev/ttyS9\"/></ports>",
+         "COM1",
+         SIGINT,
+         {{"COM2", "/dev/ttyS9"}}},
+        {"our port's old entry gives way",
+         "<?xml version=\"1.0\"?>\n<ports>\n  <port name=\"com3\" device=\"/dev/ttyUSB7\"/>\n"
+         "  <port name=\"COM4\" device='/dev/serial/by-id/usb-x'/>\n</ports>\n",
+         "com3",
+         SIGTERM,
+         {{"COM4", "/dev/serial/by-id/usb-x"}}},
+    };
+    for (const PortsCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bench bench;
+        if (c.before) bench.dir.Write("config/ports.xml", *c.before);
+        auto sim = bench.Start({"--link", c.link});
+        ASSERT_FALSE(bench.pty.empty());
+        EXPECT_NE(sim->out.find(" as COM"), std::string::npos);
+
+        auto expected = c.others;
+        expected["COM" + c.link.substr(3)] = bench.pty;
+        EXPECT_EQ(PortsOf(bench.PortsFile()), expected);
+
+        sim->Signal(c.stopSignal);
+        EXPECT_EQ(sim->Wait(), 0) << sim->err;
+        EXPECT_EQ(ReadFile(bench.PortsFile()), c.before);
+    }
+}
+
+TEST(Korvasim, BadCommandLinesExitWithOne) {
+    Bench bench;
+    const std::string elsewhere = bench.dir.Path() + "/settings";
+    const std::vector<std::vector<std::string>> cases = {
+        {"--drop", "2"},
+        {"--refuse", "abc"},
+        {"--corrupt", "nan"},
+        {"--drop", "-0.1"},
+        {"--latency", "-1"},
+        {"--latency", "5x"},
+        {"--latency", "10001"},
+        {"--seed", "4294967296"},
+        {"--seed", "-1"},
+        {"--seed"},
+        {"--device", "--trace"},
+        {"--link", "COM9"},
+        {"--link", "LPT1"},
+        {"--bogus"},
+        {"extra"},
+        {"--trace=yes"},
+        {"--config-dir", ""},
+        {"--config-dir", elsewhere},
+        {"--drop="},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : ""));
+        std::vector<std::string> all{"--config-dir", bench.ConfigDir().string()};
+        all.insert(all.end(), args.begin(), args.end());
+        SimProcess sim(all);
+        EXPECT_EQ(sim.Wait(), 1);
+        const std::string option = args.front().substr(0, args.front().find('='));
+        EXPECT_NE(sim.err.find(option), std::string::npos) << sim.err;
+        EXPECT_NE(sim.err.find("Usage: korvasim"), std::string::npos);
+        EXPECT_FALSE(fs::exists(bench.PortsFile()));
+    }
+}
+
+TEST(Korvasim, UnloadableConfigurationExitsWithTwo) {
+    struct Case {
+        const char* what;
+        std::function<void(Bench&)> spoil;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"no paths.xml", [](Bench& b) { fs::remove(b.ConfigDir() / "paths.xml"); },
+         "Invalid or missing path specification data"},
+        {"undefined symbol",
+         [](Bench& b) {
+             b.dir.Write("config/plant.xml",
+                         "<Plant><KDevice Name=\"P\" Address=\"34\">"
+                         "<KProperty Name=\"X\" Type=\"TypeNone\" Code=\"CodeRunHours\"/>"
+                         "</KDevice></Plant>");
+         },
+         "Invalid or missing config data"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bench bench;
+        c.spoil(bench);
+        SimProcess sim({"--config-dir", bench.ConfigDir().string()});
+        EXPECT_EQ(sim.Wait(), 2);
+        EXPECT_NE(sim.err.find(c.message), std::string::npos) << sim.err;
+        EXPECT_EQ(sim.out, "");
+        EXPECT_FALSE(fs::exists(bench.PortsFile()));
+    }
+}
+
+TEST(Korvasim, HelpNamesEveryOption) {
+    SimProcess sim({"--help"});
+    EXPECT_EQ(sim.Wait(), 0);
+    for (const char* option :
+         {"--config-dir DIR", "--link NAME", "--device PATH", "--latency MS", "--drop RATE", "--refuse RATE",
+          "--corrupt RATE", "--decimal", "--split", "--seed N", "--trace", "--help"})
+        EXPECT_NE(sim.out.find(std::string("\n  ") + option), std::string::npos) << option;
+}
+
+}  // namespace
+}  // namespace korva::test

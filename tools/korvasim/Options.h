@@ -1,0 +1,33 @@
+#pragma once
+// The command line of korvasim.
+
+#include <span>
+#include <stdexcept>
+#include <string>
+
+#include "sim/BusEmulator.h"
+
+namespace korva::korvasim {
+
+struct Options {
+    std::string configDir = "config";
+    std::string link = "COM1";
+    std::string device;  // empty: a new pseudo-terminal
+    int latencyMs = 2;
+    sim::FaultOptions faults;
+    bool trace = false;
+    bool help = false;
+};
+
+// A command line that cannot be run; the text names the option at fault.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The arguments after the program name; "--opt value" and "--opt=value" are both taken.
+Options ParseArguments(std::span<const std::string> args);
+
+const char* UsageText();
+
+}  // namespace korva::korvasim

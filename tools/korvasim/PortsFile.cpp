@@ -1,0 +1,151 @@
+#include "PortsFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+
+#include <unistd.h>
+
+namespace korva::korvasim {
+
+namespace {
+
+// Port names are compared as the program compares them: ignoring letter case.
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if ((x >= 'a' && x <= 'z' ? x - 32 : x) != (y >= 'a' && y <= 'z' ? y - 32 : y)) return false;
+    }
+    return true;
+}
+
+std::optional<std::string> ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A reader never sees half a file: write beside it, then rename over it.
+void WriteWhole(const std::string& path, const std::string& content) {
+    const std::string temp = path + ".korvasim-" + std::to_string(::getpid());
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << content;
+        out.flush();
+        if (!out) {
+            std::remove(temp.c_str());
+            throw std::runtime_error("cannot write " + temp);
+        }
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        const std::string why = std::strerror(errno);
+        std::remove(temp.c_str());
+        throw std::runtime_error("cannot replace " + path + ": " + why);
+    }
+}
+
+// Our entry takes the place of the first entry of that name; the others of that name go.
+std::vector<PortEntry> WithPort(const std::vector<PortEntry>& entries, const std::string& name,
+                                const std::optional<PortEntry>& replacement) {
+    std::vector<PortEntry> out;
+    bool placed = false;
+    for (const PortEntry& e : entries) {
+        if (!SameName(e.Attribute("name"), name)) {
+            out.push_back(e);
+        } else if (!placed && replacement) {
+            out.push_back(*replacement);
+            placed = true;
+        }
+    }
+    if (!placed && replacement) out.push_back(*replacement);
+    return out;
+}
+
+}  // namespace
+
+const std::string& PortEntry::Attribute(const std::string& name) const {
+    static const std::string kNone;
+    for (const XmlAttribute& a : attributes)
+        if (a.name == name) return a.value;
+    return kNone;
+}
+
+std::optional<std::vector<PortEntry>> ParsePorts(const std::string& text) {
+    XmlDocument doc;
+    doc.source = text;
+    doc.parse();
+    if (!doc.error.empty() || doc.name != "ports") return std::nullopt;
+    std::vector<PortEntry> entries;
+    for (const auto& child : doc.children)
+        if (child->name == "port") entries.push_back(PortEntry{child->attributes});
+    return entries;
+}
+
+std::string RenderPorts(const std::vector<PortEntry>& entries) {
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ports>\n";
+    for (const PortEntry& e : entries) {
+        out += "  <port";
+        for (const XmlAttribute& a : e.attributes) {
+            // The reader takes values as they stand; a value it read with one kind of quote has none of it.
+            const char quote = a.value.find('"') == std::string::npos ? '"' : '\'';
+            out += ' ' + a.name + '=' + quote + a.value + quote;
+        }
+        out += "/>\n";
+    }
+    return out + "</ports>\n";
+}
+
+PortsClaim::PortsClaim(const std::string& configDir, const std::string& portName,
+                       const std::string& devicePath)
+    : path_(configDir + "/ports.xml"), name_(portName), original_(ReadWhole(path_)) {
+    std::vector<PortEntry> entries;
+    if (original_) {
+        if (auto parsed = ParsePorts(*original_))
+            entries = std::move(*parsed);
+        else
+            replacedUnreadable = true;
+    }
+    const PortEntry mine{{{"name", portName}, {"device", devicePath}}};
+    written_ = RenderPorts(WithPort(entries, portName, mine));
+    WriteWhole(path_, written_);
+}
+
+void PortsClaim::Restore() noexcept {
+    if (restored_) return;
+    restored_ = true;
+    try {
+        const std::optional<std::string> now = ReadWhole(path_);
+        if (now == written_) {
+            if (original_)
+                WriteWhole(path_, *original_);
+            else if (std::remove(path_.c_str()) != 0 && errno != ENOENT)
+                throw std::runtime_error(std::strerror(errno));
+            return;
+        }
+        // Someone else changed the file meanwhile (another simulator on another port, say): take back only
+        // our own entry and leave theirs.
+        if (!now) return;
+        const auto current = ParsePorts(*now);
+        if (!current) return;
+        std::optional<PortEntry> before;
+        if (original_)
+            if (const auto old = ParsePorts(*original_))
+                for (const PortEntry& e : *old)
+                    if (SameName(e.Attribute("name"), name_)) {
+                        before = e;
+                        break;
+                    }
+        WriteWhole(path_, RenderPorts(WithPort(*current, name_, before)));
+    } catch (const std::exception& e) {
+        std::cerr << "korvasim: could not put " << path_ << " back: " << e.what() << '\n';
+    }
+}
+
+}  // namespace korva::korvasim

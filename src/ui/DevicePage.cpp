@@ -1,0 +1,325 @@
+#include "ui/DevicePage.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "model/TextConvert.h"
+#include "ui/PanelText.h"
+#include "ui/UtilityPage.h"
+#include "ui/Widgets.h"
+
+namespace korva {
+
+namespace {
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+void SetNodeText(QTreeWidgetItem* item, const QString& text) {
+    if (item->text(0) != text) item->setText(0, text);
+}
+
+QPixmap Banner(int w, int h) {
+    QPixmap pm(w, h);
+    pm.fill(QColor(28, 58, 94));
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(120, 170, 220), 2));
+    for (int x = 330; x < w - 20; x += 48) {  // a bus line with drops to its devices
+        p.drawLine(x, h / 2, x + 48, h / 2);
+        p.drawLine(x + 24, h / 2, x + 24, h / 2 + 10);
+        p.fillRect(x + 18, h / 2 + 10, 12, 8, QColor(120, 170, 220));
+    }
+    QFont f("Arial");
+    f.setPixelSize(20);
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(QRect(12, 0, 320, h), Qt::AlignVCenter | Qt::AlignLeft, QString::fromUtf8("Brenlow Korva\u2122 Config"));
+    return pm;
+}
+}  // namespace
+
+void ControlGroup::Show() {
+    for (QWidget* w : controls_) w->show();
+}
+
+void ControlGroup::Hide() {
+    for (QWidget* w : controls_) w->hide();
+}
+
+TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(parent), dialogs_(dialogs) {
+    setObjectName("tsDevices");
+    banner = Place(new QLabel(this), "Image2", 8, 8, 585, 44);
+    banner->setPixmap(Banner(585, 44));
+    tvDevices = Place(new QTreeWidget(this), "tvDevices", 8, 56, 297, 233);
+    tvDevices->setHeaderHidden(true);
+    tvDevices->setIndentation(19);
+    tvDevices->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StName = MakeLabel(this, "StName", "Property Name", 312, 64);
+    tbselected = MakeEdit(this, "tbselected", "", 392, 64, 217);
+    auto* bevel = new QFrame(this);
+    bevel->setFrameShape(QFrame::Box);
+    bevel->setFrameShadow(QFrame::Sunken);
+    Bevel8 = Place(bevel, "Bevel8", 392, 96, 217, 33);
+    stActVal = MakeLabel(this, "stActVal", "Value", 344, 104);
+    lbActVal = MakeLabel(this, "lbActVal", "", 400, 104);
+    lbActVal->setMinimumWidth(80);
+    btGetVal = MakeButton(this, "btGetVal", "Refresh", 488, 104, 57, 17);
+    chkShowBin = MakeCheck(this, "chkShowBin", "Binary", 552, 104, false);
+    stSetVal = MakeLabel(this, "stSetVal", "New Value", 320, 144);
+    tbSetVal = MakeEdit(this, "tbSetVal", "0", 392, 144, 81);
+    btSetVal = MakeButton(this, "btSetVal", "Set", 488, 144, 57, 17);
+    chkPoll = MakeCheck(this, "chkPoll", "Poll", 560, 144, false);
+    stStatus = MakeLabel(this, "stStatus", "Status", 344, 176);
+    tbStatus = MakeEdit(this, "tbStatus", "", 392, 176, 81);
+    lbInfo = MakeLabel(this, "lbInfo", "Info", 352, 208);
+    memoHelp = Place(new QPlainTextEdit(this), "memoHelp", 392, 208, 225, 89);
+    memoHelp->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    lbOptions = MakeLabel(this, "lbOptions", "Options", 336, 272);
+    tbOptions = MakeEdit(this, "tbOptions", "0", 392, 272, 81);
+    tbFilePos = MakeEdit(this, "tbFilePos", "0", 480, 272, 73);
+    chkLog = MakeCheck(this, "chkLog", "Log", 568, 272, false);
+    // Nothing shows these three; their state is still read.
+    chkShowBin->hide();
+    chkPoll->hide();
+    chkLog->hide();
+    memoHelp->raise();
+
+    connect(tvDevices, &QTreeWidget::itemClicked, this, [this] { tvDevicesClick(); });
+    connect(tvDevices, &QTreeWidget::currentItemChanged, this, [this] { tvDevicesChange(); });
+    connect(btGetVal, &QPushButton::clicked, this, [this] { btGetValClick(); });
+    connect(btSetVal, &QPushButton::clicked, this, [this] { btSetValClick(); });
+    connect(chkPoll, &QCheckBox::clicked, this, [this] { chkPollClick(); });
+    connect(chkLog, &QCheckBox::clicked, this, [this] { chkLogClick(); });
+}
+
+void TDevicePage::Attach(TUtilityPage* utility, QLineEdit* modeBox, QLabel* modeLabel) {
+    utility_ = utility;
+    tbMode_ = modeBox;
+    advanced_.Add(modeBox);
+    advanced_.Add(modeLabel);
+    connect(utility->cbHideAdvanced, &QCheckBox::clicked, this, [this] { cbHideAdvancedClick(); });
+    connect(utility->btLoadFile, &QPushButton::clicked, this, [this] { btLoadFileClick(); });
+    connect(utility->btSaveFile, &QPushButton::clicked, this, [this] { btSaveFileClick(); });
+    connect(utility->btCancelFile, &QPushButton::clicked, this, [this] { btCancelFileClick(); });
+}
+
+void TDevicePage::BuildGroups() {
+    for (QWidget* w : std::initializer_list<QWidget*>{lbActVal, tbSetVal, tbStatus, stActVal, stSetVal, stStatus, Bevel8,
+                                                      btSetVal, btGetVal, memoHelp, lbInfo})
+        basic_.Add(w);
+    advanced_.Add(utility_->btLoadFile);
+    advanced_.Add(utility_->btSaveFile);
+    advanced_.Add(utility_->btCancelFile);
+}
+
+void TDevicePage::AddRoot() { root_ = new QTreeWidgetItem(tvDevices, QStringList{"Configuration Devices"}); }
+
+QTreeWidgetItem* TDevicePage::AddChild(QTreeWidgetItem* parent, const QString& text, KObject* object) {
+    auto* item = new QTreeWidgetItem(parent, QStringList{text});
+    if (object) objects_[item] = object;
+    return item;
+}
+
+void TDevicePage::On_NewKorvaDevice(KDevice& device) {
+    if (root_ == nullptr) AddRoot();
+    deviceNodes_[&device] = AddChild(root_, Q(DeviceNodeText(device)), &device);
+}
+
+void TDevicePage::On_NewKorvaProperty(KDevice& device, KPropertyLink& link) {
+    if (!link.basic) return;
+    auto it = deviceNodes_.find(&device);
+    if (it != deviceNodes_.end()) AddChild(it->second, Q(link.name), &link);
+}
+
+void TDevicePage::On_NewKFileLink(KDevice& device, KFileLink& link) {
+    if (!link.basic) return;
+    auto it = deviceNodes_.find(&device);
+    if (it == deviceNodes_.end()) return;
+    QTreeWidgetItem* node = AddChild(it->second, Q(link.name), &link);
+    for (const char* child : {"Status", "Size", "CheckSum"}) AddChild(node, child, nullptr);
+    AddChild(AddChild(node, "Data", nullptr), "??? ??? ???", nullptr);
+}
+
+KObject* TDevicePage::ObjectOf(const QTreeWidgetItem* node) const {
+    auto it = objects_.find(node);
+    return it == objects_.end() ? nullptr : it->second;
+}
+
+int TDevicePage::Level(const QTreeWidgetItem* node) {
+    int level = 0;
+    for (const QTreeWidgetItem* p = node ? node->parent() : nullptr; p != nullptr; p = p->parent()) ++level;
+    return level;
+}
+
+void TDevicePage::tvDevicesClick() {
+    QTreeWidgetItem* node = tvDevices->currentItem();
+    if (node != nullptr && Level(node) == 2) {
+        if (auto* link = dynamic_cast<KRemoteLink*>(ObjectOf(node))) {
+            selectedObject = link;
+            // File handles are never marked by a click.
+            if (utility_->chkAutoGet->isChecked() && link->type != 4) link->state = LinkState::GET;
+        }
+    }
+    tvDevicesUpdate();
+}
+
+void TDevicePage::tvDevicesChange() { tvDevicesClick(); }
+
+void TDevicePage::tvDevicesUpdate() {
+    QTreeWidgetItem* node = tvDevices->currentItem();
+    const int level = node ? Level(node) : -1;
+    if (node == nullptr) {
+        selectedType = kNoSelection;
+    } else if (level == 0) {
+        SetTextIfChanged(tbselected, node->text(0));
+        selectedType = kNoSelection;
+    } else if (level == 1) {
+        SetTextIfChanged(tbselected, node->text(0));
+        SetTextIfChanged(lbActVal, QString());
+        SetTextIfChanged(tbSetVal, QString());
+        selectedType = kNoSelection;
+    } else if (level == 2) {
+        if (auto* link = dynamic_cast<KRemoteLink*>(ObjectOf(node))) {
+            selectedType = link->type;
+            QStringList help;
+            for (const std::string& line : link->helpText) help << Q(line);
+            if (memoHelp->toPlainText() != help.join('\n')) memoHelp->setPlainText(help.join('\n'));
+            SetTextIfChanged(tbselected, Q(LinkTitleText(*link)));
+            auto* file = dynamic_cast<KFileLink*>(link);
+            if (link->type != 4 || file == nullptr) {
+                chkPoll->setChecked(link->poll);
+                chkLog->setChecked(link->log);
+                if (tbMode_) SetTextIfChanged(tbMode_, Q(UpdateModeName(link->updateMode)));
+                SetTextIfChanged(lbActVal, Q(ValueText(*link, chkShowBin->isChecked())));
+            } else {
+                if (tbMode_) SetTextIfChanged(tbMode_, QString());
+                if (node->childCount() >= 4) {
+                    SetNodeText(node->child(0), Q(StatusNodeText(*file)));
+                    SetNodeText(node->child(1), Q(SizeNodeText(*file)));
+                    SetNodeText(node->child(2), Q(ChecksumNodeText(*file)));
+                    SetNodeText(node->child(3), "Data");
+                    if (node->child(3)->childCount() > 0) SetNodeText(node->child(3)->child(0), Q(DataRowText(*file)));
+                }
+                if (file->state == LinkState::KNOWN) {
+                    SetTextIfChanged(lbActVal, Q(FileValueText(*file)));
+                    SetTextIfChanged(tbOptions, QString::number(file->position));
+                } else {
+                    SetTextIfChanged(lbActVal, "???");
+                }
+            }
+            SetTextIfChanged(tbStatus, Q(LinkStateName(link->state)));
+        }
+    }
+    ShowPropBoxes();
+}
+
+void TDevicePage::ShowPropBoxes() {
+    const bool options = selectedType == 3 || selectedType == 4;
+    lbOptions->setVisible(options);
+    tbOptions->setVisible(options);
+    tbFilePos->setVisible(selectedType == 4);
+    if (selectedType == kNoSelection) {
+        basic_.Hide();
+        advanced_.Hide();
+        return;
+    }
+    basic_.Show();
+    if (showAdvanced)
+        advanced_.Show();
+    else
+        advanced_.Hide();
+}
+
+bool TDevicePage::ReadInteger(const QLineEdit* box, int& out) {
+    const auto v = ParseInt(box->text().toStdString());
+    if (!v) {
+        dialogs_.error(QString("'%1' is not a valid integer value").arg(box->text()));
+        return false;
+    }
+    out = *v;
+    return true;
+}
+
+bool TDevicePage::ReadPosition(const KFileLink& file, int& out) {
+    if (!ReadInteger(tbFilePos, out)) return false;
+    // An element outside the file is never read or replaced.
+    if (out < 0 || out >= file.size) {
+        dialogs_.error(QString("Position %1 is outside the file: elements 0 to %2").arg(out).arg(file.size - 1));
+        return false;
+    }
+    return true;
+}
+
+KFileLink* TDevicePage::SelectedFile() const {
+    return selectedObject && selectedObject->type == 4 ? dynamic_cast<KFileLink*>(selectedObject) : nullptr;
+}
+
+void TDevicePage::btGetValClick() {
+    if (selectedObject == nullptr) return;
+    KFileLink* file = SelectedFile();
+    int position = 0;
+    if (file != nullptr && !ReadPosition(*file, position)) return;
+    selectedObject->state = LinkState::GET;
+    if (file != nullptr) file->position = static_cast<std::int8_t>(position);
+}
+
+void TDevicePage::btSetValClick() {
+    if (selectedObject == nullptr) return;
+    int value = 0;
+    if (selectedObject->type == 3) {
+        int option = 0;
+        if (!ReadInteger(tbOptions, option) || !ReadInteger(tbSetVal, value)) return;
+        selectedObject->SetNewNumberWithOption(value, static_cast<std::uint8_t>(option & 0xFF));
+        return;
+    }
+    if (!ReadInteger(tbSetVal, value)) return;
+    KFileLink* file = SelectedFile();
+    int position = 0;
+    // A write must never go to an element the operator did not name: the position is checked first.
+    if (file != nullptr && !ReadPosition(*file, position)) return;
+    selectedObject->SetNewNumber(value);
+    if (file != nullptr) {
+        file->position = static_cast<std::int8_t>(position);
+        file->SetElement(position, file->newValue.ReadAsNumber(), file->ElementState(position));
+    }
+}
+
+void TDevicePage::chkPollClick() {
+    if (selectedObject) selectedObject->poll = chkPoll->isChecked();
+}
+
+void TDevicePage::chkLogClick() {
+    if (selectedObject == nullptr) return;
+    selectedObject->log = chkLog->isChecked();
+    if (selectedObject->logChannel) selectedObject->logChannel->enabled = selectedObject->log;
+    // A logged value is always polled.
+    chkPoll->setChecked(true);
+    chkPollClick();
+}
+
+void TDevicePage::cbHideAdvancedClick() { showAdvanced = !utility_->cbHideAdvanced->isChecked(); }
+
+void TDevicePage::btLoadFileClick() {
+    if (KFileLink* file = SelectedFile()) {
+        file->transferStep = 0;
+        file->transferOp = KFileLink::kOpLoad;
+    }
+}
+
+void TDevicePage::btSaveFileClick() {
+    if (KFileLink* file = SelectedFile()) {
+        file->transferStep = 0;
+        file->transferOp = KFileLink::kOpSave;
+    }
+}
+
+void TDevicePage::btCancelFileClick() {
+    if (KFileLink* file = SelectedFile()) file->transferOp = KFileLink::kOpNone;
+}
+
+}  // namespace korva

@@ -1,0 +1,113 @@
+#pragma once
+// The "Device Manager" page: the device tree and the property panel of the selected object.
+
+#include <unordered_map>
+#include <vector>
+
+#include <QWidget>
+
+#include "model/Kobjects.h"
+#include "ui/Dialogs.h"
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace korva {
+
+class TUtilityPage;
+
+// Controls shown and hidden together.
+class ControlGroup {
+public:
+    void Add(QWidget* w) { controls_.push_back(w); }
+    void Show();
+    void Hide();
+
+private:
+    std::vector<QWidget*> controls_;
+};
+
+class TDevicePage : public QWidget, public ModelListener {
+    Q_OBJECT
+public:
+    static constexpr std::uint8_t kNoSelection = 255;
+
+    TDevicePage(QWidget* parent, const UiDialogs& dialogs);
+
+    // The page works with the Utility page's switches and file buttons, and the mode box of the window.
+    void Attach(TUtilityPage* utility, QLineEdit* modeBox, QLabel* modeLabel);
+    void BuildGroups();
+    void AddRoot();
+
+    void On_NewKorvaDevice(KDevice& device) override;
+    void On_NewKorvaProperty(KDevice& device, KPropertyLink& link) override;
+    void On_NewKFileLink(KDevice& device, KFileLink& link) override;
+
+    void tvDevicesClick();
+    void tvDevicesChange();
+    void tvDevicesUpdate();
+    void ShowPropBoxes();
+    void btGetValClick();
+    void btSetValClick();
+    void chkPollClick();
+    void chkLogClick();
+    void cbHideAdvancedClick();
+    void btLoadFileClick();
+    void btSaveFileClick();
+    void btCancelFileClick();
+
+    // The object behind a tree node, if any.
+    KObject* ObjectOf(const QTreeWidgetItem* node) const;
+    static int Level(const QTreeWidgetItem* node);
+
+    std::uint8_t selectedType = kNoSelection;
+    KRemoteLink* selectedObject = nullptr;
+    bool showAdvanced = false;
+
+    QLabel* banner;
+    QTreeWidget* tvDevices;
+    QLabel* StName;
+    QLineEdit* tbselected;
+    QFrame* Bevel8;
+    QLabel* stActVal;
+    QLabel* lbActVal;
+    QPushButton* btGetVal;
+    QCheckBox* chkShowBin;
+    QLabel* stSetVal;
+    QLineEdit* tbSetVal;
+    QPushButton* btSetVal;
+    QCheckBox* chkPoll;
+    QLabel* stStatus;
+    QLineEdit* tbStatus;
+    QLabel* lbInfo;
+    QPlainTextEdit* memoHelp;
+    QLabel* lbOptions;
+    QLineEdit* tbOptions;
+    QLineEdit* tbFilePos;
+    QCheckBox* chkLog;
+
+private:
+    // The type-4 file handle selected, or nullptr.
+    KFileLink* SelectedFile() const;
+    bool ReadInteger(const QLineEdit* box, int& out);
+    bool ReadPosition(const KFileLink& file, int& out);
+    QTreeWidgetItem* AddChild(QTreeWidgetItem* parent, const QString& text, KObject* object);
+
+    UiDialogs dialogs_;
+    TUtilityPage* utility_ = nullptr;
+    QLineEdit* tbMode_ = nullptr;
+    ControlGroup basic_;
+    ControlGroup advanced_;
+    QTreeWidgetItem* root_ = nullptr;
+    // The device's node is found directly, not by scanning the tree: start-up stays linear.
+    std::unordered_map<const KDevice*, QTreeWidgetItem*> deviceNodes_;
+    std::unordered_map<const QTreeWidgetItem*, KObject*> objects_;
+};
+
+}  // namespace korva

@@ -1,0 +1,25 @@
+#pragma once
+// The modal boxes the window shows. Tests replace them with recorders; the program uses Qt's.
+
+#include <functional>
+
+#include <QString>
+
+class QWidget;
+
+namespace korva {
+
+struct UiDialogs {
+    // A box with the text and an OK button, no title of its own.
+    std::function<void(const QString& text)> message;
+    // The application's standard error box.
+    std::function<void(const QString& text)> error;
+    // A confirmation with OK and Cancel; true for OK.
+    std::function<bool(const QString& text)> confirm;
+    // Asks the application to end once control is back in the event loop.
+    std::function<void()> requestEnd;
+
+    static UiDialogs Standard(QWidget* parent);
+};
+
+}  // namespace korva

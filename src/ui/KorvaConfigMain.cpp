@@ -1,0 +1,196 @@
+#include "ui/KorvaConfigMain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "ui/Aboutform.h"
+#include "ui/DevicePage.h"
+#include "ui/LogPane.h"
+#include "ui/ScriptingPage.h"
+#include "ui/UtilityPage.h"
+#include "ui/Widgets.h"
+
+namespace korva {
+
+namespace {
+constexpr int kClientWidth = 839;
+constexpr int kClientHeight = 341;
+}  // namespace
+
+TForm1::TForm1(std::string workDir, const UiDialogs* dialogs)
+    : workDir_(std::move(workDir)),
+      dialogs_(dialogs ? *dialogs : UiDialogs::Standard(this)),
+      comms_(*this),
+      // Clusters reach this thread as queued calls; a call that arrives after the window is gone is dropped.
+      port_([this](std::function<void()> f) { QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection); }),
+      coms_(port_, comms_, *this, workDir_) {
+    setWindowTitle(QString::fromUtf8(kCaption));
+    auto* client = new QWidget(this);
+    client->setObjectName("client");
+    client->setFixedSize(kClientWidth, kClientHeight);
+    client->setAutoFillBackground(true);
+    QPalette pal = client->palette();
+    pal.setColor(QPalette::Window, QColor(215, 215, 215));
+    client->setPalette(pal);
+    QFont font("MS Sans Serif");
+    font.setPixelSize(11);
+    client->setFont(font);
+    setCentralWidget(client);
+
+    pcInterface = Place(new QTabWidget(client), "pcInterface", 6, 8, 635, 329);
+    devicePage = new TDevicePage(nullptr, dialogs_);
+    scriptingPage = new TScriptingPage();
+    utilityPage = new TUtilityPage();
+    pcInterface->addTab(devicePage, "Device Manager");
+    pcInterface->addTab(scriptingPage, "Scripting");
+    pcInterface->addTab(utilityPage, "Utility");
+    pcInterface->setCurrentIndex(0);
+
+    memoLog = Place(new TLogPane(client), "memoLog", 648, 0, 185, 297);
+    QFont logFont("Arial");
+    logFont.setPixelSize(11);
+    memoLog->setFont(logFont);
+    btClearInLog = MakeButton(client, "btClearInLog", "Clear Log", 760, 304, 73, 25);
+    lbLogging = MakeLabel(client, "lbLogging", "Logging", 664, 312);
+    lbLogging->setStyleSheet("background: red;");
+    lbLogging->hide();
+    // The mode box stands below the client area: it belongs to the advanced group but never shows.
+    stMode = MakeLabel(client, "stMode", "Mode", 384, 352);
+    tbMode = MakeEdit(client, "tbMode", "", 424, 352, 81);
+    devicePage->Attach(utilityPage, tbMode, stMode);
+
+    BuildMenu();
+    WireUtility();
+    connect(btClearInLog, &QPushButton::clicked, this, [this] { btClearInLogClick(); });
+
+    timComs.setObjectName("timComs");
+    timComs.setInterval(10);
+    connect(&timComs, &QTimer::timeout, this, [this] { OnTimComs(); });
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
+}
+
+TForm1::~TForm1() {
+    timComs.stop();
+    port_.SetActive(false);
+}
+
+template <typename F>
+void TForm1::Guard(F&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        dialogs_.error(QString::fromUtf8(e.what()));
+    }
+}
+
+void TForm1::BuildMenu() {
+    QMenuBar* bar = menuBar();
+    QMenu* file = bar->addMenu("File");
+    file->addAction("Exit", this, [this] { Exit1Click(); });
+
+    QMenu* coms = bar->addMenu("Coms");
+    for (int n = 1; n <= 6; ++n)
+        coms->addAction(QString("Open Com %1").arg(n), this, [this, n] { Guard([&] { coms_.OpenPort(n); }); });
+    for (const char* item : {"Close Com Port", "Connect to Remote", "Listen for Remote"}) coms->addAction(item)->setEnabled(false);
+
+    // Two menus that stay hidden for the whole run, with nothing behind them.
+    QMenu* logging = bar->addMenu("Logging");
+    logging->setObjectName("mnLogging");
+    for (const char* item : {"Start Logging", "Stop Logging"}) logging->addAction(item)->setEnabled(false);
+    logging->menuAction()->setVisible(false);
+    QMenu* setup = bar->addMenu("Setup");
+    setup->setObjectName("mnSetup");
+    for (const char* item : {"Logging", "Comms", "Controller"}) setup->addAction(item)->setEnabled(false);
+    setup->addAction("Show Proto-Interface")->setVisible(false);
+    setup->menuAction()->setVisible(false);
+
+    mnTools = bar->addMenu("Tools");
+    mnTools->setObjectName("mnTools");
+    mnStandardConfig = mnTools->addMenu("Standard Config");
+    mnStandardConfig->setObjectName("mnStandardConfig");
+    mnCustomConfig = mnTools->addMenu("Custom Config");
+    mnCustomConfig->setObjectName("mnCustomConfig");
+    mnStandardConfig->setEnabled(false);
+    mnCustomConfig->setEnabled(false);
+
+    QMenu* help = bar->addMenu("Help");
+    help->addAction("About", this, [this] { MenuItem20Click(); });
+}
+
+void TForm1::WireUtility() {
+    TUtilityPage* u = utilityPage;
+    connect(u->cbBaudRate, &QComboBox::textActivated, this, [this](const QString& text) {
+        Guard([&] {
+            if (!coms_.ChangeBaudRate(text.toStdString()))
+                dialogs_.error(QString("'%1' is not a valid integer value").arg(text));
+        });
+    });
+    connect(u->chkReceiveBroadcasts, &QCheckBox::clicked, this,
+            [this] { comms_.showBroadcasts = utilityPage->chkReceiveBroadcasts->isChecked(); });
+    connect(u->btRunBootLoader, &QPushButton::clicked, this, [this] { comms_.RunBootLoader(); });
+    connect(u->btSetAddress, &QPushButton::clicked, this, [this] {
+        const QString text = utilityPage->tbMyAddress->text();
+        if (!comms_.SetOwnAddressFromText(text.toStdString()))
+            dialogs_.error(QString("'%1' is not a valid integer value").arg(text));
+    });
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // There may be no activation without a window manager: the first show starts the program.
+    if (!started_) QTimer::singleShot(0, this, [this] { FormActivate(); });
+}
+
+void TForm1::FormActivate() {
+    if (started_) return;
+    started_ = true;
+    comms_.Start();
+    devicePage->BuildGroups();
+    devicePage->AddRoot();
+    comms_.showBroadcasts = utilityPage->chkReceiveBroadcasts->isChecked();
+    comms_.Model().SetListener(devicePage);
+    LoaderHost& host = *this;
+    loader_ = std::make_unique<ConfigLoader>(comms_.Model(), host, workDir_);
+    Guard([this] { loader_->LoadConfiguration(); });
+    devicePage->showAdvanced = !utilityPage->cbHideAdvanced->isChecked();
+    devicePage->tvDevicesUpdate();
+    timComs.start();
+}
+
+void TForm1::OnTimComs() {
+    timComs.stop();
+    Guard([this] { comms_.Tick(); });
+    // However many links changed in this tick, the panel is redrawn once.
+    if (panelDirty_) {
+        panelDirty_ = false;
+        devicePage->tvDevicesUpdate();
+    }
+    timComs.start();
+}
+
+void TForm1::AddLogLine(const QString& line) { memoLog->AddLogLine(line); }
+
+void TForm1::btClearInLogClick() { memoLog->clear(); }
+
+void TForm1::Exit1Click() { close(); }
+
+void TForm1::MenuItem20Click() { TfrmAbout::ShowAbout(this); }
+
+void TForm1::SendSerial(const std::string& text) {
+    if (lineTap)
+        lineTap(text);
+    else if (port_.Active())
+        port_.SendString(text);
+}
+
+void TForm1::RequestClose() { QTimer::singleShot(0, this, [this] { Exit1Click(); }); }
+
+}  // namespace korva

@@ -1,0 +1,100 @@
+#pragma once
+// The main window: pages, menu, log pane, the communications timer and the start-up sequence.
+
+#include <memory>
+#include <string>
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include "model/ConfigLoader.h"
+#include "protocol/Comms.h"
+#include "transport/ComPortCommands.h"
+#include "transport/Serialng.h"
+#include "ui/Dialogs.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTabWidget;
+
+namespace korva {
+
+class TDevicePage;
+class TLogPane;
+class TScriptingPage;
+class TUtilityPage;
+
+class TForm1 : public QMainWindow, private CommsHost, private LoaderHost {
+    Q_OBJECT
+public:
+    static constexpr const char* kCaption = "Brenlow Korva\u2122 Config v 1.53";
+
+    // workDir is the folder that holds config/; dialogs default to Qt's boxes.
+    explicit TForm1(std::string workDir = ".", const UiDialogs* dialogs = nullptr);
+    ~TForm1() override;
+
+    // The start-up sequence; runs once, on the first show.
+    void FormActivate();
+    bool Started() const { return started_; }
+
+    void AddLogLine(const QString& line);
+    void btClearInLogClick();
+    void Exit1Click();
+    void MenuItem20Click();
+    void OnTimComs();
+
+    Comms& comms() { return comms_; }
+    ComPortCommands& comPorts() { return coms_; }
+    TSerialPortNG& SerialPortNG1() { return port_; }
+
+    QTabWidget* pcInterface;
+    TDevicePage* devicePage;
+    TScriptingPage* scriptingPage;
+    TUtilityPage* utilityPage;
+    TLogPane* memoLog;
+    QPushButton* btClearInLog;
+    QLabel* lbLogging;
+    QLineEdit* tbMode;
+    QLabel* stMode;
+    QTimer timComs;
+    // Where the serial text goes instead of the port, when set (an in-memory bus for tests).
+    std::function<void(const std::string&)> lineTap;
+
+    QMenu* mnTools;
+    QMenu* mnStandardConfig;
+    QMenu* mnCustomConfig;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // CommsHost
+    void AddLogLine(const std::string& line) override { AddLogLine(QString::fromStdString(line)); }
+    void RefreshDeviceTree() override { panelDirty_ = true; }
+    void SendSerial(const std::string& text) override;
+    void SendTcp(const std::string&) override {}
+    void RequestClose() override;
+    // LoaderHost
+    void ShowMessage(const std::string& text) override { dialogs_.message(QString::fromStdString(text)); }
+    void RequestEnd() override { dialogs_.requestEnd(); }
+
+    void BuildMenu();
+    void WireUtility();
+    // Runs a handler; an error it raises is shown in the standard error box and the window goes on.
+    template <typename F>
+    void Guard(F&& handler);
+
+    std::string workDir_;
+    UiDialogs dialogs_;
+    Comms comms_;
+    TSerialPortNG port_;
+    ComPortCommands coms_;
+    std::unique_ptr<ConfigLoader> loader_;
+    bool started_ = false;
+    bool panelDirty_ = false;
+};
+
+}  // namespace korva

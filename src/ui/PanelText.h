@@ -1,0 +1,25 @@
+#pragma once
+// What the device tree and the property panel show, as plain text, so that it can be checked
+// without a window.
+
+#include <string>
+
+#include "model/Kobjects.h"
+
+namespace korva {
+
+// "34  FeedPump": the address in unsigned decimal, two blanks, the name.
+std::string DeviceNodeText(const KDevice& device);
+// "16  SpeedSetpoint": the code in unsigned decimal, two blanks, the name.
+std::string LinkTitleText(const KRemoteLink& link);
+// The value box: the number (or, in binary, the low byte as eight digits) when KNOWN, else "???".
+std::string ValueText(const KRemoteLink& link, bool binary);
+// The value at a file handle's position when KNOWN, else "???"; a position outside the file shows "???".
+std::string FileValueText(const KFileLink& file);
+// One entry per element 0 .. size - 1: the value and a blank when known, else "?? ".
+std::string DataRowText(const KFileLink& file);
+std::string StatusNodeText(const KFileLink& file);
+std::string SizeNodeText(const KFileLink& file);
+std::string ChecksumNodeText(const KFileLink& file);
+
+}  // namespace korva

@@ -1,0 +1,31 @@
+#include "ui/ScriptingPage.h"
+
+#include <QTreeWidget>
+
+#include "ui/Widgets.h"
+
+namespace korva {
+
+TScriptingPage::TScriptingPage(QWidget* parent) : QWidget(parent) {
+    setObjectName("tsTrial");
+    tvTest = Place(new QTreeWidget(this), "tvTest", 0, 16, 289, 233);
+    tvTest->setHeaderHidden(true);
+    tvTest->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tbTSFilename = MakeEdit(this, "tbTSFilename", ".kts", 296, 16, 201);
+    btOpenSequence = MakeButton(this, "btOpenSequence", "...", 504, 16, 33, 21);
+    StaticText73 = MakeLabel(this, "StaticText73", "Current Test Node", 296, 56);
+    tbActiveTestNode = MakeEdit(this, "tbActiveTestNode", "", 296, 72, 169);
+    StaticText75 = MakeLabel(this, "StaticText75", "Status", 472, 56);
+    tbTestNodeStatus = MakeEdit(this, "tbTestNodeStatus", "", 472, 72, 57);
+    btRunTestNode = MakeButton(this, "btRunTestNode", "Run Test Node", 536, 70, 81, 25);
+    StaticText74 = MakeLabel(this, "StaticText74", "Current Test Action", 296, 112);
+    tbActiveTestAction = MakeEdit(this, "tbActiveTestAction", "", 296, 128, 169);
+    StaticText76 = MakeLabel(this, "StaticText76", "Status", 472, 112);
+    tbTestActionStatus = MakeEdit(this, "tbTestActionStatus", "", 472, 128, 57);
+    StaticText77 = MakeLabel(this, "StaticText77", "Actual Value", 472, 160);
+    tbTestActionActVal = MakeEdit(this, "tbTestActionActVal", "", 472, 176, 57);
+    btRemoveTS = MakeButton(this, "btRemoveTS", "Remove Sequence", 432, 216, 105, 25);
+    btClearAllTS = MakeButton(this, "btClearAllTS", "Clear All", 544, 216, 75, 25);
+}
+
+}  // namespace korva

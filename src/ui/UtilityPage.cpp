@@ -1,0 +1,54 @@
+#include "ui/UtilityPage.h"
+
+#include <QComboBox>
+#include <QFrame>
+
+#include "ui/Widgets.h"
+
+namespace korva {
+
+TUtilityPage::TUtilityPage(QWidget* parent) : QWidget(parent) {
+    setObjectName("tsUtil");
+    StaticText72 = MakeLabel(this, "StaticText72", "Baud Rate", 264, 24);
+    cbBaudRate = Place(new QComboBox(this), "cbBaudRate", 264, 40, 97, 21);
+    cbBaudRate->addItems({"2400", "9600", "14400", "19200", "28800", "37600", "57600", "115200"});
+    cbBaudRate->setCurrentText("57600");
+    chkAutoGet = MakeCheck(this, "chkAutoGet", "Auto Get Properties On Click", 400, 8, true);
+    chkReceiveBroadcasts = MakeCheck(this, "chkReceiveBroadcasts", "Show Broadcast Packets", 400, 28, true);
+    cbHideAdvanced = MakeCheck(this, "cbHideAdvanced", "Hide Advanced Settings", 400, 52, true);
+
+    auto* shape = new QFrame(this);
+    shape->setStyleSheet("QFrame#Shape1 { border: 2px solid rgb(220, 0, 0); }");
+    Shape1 = Place(shape, "Shape1", 16, 240, 105, 49);
+    btRunBootLoader = MakeButton(this, "btRunBootLoader", "Run Boot Loader", 24, 252, 89, 25);
+    QFont small("Arial");
+    small.setPixelSize(9);
+    btRunBootLoader->setFont(small);
+
+    btLoadFile = MakeButton(this, "btLoadFile", "Load File", 152, 196, 57, 25);
+    btSaveFile = MakeButton(this, "btSaveFile", "Save File", 216, 196, 57, 25);
+    btCancelFile = MakeButton(this, "btCancelFile", "Cancel", 280, 196, 57, 25);
+
+    // Controls of functions that the operator does not reach; they stay hidden.
+    Label15 = MakeLabel(this, "Label15", "Slave IP Address", 160, 40);
+    tbServerIP = MakeEdit(this, "tbServerIP", "192.168.1.20", 32, 33, 121);
+    chkSlaveConnect = MakeCheck(this, "chkSlaveConnect", "Slave Connect", 152, 136, false);
+    chkMasterConnect = MakeCheck(this, "chkMasterConnect", "Master Connect", 152, 160, false);
+    chkWaitConnect = MakeCheck(this, "chkWaitConnect", "Wait for Master", 272, 136, false);
+    Label16 = MakeLabel(this, "Label16", "My Address", 160, 88);
+    tbMyAddress = MakeEdit(this, "tbMyAddress", "140", 72, 81, 81);
+    btSetAddress = MakeButton(this, "btSetAddress", "Set", 32, 80, 33, 25);
+    btStartLogging = MakeButton(this, "btStartLogging", "StartLogging", 400, 96, 89, 25);
+    btStopLogging = MakeButton(this, "btStopLogging", "StopLogging", 400, 128, 89, 25);
+    Label1 = MakeLabel(this, "Label1", "Log Interval (seconds)", 480, 165);
+    tbLogInterval = MakeEdit(this, "tbLogInterval", "4", 400, 161, 73);
+    Label2 = MakeLabel(this, "Label2", "Log FileName", 480, 189);
+    tbLogFileName = MakeEdit(this, "tbLogFileName", "c:\\log.csv", 400, 185, 73);
+    for (QWidget* w : std::initializer_list<QWidget*>{btLoadFile, btSaveFile, btCancelFile, Label15, tbServerIP,
+                                                      chkSlaveConnect, chkMasterConnect, chkWaitConnect, Label16,
+                                                      tbMyAddress, btSetAddress, btStartLogging, btStopLogging, Label1,
+                                                      tbLogInterval, Label2, tbLogFileName})
+        w->hide();
+}
+
+}  // namespace korva

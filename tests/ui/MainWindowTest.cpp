@@ -1,0 +1,302 @@
+// The main window, offscreen: start-up, the device tree, the property panel and the log pane.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "sim/BusEmulator.h"
+#include "support/TempDir.h"
+#include "ui/DevicePage.h"
+#include "ui/KorvaConfigMain.h"
+#include "ui/LogPane.h"
+#include "ui/UtilityPage.h"
+
+using namespace korva;
+
+namespace {
+
+const char* kConstants =
+    "<c><s Word=\"0\" Byte=\"1\" Opt=\"3\" File8=\"4\" File16=\"5\" SPEED=\"5\" MODE=\"6\" LIMIT=\"7\" HIDDEN=\"8\""
+    " CURVE=\"40\" LOG=\"41\"/></c>";
+const char* kPlant =
+    "<plant><KDevice Name=\"Pump\" Address=\"35\">"
+    "<KProperty Name=\"Speed\" Type=\"Word\" Code=\"SPEED\"><Helptext>Shaft speed\nin rpm</Helptext></KProperty>"
+    "<KProperty Name=\"Mode\" Type=\"Byte\" Code=\"MODE\"/>"
+    "<KProperty Name=\"Limit\" Type=\"Opt\" Code=\"LIMIT\"/>"
+    "<KProperty Name=\"Secret\" Type=\"Word\" Code=\"HIDDEN\"><Display Level=\"Advanced\"/></KProperty>"
+    "<KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"3\"/>"
+    "<KFileHandle Name=\"Log\" Type=\"File16\" Code=\"LOG\" Length=\"4\"/>"
+    "</KDevice><KDevice Name=\"Fan\" Address=\"42\"/></plant>";
+
+struct Recorded {
+    QStringList messages, errors;
+    int endRequests = 0;
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TempDir> dir_;
+    std::unique_ptr<sim::BusEmulator> emu_;
+    std::unique_ptr<TForm1> form_;
+    Recorded rec_;
+
+    void Start(bool withStandardSequences = false) {
+        dir_ = std::make_unique<test::TempDir>();
+        dir_->Write("config/paths.xml",
+                    "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>");
+        dir_->Write("config/c.xml", kConstants);
+        dir_->Write("config/plant.xml", kPlant);
+        if (withStandardSequences) dir_->Write("config/standard/a.kts", "");
+        rec_ = Recorded{};
+        UiDialogs d;
+        d.message = [this](const QString& t) { rec_.messages << t; };
+        d.error = [this](const QString& t) { rec_.errors << t; };
+        d.confirm = [](const QString&) { return true; };
+        d.requestEnd = [this] { ++rec_.endRequests; };
+        form_ = std::make_unique<TForm1>(dir_->Path(), &d);
+        form_->FormActivate();
+        form_->timComs.stop();  // the test ticks by hand
+        // The line goes to the device emulation instead of a port.
+        emu_ = std::make_unique<sim::BusEmulator>();
+        sim::SimDevice& pump = emu_->AddDevice("Pump", 35);
+        pump.properties.push_back({"Speed", 0, 5, 0x8000, 0});
+        pump.properties.push_back({"Mode", 1, 6, 0, 200});
+        pump.properties.push_back({"Limit", 3, 7, 0x1234, 2});
+        pump.files.push_back({"Curve", 4, 40, 0, {1, 2, 3}});
+        form_->lineTap = [this](const std::string& text) { emu_->Feed(text); };
+        form_->comms().portOpen = true;
+    }
+    void Tick(int n = 1) {
+        for (int i = 0; i < n; ++i) {
+            form_->OnTimComs();
+            form_->timComs.stop();
+            emu_->Tick();
+            for (const std::string& piece : emu_->TakeOutput()) form_->comms().Feed(piece);
+        }
+    }
+    TDevicePage& page() { return *form_->devicePage; }
+    QTreeWidgetItem* Node(const QString& path) {
+        QTreeWidgetItem* node = page().tvDevices->topLevelItem(0);
+        for (const QString& part : path.split('/', Qt::SkipEmptyParts)) {
+            QTreeWidgetItem* next = nullptr;
+            for (int i = 0; node && i < node->childCount() && !next; ++i)
+                if (node->child(i)->text(0) == part) next = node->child(i);
+            node = next;
+        }
+        return node;
+    }
+    void Click(const QString& path) {
+        QTreeWidgetItem* node = Node(path);
+        QVERIFY2(node != nullptr, qPrintable(path));
+        page().tvDevices->setCurrentItem(node);  // the change handler
+        page().tvDevicesClick();                 // and the click
+    }
+    KRemoteLink* Link(const char* name) { return form_->comms().Model().FindLink("Pump", name); }
+
+private slots:
+    void cleanup() {
+        form_.reset();
+        emu_.reset();
+        dir_.reset();
+    }
+
+    void startUpFillsTheTreeOnce() {
+        Start();
+        QCOMPARE(form_->windowTitle(), QString::fromUtf8("Brenlow Korva\u2122 Config v 1.53"));
+        QCOMPARE(page().tvDevices->topLevelItemCount(), 1);
+        QTreeWidgetItem* root = page().tvDevices->topLevelItem(0);
+        QCOMPARE(root->text(0), QString("Configuration Devices"));
+        QCOMPARE(root->childCount(), 2);
+        QCOMPARE(root->child(0)->text(0), QString("35  Pump"));
+        QCOMPARE(root->child(1)->text(0), QString("42  Fan"));
+        QStringList children;
+        for (int i = 0; i < root->child(0)->childCount(); ++i) children << root->child(0)->child(i)->text(0);
+        QCOMPARE(children, (QStringList{"Speed", "Mode", "Limit", "Curve", "Log"}));  // Secret is advanced
+        QTreeWidgetItem* curve = Node("35  Pump/Curve");
+        QCOMPARE(curve->childCount(), 4);
+        QCOMPARE(curve->child(3)->child(0)->text(0), QString("??? ??? ???"));
+        QVERIFY(rec_.messages.isEmpty());
+        // Started once: a second activation changes nothing.
+        form_->FormActivate();
+        QCOMPARE(page().tvDevices->topLevelItemCount(), 1);
+        QCOMPARE(root->childCount(), 2);
+        QVERIFY(page().tbSetVal->isHidden());
+        QVERIFY(page().tbselected->isVisibleTo(&page()));
+    }
+
+    void menusAsListed() {
+        Start();
+        QStringList titles;
+        for (QAction* a : form_->menuBar()->actions())
+            if (a->isVisible()) titles << a->text();
+        QCOMPARE(titles, (QStringList{"File", "Coms", "Tools", "Help"}));
+        QMenu* coms = form_->menuBar()->actions()[1]->menu();
+        QStringList items, disabled;
+        for (QAction* a : coms->actions()) {
+            items << a->text();
+            if (!a->isEnabled()) disabled << a->text();
+        }
+        QCOMPARE(items, (QStringList{"Open Com 1", "Open Com 2", "Open Com 3", "Open Com 4", "Open Com 5", "Open Com 6",
+                                     "Close Com Port", "Connect to Remote", "Listen for Remote"}));
+        QCOMPARE(disabled, (QStringList{"Close Com Port", "Connect to Remote", "Listen for Remote"}));
+        QVERIFY(!form_->mnStandardConfig->isEnabled());
+        QVERIFY(!form_->mnCustomConfig->isEnabled());
+    }
+
+    void selectionTexts() {
+        Start();
+        Click("");
+        QCOMPARE(page().tbselected->text(), QString("Configuration Devices"));
+        QVERIFY(page().tbSetVal->isHidden());
+        QVERIFY(page().tbOptions->isHidden());
+        QVERIFY(page().tbFilePos->isHidden());
+        page().tbSetVal->setText("77");
+        Click("35  Pump");
+        QCOMPARE(page().tbselected->text(), QString("35  Pump"));
+        QCOMPARE(page().tbSetVal->text(), QString());
+        QCOMPARE(page().lbActVal->text(), QString());
+        QCOMPARE(page().selectedType, TDevicePage::kNoSelection);
+        Click("35  Pump/Speed");
+        QCOMPARE(page().tbselected->text(), QString("5  Speed"));
+        QCOMPARE(page().lbActVal->text(), QString("???"));
+        QCOMPARE(page().tbStatus->text(), QString("GET"));
+        QCOMPARE(page().memoHelp->toPlainText(), QString("Shaft speed\nin rpm"));
+        QVERIFY(!page().tbSetVal->isHidden());
+        QVERIFY(page().tbOptions->isHidden());
+        QVERIFY(form_->tbMode->isHidden());  // advanced settings hidden
+        Tick(2);                             // request out, reply in: the panel redraws by itself
+        QCOMPARE(page().lbActVal->text(), QString("-32768"));
+        QCOMPARE(page().tbStatus->text(), QString("KNOWN"));
+        Click("35  Pump/Mode");
+        Tick(2);
+        QCOMPARE(page().lbActVal->text(), QString("200"));
+        Click("35  Pump/Limit");
+        QVERIFY(!page().tbOptions->isHidden());
+        Tick(2);
+        page().chkShowBin->setChecked(true);
+        page().tvDevicesUpdate();
+        QCOMPARE(page().lbActVal->text(), QString("00110100"));
+    }
+
+    void autoGetOffAndRefresh() {
+        Start();
+        form_->utilityPage->chkAutoGet->setChecked(false);
+        Click("35  Pump/Speed");
+        QCOMPARE(page().lbActVal->text(), QString("???"));
+        QCOMPARE(page().tbStatus->text(), QString("UNKNOWN"));
+        page().btGetVal->click();
+        page().tvDevicesUpdate();
+        QCOMPARE(page().tbStatus->text(), QString("GET"));
+    }
+
+    void updateModeTexts() {
+        Start();
+        const std::pair<int, const char*> modes[] = {{20, "Dont Care"}, {21, "Sync on Change"}, {0, "Poll"}, {22, "Poll"}};
+        form_->utilityPage->cbHideAdvanced->click();  // show advanced settings
+        Click("35  Pump/Speed");
+        QVERIFY(!form_->tbMode->isHidden());
+        QVERIFY(!form_->utilityPage->btLoadFile->isHidden());
+        for (const auto& [mode, text] : modes) {
+            Link("Speed")->updateMode = static_cast<std::uint8_t>(mode);
+            page().tvDevicesUpdate();
+            QCOMPARE(form_->tbMode->text(), QString(text));
+        }
+        form_->utilityPage->cbHideAdvanced->click();
+        page().tvDevicesUpdate();
+        QVERIFY(form_->tbMode->isHidden());
+    }
+
+    void fileHandleNodesAndLoad() {
+        Start();
+        Click("35  Pump/Curve");
+        QCOMPARE(Link("Curve")->state, LinkState::UNKNOWN);  // never marked by a click
+        QTreeWidgetItem* curve = Node("35  Pump/Curve");
+        QCOMPARE(curve->child(0)->text(0), QString("Status = 10"));
+        QCOMPARE(curve->child(1)->text(0), QString("Size = 3"));
+        QCOMPARE(curve->child(2)->text(0), QString("Checksum = 0"));
+        QCOMPARE(curve->child(3)->child(0)->text(0), QString("?? ?? ?? "));
+        QVERIFY(!page().tbFilePos->isHidden());
+        auto* file = dynamic_cast<KFileLink*>(Link("Curve"));
+        file->SetElement(0, 1, LinkState::KNOWN);
+        file->SetElement(2, 3, LinkState::KNOWN);
+        page().tvDevicesUpdate();
+        QCOMPARE(curve->child(3)->child(0)->text(0), QString("1 ?? 3 "));
+        page().btLoadFileClick();
+        Tick(12);
+        QCOMPARE(curve->child(0)->text(0), QString("Status = 11"));
+        QCOMPARE(curve->child(3)->child(0)->text(0), QString("1 2 3 "));
+        // A type-5 file handle is shown as a property and its children keep their first texts.
+        Click("35  Pump/Log");
+        QCOMPARE(Link("Log")->state, LinkState::GET);
+        QCOMPARE(Node("35  Pump/Log")->child(0)->text(0), QString("Status"));
+        QVERIFY(page().tbFilePos->isHidden());
+    }
+
+    void integerErrorsAndPositions() {
+        Start();
+        Click("35  Pump/Speed");
+        Tick(2);
+        page().tbSetVal->setText("abc");
+        page().btSetVal->click();
+        QCOMPARE(rec_.errors, QStringList{"'abc' is not a valid integer value"});
+        QCOMPARE(Link("Speed")->state, LinkState::KNOWN);
+        Click("35  Pump");
+        Click("35  Pump/Speed");
+        page().btSetVal->click();  // the box was emptied by the device node
+        QCOMPARE(rec_.errors.last(), QString("'' is not a valid integer value"));
+        Click("35  Pump/Curve");
+        page().tbSetVal->setText("9");
+        page().tbFilePos->setText("3");
+        page().btSetVal->click();
+        QVERIFY(rec_.errors.last().startsWith("Position 3 is outside the file"));
+        QCOMPARE(Link("Curve")->state, LinkState::UNKNOWN);
+        page().tbFilePos->setText("2");
+        page().btSetVal->click();
+        auto* file = dynamic_cast<KFileLink*>(Link("Curve"));
+        QCOMPARE(file->state, LinkState::SET);
+        QCOMPARE(file->ElementValue(2), 9);
+        Tick(2);
+        QCOMPARE(emu_->FindDevice(35)->files[0].elements[2], std::int16_t{9});
+    }
+
+    void logPaneKeepsSeventeenLines() {
+        Start();
+        for (int i = 1; i <= 18; ++i) form_->AddLogLine(QString("line %1").arg(i));
+        const QStringList lines = form_->memoLog->Lines();
+        QCOMPARE(lines.size(), 17);
+        QCOMPARE(lines.first(), QString("line 2"));
+        QCOMPARE(lines.last(), QString("line 18"));
+        form_->btClearInLog->click();
+        QVERIFY(form_->memoLog->Lines().isEmpty());
+        form_->btClearInLog->click();
+        QVERIFY(form_->memoLog->Lines().isEmpty());
+    }
+
+    void missingConfigurationAsksToEnd() {
+        auto dir = std::make_unique<test::TempDir>();
+        Recorded rec;
+        UiDialogs d;
+        d.message = [&](const QString& t) { rec.messages << t; };
+        d.error = [&](const QString& t) { rec.errors << t; };
+        d.confirm = [](const QString&) { return true; };
+        d.requestEnd = [&] { ++rec.endRequests; };
+        TForm1 form(dir->Path(), &d);
+        form.FormActivate();
+        form.timComs.stop();
+        QCOMPARE(rec.messages, (QStringList{"Invalid or missing path specification data",
+                                            "Invalid or missing constants data", "Invalid or missing config data"}));
+        QCOMPARE(rec.endRequests, 3);
+        QCOMPARE(form.devicePage->tvDevices->topLevelItemCount(), 1);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"

@@ -59,7 +59,8 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     tvDevices->setHeaderHidden(true);
     tvDevices->setIndentation(19);
     tvDevices->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    StName = MakeLabel(this, "StName", "Property Name", 312, 64);
+    StName = Place(new QLabel("Property Name", this), "StName", 300, 64, 88, 21);
+    StName->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     tbselected = MakeEdit(this, "tbselected", "", 392, 64, 217);
     auto* bevel = new QFrame(this);
     bevel->setFrameShape(QFrame::Box);

@@ -1,6 +1,7 @@
 #include "ui/Dialogs.h"
 
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -18,6 +19,14 @@ UiDialogs UiDialogs::Standard(QWidget* parent) {
     d.confirm = [parent](const QString& text) {
         QMessageBox box(QMessageBox::Question, QString(), text, QMessageBox::Ok | QMessageBox::Cancel, parent);
         return box.exec() == QMessageBox::Ok;
+    };
+    d.openSequence = [parent] {
+        QFileDialog dialog(parent, QString(), "..", "*.kts");
+        dialog.setObjectName("odTestSequence");
+        dialog.setDefaultSuffix("kts");
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
+                                                                                        : QString();
     };
     d.requestEnd = [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); };
     return d;

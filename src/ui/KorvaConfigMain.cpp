@@ -9,6 +9,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTreeWidget>
+
+#include <filesystem>
 
 #include "ui/Aboutform.h"
 #include "ui/DevicePage.h"
@@ -68,6 +71,7 @@ TForm1::TForm1(std::string workDir, const UiDialogs* dialogs)
 
     BuildMenu();
     WireUtility();
+    WireScripting();
     connect(btClearInLog, &QPushButton::clicked, this, [this] { btClearInLogClick(); });
 
     timComs.setObjectName("timComs");
@@ -143,6 +147,65 @@ void TForm1::WireUtility() {
     });
 }
 
+void TForm1::WireScripting() {
+    TScriptingPage* s = scriptingPage;
+    connect(s->btOpenSequence, &QPushButton::clicked, this, [this] { Guard([this] { btOpenSequenceClick(); }); });
+    connect(s->btRunTestNode, &QPushButton::clicked, this, [this] { Guard([this] { btRunTestNodeClick(); }); });
+    connect(s->btClearAllTS, &QPushButton::clicked, this, [this] { Guard([this] { btClearAllTSClick(); }); });
+    connect(s->tvTest, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+        if (sequences_) sequences_->tvTestClick(item);
+    });
+}
+
+void TForm1::AddMenuEntries(QMenu* menu, QAction* before, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        // The caption is the node's name as written: an "&" in it is no hot key.
+        auto* entry = new QAction(QString::fromStdString(name).replace("&", "&&"), menu);
+        connect(entry, &QAction::triggered, this, [this, name] {
+            Guard([&] {
+                if (sequences_) sequences_->RunNodeByName(name);
+            });
+        });
+        // Each entry goes on top, so the last one loaded stands first.
+        menu->insertAction(before ? before : (menu->actions().isEmpty() ? nullptr : menu->actions().first()), entry);
+        before = entry;
+        generatedEntries_.push_back(entry);
+        menu->setEnabled(true);
+    }
+}
+
+void TForm1::ReloadSequences() {
+    for (QAction* a : generatedEntries_) delete a;
+    generatedEntries_.clear();
+    mnTools->setEnabled(true);
+    mnStandardConfig->setEnabled(false);
+    mnCustomConfig->setEnabled(false);
+    const SequenceMenus menus = sequences_->ReloadSequences(workDir_);
+    AddMenuEntries(mnStandardConfig, nullptr, menus.standard);
+    AddMenuEntries(mnCustomConfig, nullptr, menus.custom);
+    AddMenuEntries(mnTools, nullptr, menus.tools);
+}
+
+void TForm1::btOpenSequenceClick() {
+    const QString chosen = dialogs_.openSequence ? dialogs_.openSequence() : QString();
+    if (!chosen.isEmpty()) scriptingPage->tbTSFilename->setText(chosen);
+    std::filesystem::path path = scriptingPage->tbTSFilename->text().toStdString();
+    if (path.is_relative()) path = std::filesystem::path(workDir_) / path;
+    sequences_->LoadSequenceFile(path);
+}
+
+void TForm1::btRunTestNodeClick() {
+    if (sequences_ && sequences_->CurrentNode()) sequences_->RunNode();
+}
+
+void TForm1::btClearAllTSClick() { ReloadSequences(); }
+
+int TForm1::OpenComPort(int n) {
+    if (n < 1 || n > 6) return 0;
+    coms_.OpenPort(n);
+    return coms_.OpenPortNumber() == n ? n : 0;
+}
+
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     // There may be no activation without a window manager: the first show starts the program.
@@ -156,11 +219,17 @@ void TForm1::FormActivate() {
     devicePage->BuildGroups();
     devicePage->AddRoot();
     comms_.showBroadcasts = utilityPage->chkReceiveBroadcasts->isChecked();
+    RunnerHost& runnerHost = *this;
+    sequences_ = std::make_unique<TestSequence>(comms_.Model(), *scriptingPage, runnerHost);
+    comms_.runnerStep = [this] { sequences_->Step(kTick); };
     comms_.Model().SetListener(devicePage);
     LoaderHost& host = *this;
     loader_ = std::make_unique<ConfigLoader>(comms_.Model(), host, workDir_);
     Guard([this] { loader_->LoadConfiguration(); });
+    Guard([this] { ReloadSequences(); });
     devicePage->showAdvanced = !utilityPage->cbHideAdvanced->isChecked();
+    // The devices are what the operator came for: they show without a click.
+    devicePage->tvDevices->expandItem(devicePage->tvDevices->topLevelItem(0));
     devicePage->tvDevicesUpdate();
     timComs.start();
 }

@@ -9,6 +9,7 @@
 
 #include "model/ConfigLoader.h"
 #include "protocol/Comms.h"
+#include "sequence/Util.h"
 #include "transport/ComPortCommands.h"
 #include "transport/Serialng.h"
 #include "ui/Dialogs.h"
@@ -27,7 +28,7 @@ class TLogPane;
 class TScriptingPage;
 class TUtilityPage;
 
-class TForm1 : public QMainWindow, private CommsHost, private LoaderHost {
+class TForm1 : public QMainWindow, private CommsHost, private LoaderHost, private RunnerHost {
     Q_OBJECT
 public:
     static constexpr const char* kCaption = "Brenlow Korva\u2122 Config v 1.53";
@@ -46,7 +47,15 @@ public:
     void MenuItem20Click();
     void OnTimComs();
 
+    // "..." beside the file box: choose a file, then load the file the box names.
+    void btOpenSequenceClick();
+    void btRunTestNodeClick();
+    void btClearAllTSClick();
+    // Loads the three configuration folders and rebuilds the menu entries they give.
+    void ReloadSequences();
+
     Comms& comms() { return comms_; }
+    TestSequence* Sequences() { return sequences_.get(); }
     ComPortCommands& comPorts() { return coms_; }
     TSerialPortNG& SerialPortNG1() { return port_; }
 
@@ -77,11 +86,19 @@ private:
     void SendSerial(const std::string& text) override;
     void SendTcp(const std::string&) override {}
     void RequestClose() override;
+    // RunnerHost
+    bool Confirm(const std::string& text) override { return dialogs_.confirm(QString::fromStdString(text)); }
+    void Message(const std::string& text) override { dialogs_.message(QString::fromStdString(text)); }
+    void StopTimer() override { timComs.stop(); }
+    void StartTimer() override { timComs.start(); }
+    int OpenComPort(int n) override;
     // LoaderHost
     void ShowMessage(const std::string& text) override { dialogs_.message(QString::fromStdString(text)); }
     void RequestEnd() override { dialogs_.requestEnd(); }
 
     void BuildMenu();
+    void WireScripting();
+    void AddMenuEntries(QMenu* menu, QAction* before, const std::vector<std::string>& names);
     void WireUtility();
     // Runs a handler; an error it raises is shown in the standard error box and the window goes on.
     template <typename F>
@@ -93,6 +110,8 @@ private:
     TSerialPortNG port_;
     ComPortCommands coms_;
     std::unique_ptr<ConfigLoader> loader_;
+    std::unique_ptr<TestSequence> sequences_;
+    std::vector<QAction*> generatedEntries_;
     bool started_ = false;
     bool panelDirty_ = false;
 };

@@ -28,4 +28,38 @@ TScriptingPage::TScriptingPage(QWidget* parent) : QWidget(parent) {
     btClearAllTS = MakeButton(this, "btClearAllTS", "Clear All", 544, 216, 75, 25);
 }
 
+void TScriptingPage::ResetTree(const std::string& rootText) {
+    tvTest->clear();
+    new QTreeWidgetItem(tvTest, QStringList{QString::fromStdString(rootText)});
+}
+
+TreeItem TScriptingPage::AddNodeItem(const std::string& text, _TestNode&) {
+    auto* item = new QTreeWidgetItem(tvTest->topLevelItem(0), QStringList{QString::fromStdString(text)});
+    return item;
+}
+
+TreeItem TScriptingPage::AddActionItem(TreeItem nodeItem, const std::string& label, TestAction&) {
+    auto* parent = static_cast<QTreeWidgetItem*>(nodeItem);
+    return new QTreeWidgetItem(parent, QStringList{QString::fromStdString(label)});
+}
+
+void TScriptingPage::SelectItem(TreeItem item) {
+    if (item != nullptr) tvTest->setCurrentItem(static_cast<QTreeWidgetItem*>(item));
+}
+
+void TScriptingPage::CollapseSelected() {
+    if (QTreeWidgetItem* item = tvTest->currentItem()) tvTest->collapseItem(item);
+}
+
+void TScriptingPage::ShowNode(const std::string& itemText, const std::string& status) {
+    tbActiveTestNode->setText(QString::fromStdString(itemText));
+    tbTestNodeStatus->setText(QString::fromStdString(status));
+}
+
+void TScriptingPage::ShowAction(const std::string& label, const std::string& status, const std::string& actualValue) {
+    tbActiveTestAction->setText(QString::fromStdString(label));
+    tbTestActionStatus->setText(QString::fromStdString(status));
+    tbTestActionActVal->setText(QString::fromStdString(actualValue));
+}
+
 }  // namespace korva

@@ -3,6 +3,8 @@
 
 #include <QWidget>
 
+#include "sequence/Util.h"
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -10,10 +12,19 @@ class QTreeWidget;
 
 namespace korva {
 
-class TScriptingPage : public QWidget {
+// The page is the sequence store's view: the tree and the status boxes.
+class TScriptingPage : public QWidget, public SequenceView {
     Q_OBJECT
 public:
     explicit TScriptingPage(QWidget* parent = nullptr);
+
+    void ResetTree(const std::string& rootText) override;
+    TreeItem AddNodeItem(const std::string& text, _TestNode& node) override;
+    TreeItem AddActionItem(TreeItem nodeItem, const std::string& label, TestAction& action) override;
+    void SelectItem(TreeItem item) override;
+    void CollapseSelected() override;
+    void ShowNode(const std::string& itemText, const std::string& status) override;
+    void ShowAction(const std::string& label, const std::string& status, const std::string& actualValue) override;
 
     QTreeWidget* tvTest;
     QLineEdit* tbTSFilename;

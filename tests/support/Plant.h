@@ -39,12 +39,12 @@ public:
 
     // Ticks every 10 ms and hands over clusters in between, as the window's timer does.
     template <typename Pred>
-    bool TickUntil(Pred pred, int timeoutMs = 5000) {
+    bool TickUntil(Pred pred, int timeoutMs = 5000, int tickMs = 10) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         auto next = std::chrono::steady_clock::now();
         while (!pred()) {
             if (std::chrono::steady_clock::now() >= end) return false;
-            next += std::chrono::milliseconds(10);
+            next += std::chrono::milliseconds(tickMs);
             main.RunUntil([&] { return std::chrono::steady_clock::now() >= next; },
                           static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                next - std::chrono::steady_clock::now())

@@ -1,0 +1,240 @@
+#include "sequence/TestSequence.h"
+
+#include "sequence/TokenReader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace korva {
+
+namespace fs = std::filesystem;
+
+namespace {
+// Ten entries: nine arguments and the closing ";".
+constexpr std::size_t kMaxArguments = 9;
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (std::tolower(x) != std::tolower(y)) return false;
+    }
+    return true;
+}
+
+std::optional<std::string> Entry(const std::vector<std::string>& args, std::size_t i) {
+    if (i < args.size()) return args[i];
+    return std::nullopt;
+}
+
+std::string Keyword(int kind) {
+    return std::string(kKeywords[static_cast<std::size_t>(kind)]);
+}
+}  // namespace
+
+int KeywordKind(std::string_view token) {
+    for (std::size_t i = 0; i < kKeywords.size(); ++i)
+        if (SameIgnoringCase(token, kKeywords[i])) return static_cast<int>(i);
+    return -1;
+}
+
+std::string ActualText(const ActualValue& v) {
+    if (const auto* n = std::get_if<std::int32_t>(&v)) return std::to_string(*n);
+    return std::get<std::string>(v);
+}
+
+TestSequence::TestSequence(const KModel& model, SequenceView& view, RunnerHost& host)
+    : model_(model), view_(view), host_(host) {}
+
+_TestNode* TestSequence::NodeAt(int position) const {
+    if (position < 0 || static_cast<std::size_t>(position) >= nodes_.Count()) return nullptr;
+    return nodes_.Object(static_cast<std::size_t>(position));
+}
+
+void TestSequence::ResetStore() {
+    // The tree goes first: its items refer to the nodes and actions freed below.
+    view_.ResetTree(kRootText);
+    nodes_.Clear();
+    state_ = RunnerState::Idle;
+    runAll_ = false;
+    nodeIndex_ = 0;
+    currentNode_ = nullptr;
+    jumpName_.clear();
+    currentAction_ = nullptr;
+    actionIndex_ = 0;
+    waitCount_ = 0;
+    callStack_.clear();
+    ownedNodes_.clear();
+}
+
+std::vector<std::string> TestSequence::LoadSequenceFile(const fs::path& path) {
+    std::error_code ec;
+    // A folder opens as a stream on some systems but is never a sequence.
+    if (fs::is_directory(path, ec)) return {};
+    std::string bytes;
+    try {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return {};
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        return {};  // a read error counts as a file that cannot be opened
+    }
+
+    TokenReader reader(bytes);
+    std::vector<std::string> displayList;
+    ReadStatements(reader, displayList);
+
+    // The node list spans every file loaded so far, so each load starts such a node again.
+    if (_TestNode* autorun = FindNode("autorun")) {
+        currentNode_ = autorun;
+        RunNode();
+    }
+    return displayList;
+}
+
+SequenceMenus TestSequence::ReloadSequences(const fs::path& workDir) {
+    ResetStore();
+    SequenceMenus menus;
+    const std::array<std::pair<const char*, std::vector<std::string>*>, 3> folders = {
+        {{"standard", &menus.standard}, {"custom", &menus.custom}, {"tools", &menus.tools}}};
+    for (const auto& [folder, menu] : folders) {
+        std::vector<fs::path> files;
+        std::error_code ec;
+        for (fs::directory_iterator it(workDir / "config" / folder, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            std::error_code typeEc;
+            if (it->is_regular_file(typeEc)) files.push_back(it->path());
+        }
+        std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) {
+            const std::string an = a.filename().string(), bn = b.filename().string();
+            const std::string af = FoldCase(an), bf = FoldCase(bn);
+            return af != bf ? af < bf : an < bn;
+        });
+        for (const fs::path& file : files) {
+            std::vector<std::string> names = LoadSequenceFile(file);
+            menu->insert(menu->end(), names.begin(), names.end());
+        }
+    }
+    return menus;
+}
+
+void TestSequence::ReadStatements(TokenReader& reader, std::vector<std::string>& displayList) {
+    _TestNode* current = nullptr;  // none at the start of every file
+    while (!reader.AtEnd()) {
+        const int kind = KeywordKind(reader.Next());
+        if (kind < 0) continue;  // free text between statements
+
+        std::vector<std::string> args;
+        for (;;) {
+            std::string token = reader.Next();
+            if (token == ";") {
+                args.push_back(std::move(token));
+                break;
+            }
+            // Arguments beyond the ninth are read and ignored.
+            if (args.size() < kMaxArguments) args.push_back(std::move(token));
+        }
+
+        if (kind == kTestNode || kind == kDisplayTestNode) {
+            auto node = std::make_unique<_TestNode>();
+            node->name = args.front();
+            nodes_.Add(node->name, node.get());
+            node->treeItem = view_.AddNodeItem(node->name, *node);
+            if (kind == kDisplayTestNode) displayList.push_back(node->name);
+            current = node.get();
+            ownedNodes_.push_back(std::move(node));
+        } else if (kind == kEndNode) {
+            current = nullptr;
+        } else if (current != nullptr) {
+            AddAction(*current, kind, args);
+        }
+    }
+}
+
+void TestSequence::AddAction(_TestNode& node, int kind, const std::vector<std::string>& args) {
+    auto action = std::make_unique<TestAction>();
+    action->node = &node;
+    action->kind = kind;
+    if (kind <= kSaveFile) {
+        BuildDeviceAction(*action, args);
+    } else if (kind == kResetNode) {
+        action->label = Keyword(kind);
+    } else {
+        // With no arguments the first argument is the closing ";" itself.
+        action->firstValue = args.front();
+        if (kind == kIf) action->secondValue = Entry(args, 1);
+        action->label = Keyword(kind) + " " + args.front();
+    }
+    action->treeItem = view_.AddActionItem(node.treeItem, action->label, *action);
+    node.actions.push_back(std::move(action));
+}
+
+void TestSequence::BuildDeviceAction(TestAction& action, const std::vector<std::string>& args) {
+    const std::size_t count = args.size() - 1;  // the ";" is not counted
+    const std::string& deviceName = args.front();
+    KDevice* device = model_.devices.Find(deviceName);
+    if (device == nullptr) {
+        action.label = kInvalidDevice;
+        return;
+    }
+    const std::string linkName = Entry(args, 1).value_or("");
+    KRemoteLink* link = device->links.Find(linkName);
+    if (link == nullptr) {
+        action.label = kInvalidProperty;
+        return;
+    }
+    action.target = link;
+    action.label = Keyword(action.kind) + " " + deviceName + " " + linkName;
+    if (count >= 3) {
+        action.firstValue = args[2];
+        action.label += " " + args[2];
+    }
+    if (count >= 4) {
+        action.secondValue = args[3];
+        action.label += " " + args[3];
+    }
+}
+
+void TestSequence::tvTestClick(TreeItem selected) {
+    // A click would change the node and action under a running sequence.
+    if (state_ != RunnerState::Idle || selected == nullptr) return;
+    for (const auto& node : ownedNodes_) {
+        if (node->treeItem == selected) {
+            currentNode_ = node.get();
+            nodeIndex_ = NodePosition(node->name);
+            ShowNode();
+            return;
+        }
+        for (const auto& action : node->actions) {
+            if (action == nullptr || action->treeItem != selected) continue;
+            currentNode_ = node.get();
+            nodeIndex_ = NodePosition(node->name);
+            ShowNode();
+            currentAction_ = action.get();
+            ShowAction(*action);
+            return;
+        }
+    }
+}
+
+bool TestSequence::RunNodeByName(const std::string& name) {
+    _TestNode* node = FindNode(name);
+    if (node == nullptr) return false;
+    currentNode_ = node;
+    RunNode();
+    return true;
+}
+
+void TestSequence::ShowNode() {
+    if (currentNode_ != nullptr) view_.ShowNode(currentNode_->name, TestStateName(currentNode_->result));
+}
+
+void TestSequence::ShowAction(const TestAction& action) {
+    view_.ShowAction(action.label, TestStateName(action.result), ActualText(action.actualValue));
+}
+
+}  // namespace korva

@@ -1,0 +1,221 @@
+#pragma once
+// The test sequence store and its runner: nodes and actions loaded from sequence files,
+// shown in the test tree, and carried out one action per communications tick.
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "model/Enums.h"
+#include "model/Kobjects.h"
+#include "model/TStringMap.h"
+
+namespace korva {
+
+struct _TestNode;
+struct TestAction;
+class TokenReader;
+
+// An item of the test tree, handed out by the view; the core only stores and returns it.
+using TreeItem = void*;
+
+// The test tree and the status boxes of the scripting page.
+class SequenceView {
+public:
+    virtual ~SequenceView() = default;
+    // Empties the tree and adds the root item with this text.
+    virtual void ResetTree(const std::string& rootText) = 0;
+    virtual TreeItem AddNodeItem(const std::string& text, _TestNode& node) = 0;
+    virtual TreeItem AddActionItem(TreeItem nodeItem, const std::string& label, TestAction& action) = 0;
+    virtual void SelectItem(TreeItem item) = 0;
+    virtual void CollapseSelected() = 0;
+    virtual void ShowNode(const std::string& itemText, const std::string& status) = 0;
+    virtual void ShowAction(const std::string& label, const std::string& status,
+                            const std::string& actualValue) = 0;
+};
+
+// What the runner needs of the application.
+class RunnerHost {
+public:
+    virtual ~RunnerHost() = default;
+    // Modal, OK and Cancel; true for OK.
+    virtual bool Confirm(const std::string& text) = 0;
+    // Modal, OK only.
+    virtual void Message(const std::string& text) = 0;
+    virtual void StopTimer() = 0;
+    virtual void StartTimer() = 0;
+    // Opens COMn; n on success, 0 on failure and for any n the host does not offer.
+    virtual int OpenComPort(int n) = 0;
+};
+
+// The position of a keyword in the keyword table is the action kind.
+enum ActionKind : int {
+    kGet = 0,
+    kSet = 1,
+    kTest = 2,
+    kSetLocal = 3,
+    kLoadFile = 4,
+    kSaveFile = 5,
+    kUserIntervention = 6,
+    kWait = 7,
+    kTestNode = 8,
+    kEndNode = 9,
+    kDisplayTestNode = 10,
+    kCall = 11,
+    kUserMessage = 12,
+    kIf = 13,
+    kOpenCom = 14,
+    kCloseCom = 15,
+    kResetNode = 16,
+};
+inline constexpr std::array<std::string_view, 17> kKeywords = {
+    "get",     "set",      "test",     "setlocal",        "loadfile", "savefile",    "userintervention",
+    "wait",    "testnode", "endnode",  "displaytestnode", "call",     "usermessage", "if",
+    "opencom", "closecom", "resetnode"};
+// The kind of a keyword, letter case ignored; -1 for any other word.
+int KeywordKind(std::string_view token);
+
+enum class RunnerState : std::uint8_t {
+    Idle = 0,
+    StartingNode = 1,
+    NodeFinished = 2,
+    Executing = 3,
+    CountingDown = 4,
+    AwaitingReply = 5,
+    AwaitingTransfer = 6,
+    NextAction = 8,
+    Finishing = 9,
+    Jumping = 10,
+};
+
+// What step is asked to do besides its regular pass.
+enum RunnerCommand : int { kTick = 0, kRunAll = 21, kRunNode = 22 };
+
+using ActualValue = std::variant<std::int32_t, std::string>;
+std::string ActualText(const ActualValue& v);
+
+struct TestAction {
+    std::uint8_t result = TestState::UNTESTED;
+    KRemoteLink* target = nullptr;  // device actions whose device and link were found
+    _TestNode* node = nullptr;
+    TreeItem treeItem = nullptr;
+    int kind = 0;
+    std::optional<std::string> firstValue;
+    std::optional<std::string> secondValue;
+    ActualValue actualValue = std::int32_t{0};
+    std::string label;  // the tree item's text
+};
+
+struct _TestNode {
+    std::string name;
+    TreeItem treeItem = nullptr;
+    // The node owns its actions; an empty place is reported when the runner reaches it.
+    std::vector<std::unique_ptr<TestAction>> actions;
+    std::uint8_t result = TestState::UNTESTED;
+};
+
+// The members that "call" saves and the end of the called node restores.
+struct TestSequenceContext {
+    RunnerState state = RunnerState::Idle;
+    bool runAll = false;
+    std::int32_t nodeIndex = 0;
+    _TestNode* currentNode = nullptr;
+    std::string jumpName;
+    TestAction* currentAction = nullptr;
+    std::int32_t actionIndex = 0;
+};
+
+// Display lists of the three configuration folders, each in load order.
+struct SequenceMenus {
+    std::vector<std::string> standard;
+    std::vector<std::string> custom;
+    std::vector<std::string> tools;
+};
+
+class TestSequence {
+public:
+    static constexpr const char* kRootText = "Test Sequence";
+    static constexpr const char* kBadAction = "Bad action definition";
+    static constexpr const char* kInvalidDevice = "Invalid Device Name";
+    static constexpr const char* kInvalidProperty = "Invalid Property Name";
+    static constexpr std::int32_t kMaxWait = 10000;
+
+    TestSequence(const KModel& model, SequenceView& view, RunnerHost& host);
+    TestSequence(const TestSequence&) = delete;
+    TestSequence& operator=(const TestSequence&) = delete;
+
+    // Empties the tree and the node list and stops the runner; every node is freed.
+    void ResetStore();
+    // Reads one file into the store; returns the names declared with "displaytestnode", in
+    // file order. A path that cannot be opened as a file loads nothing.
+    std::vector<std::string> LoadSequenceFile(const std::filesystem::path& path);
+    // Resets the store and loads config/standard, config/custom and config/tools below workDir.
+    SequenceMenus ReloadSequences(const std::filesystem::path& workDir);
+
+    _TestNode* FindNode(const std::string& name) const { return nodes_.Find(name); }
+    int NodePosition(const std::string& name) const { return nodes_.IndexOf(name); }
+    _TestNode* NodeAt(int position) const;
+    std::size_t NodeCount() const { return nodes_.Count(); }
+
+    // The runner.
+    void Step(RunnerCommand command);
+    void RunNode() { Step(kRunNode); }
+    void RunAll() { Step(kRunAll); }
+    // False, and nothing happens, when no node has that name.
+    bool RunNodeByName(const std::string& name);
+    // The selected item of the test tree; refused while a run is in progress.
+    void tvTestClick(TreeItem selected);
+
+    RunnerState State() const { return state_; }
+    _TestNode* CurrentNode() const { return currentNode_; }
+    TestAction* CurrentAction() const { return currentAction_; }
+    std::int32_t WaitCount() const { return waitCount_; }
+    std::size_t CallDepth() const { return callStack_.size(); }
+
+private:
+    void ReadStatements(TokenReader& reader, std::vector<std::string>& displayList);
+    void AddAction(_TestNode& node, int kind, const std::vector<std::string>& args);
+    void BuildDeviceAction(TestAction& action, const std::vector<std::string>& args);
+
+    // Runner blocks.
+    void Execute();
+    void ExecuteDeviceAction(TestAction& action);
+    void AwaitReply();
+    void NextAction();
+    void NodeFinished();
+    void Jump();
+    void BadAction();
+    void ShowNode();
+    void ShowAction(const TestAction& action);
+    void SelectAction(const TestAction* action);
+    // The communications timer is stopped while a dialog is open.
+    bool ConfirmDialog(const std::string& text);
+    void MessageDialog(const std::string& text);
+    TestSequenceContext SaveContext() const;
+    void RestoreContext(const TestSequenceContext& c);
+
+    const KModel& model_;
+    SequenceView& view_;
+    RunnerHost& host_;
+
+    TStringMap<_TestNode> nodes_;
+    std::vector<std::unique_ptr<_TestNode>> ownedNodes_;  // every node loaded since the reset
+
+    RunnerState state_ = RunnerState::Idle;
+    bool runAll_ = false;
+    std::int32_t nodeIndex_ = 0;
+    _TestNode* currentNode_ = nullptr;
+    std::string jumpName_;
+    TestAction* currentAction_ = nullptr;
+    std::int32_t actionIndex_ = 0;
+    std::int32_t waitCount_ = 0;
+    std::vector<TestSequenceContext> callStack_;
+};
+
+}  // namespace korva

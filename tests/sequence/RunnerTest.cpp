@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "SequenceFakes.h"
+
+namespace korva {
+namespace {
+
+using test::SequenceFixture;
+using V = std::vector<std::string>;
+constexpr std::uint8_t UNTESTED = TestState::UNTESTED, FAILED = TestState::FAILED, ERROR = TestState::ERROR,
+                       PASSED = TestState::PASSED;
+
+class Running : public ::testing::Test, public SequenceFixture {};
+
+TEST(Runner, DeviceActionsEndWithTheirResults) {
+    const struct {
+        std::string statement;
+        std::uint8_t result;
+        std::string actual;
+        std::uint8_t node;
+        bool atOnce;  // idle right after the run command
+        int speedAfter = 0xFFFB;
+    } cases[] = {
+        {"get Pump Speed", PASSED, "65531", PASSED, false},
+        {"get Pump Mode", PASSED, "195", PASSED, false},
+        {"test Pump Speed 65531 65531", PASSED, "65531", PASSED, false},
+        {"test Pump Speed -5 -5", FAILED, "65531", FAILED, false},
+        {"set Pump Speed 1500", PASSED, "1500", PASSED, false, 1500},
+        {"set Pump Speed", PASSED, "", PASSED, false, 0},
+        {"get Pump Recipe 1", PASSED, "-20", PASSED, false},
+        {"get Pump Recipe x", PASSED, "10", PASSED, false},
+        {"test Pump Recipe 1 65516", PASSED, "-20", PASSED, false},
+        {"test Pump Recipe 2 31", FAILED, "30", FAILED, false},
+        {"get Dead Level", ERROR, "0", ERROR, false},
+        {"get Pump Recipe 3", ERROR, "0", ERROR, true},
+        {"get Pump Recipe -1", ERROR, "0", ERROR, true},
+        {"test Pump Recipe 200 0", ERROR, "0", ERROR, true},  // 200 is -56 as an index
+        {"set Pump Recipe 7 1", ERROR, "0", ERROR, true},
+        {"get Nobody Speed", UNTESTED, "0", ERROR, true},
+        {"set Pump Missing 1", UNTESTED, "0", ERROR, true},
+        {"loadfile Pump Speed", UNTESTED, "0", ERROR, true},
+        {"savefile Pump Speed", UNTESTED, "0", ERROR, true},
+        {"setlocal Pump Speed 1 2", UNTESTED, "0", PASSED, true},
+    };
+    for (const auto& c : cases) {
+        SequenceFixture f;
+        f.Load("testnode n;\n" + c.statement + ";\n");
+        ASSERT_TRUE(f.seq.RunNodeByName("n"));
+        EXPECT_EQ(f.seq.State() == RunnerState::Idle, c.atOnce) << c.statement;
+        ASSERT_TRUE(f.RunToIdle(400)) << c.statement;
+        const TestAction& a = *f.seq.FindNode("n")->actions.at(0);
+        EXPECT_EQ(a.result, c.result) << c.statement;
+        EXPECT_EQ(ActualText(a.actualValue), c.actual) << c.statement;
+        EXPECT_EQ(f.seq.FindNode("n")->result, c.node) << c.statement;
+        EXPECT_EQ(f.EmuSpeed().word, c.speedAfter) << c.statement;
+        EXPECT_EQ(f.view.nodeBox, "n " + TestStateName(c.node)) << c.statement;
+    }
+}
+
+TEST(Runner, WaitLetsTheNextActionRunCountPlusOneTicksLater) {
+    const struct {
+        std::string count;
+        int ticks;
+    } cases[] = {{"0", 1}, {"5", 6}, {"2.9", 3}, {"10000", 10001}, {"20000", 10001}, {"-3", 1}, {"x", 1}};
+    for (const auto& c : cases) {
+        SequenceFixture f;
+        f.Load("testnode n;\nwait " + c.count + ";\nusermessage done;\n");
+        f.seq.RunNodeByName("n");
+        int ticks = 0;
+        while (f.host.messages.empty() && ticks < 20000) {
+            f.h.Step();
+            ++ticks;
+        }
+        EXPECT_EQ(ticks, c.ticks) << c.count;
+    }
+}
+
+TEST(Runner, IfComparesItsConditionExactly) {
+    const struct {
+        std::string before;
+        std::string condition;
+        bool jumps;
+    } cases[] = {
+        {"test Pump Speed -5 -5", "nodefail", true},   {"test Pump Speed -5 -5", "NodeFail", false},
+        {"test Pump Speed -5 -5", "nodeerror", false}, {"test Pump Speed -5 -5", "nodenotfail", false},
+        {"get Nobody Speed", "nodeerror", true},       {"get Nobody Speed", "nodefail", true},
+        {"get Pump Speed", "nodepass", true},          {"get Pump Speed", "nodenotfail", true},
+        {"get Pump Speed", "nodefail", false},         {"get Pump Speed", "always", false},
+    };
+    for (const auto& c : cases) {
+        SequenceFixture f;
+        f.Load("testnode n;\n" + c.before + ";\nif " + c.condition +
+               " other;\nusermessage stayed;\ntestnode other;\nusermessage jumped;\n");
+        f.seq.RunNodeByName("n");
+        ASSERT_TRUE(f.RunToIdle(400));
+        EXPECT_EQ(f.host.messages, V{c.jumps ? "jumped" : "stayed"}) << c.before << " / " << c.condition;
+    }
+}
+
+TEST_F(Running, CallReturnsTheCalledNodesResultAndGoesOn) {
+    Load(
+        "testnode caller;\nget Pump Speed;\ncall callee;\nusermessage back;\n"
+        "testnode callee;\ntest Pump Speed 0 1;\n");
+    seq.RunNodeByName("caller");
+    h.RunUntil([&] { return seq.CallDepth() == 1; }, 50);
+    EXPECT_EQ(seq.CurrentNode()->name, "callee");
+    ASSERT_TRUE(RunToIdle());
+    EXPECT_EQ(host.messages, V{"back"});
+    EXPECT_EQ(seq.FindNode("caller")->result, FAILED);
+    EXPECT_EQ(seq.CallDepth(), 0u);
+    EXPECT_EQ(view.nodeBox, "caller FAILED");
+    EXPECT_EQ(view.collapsed, V{"caller"});
+}
+
+TEST(Runner, UserInterventionStopsTheTimerAroundItsDialog) {
+    for (const bool ok : {false, true}) {
+        SequenceFixture f;
+        f.host.answer = ok;
+        f.Load("testnode n;\nuserintervention \"Check the valve.\";\nusermessage next;\n");
+        f.seq.RunNodeByName("n");
+        ASSERT_TRUE(f.RunToIdle(10));
+        EXPECT_EQ(f.host.events,
+                  (V{"stop", "confirm Check the valve.", "start", "stop", "message next", "start"}));
+        EXPECT_EQ(f.seq.FindNode("n")->result, ok ? PASSED : FAILED);
+    }
+}
+
+TEST_F(Running, ClicksChooseTheNodeOnlyWhileIdleAndRunStartsAtTheFirstAction) {
+    Load("testnode a;\nusermessage one;\nusermessage two;\ntestnode b;\nwait 50;\nusermessage b-done;\n");
+    seq.RunNode();  // no current node yet
+    EXPECT_EQ(seq.State(), RunnerState::Idle);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_FALSE(seq.RunNodeByName("c"));
+
+    seq.tvTestClick(view.Nth(3));  // "usermessage two"
+    EXPECT_EQ(seq.CurrentNode(), seq.FindNode("a"));
+    EXPECT_EQ(seq.CurrentAction()->label, "usermessage two");
+    EXPECT_EQ(view.nodeBox, "a UNTESTED");
+    EXPECT_EQ(view.actionBox, "usermessage two|UNTESTED|0");
+    seq.tvTestClick(view.Nth(0));  // the root
+    seq.tvTestClick(nullptr);
+    EXPECT_EQ(seq.CurrentAction()->label, "usermessage two");
+    seq.RunNode();
+    EXPECT_EQ(host.messages, V{"one"});
+    ASSERT_TRUE(RunToIdle(10));
+    EXPECT_EQ(host.messages, (V{"one", "two"}));
+
+    seq.RunNodeByName("b");
+    h.Run(10);
+    seq.tvTestClick(view.Nth(1));
+    EXPECT_EQ(seq.CurrentNode(), seq.FindNode("b"));
+    EXPECT_LT(seq.WaitCount(), 45);
+    seq.RunNode();  // restarts the node
+    EXPECT_EQ(seq.WaitCount(), 49);
+    ASSERT_TRUE(RunToIdle(100));
+    EXPECT_EQ(host.messages, (V{"one", "two", "b-done"}));
+}
+
+TEST_F(Running, ANodeRepeatsItselfThroughIf) {
+    Load("testnode loop;\nwait 2;\ntest Pump Speed 100 100;\nif nodefail loop;\nusermessage done;\n");
+    const auto reads = [&] {
+        return std::count_if(h.emu.Requests().begin(), h.emu.Requests().end(), [](const auto& s) {
+            return s.packet.dest == 0x32 && s.packet.code == code::kRead && s.packet.data[0] == 1;
+        });
+    };
+    seq.RunNodeByName("loop");
+    ASSERT_TRUE(h.RunUntil(
+        [&] {
+            if (reads() == 3) EmuSpeed().word = 100;
+            return seq.State() == RunnerState::Idle;
+        },
+        1000));
+    EXPECT_EQ(reads(), 4);
+    EXPECT_EQ(host.messages, V{"done"});
+    EXPECT_EQ(seq.FindNode("loop")->result, PASSED);
+}
+
+TEST_F(Running, LoadFileAndSaveFileMoveTheWholeFile) {
+    Load("testnode load;\nloadfile Pump Recipe;\nusermessage loaded;\n");
+    seq.RunNodeByName("load");
+    EXPECT_EQ(seq.State(), RunnerState::AwaitingTransfer);
+    ASSERT_TRUE(h.RunUntil([&] { return !host.messages.empty(); }, 500));
+    EXPECT_EQ(recipe->transferOp, KFileLink::kOpNone);
+    EXPECT_EQ((std::vector<int>{recipe->ElementValue(0), recipe->ElementValue(1), recipe->ElementValue(2)}),
+              (std::vector<int>{10, -20, 30}));
+
+    Load(
+        "testnode save;\nsetlocal Pump Recipe 1 77;\nsetlocal Pump Recipe 9 5;\nsetlocal Pump Recipe -1 5;\n"
+        "savefile Pump Recipe;\nusermessage saved;\n");
+    seq.RunNodeByName("save");
+    ASSERT_TRUE(RunToIdle(500));
+    EXPECT_EQ(host.messages, (V{"loaded", "saved"}));
+    EXPECT_EQ(h.emu.FindDevice(0x32)->files[0].elements, (std::vector<std::int16_t>{10, 77, 30}));
+    EXPECT_EQ(recipe->ElementValue(-1), 0);
+    EXPECT_EQ(seq.FindNode("save")->actions[0]->result, UNTESTED);
+}
+
+TEST(Runner, OpenComReportsAFailedPort) {
+    const struct {
+        std::string arg;
+        int hostResult;
+        std::uint8_t node;
+        std::vector<int> opened;
+    } cases[] = {{"3", 3, PASSED, {3}}, {"3", 0, ERROR, {3}}, {"9", 0, ERROR, {9}}, {"COM3", 1, PASSED, {}}};
+    for (const auto& c : cases) {
+        SequenceFixture f;
+        f.host.openResult = c.hostResult;
+        f.Load("testnode n;\nopencom " + c.arg + ";\nclosecom " + c.arg + ";\n");
+        f.seq.RunNodeByName("n");
+        ASSERT_TRUE(f.RunToIdle(5));
+        EXPECT_EQ(f.host.opened, c.opened) << c.arg;
+        EXPECT_EQ(f.seq.FindNode("n")->result, c.node) << c.arg;
+    }
+}
+
+TEST_F(Running, JumpsToMissingNodesFailTheNodeAndGoOn) {
+    Load(
+        "testnode n;\ncall nowhere;\nusermessage after-call;\nif nodeerror nowhere;\nusermessage after-if;\n"
+        "resetnode;\n");
+    seq.RunNodeByName("n");
+    ASSERT_TRUE(RunToIdle(20));
+    EXPECT_EQ(host.messages, (V{"after-call", "after-if"}));
+    EXPECT_EQ(seq.CallDepth(), 0u);
+    EXPECT_EQ(seq.FindNode("n")->result, PASSED);  // set back by resetnode
+    EXPECT_EQ(view.nodeBox, "n PASSED");
+}
+
+TEST_F(Running, AnEmptyPlaceInTheActionsStopsTheRun) {
+    Load("testnode n;\nusermessage first;\nwait 0;\ntestnode m;\nwait 0;\n");
+    auto& actions = seq.FindNode("n")->actions;
+    actions.insert(actions.begin() + 1, nullptr);
+    seq.RunNodeByName("n");
+    ASSERT_TRUE(RunToIdle(5));
+    EXPECT_EQ(host.events,
+              (V{"stop", "message first", "start", "stop", "message Bad action definition", "start"}));
+
+    seq.FindNode("m")->actions.front().reset();
+    seq.RunNodeByName("m");
+    EXPECT_EQ(seq.State(), RunnerState::Idle);
+    EXPECT_EQ(host.messages.back(), "Bad action definition");
+}
+
+TEST_F(Running, AStoreResetDuringADialogEndsTheRun) {
+    Load("testnode n;\nusermessage first;\nusermessage second;\n");
+    host.onMessage = [&] { seq.ResetStore(); };
+    seq.RunNodeByName("n");
+    EXPECT_EQ(seq.State(), RunnerState::Idle);
+    h.Run(3);
+    EXPECT_EQ(host.messages, V{"first"});
+}
+
+TEST_F(Running, RunAllRunsEveryNodeInOrder) {
+    Load("testnode a;\nusermessage A;\ntestnode b;\ntestnode c;\nwait 1;\nusermessage C;\n");
+    seq.RunAll();
+    EXPECT_EQ(host.messages, V{"A"});
+    ASSERT_TRUE(RunToIdle(10));
+    EXPECT_EQ(host.messages, (V{"A", "C"}));
+    EXPECT_EQ(view.collapsed, V{"c"});
+
+    seq.RunNodeByName("b");  // no actions: done within the command
+    EXPECT_EQ(seq.State(), RunnerState::Idle);
+    EXPECT_EQ(view.nodeBox, "b UNTESTED");
+    EXPECT_EQ(view.collapsed, (V{"c", "b"}));
+}
+
+}  // namespace
+}  // namespace korva

@@ -13,7 +13,7 @@ cmake --build build-release --target korvaconfig korvasim
 demo="$root/examples/demo"
 log="$(mktemp -t korvasim.XXXXXX)"
 cd "$demo"
-"$root/build-release/tools/korvasim/korvasim" --config-dir config --link COM1 >"$log" 2>&1 &
+"$root/build-release/tools/korvasim" --config-dir config --link COM1 >"$log" 2>&1 &
 sim=$!
 trap 'kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; rm -f "$log"' EXIT
 for _ in $(seq 100); do

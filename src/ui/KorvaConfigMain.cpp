@@ -235,14 +235,17 @@ void TForm1::FormActivate() {
 }
 
 void TForm1::OnTimComs() {
-    timComs.stop();
+    // Ticks never overlap: a box opened inside a tick runs its own event loop, in which the
+    // timer may fire again. Re-arming the timer on every tick would cost more than this flag.
+    if (inTick_) return;
+    inTick_ = true;
     Guard([this] { comms_.Tick(); });
     // However many links changed in this tick, the panel is redrawn once.
     if (panelDirty_) {
         panelDirty_ = false;
         devicePage->tvDevicesUpdate();
     }
-    timComs.start();
+    inTick_ = false;
 }
 
 void TForm1::AddLogLine(const QString& line) { memoLog->AddLogLine(line); }

@@ -114,6 +114,7 @@ private:
     std::vector<QAction*> generatedEntries_;
     bool started_ = false;
     bool panelDirty_ = false;
+    bool inTick_ = false;
 };
 
 }  // namespace korva

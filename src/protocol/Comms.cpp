@@ -38,11 +38,16 @@ void Comms::OnChecksumError(const BusPacket& packet, std::uint8_t computed) {
     host_.AddLogLine(line);
 }
 
-void Comms::Route(const BusPacket& packet) {
+void Comms::Route(const BusPacket& packet, bool fromTcp) {
     const std::uint8_t dest = packet.dest;
+    // A packet that came over TCP does not go back there: between two programs it would bounce
+    // for ever. It is still traced where the table says.
+    const auto sendTcp = [&] {
+        if (!fromTcp) host_.SendTcp(EncodeRaw(packet));
+    };
     if (dest == kBroadcastAddress) {
         if (!showBroadcasts) return;
-        if (relayMode == RelayMode::SlaveConnected) host_.SendTcp(EncodeRaw(packet));
+        if (relayMode == RelayMode::SlaveConnected) sendTcp();
         if (queue_.Push(packet)) ++repliesQueued;
         Trace(packet, '[', ']');
     } else if (dest == ownAddress_) {
@@ -53,11 +58,11 @@ void Comms::Route(const BusPacket& packet) {
         if (portOpen)
             host_.SendSerial(EncodeSerial(packet));
         else if (relayMode == RelayMode::MasterConnected)
-            host_.SendTcp(EncodeRaw(packet));
+            sendTcp();
         ++packetsSent;
         Trace(packet, '(', ')');
     } else if (dest & 0x08) {
-        host_.SendTcp(EncodeRaw(packet));
+        sendTcp();
         ++packetsSent;
         Trace(packet, '(', ')');
     } else if (dest & 0x04) {

@@ -76,7 +76,8 @@ public:
     void FeedChar(char c) { receiver_.Feed(c); }
     void ResetScanner() { receiver_.ResetScanner(); }
     const Receiver& Scanner() const { return receiver_; }
-    void Route(const BusPacket& packet);
+    // fromTcp: the packet came from the TCP peer, and is never handed back to it.
+    void Route(const BusPacket& packet, bool fromTcp = false);
     void ProcessReceiveQueue();
 
     // The 10 ms tick.

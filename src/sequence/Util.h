@@ -1,5 +1,6 @@
 #pragma once
-// Test sequences: the file's tokens, the store of nodes and actions, and the runner.
+// Test sequences: the file's tokens, the store of nodes and actions, and the runner; the CSV logger.
 
+#include "sequence/LogFile.h"
 #include "sequence/TestSequence.h"
 #include "sequence/TokenReader.h"

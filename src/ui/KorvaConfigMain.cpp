@@ -7,6 +7,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTreeWidget>
@@ -35,6 +36,10 @@ TForm1::TForm1(std::string workDir, const UiDialogs* dialogs)
       port_([this](std::function<void()> f) { QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection); }),
       coms_(port_, comms_, *this, workDir_) {
     setWindowTitle(QString::fromUtf8(kCaption));
+    alertBox = [this](const QString& text, const QString& caption) {
+        QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, this);
+        box.exec();
+    };
     auto* client = new QWidget(this);
     client->setObjectName("client");
     client->setFixedSize(kClientWidth, kClientHeight);
@@ -72,6 +77,7 @@ TForm1::TForm1(std::string workDir, const UiDialogs* dialogs)
     BuildMenu();
     WireUtility();
     WireScripting();
+    WireRelay();
     connect(btClearInLog, &QPushButton::clicked, this, [this] { btClearInLogClick(); });
 
     timComs.setObjectName("timComs");
@@ -103,7 +109,10 @@ void TForm1::BuildMenu() {
     QMenu* coms = bar->addMenu("Coms");
     for (int n = 1; n <= 6; ++n)
         coms->addAction(QString("Open Com %1").arg(n), this, [this, n] { Guard([&] { coms_.OpenPort(n); }); });
-    for (const char* item : {"Close Com Port", "Connect to Remote", "Listen for Remote"}) coms->addAction(item)->setEnabled(false);
+    coms->addAction("Close Com Port")->setEnabled(false);
+    // The relay's commands are wired but not offered: their items stay greyed.
+    coms->addAction("Connect to Remote", this, [this] { ConnectToRemote(); })->setEnabled(false);
+    coms->addAction("Listen for Remote", this, [this] { ListenForRemote(); })->setEnabled(false);
 
     // Two menus that stay hidden for the whole run, with nothing behind them.
     QMenu* logging = bar->addMenu("Logging");
@@ -145,6 +154,37 @@ void TForm1::WireUtility() {
         if (!comms_.SetOwnAddressFromText(text.toStdString()))
             dialogs_.error(QString("'%1' is not a valid integer value").arg(text));
     });
+    connect(u->btStartLogging, &QPushButton::clicked, this, [this] { Guard([this] { btStartLoggingClick(); }); });
+    connect(u->btStopLogging, &QPushButton::clicked, this, [this] { Guard([this] { btStopLoggingClick(); }); });
+    connect(u->chkAppend, &QCheckBox::clicked, this, [this] { chkAppendClick(); });
+}
+
+void TForm1::btStartLoggingClick() {
+    if (!logFile_) return;
+    const QString text = utilityPage->tbLogInterval->text();
+    const std::optional<float> seconds = ParseLogInterval(text.toStdString());
+    if (!seconds) {
+        dialogs_.error(QString("'%1' is not a valid floating point value").arg(text));
+        return;
+    }
+    // A negative or enormous interval would stop the divider for good: refused like a bad number.
+    if (!comms_.SetPeriodSeconds(*seconds)) {
+        dialogs_.error(QString("'%1' is not a valid log interval").arg(text));
+        return;
+    }
+    logFile_->fileName = utilityPage->tbLogFileName->text().toStdString();
+    logFile_->StartLogging();
+    // A failed restart has closed the log that ran before it; a missing name leaves that one running.
+    lbLogging->setVisible(logFile_->Active());
+}
+
+void TForm1::btStopLoggingClick() {
+    if (logFile_) logFile_->StopLogging();
+    lbLogging->hide();
+}
+
+void TForm1::chkAppendClick() {
+    if (logFile_) logFile_->append = utilityPage->chkAppend->isChecked();
 }
 
 void TForm1::WireScripting() {
@@ -215,6 +255,22 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::FormActivate() {
     if (started_) return;
     started_ = true;
+    logFile_ = std::make_unique<LogFile>();
+    logFile_->fileName = "c:\\log.csv";
+    logFile_->alert = [this](const std::string& text, const std::string& caption) {
+        alertBox(QString::fromStdString(text), QString::fromStdString(caption));
+    };
+    logFile_->writeFailed = [this](const std::string& line) {
+        AddLogLine(QString::fromStdString(line));
+        lbLogging->hide();
+    };
+    comms_.periodicLogStep = [this] { logFile_->LogRowStep(); };
+    // Every property gets its column while the configuration loads; none is logged until chosen.
+    comms_.Model().SetLogChannelFactory([this](const std::string& name) -> std::unique_ptr<LogChannel> {
+        std::unique_ptr<LogItem> item = logFile_->AddItem(name);
+        item->enabled = false;
+        return item;
+    });
     comms_.Start();
     devicePage->BuildGroups();
     devicePage->AddRoot();
@@ -264,5 +320,20 @@ void TForm1::SendSerial(const std::string& text) {
 }
 
 void TForm1::RequestClose() { QTimer::singleShot(0, this, [this] { Exit1Click(); }); }
+
+void TForm1::WireRelay() {
+    // The relay shows its state in the hidden boxes of the "Utility" page.
+    TcpRelay::Indicators boxes;
+    boxes.masterConnect = [this](bool on) { utilityPage->chkMasterConnect->setChecked(on); };
+    boxes.slaveConnect = [this](bool on) { utilityPage->chkSlaveConnect->setChecked(on); };
+    boxes.waitConnect = [this](bool on) { utilityPage->chkWaitConnect->setChecked(on); };
+    relay_ = std::make_unique<TcpRelay>(comms_, std::move(boxes));
+}
+
+void TForm1::ConnectToRemote() { relay_->ConnectToRemote(utilityPage->tbServerIP->text()); }
+
+void TForm1::ListenForRemote() { relay_->ListenForRemote(); }
+
+void TForm1::SendTcp(const std::string& bytes) { relay_->Send(bytes); }
 
 }  // namespace korva

@@ -11,6 +11,7 @@
 #include "protocol/Comms.h"
 #include "sequence/Util.h"
 #include "transport/ComPortCommands.h"
+#include "transport/Relay.h"
 #include "transport/Serialng.h"
 #include "ui/Dialogs.h"
 
@@ -46,6 +47,10 @@ public:
     void Exit1Click();
     void MenuItem20Click();
     void OnTimComs();
+    // The TCP relay; its two menu items stay greyed, but the commands work when called.
+    void ConnectToRemote();  // to the address in tbServerIP
+    void ListenForRemote();
+    TcpRelay& relay() { return *relay_; }
 
     // "..." beside the file box: choose a file, then load the file the box names.
     void btOpenSequenceClick();
@@ -54,9 +59,15 @@ public:
     // Loads the three configuration folders and rebuilds the menu entries they give.
     void ReloadSequences();
 
+    // The CSV log: interval and file name from the "Utility" page, then start; stop; append flag.
+    void btStartLoggingClick();
+    void btStopLoggingClick();
+    void chkAppendClick();
+
     Comms& comms() { return comms_; }
     TestSequence* Sequences() { return sequences_.get(); }
     ComPortCommands& comPorts() { return coms_; }
+    LogFile* Logger() { return logFile_.get(); }
     TSerialPortNG& SerialPortNG1() { return port_; }
 
     QTabWidget* pcInterface;
@@ -71,6 +82,8 @@ public:
     QTimer timComs;
     // Where the serial text goes instead of the port, when set (an in-memory bus for tests).
     std::function<void(const std::string&)> lineTap;
+    // The logger's boxes: exclamation icon, the caption given, an OK button. Tests record them instead.
+    std::function<void(const QString& text, const QString& caption)> alertBox;
 
     QMenu* mnTools;
     QMenu* mnStandardConfig;
@@ -84,7 +97,7 @@ private:
     void AddLogLine(const std::string& line) override { AddLogLine(QString::fromStdString(line)); }
     void RefreshDeviceTree() override { panelDirty_ = true; }
     void SendSerial(const std::string& text) override;
-    void SendTcp(const std::string&) override {}
+    void SendTcp(const std::string& bytes) override;
     void RequestClose() override;
     // RunnerHost
     bool Confirm(const std::string& text) override { return dialogs_.confirm(QString::fromStdString(text)); }
@@ -100,6 +113,7 @@ private:
     void WireScripting();
     void AddMenuEntries(QMenu* menu, QAction* before, const std::vector<std::string>& names);
     void WireUtility();
+    void WireRelay();
     // Runs a handler; an error it raises is shown in the standard error box and the window goes on.
     template <typename F>
     void Guard(F&& handler);
@@ -108,9 +122,12 @@ private:
     UiDialogs dialogs_;
     Comms comms_;
     TSerialPortNG port_;
+    std::unique_ptr<TcpRelay> relay_;  // after comms_, so it goes first
     ComPortCommands coms_;
     std::unique_ptr<ConfigLoader> loader_;
     std::unique_ptr<TestSequence> sequences_;
+    // Declared after comms_, so it goes before the model whose properties own its items.
+    std::unique_ptr<LogFile> logFile_;
     std::vector<QAction*> generatedEntries_;
     bool started_ = false;
     bool panelDirty_ = false;

@@ -44,10 +44,11 @@ TUtilityPage::TUtilityPage(QWidget* parent) : QWidget(parent) {
     tbLogInterval = MakeEdit(this, "tbLogInterval", "4", 400, 161, 73);
     Label2 = MakeLabel(this, "Label2", "Log FileName", 480, 189);
     tbLogFileName = MakeEdit(this, "tbLogFileName", "c:\\log.csv", 400, 185, 73);
+    chkAppend = MakeCheck(this, "chkAppend", "Append to Log File", 400, 209, false);
     for (QWidget* w : std::initializer_list<QWidget*>{btLoadFile, btSaveFile, btCancelFile, Label15, tbServerIP,
                                                       chkSlaveConnect, chkMasterConnect, chkWaitConnect, Label16,
                                                       tbMyAddress, btSetAddress, btStartLogging, btStopLogging, Label1,
-                                                      tbLogInterval, Label2, tbLogFileName})
+                                                      tbLogInterval, Label2, tbLogFileName, chkAppend})
         w->hide();
 }
 

@@ -40,6 +40,7 @@ public:
     QLineEdit* tbLogInterval;
     QLabel* Label2;
     QLineEdit* tbLogFileName;
+    QCheckBox* chkAppend;
 };
 
 }  // namespace korva

@@ -60,6 +60,37 @@ TEST(Router, WayOutByDestination) {
     }
 }
 
+TEST(Router, PacketsFromTheTcpPeerNeverGoBackToIt) {
+    struct Case {
+        int dest;
+        RelayMode relay;
+        bool portOpen;
+        int serial, queued;
+    };
+    const Case cases[] = {
+        {0x28, RelayMode::MasterConnected, false, 0, 0},  // would bounce between two programs
+        {0x22, RelayMode::MasterConnected, false, 0, 0},
+        {0x22, RelayMode::SlaveConnected, true, 1, 0},  // out on this side's line
+        {6, RelayMode::SlaveConnected, false, 0, 1},
+        {108, RelayMode::SlaveConnected, false, 0, 1},
+    };
+    for (const Case& c : cases) {
+        FakeHost host;
+        Comms comms(host);
+        comms.relayMode = c.relay;
+        comms.portOpen = c.portOpen;
+        comms.showBroadcasts = true;
+        comms.Route(MakePacket({c.dest, 0x22, 0x8A}, {5, 1, 2}), true);
+        EXPECT_TRUE(host.tcp.empty()) << c.dest;
+        EXPECT_EQ(static_cast<int>(host.serial.size()), c.serial) << c.dest;
+        EXPECT_EQ(host.log.size(), 1u) << c.dest;  // traced all the same
+        int queued = 0;
+        BusPacket p;
+        while (comms.Queue().Pop(p)) ++queued;
+        EXPECT_EQ(queued, c.queued) << c.dest;
+    }
+}
+
 TEST(Router, QueueHoldsFifteenAndDropsSilently) {
     FakeHost host;
     Comms comms(host);

@@ -1,0 +1,153 @@
+#include "sequence/LogFile.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace korva {
+
+namespace {
+constexpr const char* kLineEnd = "\r\n";  // written as bytes: the file is opened in binary mode
+}  // namespace
+
+LogItem::LogItem(std::string itemName, LogFile& owner) : LogChannel(std::move(itemName)), owner_(&owner) {}
+
+LogItem::~LogItem() {
+    if (owner_) owner_->Forget(this);
+}
+
+void LogItem::UpdateValue(double v) {
+    LogChannel::UpdateValue(v);
+    number_ = std::isfinite(v) ? static_cast<int>(std::clamp(v, -2147483648.0, 2147483647.0)) : 0;
+}
+
+LogFile::LogFile() = default;
+
+LogFile::~LogFile() {
+    // Only items still alive are in the list: each one that went took itself out.
+    for (LogItem* item : items_) item->owner_ = nullptr;
+}
+
+std::unique_ptr<LogItem> LogFile::AddItem(const std::string& name) {
+    auto item = std::make_unique<LogItem>(name, *this);
+    item->enabled = true;
+    items_.push_back(item.get());
+    return item;
+}
+
+void LogFile::Forget(const LogItem* item) {
+    std::erase(items_, item);
+}
+
+void LogFile::Alert(const char* text) const {
+    if (alert) alert(text, kErrorCaption);
+}
+
+int LogFile::StartLogging() {
+    // Without a name nothing new can start, so a log that is running goes on.
+    if (fileName.empty()) {
+        Alert(kNoFileNameText);
+        return kNoFileName;
+    }
+    // A second start begins a new log rather than failing against the open one.
+    if (stream_.is_open()) StopLogging();
+    // A fresh stream each time: a failed open leaves no error state behind for the next start.
+    const auto mode = std::ios::binary | std::ios::out | (append ? std::ios::app : std::ios::trunc);
+    stream_ = std::ofstream(fileName, mode);
+    if (!stream_.is_open()) {
+        stream_ = std::ofstream();
+        Alert(kCannotOpenText);
+        return kCannotOpen;
+    }
+    startTime_ = now();
+    active_ = true;
+    // The header goes out with the first row, whose write tells whether the file takes data.
+    Write(Header(), false);
+    return kStarted;
+}
+
+int LogFile::StopLogging() {
+    if (!stream_.is_open()) return kNotOpen;
+    stream_.flush();
+    const bool lost = !stream_;
+    stream_.close();
+    active_ = false;
+    if (lost && writeFailed) writeFailed(kWriteFailedText);
+    return kStopped;
+}
+
+std::string LogFile::Header() const {
+    std::string h;
+    if (!append) h += std::string("KorvaConfig Log File,") + kLineEnd;
+    for (const char* line : {",", ",", "Start Time:,"}) h += std::string(line) + kLineEnd;
+    h += formatDateTime(startTime_) + "," + kLineEnd;
+    for (const char* line : {",", ","}) h += std::string(line) + kLineEnd;
+    if (timeColumn) h += "Time,";
+    if (elapsedColumn) h += "Time Elapsed,";
+    for (const LogItem* item : items_)
+        if (item->enabled) h += item->name + ",";
+    return h + kLineEnd;
+}
+
+void LogFile::LogRowStep() {
+    if (!active_) return;
+    const TimePoint t = now();
+    std::string row;
+    if (timeColumn) row += formatDateTime(t) + ",";
+    if (elapsedColumn) row += ElapsedText(t - startTime_) + ",";
+    for (const LogItem* item : items_)
+        if (item->enabled) row += std::to_string(item->Number()) + ",";
+    row += kLineEnd;
+    Write(row, true);
+}
+
+void LogFile::Write(const std::string& text, bool push) {
+    stream_.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (push) stream_.flush();
+    if (stream_) return;
+    // A full disk or a lost drive: rows would be dropped unseen, so the log ends here and says so once.
+    stream_.close();
+    stream_ = std::ofstream();
+    active_ = false;
+    if (writeFailed) writeFailed(kWriteFailedText);
+}
+
+std::string LogFile::ElapsedText(Clock::duration elapsed) {
+    using std::chrono::milliseconds;
+    constexpr long long kDay = 24LL * 60 * 60 * 1000;
+    // Read as a time of day, so it starts again from 0 after 24 hours; a clock set back gives 0.
+    const long long ms =
+        std::max<long long>(std::chrono::duration_cast<milliseconds>(elapsed).count(), 0) % kDay;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%03lld", ms / 1000, ms % 1000);
+    return text;
+}
+
+std::string LogFile::LocalDateTime(TimePoint t) {
+    const auto whole = std::chrono::floor<std::chrono::seconds>(t);
+    const std::time_t seconds = Clock::to_time_t(whole);
+    std::tm local{};
+    if (localtime_r(&seconds, &local) == nullptr) return {};
+    const bool midnight = local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0 &&
+                          t - whole < std::chrono::milliseconds(1);
+    char text[128];
+    const std::size_t n = std::strftime(text, sizeof text, midnight ? "%x" : "%x %X", &local);
+    return std::string(text, n);
+}
+
+std::optional<float> ParseLogInterval(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    // from_chars takes a minus but no plus.
+    if (text.size() > 1 && text.front() == '+' && text[1] != '-' && text[1] != '+') text.remove_prefix(1);
+    float v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+}  // namespace korva

@@ -1,0 +1,109 @@
+#pragma once
+// The CSV data logger: one column per logged property, one row each time the tick divider fires.
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/Kobjects.h"
+
+namespace korva {
+
+class LogFile;
+
+// A property's column. The property owns it; the logger only points at it, and each side tells the
+// other when it goes, so neither ever reaches for the other after its end.
+class LogItem : public LogChannel {
+public:
+    LogItem(std::string itemName, LogFile& owner);
+    ~LogItem() override;
+    LogItem(const LogItem&) = delete;
+    LogItem& operator=(const LogItem&) = delete;
+
+    // The link passes its value already read as a signed 16-bit word or a byte.
+    void UpdateValue(double v) override;
+    int Number() const { return number_; }
+
+private:
+    friend class LogFile;
+    LogFile* owner_;
+    int number_ = 0;
+};
+
+class LogFile {
+public:
+    using Clock = std::chrono::system_clock;
+    using TimePoint = Clock::time_point;
+
+    // Results of StartLogging and StopLogging.
+    static constexpr int kStarted = 0;
+    static constexpr int kNoFileName = 3;
+    static constexpr int kCannotOpen = 4;
+    static constexpr int kStopped = 1;
+    static constexpr int kNotOpen = 5;
+
+    static constexpr const char* kErrorCaption = "ERROR";
+    static constexpr const char* kNoFileNameText = "No Output Filename Selected";
+    static constexpr const char* kCannotOpenText = "Can't Open Log File";
+    static constexpr const char* kWriteFailedText = "Log file write failed: logging stopped";
+
+    LogFile();
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    // A new column, logged until the caller switches it off; the caller owns it.
+    std::unique_ptr<LogItem> AddItem(const std::string& name);
+
+    // kStarted, kNoFileName or kCannotOpen; a log already running is closed first.
+    int StartLogging();
+    // kStopped, or kNotOpen when no log is open.
+    int StopLogging();
+    // One row, while a log is open.
+    void LogRowStep();
+
+    bool Active() const { return active_; }
+    TimePoint StartTime() const { return startTime_; }
+    const std::vector<LogItem*>& Items() const { return items_; }
+
+    // "<whole seconds>.<three-digit milliseconds>" of the elapsed time taken as a time of day.
+    static std::string ElapsedText(Clock::duration elapsed);
+    // Local date and time in the C library's current locale; only the date at exactly midnight.
+    static std::string LocalDateTime(TimePoint t);
+
+    std::string fileName = "c:\\log.csv";
+    bool timeColumn = true;
+    bool elapsedColumn = true;
+    bool append = false;
+
+    // Injected so that rows can be checked without waiting for the wall clock.
+    std::function<TimePoint()> now = [] { return Clock::now(); };
+    std::function<std::string(TimePoint)> formatDateTime = &LocalDateTime;
+    // A modal box with an exclamation icon and an OK button: text, caption.
+    std::function<void(const std::string&, const std::string&)> alert;
+    // One line for the log pane when the file stops taking rows.
+    std::function<void(const std::string&)> writeFailed;
+
+private:
+    friend class LogItem;
+    void Forget(const LogItem* item);
+    void Alert(const char* text) const;
+    std::string Header() const;
+    // A failed write closes the log and is reported once; push sends the text on to the file at once.
+    void Write(const std::string& text, bool push);
+
+    std::vector<LogItem*> items_;
+    std::ofstream stream_;
+    bool active_ = false;
+    TimePoint startTime_{};
+};
+
+// The log interval as typed: a decimal number in single precision, blanks around it allowed.
+std::optional<float> ParseLogInterval(std::string_view text);
+
+}  // namespace korva

@@ -1,0 +1,270 @@
+// The CSV logger against the core and the device emulation, with a clock the test moves by hand.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "sequence/Util.h"
+#include "support/BusHarness.h"
+#include "support/TempDir.h"
+
+using namespace korva;
+using namespace std::chrono_literals;
+
+namespace {
+
+using TimePoint = LogFile::TimePoint;
+
+std::string Stamp(TimePoint t) {
+    return "D" + std::to_string(
+                     std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+}
+
+class LogFileTest : public ::testing::Test {
+protected:
+    LogFileTest() {
+        log.now = [this] { return clock; };
+        log.formatDateTime = &Stamp;
+        log.alert = [this](const std::string& text, const std::string& caption) {
+            alerts.push_back(caption + "|" + text);
+        };
+        log.writeFailed = [this](const std::string& line) { reports.push_back(line); };
+        log.fileName = Path("log.csv");
+        bus.comms.periodicLogStep = [this] { log.LogRowStep(); };
+        bus.comms.Model().SetLogChannelFactory(
+            [this](const std::string& name) -> std::unique_ptr<LogChannel> {
+                auto item = log.AddItem(name);
+                item->enabled = false;
+                return item;
+            });
+        pump = &bus.AddDevice("Pump", 34);
+    }
+    std::string Path(const std::string& name) const { return dir.Path() + "/" + name; }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    // The file's lines; every one must end in CR LF, with no bare LF anywhere.
+    std::vector<std::string> Lines(const std::string& path) const {
+        const std::string text = Read(path);
+        std::vector<std::string> out;
+        std::size_t from = 0;
+        for (std::size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
+            out.push_back(text.substr(from, at - from));
+        EXPECT_EQ(from, text.size()) << "text after the last line end";
+        for (const std::string& line : out) EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+        return out;
+    }
+    KPropertyLink& Logged(const std::string& name, int type, int code, int value = 0, KDevice* d = nullptr) {
+        KPropertyLink& link = bus.AddProperty(d ? *d : *pump, name, type, code, value);
+        link.logChannel->enabled = true;
+        return link;
+    }
+    void Read(KRemoteLink& link) {
+        link.state = LinkState::GET;
+        ASSERT_TRUE(bus.RunUntil([&] { return link.state == LinkState::KNOWN; }, 50));
+    }
+
+    test::TempDir dir;
+    TimePoint clock = TimePoint{} + 1000h;
+    std::vector<std::string> alerts, reports;
+    LogFile log;  // goes after the model, whose properties own its items
+    test::BusHarness bus;
+    KDevice* pump = nullptr;
+};
+
+TEST_F(LogFileTest, HeaderThenRowsWithTimeElapsedAndOneColumnPerEnabledItem) {
+    Logged("Speed", 0, 5, 1200);
+    bus.AddProperty(*pump, "Hidden", 0, 6);
+    Logged("Mode", 1, 7, 3);
+    ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+    EXPECT_TRUE(log.Active());
+    const std::string start = Stamp(clock);
+    clock += 12005ms;
+    log.LogRowStep();
+    clock += 3600s - 12005ms;
+    log.LogRowStep();
+    const std::vector<std::string> expected{"KorvaConfig Log File,",
+                                            ",",
+                                            ",",
+                                            "Start Time:,",
+                                            start + ",",
+                                            ",",
+                                            ",",
+                                            "Time,Time Elapsed,Speed,Mode,",
+                                            Stamp(clock - 3600s + 12005ms) + ",12.005,0,0,",
+                                            Stamp(clock) + ",3600.000,0,0,"};
+    EXPECT_EQ(Lines(log.fileName), expected);
+    EXPECT_EQ(log.StopLogging(), LogFile::kStopped);
+    EXPECT_FALSE(log.Active());
+    EXPECT_EQ(log.StopLogging(), LogFile::kNotOpen);
+    EXPECT_TRUE(alerts.empty());
+}
+
+TEST_F(LogFileTest, RowsFollowTheTickDivider) {
+    Logged("Speed", 0, 5);
+    const struct {
+        float seconds;
+        int ticks;
+        std::size_t rows;
+    } cases[] = {{4.0f, 401, 1}, {4.0f, 802, 2}, {4.0f, 803, 3},
+                 {0.0f, 25, 25}, {0.29f, 58, 2}, {0.29f, 59, 3}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(bus.comms.SetPeriodSeconds(c.seconds));
+        ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+        bus.Run(c.ticks);
+        log.StopLogging();
+        EXPECT_EQ(Lines(log.fileName).size(), 8 + c.rows) << c.seconds << " s, " << c.ticks << " ticks";
+    }
+}
+
+TEST_F(LogFileTest, ValuesComeFromReadRepliesAsSignedWordsOrBytes) {
+    KDevice& tank = bus.AddDevice("Tank", 36);
+    KPropertyLink& word = Logged("Level", 0, 5, 0xFFFB);
+    KPropertyLink& byte = Logged("Mode", 1, 6, 250);
+    KPropertyLink& limit = Logged("Limit", 3, 7, 0xFFFB);
+    Logged("Unread", 2, 8, 99);
+    KPropertyLink& other = Logged("Level", 0, 5, 321, &tank);
+    for (KRemoteLink* link : {static_cast<KRemoteLink*>(&word), static_cast<KRemoteLink*>(&byte),
+                              static_cast<KRemoteLink*>(&limit), static_cast<KRemoteLink*>(&other)})
+        Read(*link);
+    ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+    log.LogRowStep();
+    const auto lines = Lines(log.fileName);
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[7], "Time,Time Elapsed,Level,Mode,Limit,Unread,Level,");
+    EXPECT_EQ(lines[8], Stamp(clock) + ",0.000,-5,250,-5,0,321,");
+}
+
+TEST_F(LogFileTest, AnItemSwitchedOnWhileLoggingAddsAColumnToLaterRowsOnly) {
+    Logged("Speed", 0, 5);
+    KPropertyLink& late = bus.AddProperty(*pump, "Late", 0, 6);
+    ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+    log.LogRowStep();
+    late.logChannel->enabled = true;
+    log.LogRowStep();
+    const auto lines = Lines(log.fileName);
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines[7], "Time,Time Elapsed,Speed,");
+    EXPECT_EQ(lines[8], Stamp(clock) + ",0.000,0,");
+    EXPECT_EQ(lines[9], Stamp(clock) + ",0.000,0,0,");
+}
+
+TEST_F(LogFileTest, StartErrorsShowTheirBoxAndLeaveLoggingOff) {
+    const struct {
+        std::string file;
+        int result;
+        std::string alert;
+    } cases[] = {{"", LogFile::kNoFileName, "ERROR|No Output Filename Selected"},
+                 {Path("missing/log.csv"), LogFile::kCannotOpen, "ERROR|Can't Open Log File"}};
+    for (const auto& c : cases) {
+        alerts.clear();
+        log.fileName = c.file;
+        EXPECT_EQ(log.StartLogging(), c.result);
+        EXPECT_EQ(alerts, std::vector<std::string>{c.alert});
+        EXPECT_FALSE(log.Active());
+        EXPECT_EQ(log.StopLogging(), LogFile::kNotOpen);
+    }
+    // A failed open leaves nothing behind: the next start with a good name works.
+    log.fileName = Path("log.csv");
+    EXPECT_EQ(log.StartLogging(), LogFile::kStarted);
+    log.LogRowStep();
+    EXPECT_EQ(Lines(log.fileName).size(), 9u);
+}
+
+TEST_F(LogFileTest, StartingAgainWhileLoggingClosesTheFirstLogAndBeginsAfresh) {
+    const std::string first = log.fileName;
+    ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+    log.LogRowStep();
+    log.fileName = Path("second.csv");
+    ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+    log.LogRowStep();
+    log.LogRowStep();
+    EXPECT_TRUE(alerts.empty());
+    EXPECT_EQ(Lines(first).size(), 9u);
+    EXPECT_EQ(Lines(log.fileName).size(), 10u);
+    // The same name again starts the file over.
+    ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+    EXPECT_EQ(log.StopLogging(), LogFile::kStopped);
+    EXPECT_EQ(Lines(log.fileName).size(), 8u);
+}
+
+TEST_F(LogFileTest, AWriteFailureIsReportedOnceAndEndsTheLog) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    Logged("Speed", 0, 5);
+    log.fileName = "/dev/full";
+    ASSERT_TRUE(bus.comms.SetPeriodSeconds(0));
+    ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+    bus.Run(5);
+    EXPECT_EQ(reports, std::vector<std::string>{LogFile::kWriteFailedText});
+    EXPECT_FALSE(log.Active());
+    EXPECT_EQ(log.StopLogging(), LogFile::kNotOpen);
+    log.fileName = Path("log.csv");
+    ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+    bus.Run(2);
+    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_EQ(Lines(log.fileName).size(), 10u);
+}
+
+TEST_F(LogFileTest, AppendKeepsTheOldContentAndLeavesOutTheTitleLine) {
+    for (bool append : {false, true}) {
+        dir.Write("log.csv", "old,\r\n");
+        log.append = append;
+        ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+        log.StopLogging();
+        const auto lines = Lines(log.fileName);
+        ASSERT_EQ(lines.size(), 8u);
+        EXPECT_EQ(lines[0], append ? "old," : "KorvaConfig Log File,");
+        EXPECT_EQ(lines[3], "Start Time:,");
+    }
+}
+
+TEST(LogItemLifetime, EitherSideMayGoFirst) {
+    auto early = std::make_unique<LogFile>();
+    std::unique_ptr<LogItem> gone = early->AddItem("A");
+    std::unique_ptr<LogItem> kept = early->AddItem("B");
+    EXPECT_TRUE(kept->enabled);
+    gone.reset();
+    ASSERT_EQ(early->Items().size(), 1u);
+    EXPECT_EQ(early->Items().front()->name, "B");
+    early.reset();
+    kept->UpdateValue(-5);
+    EXPECT_EQ(kept->Number(), -5);
+    kept.reset();  // must not reach for the logger that has gone
+}
+
+TEST(LogFileText, ElapsedTimeReadsAsATimeOfDay) {
+    const struct {
+        std::chrono::milliseconds elapsed;
+        const char* text;
+    } cases[] = {{0ms, "0.000"},          {12005ms, "12.005"}, {3600s, "3600.000"}, {86399999ms, "86399.999"},
+                 {24h + 1500ms, "1.500"}, {-3s, "0.000"}};
+    for (const auto& c : cases) EXPECT_EQ(LogFile::ElapsedText(c.elapsed), c.text) << c.elapsed.count();
+}
+
+TEST(LogFileText, LocalDateTimeDropsTheTimeAtMidnightOnly) {
+    std::tm day{};
+    day.tm_year = 124;
+    day.tm_mon = 2;
+    day.tm_mday = 5;
+    day.tm_isdst = -1;
+    const TimePoint midnight = LogFile::Clock::from_time_t(std::mktime(&day));
+    // The C library's default "C" locale: month/day/year and a 24-hour clock.
+    EXPECT_EQ(LogFile::LocalDateTime(midnight), "03/05/24");
+    EXPECT_EQ(LogFile::LocalDateTime(midnight + 500ms), "03/05/24 00:00:00");
+    EXPECT_EQ(LogFile::LocalDateTime(midnight + 13h + 7min + 9s), "03/05/24 13:07:09");
+}
+
+TEST(LogFileText, IntervalIsASingleDecimalNumber) {
+    const struct {
+        const char* text;
+        std::optional<float> value;
+    } cases[] = {{"4", 4.0f},           {" 0.29 ", 0.29f},     {"+2.5", 2.5f},        {"-1", -1.0f},
+                 {"1e2", 100.0f},       {"", std::nullopt},    {"abc", std::nullopt}, {"4s", std::nullopt},
+                 {"+-1", std::nullopt}, {"inf", std::nullopt}, {"nan", std::nullopt}, {"1e60", std::nullopt}};
+    for (const auto& c : cases) EXPECT_EQ(ParseLogInterval(c.text), c.value) << '"' << c.text << '"';
+}
+
+}  // namespace

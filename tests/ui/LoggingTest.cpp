@@ -1,0 +1,156 @@
+// The hidden logging controls of the "Utility" page, clicked by the test, offscreen.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "support/TempDir.h"
+#include "ui/KorvaConfigMain.h"
+#include "ui/LogPane.h"
+#include "ui/UtilityPage.h"
+
+using namespace korva;
+
+class LoggingTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TempDir> dir_;
+    std::unique_ptr<TForm1> form_;
+    QStringList errors_;
+    QStringList alerts_;
+
+    void Start() {
+        dir_ = std::make_unique<test::TempDir>();
+        dir_->Write(
+            "config/paths.xml",
+            "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>");
+        dir_->Write("config/c.xml", "<c><s Word=\"0\" SPEED=\"5\" MODE=\"6\"/></c>");
+        dir_->Write("config/plant.xml",
+                    "<plant><KDevice Name=\"Pump\" Address=\"34\"><KProperty Name=\"Speed\" Type=\"Word\" "
+                    "Code=\"SPEED\"/>"
+                    "<KProperty Name=\"Mode\" Type=\"Word\" Code=\"MODE\"/></KDevice></plant>");
+        UiDialogs d;
+        d.message = [](const QString&) {};
+        d.error = [this](const QString& t) { errors_ << t; };
+        d.confirm = [](const QString&) { return true; };
+        d.requestEnd = [] {};
+        form_ = std::make_unique<TForm1>(dir_->Path(), &d);
+        form_->alertBox = [this](const QString& text, const QString& caption) {
+            alerts_ << caption + "|" + text;
+        };
+        form_->FormActivate();
+        form_->timComs.stop();  // the test ticks by hand
+    }
+    TUtilityPage& util() { return *form_->utilityPage; }
+    void Tick(int n) {
+        for (int i = 0; i < n; ++i) {
+            form_->OnTimComs();
+            form_->timComs.stop();
+        }
+    }
+    void StartLog(const QString& interval, const std::string& file) {
+        util().tbLogInterval->setText(interval);
+        util().tbLogFileName->setText(QString::fromStdString(file));
+        util().btStartLogging->click();
+    }
+    static int LineCount(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        int n = 0;
+        for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; at += 2) ++n;
+        return n;
+    }
+
+private slots:
+    void cleanup() {
+        form_.reset();
+        dir_.reset();
+        errors_.clear();
+        alerts_.clear();
+    }
+
+    void everyPropertyHasAColumnSwitchedOffAfterLoading() {
+        Start();
+        const LogFile* log = form_->Logger();
+        QVERIFY(log != nullptr);
+        QCOMPARE(log->fileName, std::string("c:\\log.csv"));
+        QCOMPARE(log->Items().size(), std::size_t{2});
+        for (const LogItem* item : log->Items()) QVERIFY(!item->enabled);
+        QCOMPARE(form_->comms().Model().FindLink("Pump", "Mode")->logChannel.get(),
+                 static_cast<LogChannel*>(log->Items()[1]));
+    }
+
+    void labelShowsWhileLoggingAndRowsFollowTheTick() {
+        Start();
+        const std::string file = dir_->Path() + "/run.csv";
+        StartLog(" 0 ", file);
+        QVERIFY(errors_.isEmpty());
+        QVERIFY(!form_->lbLogging->isHidden());
+        QVERIFY(form_->Logger()->Active());
+        QCOMPARE(form_->comms().Period(), 0);
+        Tick(3);
+        util().btStopLogging->click();
+        QVERIFY(form_->lbLogging->isHidden());
+        QVERIFY(!form_->Logger()->Active());
+        QCOMPARE(LineCount(file), 8 + 3);
+        // Stopping again only hides the label.
+        util().btStopLogging->click();
+        QVERIFY(form_->lbLogging->isHidden());
+        QVERIFY(alerts_.isEmpty());
+    }
+
+    void badIntervalShowsTheConversionErrorAndChangesNothing() {
+        Start();
+        const std::string file = dir_->Path() + "/never.csv";
+        for (const char* text : {"abc", "", "4,5"}) {
+            errors_.clear();
+            StartLog(text, file);
+            QCOMPARE(errors_, QStringList{QString("'%1' is not a valid floating point value").arg(text)});
+        }
+        errors_.clear();
+        StartLog("-1", file);  // a number, but no period the divider could count
+        QCOMPARE(errors_, QStringList{"'-1' is not a valid log interval"});
+        QCOMPARE(form_->comms().Period(), 400);
+        QVERIFY(!form_->Logger()->Active());
+        QVERIFY(form_->lbLogging->isHidden());
+        QCOMPARE(form_->Logger()->fileName, std::string("c:\\log.csv"));
+        QVERIFY(!std::filesystem::exists(file));
+    }
+
+    void missingFileNameShowsTheErrorBox() {
+        Start();
+        StartLog("4", "");
+        QCOMPARE(alerts_, QStringList{"ERROR|No Output Filename Selected"});
+        QVERIFY(form_->lbLogging->isHidden());
+    }
+
+    void writeFailureIsReportedOnceAndHidesTheLabel() {
+        if (!std::filesystem::exists("/dev/full")) QSKIP("no /dev/full");
+        Start();
+        StartLog("0", "/dev/full");
+        QVERIFY(!form_->lbLogging->isHidden());
+        Tick(4);
+        QCOMPARE(form_->memoLog->Lines().count(QString(LogFile::kWriteFailedText)), qsizetype{1});
+        QVERIFY(form_->lbLogging->isHidden());
+        QVERIFY(!form_->Logger()->Active());
+    }
+
+    void appendBoxSetsTheAppendFlagOnly() {
+        Start();
+        form_->comms().showBroadcasts = false;  // differs from its box, so re-applying the box would show
+        util().chkAppend->click();
+        QVERIFY(form_->Logger()->append);
+        QVERIFY(!form_->comms().showBroadcasts);
+        util().chkAppend->click();
+        QVERIFY(!form_->Logger()->append);
+        QVERIFY(util().chkAppend->isHidden());
+    }
+};
+
+QTEST_MAIN(LoggingTest)
+#include "LoggingTest.moc"

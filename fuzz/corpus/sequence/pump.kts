@@ -1,0 +1,15 @@
+displaytestnode "Pump";
+get Pump.P0;
+set Pump.P1 300;
+test Pump.P2 0 10;
+setlocal Pump.Curve 2 7;
+savefile Pump.Curve;
+if nodefail "Other";
+call Other;
+wait 3;
+opencom 1;
+endnode;
+testnode Other;
+userintervention "ok?";
+resetnode;
+endnode;

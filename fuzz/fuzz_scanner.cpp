@@ -1,0 +1,23 @@
+// Serial bytes through the scanner, the router, the receive queue and the links' reply handlers.
+#include <cstddef>
+#include <cstdint>
+
+#include "FuzzHost.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace korva;
+    fuzz::QuietHost host;
+    Comms comms(host);
+    comms.Start();
+    comms.portOpen = true;
+    comms.showBroadcasts = (size & 1) != 0;
+    fuzz::BuildPlant(comms);
+    for (const auto& [name, device] : comms.Model().devices)
+        for (const auto& [linkName, link] : device->links) link->state = LinkState::GET;
+    for (std::size_t i = 0; i < size; ++i) {
+        comms.FeedChar(static_cast<char>(data[i]));
+        if (i % 97 == 96) comms.Tick();
+    }
+    for (int t = 0; t < 40; ++t) comms.Tick();
+    return 0;
+}

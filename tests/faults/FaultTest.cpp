@@ -1,0 +1,141 @@
+// What a bad bench throws at the program: floods, garbage, huge and random files.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "model/ConfigLoader.h"
+#include "sequence/Util.h"
+#include "support/BusHarness.h"
+#include "support/TempDir.h"
+
+namespace korva {
+namespace {
+
+using test::BusHarness;
+using test::TempDir;
+
+std::string Frame(std::vector<int> bytes) {
+    BusPacket p;
+    p.dest = static_cast<std::uint8_t>(bytes[0]);
+    p.source = static_cast<std::uint8_t>(bytes[1]);
+    p.code = static_cast<std::uint8_t>(bytes[2]);
+    p.length = static_cast<std::uint8_t>(bytes.size() - 3);
+    for (std::size_t i = 3; i < bytes.size(); ++i) p.data[i - 3] = static_cast<std::uint8_t>(bytes[i]);
+    StoreChecksum(p);
+    return EncodeSerial(p);
+}
+
+TEST(Faults, ReplyFloodLargerThanTheQueueKeepsTheFirstFifteen) {
+    BusHarness h;
+    KDevice& d = h.AddDevice("Pump", 0x22);
+    KPropertyLink& speed = h.AddProperty(d, "Speed", 0, 5);
+    std::string flood;
+    for (int i = 1; i <= 200; ++i) flood += Frame({108, 0x22, 0x8A, 5, i >> 8, i & 0xFF});
+    h.comms.Feed(flood);  // one cluster, before any tick
+    h.Step();
+    // The queue holds fifteen; the rest were dropped, silently, and the last taken value stands.
+    EXPECT_EQ(speed.current.ReadAsNumber(), 15);
+    EXPECT_EQ(speed.state, LinkState::KNOWN);
+    EXPECT_TRUE(h.comms.Queue().Empty());
+    // The program goes on working: the next reply is taken normally.
+    speed.state = LinkState::GET;
+    h.Run(3);
+    EXPECT_EQ(speed.state, LinkState::KNOWN);
+    EXPECT_EQ(speed.current.ReadAsNumber(), 0);
+}
+
+TEST(Faults, TenMegabytesOfGarbageOnOneLine) {
+    BusHarness h;
+    KDevice& d = h.AddDevice("Pump", 0x22);
+    KPropertyLink& speed = h.AddProperty(d, "Speed", 0, 5, 4321);
+    std::mt19937 rng(42);
+    std::string garbage(10 << 20, '\0');
+    const std::string alphabet = "()x0123456789ABCDEF \r\n;.zq";
+    for (char& c : garbage) c = alphabet[rng() % alphabet.size()];
+    h.comms.Feed(garbage);
+    h.comms.Feed(")");  // whatever packet the garbage left open is closed
+    speed.state = LinkState::GET;
+    ASSERT_TRUE(h.RunUntil([&] { return speed.state != LinkState::GET; }, 200));
+    EXPECT_EQ(speed.state, LinkState::KNOWN);
+    EXPECT_EQ(speed.current.ReadAsNumber(), 4321);
+    // Traces of whatever the garbage formed stay within the pane's lines, one per packet.
+    for (const std::string& line : h.log) EXPECT_LT(line.size(), 200u);
+}
+
+class Quiet : public LoaderHost {
+public:
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void RequestEnd() override {}
+    std::vector<std::string> messages;
+};
+
+TEST(Faults, ConfigurationOfTwoHundredThousandElements) {
+    TempDir dir;
+    dir.Write("config/paths.xml", "<p><constantspath>config/c.xml</constantspath><configpath>config/p.xml</configpath></p>");
+    dir.Write("config/c.xml", "<c><s W=\"0\" C=\"1\"/></c>");
+    std::string plant = "<plant>";
+    for (int d = 0; d < 1000; ++d) {
+        plant += "<KDevice Name=\"D" + std::to_string(d) + "\" Address=\"34\">";
+        for (int p = 0; p < 199; ++p) plant += "<KProperty Name=\"P" + std::to_string(p) + "\" Type=\"W\" Code=\"C\"/>";
+        plant += "</KDevice>";
+    }
+    plant += "</plant>";
+    dir.Write("config/p.xml", plant);
+    BusHarness h;
+    Quiet quiet;
+    ConfigLoader loader(h.comms.Model(), quiet, dir.Path());
+    loader.LoadConfiguration();
+    EXPECT_TRUE(quiet.messages.empty());
+    ASSERT_EQ(h.comms.Model().devices.Count(), 1000u);
+    EXPECT_EQ(h.comms.Model().devices.Object(999)->links.Count(), 199u);
+    h.Run(2);  // the tick walks all 199,000 links
+}
+
+class NullView : public SequenceView {
+public:
+    void ResetTree(const std::string&) override {}
+    TreeItem AddNodeItem(const std::string&, _TestNode& n) override { return &n; }
+    TreeItem AddActionItem(TreeItem, const std::string&, TestAction& a) override { return &a; }
+    void SelectItem(TreeItem) override {}
+    void CollapseSelected() override {}
+    void ShowNode(const std::string&, const std::string&) override {}
+    void ShowAction(const std::string&, const std::string&, const std::string&) override {}
+};
+class YesHost : public RunnerHost {
+public:
+    bool Confirm(const std::string&) override { return true; }
+    void Message(const std::string&) override {}
+    void StopTimer() override {}
+    void StartTimer() override {}
+    int OpenComPort(int) override { return 0; }
+};
+
+TEST(Faults, SequenceFileOfOneMegabyteOfRandomBytes) {
+    for (unsigned seed : {1u, 2u, 3u}) {
+        TempDir dir;
+        std::mt19937 rng(seed);
+        std::string bytes(1 << 20, '\0');
+        for (char& c : bytes) c = static_cast<char>(rng() & 0xFF);
+        // Sprinkle keywords so that statements, nodes and actions come out of the noise.
+        for (const char* word : {"testnode ", "get ", "if ", "call ", "wait ", "test ", ";\n", "\""})
+            for (int i = 0; i < 2000; ++i) bytes.replace(rng() % (bytes.size() - 16), std::string(word).size(), word);
+        dir.Write("random.kts", bytes);
+        BusHarness h;
+        KDevice& d = h.AddDevice("Pump", 0x22);
+        h.AddProperty(d, "Speed", 0, 5);
+        NullView view;
+        YesHost host;
+        TestSequence seq(h.comms.Model(), view, host);
+        h.comms.runnerStep = [&] { seq.Step(kTick); };
+        seq.ResetStore();
+        seq.LoadSequenceFile(dir.Path() + "/random.kts");
+        EXPECT_GT(seq.NodeCount(), 0u) << seed;
+        seq.RunAll();
+        h.Run(500);  // bounded: whatever the nodes do, the program keeps ticking
+        seq.ResetStore();
+        EXPECT_EQ(seq.NodeCount(), 0u);
+    }
+}
+
+}  // namespace
+}  // namespace korva

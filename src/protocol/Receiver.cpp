@@ -43,13 +43,7 @@ void Receiver::Feed(char c) {
         }
     }
     if (state_ == Closing) {
-        BusPacket p;
-        p.dest = raw_[0];
-        p.source = raw_[1];
-        p.code = raw_[2];
-        p.length = raw_[3];
-        p.checksum = raw_[4];
-        for (std::size_t i = 0; i < BusPacket::kMaxWireLength; ++i) p.data[i] = raw_[BusPacket::kHeaderSize + i];
+        const BusPacket p = RawPacket();
         computed_ = Checksum(p);
         checksumError_ = computed_ != p.checksum;
         state_ = Complete;
@@ -104,15 +98,21 @@ void Receiver::TakeHexDigit(char c) {
     }
 }
 
-void Receiver::CompletePacket() {
+BusPacket Receiver::RawPacket() const {
     BusPacket p;
     p.dest = raw_[0];
     p.source = raw_[1];
     p.code = raw_[2];
     p.length = raw_[3];
     p.checksum = raw_[4];
+    // A length above 4 is cut to 4: no more data bytes ever travel.
+    for (std::size_t i = 0; i < p.WireDataLength(); ++i) p.data[i] = raw_[BusPacket::kHeaderSize + i];
+    return p;
+}
+
+void Receiver::CompletePacket() {
+    const BusPacket p = RawPacket();
     const std::size_t n = p.WireDataLength();
-    for (std::size_t i = 0; i < n; ++i) p.data[i] = raw_[BusPacket::kHeaderSize + i];
     // A packet with fewer bytes than its header promises would be checked against the previous
     // packet's leftovers and could deliver it twice: it is dropped.
     const bool truncated = count_ < BusPacket::kHeaderSize + n || count_ < BusPacket::kHeaderSize;

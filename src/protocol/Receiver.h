@@ -42,6 +42,8 @@ private:
     void TakeDigit(char c);
     void TakeHexDigit(char c);
     void CompletePacket();
+    // The header and the data bytes stored so far, read as a packet.
+    BusPacket RawPacket() const;
 
     ReceiverSink& sink_;
     State state_ = Idle;

@@ -6,6 +6,7 @@
 #include "model/ConfigLoader.h"
 #include "sequence/Util.h"
 #include "support/BusHarness.h"
+#include "support/FakeHost.h"
 #include "support/TempDir.h"
 
 namespace korva {
@@ -14,23 +15,12 @@ namespace {
 using test::BusHarness;
 using test::TempDir;
 
-std::string Frame(std::vector<int> bytes) {
-    BusPacket p;
-    p.dest = static_cast<std::uint8_t>(bytes[0]);
-    p.source = static_cast<std::uint8_t>(bytes[1]);
-    p.code = static_cast<std::uint8_t>(bytes[2]);
-    p.length = static_cast<std::uint8_t>(bytes.size() - 3);
-    for (std::size_t i = 3; i < bytes.size(); ++i) p.data[i - 3] = static_cast<std::uint8_t>(bytes[i]);
-    StoreChecksum(p);
-    return EncodeSerial(p);
-}
-
 TEST(Faults, ReplyFloodLargerThanTheQueueKeepsTheFirstFifteen) {
     BusHarness h;
     KDevice& d = h.AddDevice("Pump", 0x22);
     KPropertyLink& speed = h.AddProperty(d, "Speed", 0, 5);
     std::string flood;
-    for (int i = 1; i <= 200; ++i) flood += Frame({108, 0x22, 0x8A, 5, i >> 8, i & 0xFF});
+    for (int i = 1; i <= 200; ++i) flood += EncodeSerial(test::MakePacket({108, 0x22, 0x8A}, {5, i >> 8, i & 0xFF}));
     h.comms.Feed(flood);  // one cluster, before any tick
     h.Step();
     // The queue holds fifteen; the rest were dropped, silently, and the last taken value stands.

@@ -131,22 +131,22 @@ std::uint8_t ConfigLoader::LookUp(const XmlNode& e, const char* attribute) const
 }
 
 void ConfigLoader::MakeLink(const XmlNode& e, bool file) {
-    LinkSpec spec;
-    spec.name = e.getAttribute("Name");
-    if (current_ == nullptr) throw ConfigError("'" + spec.name + "' comes before any device");
-    spec.source = &e;
-    if (const XmlNode* display = e.getChildByName("Display")) spec.basic = display->getAttribute("Level") != "Advanced";
-    if (const XmlNode* help = e.getChildByName("Helptext")) spec.helpText = SplitLines(help->text);
-    spec.type = LookUp(e, "Type");
-    spec.code = LookUp(e, "Code");
+    LinkSpec desc;
+    desc.name = e.getAttribute("Name");
+    if (current_ == nullptr) throw ConfigError("'" + desc.name + "' comes before any device");
+    desc.source = &e;
+    if (const XmlNode* display = e.getChildByName("Display")) desc.basic = display->getAttribute("Level") != "Advanced";
+    if (const XmlNode* help = e.getChildByName("Helptext")) desc.helpText = SplitLines(help->text);
+    desc.type = LookUp(e, "Type");
+    desc.code = LookUp(e, "Code");
     if (!file) {
-        model_.MakeProperty(*current_, spec);
+        model_.MakeProperty(*current_, desc);
         return;
     }
-    const std::int32_t length = RequireInt(e.getAttribute("Length"), "Length of '" + spec.name + "'");
+    const std::int32_t length = RequireInt(e.getAttribute("Length"), "Length of '" + desc.name + "'");
     if (length < 0 || length > KFileLink::kMaxElements)
-        throw ConfigError("Length of '" + spec.name + "' is outside 0 to 127");
-    model_.MakeFileHandle(*current_, spec, static_cast<std::int8_t>(length));
+        throw ConfigError("Length of '" + desc.name + "' is outside 0 to 127");
+    model_.MakeFileHandle(*current_, desc, static_cast<std::int8_t>(length));
 }
 
 }  // namespace korva

@@ -20,9 +20,9 @@ void KDevice::HandlePacket(const BusPacket& packet) {
         if (link->code == packet.data[0]) link->HandleReply(packet);
 }
 
-KRemoteLink::KRemoteLink(KDevice& owner, const LinkSpec& spec)
-    : device(&owner), code(spec.code), type(spec.type), name(spec.name), helpText(spec.helpText), basic(spec.basic) {
-    sourceElement = spec.source;
+KRemoteLink::KRemoteLink(KDevice& owner, const LinkSpec& desc)
+    : device(&owner), code(desc.code), type(desc.type), name(desc.name), helpText(desc.helpText), basic(desc.basic) {
+    sourceElement = desc.source;
 }
 
 void KRemoteLink::SetNewNumber(double n) {
@@ -55,7 +55,7 @@ bool KRemoteLink::Post(std::uint8_t requestCode, const std::uint8_t* payload, st
     return true;
 }
 
-KPropertyLink::KPropertyLink(KDevice& owner, const LinkSpec& spec) : KRemoteLink(owner, spec) {
+KPropertyLink::KPropertyLink(KDevice& owner, const LinkSpec& desc) : KRemoteLink(owner, desc) {
     current.kind = type;
     newValue.kind = type;
     current.StoreNumber(0);
@@ -115,21 +115,21 @@ KDevice& KModel::MakeDevice(const std::string& name, std::uint8_t address, const
     return d;
 }
 
-KPropertyLink& KModel::MakeProperty(KDevice& device, const LinkSpec& spec) {
-    auto link = std::make_unique<KPropertyLink>(device, spec);
-    link->logChannel = logFactory_ ? logFactory_(spec.name) : std::make_unique<LogChannel>(spec.name);
+KPropertyLink& KModel::MakeProperty(KDevice& device, const LinkSpec& desc) {
+    auto link = std::make_unique<KPropertyLink>(device, desc);
+    link->logChannel = logFactory_ ? logFactory_(desc.name) : std::make_unique<LogChannel>(desc.name);
     KPropertyLink& ref = *link;
     device.ownedLinks.push_back(std::move(link));
-    device.links.Add(spec.name, &ref);
+    device.links.Add(desc.name, &ref);
     if (listener_) listener_->On_NewKorvaProperty(device, ref);
     return ref;
 }
 
-KFileLink& KModel::MakeFileHandle(KDevice& device, const LinkSpec& spec, std::int8_t length) {
-    auto link = std::make_unique<KFileLink>(device, spec, length);
+KFileLink& KModel::MakeFileHandle(KDevice& device, const LinkSpec& desc, std::int8_t length) {
+    auto link = std::make_unique<KFileLink>(device, desc, length);
     KFileLink& ref = *link;
     device.ownedLinks.push_back(std::move(link));
-    device.links.Add(spec.name, &ref);
+    device.links.Add(desc.name, &ref);
     if (listener_) listener_->On_NewKFileLink(device, ref);
     return ref;
 }

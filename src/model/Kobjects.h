@@ -94,7 +94,7 @@ struct LinkSpec {
 
 class KRemoteLink : public KObject {
 public:
-    KRemoteLink(KDevice& owner, const LinkSpec& spec);
+    KRemoteLink(KDevice& owner, const LinkSpec& desc);
     // Slot order matters to nobody here, but it is kept: Step, Set, Get, HandleReply.
     virtual void Step() = 0;
     virtual bool Set() = 0;
@@ -128,7 +128,7 @@ protected:
 
 class KPropertyLink : public KRemoteLink {
 public:
-    KPropertyLink(KDevice& owner, const LinkSpec& spec);
+    KPropertyLink(KDevice& owner, const LinkSpec& desc);
     void Step() override {}
     bool Set() override;
     bool Get() override;
@@ -141,7 +141,7 @@ public:
     static constexpr int kMaxElements = 127;
     static constexpr std::uint8_t kOpNone = 0, kOpLoad = 1, kOpSave = 4;
 
-    KFileLink(KDevice& owner, const LinkSpec& spec, std::int8_t length);
+    KFileLink(KDevice& owner, const LinkSpec& desc, std::int8_t length);
     void Step() override;
     bool Set() override;
     bool Get() override;
@@ -187,8 +187,8 @@ public:
     void SetLogChannelFactory(LogChannelFactory f) { logFactory_ = std::move(f); }
 
     KDevice& MakeDevice(const std::string& name, std::uint8_t address, const XmlNode* source = nullptr);
-    KPropertyLink& MakeProperty(KDevice& device, const LinkSpec& spec);
-    KFileLink& MakeFileHandle(KDevice& device, const LinkSpec& spec, std::int8_t length);
+    KPropertyLink& MakeProperty(KDevice& device, const LinkSpec& desc);
+    KFileLink& MakeFileHandle(KDevice& device, const LinkSpec& desc, std::int8_t length);
 
     // The first device in the list with that bus address, or nullptr.
     KDevice* FindDeviceByAddress(std::uint8_t address) const;

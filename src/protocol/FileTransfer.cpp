@@ -8,8 +8,8 @@ namespace {
 constexpr int kStatus = -3, kSize = -2, kChecksum = -1;
 }
 
-KFileLink::KFileLink(KDevice& owner, const LinkSpec& spec, std::int8_t length)
-    : KPropertyLink(owner, spec), size(length) {
+KFileLink::KFileLink(KDevice& owner, const LinkSpec& desc, std::int8_t length)
+    : KPropertyLink(owner, desc), size(length) {
     current.kind = 0;
     newValue.kind = 0;
     current.StoreNumber(0);

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <random>
 #include <memory>
 #include <vector>
 
@@ -190,6 +191,22 @@ private slots:
         slave_->comms.Route(kToMaster);
         QVERIFY(Received(*master_, kToMaster.WireSize()));
         QCOMPARE(master_->TakeQueued(), std::vector<std::string>{EncodeRaw(kToMaster)});
+    }
+
+    void randomBytesFromAPeerLeaveTheRelayWorking() {
+        std::unique_ptr<QTcpSocket> peer = RawClient();
+        QVERIFY(peer);
+        std::mt19937 rng(9);
+        std::string noise(256 * 1024, '\0');
+        for (char& c : noise) c = static_cast<char>(rng() & 0xFF);
+        QVERIFY(Write(*peer, noise));
+        slave_->TakeQueued();  // whatever the noise happened to frame
+        // Nine high bytes put any framing back in step; then a real packet is taken whole.
+        QVERIFY(Write(*peer, std::string(9, '\xFF') + kMarker));
+        const std::vector<std::string> queued = slave_->TakeQueued();
+        QVERIFY(!queued.empty());
+        QCOMPARE(queued.back(), kMarker);
+        QCOMPARE(slave_->comms.relayMode, RelayMode::SlaveConnected);
     }
 
     void lostMasterConnectionEndsMasterMode() {

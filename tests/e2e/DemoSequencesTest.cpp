@@ -5,20 +5,10 @@
 
 #include "sequence/Util.h"
 #include "support/Plant.h"
+#include "support/SequenceFakes.h"
 
 namespace korva {
 namespace {
-
-class QuietView : public SequenceView {
-public:
-    void ResetTree(const std::string&) override {}
-    TreeItem AddNodeItem(const std::string&, _TestNode& node) override { return &node; }
-    TreeItem AddActionItem(TreeItem, const std::string&, TestAction& action) override { return &action; }
-    void SelectItem(TreeItem) override {}
-    void CollapseSelected() override {}
-    void ShowNode(const std::string&, const std::string&) override {}
-    void ShowAction(const std::string&, const std::string&, const std::string&) override {}
-};
 
 class BenchHost : public RunnerHost {
 public:
@@ -43,7 +33,7 @@ private:
 TEST(DemoSequences, EveryMenuNodePasses) {
     test::LivePlant plant;
     ASSERT_TRUE(plant.ready) << plant.sim->err;
-    QuietView view;
+    test::FakeView view;
     BenchHost host(plant);
     TestSequence sequences(plant.comms.Model(), view, host);
     plant.comms.runnerStep = [&] { sequences.Step(kTick); };

@@ -7,6 +7,7 @@
 #include "sequence/Util.h"
 #include "support/BusHarness.h"
 #include "support/FakeHost.h"
+#include "support/SequenceFakes.h"
 #include "support/TempDir.h"
 
 namespace korva {
@@ -81,25 +82,6 @@ TEST(Faults, ConfigurationOfTwoHundredThousandElements) {
     h.Run(2);  // the tick walks all 199,000 links
 }
 
-class NullView : public SequenceView {
-public:
-    void ResetTree(const std::string&) override {}
-    TreeItem AddNodeItem(const std::string&, _TestNode& n) override { return &n; }
-    TreeItem AddActionItem(TreeItem, const std::string&, TestAction& a) override { return &a; }
-    void SelectItem(TreeItem) override {}
-    void CollapseSelected() override {}
-    void ShowNode(const std::string&, const std::string&) override {}
-    void ShowAction(const std::string&, const std::string&, const std::string&) override {}
-};
-class YesHost : public RunnerHost {
-public:
-    bool Confirm(const std::string&) override { return true; }
-    void Message(const std::string&) override {}
-    void StopTimer() override {}
-    void StartTimer() override {}
-    int OpenComPort(int) override { return 0; }
-};
-
 TEST(Faults, SequenceFileOfOneMegabyteOfRandomBytes) {
     for (unsigned seed : {1u, 2u, 3u}) {
         TempDir dir;
@@ -113,8 +95,9 @@ TEST(Faults, SequenceFileOfOneMegabyteOfRandomBytes) {
         BusHarness h;
         KDevice& d = h.AddDevice("Pump", 0x22);
         h.AddProperty(d, "Speed", 0, 5);
-        NullView view;
-        YesHost host;
+        test::FakeView view;
+        test::FakeRunnerHost host;
+        host.openResult = 0;
         TestSequence seq(h.comms.Model(), view, host);
         h.comms.runnerStep = [&] { seq.Step(kTick); };
         seq.ResetStore();

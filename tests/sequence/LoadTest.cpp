@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "SequenceFakes.h"
+#include "support/SequenceFakes.h"
 
 namespace korva {
 namespace {

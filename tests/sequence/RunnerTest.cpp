@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "SequenceFakes.h"
+#include "support/SequenceFakes.h"
 
 namespace korva {
 namespace {

@@ -26,7 +26,7 @@ inline void BuildPlant(Comms& comms) {
         KFileLink& f4 = m.MakeFileHandle(dev, {"Curve", 4, 5}, 8);
         m.MakeFileHandle(dev, {"Log", 5, 6}, 3);
         m.MakeFileHandle(dev, {"Empty", 4, 7}, 0);
-        f4.transferOp = d == 0 ? KFileLink::kOpLoad : KFileLink::kOpSave;
+        f4.StartTransfer(d == 0 ? TransferOp::Load : TransferOp::Save);
     }
 }
 

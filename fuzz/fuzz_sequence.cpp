@@ -19,11 +19,14 @@ public:
     void CollapseSelected() override {}
     void ShowNode(const std::string&, const std::string&) override {}
     void ShowAction(const std::string&, const std::string&, const std::string&) override {}
+    void ShowResult(korva::TreeItem, std::uint8_t) override {}
 };
 class NullHost : public korva::RunnerHost {
 public:
     bool Confirm(const std::string& t) override { return t.size() % 2 == 0; }
     void Message(const std::string&) override {}
+    bool AskYesNo(const std::string& t) override { return t.size() % 2 == 1; }
+    void AddLogLine(const std::string&) override {}
     void StopTimer() override {}
     void StartTimer() override {}
     int OpenComPort(int n) override { return n == 1 ? 1 : 0; }

@@ -1,6 +1,7 @@
 #include "model/ConfigLoader.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -139,6 +140,12 @@ void ConfigLoader::MakeLink(const XmlNode& e, bool file) {
     if (const XmlNode* help = e.getChildByName("Helptext")) desc.helpText = SplitLines(help->text);
     desc.type = LookUp(e, "Type");
     desc.code = LookUp(e, "Code");
+    // The element decides how the link is addressed on the bus; a type of the other kind would
+    // send requests the device cannot read.
+    if (IsFileType(desc.type) != file)
+        throw ConfigError("'" + desc.name + "' is a " + (file ? "file handle" : "property") + " of type " +
+                          std::to_string(desc.type) + "; types 4 and 5 are " +
+                          (file ? "the only file handle types" : "for file handles only"));
     if (!file) {
         model_.MakeProperty(*current_, desc);
         return;

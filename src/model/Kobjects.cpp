@@ -35,6 +35,12 @@ void KRemoteLink::SetNewNumberWithOption(double n, std::uint8_t option) {
     state = LinkState::SET;
 }
 
+void KRemoteLink::SetLog(bool on) {
+    log = on;
+    // A file handle has no column of its own.
+    if (logChannel) logChannel->enabled = on;
+}
+
 void KRemoteLink::ReleasePending() {
     if (pending == nullptr) return;
     pending->Release();

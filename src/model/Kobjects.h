@@ -77,6 +77,9 @@ public:
     std::vector<std::unique_ptr<KRemoteLink>> ownedLinks;  // every link made, replaced ones too
 };
 
+// Types 4 and 5 address the elements of a device file; every other type is a plain property.
+inline bool IsFileType(std::uint8_t type) { return type == 4 || type == 5; }
+
 struct LinkSpec {
     LinkSpec() = default;
     LinkSpec(std::string linkName, int linkType, int linkCode)
@@ -101,10 +104,20 @@ public:
     virtual bool Get() = 0;
     virtual bool HandleReply(const BusPacket& reply) = 0;
 
+    // The commands the window and the runner give a link; nothing outside the model and the
+    // bus layer writes its fields.
+    void RequestRead() { state = LinkState::GET; }
     void SetNewNumber(double n);
     void SetNewNumberWithOption(double n, std::uint8_t option);
+    void SetPoll(bool on) { poll = on; }
+    // The log flag and the logger's column go together.
+    void SetLog(bool on);
+
     void ReleasePending();
-    bool IsFileHandle() const { return type == 4 || type == 5; }
+    // A file handle of either index width; nullptr for a plain property.
+    virtual KFileLink* AsFile() { return nullptr; }
+    virtual const KFileLink* AsFile() const { return nullptr; }
+    bool IsFileHandle() const { return AsFile() != nullptr; }
 
     KDevice* device;
     std::uint8_t code;
@@ -135,20 +148,60 @@ public:
     bool HandleReply(const BusPacket& reply) override;
 };
 
+// Which whole-file transfer is under way.
+enum class TransferOp : std::uint8_t { None = 0, Load = 1, Save = 4 };
+
+// The steps of a transfer: the status element, the size element, then every element in turn.
+enum class TransferStep : std::uint8_t {
+    Idle = 0,
+    ReadStatus = 1,
+    AwaitStatus = 2,
+    ReadSize = 3,
+    AwaitSize = 4,
+    ReadElement = 5,
+    AwaitRead = 6,
+    NextRead = 7,
+    WriteElement = 8,
+    AwaitWrite = 9,
+    NextWrite = 10,
+    Finish = 11,
+};
+
+// Why an element write was refused.
+enum class ElementFault : std::uint8_t { None, OutsideFile, ValueTooWide };
+
 class KFileLink : public KPropertyLink {
 public:
     static constexpr int kReserve = 10;  // entries below element 0
     static constexpr int kMaxElements = 127;
-    static constexpr std::uint8_t kOpNone = 0, kOpLoad = 1, kOpSave = 4;
+    // Positions served by fields of the link instead of the element arrays.
+    static constexpr int kStatus = -3, kSize = -2, kChecksum = -1;
+    // A write on a 16-bit index carries the value's low byte only.
+    static constexpr int kNarrowMin = -128, kNarrowMax = 255;
 
     KFileLink(KDevice& owner, const LinkSpec& desc, std::int8_t length);
     void Step() override;
     bool Set() override;
     bool Get() override;
     bool HandleReply(const BusPacket& reply) override;
+    KFileLink* AsFile() override { return this; }
+    const KFileLink* AsFile() const override { return this; }
 
-    bool RequestElement(std::int8_t index);
-    bool WriteElement(std::int8_t index, std::int32_t value);
+    // The one rule for element indices: a read may address the status, size and checksum
+    // elements and every element of the file; a write or a stored value only the elements.
+    bool Readable(int index) const { return index >= kStatus && index < Elements(); }
+    bool Writable(int index) const { return index >= 0 && index < Elements(); }
+    ElementFault CheckWrite(int index, std::int32_t value) const;
+
+    // Commands: read or write one element, store one without sending, start or cancel a transfer.
+    bool ReadElement(int index);
+    ElementFault WriteElement(int index, std::int32_t value);
+    bool StoreElement(int index, std::int32_t value);
+    void StartTransfer(TransferOp op);
+    void CancelTransfer() { transferOp_ = TransferOp::None; }
+
+    TransferOp Operation() const { return transferOp_; }
+    TransferStep CurrentStep() const { return transferStep_; }
 
     // Element storage covers -10 to Capacity()-1; everything outside is refused.
     bool HasElement(int index) const { return index >= -kReserve && index < Capacity(); }
@@ -157,23 +210,25 @@ public:
     std::uint8_t ElementState(int index) const {
         return HasElement(index) ? elementStates_[Slot(index)] : LinkState::UNKNOWN;
     }
+    // Sets one entry as a reply would; for the bus layer and for tests that prepare a file.
     void SetElement(int index, std::int32_t value, std::uint8_t elementState);
 
     std::int8_t size;
-    std::uint8_t transferStep = 0;
     std::uint32_t checksum = 0;
     std::int8_t position = 0;
-    std::int32_t transferOp = kOpNone;
     std::int8_t transferStart = 0;
 
 private:
-    static constexpr std::uint8_t kFinish = 11;
-    std::uint8_t Retry(std::uint8_t step) const;
+    // The elements a request may address: the size, but never past the storage.
+    int Elements() const { return size < Capacity() ? size : Capacity(); }
+    TransferStep Retry(TransferStep step) const;
     static std::size_t Slot(int index) { return static_cast<std::size_t>(index + kReserve); }
     void GrowTo(int elements);
     std::int32_t ValueForPosition() const;
     void StoreAtIndex(int index, std::int32_t value);
 
+    TransferStep transferStep_ = TransferStep::Idle;
+    TransferOp transferOp_ = TransferOp::None;
     std::vector<std::int32_t> elementValues_;
     std::vector<std::uint8_t> elementStates_;
 };

@@ -8,33 +8,19 @@
 namespace korva {
 
 namespace {
-// Text that is not a whole number, and an empty value, read as 0.
+// Where the value was checked before the action was carried out, this only reads it again.
 std::int32_t AsNumber(const std::optional<std::string>& value) {
     if (!value) return 0;
     return ParseInt(*value).value_or(0);
-}
-
-std::int8_t AsIndex(const std::optional<std::string>& value) {
-    return static_cast<std::int8_t>(AsNumber(value));
 }
 
 std::string AsText(const std::optional<std::string>& value) {
     return value.value_or("");
 }
 
-// Only type 4 is run as a file handle.
-KFileLink* AsFileHandle(KRemoteLink* link) {
-    return link->type == 4 ? dynamic_cast<KFileLink*>(link) : nullptr;
-}
-
 // A reply keeps 16 bits zero-extended in the word, which is read whole.
 std::int32_t ReadValue(const KRemoteLink& link) {
     return link.current.kind == 1 ? link.current.byte : link.current.word;
-}
-
-// An index that the file's elements do not hold never reaches their storage.
-bool InFile(const KFileLink& file, int index) {
-    return index >= 0 && index < file.size && file.HasElement(index);
 }
 
 bool ConditionHolds(const std::string& condition, std::uint8_t result) {
@@ -66,8 +52,7 @@ void TestSequence::Step(RunnerCommand command) {
         } else {
             currentAction_ = currentNode_->actions.front().get();
             SelectAction(currentAction_);
-            if (currentAction_ != nullptr) ShowAction(*currentAction_);
-            currentNode_->result = TestState::PASSED;
+            SetNodeResult(*currentNode_, TestState::PASSED);
             state_ = RunnerState::Executing;
         }
     }
@@ -83,8 +68,12 @@ void TestSequence::Step(RunnerCommand command) {
     }
 
     if (state_ == RunnerState::AwaitingTransfer) {
-        const auto* file = dynamic_cast<const KFileLink*>(currentAction_->target);
-        if (file == nullptr || file->transferOp == KFileLink::kOpNone) state_ = RunnerState::NextAction;
+        const KFileLink* file = currentAction_->target ? currentAction_->target->AsFile() : nullptr;
+        if (file == nullptr || file->Operation() == TransferOp::None) {
+            // A transfer asks again until it is done, so one that ends has moved the whole file.
+            SetActionResult(*currentAction_, TestState::PASSED);
+            state_ = RunnerState::NextAction;
+        }
     }
 
     if (state_ == RunnerState::AwaitingReply) AwaitReply();
@@ -101,6 +90,8 @@ void TestSequence::Execute() {
         BadAction();
         return;
     }
+    // The boxes follow the run: the action about to be carried out is the one shown.
+    ShowAction(*action);
     _TestNode& node = *currentNode_;
     switch (action->kind) {
         case kGet:
@@ -114,8 +105,11 @@ void TestSequence::Execute() {
         case kUserIntervention: {
             const bool ok = ConfirmDialog(AsText(action->firstValue));
             // A dialog runs the window's event loop; a store reset there leaves nothing to go on with.
-            if (currentNode_ == nullptr) return;
-            if (!ok) currentNode_->result = TestState::FAILED;
+            if (currentNode_ == nullptr || state_ != RunnerState::Executing) return;
+            if (ok)
+                SetActionResult(*action, TestState::PASSED);
+            else
+                EndAction(*action, TestState::FAILED);
             state_ = RunnerState::NextAction;
             return;
         }
@@ -125,13 +119,19 @@ void TestSequence::Execute() {
             state_ = RunnerState::CountingDown;
             return;
         case kCall:
+            if (callStack_.size() >= kMaxCallDepth) {
+                SetActionResult(*action, TestState::ERROR);
+                EndRun("Test node '" + node.name + "' calls more than " + std::to_string(kMaxCallDepth) +
+                       " levels deep: run stopped");
+                return;
+            }
             callStack_.push_back(SaveContext());
             jumpName_ = AsText(action->firstValue);
             state_ = RunnerState::Jumping;
             return;
         case kUserMessage:
             MessageDialog(AsText(action->firstValue));
-            if (currentNode_ == nullptr) return;
+            if (currentNode_ == nullptr || state_ != RunnerState::Executing) return;
             state_ = RunnerState::NextAction;
             return;
         case kIf:
@@ -144,12 +144,16 @@ void TestSequence::Execute() {
             }
             return;
         case kOpenCom:
-            if (const auto n = action->firstValue ? ParseInt(*action->firstValue) : std::nullopt)
-                if (host_.OpenComPort(*n) == 0) node.result = TestState::ERROR;
+            if (const auto n = action->firstValue ? ParseInt(*action->firstValue) : std::nullopt) {
+                if (host_.OpenComPort(*n) == 0)
+                    EndAction(*action, TestState::ERROR);
+                else
+                    SetActionResult(*action, TestState::PASSED);
+            }
             state_ = RunnerState::NextAction;
             return;
         case kResetNode:
-            node.result = TestState::PASSED;
+            SetNodeResult(node, TestState::PASSED);
             state_ = RunnerState::NextAction;
             return;
         default:  // closecom
@@ -158,82 +162,107 @@ void TestSequence::Execute() {
     }
 }
 
+bool TestSequence::ReadNumber(const TestAction& action, const std::optional<std::string>& value,
+                              std::int32_t& out) {
+    out = 0;
+    if (!value) return true;
+    const auto n = ParseInt(*value);
+    // A text read as 0 would write or compare a value the sequence never named.
+    if (!n) {
+        host_.AddLogLine(action.label + ": '" + *value + "' is not a whole number");
+        return false;
+    }
+    out = *n;
+    return true;
+}
+
 void TestSequence::ExecuteDeviceAction(TestAction& action) {
-    _TestNode& node = *currentNode_;
     KRemoteLink* link = action.target;
     // Device actions that cannot be carried out end at once with the node in ERROR.
     const auto fail = [&] {
-        node.result = TestState::ERROR;
+        EndAction(action, TestState::ERROR);
         state_ = RunnerState::NextAction;
     };
     if (link == nullptr) return fail();
-    KFileLink* file = AsFileHandle(link);
-    const std::int8_t index = AsIndex(action.firstValue);
-    const bool badIndex = file != nullptr && !InFile(*file, index);
+    KFileLink* file = link->AsFile();
+    if (action.kind == kLoadFile || action.kind == kSaveFile) {
+        if (file == nullptr) return fail();
+        file->StartTransfer(action.kind == kLoadFile ? TransferOp::Load : TransferOp::Save);
+        state_ = RunnerState::AwaitingTransfer;
+        return;
+    }
 
+    // Every number the action needs is checked before anything changes: a file's index and value,
+    // a property's new value, the limits of a test.
+    const bool needsFirst = file != nullptr || action.kind == kSet || action.kind == kTest;
+    const bool needsSecond = (file != nullptr && action.kind != kGet) || action.kind == kTest;
+    std::int32_t first = 0, second = 0;
+    if ((needsFirst && !ReadNumber(action, action.firstValue, first)) ||
+        (needsSecond && !ReadNumber(action, action.secondValue, second)))
+        return fail();
+
+    const auto outside = [&](bool write) {
+        host_.AddLogLine(action.label + ": element " + std::to_string(first) + " is outside the file (" +
+                         (write ? "0" : std::to_string(KFileLink::kStatus)) + " to " +
+                         std::to_string(file->size - 1) + ")");
+        fail();
+    };
     switch (action.kind) {
         case kGet:
-        case kSet:
         case kTest:
-            if (badIndex) {
-                action.result = TestState::ERROR;
+            if (file == nullptr)
+                link->RequestRead();
+            else if (!file->ReadElement(first))
+                return outside(false);
+            state_ = RunnerState::AwaitingReply;
+            return;
+        case kSet:
+            if (file == nullptr) {
+                link->SetNewNumber(first);
+            } else if (const ElementFault fault = file->WriteElement(first, second); fault != ElementFault::None) {
+                if (fault == ElementFault::OutsideFile) return outside(true);
+                host_.AddLogLine(action.label + ": " + std::to_string(second) +
+                                 " does not fit an element of this file (" + std::to_string(KFileLink::kNarrowMin) +
+                                 " to " + std::to_string(KFileLink::kNarrowMax) + ")");
                 return fail();
-            }
-            if (action.kind == kGet && file != nullptr)
-                file->RequestElement(index);
-            else if (action.kind == kSet && file != nullptr)
-                file->WriteElement(index, AsNumber(action.secondValue));
-            else if (action.kind == kSet)
-                link->SetNewNumber(AsNumber(action.firstValue));
-            else {
-                if (file != nullptr) file->position = index;
-                link->state = LinkState::GET;
             }
             state_ = RunnerState::AwaitingReply;
             return;
-        case kSetLocal:
-            // Only an element of a file changes; its result stays UNTESTED.
-            if (file != nullptr && !badIndex) {
-                file->SetElement(index, AsNumber(action.secondValue), file->ElementState(index));
-                file->state = LinkState::UNKNOWN;
-            }
+        default:  // setlocal: only an element of a file changes
+            if (file != nullptr && !file->StoreElement(first, second)) return outside(true);
             state_ = RunnerState::NextAction;
-            return;
-        default:  // loadfile, savefile
-            if (file == nullptr) return fail();
-            file->transferStep = 0;
-            file->transferOp = action.kind == kLoadFile ? KFileLink::kOpLoad : KFileLink::kOpSave;
-            state_ = RunnerState::AwaitingTransfer;
             return;
     }
 }
 
 void TestSequence::AwaitReply() {
     TestAction& action = *currentAction_;
-    _TestNode& node = *currentNode_;
     const KRemoteLink& link = *action.target;
     if (link.state == LinkState::KNOWN) {
+        const bool isFile = link.IsFileHandle();
         if (action.kind == kSet) {
-            action.result = TestState::PASSED;
-            action.actualValue = AsText(action.firstValue);
+            // The value written: a file's element value stands after its index.
+            action.actualValue = AsText(isFile ? action.secondValue : action.firstValue);
+            SetActionResult(action, TestState::PASSED);
         } else {
             const std::int32_t value = ReadValue(link);
             action.actualValue = value;
             bool pass = true;
             if (action.kind == kTest) {
                 const std::int32_t second = AsNumber(action.secondValue);
-                if (AsFileHandle(action.target) != nullptr)
+                if (isFile)
                     pass = (value & 0xFFFF) == (second & 0xFFFF);
                 else
                     pass = AsNumber(action.firstValue) <= value && value <= second;
             }
-            action.result = pass ? TestState::PASSED : TestState::FAILED;
-            if (!pass) node.result = TestState::FAILED;
+            if (pass)
+                SetActionResult(action, TestState::PASSED);
+            else
+                EndAction(action, TestState::FAILED);
         }
         state_ = RunnerState::NextAction;
     } else if (link.state == LinkState::ERROR) {
-        action.result = TestState::ERROR;
-        node.result = TestState::ERROR;
+        EndAction(action, TestState::ERROR);
         state_ = RunnerState::NextAction;
     }
 }
@@ -252,7 +281,7 @@ void TestSequence::NextAction() {
         const std::uint8_t result = currentNode_->result;
         RestoreContext(callStack_.back());
         callStack_.pop_back();
-        currentNode_->result = result;
+        SetNodeResult(*currentNode_, result);
         state_ = RunnerState::NextAction;
     }
 }
@@ -279,7 +308,12 @@ void TestSequence::Jump() {
         return;
     }
     // No such node: the jump ends as a failed action and the node goes on.
-    currentNode_->result = TestState::ERROR;
+    if (currentAction_ != nullptr) {
+        host_.AddLogLine(currentAction_->label + ": no test node '" + jumpName_ + "'");
+        EndAction(*currentAction_, TestState::ERROR);
+    } else {
+        SetNodeResult(*currentNode_, TestState::ERROR);
+    }
     if (currentAction_ != nullptr && currentAction_->kind == kCall && !callStack_.empty())
         callStack_.pop_back();
     state_ = RunnerState::NextAction;
@@ -288,6 +322,58 @@ void TestSequence::Jump() {
 void TestSequence::BadAction() {
     MessageDialog(kBadAction);
     state_ = RunnerState::Idle;
+}
+
+void TestSequence::EndAction(TestAction& action, std::uint8_t result) {
+    SetActionResult(action, result);
+    if (currentNode_ != nullptr) SetNodeResult(*currentNode_, result);
+}
+
+void TestSequence::SetActionResult(TestAction& action, std::uint8_t result) {
+    action.result = result;
+    view_.ShowResult(action.treeItem, result);
+    if (&action == currentAction_) ShowAction(action);
+}
+
+void TestSequence::SetNodeResult(_TestNode& node, std::uint8_t result) {
+    node.result = result;
+    view_.ShowResult(node.treeItem, result);
+    if (&node == currentNode_) ShowNode();
+}
+
+const _TestNode* TestSequence::RunningNode() const {
+    if (!Running()) return nullptr;
+    return callStack_.empty() ? currentNode_ : callStack_.front().currentNode;
+}
+
+void TestSequence::EndRun(const std::string& logLine) {
+    host_.AddLogLine(logLine);
+    // Every node on the way down is left unfinished.
+    for (const TestSequenceContext& c : callStack_)
+        if (c.currentNode != nullptr) SetNodeResult(*c.currentNode, TestState::ERROR);
+    callStack_.clear();
+    if (currentNode_ != nullptr) SetNodeResult(*currentNode_, TestState::ERROR);
+    state_ = RunnerState::Idle;
+}
+
+void TestSequence::Stop() {
+    const _TestNode* running = RunningNode();
+    if (running == nullptr) return;
+    // A transfer that the node started ends with it.
+    if (state_ == RunnerState::AwaitingTransfer && currentAction_ != nullptr && currentAction_->target != nullptr)
+        if (KFileLink* file = currentAction_->target->AsFile()) file->CancelTransfer();
+    EndRun("Test node '" + running->name + "' stopped");
+}
+
+bool TestSequence::ConfirmStop() {
+    const _TestNode* running = RunningNode();
+    if (running == nullptr) return true;
+    host_.StopTimer();
+    const bool yes = host_.AskYesNo("'" + running->name + "' is running. Stop it?");
+    host_.StartTimer();
+    // The dialog ran the event loop: the run may have ended meanwhile.
+    if (yes) Stop();
+    return yes;
 }
 
 void TestSequence::SelectAction(const TestAction* action) {

@@ -69,6 +69,9 @@ void TestSequence::ResetStore() {
     waitCount_ = 0;
     callStack_.clear();
     ownedNodes_.clear();
+    // The boxes would otherwise go on naming nodes that are gone.
+    view_.ShowNode("", "");
+    view_.ShowAction("", "", "");
 }
 
 std::vector<std::string> TestSequence::LoadSequenceFile(const fs::path& path) {
@@ -89,7 +92,8 @@ std::vector<std::string> TestSequence::LoadSequenceFile(const fs::path& path) {
     ReadStatements(reader, displayList);
 
     // The node list spans every file loaded so far, so each load starts such a node again.
-    if (_TestNode* autorun = FindNode("autorun")) {
+    // Only the operator may end a run that a file loaded later would replace.
+    if (_TestNode* autorun = FindNode("autorun"); autorun != nullptr && (reloading_ || ConfirmStop())) {
         currentNode_ = autorun;
         RunNode();
     }
@@ -98,6 +102,11 @@ std::vector<std::string> TestSequence::LoadSequenceFile(const fs::path& path) {
 
 SequenceMenus TestSequence::ReloadSequences(const fs::path& workDir) {
     ResetStore();
+    struct Reloading {
+        explicit Reloading(bool& flag) : f(flag) { f = true; }
+        ~Reloading() { f = false; }
+        bool& f;
+    } reloading(reloading_);
     SequenceMenus menus;
     const std::array<std::pair<const char*, std::vector<std::string>*>, 3> folders = {
         {{"standard", &menus.standard}, {"custom", &menus.custom}, {"tools", &menus.tools}}};

@@ -38,6 +38,8 @@ public:
     virtual void ShowNode(const std::string& itemText, const std::string& status) = 0;
     virtual void ShowAction(const std::string& label, const std::string& status,
                             const std::string& actualValue) = 0;
+    // The last result of a node or an action, drawn on its item.
+    virtual void ShowResult(TreeItem item, std::uint8_t result) = 0;
 };
 
 // What the runner needs of the application.
@@ -48,6 +50,10 @@ public:
     virtual bool Confirm(const std::string& text) = 0;
     // Modal, OK only.
     virtual void Message(const std::string& text) = 0;
+    // Modal, Yes and No; true for Yes.
+    virtual bool AskYesNo(const std::string& text) = 0;
+    // One line in the log pane.
+    virtual void AddLogLine(const std::string& line) = 0;
     virtual void StopTimer() = 0;
     virtual void StartTimer() = 0;
     // Opens COMn; n on success, 0 on failure and for any n the host does not offer.
@@ -145,6 +151,8 @@ public:
     static constexpr const char* kInvalidDevice = "Invalid Device Name";
     static constexpr const char* kInvalidProperty = "Invalid Property Name";
     static constexpr std::int32_t kMaxWait = 10000;
+    // A node that calls itself would otherwise grow the call stack for as long as it runs.
+    static constexpr std::size_t kMaxCallDepth = 1000;
 
     TestSequence(const KModel& model, SequenceView& view, RunnerHost& host);
     TestSequence(const TestSequence&) = delete;
@@ -172,6 +180,14 @@ public:
     // The selected item of the test tree; refused while a run is in progress.
     void tvTestClick(TreeItem selected);
 
+    bool Running() const { return state_ != RunnerState::Idle; }
+    // The node the operator started: the caller at the bottom of the call stack.
+    const _TestNode* RunningNode() const;
+    // Ends the run at once: the running node ends ERROR and the log pane names it.
+    void Stop();
+    // Nothing runs, or the operator agreed to stop what does; false leaves the run going.
+    bool ConfirmStop();
+
     RunnerState State() const { return state_; }
     _TestNode* CurrentNode() const { return currentNode_; }
     TestAction* CurrentAction() const { return currentAction_; }
@@ -191,6 +207,14 @@ private:
     void NodeFinished();
     void Jump();
     void BadAction();
+    // Ends the current action with a result, and the node with it unless it passed.
+    void EndAction(TestAction& action, std::uint8_t result);
+    void SetActionResult(TestAction& action, std::uint8_t result);
+    void SetNodeResult(_TestNode& node, std::uint8_t result);
+    // A value the action needs as a whole number; a missing one reads as 0, other text is refused
+    // with a line in the log pane.
+    bool ReadNumber(const TestAction& action, const std::optional<std::string>& value, std::int32_t& out);
+    void EndRun(const std::string& logLine);
     void ShowNode();
     void ShowAction(const TestAction& action);
     void SelectAction(const TestAction* action);
@@ -216,6 +240,8 @@ private:
     std::int32_t actionIndex_ = 0;
     std::int32_t waitCount_ = 0;
     std::vector<TestSequenceContext> callStack_;
+    // While the configuration folders load, each autorun restarts the last without asking.
+    bool reloading_ = false;
 };
 
 }  // namespace korva

@@ -78,8 +78,12 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     stStatus = MakeLabel(this, "stStatus", "Status", 344, 176);
     tbStatus = MakeEdit(this, "tbStatus", "", 392, 176, 81);
     lbInfo = MakeLabel(this, "lbInfo", "Info", 352, 208);
-    memoHelp = Place(new QPlainTextEdit(this), "memoHelp", 392, 208, 225, 89);
+    memoHelp = Place(new QPlainTextEdit(this), "memoHelp", 392, 208, 225, kHelpFull);
     memoHelp->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // The help is read, not typed into: Tab passes it by, and a click may still select text to copy.
+    memoHelp->setReadOnly(true);
+    memoHelp->setFocusPolicy(Qt::ClickFocus);
+    memoHelp->setTabChangesFocus(true);
     lbOptions = MakeLabel(this, "lbOptions", "Options", 336, 272);
     tbOptions = MakeEdit(this, "tbOptions", "0", 392, 272, 81);
     tbFilePos = MakeEdit(this, "tbFilePos", "0", 480, 272, 73);
@@ -88,7 +92,6 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     chkShowBin->hide();
     chkPoll->hide();
     chkLog->hide();
-    memoHelp->raise();
 
     connect(tvDevices, &QTreeWidget::itemClicked, this, [this] { tvDevicesClick(); });
     connect(tvDevices, &QTreeWidget::currentItemChanged, this, [this] { tvDevicesChange(); });
@@ -163,7 +166,7 @@ void TDevicePage::tvDevicesClick() {
         if (auto* link = dynamic_cast<KRemoteLink*>(ObjectOf(node))) {
             selectedObject = link;
             // File handles are never marked by a click.
-            if (utility_->chkAutoGet->isChecked() && link->type != 4) link->state = LinkState::GET;
+            if (utility_->chkAutoGet->isChecked() && !link->IsFileHandle()) link->RequestRead();
         }
     }
     tvDevicesUpdate();
@@ -191,8 +194,8 @@ void TDevicePage::tvDevicesUpdate() {
             for (const std::string& line : link->helpText) help << Q(line);
             if (memoHelp->toPlainText() != help.join('\n')) memoHelp->setPlainText(help.join('\n'));
             SetTextIfChanged(tbselected, Q(LinkTitleText(*link)));
-            auto* file = dynamic_cast<KFileLink*>(link);
-            if (link->type != 4 || file == nullptr) {
+            const KFileLink* file = link->AsFile();
+            if (file == nullptr) {
                 chkPoll->setChecked(link->poll);
                 chkLog->setChecked(link->log);
                 if (tbMode_) SetTextIfChanged(tbMode_, Q(UpdateModeName(link->updateMode)));
@@ -206,12 +209,8 @@ void TDevicePage::tvDevicesUpdate() {
                     SetNodeText(node->child(3), "Data");
                     if (node->child(3)->childCount() > 0) SetNodeText(node->child(3)->child(0), Q(DataRowText(*file)));
                 }
-                if (file->state == LinkState::KNOWN) {
-                    SetTextIfChanged(lbActVal, Q(FileValueText(*file)));
-                    SetTextIfChanged(tbOptions, QString::number(file->position));
-                } else {
-                    SetTextIfChanged(lbActVal, "???");
-                }
+                // The position box is the operator's; a transfer moving the position must not fill it.
+                SetTextIfChanged(lbActVal, Q(FileValueText(*file)));
             }
             SetTextIfChanged(tbStatus, Q(LinkStateName(link->state)));
         }
@@ -220,10 +219,14 @@ void TDevicePage::tvDevicesUpdate() {
 }
 
 void TDevicePage::ShowPropBoxes() {
-    const bool options = selectedType == 3 || selectedType == 4;
+    const bool file = IsFileType(selectedType);
+    const bool options = selectedType == 3 || file;
     lbOptions->setVisible(options);
     tbOptions->setVisible(options);
-    tbFilePos->setVisible(selectedType == 4);
+    tbFilePos->setVisible(file);
+    // The help text makes room for the option and position boxes, which stand below it.
+    const int helpHeight = options ? kHelpShort : kHelpFull;
+    if (memoHelp->height() != helpHeight) memoHelp->resize(memoHelp->width(), helpHeight);
     if (selectedType == kNoSelection) {
         basic_.Hide();
         advanced_.Hide();
@@ -246,27 +249,29 @@ bool TDevicePage::ReadInteger(const QLineEdit* box, int& out) {
     return true;
 }
 
-bool TDevicePage::ReadPosition(const KFileLink& file, int& out) {
+bool TDevicePage::ReadPosition(const KFileLink& file, bool write, int& out) {
     if (!ReadInteger(tbFilePos, out)) return false;
     // An element outside the file is never read or replaced.
-    if (out < 0 || out >= file.size) {
-        dialogs_.error(QString("Position %1 is outside the file: elements 0 to %2").arg(out).arg(file.size - 1));
+    if (write ? !file.Writable(out) : !file.Readable(out)) {
+        dialogs_.error(QString("Position %1 is outside the file: elements %2 to %3")
+                           .arg(out)
+                           .arg(write ? 0 : KFileLink::kStatus)
+                           .arg(file.size - 1));
         return false;
     }
     return true;
 }
 
-KFileLink* TDevicePage::SelectedFile() const {
-    return selectedObject && selectedObject->type == 4 ? dynamic_cast<KFileLink*>(selectedObject) : nullptr;
-}
+KFileLink* TDevicePage::SelectedFile() const { return selectedObject ? selectedObject->AsFile() : nullptr; }
 
 void TDevicePage::btGetValClick() {
     if (selectedObject == nullptr) return;
     KFileLink* file = SelectedFile();
     int position = 0;
-    if (file != nullptr && !ReadPosition(*file, position)) return;
-    selectedObject->state = LinkState::GET;
-    if (file != nullptr) file->position = static_cast<std::int8_t>(position);
+    if (file == nullptr)
+        selectedObject->RequestRead();
+    else if (ReadPosition(*file, false, position))
+        file->ReadElement(position);
 }
 
 void TDevicePage::btSetValClick() {
@@ -280,24 +285,27 @@ void TDevicePage::btSetValClick() {
     }
     if (!ReadInteger(tbSetVal, value)) return;
     KFileLink* file = SelectedFile();
-    int position = 0;
-    // A write must never go to an element the operator did not name: the position is checked first.
-    if (file != nullptr && !ReadPosition(*file, position)) return;
-    selectedObject->SetNewNumber(value);
-    if (file != nullptr) {
-        file->position = static_cast<std::int8_t>(position);
-        file->SetElement(position, file->newValue.ReadAsNumber(), file->ElementState(position));
+    if (file == nullptr) {
+        selectedObject->SetNewNumber(value);
+        return;
     }
+    // A write must never go to an element the operator did not name: the position is checked first.
+    int position = 0;
+    if (!ReadPosition(*file, true, position)) return;
+    if (file->WriteElement(position, value) == ElementFault::ValueTooWide)
+        dialogs_.error(QString("%1 does not fit an element of this file: %2 to %3")
+                           .arg(value)
+                           .arg(KFileLink::kNarrowMin)
+                           .arg(KFileLink::kNarrowMax));
 }
 
 void TDevicePage::chkPollClick() {
-    if (selectedObject) selectedObject->poll = chkPoll->isChecked();
+    if (selectedObject) selectedObject->SetPoll(chkPoll->isChecked());
 }
 
 void TDevicePage::chkLogClick() {
     if (selectedObject == nullptr) return;
-    selectedObject->log = chkLog->isChecked();
-    if (selectedObject->logChannel) selectedObject->logChannel->enabled = selectedObject->log;
+    selectedObject->SetLog(chkLog->isChecked());
     // A logged value is always polled.
     chkPoll->setChecked(true);
     chkPollClick();
@@ -306,21 +314,15 @@ void TDevicePage::chkLogClick() {
 void TDevicePage::cbHideAdvancedClick() { showAdvanced = !utility_->cbHideAdvanced->isChecked(); }
 
 void TDevicePage::btLoadFileClick() {
-    if (KFileLink* file = SelectedFile()) {
-        file->transferStep = 0;
-        file->transferOp = KFileLink::kOpLoad;
-    }
+    if (KFileLink* file = SelectedFile()) file->StartTransfer(TransferOp::Load);
 }
 
 void TDevicePage::btSaveFileClick() {
-    if (KFileLink* file = SelectedFile()) {
-        file->transferStep = 0;
-        file->transferOp = KFileLink::kOpSave;
-    }
+    if (KFileLink* file = SelectedFile()) file->StartTransfer(TransferOp::Save);
 }
 
 void TDevicePage::btCancelFileClick() {
-    if (KFileLink* file = SelectedFile()) file->transferOp = KFileLink::kOpNone;
+    if (KFileLink* file = SelectedFile()) file->CancelTransfer();
 }
 
 }  // namespace korva

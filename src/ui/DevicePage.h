@@ -37,6 +37,8 @@ class TDevicePage : public QWidget, public ModelListener {
     Q_OBJECT
 public:
     static constexpr std::uint8_t kNoSelection = 255;
+    // The help text's height alone, and with the option and position boxes below it.
+    static constexpr int kHelpFull = 89, kHelpShort = 57;
 
     TDevicePage(QWidget* parent, const UiDialogs& dialogs);
 
@@ -93,10 +95,11 @@ public:
     QCheckBox* chkLog;
 
 private:
-    // The type-4 file handle selected, or nullptr.
+    // The file handle selected, of either index width, or nullptr.
     KFileLink* SelectedFile() const;
     bool ReadInteger(const QLineEdit* box, int& out);
-    bool ReadPosition(const KFileLink& file, int& out);
+    // The position box as an element to read (status, size and checksum included) or to write.
+    bool ReadPosition(const KFileLink& file, bool write, int& out);
     QTreeWidgetItem* AddChild(QTreeWidgetItem* parent, const QString& text, KObject* object);
 
     UiDialogs dialogs_;

@@ -20,6 +20,9 @@ UiDialogs UiDialogs::Standard(QWidget* parent) {
         QMessageBox box(QMessageBox::Question, QString(), text, QMessageBox::Ok | QMessageBox::Cancel, parent);
         return box.exec() == QMessageBox::Ok;
     };
+    d.question = [parent](const QString& text) {
+        return QMessageBox::question(parent, QCoreApplication::applicationName(), text) == QMessageBox::Yes;
+    };
     d.openSequence = [parent] {
         QFileDialog dialog(parent, QString(), "..", "*.kts");
         dialog.setObjectName("odTestSequence");
@@ -28,7 +31,7 @@ UiDialogs UiDialogs::Standard(QWidget* parent) {
         return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
                                                                                         : QString();
     };
-    d.requestEnd = [] { QTimer::singleShot(0, qApp, &QCoreApplication::quit); };
+    d.requestEnd = [] { QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(1); }); };
     return d;
 }
 

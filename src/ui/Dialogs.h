@@ -16,6 +16,8 @@ struct UiDialogs {
     std::function<void(const QString& text)> error;
     // A confirmation with OK and Cancel; true for OK.
     std::function<bool(const QString& text)> confirm;
+    // A question with Yes and No; true for Yes.
+    std::function<bool(const QString& text)> question;
     // The open-file dialog for sequence files; an empty text when cancelled.
     std::function<QString()> openSequence;
     // Asks the application to end once control is back in the event loop.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QLayout>
@@ -133,6 +134,10 @@ void TForm1::BuildMenu() {
     mnCustomConfig->setObjectName("mnCustomConfig");
     mnStandardConfig->setEnabled(false);
     mnCustomConfig->setEnabled(false);
+    // Generated entries go on top; stopping stays at the bottom.
+    mnTools->addSeparator();
+    mnStopTestNode = mnTools->addAction("Stop Test Node", this, [this] { btStopTestNodeClick(); });
+    mnStopTestNode->setObjectName("mnStopTestNode");
 
     QMenu* help = bar->addMenu("Help");
     help->addAction("About", this, [this] { MenuItem20Click(); });
@@ -192,6 +197,7 @@ void TForm1::WireScripting() {
     connect(s->btOpenSequence, &QPushButton::clicked, this, [this] { Guard([this] { btOpenSequenceClick(); }); });
     connect(s->btRunTestNode, &QPushButton::clicked, this, [this] { Guard([this] { btRunTestNodeClick(); }); });
     connect(s->btClearAllTS, &QPushButton::clicked, this, [this] { Guard([this] { btClearAllTSClick(); }); });
+    connect(s->btStopTestNode, &QPushButton::clicked, this, [this] { btStopTestNodeClick(); });
     connect(s->tvTest, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
         if (sequences_) sequences_->tvTestClick(item);
     });
@@ -203,7 +209,8 @@ void TForm1::AddMenuEntries(QMenu* menu, QAction* before, const std::vector<std:
         auto* entry = new QAction(QString::fromStdString(name).replace("&", "&&"), menu);
         connect(entry, &QAction::triggered, this, [this, name] {
             Guard([&] {
-                if (sequences_) sequences_->RunNodeByName(name);
+                if (sequences_ && sequences_->ConfirmStop()) sequences_->RunNodeByName(name);
+                UpdateRunControls();
             });
         });
         // Each entry goes on top, so the last one loaded stands first.
@@ -235,10 +242,42 @@ void TForm1::btOpenSequenceClick() {
 }
 
 void TForm1::btRunTestNodeClick() {
-    if (sequences_ && sequences_->CurrentNode()) sequences_->RunNode();
+    if (sequences_ && sequences_->CurrentNode() && sequences_->ConfirmStop()) sequences_->RunNode();
+    UpdateRunControls();
 }
 
-void TForm1::btClearAllTSClick() { ReloadSequences(); }
+void TForm1::btStopTestNodeClick() {
+    if (sequences_) sequences_->Stop();
+    UpdateRunControls();
+}
+
+void TForm1::btClearAllTSClick() {
+    if (sequences_ && !sequences_->ConfirmStop()) return;
+    ReloadSequences();
+    UpdateRunControls();
+}
+
+void TForm1::UpdateRunControls() {
+    const bool running = sequences_ && sequences_->Running();
+    if (running == runControlsRunning_) return;
+    runControlsRunning_ = running;
+    mnStopTestNode->setEnabled(running);
+    scriptingPage->btStopTestNode->setEnabled(running);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (sequences_ && sequences_->Running()) {
+        // A close request from the bus cannot wait for an answer; the node is still named in the log.
+        if (closingForBus_)
+            sequences_->Stop();
+        else if (!sequences_->ConfirmStop()) {
+            event->ignore();
+            UpdateRunControls();
+            return;
+        }
+    }
+    QMainWindow::closeEvent(event);
+}
 
 int TForm1::OpenComPort(int n) {
     if (n < 1 || n > 6) return 0;
@@ -282,11 +321,17 @@ void TForm1::FormActivate() {
     LoaderHost& host = *this;
     loader_ = std::make_unique<ConfigLoader>(comms_.Model(), host, workDir_);
     Guard([this] { loader_->LoadConfiguration(); });
+    if (endRequested_) {
+        // Without a configuration there is nothing to work with: the program ends, with a failure status.
+        dialogs_.requestEnd();
+        return;
+    }
     Guard([this] { ReloadSequences(); });
     devicePage->showAdvanced = !utilityPage->cbHideAdvanced->isChecked();
     // The devices are what the operator came for: they show without a click.
     devicePage->tvDevices->expandItem(devicePage->tvDevices->topLevelItem(0));
     devicePage->tvDevicesUpdate();
+    UpdateRunControls();
     timComs.start();
 }
 
@@ -301,6 +346,7 @@ void TForm1::OnTimComs() {
         panelDirty_ = false;
         devicePage->tvDevicesUpdate();
     }
+    UpdateRunControls();
     inTick_ = false;
 }
 
@@ -319,7 +365,13 @@ void TForm1::SendSerial(const std::string& text) {
         port_.SendString(text);
 }
 
-void TForm1::RequestClose() { QTimer::singleShot(0, this, [this] { Exit1Click(); }); }
+void TForm1::RequestClose() {
+    QTimer::singleShot(0, this, [this] {
+        closingForBus_ = true;
+        Exit1Click();
+        closingForBus_ = false;
+    });
+}
 
 void TForm1::WireRelay() {
     // The relay shows its state in the hidden boxes of the "Utility" page.

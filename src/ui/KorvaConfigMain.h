@@ -55,6 +55,7 @@ public:
     // "..." beside the file box: choose a file, then load the file the box names.
     void btOpenSequenceClick();
     void btRunTestNodeClick();
+    void btStopTestNodeClick();
     void btClearAllTSClick();
     // Loads the three configuration folders and rebuilds the menu entries they give.
     void ReloadSequences();
@@ -88,9 +89,12 @@ public:
     QMenu* mnTools;
     QMenu* mnStandardConfig;
     QMenu* mnCustomConfig;
+    QAction* mnStopTestNode;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // A running test node is stopped only when the operator agrees.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // CommsHost
@@ -102,18 +106,24 @@ private:
     // RunnerHost
     bool Confirm(const std::string& text) override { return dialogs_.confirm(QString::fromStdString(text)); }
     void Message(const std::string& text) override { dialogs_.message(QString::fromStdString(text)); }
+    bool AskYesNo(const std::string& text) override {
+        return dialogs_.question && dialogs_.question(QString::fromStdString(text));
+    }
     void StopTimer() override { timComs.stop(); }
     void StartTimer() override { timComs.start(); }
     int OpenComPort(int n) override;
     // LoaderHost
     void ShowMessage(const std::string& text) override { dialogs_.message(QString::fromStdString(text)); }
-    void RequestEnd() override { dialogs_.requestEnd(); }
+    // Every message of a failed load waits for OK; the program ends once loading is over.
+    void RequestEnd() override { endRequested_ = true; }
 
     void BuildMenu();
     void WireScripting();
     void AddMenuEntries(QMenu* menu, QAction* before, const std::vector<std::string>& names);
     void WireUtility();
     void WireRelay();
+    // Stop is offered while a node runs.
+    void UpdateRunControls();
     // Runs a handler; an error it raises is shown in the standard error box and the window goes on.
     template <typename F>
     void Guard(F&& handler);
@@ -132,6 +142,9 @@ private:
     bool started_ = false;
     bool panelDirty_ = false;
     bool inTick_ = false;
+    bool endRequested_ = false;
+    bool closingForBus_ = false;
+    bool runControlsRunning_ = true;  // forces the first update
 };
 
 }  // namespace korva

@@ -16,8 +16,9 @@ std::string ValueText(const KRemoteLink& link, bool binary) {
 }
 
 std::string FileValueText(const KFileLink& file) {
-    if (file.state != LinkState::KNOWN) return "???";
-    if (file.position < 0 || file.position >= file.size) return "???";
+    if (file.state != LinkState::KNOWN || !file.Readable(file.position)) return "???";
+    // The status, size and checksum elements are not kept as elements; the last reply holds them.
+    if (!file.Writable(file.position)) return std::to_string(file.current.ReadAsNumber());
     return std::to_string(file.ElementValue(file.position));
 }
 

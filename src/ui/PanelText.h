@@ -15,6 +15,7 @@ std::string LinkTitleText(const KRemoteLink& link);
 // The value box: the number (or, in binary, the low byte as eight digits) when KNOWN, else "???".
 std::string ValueText(const KRemoteLink& link, bool binary);
 // The value at a file handle's position when KNOWN, else "???"; a position outside the file shows "???".
+// A read of the status, size or checksum element shows what the device answered.
 std::string FileValueText(const KFileLink& file);
 // One entry per element 0 .. size - 1: the value and a blank when known, else "?? ".
 std::string DataRowText(const KFileLink& file);

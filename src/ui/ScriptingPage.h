@@ -25,6 +25,7 @@ public:
     void CollapseSelected() override;
     void ShowNode(const std::string& itemText, const std::string& status) override;
     void ShowAction(const std::string& label, const std::string& status, const std::string& actualValue) override;
+    void ShowResult(TreeItem item, std::uint8_t result) override;
 
     QTreeWidget* tvTest;
     QLineEdit* tbTSFilename;
@@ -34,6 +35,7 @@ public:
     QLabel* StaticText75;
     QLineEdit* tbTestNodeStatus;
     QPushButton* btRunTestNode;
+    QPushButton* btStopTestNode;
     QLabel* StaticText74;
     QLineEdit* tbActiveTestAction;
     QLabel* StaticText76;

@@ -52,11 +52,11 @@ TEST(CoreOverPty, ReadWriteAndLoadAFile) {
     auto* recipe = dynamic_cast<KFileLink*>(plant.comms.Model().FindLink("Doser", "Recipe"));
     ASSERT_NE(recipe, nullptr);
     for (int i = 0; i < recipe->size; ++i) recipe->SetElement(i, 100 + i, LinkState::KNOWN);
-    recipe->transferOp = KFileLink::kOpSave;
-    ASSERT_TRUE(plant.TickUntil([&] { return recipe->transferOp == KFileLink::kOpNone; }));
+    recipe->StartTransfer(TransferOp::Save);
+    ASSERT_TRUE(plant.TickUntil([&] { return recipe->Operation() == TransferOp::None; }));
     for (int i = 0; i < recipe->size; ++i) recipe->SetElement(i, 0, LinkState::UNKNOWN);
-    recipe->transferOp = KFileLink::kOpLoad;
-    ASSERT_TRUE(plant.TickUntil([&] { return recipe->transferOp == KFileLink::kOpNone; }));
+    recipe->StartTransfer(TransferOp::Load);
+    ASSERT_TRUE(plant.TickUntil([&] { return recipe->Operation() == TransferOp::None; }));
     EXPECT_EQ(recipe->size, 8);
     for (int i = 0; i < recipe->size; ++i) {
         EXPECT_EQ(recipe->ElementState(i), LinkState::KNOWN) << i;

@@ -18,6 +18,11 @@ public:
         return true;
     }
     void Message(const std::string& text) override { messages.push_back(text); }
+    bool AskYesNo(const std::string& text) override {
+        messages.push_back(text);
+        return true;
+    }
+    void AddLogLine(const std::string& line) override { messages.push_back(line); }
     void StopTimer() override {}
     void StartTimer() override {}
     int OpenComPort(int n) override {
@@ -58,6 +63,11 @@ TEST(DemoSequences, EveryMenuNodePasses) {
     auto* recipe = dynamic_cast<KFileLink*>(plant.comms.Model().FindLink("Doser", "Recipe"));
     ASSERT_NE(recipe, nullptr);
     EXPECT_EQ(recipe->ElementValue(0), 120);
+    // The 16-bit-index file went out, was written one element, and came back from the device.
+    const KFileLink* curve = plant.comms.Model().FindLink("Boiler", "HeatingCurve")->AsFile();
+    ASSERT_NE(curve, nullptr);
+    EXPECT_EQ(curve->ElementValue(2), 68);
+    EXPECT_EQ(curve->ElementState(9), LinkState::KNOWN);
 }
 
 }  // namespace

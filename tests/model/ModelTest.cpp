@@ -96,35 +96,52 @@ TEST(Model, NameTablesCoverEveryByte) {
     }
 }
 
-TEST(FileLink, ElementRequestsStayInsideTheFile) {
+// One rule for element indices: reads reach the status, size and checksum elements too, writes and
+// stored values only the elements; a 16-bit-index file carries one byte per write.
+TEST(FileLink, ElementCommandsStayInsideTheFile) {
     FakeHost host;
     Comms comms(host);
     KDevice& d = comms.Model().MakeDevice("Mixer", 0x32);
-    KFileLink& f = comms.Model().MakeFileHandle(d, {"Recipe", 4, 20}, 16);
+    KFileLink& narrow = comms.Model().MakeFileHandle(d, {"Recipe", 4, 20}, 16);
+    KFileLink& wide = comms.Model().MakeFileHandle(d, {"Curve", 5, 21}, 16);
     struct Case {
+        KFileLink* file;
         int index;
-        bool request;
-        bool write;
+        std::int32_t value;
+        bool read;
+        ElementFault write;
+        std::int32_t stored;  // the element's value after the write
     };
-    const Case cases[] = {{15, true, true}, {16, false, false}, {127, false, false}, {0, true, true},
-                          {-3, true, true}, {-10, true, true},  {-11, true, false}, {-128, true, false}};
+    constexpr auto ok = ElementFault::None, outside = ElementFault::OutsideFile, wideValue = ElementFault::ValueTooWide;
+    const Case cases[] = {
+        {&narrow, 15, 1234, true, ok, 1234},      {&narrow, 0, 70000, true, ok, 4464},
+        {&narrow, 16, 1, false, outside, 0},      {&narrow, 127, 1, false, outside, 0},
+        {&narrow, 256, 1, false, outside, 0},     {&narrow, -1, 1, true, outside, 0},
+        {&narrow, -3, 1, true, outside, 0},       {&narrow, -4, 1, false, outside, 0},
+        {&narrow, -10, 1, false, outside, 0},     {&wide, 3, 255, true, ok, 255},
+        {&wide, 3, -128, true, ok, -128},         {&wide, 3, 256, true, wideValue, 0},
+        {&wide, 3, -129, true, wideValue, 0},     {&wide, 16, 5, false, outside, 0},
+    };
     for (const Case& c : cases) {
+        KFileLink& f = *c.file;
+        f.SetElement(c.index, 0, LinkState::UNKNOWN);
         f.position = 7;
         f.state = LinkState::KNOWN;
-        EXPECT_EQ(f.RequestElement(static_cast<std::int8_t>(c.index)), c.request) << c.index;
-        EXPECT_EQ(f.position, c.request ? c.index : 7) << c.index;
-        EXPECT_EQ(f.state, c.request ? LinkState::GET : LinkState::KNOWN) << c.index;
+        EXPECT_EQ(f.ReadElement(c.index), c.read) << c.index;
+        EXPECT_EQ(f.position, c.read ? c.index : 7) << c.index;
+        EXPECT_EQ(f.state, c.read ? LinkState::GET : LinkState::KNOWN) << c.index;
         f.position = 7;
         f.state = LinkState::KNOWN;
-        EXPECT_EQ(f.WriteElement(static_cast<std::int8_t>(c.index), 1234), c.write) << c.index;
-        EXPECT_EQ(f.state, c.write ? LinkState::SET : LinkState::KNOWN) << c.index;
-        if (c.write) {
-            EXPECT_EQ(f.ElementValue(c.index), 1234);
-            EXPECT_EQ(f.newValue.ReadAsNumber(), 1234);
-        }
+        EXPECT_EQ(f.WriteElement(c.index, c.value), c.write) << c.index << " " << c.value;
+        EXPECT_EQ(f.state, c.write == ok ? LinkState::SET : LinkState::KNOWN) << c.index;
+        EXPECT_EQ(f.position, c.write == ok ? c.index : 7) << c.index;
+        EXPECT_EQ(f.ElementValue(c.index), c.stored) << c.index;
+        f.state = LinkState::KNOWN;
+        EXPECT_EQ(f.StoreElement(c.index, 9), c.write != outside) << c.index;
+        EXPECT_EQ(f.state, c.write != outside ? LinkState::UNKNOWN : LinkState::KNOWN) << c.index;
     }
-    EXPECT_EQ(f.ElementValue(-11), 0);
-    EXPECT_EQ(f.ElementValue(16), 0);
+    EXPECT_EQ(narrow.ElementValue(-11), 0);
+    EXPECT_EQ(narrow.ElementValue(16), 0);
 }
 
 }  // namespace

@@ -44,8 +44,8 @@ TEST(FileTransfer, LoadReadsStatusSizeThenEveryElementOneAtATime) {
     KFileLink& recipe = h.AddFile(d, "Recipe", 4, 20, {10, -20, 30}, 3);
     h.emu.FindDevice(0x32)->latencyTicks = 3;
     h.emu.FindDevice(0x32)->files[0].status = 0x11;
-    recipe.transferOp = KFileLink::kOpLoad;
-    ASSERT_TRUE(h.RunUntil([&] { return recipe.transferOp == KFileLink::kOpNone; }, 200));
+    recipe.StartTransfer(TransferOp::Load);
+    ASSERT_TRUE(h.RunUntil([&] { return recipe.Operation() == TransferOp::None; }, 200));
     const auto rs = FileRequests(h, 4);
     EXPECT_EQ(Indices(rs, code::kRead), (std::vector<int>{-3, -2, 0, 1, 2}));
     EXPECT_EQ(rs.size(), 5u);
@@ -56,7 +56,7 @@ TEST(FileTransfer, LoadReadsStatusSizeThenEveryElementOneAtATime) {
     EXPECT_EQ(recipe.ElementValue(1), -20);
     EXPECT_EQ(recipe.ElementValue(2), 30);
     EXPECT_EQ(recipe.size, 3);
-    EXPECT_EQ(recipe.transferStep, 0);
+    EXPECT_EQ(recipe.CurrentStep(), TransferStep::Idle);
     EXPECT_EQ(recipe.state, LinkState::KNOWN);
 }
 
@@ -67,8 +67,8 @@ TEST(FileTransfer, SaveWritesEveryElementWithItsValue) {
     recipe.SetElement(0, 111, LinkState::KNOWN);
     recipe.SetElement(1, -2, LinkState::KNOWN);
     recipe.SetElement(2, 0x7FFF, LinkState::KNOWN);
-    recipe.transferOp = KFileLink::kOpSave;
-    ASSERT_TRUE(h.RunUntil([&] { return recipe.transferOp == KFileLink::kOpNone; }, 200));
+    recipe.StartTransfer(TransferOp::Save);
+    ASSERT_TRUE(h.RunUntil([&] { return recipe.Operation() == TransferOp::None; }, 200));
     const auto rs = FileRequests(h, 4);
     EXPECT_EQ(Indices(rs, code::kRead), (std::vector<int>{-3, -2}));
     EXPECT_EQ(Indices(rs, code::kWrite), (std::vector<int>{0, 1, 2}));
@@ -84,18 +84,17 @@ TEST(FileTransfer, CancelLetsTheCurrentReadFinishAndSendsNoMore) {
     KDevice& d = h.AddDevice("Mixer", 0x32);
     KFileLink& recipe = h.AddFile(d, "Recipe", 4, 20, {5, 6, 7, 8}, 4);
     h.emu.FindDevice(0x32)->latencyTicks = 5;
-    recipe.transferOp = KFileLink::kOpLoad;
+    recipe.StartTransfer(TransferOp::Load);
     ASSERT_TRUE(h.RunUntil([&] { return recipe.position == 1 && recipe.pending != nullptr; }, 200));
-    recipe.transferOp = KFileLink::kOpNone;  // the Cancel button
+    recipe.CancelTransfer();  // the Cancel button
     h.Run(100);
     EXPECT_EQ(Indices(FileRequests(h, 4), code::kRead), (std::vector<int>{-3, -2, 0, 1}));
     EXPECT_EQ(recipe.ElementState(1), LinkState::KNOWN);
     EXPECT_EQ(recipe.ElementValue(1), 6);
     EXPECT_EQ(recipe.ElementState(2), LinkState::UNKNOWN);
     // A new load starts again from the beginning.
-    recipe.transferStep = 0;
-    recipe.transferOp = KFileLink::kOpLoad;
-    ASSERT_TRUE(h.RunUntil([&] { return recipe.transferOp == KFileLink::kOpNone; }, 400));
+    recipe.StartTransfer(TransferOp::Load);
+    ASSERT_TRUE(h.RunUntil([&] { return recipe.Operation() == TransferOp::None; }, 400));
     EXPECT_EQ(Indices(FileRequests(h, 4), code::kRead), (std::vector<int>{-3, -2, 0, 1, -3, -2, 0, 1, 2, 3}));
 }
 
@@ -105,19 +104,19 @@ TEST(FileTransfer, FailuresRepeatTheSameStepUntilCancelled) {
         KDevice& d = h.AddDevice("Mixer", 0x32);
         KFileLink& recipe = h.AddFile(d, "Recipe", 4, 20, {1, 2}, 2);
         sim::SimDevice& dev = *h.emu.FindDevice(0x32);
-        recipe.transferOp = KFileLink::kOpLoad;
+        recipe.StartTransfer(TransferOp::Load);
         h.Run(2);  // status and size are read
         (silent ? dev.silent : dev.refuseAll) = true;
         h.Run(1000);
         const auto reads = Indices(FileRequests(h, 4), code::kRead);
         ASSERT_GT(reads.size(), 8u) << silent;
         for (std::size_t i = 2; i < reads.size(); ++i) EXPECT_EQ(reads[i], 0) << silent << " " << i;
-        recipe.transferOp = KFileLink::kOpNone;
+        recipe.CancelTransfer();
         h.Run(200);  // the request under way runs out
         const std::size_t after = h.emu.Requests().size();
         h.Run(1000);
         EXPECT_EQ(h.emu.Requests().size(), after) << silent;
-        EXPECT_EQ(recipe.transferStep, 0) << silent;
+        EXPECT_EQ(recipe.CurrentStep(), TransferStep::Idle) << silent;
         EXPECT_EQ(recipe.pending, nullptr) << silent;
     }
 }
@@ -126,7 +125,7 @@ TEST(FileTransfer, SixteenBitIndexAndSpecialElements) {
     BusHarness h;
     KDevice& d = h.AddDevice("Logger", 0x22);
     KFileLink& history = h.AddFile(d, "History", 5, 30, {1, 2, -1, 4}, 4);
-    history.RequestElement(-3);
+    history.ReadElement(-3);
     h.Step();
     ASSERT_EQ(h.emu.Requests().size(), 1u);
     const BusPacket& first = h.emu.Requests()[0].packet;
@@ -136,18 +135,20 @@ TEST(FileTransfer, SixteenBitIndexAndSpecialElements) {
     h.Step();
     EXPECT_EQ(history.state, LinkState::KNOWN);
 
-    ASSERT_TRUE(history.RequestElement(2));
+    ASSERT_TRUE(history.ReadElement(2));
     h.Run(2);
     EXPECT_EQ(history.ElementValue(2), -1);  // FF FF
     EXPECT_EQ(history.ElementState(2), LinkState::KNOWN);
-    ASSERT_TRUE(history.RequestElement(-1));
+    ASSERT_TRUE(history.ReadElement(-1));
     h.Run(2);
     EXPECT_EQ(history.checksum, 6u);
 
-    ASSERT_TRUE(history.WriteElement(1, 0x1234));  // only the low byte travels on a 16-bit index
+    // Only the low byte travels on a 16-bit index: a wider value is refused, not cut.
+    EXPECT_EQ(history.WriteElement(1, 0x1234), ElementFault::ValueTooWide);
+    ASSERT_EQ(history.WriteElement(1, 200), ElementFault::None);
     h.Run(2);
     EXPECT_EQ(history.state, LinkState::KNOWN);
-    EXPECT_EQ(h.emu.FindDevice(0x22)->files[0].elements[1], 0x0034);
+    EXPECT_EQ(h.emu.FindDevice(0x22)->files[0].elements[1], 200);
 }
 
 TEST(FileTransfer, DeviceSizeDecidesHowManyElementsMove) {
@@ -170,8 +171,8 @@ TEST(FileTransfer, DeviceSizeDecidesHowManyElementsMove) {
         for (int i = 0; i < c.onDevice; ++i) elements.push_back(static_cast<std::int16_t>(100 + i));
         KFileLink& f = h.AddFile(d, "Recipe", 4, 20, elements, c.configured);
         h.emu.FindDevice(0x32)->forcedSize = c.forcedSize;
-        f.transferOp = KFileLink::kOpLoad;
-        ASSERT_TRUE(h.RunUntil([&] { return f.transferOp == KFileLink::kOpNone; }, 300)) << c.configured;
+        f.StartTransfer(TransferOp::Load);
+        ASSERT_TRUE(h.RunUntil([&] { return f.Operation() == TransferOp::None; }, 300)) << c.configured;
         const auto reads = Indices(FileRequests(h, 4), code::kRead);
         EXPECT_EQ(static_cast<int>(reads.size()), 2 + c.reads) << c.configured << "/" << c.onDevice;
         for (int i = 0; i < c.reads; ++i) EXPECT_EQ(f.ElementValue(i), 100 + i);
@@ -183,7 +184,7 @@ TEST(FileTransfer, RepliesNamingElementsOutsideTheFileAreIgnored) {
     BusHarness h;
     KDevice& d = h.AddDevice("Mixer", 0x32);
     KFileLink& f = h.AddFile(d, "Recipe", 4, 20, {1, 2}, 2);
-    f.RequestElement(0);
+    f.ReadElement(0);
     for (int index : {-128, -11, 2, 100, 127}) {
         BusPacket reply;
         reply.dest = 108;

@@ -21,27 +21,45 @@ TEST(Runner, DeviceActionsEndWithTheirResults) {
         std::string actual;
         std::uint8_t node;
         bool atOnce;  // idle right after the run command
+        std::string log = "";  // the refused text, when the action names one
         int speedAfter = 0xFFFB;
+        std::vector<std::int16_t> curveAfter = {5, 6, 7};
     } cases[] = {
         {"get Pump Speed", PASSED, "65531", PASSED, false},
         {"get Pump Mode", PASSED, "195", PASSED, false},
         {"test Pump Speed 65531 65531", PASSED, "65531", PASSED, false},
         {"test Pump Speed -5 -5", FAILED, "65531", FAILED, false},
-        {"set Pump Speed 1500", PASSED, "1500", PASSED, false, 1500},
-        {"set Pump Speed", PASSED, "", PASSED, false, 0},
+        {"set Pump Speed 1500", PASSED, "1500", PASSED, false, "", 1500},
+        {"set Pump Speed", PASSED, "", PASSED, false, "", 0},
+        // Text that is not a whole number is refused, never sent as 0.
+        {"set Pump Speed 1k5", ERROR, "0", ERROR, true, "set Pump Speed 1k5: '1k5' is not a whole number"},
+        {"set Pump Speed \"2 900\"", ERROR, "0", ERROR, true, "set Pump Speed 2 900: '2 900' is not a whole number"},
+        {"test Pump Speed 0 max", ERROR, "0", ERROR, true, "test Pump Speed 0 max: 'max' is not a whole number"},
         {"get Pump Recipe 1", PASSED, "-20", PASSED, false},
-        {"get Pump Recipe x", PASSED, "10", PASSED, false},
+        {"get Pump Recipe -2", PASSED, "3", PASSED, false},  // the size element
+        {"get Pump Recipe x", ERROR, "0", ERROR, true, "get Pump Recipe x: 'x' is not a whole number"},
+        {"set Pump Recipe 1 5", PASSED, "5", PASSED, false},  // the value written, not the index
         {"test Pump Recipe 1 65516", PASSED, "-20", PASSED, false},
         {"test Pump Recipe 2 31", FAILED, "30", FAILED, false},
         {"get Dead Level", ERROR, "0", ERROR, false},
-        {"get Pump Recipe 3", ERROR, "0", ERROR, true},
-        {"get Pump Recipe -1", ERROR, "0", ERROR, true},
-        {"test Pump Recipe 200 0", ERROR, "0", ERROR, true},  // 200 is -56 as an index
-        {"set Pump Recipe 7 1", ERROR, "0", ERROR, true},
-        {"get Nobody Speed", UNTESTED, "0", ERROR, true},
-        {"set Pump Missing 1", UNTESTED, "0", ERROR, true},
-        {"loadfile Pump Speed", UNTESTED, "0", ERROR, true},
-        {"savefile Pump Speed", UNTESTED, "0", ERROR, true},
+        {"get Pump Recipe 3", ERROR, "0", ERROR, true, "get Pump Recipe 3: element 3 is outside the file (-3 to 2)"},
+        {"get Pump Recipe -4", ERROR, "0", ERROR, true},
+        {"test Pump Recipe 200 0", ERROR, "0", ERROR, true},
+        {"set Pump Recipe 7 1", ERROR, "0", ERROR, true, "set Pump Recipe 7 1: element 7 is outside the file (0 to 2)"},
+        {"setlocal Pump Recipe 1 x", ERROR, "0", ERROR, true},
+        // A file on a 16-bit index is a file everywhere; a write carries one byte.
+        {"set Pump Curve 1 77", PASSED, "77", PASSED, false, "", 0xFFFB, {5, 77, 7}},
+        {"get Pump Curve 2", PASSED, "7", PASSED, false},
+        {"test Pump Curve 0 5", PASSED, "5", PASSED, false},
+        {"test Pump Curve 2 5", FAILED, "7", FAILED, false},
+        {"set Pump Curve 1 300", ERROR, "0", ERROR, true,
+         "set Pump Curve 1 300: 300 does not fit an element of this file (-128 to 255)"},
+        {"set Pump Curve 3 1", ERROR, "0", ERROR, true},
+        {"savefile Pump Curve", PASSED, "0", PASSED, false, "", 0xFFFB, {0, 0, 0}},
+        {"get Nobody Speed", ERROR, "0", ERROR, true},
+        {"set Pump Missing 1", ERROR, "0", ERROR, true},
+        {"loadfile Pump Speed", ERROR, "0", ERROR, true},
+        {"savefile Pump Speed", ERROR, "0", ERROR, true},
         {"setlocal Pump Speed 1 2", UNTESTED, "0", PASSED, true},
     };
     for (const auto& c : cases) {
@@ -55,7 +73,12 @@ TEST(Runner, DeviceActionsEndWithTheirResults) {
         EXPECT_EQ(ActualText(a.actualValue), c.actual) << c.statement;
         EXPECT_EQ(f.seq.FindNode("n")->result, c.node) << c.statement;
         EXPECT_EQ(f.EmuSpeed().word, c.speedAfter) << c.statement;
+        EXPECT_EQ(f.EmuFile(1), c.curveAfter) << c.statement;
         EXPECT_EQ(f.view.nodeBox, "n " + TestStateName(c.node)) << c.statement;
+        // The item shows the action's last result; the boxes follow the run.
+        EXPECT_EQ(f.view.items.at(2)->result, TestStateName(c.result)) << c.statement;
+        EXPECT_EQ(f.view.actionBox, a.label + "|" + TestStateName(c.result) + "|" + c.actual) << c.statement;
+        if (!c.log.empty()) EXPECT_EQ(f.host.log, V{c.log}) << c.statement;
     }
 }
 
@@ -182,7 +205,7 @@ TEST_F(Running, LoadFileAndSaveFileMoveTheWholeFile) {
     seq.RunNodeByName("load");
     EXPECT_EQ(seq.State(), RunnerState::AwaitingTransfer);
     ASSERT_TRUE(h.RunUntil([&] { return !host.messages.empty(); }, 500));
-    EXPECT_EQ(recipe->transferOp, KFileLink::kOpNone);
+    EXPECT_EQ(recipe->Operation(), TransferOp::None);
     EXPECT_EQ((std::vector<int>{recipe->ElementValue(0), recipe->ElementValue(1), recipe->ElementValue(2)}),
               (std::vector<int>{10, -20, 30}));
 
@@ -263,6 +286,55 @@ TEST_F(Running, RunAllRunsEveryNodeInOrder) {
     EXPECT_EQ(seq.State(), RunnerState::Idle);
     EXPECT_EQ(view.nodeBox, "b UNTESTED");
     EXPECT_EQ(view.collapsed, (V{"c", "b"}));
+}
+
+TEST_F(Running, ARefusedElementReadFreesItsSlotForTheNext) {
+    EmuFile(0).resize(1);  // the device holds element 0 only
+    Load("testnode n;\nget Pump Recipe 1;\nget Pump Recipe 0;\n");
+    seq.RunNodeByName("n");
+    ASSERT_TRUE(RunToIdle(400));
+    const auto& actions = seq.FindNode("n")->actions;
+    EXPECT_EQ(actions[0]->result, ERROR);
+    EXPECT_EQ(actions[1]->result, PASSED);
+    EXPECT_EQ(ActualText(actions[1]->actualValue), "10");
+}
+
+// A running node ends only when the operator says so, and then with ERROR and its name in the log.
+TEST_F(Running, ARunningNodeIsStoppedOnlyWhenTheOperatorAgrees) {
+    Load("testnode run-in;\nset Pump Speed 900;\ncall hold;\nset Pump Speed 0;\ntestnode hold;\nwait 500;\n");
+    EXPECT_TRUE(seq.ConfirmStop());  // nothing runs: nothing to ask
+    EXPECT_TRUE(host.events.empty());
+    seq.RunNodeByName("run-in");
+    h.Run(20);
+    ASSERT_EQ(seq.CurrentNode()->name, "hold");
+    const std::string question = "ask 'run-in' is running. Stop it?";
+    host.yes = false;
+    EXPECT_FALSE(seq.ConfirmStop());
+    EXPECT_TRUE(seq.Running());
+    EXPECT_EQ(host.events, (V{"stop", question, "start"}));
+    // A file that defines autorun asks too, except while the configuration folders load.
+    Load("testnode autorun;\nusermessage auto;\n", "auto.kts");
+    EXPECT_EQ(host.events.at(4), question);
+    EXPECT_EQ(seq.CurrentNode()->name, "hold");
+    host.yes = true;
+    EXPECT_TRUE(seq.ConfirmStop());
+    EXPECT_FALSE(seq.Running());
+    EXPECT_EQ(host.log, V{"Test node 'run-in' stopped"});
+    EXPECT_EQ(seq.FindNode("run-in")->result, ERROR);
+    EXPECT_EQ(seq.FindNode("hold")->result, ERROR);
+    EXPECT_EQ(seq.CallDepth(), 0u);
+    h.Run(600);
+    EXPECT_EQ(EmuSpeed().word, 900);  // nothing after the stop was carried out
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(Running, ANodeThatCallsItselfEndsAtTheDepthLimit) {
+    Load("testnode again;\ncall again;\n");
+    seq.RunNodeByName("again");
+    ASSERT_TRUE(RunToIdle(3 * static_cast<int>(TestSequence::kMaxCallDepth)));
+    EXPECT_EQ(seq.CallDepth(), 0u);
+    EXPECT_EQ(seq.FindNode("again")->result, ERROR);
+    EXPECT_EQ(host.log, V{"Test node 'again' calls more than 1000 levels deep: run stopped"});
 }
 
 }  // namespace

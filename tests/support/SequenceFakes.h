@@ -17,6 +17,7 @@ public:
     struct Item {
         std::string text;
         Item* parent;
+        std::string result = "UNTESTED";  // drawn on the item
     };
     void ResetTree(const std::string& rootText) override {
         items.clear();
@@ -35,6 +36,9 @@ public:
     }
     void ShowAction(const std::string& label, const std::string& status, const std::string& actual) override {
         actionBox = label + "|" + status + "|" + actual;
+    }
+    void ShowResult(TreeItem item, std::uint8_t result) override {
+        static_cast<Item*>(item)->result = TestStateName(result);
     }
 
     // The tree below the root in creation order, action items indented.
@@ -69,6 +73,11 @@ public:
         messages.push_back(text);
         if (onMessage) onMessage();
     }
+    bool AskYesNo(const std::string& text) override {
+        events.push_back("ask " + text);
+        return yes;
+    }
+    void AddLogLine(const std::string& line) override { log.push_back(line); }
     void StopTimer() override { events.push_back("stop"); }
     void StartTimer() override { events.push_back("start"); }
     int OpenComPort(int n) override {
@@ -76,13 +85,14 @@ public:
         return openResult;
     }
     std::function<void()> onMessage;  // what the window does while the dialog is open
-    bool answer = true;
+    bool answer = true, yes = true;
     int openResult = 1;
-    std::vector<std::string> events, messages;
+    std::vector<std::string> events, messages, log;
     std::vector<int> opened;
 };
 
-// Pump (0x32): Speed (word, 0xFFFB), Mode (byte, 0xC3), Recipe (file of 10, -20, 30).
+// Pump (0x32): Speed (word, 0xFFFB), Mode (byte, 0xC3), Recipe (file of 10, -20, 30), Curve (file on
+// a 16-bit index: 5, 6, 7).
 // Dead (0x42): Level, never answers.
 class SequenceFixture {
 public:
@@ -91,6 +101,7 @@ public:
         speed = &h.AddProperty(pump, "Speed", 0, 1, 0xFFFB);
         h.AddProperty(pump, "Mode", 1, 2, 0x1C3);
         recipe = &h.AddFile(pump, "Recipe", 4, 20, {10, -20, 30}, 3);
+        h.AddFile(pump, "Curve", 5, 21, {5, 6, 7}, 3);
         KDevice& dead = h.AddDevice("Dead", 0x42);
         h.AddProperty(dead, "Level", 0, 1);
         h.emu.FindDevice(0x42)->silent = true;
@@ -105,6 +116,7 @@ public:
         return h.RunUntil([&] { return seq.State() == RunnerState::Idle; }, limit);
     }
     sim::SimProperty& EmuSpeed() { return h.emu.FindDevice(0x32)->properties[0]; }
+    std::vector<std::int16_t>& EmuFile(std::size_t i) { return h.emu.FindDevice(0x32)->files[i].elements; }
 
     BusHarness h;
     FakeView view;

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -71,6 +72,7 @@ class MainWindowTest : public QObject {
         pump.properties.push_back({"Mode", 1, 6, 0, 200});
         pump.properties.push_back({"Limit", 3, 7, 0x1234, 2});
         pump.files.push_back({"Curve", 4, 40, 0, {1, 2, 3}});
+        pump.files.push_back({"Log", 5, 41, 0, {7, 8, 9, 10}});
         form_->lineTap = [this](const std::string& text) { emu_->Feed(text); };
         form_->comms().portOpen = true;
     }
@@ -233,11 +235,55 @@ private slots:
         Tick(12);
         QCOMPARE(curve->child(0)->text(0), QString("Status = 11"));
         QCOMPARE(curve->child(3)->child(0)->text(0), QString("1 2 3 "));
-        // A type-5 file handle is shown as a property and its children keep their first texts.
+        // The option box is the operator's alone: a transfer's position never lands in it.
+        QCOMPARE(page().tbOptions->text(), QString("0"));
+        // A file on a 16-bit index is a file handle in the window too.
         Click("35  Pump/Log");
-        QCOMPARE(Link("Log")->state, LinkState::GET);
-        QCOMPARE(Node("35  Pump/Log")->child(0)->text(0), QString("Status"));
-        QVERIFY(page().tbFilePos->isHidden());
+        QCOMPARE(Link("Log")->state, LinkState::UNKNOWN);
+        QCOMPARE(Node("35  Pump/Log")->child(1)->text(0), QString("Size = 4"));
+        QVERIFY(!page().tbFilePos->isHidden());
+        page().btLoadFileClick();
+        Tick(14);
+        QCOMPARE(Node("35  Pump/Log")->child(3)->child(0)->text(0), QString("7 8 9 10 "));
+        page().tbFilePos->setText("1");
+        for (const char* value : {"300", "-129", "77"}) {
+            page().tbSetVal->setText(value);
+            page().btSetVal->click();
+        }
+        QCOMPARE(rec_.errors, (QStringList{"300 does not fit an element of this file: -128 to 255",
+                                           "-129 does not fit an element of this file: -128 to 255"}));
+        Tick(2);
+        QCOMPARE(emu_->FindDevice(35)->files[1].elements, (std::vector<std::int16_t>{7, 77, 9, 10}));
+        page().tbFilePos->setText("-2");  // the size element may be read, never written
+        page().btGetVal->click();
+        Tick(2);
+        QCOMPARE(page().lbActVal->text(), QString("4"));
+        page().btSetVal->click();
+        QVERIFY(rec_.errors.last().startsWith("Position -2 is outside the file: elements 0 to 3"));
+    }
+
+    // Whenever a selection has an option byte or a position, its box shows below the help text and
+    // Tab reaches it; the help text itself is passed by.
+    void optionAndPositionBoxesStayReachable() {
+        Start();
+        for (const char* path : {"35  Pump/Limit", "35  Pump/Curve", "35  Pump/Speed"}) {
+            Click(path);
+            const bool boxes = !page().tbOptions->isHidden();
+            QCOMPARE(boxes, QString(path) != "35  Pump/Speed");
+            if (boxes) QVERIFY(page().memoHelp->geometry().bottom() < page().tbOptions->geometry().top());
+        }
+        QVERIFY(!(page().memoHelp->focusPolicy() & Qt::TabFocus));
+        QVERIFY(page().tbOptions->focusPolicy() & Qt::TabFocus);
+        // A position shown once is never the option byte of the next write.
+        Click("35  Pump/Curve");
+        page().btLoadFileClick();
+        Tick(12);
+        Click("35  Pump/Limit");
+        page().tbSetVal->setText("650");
+        page().btSetVal->click();
+        Tick(2);
+        QCOMPARE(emu_->FindDevice(35)->properties[2].byte, std::uint8_t{0});
+        QCOMPARE(emu_->FindDevice(35)->properties[2].word, 650);
     }
 
     void integerErrorsAndPositions() {
@@ -280,21 +326,28 @@ private slots:
         QVERIFY(form_->memoLog->Lines().isEmpty());
     }
 
-    void missingConfigurationAsksToEnd() {
+    // Each message of a failed start waits for OK; then the program ends with a failure status.
+    void missingConfigurationEndsAfterEveryMessage() {
         auto dir = std::make_unique<test::TempDir>();
-        Recorded rec;
-        UiDialogs d;
-        d.message = [&](const QString& t) { rec.messages << t; };
-        d.error = [&](const QString& t) { rec.errors << t; };
-        d.confirm = [](const QString&) { return true; };
-        d.requestEnd = [&] { ++rec.endRequests; };
+        UiDialogs d = UiDialogs::Standard(nullptr);
+        QStringList answered;
+        QTimer okPresser;
+        connect(&okPresser, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                answered << box->text();
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        okPresser.start(20);
         TForm1 form(dir->Path(), &d);
         form.FormActivate();
         form.timComs.stop();
-        QCOMPARE(rec.messages, (QStringList{"Invalid or missing path specification data",
-                                            "Invalid or missing constants data", "Invalid or missing config data"}));
-        QCOMPARE(rec.endRequests, 3);
+        QCOMPARE(answered, (QStringList{"Invalid or missing path specification data",
+                                        "Invalid or missing constants data", "Invalid or missing config data"}));
         QCOMPARE(form.devicePage->tvDevices->topLevelItemCount(), 1);
+        QEventLoop loop;
+        QTimer::singleShot(2000, &loop, [&] { loop.exit(99); });
+        QCOMPARE(loop.exec(), 1);
     }
 };
 

@@ -8,6 +8,7 @@
 
 #include "support/TempDir.h"
 #include "ui/KorvaConfigMain.h"
+#include "ui/LogPane.h"
 #include "ui/ScriptingPage.h"
 
 using namespace korva;
@@ -19,7 +20,11 @@ class ScriptingPageTest : public QObject {
     std::unique_ptr<TForm1> form_;
     QStringList messages_;
     QString chosenFile_;
+    QStringList questions_;
+    bool answer_ = false;
     bool timerRanDuringDialog_ = false;
+    // Below the generated entries the Tools menu always holds these.
+    const QStringList kFixedTools{"Standard Config", "Custom Config", "", "Stop Test Node"};
 
     void Start() {
         dir_ = std::make_unique<test::TempDir>();
@@ -43,6 +48,10 @@ class ScriptingPageTest : public QObject {
         d.error = [this](const QString& t) { messages_ << "error: " + t; };
         d.confirm = [](const QString&) { return true; };
         d.openSequence = [this] { return chosenFile_; };
+        d.question = [this](const QString& t) {
+            questions_ << t;
+            return answer_;
+        };
         d.requestEnd = [] {};
         form_ = std::make_unique<TForm1>(dir_->Path(), &d);
         form_->FormActivate();
@@ -63,12 +72,13 @@ private slots:
         form_.reset();
         dir_.reset();
         messages_.clear();
+        questions_.clear();
         timerRanDuringDialog_ = false;
     }
 
     void menuEntriesStandOnTopInReverseLoadOrder() {
         Start();
-        QCOMPARE(Captions(form_->mnTools), (QStringList{"B Two", "B One", "A One", "Standard Config", "Custom Config"}));
+        QCOMPARE(Captions(form_->mnTools), (QStringList{"B Two", "B One", "A One"} + kFixedTools));
         QCOMPARE(Captions(form_->mnStandardConfig), QStringList{"Std"});
         QVERIFY(form_->mnStandardConfig->isEnabled());
         QVERIFY(!form_->mnCustomConfig->isEnabled());
@@ -102,7 +112,7 @@ private slots:
         // The first action went out at once: the link asks for its value.
         QCOMPARE(form_->comms().Model().FindLink("Pump", "Speed")->state, LinkState::GET);
         QCOMPARE(tree->currentItem(), std->child(0));
-        QCOMPARE(form_->scriptingPage->tbTestNodeStatus->text(), QString("UNTESTED"));  // shown by the click
+        QCOMPARE(form_->scriptingPage->tbTestNodeStatus->text(), QString("PASSED"));  // the boxes follow the run
     }
 
     void clearAllDropsLoadedFilesAndRebuildsTheMenus() {
@@ -121,7 +131,7 @@ private slots:
         form_->scriptingPage->btClearAllTS->click();
         QVERIFY(form_->Sequences()->FindNode("Extra") == nullptr);
         QCOMPARE(form_->scriptingPage->tvTest->topLevelItem(0)->childCount(), 5);
-        QCOMPARE(Captions(form_->mnTools), (QStringList{"B Two", "B One", "A One", "Standard Config", "Custom Config"}));
+        QCOMPARE(Captions(form_->mnTools), (QStringList{"B Two", "B One", "A One"} + kFixedTools));
         QCOMPARE(Captions(form_->mnStandardConfig), QStringList{"Std"});
     }
 
@@ -130,9 +140,54 @@ private slots:
         std::filesystem::remove_all(dir_->Path() + "/config/standard");
         std::filesystem::remove_all(dir_->Path() + "/config/tools");
         form_->scriptingPage->btClearAllTS->click();
-        QCOMPARE(Captions(form_->mnTools), (QStringList{"Standard Config", "Custom Config"}));
+        QCOMPARE(Captions(form_->mnTools), kFixedTools);
         QVERIFY(!form_->mnStandardConfig->isEnabled());
         QVERIFY(!form_->mnCustomConfig->isEnabled());
+    }
+
+    void aRunningNodeEndsOnlyWhenTheOperatorSaysSo() {
+        Start();
+        form_->timComs.stop();
+        TScriptingPage& page = *form_->scriptingPage;
+        dir_->Write("long.kts", "testnode \"Long Run\";\nwait 5000;\nusermessage late;\n");
+        chosenFile_ = QString::fromStdString(dir_->Path() + "/long.kts");
+        page.btOpenSequence->click();
+        QTreeWidgetItem* node = page.tvTest->topLevelItem(0)->child(5);
+        emit page.tvTest->itemClicked(node, 0);
+        QVERIFY(!page.btStopTestNode->isEnabled());
+        page.btRunTestNode->click();
+        QVERIFY(page.btStopTestNode->isEnabled() && form_->mnStopTestNode->isEnabled());
+        const QString question = "'Long Run' is running. Stop it?";
+        // No leaves it running, whatever asked: a menu entry, Clear All, Exit.
+        answer_ = false;
+        Entry(form_->mnTools, "A One")->trigger();
+        page.btClearAllTS->click();
+        QVERIFY(!form_->close());
+        QCOMPARE(questions_, (QStringList{question, question, question}));
+        QVERIFY(messages_.isEmpty());
+        QVERIFY(form_->Sequences()->Running());
+        // Yes stops it, names it in the log and marks it, then does what was asked.
+        answer_ = true;
+        Entry(form_->mnTools, "A One")->trigger();
+        QCOMPARE(messages_, QStringList{"Hello"});
+        QCOMPARE(form_->memoLog->Lines().last(), QString("Test node 'Long Run' stopped"));
+        QCOMPARE(node->text(1), QString("ERROR"));
+        QCOMPARE(node->child(0)->text(1), QString());  // the wait has no result of its own
+        QCOMPARE(page.tvTest->topLevelItem(0)->child(2)->text(1), QString("PASSED"));  // "A One"
+        // Stop needs no question; with nothing running it is not offered.
+        emit page.tvTest->itemClicked(node, 0);
+        page.btRunTestNode->click();
+        QVERIFY(form_->Sequences()->Running());
+        form_->mnStopTestNode->trigger();
+        QVERIFY(!form_->Sequences()->Running());
+        QCOMPARE(questions_.size(), 4);
+        QVERIFY(!page.btStopTestNode->isEnabled());
+        // Every result fits its box, and Clear All leaves no text of a node that is gone.
+        for (QLineEdit* box : {page.tbTestNodeStatus, page.tbTestActionStatus})
+            QVERIFY(box->fontMetrics().horizontalAdvance("UNTESTED") + 10 <= box->width());
+        page.btClearAllTS->click();
+        QCOMPARE(page.tbActiveTestNode->text(), QString());
+        QCOMPARE(page.tbTestActionStatus->text(), QString());
     }
 };
 

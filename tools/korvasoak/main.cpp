@@ -92,7 +92,7 @@ int main(int argc, char* argv[]) {
     for (const auto& [name, device] : form->comms().Model().devices)
         for (const auto& [linkName, link] : device->links) {
             links.push_back(link);
-            if (!link->IsFileHandle()) link->poll = true;
+            if (!link->IsFileHandle()) link->SetPoll(true);
         }
     form->Sequences()->RunNodeByName("Soak Loop");
     const long rssStart = ResidentKiB();
@@ -111,7 +111,7 @@ int main(int argc, char* argv[]) {
     QApplication::exec();
 
     // Stop asking, let every request end, and look for links left waiting with nothing in flight.
-    for (auto* l : links) l->poll = false;
+    for (auto* l : links) l->SetPoll(false);
     form->Sequences()->ResetStore();
     QTimer::singleShot(3000, &app, &QApplication::quit);
     QApplication::exec();

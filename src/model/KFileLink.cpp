@@ -4,10 +4,6 @@
 
 namespace korva {
 
-namespace {
-constexpr int kStatus = -3, kSize = -2, kChecksum = -1;
-}
-
 KFileLink::KFileLink(KDevice& owner, const LinkSpec& desc, std::int8_t length)
     : KPropertyLink(owner, desc), size(length) {
     current.kind = 0;
@@ -100,97 +96,123 @@ bool KFileLink::HandleReply(const BusPacket& reply) {
             ReleasePending();
         }
     } else if (reply.code & code::kRefused) {
-        // The request stays in its slot and is sent again until its tries run out.
         state = LinkState::ERROR;
+        // A transfer asks again through its own request, which stays in its slot and is repeated;
+        // a single element request is done, and must not hold its slot against the next one.
+        if (transferOp_ == TransferOp::None) ReleasePending();
     }
     return true;
 }
 
-bool KFileLink::RequestElement(std::int8_t index) {
-    if (index >= size) return false;
-    position = index;
+ElementFault KFileLink::CheckWrite(int index, std::int32_t value) const {
+    if (!Writable(index)) return ElementFault::OutsideFile;
+    if (type == 5 && (value < kNarrowMin || value > kNarrowMax)) return ElementFault::ValueTooWide;
+    return ElementFault::None;
+}
+
+bool KFileLink::ReadElement(int index) {
+    if (!Readable(index)) return false;
+    position = static_cast<std::int8_t>(index);
     state = LinkState::GET;
     return true;
 }
 
-bool KFileLink::WriteElement(std::int8_t index, std::int32_t value) {
-    if (index >= size || !HasElement(index)) return false;
-    position = index;
-    state = LinkState::SET;
-    SetElement(index, value, ElementState(index));
+ElementFault KFileLink::WriteElement(int index, std::int32_t value) {
+    const ElementFault fault = CheckWrite(index, value);
+    if (fault != ElementFault::None) return fault;
     newValue.StoreNumber(value);
+    position = static_cast<std::int8_t>(index);
+    // The element shows the new value before any reply, as the wire will carry it.
+    SetElement(index, newValue.ReadAsNumber(), ElementState(index));
+    state = LinkState::SET;
+    return ElementFault::None;
+}
+
+bool KFileLink::StoreElement(int index, std::int32_t value) {
+    if (!Writable(index)) return false;
+    SetElement(index, static_cast<std::int16_t>(value & 0xFFFF), ElementState(index));
+    // The device no longer holds what the link shows.
+    state = LinkState::UNKNOWN;
     return true;
 }
 
-std::uint8_t KFileLink::Retry(std::uint8_t step) const {
+void KFileLink::StartTransfer(TransferOp op) {
+    transferStep_ = TransferStep::Idle;
+    transferOp_ = op;
+}
+
+TransferStep KFileLink::Retry(TransferStep step) const {
     // A failed step is asked again without limit, but not once the transfer has been cancelled:
     // a device that never answers must not keep a cancelled transfer alive.
-    return transferOp == kOpNone ? kFinish : step;
+    return transferOp_ == TransferOp::None ? TransferStep::Finish : step;
 }
 
 void KFileLink::Step() {
+    using S = TransferStep;
+    S& step = transferStep_;
+    const bool loading = transferOp_ == TransferOp::Load, saving = transferOp_ == TransferOp::Save;
     // Steps are tested in ascending order, so one run may pass through several of them.
-    if (transferStep == 0 && (transferOp == kOpLoad || transferOp == kOpSave)) transferStep = 1;
-    if (transferStep == 1) {
+    if (step == S::Idle && (loading || saving)) step = S::ReadStatus;
+    if (step == S::ReadStatus) {
         position = kStatus;
         state = LinkState::GET;
-        transferStep = 2;
+        step = S::AwaitStatus;
     }
-    if (transferStep == 2) {
+    if (step == S::AwaitStatus) {
         if (state == LinkState::KNOWN)
-            transferStep = 3;
+            step = S::ReadSize;
         else if (state == LinkState::ERROR)
-            transferStep = Retry(1);
+            step = Retry(S::ReadStatus);
     }
-    if (transferStep == 3) {
+    if (step == S::ReadSize) {
         position = kSize;
         state = LinkState::GET;
-        transferStep = 4;
+        step = S::AwaitSize;
     }
-    if (transferStep == 4) {
+    if (step == S::AwaitSize) {
         if (state == LinkState::KNOWN) {
             position = transferStart;
-            if (transferOp == kOpSave || transferOp == kOpLoad) {
-                if (position >= size || !HasElement(position))
-                    transferStep = kFinish;  // an empty file moves nothing
+            if (saving || loading) {
+                if (!Writable(position))
+                    step = S::Finish;  // an empty file moves nothing
                 else
-                    transferStep = transferOp == kOpSave ? 8 : 5;
+                    step = saving ? S::WriteElement : S::ReadElement;
             }
         } else if (state == LinkState::ERROR) {
-            transferStep = Retry(3);
+            step = Retry(S::ReadSize);
         }
     }
-    if (transferStep == 5) {
+    if (step == S::ReadElement) {
         state = LinkState::GET;
-        transferStep = 6;
+        step = S::AwaitRead;
     }
-    if (transferStep == 6) {
+    if (step == S::AwaitRead) {
         if (state == LinkState::KNOWN)
-            transferStep = 7;
+            step = S::NextRead;
         else if (state == LinkState::ERROR)
-            transferStep = Retry(5);
+            step = Retry(S::ReadElement);
     }
-    if (transferStep == 7 && transferOp == kOpLoad) {
+    if (step == S::NextRead && transferOp_ == TransferOp::Load) {
         if (position < size) ++position;
-        transferStep = position < size ? 5 : kFinish;
+        step = position < size ? S::ReadElement : S::Finish;
     }
-    if (transferStep == 8) {
+    if (step == S::WriteElement) {
         state = LinkState::SET;
-        transferStep = 9;
+        step = S::AwaitWrite;
     }
-    if (transferStep == 9) {
+    if (step == S::AwaitWrite) {
         if (state == LinkState::KNOWN)
-            transferStep = 10;
+            step = S::NextWrite;
         else if (state == LinkState::ERROR)
-            transferStep = Retry(8);
+            step = Retry(S::WriteElement);
     }
-    if (transferStep == 10 && transferOp == kOpSave) {
+    if (step == S::NextWrite && transferOp_ == TransferOp::Save) {
         if (position < size) ++position;
-        transferStep = position < size ? 8 : kFinish;
+        step = position < size ? S::WriteElement : S::Finish;
     }
-    if (transferStep == kFinish) {
-        transferOp = kOpNone;
-        transferStep = 0;
+    if (step == S::Finish) {
+        transferOp_ = TransferOp::None;
+        step = S::Idle;
     }
 }
 

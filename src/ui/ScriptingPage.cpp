@@ -27,7 +27,7 @@ TScriptingPage::TScriptingPage(QWidget* parent) : QWidget(parent) {
     StaticText75 = MakeLabel(this, "StaticText75", "Status", 460, 56);
     tbTestNodeStatus = MakeEdit(this, "tbTestNodeStatus", "", 460, 72, 72);
     btRunTestNode = MakeButton(this, "btRunTestNode", "Run Test Node", 536, 70, 81, 25);
-    btStopTestNode = MakeButton(this, "btStopTestNode", "Stop Test Node", 536, 100, 81, 25);
+    btStopTestNode = MakeButton(this, "btStopTestNode", "Stop", 536, 100, 81, 25);
     StaticText74 = MakeLabel(this, "StaticText74", "Current Test Action", 296, 112);
     tbActiveTestAction = MakeEdit(this, "tbActiveTestAction", "", 296, 128, 157);
     StaticText76 = MakeLabel(this, "StaticText76", "Status", 460, 112);

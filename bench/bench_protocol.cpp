@@ -4,7 +4,7 @@
 #include <string>
 
 #include "protocol/Comms.h"
-#include "protocol/Receiver.h"
+#include "packet/Receiver.h"
 
 namespace korva {
 namespace {

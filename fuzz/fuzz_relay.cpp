@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "FuzzHost.h"
-#include "protocol/RelayFraming.h"
+#include "packet/RelayFraming.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace korva;

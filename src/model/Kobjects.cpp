@@ -43,8 +43,12 @@ void KRemoteLink::SetLog(bool on) {
 
 void KRemoteLink::ReleasePending() {
     if (pending == nullptr) return;
-    pending->Release();
+    if (device->bus != nullptr) device->bus->ReleaseRequest(*pending);
     pending = nullptr;
+}
+
+void KRemoteLink::Log(const std::string& line) const {
+    if (device->bus != nullptr) device->bus->AddLogLine(line);
 }
 
 bool KRemoteLink::Post(std::uint8_t requestCode, const std::uint8_t* payload, std::uint8_t length) {
@@ -53,7 +57,7 @@ bool KRemoteLink::Post(std::uint8_t requestCode, const std::uint8_t* payload, st
     p.code = requestCode;
     p.length = length;
     for (std::uint8_t i = 0; i < length && i < BusPacket::kMaxWireLength; ++i) p.data[i] = payload[i];
-    pending = device->bus->PostRequest(p);
+    pending = device->bus != nullptr ? device->bus->PostRequest(p) : nullptr;
     if (pending == nullptr) {
         state = LinkState::ERROR;
         return false;
@@ -80,7 +84,7 @@ bool KPropertyLink::Set() {
         n = newValue.Encode(payload + 1);
     } catch (const KvEx_BadPropertyType&) {
         // Nothing sensible can go out for a type the wire does not know.
-        device->bus->AddLogLine("<Invalid property type>");
+        Log("<Invalid property type>");
         state = LinkState::ERROR;
         return false;
     }
@@ -94,9 +98,9 @@ bool KPropertyLink::HandleReply(const BusPacket& reply) {
             try {
                 current.DecodeReply(reply);
             } catch (const KvEx_WrongPacketLength&) {
-                device->bus->AddLogLine("<Unexpected packet length>");
+                Log("<Unexpected packet length>");
             } catch (const KvEx_BadPropertyType&) {
-                device->bus->AddLogLine("<Invalid property type>");
+                Log("<Invalid property type>");
             }
             state = LinkState::KNOWN;
             if (logChannel) logChannel->UpdateValue(current.ReadAsNumber());

@@ -10,12 +10,13 @@
 #include "model/Enums.h"
 #include "model/TStringMap.h"
 #include "model/ValueRecord.h"
-#include "protocol/BusPacket.h"
-#include "protocol/RequestSlot.h"
+#include "packet/BusPacket.h"
 
 namespace korva {
 
 class XmlNode;
+// A request in flight; only the bus layer that hands it out looks inside.
+struct RequestSlot;
 class KDevice;
 class KRemoteLink;
 class KPropertyLink;
@@ -28,6 +29,8 @@ public:
     // Fills in the own address and the checksum and queues the request in a free slot;
     // nullptr when all slots are in use.
     virtual RequestSlot* PostRequest(const BusPacket& request) = 0;
+    // The link is done with its request: the slot is free for another.
+    virtual void ReleaseRequest(RequestSlot& slot) = 0;
     virtual void AddLogLine(const std::string& line) = 0;
 };
 
@@ -64,8 +67,8 @@ public:
 
 class KDevice : public KObject {
 public:
-    KDevice(std::string deviceName, std::uint8_t busAddress, LinkBus& linkBus)
-        : address(busAddress), name(std::move(deviceName)), bus(&linkBus) {}
+    KDevice(std::string deviceName, std::uint8_t busAddress, LinkBus* linkBus)
+        : address(busAddress), name(std::move(deviceName)), bus(linkBus) {}
 
     // Replies of the read and write classes go to every link whose code is the first data byte.
     void HandlePacket(const BusPacket& packet);
@@ -73,7 +76,7 @@ public:
     std::uint8_t address;
     std::string name;
     TStringMap<KRemoteLink> links;
-    LinkBus* bus;
+    LinkBus* bus;  // none in a model that is only read, never sent from
     std::vector<std::unique_ptr<KRemoteLink>> ownedLinks;  // every link made, replaced ones too
 };
 
@@ -137,6 +140,7 @@ public:
 protected:
     // Posts a request to the owning device; on no free slot the link becomes ERROR.
     bool Post(std::uint8_t requestCode, const std::uint8_t* payload, std::uint8_t length);
+    void Log(const std::string& line) const;
 };
 
 class KPropertyLink : public KRemoteLink {
@@ -236,7 +240,9 @@ private:
 // Owns every device and link for the whole run; the device list only refers to them.
 class KModel {
 public:
-    explicit KModel(LinkBus& linkBus) : bus_(linkBus) {}
+    // Without a bus the model is a description only: a request from it fails as with no free slot.
+    KModel() = default;
+    explicit KModel(LinkBus& linkBus) : bus_(&linkBus) {}
 
     void SetListener(ModelListener* l) { listener_ = l; }
     void SetLogChannelFactory(LogChannelFactory f) { logFactory_ = std::move(f); }
@@ -257,7 +263,7 @@ public:
 
 private:
     std::vector<std::shared_ptr<const XmlNode>> documents_;
-    LinkBus& bus_;
+    LinkBus* bus_ = nullptr;
     ModelListener* listener_ = nullptr;
     LogChannelFactory logFactory_;
     std::vector<std::unique_ptr<KDevice>> owned_;

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "protocol/BusPacket.h"
+#include "packet/BusPacket.h"
 
 namespace korva {
 

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "model/Kobjects.h"
-#include "protocol/BusPacket.h"
-#include "protocol/Receiver.h"
+#include "packet/BusPacket.h"
+#include "packet/Receiver.h"
 #include "protocol/RequestSlot.h"
 
 namespace korva {
@@ -98,6 +98,7 @@ public:
 
     // LinkBus
     RequestSlot* PostRequest(const BusPacket& request) override;
+    void ReleaseRequest(RequestSlot& slot) override { slot.Release(); }
     void AddLogLine(const std::string& line) override { host_.AddLogLine(line); }
 
     RequestSlots& Slots() { return slots_; }

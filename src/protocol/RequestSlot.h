@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "protocol/BusPacket.h"
+#include "packet/BusPacket.h"
 
 namespace korva {
 

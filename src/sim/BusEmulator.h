@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol/BusPacket.h"
-#include "protocol/Receiver.h"
+#include "packet/BusPacket.h"
+#include "packet/Receiver.h"
 
 namespace korva::sim {
 

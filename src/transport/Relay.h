@@ -16,7 +16,7 @@
 #include <QTcpSocket>
 
 #include "protocol/Comms.h"
-#include "protocol/RelayFraming.h"
+#include "packet/RelayFraming.h"
 
 namespace korva {
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "protocol/Comms.h"
+#include "support/Packets.h"
 
 namespace korva::test {
 
@@ -22,19 +23,5 @@ public:
     int refreshes = 0;
     int closeRequests = 0;
 };
-
-// A packet from its bytes, header first; the checksum is computed unless given.
-inline BusPacket MakePacket(std::initializer_list<int> header, std::initializer_list<int> data = {}) {
-    BusPacket p;
-    auto it = header.begin();
-    p.dest = static_cast<std::uint8_t>(*it++);
-    p.source = static_cast<std::uint8_t>(*it++);
-    p.code = static_cast<std::uint8_t>(*it++);
-    p.length = static_cast<std::uint8_t>(data.size());
-    std::size_t i = 0;
-    for (int d : data) p.data[i++] = static_cast<std::uint8_t>(d);
-    StoreChecksum(p);
-    return p;
-}
 
 }  // namespace korva::test

@@ -18,8 +18,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "protocol/BusPacket.h"
-#include "protocol/Receiver.h"
+#include "packet/BusPacket.h"
+#include "packet/Receiver.h"
 
 extern char** environ;
 

@@ -10,13 +10,6 @@ namespace korva::korvasim {
 
 namespace {
 
-// The model wants a bus; the simulator never posts from the program's side.
-class NoBus : public LinkBus {
-  public:
-    RequestSlot* PostRequest(const BusPacket&) override { return nullptr; }
-    void AddLogLine(const std::string&) override {}
-};
-
 class ReportingHost : public LoaderHost {
   public:
     explicit ReportingHost(PlantReport& report) : report_(report) {}
@@ -60,8 +53,7 @@ void Serve(const KDevice& device, int latencyTicks, sim::BusEmulator& emu, Plant
 
 PlantReport LoadPlant(const std::string& configDir, int latencyTicks, sim::BusEmulator& emu) {
     PlantReport report;
-    NoBus bus;
-    KModel model(bus);
+    KModel model;  // read, never sent from
     ReportingHost host(report);
     const std::filesystem::path dir(configDir);
     ConfigLoader loader(model, host, dir.parent_path().string());

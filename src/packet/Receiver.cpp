@@ -1,4 +1,4 @@
-#include "protocol/Receiver.h"
+#include "packet/Receiver.h"
 
 namespace korva {
 

@@ -1,8 +1,8 @@
-#include "protocol/BusPacket.h"
+#include "packet/BusPacket.h"
 
 #include <gtest/gtest.h>
 
-#include "support/FakeHost.h"
+#include "support/Packets.h"
 
 namespace korva {
 namespace {

@@ -4,8 +4,8 @@
 #include <random>
 #include <vector>
 
-#include "protocol/RelayFraming.h"
-#include "support/FakeHost.h"
+#include "packet/RelayFraming.h"
+#include "support/Packets.h"
 
 namespace korva {
 namespace {

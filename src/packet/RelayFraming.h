@@ -9,7 +9,7 @@
 #include <functional>
 #include <string_view>
 
-#include "protocol/BusPacket.h"
+#include "packet/BusPacket.h"
 
 namespace korva {
 

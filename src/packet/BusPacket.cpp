@@ -1,4 +1,4 @@
-#include "protocol/BusPacket.h"
+#include "packet/BusPacket.h"
 
 namespace korva {
 

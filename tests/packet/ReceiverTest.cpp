@@ -1,11 +1,11 @@
-#include "protocol/Receiver.h"
+#include "packet/Receiver.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "support/FakeHost.h"
+#include "support/Packets.h"
 
 namespace korva {
 namespace {

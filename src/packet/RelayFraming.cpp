@@ -1,4 +1,4 @@
-#include "protocol/RelayFraming.h"
+#include "packet/RelayFraming.h"
 
 #include <algorithm>
 

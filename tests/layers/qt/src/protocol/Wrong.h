@@ -1,0 +1,3 @@
+#pragma once
+// The core never includes Qt.
+#include <QString>

@@ -1,0 +1,3 @@
+#pragma once
+// The model must not know the bus layer above it.
+#include "protocol/Comms.h"

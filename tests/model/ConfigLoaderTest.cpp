@@ -2,6 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <new>
+
+#include "support/Deadline.h"
 #include "support/FakeHost.h"
 #include "support/TempDir.h"
 #include "xml/XmlDocument.h"
@@ -166,6 +174,67 @@ TEST(ConfigLoader, FailuresGiveTheirMessageAndKeepWhatWasMade) {
         EXPECT_EQ(l->rec.endRequests, static_cast<int>(c.messages.size())) << c.what;
         KDevice* pump = l->comms.Model().devices.Find("Pump");
         EXPECT_EQ(pump ? pump->links.Count() : 0u, c.links) << c.what;
+    }
+}
+
+// Files that are no files, too large, or a failed allocation: each ends the program with its
+// message, within a time limit.
+TEST(ConfigLoader, OddFilesAndMemoryFailuresEndTheProgram) {
+    struct Case {
+        const char* what;
+        std::function<void(const TempDir&)> spoil;
+        int failAtLoad;  // the allocation probe throws on this load (1 paths, 2 constants, 3 config), 0 never
+        std::vector<std::string> messages;
+    };
+    const std::vector<std::string> constantsOn = {ConfigLoader::kConstantsMessage};
+    const std::vector<std::string> configOnly = {ConfigLoader::kConfigMessage};
+    const auto replace = [](const std::string& name, const std::function<void(const std::string&)>& make) {
+        return [=](const TempDir& d) {
+            std::filesystem::remove(d.Path() + "/config/" + name);
+            make(d.Path() + "/config/" + name);
+        };
+    };
+    const auto fifo = [](const std::string& p) { ::mkfifo(p.c_str(), 0600); };
+    const auto zero = [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); };
+    const auto huge = [](const std::string& p) {
+        std::ofstream{p};
+        std::filesystem::resize_file(p, std::uintmax_t{1} << 30);  // sparse
+    };
+    const Case cases[] = {
+        {"paths.xml a pipe", replace("paths.xml", fifo), 0,
+         {ConfigLoader::kPathMessage, ConfigLoader::kConstantsMessage, ConfigLoader::kConfigMessage}},
+        {"constants /dev/zero", replace("consts.xml", zero), 0, constantsOn},
+        {"configuration a pipe", replace("plant.xml", fifo), 0, configOnly},
+        {"configuration of 1 GB", replace("plant.xml", huge), 0, configOnly},
+        {"no memory for paths.xml", nullptr, 1,
+         {ConfigLoader::kPathMessage, ConfigLoader::kConstantsMessage, ConfigLoader::kConfigMessage}},
+        {"no memory for the constants", nullptr, 2, constantsOn},
+        {"no memory for the configuration", nullptr, 3, configOnly},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        dir.Write("config/paths.xml", kPaths);
+        dir.Write("config/consts.xml", kConstants);
+        dir.Write("config/plant.xml", "<p><KDevice Name=\"Pump\" Address=\"35\"/></p>");
+        if (c.spoil) c.spoil(dir);
+        const std::string outcome = test::InChild([&] {
+            FakeHost host;
+            Comms comms{host};
+            Recorder rec;
+            ConfigLoader loader(comms.Model(), rec, dir.Path());
+            int loads = 0;
+            loader.allocationProbe = [&](const std::string&) {
+                if (++loads == c.failAtLoad) throw std::bad_alloc();
+            };
+            loader.LoadConfiguration();
+            std::string out;
+            for (const std::string& m : rec.messages) out += m + ";";
+            return out + " ends " + std::to_string(rec.endRequests);
+        });
+        std::string want;
+        for (const std::string& m : c.messages) want += m + ";";
+        EXPECT_EQ(outcome, want + " ends " + std::to_string(c.messages.size()));
     }
 }
 

@@ -1,11 +1,30 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/Deadline.h"
 #include "support/SequenceFakes.h"
 
 namespace korva {
 namespace {
 
 class Loading : public ::testing::Test, public test::SequenceFixture {};
+
+// A pipe, a device or a huge file chosen as a sequence loads nothing, at once.
+TEST_F(Loading, OddFilesLoadNothingWithoutBlocking) {
+    const std::string pipe = dir.Path() + "/pipe.kts", huge = dir.Path() + "/huge.kts";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    dir.Write("huge.kts", "testnode n;");
+    std::filesystem::resize_file(huge, std::uintmax_t{1} << 30);  // sparse
+    for (const std::string& path : {pipe, std::string("/dev/zero"), huge}) {
+        const std::string got = test::InChild([&] {
+            return std::to_string(seq.LoadSequenceFile(path).size()) + (seq.FindNode("n") ? " node" : "");
+        });
+        EXPECT_EQ(got, "0") << path;
+    }
+}
 
 TEST_F(Loading, ActionsGetTheirLabelsValuesAndTargets) {
     const std::string twelve = "usermessage a b c d e f g h i j k l m n o p q r s t u v w x y z";

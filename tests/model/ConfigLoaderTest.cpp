@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <new>
 
 #include "support/Deadline.h"
@@ -180,44 +178,34 @@ TEST(ConfigLoader, FailuresGiveTheirMessageAndKeepWhatWasMade) {
 // Files that are no files, too large, or a failed allocation: each ends the program with its
 // message, within a time limit.
 TEST(ConfigLoader, OddFilesAndMemoryFailuresEndTheProgram) {
-    struct Case {
-        const char* what;
-        std::function<void(const TempDir&)> spoil;
-        int failAtLoad;  // the allocation probe throws on this load (1 paths, 2 constants, 3 config), 0 never
-        std::vector<std::string> messages;
+    const std::string paths = ConfigLoader::kPathMessage, constants = ConfigLoader::kConstantsMessage,
+                      config = ConfigLoader::kConfigMessage;
+    const struct {
+        const char* file;  // replaced by a pipe, a link to /dev/zero or 1 GB
+        const char* as;
+        int failAtLoad;    // the allocation probe throws on this load (1 paths, 2 constants, 3 config)
+        std::string messages;  // each one ends the program
+        int ends;
+    } cases[] = {
+        {"paths.xml", "pipe", 0, paths + constants + config, 3},
+        {"consts.xml", "zero", 0, constants, 1},
+        {"plant.xml", "pipe", 0, config, 1},
+        {"plant.xml", "1 GB", 0, config, 1},
+        {"", "", 1, paths + constants + config, 3},
+        {"", "", 2, constants, 1},
+        {"", "", 3, config, 1},
     };
-    const std::vector<std::string> constantsOn = {ConfigLoader::kConstantsMessage};
-    const std::vector<std::string> configOnly = {ConfigLoader::kConfigMessage};
-    const auto replace = [](const std::string& name, const std::function<void(const std::string&)>& make) {
-        return [=](const TempDir& d) {
-            std::filesystem::remove(d.Path() + "/config/" + name);
-            make(d.Path() + "/config/" + name);
-        };
-    };
-    const auto fifo = [](const std::string& p) { ::mkfifo(p.c_str(), 0600); };
-    const auto zero = [](const std::string& p) { std::filesystem::create_symlink("/dev/zero", p); };
-    const auto huge = [](const std::string& p) {
-        std::ofstream{p};
-        std::filesystem::resize_file(p, std::uintmax_t{1} << 30);  // sparse
-    };
-    const Case cases[] = {
-        {"paths.xml a pipe", replace("paths.xml", fifo), 0,
-         {ConfigLoader::kPathMessage, ConfigLoader::kConstantsMessage, ConfigLoader::kConfigMessage}},
-        {"constants /dev/zero", replace("consts.xml", zero), 0, constantsOn},
-        {"configuration a pipe", replace("plant.xml", fifo), 0, configOnly},
-        {"configuration of 1 GB", replace("plant.xml", huge), 0, configOnly},
-        {"no memory for paths.xml", nullptr, 1,
-         {ConfigLoader::kPathMessage, ConfigLoader::kConstantsMessage, ConfigLoader::kConfigMessage}},
-        {"no memory for the constants", nullptr, 2, constantsOn},
-        {"no memory for the configuration", nullptr, 3, configOnly},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + c.as + " " + std::to_string(c.failAtLoad));
         TempDir dir;
         dir.Write("config/paths.xml", kPaths);
         dir.Write("config/consts.xml", kConstants);
         dir.Write("config/plant.xml", "<p><KDevice Name=\"Pump\" Address=\"35\"/></p>");
-        if (c.spoil) c.spoil(dir);
+        const std::string path = dir.Path() + "/config/" + c.file, as = c.as;
+        if (as == "pipe" || as == "zero") std::filesystem::remove(path);
+        if (as == "pipe") ::mkfifo(path.c_str(), 0600);
+        if (as == "zero") std::filesystem::create_symlink("/dev/zero", path);
+        if (as == "1 GB") std::filesystem::resize_file(path, std::uintmax_t{1} << 30);  // sparse
         const std::string outcome = test::InChild([&] {
             FakeHost host;
             Comms comms{host};
@@ -229,12 +217,10 @@ TEST(ConfigLoader, OddFilesAndMemoryFailuresEndTheProgram) {
             };
             loader.LoadConfiguration();
             std::string out;
-            for (const std::string& m : rec.messages) out += m + ";";
+            for (const std::string& m : rec.messages) out += m;
             return out + " ends " + std::to_string(rec.endRequests);
         });
-        std::string want;
-        for (const std::string& m : c.messages) want += m + ";";
-        EXPECT_EQ(outcome, want + " ends " + std::to_string(c.messages.size()));
+        EXPECT_EQ(outcome, c.messages + " ends " + std::to_string(c.ends));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "model/ConfigLoader.h"
 
 #include <algorithm>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,37 +57,45 @@ void ConfigLoader::Fail(const char* message, const std::string& why) {
 }
 
 void ConfigLoader::LoadConfiguration() {
+    // Each stage reports its own message. Running out of memory is a configuration fault too: a
+    // program that went on would do so with half a plant.
+    const auto stage = [this](const char* message, const auto& body) {
+        try {
+            body();
+        } catch (const XmlFileError& e) {
+            Fail(message, e.what());
+        } catch (const ConfigError& e) {
+            Fail(message, e.what());
+        } catch (const std::bad_alloc&) {
+            Fail(message, "out of memory while loading");
+        }
+    };
     std::string constantsPath, configPath;
-    try {
+    stage(kPathMessage, [&] {
         XmlDocument paths;
-        paths.LoadXML(Resolve("config/paths.xml"));
+        Load(paths, Resolve("config/paths.xml"));
         // Later entries win over earlier ones.
         for (const auto& child : paths.children) {
             if (child->name == "constantspath") constantsPath = child->text;
             if (child->name == "configpath") configPath = child->text;
         }
-    } catch (const XmlFileError& e) {
-        Fail(kPathMessage, e.what());
-    }
-
-    constants_ = std::make_shared<XmlDocument>();
-    try {
-        constants_->LoadXML(Resolve(constantsPath));
-    } catch (const XmlFileError& e) {
-        Fail(kConstantsMessage, e.what());
-    }
-
-    config_ = std::make_shared<XmlDocument>();
-    try {
-        config_->LoadXML(Resolve(configPath));
-        model_.KeepDocument(constants_);
+    });
+    stage(kConstantsMessage, [&] {
+        constants_ = std::make_shared<XmlDocument>();
+        Load(*constants_, Resolve(constantsPath));
+    });
+    stage(kConfigMessage, [&] {
+        config_ = std::make_shared<XmlDocument>();
+        Load(*config_, Resolve(configPath));
+        if (constants_) model_.KeepDocument(constants_);
         model_.KeepDocument(config_);
         Visit(*config_);
-    } catch (const XmlFileError& e) {
-        Fail(kConfigMessage, e.what());
-    } catch (const ConfigError& e) {
-        Fail(kConfigMessage, e.what());
-    }
+    });
+}
+
+void ConfigLoader::Load(XmlDocument& doc, const std::string& path) {
+    if (allocationProbe) allocationProbe(path);
+    doc.LoadXML(path);
 }
 
 void ConfigLoader::Visit(const XmlNode& root) {

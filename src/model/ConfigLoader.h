@@ -1,6 +1,7 @@
 #pragma once
 // Reads config/paths.xml, the constants file and the device configuration, and builds the model.
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -44,11 +45,15 @@ public:
     // Why the last failure happened, for the log; the operator sees only the three messages.
     const std::string& LastError() const { return lastError_; }
 
+    // Runs before each file is read; tests throw std::bad_alloc from it to stand for a failed allocation.
+    std::function<void(const std::string& path)> allocationProbe;
+
     // A path as written in a file: backslashes become slashes, relative means below workDir.
     std::string Resolve(const std::string& written) const;
 
 private:
     void Fail(const char* message, const std::string& why);
+    void Load(XmlDocument& doc, const std::string& path);
     void Visit(const XmlNode& root);
     void MakeDevice(const XmlNode& e);
     void MakeLink(const XmlNode& e, bool file);

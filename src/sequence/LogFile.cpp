@@ -4,7 +4,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cerrno>
 #include <ctime>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace korva {
 
@@ -52,29 +56,31 @@ int LogFile::StartLogging() {
         return kNoFileName;
     }
     // A second start begins a new log rather than failing against the open one.
-    if (stream_.is_open()) StopLogging();
-    // A fresh stream each time: a failed open leaves no error state behind for the next start.
-    const auto mode = std::ios::binary | std::ios::out | (append ? std::ios::app : std::ios::trunc);
-    stream_ = std::ofstream(fileName, mode);
-    if (!stream_.is_open()) {
-        stream_ = std::ofstream();
+    if (file_) StopLogging();
+    // Only a regular file: a pipe or a device would block the window or swallow the rows.
+    struct stat st {};
+    try {
+        file_ = OpenRegularForWriting(fileName);
+    } catch (const FileError&) {
+        file_.Reset();
+    }
+    if (file_ && !append && ::ftruncate(file_.Get(), 0) != 0) file_.Reset();
+    if (!file_ || ::fstat(file_.Get(), &st) != 0 || ::lseek(file_.Get(), 0, SEEK_END) < 0) {
+        file_.Reset();
         Alert(kCannotOpenText);
         return kCannotOpen;
     }
+    kept_ = st.st_size;
     startTime_ = now();
     active_ = true;
-    // The header goes out with the first row, whose write tells whether the file takes data.
-    Write(Header(), false);
+    Write(Header());
     return kStarted;
 }
 
 int LogFile::StopLogging() {
-    if (!stream_.is_open()) return kNotOpen;
-    stream_.flush();
-    const bool lost = !stream_;
-    stream_.close();
+    if (!file_) return kNotOpen;
+    file_.Reset();
     active_ = false;
-    if (lost && writeFailed) writeFailed(kWriteFailedText);
     return kStopped;
 }
 
@@ -100,18 +106,33 @@ void LogFile::LogRowStep() {
     for (const LogItem* item : items_)
         if (item->enabled) row += std::to_string(item->Number()) + ",";
     row += kLineEnd;
-    Write(row, true);
+    Write(row);
 }
 
-void LogFile::Write(const std::string& text, bool push) {
-    stream_.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (push) stream_.flush();
-    if (stream_) return;
-    // A full disk or a lost drive: rows would be dropped unseen, so the log ends here and says so once.
-    stream_.close();
-    stream_ = std::ofstream();
+void LogFile::Write(const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(file_.Get(), text.data() + done, text.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    if (done == text.size()) {
+        kept_ += static_cast<long long>(done);
+        return;
+    }
+    // A full disk or a lost drive: rows would be dropped unseen, so the log ends here and says so
+    // once. What went out of the row is taken back, so that the file ends on a whole row.
+    // Should the cut fail as well, nothing more can be done: the message goes out all the same.
+    [[maybe_unused]] const bool cut = ::ftruncate(file_.Get(), static_cast<off_t>(kept_)) == 0;
+    file_.Reset();
     active_ = false;
     if (writeFailed) writeFailed(kWriteFailedText);
+    Alert(kWriteFailedText);
 }
 
 std::string LogFile::ElapsedText(Clock::duration elapsed) {

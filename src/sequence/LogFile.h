@@ -2,7 +2,6 @@
 // The CSV data logger: one column per logged property, one row each time the tick divider fires.
 
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "model/Kobjects.h"
+#include "xml/SafeFile.h"
 
 namespace korva {
 
@@ -86,7 +86,8 @@ public:
     std::function<std::string(TimePoint)> formatDateTime = &LocalDateTime;
     // A modal box with an exclamation icon and an OK button: text, caption.
     std::function<void(const std::string&, const std::string&)> alert;
-    // One line for the log pane when the file stops taking rows.
+    // One line for the log pane when the file stops taking rows; the box says it as well, once, so
+    // that the line cannot scroll away unseen.
     std::function<void(const std::string&)> writeFailed;
 
 private:
@@ -94,11 +95,13 @@ private:
     void Forget(const LogItem* item);
     void Alert(const char* text) const;
     std::string Header() const;
-    // A failed write closes the log and is reported once; push sends the text on to the file at once.
-    void Write(const std::string& text, bool push);
+    // The text goes out in one call or not at all: a failed write cuts the file back to the last whole
+    // row, closes the log and is reported once.
+    void Write(const std::string& text);
 
     std::vector<LogItem*> items_;
-    std::ofstream stream_;
+    UniqueFd file_;
+    long long kept_ = 0;  // the file's size up to the end of the last whole row
     bool active_ = false;
     TimePoint startTime_{};
 };

@@ -1,10 +1,11 @@
 #include "sequence/TestSequence.h"
 
 #include "sequence/TokenReader.h"
+#include "xml/SafeFile.h"
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
+#include <new>
 #include <iterator>
 #include <system_error>
 
@@ -75,16 +76,14 @@ void TestSequence::ResetStore() {
 }
 
 std::vector<std::string> TestSequence::LoadSequenceFile(const fs::path& path) {
-    std::error_code ec;
-    // A folder opens as a stream on some systems but is never a sequence.
-    if (fs::is_directory(path, ec)) return {};
     std::string bytes;
     try {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return {};
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    } catch (const std::exception&) {
-        return {};  // a read error counts as a file that cannot be opened
+        // Only a regular file of sane size: a pipe would block the window, /dev/zero never ends.
+        bytes = ReadRegularFile(path.string());
+    } catch (const FileError&) {
+        return {};  // counts as a file that cannot be opened
+    } catch (const std::bad_alloc&) {
+        return {};
     }
 
     TokenReader reader(bytes);

@@ -1,17 +1,76 @@
 #include "transport/Relay.h"
 
-#include <algorithm>
+#include <cerrno>
 #include <string_view>
 #include <utility>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include "xml/XmlDocument.h"
+
 namespace korva {
 
-TcpRelay::TcpRelay(Comms& comms, Indicators indicators, std::uint16_t port, QHostAddress listenOn)
-    : comms_(comms), indicators_(std::move(indicators)), port_(port), listenOn_(std::move(listenOn)) {
+// ------------------------------------------------------------------------------------ RelayAccess
+
+bool RelayAccess::Admits(const QHostAddress& peer) const {
+    if (listen.isLoopback()) return peer.isLoopback();
+    for (const QHostAddress& a : allow)
+        if (a.isEqual(peer, QHostAddress::TolerantConversion)) return true;
+    return false;
+}
+
+RelayAccess RelayAccess::Read(const std::string& workDir, std::string& problem) {
+    const std::string path = workDir + "/config/relay.xml";
+    problem.clear();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return {};
+    // Whatever is wrong, the relay stays closed: a typing error must not open it to the network.
+    const auto closed = [&problem, &path](const std::string& why) {
+        problem = "relay: " + path + ": " + why + "; listening on the loopback address only";
+        return RelayAccess{};
+    };
+    XmlDocument doc;
+    try {
+        doc.LoadXML(path);
+    } catch (const FileError& e) {
+        return closed(e.what());
+    }
+    if (!doc.error.empty() || doc.name != "relay") return closed("not a <relay> element");
+    RelayAccess access;
+    const std::string& listen = doc.getAttribute("listen");
+    if (!listen.empty() && !access.listen.setAddress(QString::fromStdString(listen)))
+        return closed("listen=\"" + listen + "\" is not an address");
+    const QStringList allowed = QString::fromStdString(doc.getAttribute("allow"))
+                                    .split(QRegularExpression("[\\s,]+"), Qt::SkipEmptyParts);
+    for (const QString& text : allowed) {
+        QHostAddress a;
+        if (!a.setAddress(text)) return closed("allow holds \"" + text.toStdString() + "\", which is not an address");
+        access.allow.push_back(a);
+    }
+    return access;
+}
+
+// --------------------------------------------------------------------------------------- TcpRelay
+
+TcpRelay::TcpRelay(Comms& comms, Indicators indicators, std::uint16_t port, RelayAccess access)
+    : comms_(comms), indicators_(std::move(indicators)), port_(port), access_(std::move(access)) {
     connect(&csMaster, &QTcpSocket::connected, this, &TcpRelay::OnMasterConnected);
     connect(&csMaster, &QTcpSocket::disconnected, this, &TcpRelay::OnMasterDisconnected);
-    connect(&csMaster, &QTcpSocket::readyRead, this, &TcpRelay::OnMasterReadable);
+    connect(&csMaster, &QTcpSocket::readyRead, this, &TcpRelay::Drain);
     connect(&ssSlave, &QTcpServer::newConnection, this, &TcpRelay::OnNewConnections);
+    connect(&ssSlave, &QTcpServer::acceptError, this, &TcpRelay::OnAcceptError);
+    drainTimer_.setSingleShot(true);
+    drainTimer_.setInterval(0);
+    connect(&drainTimer_, &QTimer::timeout, this, &TcpRelay::Drain);
+    acceptPause_.setSingleShot(true);
+    acceptPause_.setInterval(kAcceptPauseMs);
+    connect(&acceptPause_, &QTimer::timeout, this, [this] { ssSlave.resumeAccepting(); });
 }
 
 TcpRelay::~TcpRelay() {
@@ -19,11 +78,28 @@ TcpRelay::~TcpRelay() {
     // be listening by then.
     csMaster.disconnect(this);
     ssSlave.disconnect(this);
-    for (Client& c : clients_) c.socket->disconnect(this);
+    if (peer_) peer_->disconnect(this);
 }
 
 void TcpRelay::Show(const std::function<void(bool)>& box, bool on) {
     if (box) box(on);
+}
+
+void TcpRelay::Log(const QString& line) { comms_.AddLogLine(line.toStdString()); }
+
+QString TcpRelay::Name(const QTcpSocket& socket) {
+    return socket.peerAddress().toString() + ":" + QString::number(socket.peerPort());
+}
+
+void TcpRelay::Tune(QTcpSocket& socket) {
+    // Qt stops reading from the kernel at this much, so that a flood waits at the sender.
+    socket.setReadBufferSize(4 * kReadChunk);
+    // A peer that vanished without a word (cable, power) is noticed in about 90 s.
+    socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    const int fd = static_cast<int>(socket.socketDescriptor());
+    for (const auto& [option, value] : {std::pair{TCP_KEEPIDLE, kKeepIdleS}, std::pair{TCP_KEEPINTVL, kKeepIntervalS},
+                                       std::pair{TCP_KEEPCNT, kKeepProbes}})
+        ::setsockopt(fd, IPPROTO_TCP, option, &value, sizeof value);
 }
 
 void TcpRelay::ConnectToRemote(const QString& address) {
@@ -34,29 +110,52 @@ void TcpRelay::ConnectToRemote(const QString& address) {
 
 void TcpRelay::ListenForRemote() {
     csMaster.abort();
-    // A server that listens already goes on listening; its clients stay.
-    if (!ssSlave.isListening() && ssSlave.listen(listenOn_, port_)) port_ = ssSlave.serverPort();
+    // A server that listens already goes on listening; its peer stays.
+    if (!ssSlave.isListening()) {
+        if (!ssSlave.listen(access_.listen, port_)) {
+            Log(QString("relay: cannot listen on %1 port %2: %3")
+                    .arg(access_.listen.toString())
+                    .arg(port_)
+                    .arg(ssSlave.errorString()));
+            comms_.relayMode = RelayMode::None;
+            Show(indicators_.waitConnect, false);
+            return;
+        }
+        port_ = ssSlave.serverPort();
+    }
     comms_.relayMode = RelayMode::Listening;
     Show(indicators_.waitConnect, true);
-    // A listening program with a client answers it over TCP.
-    if (!clients_.empty()) {
+    // A listening program with a peer answers it over TCP.
+    if (peer_) {
         comms_.relayMode = RelayMode::SlaveConnected;
         Show(indicators_.slaveConnect, true);
     }
 }
 
-void TcpRelay::Send(const std::string& bytes) {
+bool TcpRelay::Queue(QTcpSocket& socket, const std::string& bytes) {
     const auto size = static_cast<qint64>(bytes.size());
+    if (socket.bytesToWrite() + size > kSendLimit) {
+        Log(QString("relay: %1 does not read: %2 bytes wait unsent; disconnected")
+                .arg(Name(socket))
+                .arg(socket.bytesToWrite()));
+        return false;
+    }
+    socket.write(bytes.data(), size);
+    return true;
+}
+
+void TcpRelay::Send(const std::string& bytes) {
     if (comms_.relayMode == RelayMode::MasterConnected) {
-        if (connected_) csMaster.write(bytes.data(), size);
-    } else if (comms_.relayMode == RelayMode::SlaveConnected && !clients_.empty()) {
-        clients_.front().socket->write(bytes.data(), size);
+        if (connected_ && !Queue(csMaster, bytes)) csMaster.abort();
+    } else if (comms_.relayMode == RelayMode::SlaveConnected && peer_) {
+        if (!Queue(*peer_, bytes)) DropPeer();
     }
 }
 
 void TcpRelay::OnMasterConnected() {
     connected_ = true;
     masterFramer_ = RelayFramer{};  // nothing of an earlier connection is carried over
+    Tune(csMaster);
     comms_.relayMode = RelayMode::MasterConnected;
     Show(indicators_.masterConnect, true);
 }
@@ -67,58 +166,83 @@ void TcpRelay::OnMasterDisconnected() {
     Show(indicators_.masterConnect, false);
 }
 
-void TcpRelay::OnMasterReadable() {
-    for (const BusPacket& p : TakePackets(csMaster, masterFramer_)) {
-        // A program with its own line takes from the peer only what is addressed to it: the
-        // rest would go out on that line as well as on the peer's.
-        if (comms_.portOpen && p.dest != comms_.OwnAddress()) continue;
-        comms_.Route(p, true);
-    }
+void TcpRelay::Refuse(QTcpSocket* socket, const QString& why) {
+    Log("relay: refused " + Name(*socket) + ": " + why);
+    socket->abort();
+    socket->deleteLater();
 }
 
 void TcpRelay::OnNewConnections() {
     while (QTcpSocket* socket = ssSlave.nextPendingConnection()) {
-        clients_.push_back({socket, RelayFramer{}});
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnClientReadable(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { OnClientDisconnected(socket); });
+        if (!access_.Admits(socket->peerAddress())) {
+            Refuse(socket, "not allowed (config/relay.xml)");
+        } else if (peer_) {
+            // The relay has one connection state: a second peer would share the first one's answers.
+            Refuse(socket, "one peer at a time, and " + Name(*peer_) + " is connected");
+        } else {
+            peer_ = socket;
+            peerFramer_ = RelayFramer{};
+            Tune(*socket);
+            connect(socket, &QTcpSocket::readyRead, this, &TcpRelay::Drain);
+            connect(socket, &QTcpSocket::disconnected, this, &TcpRelay::DropPeer);
+        }
     }
     // The listening side enters slave connected so that it can answer; a master connection
     // keeps the program's own traffic on the client socket.
-    if (comms_.relayMode == RelayMode::Listening && !clients_.empty()) {
+    if (comms_.relayMode == RelayMode::Listening && peer_) {
         comms_.relayMode = RelayMode::SlaveConnected;
         Show(indicators_.slaveConnect, true);
     }
 }
 
-std::vector<TcpRelay::Client>::iterator TcpRelay::FindClient(QTcpSocket* socket) {
-    return std::find_if(clients_.begin(), clients_.end(),
-                        [socket](const Client& c) { return c.socket == socket; });
+void TcpRelay::OnAcceptError(QAbstractSocket::SocketError) {
+    // Out of descriptors the next accept fails the same way at once: wait instead of spinning.
+    Log(QString("relay: cannot take a connection: %1; trying again in %2 ms")
+            .arg(ssSlave.errorString())
+            .arg(kAcceptPauseMs));
+    ssSlave.pauseAccepting();
+    acceptPause_.start();
 }
 
-void TcpRelay::OnClientReadable(QTcpSocket* socket) {
-    const auto it = FindClient(socket);
-    if (it == clients_.end()) return;
-    for (const BusPacket& p : TakePackets(*socket, it->framer)) comms_.Route(p, true);
-}
-
-void TcpRelay::OnClientDisconnected(QTcpSocket* socket) {
-    const auto it = FindClient(socket);
-    if (it == clients_.end()) return;
-    clients_.erase(it);
-    // Deleting it now would pull it from under the signal that brought us here.
+void TcpRelay::DropPeer() {
+    if (!peer_) return;
+    QTcpSocket* socket = std::exchange(peer_, nullptr);
+    socket->disconnect(this);
+    socket->abort();
+    // Deleting it now would pull it from under the signal that may have brought us here.
     socket->deleteLater();
     comms_.relayMode = RelayMode::Listening;
     Show(indicators_.slaveConnect, false);
     ListenForRemote();
 }
 
+void TcpRelay::Drain() {
+    if (connected_) {
+        for (const BusPacket& p : TakePackets(csMaster, masterFramer_)) {
+            // A program with its own line takes from the peer only what is addressed to it: the
+            // rest would go out on that line as well as on the peer's.
+            if (comms_.portOpen && p.dest != comms_.OwnAddress()) continue;
+            comms_.Route(p, true);
+        }
+    }
+    if (QTcpSocket* socket = peer_) {
+        for (const BusPacket& p : TakePackets(*socket, peerFramer_)) {
+            if (peer_ != socket) break;  // dropped while its packets were routed
+            comms_.Route(p, true);
+        }
+    }
+    const bool more = (connected_ && csMaster.bytesAvailable() > 0) || (peer_ && peer_->bytesAvailable() > 0);
+    if (more && !drainTimer_.isActive()) drainTimer_.start();
+}
+
 std::vector<BusPacket> TcpRelay::TakePackets(QTcpSocket& socket, RelayFramer& framer) {
     std::vector<BusPacket> packets;
     const RelayFramer::Sink keep = [&packets](const BusPacket& p) { packets.push_back(p); };
-    char chunk[512];
-    for (;;) {
+    char chunk[4096];
+    for (qint64 taken = 0; taken < kReadChunk;) {
         const qint64 n = socket.read(chunk, sizeof chunk);
         if (n <= 0) break;
+        taken += n;
         bytesReceived_ += static_cast<std::uint64_t>(n);
         framer.Push(std::string_view(chunk, static_cast<std::size_t>(n)), keep);
     }

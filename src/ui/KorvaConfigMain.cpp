@@ -379,7 +379,10 @@ void TForm1::WireRelay() {
     boxes.masterConnect = [this](bool on) { utilityPage->chkMasterConnect->setChecked(on); };
     boxes.slaveConnect = [this](bool on) { utilityPage->chkSlaveConnect->setChecked(on); };
     boxes.waitConnect = [this](bool on) { utilityPage->chkWaitConnect->setChecked(on); };
-    relay_ = std::make_unique<TcpRelay>(comms_, std::move(boxes));
+    // Closed unless config/relay.xml opens it: see korvaconfig(1).
+    std::string problem;
+    relay_ = std::make_unique<TcpRelay>(comms_, std::move(boxes), TcpRelay::kPort, RelayAccess::Read(workDir_, problem));
+    if (!problem.empty()) AddLogLine(QString::fromStdString(problem));
 }
 
 void TForm1::ConnectToRemote() { relay_->ConnectToRemote(utilityPage->tbServerIP->text()); }

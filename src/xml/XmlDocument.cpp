@@ -1,12 +1,10 @@
 #include "xml/XmlDocument.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string_view>
-#include <system_error>
 #include <unordered_map>
 #include <utility>
 
@@ -106,23 +104,7 @@ XmlDocument::XmlDocument() {
 }
 
 void XmlDocument::LoadXML(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        const int code = errno;
-        throw XmlFileError("cannot open XML file '" + path + "': " + std::generic_category().message(code));
-    }
-    std::string content;
-    char buffer[1 << 16];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
-    // A directory opens on some systems and fails only when read.
-    const bool failed = std::ferror(file) != 0;
-    const int code = errno;
-    std::fclose(file);
-    if (failed) {
-        throw XmlFileError("cannot read XML file '" + path + "': " + std::generic_category().message(code));
-    }
-    source = std::move(content);
+    source = ReadRegularFile(path);
     parse();
 }
 

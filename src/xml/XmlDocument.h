@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "xml/SafeFile.h"
+
 namespace korva {
 
 struct XmlAttribute {
@@ -56,11 +58,8 @@ class XmlNode {
     void releaseChildren() noexcept;
 };
 
-// A file that cannot be opened or read.
-class XmlFileError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
+// A file that cannot be opened or read, is no regular file or is too large.
+using XmlFileError = FileError;
 
 // After parsing, the document is the root element: its name, text,
 // attributes and children are those of the first element of the file.
@@ -82,8 +81,9 @@ class XmlDocument : public XmlNode {
     std::string error;
 
     // Reads the whole file, byte for byte, then parses it. Throws
-    // XmlFileError when the file cannot be opened or read; parse errors do
-    // not throw, they land in `error`.
+    // XmlFileError when the file cannot be opened or read, is no regular
+    // file or is larger than kMaxReadBytes; parse errors do not throw, they
+    // land in `error`.
     void LoadXML(const std::string& path);
 
     // Parses `source`. Never throws: a damaged file keeps every node built

@@ -26,7 +26,7 @@ struct ProgramA : CommsHost, LoaderHost {
     ProgramA(const std::string& workDir, std::uint16_t port) : loader(comms.Model(), *this, workDir) {
         comms.Start();
         loader.LoadConfiguration();
-        relay = std::make_unique<TcpRelay>(comms, TcpRelay::Indicators{}, port, QHostAddress::LocalHost);
+        relay = std::make_unique<TcpRelay>(comms, TcpRelay::Indicators{}, port);
     }
     void AddLogLine(const std::string& line) override { log.push_back(line); }
     void RefreshDeviceTree() override {}
@@ -81,7 +81,7 @@ private slots:
         b.coms.OpenPort(1);
         QVERIFY(b.comms.portOpen);
         QVERIFY(b.comms.SetOwnAddressFromText("140"));  // as the "Set" button beside "My Address"
-        b.relay = std::make_unique<TcpRelay>(b.comms, TcpRelay::Indicators{}, 0, QHostAddress::LocalHost);
+        b.relay = std::make_unique<TcpRelay>(b.comms, TcpRelay::Indicators{}, 0);
         b.relay->ListenForRemote();
         QVERIFY(b.relay->Listening());
 

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <new>
+
+#include "support/Deadline.h"
 #include "support/FakeHost.h"
 #include "support/TempDir.h"
 #include "xml/XmlDocument.h"
@@ -172,6 +178,55 @@ TEST(ConfigLoader, FailuresGiveTheirMessageAndKeepWhatWasMade) {
         EXPECT_EQ(l->rec.endRequests, static_cast<int>(c.messages.size())) << c.what;
         KDevice* pump = l->comms.Model().devices.Find("Pump");
         EXPECT_EQ(pump ? pump->links.Count() : 0u, c.links) << c.what;
+    }
+}
+
+// Files that are no files, too large, or a failed allocation: each ends the program with its
+// message, within a time limit.
+TEST(ConfigLoader, OddFilesAndMemoryFailuresEndTheProgram) {
+    const std::string paths = ConfigLoader::kPathMessage, constants = ConfigLoader::kConstantsMessage,
+                      config = ConfigLoader::kConfigMessage;
+    const struct {
+        const char* file;  // replaced by a pipe, a link to /dev/zero or 1 GB
+        const char* as;
+        int failAtLoad;    // the allocation probe throws on this load (1 paths, 2 constants, 3 config)
+        std::string messages;  // each one ends the program
+        int ends;
+    } cases[] = {
+        {"paths.xml", "pipe", 0, paths + constants + config, 3},
+        {"consts.xml", "zero", 0, constants, 1},
+        {"plant.xml", "pipe", 0, config, 1},
+        {"plant.xml", "1 GB", 0, config, 1},
+        {"", "", 1, paths + constants + config, 3},
+        {"", "", 2, constants, 1},
+        {"", "", 3, config, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + c.as + " " + std::to_string(c.failAtLoad));
+        TempDir dir;
+        dir.Write("config/paths.xml", kPaths);
+        dir.Write("config/consts.xml", kConstants);
+        dir.Write("config/plant.xml", "<p><KDevice Name=\"Pump\" Address=\"35\"/></p>");
+        const std::string path = dir.Path() + "/config/" + c.file, as = c.as;
+        if (as == "pipe" || as == "zero") std::filesystem::remove(path);
+        if (as == "pipe") ::mkfifo(path.c_str(), 0600);
+        if (as == "zero") std::filesystem::create_symlink("/dev/zero", path);
+        if (as == "1 GB") std::filesystem::resize_file(path, std::uintmax_t{1} << 30);  // sparse
+        const std::string outcome = test::InChild([&] {
+            FakeHost host;
+            Comms comms{host};
+            Recorder rec;
+            ConfigLoader loader(comms.Model(), rec, dir.Path());
+            int loads = 0;
+            loader.allocationProbe = [&](const std::string&) {
+                if (++loads == c.failAtLoad) throw std::bad_alloc();
+            };
+            loader.LoadConfiguration();
+            std::string out;
+            for (const std::string& m : rec.messages) out += m;
+            return out + " ends " + std::to_string(rec.endRequests);
+        });
+        EXPECT_EQ(outcome, c.messages + " ends " + std::to_string(c.ends));
     }
 }
 

@@ -219,6 +219,15 @@ out=$(run_launch KORVACONFIG_HOME="$own" KORVACONFIG_EXEC=pwd 2>/dev/null) || ba
 run_launch KORVACONFIG_HOME="$tmp/none" KORVACONFIG_EXEC=pwd >/dev/null 2>&1 && bad "a missing KORVACONFIG_HOME was accepted"
 [ -e "$tmp/none" ] && bad "the launcher created a missing KORVACONFIG_HOME"
 
+# A dangling config link: the launcher says so, copies nothing and leaves no temporary copy.
+gone=$tmp/gone-home
+mkdir -p "$gone/.local/share/korvaconfig"
+ln -s "$tmp/unmounted/config" "$gone/.local/share/korvaconfig/config"
+out=$(env -i PATH=/usr/bin:/bin HOME="$gone" KORVACONFIG_EXEC=pwd "$launch" 2>&1) && bad "a dangling config link was accepted"
+grep -q "does not exist" <<<"$out" || bad "no reason given for a dangling config link: $out"
+[ "$(ls -A "$gone/.local/share/korvaconfig")" = config ] || bad "the launcher left files beside a dangling link"
+[ -L "$gone/.local/share/korvaconfig/config" ] || bad "the dangling link was replaced"
+
 # --- the installed programs on the installed demo ---------------------------------------------
 step "korvaconfig against korvasim"
 site=$tmp/site

@@ -1,11 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include "support/Deadline.h"
 #include "support/SequenceFakes.h"
 
 namespace korva {
 namespace {
 
 class Loading : public ::testing::Test, public test::SequenceFixture {};
+
+// A pipe or a device chosen as a sequence loads nothing, at once.
+TEST_F(Loading, OddFilesLoadNothingWithoutBlocking) {
+    const std::string pipe = dir.Path() + "/pipe.kts";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string& path : {pipe, std::string("/dev/zero")})
+        EXPECT_EQ(test::InChild([&] { return std::to_string(seq.LoadSequenceFile(path).size()); }), "0") << path;
+}
 
 TEST_F(Loading, ActionsGetTheirLabelsValuesAndTargets) {
     const std::string twelve = "usermessage a b c d e f g h i j k l m n o p q r s t u v w x y z";

@@ -1,13 +1,18 @@
 // The CSV logger against the core and the device emulation, with a clock the test moves by hand.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <ctime>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "sequence/Util.h"
 #include "support/BusHarness.h"
+#include "support/Deadline.h"
 #include "support/TempDir.h"
 
 using namespace korva;
@@ -158,14 +163,23 @@ TEST_F(LogFileTest, StartErrorsShowTheirBoxAndLeaveLoggingOff) {
         int result;
         std::string alert;
     } cases[] = {{"", LogFile::kNoFileName, "ERROR|No Output Filename Selected"},
-                 {Path("missing/log.csv"), LogFile::kCannotOpen, "ERROR|Can't Open Log File"}};
+                 {Path("missing/log.csv"), LogFile::kCannotOpen, "ERROR|Can't Open Log File"},
+                 {Path("pipe"), LogFile::kCannotOpen, "ERROR|Can't Open Log File"},
+                 {"/dev/full", LogFile::kCannotOpen, "ERROR|Can't Open Log File"},
+                 {"/dev/null", LogFile::kCannotOpen, "ERROR|Can't Open Log File"},
+                 {dir.Path(), LogFile::kCannotOpen, "ERROR|Can't Open Log File"}};
+    ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
     for (const auto& c : cases) {
-        alerts.clear();
-        log.fileName = c.file;
-        EXPECT_EQ(log.StartLogging(), c.result);
-        EXPECT_EQ(alerts, std::vector<std::string>{c.alert});
-        EXPECT_FALSE(log.Active());
-        EXPECT_EQ(log.StopLogging(), LogFile::kNotOpen);
+        SCOPED_TRACE(c.file);
+        // In a child with a time limit: a pipe must not block the start.
+        const std::string got = test::InChild([&] {
+            alerts.clear();
+            log.fileName = c.file;
+            std::string out = std::to_string(log.StartLogging());
+            for (const std::string& a : alerts) out += " " + a;
+            return out + (log.Active() ? " active" : "") + " " + std::to_string(log.StopLogging());
+        });
+        EXPECT_EQ(got, std::to_string(c.result) + " " + c.alert + " " + std::to_string(LogFile::kNotOpen));
     }
     // A failed open leaves nothing behind: the next start with a good name works.
     log.fileName = Path("log.csv");
@@ -191,20 +205,37 @@ TEST_F(LogFileTest, StartingAgainWhileLoggingClosesTheFirstLogAndBeginsAfresh) {
     EXPECT_EQ(Lines(log.fileName).size(), 8u);
 }
 
-TEST_F(LogFileTest, AWriteFailureIsReportedOnceAndEndsTheLog) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+// A full disk, played by a file size limit in a child: the file ends on a whole row, and the
+// failure is reported once on the log pane and once in a box.
+TEST_F(LogFileTest, AWriteFailureLeavesWholeRowsAndIsReportedOnce) {
     Logged("Speed", 0, 5);
-    log.fileName = "/dev/full";
     ASSERT_TRUE(bus.comms.SetPeriodSeconds(0));
-    ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
-    bus.Run(5);
-    EXPECT_EQ(reports, std::vector<std::string>{LogFile::kWriteFailedText});
-    EXPECT_FALSE(log.Active());
-    EXPECT_EQ(log.StopLogging(), LogFile::kNotOpen);
-    log.fileName = Path("log.csv");
+    for (const bool append : {false, true}) {
+        SCOPED_TRACE(append);
+        dir.Write("log.csv", "old,\r\n");
+        log.append = append;
+        const std::string got = test::InChild([&] {
+            ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG, as with ENOSPC on a full disk
+            const rlimit limit{1001, 1001};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            if (log.StartLogging() != LogFile::kStarted) return std::string("not started");
+            bus.Run(100);
+            std::string out = log.Active() ? "active" : "stopped";
+            for (const std::string& r : reports) out += " | " + r;
+            for (const std::string& a : alerts) out += " | " + a;
+            return out;
+        });
+        EXPECT_EQ(got, std::string("stopped | ") + LogFile::kWriteFailedText + " | ERROR|" + LogFile::kWriteFailedText);
+        const std::vector<std::string> lines = Lines(log.fileName);  // fails on a partial row
+        EXPECT_GT(lines.size(), 20u);
+        EXPECT_EQ(lines.front(), append ? "old," : "KorvaConfig Log File,");
+        EXPECT_LE(std::filesystem::file_size(log.fileName), 1001u);
+    }
+    // The next start works as ever.
+    log.append = false;
     ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
     bus.Run(2);
-    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_EQ(log.StopLogging(), LogFile::kStopped);
     EXPECT_EQ(Lines(log.fileName).size(), 10u);
 }
 

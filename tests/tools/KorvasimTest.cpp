@@ -213,6 +213,7 @@ struct PortsCase {
     std::string link;
     int stopSignal;
     std::map<std::string, std::string> others;
+    bool linked = false;  // ports.xml is a link to a private file elsewhere
 };
 
 TEST(Korvasim, PortsFilePointsAtThePtyAndIsPutBack) {
@@ -229,11 +230,28 @@ TEST(Korvasim, PortsFilePointsAtThePtyAndIsPutBack) {
          "com3",
          SIGTERM,
          {{"COM4", "/dev/serial/by-id/usb-x"}}},
+        {"a linked file stays a link and keeps its mode",
+         "<ports><port name=\"COM2\" device=\"/dev/ttyS9\"/></ports>",
+         "COM1",
+         SIGTERM,
+         {{"COM2", "/dev/ttyS9"}},
+         true},
     };
     for (const PortsCase& c : cases) {
         SCOPED_TRACE(c.what);
         Bench bench;
-        if (c.before) bench.dir.Write("config/ports.xml", *c.before);
+        const fs::path target = fs::path(bench.dir.Path()) / "site/ports.xml";
+        const auto stillLinked = [&] {
+            EXPECT_TRUE(fs::is_symlink(bench.PortsFile()));
+            EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+        };
+        if (c.linked) {
+            bench.dir.Write("site/ports.xml", *c.before);
+            fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+            fs::create_symlink("../site/ports.xml", bench.PortsFile());
+        } else if (c.before) {
+            bench.dir.Write("config/ports.xml", *c.before);
+        }
         auto sim = bench.Start({"--link", c.link});
         ASSERT_FALSE(bench.pty.empty());
         EXPECT_NE(sim->out.find(" as COM"), std::string::npos);
@@ -241,10 +259,12 @@ TEST(Korvasim, PortsFilePointsAtThePtyAndIsPutBack) {
         auto expected = c.others;
         expected["COM" + c.link.substr(3)] = bench.pty;
         EXPECT_EQ(PortsOf(bench.PortsFile()), expected);
+        if (c.linked) stillLinked();
 
         sim->Signal(c.stopSignal);
         EXPECT_EQ(sim->Wait(), 0) << sim->err;
         EXPECT_EQ(ReadFile(bench.PortsFile()), c.before);
+        if (c.linked) stillLinked();
     }
 }
 

@@ -1,15 +1,27 @@
 // Two relays in one process, joined over loopback: a listening side with the serial line and a
 // side that connects to it. Raw sockets stand in for a peer where the test needs exact bytes.
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
 #include <functional>
 #include <random>
 #include <memory>
 #include <vector>
 
 #include "support/FakeHost.h"
+#include "support/TempDir.h"
 #include "transport/Relay.h"
 
 using namespace korva;
@@ -21,8 +33,8 @@ constexpr int kPatienceMs = 5000;
 
 // One copy of the program without its window: the router sends towards the peer through the relay.
 struct Endpoint : CommsHost {
-    explicit Endpoint(std::uint8_t ownAddress, std::uint16_t port = 0)
-        : relay(comms, Boxes(), port, QHostAddress::LocalHost) {
+    explicit Endpoint(std::uint8_t ownAddress, std::uint16_t port = 0, RelayAccess access = {})
+        : relay(comms, Boxes(), port, std::move(access)) {
         comms.SetOwnAddress(ownAddress);
     }
     TcpRelay::Indicators Boxes() {
@@ -79,6 +91,18 @@ class RelayTest : public QObject {
         s->connectToHost(QHostAddress::LocalHost, slave_->relay.Port());
         if (!WaitFor([&] { return slave_->relay.ActiveConnections() == before + 1; })) return nullptr;
         return s;
+    }
+    // Connects from `from` and waits until the listening side has taken or refused the peer.
+    bool Taken(Endpoint& server, const QString& from) {
+        QTcpSocket s;
+        s.bind(QHostAddress(from));
+        s.connectToHost(QHostAddress::LocalHost, server.relay.Port());
+        if (!s.waitForConnected(kPatienceMs)) return false;
+        const std::size_t logged = server.log.size();
+        WaitFor([&] { return server.relay.ActiveConnections() == 1 || server.log.size() > logged; });
+        const bool taken = server.relay.ActiveConnections() == 1;
+        s.abort();
+        return WaitFor([&] { return server.relay.ActiveConnections() == 0; }) && taken;
     }
     // Writes, then waits until the listening side has read it all.
     bool Write(QTcpSocket& peer, const std::string& bytes) {
@@ -143,38 +167,44 @@ private slots:
         if (toLine) QCOMPARE(master_->serial[0], EncodeSerial(p));
     }
 
-    // Exact bytes from a raw peer: however they are cut, each connection's packets come out whole.
+    // Exact bytes from a raw peer: however they are cut, packets come out whole.
     void framingOnTheListeningSide() {
         const std::string a = EncodeRaw(kToSlave);
         const std::string b = EncodeRaw(MakePacket({kSlaveAddress, 0x22, 0x8A}, {0x10, 0x01, 0x02}));
         std::string bad = b;
         bad[4] = static_cast<char>(bad[4] ^ 0x01);
-        std::unique_ptr<QTcpSocket> one = RawClient(), two = RawClient();
-        QVERIFY(one && two);
+        std::unique_ptr<QTcpSocket> one = RawClient();
+        QVERIFY(one);
 
         QVERIFY(Write(*one, a + b));  // two packets in one write
         QCOMPARE(slave_->TakeQueued(), (std::vector<std::string>{a, b}));
-        QVERIFY(Write(*one, b.substr(0, 3)));  // a split packet, with another connection's packet between
-        QVERIFY(Write(*two, a));
-        QCOMPARE(slave_->TakeQueued(), std::vector<std::string>{a});
+        QVERIFY(Write(*one, b.substr(0, 3)));  // a split packet
+        QCOMPARE(slave_->TakeQueued(), std::vector<std::string>{});
         QVERIFY(Write(*one, b.substr(3)));
         QCOMPARE(slave_->TakeQueued(), std::vector<std::string>{b});
-        QVERIFY(Write(*two, bad + a));  // a wrong checksum: dropped without a trace line, the next one taken
+        QVERIFY(Write(*one, bad + a));  // a wrong checksum: dropped without a trace line, the next one taken
         QCOMPARE(slave_->TakeQueued(), std::vector<std::string>{a});
         for (const std::string& line : slave_->log) QVERIFY2(line.rfind("rx: [", 0) == 0, line.c_str());
-        QCOMPARE(slave_->log.size(), std::size_t(5));
+        QCOMPARE(slave_->log.size(), std::size_t(4));
     }
 
     void lostClientPutsTheListenerBackToListening() {
         QVERIFY(Join());
+        // One peer at a time: a second one is refused, and the log says why.
+        auto refused = std::make_unique<QTcpSocket>();
+        refused->connectToHost(QHostAddress::LocalHost, slave_->relay.Port());
+        QTRY_COMPARE_WITH_TIMEOUT(refused->state(), QAbstractSocket::UnconnectedState, kPatienceMs);
+        QVERIFY(slave_->log.size() == 1 && slave_->log[0].find("one peer at a time") != std::string::npos);
+        QCOMPARE(slave_->relay.ActiveConnections(), 1);
+        // Listening closes the client socket; the port is taken, so this side says so and stays idle.
+        master_->relay.ListenForRemote();
+        QVERIFY(!master_->relay.Connected() && !master_->masterBox && !master_->waitBox);
+        QCOMPARE(master_->comms.relayMode, RelayMode::None);
+        QVERIFY(!master_->relay.Listening());
+        QVERIFY(master_->log.size() == 1 && master_->log[0].find("cannot listen") != std::string::npos);
+        QTRY_COMPARE_WITH_TIMEOUT(slave_->relay.ActiveConnections(), 0, kPatienceMs);
         std::unique_ptr<QTcpSocket> second = RawClient();
         QVERIFY(second);
-        // Listening closes the client socket; the port is taken, so this side does not listen.
-        master_->relay.ListenForRemote();
-        QVERIFY(!master_->relay.Connected() && !master_->masterBox);
-        QCOMPARE(master_->comms.relayMode, RelayMode::Listening);
-        QTRY_COMPARE_WITH_TIMEOUT(slave_->relay.ActiveConnections(), 1, kPatienceMs);
-        // The client that is left becomes connection 0 and is answered.
         QCOMPARE(slave_->comms.relayMode, RelayMode::SlaveConnected);
         slave_->comms.Route(kToMaster);
         QVERIFY(WaitFor([&] { return second->bytesAvailable() >= qint64(kToMaster.WireSize()); }));
@@ -233,6 +263,111 @@ private slots:
         QCOMPARE(slave_->TakeQueued(), std::vector<std::string>{kMarker});
         QCOMPARE(master_->relay.BytesReceived(), std::uint64_t(0));
         QCOMPARE(slave_->relay.BytesReceived(), std::uint64_t(kMarker.size()));
+    }
+    // Who gets in: 127.0.0.2 stands for a remote host.
+    void accessFollowsRelayXml_data() {
+        QTest::addColumn<QString>("file");  // config/relay.xml; "-" for none, "fifo" for a pipe
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<bool>("local");     // a peer from 127.0.0.1 is taken
+        QTest::addColumn<bool>("remote");    // and one from 127.0.0.2
+        QTest::newRow("no file: loopback") << "-" << "" << true << true;
+        QTest::newRow("allow-list") << "<relay listen='0.0.0.0' allow='10.1.2.3, 127.0.0.1'/>" << "" << true << false;
+        QTest::newRow("no allow-list") << "<relay listen='0.0.0.0'/>" << "" << false << false;
+        QTest::newRow("bad address") << "<relay listen='0.0.0.0' allow='127.0.0.2 10.1.2.x'/>" << "10.1.2.x" << true << true;
+        QTest::newRow("bad listen") << "<relay listen='all'/>" << "all" << true << true;
+        QTest::newRow("a pipe") << "fifo" << "a pipe" << true << true;
+    }
+    void accessFollowsRelayXml() {
+        QFETCH(QString, file);
+        QFETCH(QString, problem);
+        QFETCH(bool, local);
+        QFETCH(bool, remote);
+        test::TempDir dir;
+        const std::string path = dir.Path() + "/config/relay.xml";
+        if (file == "fifo") {
+            dir.Write("config/x", "");
+            QCOMPARE(::mkfifo(path.c_str(), 0600), 0);
+        } else if (file != "-") {
+            dir.Write("config/relay.xml", file.toStdString());
+        }
+        std::string why;
+        Endpoint server(kSlaveAddress, 0, RelayAccess::Read(dir.Path(), why));
+        QVERIFY2(problem.isEmpty() ? why.empty() : why.find(problem.toStdString()) != std::string::npos, why.c_str());
+        server.relay.ListenForRemote();
+        QVERIFY(server.relay.Listening());
+        QCOMPARE(Taken(server, "127.0.0.1"), local);
+        QCOMPARE(Taken(server, "127.0.0.2"), remote);
+        const std::size_t refusals = std::count_if(server.log.begin(), server.log.end(),
+            [](const std::string& l) { return l.find("refused") != std::string::npos; });
+        QCOMPARE(refusals, std::size_t(!local + !remote));
+    }
+
+    // A peer that stops reading is dropped once 256 KB wait for it; its keepalive is on.
+    void nonReadingPeerIsDropped() {
+        std::unique_ptr<QTcpSocket> peer = RawClient();
+        QVERIFY(peer);
+        const auto option = [fd = int(slave_->relay.PeerDescriptor())](int level, int name) {
+            int value = -1;
+            socklen_t size = sizeof value;
+            return ::getsockopt(fd, level, name, &value, &size) == 0 ? value : -1;
+        };
+        QCOMPARE(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+        QCOMPARE(option(IPPROTO_TCP, TCP_KEEPIDLE) * 100 + option(IPPROTO_TCP, TCP_KEEPINTVL) * 10 +
+                     option(IPPROTO_TCP, TCP_KEEPCNT), 60 * 100 + 10 * 10 + 3);
+        peer->setReadBufferSize(1);  // the test's own socket must not take it all in either
+        const std::string block(4096, '\x11');
+        std::size_t sent = 0;
+        while (slave_->relay.ActiveConnections() == 1 && sent < (64u << 20)) {
+            slave_->relay.Send(block);
+            sent += block.size();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(slave_->relay.ActiveConnections(), 0);
+        QVERIFY(slave_->log.back().find("does not read") != std::string::npos);
+        QCOMPARE(slave_->comms.relayMode, RelayMode::Listening);
+        qInfo("dropped after %zu KB sent", sent >> 10);
+    }
+
+    // 32 MB of garbage: the 10 ms tick goes on while the relay takes it in chunks.
+    void floodLeavesTheTickRunning() {
+        std::unique_ptr<QTcpSocket> peer = RawClient();
+        QVERIFY(peer);
+        QElapsedTimer clock;
+        qint64 last = 0, worst = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] {
+            worst = std::max(worst, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        const std::string garbage(32u << 20, '\xFF');  // every byte is skipped: the worst case for the framer
+        peer->write(garbage.data(), qint64(garbage.size()));
+        clock.start();
+        tick.start(10);
+        QVERIFY(QTest::qWaitFor([&] { return slave_->relay.BytesReceived() >= garbage.size(); }, 60000));
+        qInfo("worst gap between ticks: %lld ms", worst);
+        QVERIFY2(worst < 100, QByteArray::number(worst));  // the sanitizers slow it; a whole-flood read took 350
+    }
+
+    // Out of descriptors, accepting waits a while instead of spinning, then takes the peer.
+    void acceptFailurePauses() {
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, slave_->relay.Port());
+        QVERIFY(peer.waitForConnected(kPatienceMs));
+        rlimit old{};
+        ::getrlimit(RLIMIT_NOFILE, &old);
+        const rlimit low{256, old.rlim_max};
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        std::vector<int> filler;
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) filler.push_back(fd);
+        const std::clock_t before = std::clock();  // CPU time of the process
+        QTest::qWait(500);
+        const long cpuMs = long(std::clock() - before) * 1000 / CLOCKS_PER_SEC;
+        for (int fd : filler) ::close(fd);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &old), 0);
+        qInfo("CPU in 500 ms out of descriptors: %ld ms", cpuMs);
+        QVERIFY(cpuMs < 150);
+        QVERIFY(!slave_->log.empty() && slave_->log[0].find("cannot take a connection") != std::string::npos);
+        QTRY_COMPARE_WITH_TIMEOUT(slave_->relay.ActiveConnections(), 1, kPatienceMs);
     }
 };
 

@@ -3,8 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <random>
+#include <thread>
 #include <chrono>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/Deadline.h"
 #include "support/FakeHost.h"
 #include "support/Pty.h"
 #include "support/TempDir.h"
@@ -164,6 +173,10 @@ TEST(ComPort, DefaultNamesAndMappedNames) {
     EXPECT_EQ(DevicePathForPort(dir.Path(), "COM2"), "/dev/serial/by-id/usb-Bench_Adapter-if00");
     EXPECT_EQ(DevicePathForPort(dir.Path(), "COM1"), "/dev/ttyS0");
     EXPECT_EQ(DevicePathForPort(dir.Path(), "COM4"), "/dev/ttyUSB3");
+    // A ports file that is a pipe counts as none, and never blocks.
+    std::filesystem::remove(dir.Path() + "/config/ports.xml");
+    ASSERT_EQ(::mkfifo((dir.Path() + "/config/ports.xml").c_str(), 0600), 0);
+    EXPECT_EQ(test::InChild([&] { return DevicePathForPort(dir.Path(), "COM1"); }), "/dev/ttyUSB0");
 }
 
 TEST(ComPort, PacketSplitOverClustersIsTakenWhole) {
@@ -182,6 +195,44 @@ TEST(ComPort, PacketSplitOverClustersIsTakenWhole) {
     rig.comms.ProcessReceiveQueue();
     EXPECT_EQ(speed.state, LinkState::KNOWN);
     EXPECT_EQ(speed.current.ReadAsNumber(), -25536);
+}
+
+// Random bytes, real packets and pauses of every length on the line, for KORVA_FLOOD_SECONDS
+// (1 by default; the fuzz run gives it longer): the cluster handler and the scanner under the
+// sanitizers take it all, the port stays open, and a packet after the flood is taken whole.
+TEST(ComPort, FloodOfRandomBytes) {
+    const char* env = std::getenv("KORVA_FLOOD_SECONDS");
+    const auto end = steady_clock::now() + seconds(env ? std::max(1, std::atoi(env)) : 1);
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    CommandRig rig;
+    rig.MapCom(1, pty.SlavePath());
+    rig.commands.OpenPort(1);
+    ASSERT_TRUE(rig.port.Active());
+    const std::string reply = "(x6Cx23x8Ax03xFDx05x9Cx40)";
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        std::mt19937 rng(std::random_device{}());
+        while (steady_clock::now() < end) {
+            std::string chunk(rng() % 5000, '\0');
+            for (char& c : chunk) c = static_cast<char>(rng() % 4 ? rng() & 0xFF : "(x)"[rng() % 3]);
+            if (rng() % 3 == 0) chunk.insert(rng() % (chunk.size() + 1), reply);
+            if (!pty.Write(chunk)) break;
+            if (rng() % 4 == 0) std::this_thread::sleep_for(microseconds(rng() % 15000));
+        }
+        std::this_thread::sleep_for(milliseconds(30));  // the last cluster closes
+        pty.Write(")" + reply);
+        done = true;
+    });
+    BusPacket last;  // the last packet taken must be the one written last
+    const auto lastIsTheReply = [&] {
+        for (BusPacket p; rig.comms.Queue().Pop(p);) last = p;
+        return !done ? false : last.dest == 0x6C && last.source == 0x23 && last.code == 0x8A;
+    };
+    while (!done) rig.main.RunUntil(lastIsTheReply, 50);
+    writer.join();
+    EXPECT_TRUE(rig.main.RunUntil(lastIsTheReply));
+    EXPECT_TRUE(rig.port.Active());
 }
 
 TEST(ComPort, LineGoneClosesThePortAndItOpensAgain) {

@@ -5,6 +5,9 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -130,12 +133,22 @@ private slots:
     }
 
     void writeFailureIsReportedOnceAndHidesTheLabel() {
-        if (!std::filesystem::exists("/dev/full")) QSKIP("no /dev/full");
         Start();
-        StartLog("0", "/dev/full");
+        const std::string path = dir_->Path() + "/log.csv";
+        StartLog("0", path);
         QVERIFY(!form_->lbLogging->isHidden());
-        Tick(4);
+        // A file size limit fails the writes as a full disk would.
+        rlimit old{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit low = old;
+        low.rlim_cur = std::filesystem::file_size(path) + 60;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &low), 0);
+        Tick(10);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
+        std::signal(SIGXFSZ, previous);
         QCOMPARE(form_->memoLog->Lines().count(QString(LogFile::kWriteFailedText)), qsizetype{1});
+        QCOMPARE(alerts_, QStringList{QString("ERROR|") + LogFile::kWriteFailedText});
         QVERIFY(form_->lbLogging->isHidden());
         QVERIFY(!form_->Logger()->Active());
     }

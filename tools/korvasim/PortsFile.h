@@ -20,7 +20,7 @@ std::string RenderPorts(const std::vector<PortEntry>& entries);
 
 class PortsClaim {
   public:
-    // Throws std::runtime_error when the file cannot be written.
+    // Throws std::runtime_error when the file cannot be read as a regular file or cannot be written.
     PortsClaim(const std::string& configDir, const std::string& portName, const std::string& devicePath);
     ~PortsClaim() { Restore(); }
     PortsClaim(const PortsClaim&) = delete;
@@ -32,7 +32,7 @@ class PortsClaim {
     bool replacedUnreadable = false;
 
   private:
-    std::string path_;
+    std::string path_;  // the file itself: a symlinked ports file is written through its link
     std::string name_;
     std::optional<std::string> original_;  // nullopt: there was no file
     std::string written_;

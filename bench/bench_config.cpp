@@ -14,8 +14,6 @@ class QuietHost : public CommsHost, public LoaderHost {
 public:
     void AddLogLine(const std::string&) override {}
     void RefreshDeviceTree() override {}
-    void SendSerial(const std::string&) override {}
-    void SendTcp(const std::string&) override {}
     void RequestClose() override {}
     void ShowMessage(const std::string& text) override { failed = text; }
     void RequestEnd() override {}

@@ -51,9 +51,14 @@ class NullHost : public CommsHost {
 public:
     void AddLogLine(const std::string&) override {}
     void RefreshDeviceTree() override {}
-    void SendSerial(const std::string& text) override { bytes += text.size(); }
-    void SendTcp(const std::string&) override {}
     void RequestClose() override {}
+};
+
+// An open line that frames what it is handed and counts it.
+class CountingLine : public BusPort {
+public:
+    Hold State() const override { return Hold::Master; }
+    void Send(const BusPacket& packet) override { bytes += EncodeSerial(packet).size(); }
     std::size_t bytes = 0;
 };
 
@@ -81,7 +86,8 @@ void BM_TickTenRequestsInFlight(benchmark::State& state) {
     NullHost host;
     Comms comms(host);
     comms.Start();
-    comms.portOpen = true;
+    CountingLine line;
+    comms.AttachSerial(&line);
     BuildPlant(comms);
     std::vector<KRemoteLink*> busy;
     for (int i = 0; i < 10; ++i) busy.push_back(comms.Model().devices.Object(static_cast<std::size_t>(i * 7))->links.Object(3));

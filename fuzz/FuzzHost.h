@@ -10,9 +10,16 @@ class QuietHost : public CommsHost {
 public:
     void AddLogLine(const std::string&) override {}
     void RefreshDeviceTree() override {}
-    void SendSerial(const std::string& text) override { sent += text.size(); }
-    void SendTcp(const std::string& bytes) override { sent += bytes.size(); }
     void RequestClose() override {}
+};
+
+// A way onto the bus, held as given, that frames what it is handed and counts it.
+class CountingPort : public BusPort {
+public:
+    explicit CountingPort(Hold h = Hold::Master) : hold(h) {}
+    Hold State() const override { return hold; }
+    void Send(const BusPacket& packet) override { sent += EncodeSerial(packet).size(); }
+    Hold hold;
     std::size_t sent = 0;
 };
 

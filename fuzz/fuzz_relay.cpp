@@ -11,14 +11,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::QuietHost host;
     Comms comms(host);
     comms.Start();
-    comms.relayMode = RelayMode::SlaveConnected;
+    fuzz::CountingPort relay(BusPort::Hold::Slave);
+    comms.AttachRelay(&relay);
     comms.showBroadcasts = true;
     fuzz::BuildPlant(comms);
     RelayFramer framer;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     // The same bytes in chunks of varying size, as reads deliver them.
     for (std::size_t pos = 0, chunk = 1; pos < bytes.size(); pos += chunk, chunk = chunk % 13 + 1) {
-        framer.Push(bytes.substr(pos, chunk), [&](const BusPacket& p) { comms.Route(p, true); });
+        framer.Push(bytes.substr(pos, chunk), [&](const BusPacket& p) { comms.Route(p, &relay); });
         if (framer.Buffered() > RelayFramer::kMaxFrame) __builtin_trap();
     }
     for (int t = 0; t < 5; ++t) comms.Tick();

@@ -9,7 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::QuietHost host;
     Comms comms(host);
     comms.Start();
-    comms.portOpen = true;
+    fuzz::CountingPort line;
+    comms.AttachSerial(&line);
     comms.showBroadcasts = (size & 1) != 0;
     fuzz::BuildPlant(comms);
     for (const auto& [name, device] : comms.Model().devices)

@@ -38,16 +38,17 @@ void Comms::OnChecksumError(const BusPacket& packet, std::uint8_t computed) {
     host_.AddLogLine(line);
 }
 
-void Comms::Route(const BusPacket& packet, bool fromTcp) {
+void Comms::Route(const BusPacket& packet, const BusPort* arrivedOn) {
     const std::uint8_t dest = packet.dest;
-    // A packet that came over TCP does not go back there: between two programs it would bounce
-    // for ever. It is still traced where the table says.
-    const auto sendTcp = [&] {
-        if (!fromTcp) host_.SendTcp(EncodeRaw(packet));
+    const auto held = [](const BusPort* port) { return port != nullptr ? port->State() : BusPort::Hold::Down; };
+    // A packet never goes back to the port it came in on: between two programs joined by the relay
+    // it would bounce for ever. It is still traced where the table says.
+    const auto send = [&](BusPort* port) {
+        if (port != nullptr && port != arrivedOn) port->Send(packet);
     };
     if (dest == kBroadcastAddress) {
         if (!showBroadcasts) return;
-        if (relayMode == RelayMode::SlaveConnected) sendTcp();
+        if (held(relay_) == BusPort::Hold::Slave) send(relay_);
         if (queue_.Push(packet)) ++repliesQueued;
         Trace(packet, '[', ']');
     } else if (dest == ownAddress_) {
@@ -55,18 +56,18 @@ void Comms::Route(const BusPacket& packet, bool fromTcp) {
         Trace(packet, '[', ']');
     } else if (dest & 0x02) {
         // The serial line wins over a TCP connection.
-        if (portOpen)
-            host_.SendSerial(EncodeSerial(packet));
-        else if (relayMode == RelayMode::MasterConnected)
-            sendTcp();
+        if (held(serial_) != BusPort::Hold::Down)
+            send(serial_);
+        else if (held(relay_) == BusPort::Hold::Master)
+            send(relay_);
         ++packetsSent;
         Trace(packet, '(', ')');
     } else if (dest & 0x08) {
-        sendTcp();
+        send(relay_);
         ++packetsSent;
         Trace(packet, '(', ')');
     } else if (dest & 0x04) {
-        host_.SendSerial(EncodeSerial(packet));
+        send(serial_);
         ++packetsSent;
         Trace(packet, '(', ')');
     } else {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "model/Kobjects.h"
+#include "protocol/BusPort.h"
 #include "packet/BusPacket.h"
 #include "packet/Receiver.h"
 #include "protocol/RequestSlot.h"
@@ -20,14 +21,9 @@ public:
     virtual ~CommsHost() = default;
     virtual void AddLogLine(const std::string& line) = 0;
     virtual void RefreshDeviceTree() = 0;
-    // The port decides what to do when it is closed.
-    virtual void SendSerial(const std::string& text) = 0;
-    virtual void SendTcp(const std::string& bytes) = 0;
     // As the exit menu command does.
     virtual void RequestClose() = 0;
 };
-
-enum class RelayMode : std::uint8_t { None, MasterConnected, Listening, SlaveConnected };
 
 // Ring of 16 packets that holds at most 15; a push onto a full ring is dropped.
 class ReceiveQueue {
@@ -76,8 +72,14 @@ public:
     void FeedChar(char c) { receiver_.Feed(c); }
     void ResetScanner() { receiver_.ResetScanner(); }
     const Receiver& Scanner() const { return receiver_; }
-    // fromTcp: the packet came from the TCP peer, and is never handed back to it.
-    void Route(const BusPacket& packet, bool fromTcp = false);
+    // The ways onto the bus; a port left out is down. arrivedOn: the port the packet came in on,
+    // which never gets it back.
+    void AttachSerial(BusPort* port) { serial_ = port; }
+    void AttachRelay(BusPort* port) { relay_ = port; }
+    const BusPort* Serial() const { return serial_; }
+    const BusPort* Relay() const { return relay_; }
+    bool SerialUp() const { return serial_ != nullptr && serial_->Up(); }
+    void Route(const BusPacket& packet, const BusPort* arrivedOn = nullptr);
     void ProcessReceiveQueue();
 
     // The 10 ms tick.
@@ -105,8 +107,6 @@ public:
     ReceiveQueue& Queue() { return queue_; }
 
     // Read by the router.
-    bool portOpen = false;
-    RelayMode relayMode = RelayMode::None;
     bool showBroadcasts = false;
 
     // Filled by the logger and the test runner.
@@ -127,6 +127,8 @@ private:
     void ScanLinks();
 
     CommsHost& host_;
+    BusPort* serial_ = nullptr;
+    BusPort* relay_ = nullptr;
     KModel model_;
     Receiver receiver_;
     ReceiveQueue queue_;

@@ -9,6 +9,15 @@ ComPortCommands::ComPortCommands(TSerialPortNG& port, Comms& comms, CommsHost& l
     : port_(port), comms_(comms), log_(log), workDir_(std::move(workDir)) {
     port_.OnRxClusterEvent = [this] { OnRxCluster(); };
     port_.OnLineLost = [this] { LineLost(); };
+    comms_.AttachSerial(this);
+}
+
+ComPortCommands::~ComPortCommands() {
+    if (comms_.Serial() == this) comms_.AttachSerial(nullptr);
+}
+
+void ComPortCommands::Send(const BusPacket& packet) {
+    if (port_.Active()) port_.SendString(EncodeSerial(packet));
 }
 
 void ComPortCommands::OpenPort(int n) {
@@ -16,7 +25,6 @@ void ComPortCommands::OpenPort(int n) {
     const std::string name = "COM" + std::to_string(n);
     port_.SetCommPort(name, DevicePathForPort(workDir_, name));
     port_.SetActive(true);
-    comms_.portOpen = port_.Active();
     if (port_.Active()) {
         log_.AddLogLine("Opening Com" + std::to_string(n));
         openPort_ = n;
@@ -28,7 +36,6 @@ void ComPortCommands::OpenPort(int n) {
 
 void ComPortCommands::ClosePort() {
     port_.SetActive(false);
-    comms_.portOpen = false;
 }
 
 bool ComPortCommands::ChangeBaudRate(const std::string& text) {
@@ -38,7 +45,6 @@ bool ComPortCommands::ChangeBaudRate(const std::string& text) {
     port_.SetActive(false);
     port_.SetBaudRate(*rate);
     port_.SetActive(true);
-    comms_.portOpen = port_.Active();
     log_.AddLogLine("Re Opening Com Port at " + std::to_string(*rate));
     return true;
 }
@@ -50,7 +56,6 @@ void ComPortCommands::OnRxCluster() {
 
 void ComPortCommands::LineLost() {
     // The adapter was pulled or the line hung up: the port is closed and can be opened again.
-    comms_.portOpen = false;
     log_.AddLogLine("Lost " + port_.CommPort() + " (" + port_.DevicePath() + ")");
 }
 

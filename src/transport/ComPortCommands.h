@@ -9,9 +9,17 @@
 
 namespace korva {
 
-class ComPortCommands {
+// The serial line is the program's first way onto the bus; the commands attach it to the router.
+class ComPortCommands : public BusPort {
 public:
     ComPortCommands(TSerialPortNG& port, Comms& comms, CommsHost& log, std::string workDir = ".");
+    ~ComPortCommands() override;
+    ComPortCommands(const ComPortCommands&) = delete;
+    ComPortCommands& operator=(const ComPortCommands&) = delete;
+
+    // BusPort: a packet travels in its printable framing; nothing goes out while the port is closed.
+    Hold State() const override { return port_.Active() ? Hold::Master : Hold::Down; }
+    void Send(const BusPacket& packet) override;
 
     void OpenPort(int n);
     void ClosePort();

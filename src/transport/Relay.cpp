@@ -68,17 +68,24 @@ TcpRelay::TcpRelay(Comms& comms, Indicators indicators, std::uint16_t port, Rela
     drainTimer_.setSingleShot(true);
     drainTimer_.setInterval(0);
     connect(&drainTimer_, &QTimer::timeout, this, &TcpRelay::Drain);
+    comms_.AttachRelay(this);
     acceptPause_.setSingleShot(true);
     acceptPause_.setInterval(kAcceptPauseMs);
     connect(&acceptPause_, &QTimer::timeout, this, [this] { ssSlave.resumeAccepting(); });
 }
 
 TcpRelay::~TcpRelay() {
+    if (comms_.Relay() == this) comms_.AttachRelay(nullptr);
     // The sockets close as the members go, and a socket that closes reports it: nobody must
     // be listening by then.
     csMaster.disconnect(this);
     ssSlave.disconnect(this);
     if (peer_) peer_->disconnect(this);
+}
+
+BusPort::Hold TcpRelay::State() const {
+    if (mode_ == RelayMode::MasterConnected) return Hold::Master;
+    return mode_ == RelayMode::SlaveConnected ? Hold::Slave : Hold::Down;
 }
 
 void TcpRelay::Show(const std::function<void(bool)>& box, bool on) {
@@ -117,17 +124,17 @@ void TcpRelay::ListenForRemote() {
                     .arg(access_.listen.toString())
                     .arg(port_)
                     .arg(ssSlave.errorString()));
-            comms_.relayMode = RelayMode::None;
+            mode_ = RelayMode::None;
             Show(indicators_.waitConnect, false);
             return;
         }
         port_ = ssSlave.serverPort();
     }
-    comms_.relayMode = RelayMode::Listening;
+    mode_ = RelayMode::Listening;
     Show(indicators_.waitConnect, true);
     // A listening program with a peer answers it over TCP.
     if (peer_) {
-        comms_.relayMode = RelayMode::SlaveConnected;
+        mode_ = RelayMode::SlaveConnected;
         Show(indicators_.slaveConnect, true);
     }
 }
@@ -145,9 +152,9 @@ bool TcpRelay::Queue(QTcpSocket& socket, const std::string& bytes) {
 }
 
 void TcpRelay::Send(const std::string& bytes) {
-    if (comms_.relayMode == RelayMode::MasterConnected) {
+    if (mode_ == RelayMode::MasterConnected) {
         if (connected_ && !Queue(csMaster, bytes)) csMaster.abort();
-    } else if (comms_.relayMode == RelayMode::SlaveConnected && peer_) {
+    } else if (mode_ == RelayMode::SlaveConnected && peer_) {
         if (!Queue(*peer_, bytes)) DropPeer();
     }
 }
@@ -156,13 +163,13 @@ void TcpRelay::OnMasterConnected() {
     connected_ = true;
     masterFramer_ = RelayFramer{};  // nothing of an earlier connection is carried over
     Tune(csMaster);
-    comms_.relayMode = RelayMode::MasterConnected;
+    mode_ = RelayMode::MasterConnected;
     Show(indicators_.masterConnect, true);
 }
 
 void TcpRelay::OnMasterDisconnected() {
     connected_ = false;
-    if (comms_.relayMode == RelayMode::MasterConnected) comms_.relayMode = RelayMode::None;
+    if (mode_ == RelayMode::MasterConnected) mode_ = RelayMode::None;
     Show(indicators_.masterConnect, false);
 }
 
@@ -189,8 +196,8 @@ void TcpRelay::OnNewConnections() {
     }
     // The listening side enters slave connected so that it can answer; a master connection
     // keeps the program's own traffic on the client socket.
-    if (comms_.relayMode == RelayMode::Listening && peer_) {
-        comms_.relayMode = RelayMode::SlaveConnected;
+    if (mode_ == RelayMode::Listening && peer_) {
+        mode_ = RelayMode::SlaveConnected;
         Show(indicators_.slaveConnect, true);
     }
 }
@@ -211,7 +218,7 @@ void TcpRelay::DropPeer() {
     socket->abort();
     // Deleting it now would pull it from under the signal that may have brought us here.
     socket->deleteLater();
-    comms_.relayMode = RelayMode::Listening;
+    mode_ = RelayMode::Listening;
     Show(indicators_.slaveConnect, false);
     ListenForRemote();
 }
@@ -221,14 +228,14 @@ void TcpRelay::Drain() {
         for (const BusPacket& p : TakePackets(csMaster, masterFramer_)) {
             // A program with its own line takes from the peer only what is addressed to it: the
             // rest would go out on that line as well as on the peer's.
-            if (comms_.portOpen && p.dest != comms_.OwnAddress()) continue;
-            comms_.Route(p, true);
+            if (comms_.SerialUp() && p.dest != comms_.OwnAddress()) continue;
+            comms_.Route(p, this);
         }
     }
     if (QTcpSocket* socket = peer_) {
         for (const BusPacket& p : TakePackets(*socket, peerFramer_)) {
             if (peer_ != socket) break;  // dropped while its packets were routed
-            comms_.Route(p, true);
+            comms_.Route(p, this);
         }
     }
     const bool more = (connected_ && csMaster.bytesAvailable() > 0) || (peer_ && peer_->bytesAvailable() > 0);

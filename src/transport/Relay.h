@@ -22,8 +22,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include "protocol/Comms.h"
 #include "packet/RelayFraming.h"
+#include "protocol/Comms.h"
 
 namespace korva {
 
@@ -39,7 +39,11 @@ struct RelayAccess {
     static RelayAccess Read(const std::string& workDir, std::string& problem);
 };
 
-class TcpRelay : public QObject {
+// Which side of a relay connection this program holds.
+enum class RelayMode : std::uint8_t { None, MasterConnected, Listening, SlaveConnected };
+
+// The relay is one of the program's ways onto the bus; it attaches itself to the router.
+class TcpRelay : public QObject, public BusPort {
     Q_OBJECT
 public:
     static constexpr std::uint16_t kPort = 1100;
@@ -73,6 +77,11 @@ public:
     // else on the peer of the server when slave connected, else nowhere.
     void Send(const std::string& bytes);
 
+    // BusPort: a packet travels as its raw bytes.
+    Hold State() const override;
+    void Send(const BusPacket& packet) override { Send(EncodeRaw(packet)); }
+    RelayMode Mode() const { return mode_; }
+
     std::uint16_t Port() const { return port_; }
     bool Connected() const { return connected_; }
     bool Listening() const { return ssSlave.isListening(); }
@@ -101,6 +110,7 @@ private:
     static void Show(const std::function<void(bool)>& box, bool on);
 
     Comms& comms_;
+    RelayMode mode_ = RelayMode::None;
     Indicators indicators_;
     std::uint16_t port_;
     RelayAccess access_;

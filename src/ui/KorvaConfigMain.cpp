@@ -29,13 +29,14 @@ constexpr int kClientWidth = 839;
 constexpr int kClientHeight = 341;
 }  // namespace
 
-TForm1::TForm1(std::string workDir, const UiDialogs* dialogs)
+TForm1::TForm1(std::string workDir, const UiDialogs* dialogs, BusPort* line)
     : workDir_(std::move(workDir)),
       dialogs_(dialogs ? *dialogs : UiDialogs::Standard(this)),
       comms_(*this),
       // Clusters reach this thread as queued calls; a call that arrives after the window is gone is dropped.
       port_([this](std::function<void()> f) { QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection); }),
       coms_(port_, comms_, *this, workDir_) {
+    if (line != nullptr) comms_.AttachSerial(line);
     setWindowTitle(QString::fromUtf8(kCaption));
     alertBox = [this](const QString& text, const QString& caption) {
         QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, this);
@@ -358,13 +359,6 @@ void TForm1::Exit1Click() { close(); }
 
 void TForm1::MenuItem20Click() { TfrmAbout::ShowAbout(this); }
 
-void TForm1::SendSerial(const std::string& text) {
-    if (lineTap)
-        lineTap(text);
-    else if (port_.Active())
-        port_.SendString(text);
-}
-
 void TForm1::RequestClose() {
     QTimer::singleShot(0, this, [this] {
         closingForBus_ = true;
@@ -389,6 +383,5 @@ void TForm1::ConnectToRemote() { relay_->ConnectToRemote(utilityPage->tbServerIP
 
 void TForm1::ListenForRemote() { relay_->ListenForRemote(); }
 
-void TForm1::SendTcp(const std::string& bytes) { relay_->Send(bytes); }
 
 }  // namespace korva

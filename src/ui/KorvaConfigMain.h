@@ -34,8 +34,9 @@ class TForm1 : public QMainWindow, private CommsHost, private LoaderHost, privat
 public:
     static constexpr const char* kCaption = "Brenlow Korva\u2122 Config v 1.53";
 
-    // workDir is the folder that holds config/; dialogs default to Qt's boxes.
-    explicit TForm1(std::string workDir = ".", const UiDialogs* dialogs = nullptr);
+    // workDir is the folder that holds config/; dialogs default to Qt's boxes. A line given here
+    // carries the serial traffic instead of the serial port (an in-memory bus for tests).
+    explicit TForm1(std::string workDir = ".", const UiDialogs* dialogs = nullptr, BusPort* line = nullptr);
     ~TForm1() override;
 
     // The start-up sequence; runs once, on the first show.
@@ -81,8 +82,6 @@ public:
     QLineEdit* tbMode;
     QLabel* stMode;
     QTimer timComs;
-    // Where the serial text goes instead of the port, when set (an in-memory bus for tests).
-    std::function<void(const std::string&)> lineTap;
     // The logger's boxes: exclamation icon, the caption given, an OK button. Tests record them instead.
     std::function<void(const QString& text, const QString& caption)> alertBox;
 
@@ -100,8 +99,6 @@ private:
     // CommsHost
     void AddLogLine(const std::string& line) override { AddLogLine(QString::fromStdString(line)); }
     void RefreshDeviceTree() override { panelDirty_ = true; }
-    void SendSerial(const std::string& text) override;
-    void SendTcp(const std::string& bytes) override;
     void RequestClose() override;
     // RunnerHost
     bool Confirm(const std::string& text) override { return dialogs_.confirm(QString::fromStdString(text)); }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "model/ConfigLoader.h"
+#include "support/FakePort.h"
 #include "support/Plant.h"
 #include "transport/Relay.h"
 
@@ -15,9 +16,6 @@ namespace {
 
 // B: the core on the real line, and its relay on the listening side.
 struct ProgramB : test::LivePlant {
-    void SendTcp(const std::string& bytes) override {
-        if (relay) relay->Send(bytes);
-    }
     std::unique_ptr<TcpRelay> relay;
 };
 
@@ -26,12 +24,11 @@ struct ProgramA : CommsHost, LoaderHost {
     ProgramA(const std::string& workDir, std::uint16_t port) : loader(comms.Model(), *this, workDir) {
         comms.Start();
         loader.LoadConfiguration();
+        comms.AttachSerial(&noLine);
         relay = std::make_unique<TcpRelay>(comms, TcpRelay::Indicators{}, port);
     }
     void AddLogLine(const std::string& line) override { log.push_back(line); }
     void RefreshDeviceTree() override {}
-    void SendSerial(const std::string& text) override { serial.push_back(text); }
-    void SendTcp(const std::string& bytes) override { relay->Send(bytes); }
     void RequestClose() override {}
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void RequestEnd() override {}
@@ -39,7 +36,9 @@ struct ProgramA : CommsHost, LoaderHost {
     Comms comms{*this};
     ConfigLoader loader;
     std::unique_ptr<TcpRelay> relay;
-    std::vector<std::string> log, serial, messages;
+    test::FakePort noLine;  // A has no serial line: anything handed to it would be a fault
+    std::vector<std::string>& serial = noLine.sent;
+    std::vector<std::string> log, messages;
 };
 
 bool HasLineStarting(const std::vector<std::string>& log, const std::string& start) {
@@ -79,7 +78,7 @@ private slots:
         ProgramB b;
         QVERIFY2(b.ready, b.sim->err.c_str());
         b.coms.OpenPort(1);
-        QVERIFY(b.comms.portOpen);
+        QVERIFY(b.comms.SerialUp());
         QVERIFY(b.comms.SetOwnAddressFromText("140"));  // as the "Set" button beside "My Address"
         b.relay = std::make_unique<TcpRelay>(b.comms, TcpRelay::Indicators{}, 0);
         b.relay->ListenForRemote();
@@ -90,8 +89,7 @@ private slots:
         QCOMPARE(a.comms.OwnAddress(), std::uint8_t(108));
         a.relay->ConnectToRemote("127.0.0.1");
         QVERIFY(TickBoth(a, b, [&] {
-            return a.comms.relayMode == RelayMode::MasterConnected &&
-                   b.comms.relayMode == RelayMode::SlaveConnected;
+            return a.relay->Mode() == RelayMode::MasterConnected && b.relay->Mode() == RelayMode::SlaveConnected;
         }));
 
         KRemoteLink* link = a.comms.Model().FindLink("FeedPump", "SpeedSetpoint");

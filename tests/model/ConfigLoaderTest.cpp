@@ -8,14 +8,14 @@
 #include <new>
 
 #include "support/Deadline.h"
-#include "support/FakeHost.h"
+#include "support/FakeBus.h"
 #include "support/TempDir.h"
 #include "xml/XmlDocument.h"
 
 namespace korva {
 namespace {
 
-using test::FakeHost;
+using test::FakeBus;
 using test::TempDir;
 
 class Recorder : public LoaderHost, public ModelListener {
@@ -38,16 +38,16 @@ const char* kConstants =
     " CURVE=\"40\" LOG=\"41\" BAD=\"x1\"/><ignored Late=\"9\"/></constants>";
 
 struct Loaded {
-    FakeHost host;
-    Comms comms{host};
+    FakeBus bus;
+    KModel model{bus};
     Recorder rec;
     std::unique_ptr<ConfigLoader> loader;
 };
 
 std::unique_ptr<Loaded> Load(const TempDir& dir) {
     auto l = std::make_unique<Loaded>();
-    l->comms.Model().SetListener(&l->rec);
-    l->loader = std::make_unique<ConfigLoader>(l->comms.Model(), l->rec, dir.Path());
+    l->model.SetListener(&l->rec);
+    l->loader = std::make_unique<ConfigLoader>(l->model, l->rec, dir.Path());
     l->loader->LoadConfiguration();
     return l;
 }
@@ -74,7 +74,7 @@ TEST(ConfigLoader, BuildsThePlantInDocumentOrder) {
     EXPECT_TRUE(l->rec.messages.empty()) << l->loader->LastError();
     EXPECT_EQ(l->rec.announced,
               (std::vector<std::string>{"Pump", "Pump.Speed", "Pump.Temp", "Pump/Curve", "PUMP", "PUMP/Log"}));
-    KModel& m = l->comms.Model();
+    KModel& m = l->model;
     ASSERT_EQ(m.devices.Count(), 1u);
     EXPECT_EQ(m.devices.Name(0), "Pump");
     EXPECT_EQ(m.devices.Object(0)->address, 42);
@@ -103,7 +103,7 @@ TEST(ConfigLoader, LinkFieldsFromTheElements) {
               "</KFileHandle></KDevice></plant>");
     auto l = Load(dir);
     ASSERT_TRUE(l->rec.messages.empty()) << l->loader->LastError();
-    KDevice* pump = l->comms.Model().devices.Find("pump");
+    KDevice* pump = l->model.devices.Find("pump");
     ASSERT_NE(pump, nullptr);
     EXPECT_EQ(pump->address, 35);  // 291 kept in 8 bits
     auto* speed = pump->links.Find("Speed");
@@ -176,7 +176,7 @@ TEST(ConfigLoader, FailuresGiveTheirMessageAndKeepWhatWasMade) {
         auto l = Load(dir);
         EXPECT_EQ(l->rec.messages, c.messages) << c.what;
         EXPECT_EQ(l->rec.endRequests, static_cast<int>(c.messages.size())) << c.what;
-        KDevice* pump = l->comms.Model().devices.Find("Pump");
+        KDevice* pump = l->model.devices.Find("Pump");
         EXPECT_EQ(pump ? pump->links.Count() : 0u, c.links) << c.what;
     }
 }
@@ -213,10 +213,10 @@ TEST(ConfigLoader, OddFilesAndMemoryFailuresEndTheProgram) {
         if (as == "zero") std::filesystem::create_symlink("/dev/zero", path);
         if (as == "1 GB") std::filesystem::resize_file(path, std::uintmax_t{1} << 30);  // sparse
         const std::string outcome = test::InChild([&] {
-            FakeHost host;
-            Comms comms{host};
+            FakeBus bus;
+            KModel model(bus);
             Recorder rec;
-            ConfigLoader loader(comms.Model(), rec, dir.Path());
+            ConfigLoader loader(model, rec, dir.Path());
             int loads = 0;
             loader.allocationProbe = [&](const std::string&) {
                 if (++loads == c.failAtLoad) throw std::bad_alloc();
@@ -244,17 +244,17 @@ TEST(ConfigLoader, DeepAndLargeFilesLoadWithoutRecursion) {
     dir.Write("config/plant.xml", plant);
     auto l = Load(dir);
     EXPECT_TRUE(l->rec.messages.empty()) << l->loader->LastError();
-    KDevice* deep = l->comms.Model().devices.Find("Deep");
+    KDevice* deep = l->model.devices.Find("Deep");
     ASSERT_NE(deep, nullptr);
     EXPECT_EQ(deep->links.Count(), 50001u);
     EXPECT_EQ(deep->links.Name(0), "Bottom");
 }
 
 TEST(ConfigLoader, PathsAsWritten) {
-    FakeHost host;
-    Comms comms(host);
+    FakeBus bus;
+    KModel model(bus);
     Recorder rec;
-    ConfigLoader loader(comms.Model(), rec, "/work/demo");
+    ConfigLoader loader(model, rec, "/work/demo");
     EXPECT_EQ(loader.Resolve(".\\config\\plant.xml"), "/work/demo/config/plant.xml");
     EXPECT_EQ(loader.Resolve("config/plant.xml"), "/work/demo/config/plant.xml");
     EXPECT_EQ(loader.Resolve("/etc/plant.xml"), "/etc/plant.xml");
@@ -268,15 +268,15 @@ namespace korva {
 namespace {
 
 TEST(ConfigLoader, DemoPlantLoadsCleanly) {
-    FakeHost host;
-    Comms comms(host);
+    FakeBus bus;
+    KModel model(bus);
     Recorder rec;
-    comms.Model().SetListener(&rec);
-    ConfigLoader loader(comms.Model(), rec, KORVA_DEMO_DIR);
+    model.SetListener(&rec);
+    ConfigLoader loader(model, rec, KORVA_DEMO_DIR);
     loader.LoadConfiguration();
     EXPECT_TRUE(rec.messages.empty()) << loader.LastError();
     EXPECT_TRUE(loader.Configuration()->error.empty()) << loader.Configuration()->error;
-    const KModel& m = comms.Model();
+    const KModel& m = model;
     ASSERT_EQ(m.devices.Count(), 5u);
     int types[6] = {}, advanced = 0;
     for (const auto& [name, device] : m.devices) {

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "model/Kobjects.h"
-#include "support/FakeHost.h"
+#include "support/FakeBus.h"
 
 namespace korva {
 namespace {
 
-using test::FakeHost;
+using test::FakeBus;
 
 class RecordingListener : public ModelListener {
 public:
@@ -33,10 +33,10 @@ TEST(StringMap, CaseInsensitiveOrderedReplaceInPlace) {
 }
 
 TEST(Model, DevicesDifferingInCaseShareOneEntryAndBothAreAnnounced) {
-    FakeHost host;
-    Comms comms(host);
+    FakeBus bus;
+    KModel model(bus);
     RecordingListener listener;
-    KModel& m = comms.Model();
+    KModel& m = model;
     m.SetListener(&listener);
     KDevice& first = m.MakeDevice("Pump", 0x22);
     KDevice& second = m.MakeDevice("PUMP", 0x26);
@@ -53,11 +53,11 @@ TEST(Model, DevicesDifferingInCaseShareOneEntryAndBothAreAnnounced) {
 }
 
 TEST(Model, NewLinksStartQuiet) {
-    FakeHost host;
-    Comms comms(host);
-    KDevice& d = comms.Model().MakeDevice("Boiler", 0x2A);
-    KRemoteLink& p = comms.Model().MakeProperty(d, {"Setpoint", 3, 12});
-    KRemoteLink& f = comms.Model().MakeFileHandle(d, {"Log", 5, 13}, 8);
+    FakeBus bus;
+    KModel model(bus);
+    KDevice& d = model.MakeDevice("Boiler", 0x2A);
+    KRemoteLink& p = model.MakeProperty(d, {"Setpoint", 3, 12});
+    KRemoteLink& f = model.MakeFileHandle(d, {"Log", 5, 13}, 8);
     for (KRemoteLink* l : {&p, &f}) {
         EXPECT_EQ(l->state, LinkState::UNKNOWN);
         EXPECT_EQ(l->updateMode, 21);
@@ -99,11 +99,11 @@ TEST(Model, NameTablesCoverEveryByte) {
 // One rule for element indices: reads reach the status, size and checksum elements too, writes and
 // stored values only the elements; a 16-bit-index file carries one byte per write.
 TEST(FileLink, ElementCommandsStayInsideTheFile) {
-    FakeHost host;
-    Comms comms(host);
-    KDevice& d = comms.Model().MakeDevice("Mixer", 0x32);
-    KFileLink& narrow = comms.Model().MakeFileHandle(d, {"Recipe", 4, 20}, 16);
-    KFileLink& wide = comms.Model().MakeFileHandle(d, {"Curve", 5, 21}, 16);
+    FakeBus bus;
+    KModel model(bus);
+    KDevice& d = model.MakeDevice("Mixer", 0x32);
+    KFileLink& narrow = model.MakeFileHandle(d, {"Recipe", 4, 20}, 16);
+    KFileLink& wide = model.MakeFileHandle(d, {"Curve", 5, 21}, 16);
     struct Case {
         KFileLink* file;
         int index;

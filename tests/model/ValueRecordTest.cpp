@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "support/FakeHost.h"
+#include "support/Packets.h"
 
 namespace korva {
 namespace {

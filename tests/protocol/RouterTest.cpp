@@ -8,36 +8,38 @@ namespace {
 
 using test::FakeHost;
 using test::MakePacket;
+using Hold = BusPort::Hold;
 
 TEST(Router, WayOutByDestination) {
     struct Case {
         int dest;
         bool portOpen;
-        RelayMode relay;
+        BusPort::Hold relay;
         bool broadcasts;
         int serial, tcp, queued;
         const char* trace;  // "" when no line
     };
     const Case cases[] = {
-        {6, true, RelayMode::SlaveConnected, false, 0, 0, 0, ""},
-        {6, false, RelayMode::None, true, 0, 0, 1, "rx: ["},
-        {6, false, RelayMode::SlaveConnected, true, 0, 1, 1, "rx: ["},
-        {108, true, RelayMode::MasterConnected, false, 0, 0, 1, "rx: ["},
-        {0x22, true, RelayMode::MasterConnected, false, 1, 0, 0, "tx: ("},  // serial wins over TCP
-        {0x22, false, RelayMode::MasterConnected, false, 0, 1, 0, "tx: ("},
-        {0x22, false, RelayMode::Listening, false, 0, 0, 0, "tx: ("},  // traced though nothing goes out
-        {0x28, true, RelayMode::None, false, 0, 1, 0, "tx: ("},
-        {0x24, false, RelayMode::None, false, 1, 0, 0, "tx: ("},
-        {0x31, true, RelayMode::MasterConnected, false, 0, 0, 0, "tx: {"},
-        {0x0A, true, RelayMode::None, false, 1, 0, 0, ""},  // low address: no trace without broadcasts
-        {0x0A, true, RelayMode::None, true, 1, 0, 0, "tx: ("},
-        {0x01, true, RelayMode::None, true, 0, 0, 0, "tx: {"},
+        {6, true, Hold::Slave, false, 0, 0, 0, ""},
+        {6, false, Hold::Down, true, 0, 0, 1, "rx: ["},
+        {6, false, Hold::Slave, true, 0, 1, 1, "rx: ["},
+        {108, true, Hold::Master, false, 0, 0, 1, "rx: ["},
+        {0x22, true, Hold::Master, false, 1, 0, 0, "tx: ("},  // serial wins over TCP
+        {0x22, false, Hold::Master, false, 0, 1, 0, "tx: ("},
+        {0x22, false, Hold::Down, false, 0, 0, 0, "tx: ("},  // traced though nothing goes out
+        {0x28, true, Hold::Down, false, 0, 1, 0, "tx: ("},
+        {0x24, false, Hold::Down, false, 1, 0, 0, "tx: ("},
+        {0x31, true, Hold::Master, false, 0, 0, 0, "tx: {"},
+        {0x0A, true, Hold::Down, false, 1, 0, 0, ""},  // low address: no trace without broadcasts
+        {0x0A, true, Hold::Down, true, 1, 0, 0, "tx: ("},
+        {0x01, true, Hold::Down, true, 0, 0, 0, "tx: {"},
     };
     for (const Case& c : cases) {
         FakeHost host;
         Comms comms(host);
-        comms.portOpen = c.portOpen;
-        comms.relayMode = c.relay;
+        host.Wire(comms);
+        host.serialPort.hold = c.portOpen ? Hold::Master : Hold::Down;
+        host.relayPort.hold = c.relay;
         comms.showBroadcasts = c.broadcasts;
         const BusPacket p = MakePacket({c.dest, 0x23, 0x8A}, {5, 1, 2});
         comms.Route(p);
@@ -63,24 +65,25 @@ TEST(Router, WayOutByDestination) {
 TEST(Router, PacketsFromTheTcpPeerNeverGoBackToIt) {
     struct Case {
         int dest;
-        RelayMode relay;
+        BusPort::Hold relay;
         bool portOpen;
         int serial, queued;
     };
     const Case cases[] = {
-        {0x28, RelayMode::MasterConnected, false, 0, 0},  // would bounce between two programs
-        {0x22, RelayMode::MasterConnected, false, 0, 0},
-        {0x22, RelayMode::SlaveConnected, true, 1, 0},  // out on this side's line
-        {6, RelayMode::SlaveConnected, false, 0, 1},
-        {108, RelayMode::SlaveConnected, false, 0, 1},
+        {0x28, Hold::Master, false, 0, 0},  // would bounce between two programs
+        {0x22, Hold::Master, false, 0, 0},
+        {0x22, Hold::Slave, true, 1, 0},  // out on this side's line
+        {6, Hold::Slave, false, 0, 1},
+        {108, Hold::Slave, false, 0, 1},
     };
     for (const Case& c : cases) {
         FakeHost host;
         Comms comms(host);
-        comms.relayMode = c.relay;
-        comms.portOpen = c.portOpen;
+        host.Wire(comms);
+        host.relayPort.hold = c.relay;
+        host.serialPort.hold = c.portOpen ? Hold::Master : Hold::Down;
         comms.showBroadcasts = true;
-        comms.Route(MakePacket({c.dest, 0x22, 0x8A}, {5, 1, 2}), true);
+        comms.Route(MakePacket({c.dest, 0x22, 0x8A}, {5, 1, 2}), &host.relayPort);
         EXPECT_TRUE(host.tcp.empty()) << c.dest;
         EXPECT_EQ(static_cast<int>(host.serial.size()), c.serial) << c.dest;
         EXPECT_EQ(host.log.size(), 1u) << c.dest;  // traced all the same
@@ -123,7 +126,8 @@ TEST(Router, RequestsToTheProgramAreAcknowledgedOrObeyed) {
     for (const Case& c : cases) {
         FakeHost host;
         Comms comms(host);
-        comms.portOpen = true;
+        host.Wire(comms);
+        host.serialPort.hold = Hold::Master;
         BusPacket req = MakePacket({108, 0x26, c.code});
         req.length = static_cast<std::uint8_t>(c.dataLength);
         StoreChecksum(req);

@@ -6,6 +6,7 @@
 
 #include "protocol/Comms.h"
 #include "sim/BusEmulator.h"
+#include "support/FakePort.h"
 
 namespace korva::test {
 
@@ -13,16 +14,16 @@ class BusHarness : public CommsHost {
 public:
     explicit BusHarness(sim::FaultOptions faults = {}) : emu(faults), comms(*this) {
         comms.Start();
-        comms.portOpen = true;
+        // The line is open and carries what goes out to the device emulation.
+        serialLine.sink = [this](const std::string& text) {
+            sent.push_back({tick, text});
+            if (serialLine.Up()) emu.Feed(text);
+        };
+        comms.AttachSerial(&serialLine);
     }
 
     void AddLogLine(const std::string& line) override { log.push_back(line); }
     void RefreshDeviceTree() override { ++refreshes; }
-    void SendSerial(const std::string& text) override {
-        sent.push_back({tick, text});
-        if (comms.portOpen) emu.Feed(text);
-    }
-    void SendTcp(const std::string&) override {}
     void RequestClose() override { ++closeRequests; }
 
     // One communications tick, then the line carries whatever the devices answered.
@@ -76,6 +77,7 @@ public:
         std::string text;
     };
     sim::BusEmulator emu;
+    FakePort serialLine{BusPort::Hold::Master};
     Comms comms;
     std::vector<Sent> sent;
     std::vector<std::string> log;

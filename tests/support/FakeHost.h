@@ -5,21 +5,29 @@
 #include <vector>
 
 #include "protocol/Comms.h"
+#include "support/FakePort.h"
 #include "support/Packets.h"
 
 namespace korva::test {
 
+// The window's side of the protocol, and the two ways onto the bus, as records.
 class FakeHost : public CommsHost {
 public:
     void AddLogLine(const std::string& line) override { log.push_back(line); }
     void RefreshDeviceTree() override { ++refreshes; }
-    void SendSerial(const std::string& text) override { serial.push_back(text); }
-    void SendTcp(const std::string& bytes) override { tcp.push_back(bytes); }
     void RequestClose() override { ++closeRequests; }
+    // The serial line and the relay, down until a test says otherwise.
+    Comms& Wire(Comms& comms) {
+        comms.AttachSerial(&serialPort);
+        comms.AttachRelay(&relayPort);
+        return comms;
+    }
 
+    FakePort serialPort{BusPort::Hold::Down, EncodeSerial};
+    FakePort relayPort{BusPort::Hold::Down, EncodeRaw};
     std::vector<std::string> log;
-    std::vector<std::string> serial;
-    std::vector<std::string> tcp;
+    std::vector<std::string>& serial = serialPort.sent;
+    std::vector<std::string>& tcp = relayPort.sent;
     int refreshes = 0;
     int closeRequests = 0;
 };

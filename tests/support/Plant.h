@@ -29,10 +29,6 @@ public:
 
     void AddLogLine(const std::string& line) override { log.push_back(line); }
     void RefreshDeviceTree() override {}
-    void SendSerial(const std::string& text) override {
-        if (port.Active()) port.SendString(text);
-    }
-    void SendTcp(const std::string&) override {}
     void RequestClose() override {}
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void RequestEnd() override {}

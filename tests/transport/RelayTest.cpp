@@ -36,6 +36,7 @@ struct Endpoint : CommsHost {
     explicit Endpoint(std::uint8_t ownAddress, std::uint16_t port = 0, RelayAccess access = {})
         : relay(comms, Boxes(), port, std::move(access)) {
         comms.SetOwnAddress(ownAddress);
+        comms.AttachSerial(&serialLine);
     }
     TcpRelay::Indicators Boxes() {
         return {[this](bool on) { masterBox = on; }, [this](bool on) { slaveBox = on; },
@@ -43,8 +44,6 @@ struct Endpoint : CommsHost {
     }
     void AddLogLine(const std::string& line) override { log.push_back(line); }
     void RefreshDeviceTree() override {}
-    void SendSerial(const std::string& text) override { serial.push_back(text); }
-    void SendTcp(const std::string& bytes) override { relay.Send(bytes); }
     void RequestClose() override {}
 
     // The queued packets as raw bytes, oldest first; the queue is emptied.
@@ -57,7 +56,9 @@ struct Endpoint : CommsHost {
 
     Comms comms{*this};
     TcpRelay relay;
-    std::vector<std::string> serial, log;
+    test::FakePort serialLine;  // closed unless a test opens it
+    std::vector<std::string>& serial = serialLine.sent;
+    std::vector<std::string> log;
     bool masterBox = false, slaveBox = false, waitBox = false;
 };
 
@@ -119,7 +120,7 @@ private slots:
         slave_->relay.ListenForRemote();
         QVERIFY(slave_->relay.Listening());
         QVERIFY(slave_->waitBox);
-        QCOMPARE(slave_->comms.relayMode, RelayMode::Listening);
+        QCOMPARE(slave_->relay.Mode(), RelayMode::Listening);
         master_ = std::make_unique<Endpoint>(kMasterAddress, slave_->relay.Port());
     }
     void cleanup() {
@@ -129,8 +130,8 @@ private slots:
 
     void masterAndSlaveCarryPacketsBothWays() {
         QVERIFY(Join());
-        QCOMPARE(master_->comms.relayMode, RelayMode::MasterConnected);
-        QCOMPARE(slave_->comms.relayMode, RelayMode::SlaveConnected);
+        QCOMPARE(master_->relay.Mode(), RelayMode::MasterConnected);
+        QCOMPARE(slave_->relay.Mode(), RelayMode::SlaveConnected);
         QVERIFY(master_->masterBox && slave_->slaveBox && !slave_->masterBox);
 
         master_->comms.Route(kToSlave);  // bit 3 of 140: towards the peer
@@ -158,7 +159,7 @@ private slots:
         QFETCH(bool, queued);
         QFETCH(bool, toLine);
         QVERIFY(Join());
-        master_->comms.portOpen = portOpen;
+        master_->serialLine.hold = portOpen ? BusPort::Hold::Master : BusPort::Hold::Down;
         const BusPacket p = MakePacket({dest, kSlaveAddress, 0x8A}, {0x10, 1});
         slave_->relay.Send(EncodeRaw(p));
         QVERIFY(Received(*master_, p.WireSize()));
@@ -199,24 +200,24 @@ private slots:
         // Listening closes the client socket; the port is taken, so this side says so and stays idle.
         master_->relay.ListenForRemote();
         QVERIFY(!master_->relay.Connected() && !master_->masterBox && !master_->waitBox);
-        QCOMPARE(master_->comms.relayMode, RelayMode::None);
+        QCOMPARE(master_->relay.Mode(), RelayMode::None);
         QVERIFY(!master_->relay.Listening());
         QVERIFY(master_->log.size() == 1 && master_->log[0].find("cannot listen") != std::string::npos);
         QTRY_COMPARE_WITH_TIMEOUT(slave_->relay.ActiveConnections(), 0, kPatienceMs);
         std::unique_ptr<QTcpSocket> second = RawClient();
         QVERIFY(second);
-        QCOMPARE(slave_->comms.relayMode, RelayMode::SlaveConnected);
+        QCOMPARE(slave_->relay.Mode(), RelayMode::SlaveConnected);
         slave_->comms.Route(kToMaster);
         QVERIFY(WaitFor([&] { return second->bytesAvailable() >= qint64(kToMaster.WireSize()); }));
         QCOMPARE(second->readAll().toStdString(), EncodeRaw(kToMaster));
 
         second->disconnectFromHost();
-        QTRY_COMPARE_WITH_TIMEOUT(slave_->comms.relayMode, RelayMode::Listening, kPatienceMs);
+        QTRY_COMPARE_WITH_TIMEOUT(slave_->relay.Mode(), RelayMode::Listening, kPatienceMs);
         QVERIFY(!slave_->slaveBox && slave_->waitBox && slave_->relay.Listening());
         QCOMPARE(slave_->relay.ActiveConnections(), 0);
 
         QVERIFY(Join());  // a new client is taken and answered
-        QCOMPARE(slave_->comms.relayMode, RelayMode::SlaveConnected);
+        QCOMPARE(slave_->relay.Mode(), RelayMode::SlaveConnected);
         QVERIFY(slave_->slaveBox);
         slave_->comms.Route(kToMaster);
         QVERIFY(Received(*master_, kToMaster.WireSize()));
@@ -236,28 +237,25 @@ private slots:
         const std::vector<std::string> queued = slave_->TakeQueued();
         QVERIFY(!queued.empty());
         QCOMPARE(queued.back(), kMarker);
-        QCOMPARE(slave_->comms.relayMode, RelayMode::SlaveConnected);
+        QCOMPARE(slave_->relay.Mode(), RelayMode::SlaveConnected);
     }
 
     void lostMasterConnectionEndsMasterMode() {
         QVERIFY(Join());
         slave_.reset();
         QTRY_VERIFY_WITH_TIMEOUT(!master_->relay.Connected(), kPatienceMs);
-        QCOMPARE(master_->comms.relayMode, RelayMode::None);
+        QCOMPARE(master_->relay.Mode(), RelayMode::None);
         QVERIFY(!master_->masterBox);
         master_->comms.Route(kToSlave);  // nowhere to go, and no complaint
     }
 
     void nothingGoesOutWithoutAConnection() {
-        // Each mode claimed without a socket behind it: the packet is not kept for later either.
+        // Sent without a connection, a packet is not kept for later either.
         master_->comms.Route(kToSlave);
-        master_->comms.relayMode = RelayMode::MasterConnected;
-        master_->comms.Route(kToSlave);
-        slave_->comms.relayMode = RelayMode::SlaveConnected;
-        slave_->comms.Route(kToMaster);
-        slave_->comms.relayMode = RelayMode::Listening;
+        master_->relay.Send(EncodeRaw(kToSlave));
+        slave_->relay.Send(EncodeRaw(kToMaster));
         QVERIFY(Join());
-        QCOMPARE(slave_->comms.relayMode, RelayMode::SlaveConnected);
+        QCOMPARE(slave_->relay.Mode(), RelayMode::SlaveConnected);
         master_->relay.Send(kMarker);
         QVERIFY(Received(*slave_, kMarker.size()));
         QCOMPARE(slave_->TakeQueued(), std::vector<std::string>{kMarker});
@@ -324,7 +322,7 @@ private slots:
         }
         QCOMPARE(slave_->relay.ActiveConnections(), 0);
         QVERIFY(slave_->log.back().find("does not read") != std::string::npos);
-        QCOMPARE(slave_->comms.relayMode, RelayMode::Listening);
+        QCOMPARE(slave_->relay.Mode(), RelayMode::Listening);
         qInfo("dropped after %zu KB sent", sent >> 10);
     }
 

@@ -142,7 +142,7 @@ TEST(ComPort, OpenCloseAndRetimeFromTheMenu) {
     rig.commands.OpenPort(3);
     EXPECT_EQ(rig.host.log.back(), "Can't Open COM3");
     EXPECT_EQ(rig.commands.OpenPortNumber(), 0);
-    EXPECT_FALSE(rig.comms.portOpen);
+    EXPECT_FALSE(rig.comms.SerialUp());
     rig.commands.ChangeBaudRate("9600");  // no port: nothing happens
     EXPECT_EQ(rig.host.log.size(), 1u);
     EXPECT_FALSE(rig.port.Active());
@@ -151,7 +151,7 @@ TEST(ComPort, OpenCloseAndRetimeFromTheMenu) {
     rig.commands.OpenPort(1);
     EXPECT_EQ(rig.host.log.back(), "Opening Com1");
     EXPECT_EQ(rig.commands.OpenPortNumber(), 1);
-    EXPECT_TRUE(rig.comms.portOpen);
+    EXPECT_TRUE(rig.comms.SerialUp());
     rig.commands.ClosePort();
     EXPECT_FALSE(rig.port.Active());
     EXPECT_EQ(rig.commands.OpenPortNumber(), 1);  // kept, so a new speed opens the port again
@@ -245,7 +245,7 @@ TEST(ComPort, LineGoneClosesThePortAndItOpensAgain) {
     ASSERT_TRUE(pty->Write("(x6Cx23x8A"));  // a packet cut off in the middle
     pty->CloseMaster();
     ASSERT_TRUE(rig.main.RunUntil([&] { return !rig.port.Active(); }));
-    EXPECT_FALSE(rig.comms.portOpen);
+    EXPECT_FALSE(rig.comms.SerialUp());
     EXPECT_EQ(rig.host.log.back(), "Lost COM1 (" + pty->SlavePath() + ")");
     pty = std::make_unique<Pty>();
     ASSERT_TRUE(pty->Ok());

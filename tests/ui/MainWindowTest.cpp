@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include "sim/BusEmulator.h"
+#include "support/FakePort.h"
 #include "support/TempDir.h"
 #include "ui/DevicePage.h"
 #include "ui/KorvaConfigMain.h"
@@ -46,6 +47,7 @@ class MainWindowTest : public QObject {
 
     std::unique_ptr<test::TempDir> dir_;
     std::unique_ptr<sim::BusEmulator> emu_;
+    test::FakePort line_{BusPort::Hold::Master};
     std::unique_ptr<TForm1> form_;
     Recorded rec_;
 
@@ -62,10 +64,11 @@ class MainWindowTest : public QObject {
         d.error = [this](const QString& t) { rec_.errors << t; };
         d.confirm = [](const QString&) { return true; };
         d.requestEnd = [this] { ++rec_.endRequests; };
-        form_ = std::make_unique<TForm1>(dir_->Path(), &d);
+        // The line goes to the device emulation instead of a port.
+        line_.sink = [this](const std::string& text) { emu_->Feed(text); };
+        form_ = std::make_unique<TForm1>(dir_->Path(), &d, &line_);
         form_->FormActivate();
         form_->timComs.stop();  // the test ticks by hand
-        // The line goes to the device emulation instead of a port.
         emu_ = std::make_unique<sim::BusEmulator>();
         sim::SimDevice& pump = emu_->AddDevice("Pump", 35);
         pump.properties.push_back({"Speed", 0, 5, 0x8000, 0});
@@ -73,8 +76,6 @@ class MainWindowTest : public QObject {
         pump.properties.push_back({"Limit", 3, 7, 0x1234, 2});
         pump.files.push_back({"Curve", 4, 40, 0, {1, 2, 3}});
         pump.files.push_back({"Log", 5, 41, 0, {7, 8, 9, 10}});
-        form_->lineTap = [this](const std::string& text) { emu_->Feed(text); };
-        form_->comms().portOpen = true;
     }
     void Tick(int n = 1) {
         for (int i = 0; i < n; ++i) {

@@ -75,7 +75,8 @@ TEST(PropertyReply, RequestsCarryTheTypeLayout) {
     for (const Case& c : cases) {
         FakeHost host;
         Comms comms(host);
-        comms.portOpen = true;
+        host.Wire(comms);
+        host.serialPort.hold = BusPort::Hold::Master;
         KDevice& d = comms.Model().MakeDevice("Pump", 0x23);
         KPropertyLink& link = comms.Model().MakeProperty(d, {"Speed", static_cast<std::uint8_t>(c.type), 5});
         link.SetNewNumber(c.value);
@@ -88,7 +89,8 @@ TEST(PropertyReply, RequestsCarryTheTypeLayout) {
 TEST(PropertyReply, WriteOfAnUnknownTypeSendsNothing) {
     FakeHost host;
     Comms comms(host);
-    comms.portOpen = true;
+    host.Wire(comms);
+    host.serialPort.hold = BusPort::Hold::Master;
     KDevice& d = comms.Model().MakeDevice("Pump", 0x23);
     KPropertyLink& link = comms.Model().MakeProperty(d, {"Mode", 9, 5});
     link.SetNewNumber(1);

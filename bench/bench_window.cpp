@@ -51,15 +51,12 @@ std::string GeneratedPlant() {
 void StartUp(benchmark::State& state, const std::string& workDir, int expectedDevices) {
     const UiDialogs dialogs = Silent();
     for (auto _ : state) {
-        TForm1 form(workDir, &dialogs);
+        TForm1 form(workDir, WindowWiring{&dialogs, nullptr, true});
         form.show();
         form.FormActivate();
         QApplication::processEvents();
         if (form.devicePage->tvDevices->topLevelItem(0)->childCount() != expectedDevices)
             state.SkipWithError("tree not filled");
-        state.PauseTiming();
-        form.timComs.stop();
-        state.ResumeTiming();
     }
 }
 
@@ -79,7 +76,7 @@ double CpuSeconds() {
 void BM_IdleWindowCpu(benchmark::State& state) {
     test::LivePlant plant;  // korvasim on a copy of the demo plant, ports.xml written
     const UiDialogs dialogs = Silent();
-    TForm1 form(plant.dir.Path(), &dialogs);
+    TForm1 form(plant.dir.Path(), WindowWiring{&dialogs});
     form.show();
     form.FormActivate();
     form.comPorts().OpenPort(1);

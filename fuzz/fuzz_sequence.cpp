@@ -13,13 +13,13 @@ namespace {
 class NullView : public korva::SequenceView {
 public:
     void ResetTree(const std::string&) override {}
-    korva::TreeItem AddNodeItem(const std::string&, korva::_TestNode& n) override { return &n; }
-    korva::TreeItem AddActionItem(korva::TreeItem, const std::string&, korva::TestAction& a) override { return &a; }
-    void SelectItem(korva::TreeItem) override {}
+    void AddNodeItem(korva::ItemId, const std::string&) override {}
+    void AddActionItem(korva::ItemId, korva::ItemId, const std::string&) override {}
+    void SelectItem(korva::ItemId) override {}
     void CollapseSelected() override {}
     void ShowNode(const std::string&, const std::string&) override {}
     void ShowAction(const std::string&, const std::string&, const std::string&) override {}
-    void ShowResult(korva::TreeItem, std::uint8_t) override {}
+    void ShowResult(korva::ItemId, std::uint8_t) override {}
 };
 class NullHost : public korva::RunnerHost {
 public:

@@ -294,7 +294,7 @@ void TestSequence::NodeFinished() {
         state_ = RunnerState::StartingNode;
     } else {
         state_ = RunnerState::Finishing;
-        view_.SelectItem(currentNode_->treeItem);
+        view_.SelectItem(currentNode_->item);
         view_.CollapseSelected();
     }
 }
@@ -331,13 +331,13 @@ void TestSequence::EndAction(TestAction& action, std::uint8_t result) {
 
 void TestSequence::SetActionResult(TestAction& action, std::uint8_t result) {
     action.result = result;
-    view_.ShowResult(action.treeItem, result);
+    view_.ShowResult(action.item, result);
     if (&action == currentAction_) ShowAction(action);
 }
 
 void TestSequence::SetNodeResult(_TestNode& node, std::uint8_t result) {
     node.result = result;
-    view_.ShowResult(node.treeItem, result);
+    view_.ShowResult(node.item, result);
     if (&node == currentNode_) ShowNode();
 }
 
@@ -377,7 +377,7 @@ bool TestSequence::ConfirmStop() {
 }
 
 void TestSequence::SelectAction(const TestAction* action) {
-    if (action != nullptr) view_.SelectItem(action->treeItem);
+    if (action != nullptr) view_.SelectItem(action->item);
 }
 
 bool TestSequence::ConfirmDialog(const std::string& text) {

@@ -151,7 +151,8 @@ void TestSequence::ReadStatements(TokenReader& reader, std::vector<std::string>&
             auto node = std::make_unique<_TestNode>();
             node->name = args.front();
             nodes_.Add(node->name, node.get());
-            node->treeItem = view_.AddNodeItem(node->name, *node);
+            node->item = ++lastId_;
+            view_.AddNodeItem(node->item, node->name);
             if (kind == kDisplayTestNode) displayList.push_back(node->name);
             current = node.get();
             ownedNodes_.push_back(std::move(node));
@@ -177,7 +178,8 @@ void TestSequence::AddAction(_TestNode& node, int kind, const std::vector<std::s
         if (kind == kIf) action->secondValue = Entry(args, 1);
         action->label = Keyword(kind) + " " + args.front();
     }
-    action->treeItem = view_.AddActionItem(node.treeItem, action->label, *action);
+    action->item = ++lastId_;
+    view_.AddActionItem(node.item, action->item, action->label);
     node.actions.push_back(std::move(action));
 }
 
@@ -207,18 +209,18 @@ void TestSequence::BuildDeviceAction(TestAction& action, const std::vector<std::
     }
 }
 
-void TestSequence::tvTestClick(TreeItem selected) {
+void TestSequence::tvTestClick(ItemId selected) {
     // A click would change the node and action under a running sequence.
-    if (state_ != RunnerState::Idle || selected == nullptr) return;
+    if (state_ != RunnerState::Idle || selected == 0) return;
     for (const auto& node : ownedNodes_) {
-        if (node->treeItem == selected) {
+        if (node->item == selected) {
             currentNode_ = node.get();
             nodeIndex_ = NodePosition(node->name);
             ShowNode();
             return;
         }
         for (const auto& action : node->actions) {
-            if (action == nullptr || action->treeItem != selected) continue;
+            if (action == nullptr || action->item != selected) continue;
             currentNode_ = node.get();
             nodeIndex_ = NodePosition(node->name);
             ShowNode();

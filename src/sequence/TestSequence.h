@@ -22,8 +22,8 @@ struct _TestNode;
 struct TestAction;
 class TokenReader;
 
-// An item of the test tree, handed out by the view; the core only stores and returns it.
-using TreeItem = void*;
+// The store names every node and action to the view by a number of its own; 0 names nothing.
+using ItemId = std::uint32_t;
 
 // The test tree and the status boxes of the scripting page.
 class SequenceView {
@@ -31,15 +31,15 @@ public:
     virtual ~SequenceView() = default;
     // Empties the tree and adds the root item with this text.
     virtual void ResetTree(const std::string& rootText) = 0;
-    virtual TreeItem AddNodeItem(const std::string& text, _TestNode& node) = 0;
-    virtual TreeItem AddActionItem(TreeItem nodeItem, const std::string& label, TestAction& action) = 0;
-    virtual void SelectItem(TreeItem item) = 0;
+    virtual void AddNodeItem(ItemId id, const std::string& text) = 0;
+    virtual void AddActionItem(ItemId nodeId, ItemId id, const std::string& label) = 0;
+    virtual void SelectItem(ItemId id) = 0;
     virtual void CollapseSelected() = 0;
     virtual void ShowNode(const std::string& itemText, const std::string& status) = 0;
     virtual void ShowAction(const std::string& label, const std::string& status,
                             const std::string& actualValue) = 0;
     // The last result of a node or an action, drawn on its item.
-    virtual void ShowResult(TreeItem item, std::uint8_t result) = 0;
+    virtual void ShowResult(ItemId id, std::uint8_t result) = 0;
 };
 
 // What the runner needs of the application.
@@ -110,7 +110,7 @@ struct TestAction {
     std::uint8_t result = TestState::UNTESTED;
     KRemoteLink* target = nullptr;  // device actions whose device and link were found
     _TestNode* node = nullptr;
-    TreeItem treeItem = nullptr;
+    ItemId item = 0;
     int kind = 0;
     std::optional<std::string> firstValue;
     std::optional<std::string> secondValue;
@@ -120,7 +120,7 @@ struct TestAction {
 
 struct _TestNode {
     std::string name;
-    TreeItem treeItem = nullptr;
+    ItemId item = 0;
     // The node owns its actions; an empty place is reported when the runner reaches it.
     std::vector<std::unique_ptr<TestAction>> actions;
     std::uint8_t result = TestState::UNTESTED;
@@ -178,7 +178,7 @@ public:
     // False, and nothing happens, when no node has that name.
     bool RunNodeByName(const std::string& name);
     // The selected item of the test tree; refused while a run is in progress.
-    void tvTestClick(TreeItem selected);
+    void tvTestClick(ItemId selected);
 
     bool Running() const { return state_ != RunnerState::Idle; }
     // The node the operator started: the caller at the bottom of the call stack.
@@ -230,6 +230,7 @@ private:
 
     TStringMap<_TestNode> nodes_;
     std::vector<std::unique_ptr<_TestNode>> ownedNodes_;  // every node loaded since the reset
+    ItemId lastId_ = 0;  // never reused, so a stale number from the view finds nothing
 
     RunnerState state_ = RunnerState::Idle;
     bool runAll_ = false;

@@ -10,7 +10,6 @@
 
 #include "model/TextConvert.h"
 #include "ui/PanelText.h"
-#include "ui/UtilityPage.h"
 #include "ui/Widgets.h"
 
 namespace korva {
@@ -101,24 +100,10 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     connect(chkLog, &QCheckBox::clicked, this, [this] { chkLogClick(); });
 }
 
-void TDevicePage::Attach(TUtilityPage* utility, QLineEdit* modeBox, QLabel* modeLabel) {
-    utility_ = utility;
-    tbMode_ = modeBox;
-    advanced_.Add(modeBox);
-    advanced_.Add(modeLabel);
-    connect(utility->cbHideAdvanced, &QCheckBox::clicked, this, [this] { cbHideAdvancedClick(); });
-    connect(utility->btLoadFile, &QPushButton::clicked, this, [this] { btLoadFileClick(); });
-    connect(utility->btSaveFile, &QPushButton::clicked, this, [this] { btSaveFileClick(); });
-    connect(utility->btCancelFile, &QPushButton::clicked, this, [this] { btCancelFileClick(); });
-}
-
 void TDevicePage::BuildGroups() {
     for (QWidget* w : std::initializer_list<QWidget*>{lbActVal, tbSetVal, tbStatus, stActVal, stSetVal, stStatus, Bevel8,
                                                       btSetVal, btGetVal, memoHelp, lbInfo})
         basic_.Add(w);
-    advanced_.Add(utility_->btLoadFile);
-    advanced_.Add(utility_->btSaveFile);
-    advanced_.Add(utility_->btCancelFile);
 }
 
 void TDevicePage::AddRoot() { root_ = new QTreeWidgetItem(tvDevices, QStringList{"Configuration Devices"}); }
@@ -129,22 +114,22 @@ QTreeWidgetItem* TDevicePage::AddChild(QTreeWidgetItem* parent, const QString& t
     return item;
 }
 
-void TDevicePage::On_NewKorvaDevice(KDevice& device) {
+void TDevicePage::On_NewKorvaDevice(KDevice* device) {
     if (root_ == nullptr) AddRoot();
-    deviceNodes_[&device] = AddChild(root_, Q(DeviceNodeText(device)), &device);
+    deviceNodes_[device] = AddChild(root_, Q(DeviceNodeText(*device)), device);
 }
 
-void TDevicePage::On_NewKorvaProperty(KDevice& device, KPropertyLink& link) {
-    if (!link.basic) return;
-    auto it = deviceNodes_.find(&device);
-    if (it != deviceNodes_.end()) AddChild(it->second, Q(link.name), &link);
+void TDevicePage::On_NewKorvaProperty(KDevice* device, KPropertyLink* link) {
+    if (!link->basic) return;
+    auto it = deviceNodes_.find(device);
+    if (it != deviceNodes_.end()) AddChild(it->second, Q(link->name), link);
 }
 
-void TDevicePage::On_NewKFileLink(KDevice& device, KFileLink& link) {
-    if (!link.basic) return;
-    auto it = deviceNodes_.find(&device);
+void TDevicePage::On_NewKFileLink(KDevice* device, KFileLink* link) {
+    if (!link->basic) return;
+    auto it = deviceNodes_.find(device);
     if (it == deviceNodes_.end()) return;
-    QTreeWidgetItem* node = AddChild(it->second, Q(link.name), &link);
+    QTreeWidgetItem* node = AddChild(it->second, Q(link->name), link);
     for (const char* child : {"Status", "Size", "CheckSum"}) AddChild(node, child, nullptr);
     AddChild(AddChild(node, "Data", nullptr), "??? ??? ???", nullptr);
 }
@@ -166,7 +151,7 @@ void TDevicePage::tvDevicesClick() {
         if (auto* link = dynamic_cast<KRemoteLink*>(ObjectOf(node))) {
             selectedObject = link;
             // File handles are never marked by a click.
-            if (utility_->chkAutoGet->isChecked() && !link->IsFileHandle()) link->RequestRead();
+            if (autoGet_ && !link->IsFileHandle()) link->RequestRead();
         }
     }
     tvDevicesUpdate();
@@ -198,10 +183,10 @@ void TDevicePage::tvDevicesUpdate() {
             if (file == nullptr) {
                 chkPoll->setChecked(link->poll);
                 chkLog->setChecked(link->log);
-                if (tbMode_) SetTextIfChanged(tbMode_, Q(UpdateModeName(link->updateMode)));
+                emit modeText(Q(UpdateModeName(link->updateMode)));
                 SetTextIfChanged(lbActVal, Q(ValueText(*link, chkShowBin->isChecked())));
             } else {
-                if (tbMode_) SetTextIfChanged(tbMode_, QString());
+                emit modeText(QString());
                 if (node->childCount() >= 4) {
                     SetNodeText(node->child(0), Q(StatusNodeText(*file)));
                     SetNodeText(node->child(1), Q(SizeNodeText(*file)));
@@ -229,14 +214,11 @@ void TDevicePage::ShowPropBoxes() {
     if (memoHelp->height() != helpHeight) memoHelp->resize(memoHelp->width(), helpHeight);
     if (selectedType == kNoSelection) {
         basic_.Hide();
-        advanced_.Hide();
+        emit advancedShown(false);
         return;
     }
     basic_.Show();
-    if (showAdvanced)
-        advanced_.Show();
-    else
-        advanced_.Hide();
+    emit advancedShown(showAdvanced);
 }
 
 bool TDevicePage::ReadInteger(const QLineEdit* box, int& out) {
@@ -310,8 +292,6 @@ void TDevicePage::chkLogClick() {
     chkPoll->setChecked(true);
     chkPollClick();
 }
-
-void TDevicePage::cbHideAdvancedClick() { showAdvanced = !utility_->cbHideAdvanced->isChecked(); }
 
 void TDevicePage::btLoadFileClick() {
     if (KFileLink* file = SelectedFile()) file->StartTransfer(TransferOp::Load);

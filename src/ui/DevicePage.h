@@ -20,8 +20,6 @@ class QTreeWidgetItem;
 
 namespace korva {
 
-class TUtilityPage;
-
 // Controls shown and hidden together.
 class ControlGroup {
 public:
@@ -33,7 +31,9 @@ private:
     std::vector<QWidget*> controls_;
 };
 
-class TDevicePage : public QWidget, public ModelListener {
+// The page knows only its own controls: the switches of other pages reach it through its slots,
+// and what it decides for controls elsewhere (the advanced group, the mode box) leaves as signals.
+class TDevicePage : public QWidget {
     Q_OBJECT
 public:
     static constexpr std::uint8_t kNoSelection = 255;
@@ -42,14 +42,12 @@ public:
 
     TDevicePage(QWidget* parent, const UiDialogs& dialogs);
 
-    // The page works with the Utility page's switches and file buttons, and the mode box of the window.
-    void Attach(TUtilityPage* utility, QLineEdit* modeBox, QLabel* modeLabel);
     void BuildGroups();
     void AddRoot();
 
-    void On_NewKorvaDevice(KDevice& device) override;
-    void On_NewKorvaProperty(KDevice& device, KPropertyLink& link) override;
-    void On_NewKFileLink(KDevice& device, KFileLink& link) override;
+    void On_NewKorvaDevice(KDevice* device);
+    void On_NewKorvaProperty(KDevice* device, KPropertyLink* link);
+    void On_NewKFileLink(KDevice* device, KFileLink* link);
 
     void tvDevicesClick();
     void tvDevicesChange();
@@ -59,7 +57,9 @@ public:
     void btSetValClick();
     void chkPollClick();
     void chkLogClick();
-    void cbHideAdvancedClick();
+    // "Auto Get Properties On Click" and "Hide Advanced Settings" of the Utility page.
+    void SetAutoGet(bool on) { autoGet_ = on; }
+    void cbHideAdvancedClick(bool hidden) { showAdvanced = !hidden; }
     void btLoadFileClick();
     void btSaveFileClick();
     void btCancelFileClick();
@@ -94,6 +94,11 @@ public:
     QLineEdit* tbFilePos;
     QCheckBox* chkLog;
 
+signals:
+    // The advanced group: the mode box of the window and the device-file buttons of the Utility page.
+    void advancedShown(bool shown);
+    void modeText(const QString& text);
+
 private:
     // The file handle selected, of either index width, or nullptr.
     KFileLink* SelectedFile() const;
@@ -103,10 +108,8 @@ private:
     QTreeWidgetItem* AddChild(QTreeWidgetItem* parent, const QString& text, KObject* object);
 
     UiDialogs dialogs_;
-    TUtilityPage* utility_ = nullptr;
-    QLineEdit* tbMode_ = nullptr;
+    bool autoGet_ = true;
     ControlGroup basic_;
-    ControlGroup advanced_;
     QTreeWidgetItem* root_ = nullptr;
     // The device's node is found directly, not by scanning the tree: start-up stays linear.
     std::unordered_map<const KDevice*, QTreeWidgetItem*> deviceNodes_;

@@ -20,6 +20,10 @@ UiDialogs UiDialogs::Standard(QWidget* parent) {
         QMessageBox box(QMessageBox::Question, QString(), text, QMessageBox::Ok | QMessageBox::Cancel, parent);
         return box.exec() == QMessageBox::Ok;
     };
+    d.alert = [parent](const QString& text, const QString& caption) {
+        QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent);
+        box.exec();
+    };
     d.question = [parent](const QString& text) {
         return QMessageBox::question(parent, QCoreApplication::applicationName(), text) == QMessageBox::Yes;
     };

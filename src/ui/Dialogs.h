@@ -20,6 +20,8 @@ struct UiDialogs {
     std::function<bool(const QString& text)> question;
     // The open-file dialog for sequence files; an empty text when cancelled.
     std::function<QString()> openSequence;
+    // A warning with the caption given and an OK button (the CSV logger's boxes).
+    std::function<void(const QString& text, const QString& caption)> alert;
     // Asks the application to end once control is back in the event loop.
     std::function<void()> requestEnd;
 

@@ -29,19 +29,18 @@ constexpr int kClientWidth = 839;
 constexpr int kClientHeight = 341;
 }  // namespace
 
-TForm1::TForm1(std::string workDir, const UiDialogs* dialogs, BusPort* line)
+TForm1::TForm1(std::string workDir, Wiring wiring)
     : workDir_(std::move(workDir)),
-      dialogs_(dialogs ? *dialogs : UiDialogs::Standard(this)),
-      comms_(*this),
+      dialogs_(wiring.dialogs ? *wiring.dialogs : UiDialogs::Standard(this)),
+      bridge_(dialogs_),
+      comms_(bridge_),
       // Clusters reach this thread as queued calls; a call that arrives after the window is gone is dropped.
       port_([this](std::function<void()> f) { QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection); }),
-      coms_(port_, comms_, *this, workDir_) {
-    if (line != nullptr) comms_.AttachSerial(line);
+      coms_(port_, comms_, bridge_, workDir_),
+      tickByHand_(wiring.tickByHand) {
+    if (wiring.line != nullptr) comms_.AttachSerial(wiring.line);
+    bridge_.SetComPorts(&coms_);
     setWindowTitle(QString::fromUtf8(kCaption));
-    alertBox = [this](const QString& text, const QString& caption) {
-        QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, this);
-        box.exec();
-    };
     auto* client = new QWidget(this);
     client->setObjectName("client");
     client->setFixedSize(kClientWidth, kClientHeight);
@@ -74,9 +73,9 @@ TForm1::TForm1(std::string workDir, const UiDialogs* dialogs, BusPort* line)
     // The mode box stands below the client area: it belongs to the advanced group but never shows.
     stMode = MakeLabel(client, "stMode", "Mode", 384, 352);
     tbMode = MakeEdit(client, "tbMode", "", 424, 352, 81);
-    devicePage->Attach(utilityPage, tbMode, stMode);
 
     BuildMenu();
+    WireBridge();
     WireUtility();
     WireScripting();
     WireRelay();
@@ -155,6 +154,12 @@ void TForm1::WireUtility() {
     connect(u->chkReceiveBroadcasts, &QCheckBox::clicked, this,
             [this] { comms_.showBroadcasts = utilityPage->chkReceiveBroadcasts->isChecked(); });
     connect(u->btRunBootLoader, &QPushButton::clicked, this, [this] { comms_.RunBootLoader(); });
+    // The switches and file buttons that act on the device page.
+    connect(u->chkAutoGet, &QCheckBox::toggled, devicePage, &TDevicePage::SetAutoGet);
+    connect(u->cbHideAdvanced, &QCheckBox::clicked, devicePage, &TDevicePage::cbHideAdvancedClick);
+    connect(u->btLoadFile, &QPushButton::clicked, devicePage, &TDevicePage::btLoadFileClick);
+    connect(u->btSaveFile, &QPushButton::clicked, devicePage, &TDevicePage::btSaveFileClick);
+    connect(u->btCancelFile, &QPushButton::clicked, devicePage, &TDevicePage::btCancelFileClick);
     connect(u->btSetAddress, &QPushButton::clicked, this, [this] {
         const QString text = utilityPage->tbMyAddress->text();
         if (!comms_.SetOwnAddressFromText(text.toStdString()))
@@ -199,9 +204,6 @@ void TForm1::WireScripting() {
     connect(s->btRunTestNode, &QPushButton::clicked, this, [this] { Guard([this] { btRunTestNodeClick(); }); });
     connect(s->btClearAllTS, &QPushButton::clicked, this, [this] { Guard([this] { btClearAllTSClick(); }); });
     connect(s->btStopTestNode, &QPushButton::clicked, this, [this] { btStopTestNodeClick(); });
-    connect(s->tvTest, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
-        if (sequences_) sequences_->tvTestClick(item);
-    });
 }
 
 void TForm1::AddMenuEntries(QMenu* menu, QAction* before, const std::vector<std::string>& names) {
@@ -280,12 +282,6 @@ void TForm1::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
-int TForm1::OpenComPort(int n) {
-    if (n < 1 || n > 6) return 0;
-    coms_.OpenPort(n);
-    return coms_.OpenPortNumber() == n ? n : 0;
-}
-
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     // There may be no activation without a window manager: the first show starts the program.
@@ -298,7 +294,7 @@ void TForm1::FormActivate() {
     logFile_ = std::make_unique<LogFile>();
     logFile_->fileName = "c:\\log.csv";
     logFile_->alert = [this](const std::string& text, const std::string& caption) {
-        alertBox(QString::fromStdString(text), QString::fromStdString(caption));
+        if (dialogs_.alert) dialogs_.alert(QString::fromStdString(text), QString::fromStdString(caption));
     };
     logFile_->writeFailed = [this](const std::string& line) {
         AddLogLine(QString::fromStdString(line));
@@ -315,25 +311,62 @@ void TForm1::FormActivate() {
     devicePage->BuildGroups();
     devicePage->AddRoot();
     comms_.showBroadcasts = utilityPage->chkReceiveBroadcasts->isChecked();
-    RunnerHost& runnerHost = *this;
-    sequences_ = std::make_unique<TestSequence>(comms_.Model(), *scriptingPage, runnerHost);
+    sequences_ = std::make_unique<TestSequence>(comms_.Model(), bridge_, bridge_);
     comms_.runnerStep = [this] { sequences_->Step(kTick); };
-    comms_.Model().SetListener(devicePage);
-    LoaderHost& host = *this;
-    loader_ = std::make_unique<ConfigLoader>(comms_.Model(), host, workDir_);
+    comms_.Model().SetListener(&bridge_);
+    loader_ = std::make_unique<ConfigLoader>(comms_.Model(), bridge_, workDir_);
     Guard([this] { loader_->LoadConfiguration(); });
-    if (endRequested_) {
+    if (bridge_.EndRequested()) {
         // Without a configuration there is nothing to work with: the program ends, with a failure status.
         dialogs_.requestEnd();
         return;
     }
     Guard([this] { ReloadSequences(); });
-    devicePage->showAdvanced = !utilityPage->cbHideAdvanced->isChecked();
+    devicePage->cbHideAdvancedClick(utilityPage->cbHideAdvanced->isChecked());
+    devicePage->SetAutoGet(utilityPage->chkAutoGet->isChecked());
     // The devices are what the operator came for: they show without a click.
     devicePage->tvDevices->expandItem(devicePage->tvDevices->topLevelItem(0));
     devicePage->tvDevicesUpdate();
     UpdateRunControls();
-    timComs.start();
+    SetTicking(true);
+}
+
+void TForm1::SetTicking(bool on) {
+    ticking_ = on;
+    if (on && !tickByHand_)
+        timComs.start();
+    else
+        timComs.stop();
+}
+
+void TForm1::WireBridge() {
+    CoreBridge* b = &bridge_;
+    connect(b, &CoreBridge::logLine, this, [this](const QString& line) { AddLogLine(line); });
+    connect(b, &CoreBridge::deviceTreeChanged, this, [this] { panelDirty_ = true; });
+    connect(b, &CoreBridge::closeRequested, this, [this] { RequestClose(); });
+    connect(b, &CoreBridge::tickingChanged, this, [this](bool on) { SetTicking(on); });
+    connect(b, &CoreBridge::deviceAdded, devicePage, &TDevicePage::On_NewKorvaDevice);
+    connect(b, &CoreBridge::propertyAdded, devicePage, &TDevicePage::On_NewKorvaProperty);
+    connect(b, &CoreBridge::fileLinkAdded, devicePage, &TDevicePage::On_NewKFileLink);
+    TScriptingPage* s = scriptingPage;
+    connect(b, &CoreBridge::treeReset, s, &TScriptingPage::ResetTree);
+    connect(b, &CoreBridge::nodeItemAdded, s, &TScriptingPage::AddNodeItem);
+    connect(b, &CoreBridge::actionItemAdded, s, &TScriptingPage::AddActionItem);
+    connect(b, &CoreBridge::itemSelected, s, &TScriptingPage::SelectItem);
+    connect(b, &CoreBridge::selectedCollapsed, s, &TScriptingPage::CollapseSelected);
+    connect(b, &CoreBridge::nodeShown, s, &TScriptingPage::ShowNode);
+    connect(b, &CoreBridge::actionShown, s, &TScriptingPage::ShowAction);
+    connect(b, &CoreBridge::resultShown, s, &TScriptingPage::ShowResult);
+    connect(s, &TScriptingPage::itemChosen, this, [this](ItemId id) {
+        if (sequences_) sequences_->tvTestClick(id);
+    });
+    // The device page decides what the advanced group shows; the group's controls live elsewhere.
+    connect(devicePage, &TDevicePage::advancedShown, this, [this](bool shown) {
+        for (QWidget* w : std::initializer_list<QWidget*>{tbMode, stMode, utilityPage->btLoadFile,
+                                                          utilityPage->btSaveFile, utilityPage->btCancelFile})
+            w->setVisible(shown);
+    });
+    connect(devicePage, &TDevicePage::modeText, this, [this](const QString& text) { SetTextIfChanged(tbMode, text); });
 }
 
 void TForm1::OnTimComs() {

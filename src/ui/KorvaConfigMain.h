@@ -13,6 +13,7 @@
 #include "transport/ComPortCommands.h"
 #include "transport/Relay.h"
 #include "transport/Serialng.h"
+#include "ui/CoreBridge.h"
 #include "ui/Dialogs.h"
 
 class QAction;
@@ -29,14 +30,25 @@ class TLogPane;
 class TScriptingPage;
 class TUtilityPage;
 
-class TForm1 : public QMainWindow, private CommsHost, private LoaderHost, private RunnerHost {
+// What the window can be given instead of its own: the dialogs (Qt's boxes otherwise), a line that
+// carries the serial traffic instead of the serial port, and ticks driven from outside (OnTimComs)
+// instead of the 10 ms timer.
+struct WindowWiring {
+    const UiDialogs* dialogs = nullptr;
+    BusPort* line = nullptr;
+    bool tickByHand = false;
+};
+
+// The main window composes the pages and wires them to the core through one bridge.
+class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr const char* kCaption = "Brenlow Korva\u2122 Config v 1.53";
 
-    // workDir is the folder that holds config/; dialogs default to Qt's boxes. A line given here
-    // carries the serial traffic instead of the serial port (an in-memory bus for tests).
-    explicit TForm1(std::string workDir = ".", const UiDialogs* dialogs = nullptr, BusPort* line = nullptr);
+    using Wiring = WindowWiring;
+
+    // workDir is the folder that holds config/.
+    explicit TForm1(std::string workDir = ".", Wiring wiring = {});
     ~TForm1() override;
 
     // The start-up sequence; runs once, on the first show.
@@ -81,9 +93,8 @@ public:
     QLabel* lbLogging;
     QLineEdit* tbMode;
     QLabel* stMode;
-    QTimer timComs;
-    // The logger's boxes: exclamation icon, the caption given, an OK button. Tests record them instead.
-    std::function<void(const QString& text, const QString& caption)> alertBox;
+    // The communications timer runs, or would run when ticks are driven from outside.
+    bool Ticking() const { return ticking_; }
 
     QMenu* mnTools;
     QMenu* mnStandardConfig;
@@ -96,24 +107,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // CommsHost
-    void AddLogLine(const std::string& line) override { AddLogLine(QString::fromStdString(line)); }
-    void RefreshDeviceTree() override { panelDirty_ = true; }
-    void RequestClose() override;
-    // RunnerHost
-    bool Confirm(const std::string& text) override { return dialogs_.confirm(QString::fromStdString(text)); }
-    void Message(const std::string& text) override { dialogs_.message(QString::fromStdString(text)); }
-    bool AskYesNo(const std::string& text) override {
-        return dialogs_.question && dialogs_.question(QString::fromStdString(text));
-    }
-    void StopTimer() override { timComs.stop(); }
-    void StartTimer() override { timComs.start(); }
-    int OpenComPort(int n) override;
-    // LoaderHost
-    void ShowMessage(const std::string& text) override { dialogs_.message(QString::fromStdString(text)); }
-    // Every message of a failed load waits for OK; the program ends once loading is over.
-    void RequestEnd() override { endRequested_ = true; }
-
+    void SetTicking(bool on);
+    // A close request from the bus: the window closes as its exit command does.
+    void RequestClose();
+    void WireBridge();
     void BuildMenu();
     void WireScripting();
     void AddMenuEntries(QMenu* menu, QAction* before, const std::vector<std::string>& names);
@@ -127,6 +124,7 @@ private:
 
     std::string workDir_;
     UiDialogs dialogs_;
+    CoreBridge bridge_;
     Comms comms_;
     TSerialPortNG port_;
     std::unique_ptr<TcpRelay> relay_;  // after comms_, so it goes first
@@ -136,10 +134,12 @@ private:
     // Declared after comms_, so it goes before the model whose properties own its items.
     std::unique_ptr<LogFile> logFile_;
     std::vector<QAction*> generatedEntries_;
+    QTimer timComs;
+    bool tickByHand_ = false;
+    bool ticking_ = false;
     bool started_ = false;
     bool panelDirty_ = false;
     bool inTick_ = false;
-    bool endRequested_ = false;
     bool closingForBus_ = false;
     bool runControlsRunning_ = true;  // forces the first update
 };

@@ -36,49 +36,50 @@ TScriptingPage::TScriptingPage(QWidget* parent) : QWidget(parent) {
     tbTestActionActVal = MakeEdit(this, "tbTestActionActVal", "", 460, 176, 72);
     btRemoveTS = MakeButton(this, "btRemoveTS", "Remove Sequence", 432, 216, 105, 25);
     btClearAllTS = MakeButton(this, "btClearAllTS", "Clear All", 544, 216, 75, 25);
+    connect(tvTest, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+        for (const auto& [id, known] : items_)
+            if (known == item) emit itemChosen(id);
+    });
 }
 
-void TScriptingPage::ResetTree(const std::string& rootText) {
+void TScriptingPage::ResetTree(const QString& rootText) {
+    items_.clear();
     tvTest->clear();
-    new QTreeWidgetItem(tvTest, QStringList{QString::fromStdString(rootText)});
+    new QTreeWidgetItem(tvTest, QStringList{rootText});
 }
 
-TreeItem TScriptingPage::AddNodeItem(const std::string& text, _TestNode&) {
-    auto* item = new QTreeWidgetItem(tvTest->topLevelItem(0), QStringList{QString::fromStdString(text)});
-    return item;
+void TScriptingPage::AddNodeItem(ItemId id, const QString& text) {
+    items_[id] = new QTreeWidgetItem(tvTest->topLevelItem(0), QStringList{text});
 }
 
-TreeItem TScriptingPage::AddActionItem(TreeItem nodeItem, const std::string& label, TestAction&) {
-    auto* parent = static_cast<QTreeWidgetItem*>(nodeItem);
-    return new QTreeWidgetItem(parent, QStringList{QString::fromStdString(label)});
+void TScriptingPage::AddActionItem(ItemId nodeId, ItemId id, const QString& label) {
+    const auto parent = items_.find(nodeId);
+    if (parent != items_.end()) items_[id] = new QTreeWidgetItem(parent->second, QStringList{label});
 }
 
-void TScriptingPage::SelectItem(TreeItem item) {
-    if (item != nullptr) tvTest->setCurrentItem(static_cast<QTreeWidgetItem*>(item));
+void TScriptingPage::SelectItem(ItemId id) {
+    if (const auto it = items_.find(id); it != items_.end()) tvTest->setCurrentItem(it->second);
 }
 
 void TScriptingPage::CollapseSelected() {
     if (QTreeWidgetItem* item = tvTest->currentItem()) tvTest->collapseItem(item);
 }
 
-void TScriptingPage::ShowNode(const std::string& itemText, const std::string& status) {
-    tbActiveTestNode->setText(QString::fromStdString(itemText));
-    tbTestNodeStatus->setText(QString::fromStdString(status));
+void TScriptingPage::ShowNode(const QString& itemText, const QString& status) {
+    tbActiveTestNode->setText(itemText);
+    tbTestNodeStatus->setText(status);
 }
 
-void TScriptingPage::ShowAction(const std::string& label, const std::string& status, const std::string& actualValue) {
-    tbActiveTestAction->setText(QString::fromStdString(label));
-    tbTestActionStatus->setText(QString::fromStdString(status));
-    tbTestActionActVal->setText(QString::fromStdString(actualValue));
+void TScriptingPage::ShowAction(const QString& label, const QString& status, const QString& actualValue) {
+    tbActiveTestAction->setText(label);
+    tbTestActionStatus->setText(status);
+    tbTestActionActVal->setText(actualValue);
 }
 
-}  // namespace korva
-
-namespace korva {
-
-void TScriptingPage::ShowResult(TreeItem item, std::uint8_t result) {
-    auto* it = static_cast<QTreeWidgetItem*>(item);
-    if (it == nullptr) return;
+void TScriptingPage::ShowResult(ItemId id, std::uint8_t result) {
+    const auto found = items_.find(id);
+    if (found == items_.end()) return;
+    QTreeWidgetItem* it = found->second;
     // Colour helps the eye; the word says it for everyone.
     static const QColor colours[] = {QColor(96, 96, 96), QColor(200, 0, 0), QColor(190, 90, 0), QColor(0, 128, 0)};
     it->setText(1, result == TestState::UNTESTED ? QString() : QString::fromStdString(TestStateName(result)));

@@ -1,6 +1,8 @@
 #pragma once
 // The "Scripting" page: the test tree, the sequence file box and the state of the running test.
 
+#include <unordered_map>
+
 #include <QWidget>
 
 #include "sequence/Util.h"
@@ -9,23 +11,25 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace korva {
 
-// The page is the sequence store's view: the tree and the status boxes.
-class TScriptingPage : public QWidget, public SequenceView {
+// The page shows the sequence store, drawn from the store's events: the test tree, whose items
+// carry the numbers the store gave them, and the status boxes.
+class TScriptingPage : public QWidget {
     Q_OBJECT
 public:
     explicit TScriptingPage(QWidget* parent = nullptr);
 
-    void ResetTree(const std::string& rootText) override;
-    TreeItem AddNodeItem(const std::string& text, _TestNode& node) override;
-    TreeItem AddActionItem(TreeItem nodeItem, const std::string& label, TestAction& action) override;
-    void SelectItem(TreeItem item) override;
-    void CollapseSelected() override;
-    void ShowNode(const std::string& itemText, const std::string& status) override;
-    void ShowAction(const std::string& label, const std::string& status, const std::string& actualValue) override;
-    void ShowResult(TreeItem item, std::uint8_t result) override;
+    void ResetTree(const QString& rootText);
+    void AddNodeItem(ItemId id, const QString& text);
+    void AddActionItem(ItemId nodeId, ItemId id, const QString& label);
+    void SelectItem(ItemId id);
+    void CollapseSelected();
+    void ShowNode(const QString& itemText, const QString& status);
+    void ShowAction(const QString& label, const QString& status, const QString& actualValue);
+    void ShowResult(ItemId id, std::uint8_t result);
 
     QTreeWidget* tvTest;
     QLineEdit* tbTSFilename;
@@ -44,6 +48,13 @@ public:
     QLineEdit* tbTestActionActVal;
     QPushButton* btRemoveTS;
     QPushButton* btClearAllTS;
+
+signals:
+    // The operator clicked the item of this node or action.
+    void itemChosen(korva::ItemId id);
+
+private:
+    std::unordered_map<ItemId, QTreeWidgetItem*> items_;
 };
 
 }  // namespace korva

@@ -121,7 +121,7 @@ TEST_F(Loading, ReloadSortsEachFolderIgnoringCase) {
     EXPECT_EQ(m.tools, (std::vector<std::string>{"tool"}));
     EXPECT_EQ(seq.FindNode("early"), nullptr);
     EXPECT_EQ(seq.NodeCount(), 7u);
-    EXPECT_EQ(view.items.front()->text, "Test Sequence");
+    EXPECT_EQ(view.root, "Test Sequence");
     EXPECT_EQ(view.Lines().front(), "fromA1");
 
     const SequenceMenus none = seq.ReloadSequences(dir.Path() + "/nowhere");

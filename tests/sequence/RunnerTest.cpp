@@ -76,7 +76,7 @@ TEST(Runner, DeviceActionsEndWithTheirResults) {
         EXPECT_EQ(f.EmuFile(1), c.curveAfter) << c.statement;
         EXPECT_EQ(f.view.nodeBox, "n " + TestStateName(c.node)) << c.statement;
         // The item shows the action's last result; the boxes follow the run.
-        EXPECT_EQ(f.view.items.at(2)->result, TestStateName(c.result)) << c.statement;
+        EXPECT_EQ(f.view.At(2).result, TestStateName(c.result)) << c.statement;
         EXPECT_EQ(f.view.actionBox, a.label + "|" + TestStateName(c.result) + "|" + c.actual) << c.statement;
         if (!c.log.empty()) EXPECT_EQ(f.host.log, V{c.log}) << c.statement;
     }
@@ -163,7 +163,7 @@ TEST_F(Running, ClicksChooseTheNodeOnlyWhileIdleAndRunStartsAtTheFirstAction) {
     EXPECT_EQ(view.nodeBox, "a UNTESTED");
     EXPECT_EQ(view.actionBox, "usermessage two|UNTESTED|0");
     seq.tvTestClick(view.Nth(0));  // the root
-    seq.tvTestClick(nullptr);
+    seq.tvTestClick(0);
     EXPECT_EQ(seq.CurrentAction()->label, "usermessage two");
     seq.RunNode();
     EXPECT_EQ(host.messages, V{"one"});

@@ -2,6 +2,7 @@
 // The test tree, status boxes and dialogs as plain records, and a bus with one pump on it.
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,49 +17,45 @@ class FakeView : public SequenceView {
 public:
     struct Item {
         std::string text;
-        Item* parent;
+        ItemId parent;  // 0 for the root's children
         std::string result = "UNTESTED";  // drawn on the item
     };
     void ResetTree(const std::string& rootText) override {
+        root = rootText;
         items.clear();
-        items.push_back(std::make_unique<Item>(Item{rootText, nullptr}));
+        order.clear();
     }
-    TreeItem AddNodeItem(const std::string& text, _TestNode&) override {
-        return Add(text, items.front().get());
-    }
-    TreeItem AddActionItem(TreeItem nodeItem, const std::string& label, TestAction&) override {
-        return Add(label, static_cast<Item*>(nodeItem));
-    }
-    void SelectItem(TreeItem item) override { selected = static_cast<Item*>(item); }
-    void CollapseSelected() override { collapsed.push_back(selected ? selected->text : "(none)"); }
-    void ShowNode(const std::string& text, const std::string& status) override {
-        nodeBox = text + " " + status;
-    }
+    void AddNodeItem(ItemId id, const std::string& text) override { Add(id, text, 0); }
+    void AddActionItem(ItemId nodeId, ItemId id, const std::string& label) override { Add(id, label, nodeId); }
+    void SelectItem(ItemId id) override { selected = id; }
+    void CollapseSelected() override { collapsed.push_back(selected ? items.at(selected).text : "(none)"); }
+    void ShowNode(const std::string& text, const std::string& status) override { nodeBox = text + " " + status; }
     void ShowAction(const std::string& label, const std::string& status, const std::string& actual) override {
         actionBox = label + "|" + status + "|" + actual;
     }
-    void ShowResult(TreeItem item, std::uint8_t result) override {
-        static_cast<Item*>(item)->result = TestStateName(result);
-    }
+    void ShowResult(ItemId id, std::uint8_t result) override { items.at(id).result = TestStateName(result); }
 
     // The tree below the root in creation order, action items indented.
     std::vector<std::string> Lines() const {
         std::vector<std::string> out;
-        for (std::size_t i = 1; i < items.size(); ++i)
-            out.push_back((items[i]->parent == items.front().get() ? "" : "  ") + items[i]->text);
+        for (ItemId id : order) out.push_back((items.at(id).parent == 0 ? "" : "  ") + items.at(id).text);
         return out;
     }
-    TreeItem Nth(std::size_t i) const { return items.at(i).get(); }
+    // The i-th item below the root, counting from 1 in creation order; 0 is the root itself.
+    ItemId Nth(std::size_t i) const { return i == 0 ? 0 : order.at(i - 1); }
+    const Item& At(std::size_t i) const { return items.at(Nth(i)); }
 
-    std::vector<std::unique_ptr<Item>> items;
-    Item* selected = nullptr;
+    std::string root;
+    std::map<ItemId, Item> items;
+    std::vector<ItemId> order;
+    ItemId selected = 0;
     std::vector<std::string> collapsed;
     std::string nodeBox, actionBox;
 
 private:
-    TreeItem Add(const std::string& text, Item* parent) {
-        items.push_back(std::make_unique<Item>(Item{text, parent}));
-        return items.back().get();
+    void Add(ItemId id, const std::string& text, ItemId parent) {
+        items[id] = Item{text, parent};
+        order.push_back(id);
     }
 };
 

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "support/TempDir.h"
+#include "support/Window.h"
 #include "ui/KorvaConfigMain.h"
 #include "ui/LogPane.h"
 #include "ui/UtilityPage.h"
@@ -22,40 +22,20 @@ using namespace korva;
 class LoggingTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TempDir> dir_;
-    std::unique_ptr<TForm1> form_;
-    QStringList errors_;
-    QStringList alerts_;
+    std::unique_ptr<test::Window> win_;
+    TForm1* form_ = nullptr;
 
     void Start() {
-        dir_ = std::make_unique<test::TempDir>();
-        dir_->Write(
-            "config/paths.xml",
-            "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>");
-        dir_->Write("config/c.xml", "<c><s Word=\"0\" SPEED=\"5\" MODE=\"6\"/></c>");
-        dir_->Write("config/plant.xml",
-                    "<plant><KDevice Name=\"Pump\" Address=\"34\"><KProperty Name=\"Speed\" Type=\"Word\" "
-                    "Code=\"SPEED\"/>"
-                    "<KProperty Name=\"Mode\" Type=\"Word\" Code=\"MODE\"/></KDevice></plant>");
-        UiDialogs d;
-        d.message = [](const QString&) {};
-        d.error = [this](const QString& t) { errors_ << t; };
-        d.confirm = [](const QString&) { return true; };
-        d.requestEnd = [] {};
-        form_ = std::make_unique<TForm1>(dir_->Path(), &d);
-        form_->alertBox = [this](const QString& text, const QString& caption) {
-            alerts_ << caption + "|" + text;
-        };
-        form_->FormActivate();
-        form_->timComs.stop();  // the test ticks by hand
+        win_ = std::make_unique<test::Window>(test::Window::Files{
+            {"config/paths.xml",
+             "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>"},
+            {"config/c.xml", "<c><s Word=\"0\" SPEED=\"5\" MODE=\"6\"/></c>"},
+            {"config/plant.xml", "<plant><KDevice Name=\"Pump\" Address=\"34\"><KProperty Name=\"Speed\" Type=\"Word\" "
+                                 "Code=\"SPEED\"/><KProperty Name=\"Mode\" Type=\"Word\" Code=\"MODE\"/></KDevice></plant>"}});
+        form_ = win_->form.get();
     }
     TUtilityPage& util() { return *form_->utilityPage; }
-    void Tick(int n) {
-        for (int i = 0; i < n; ++i) {
-            form_->OnTimComs();
-            form_->timComs.stop();
-        }
-    }
+    void Tick(int n) { win_->Tick(n); }
     void StartLog(const QString& interval, const std::string& file) {
         util().tbLogInterval->setText(interval);
         util().tbLogFileName->setText(QString::fromStdString(file));
@@ -71,10 +51,7 @@ class LoggingTest : public QObject {
 
 private slots:
     void cleanup() {
-        form_.reset();
-        dir_.reset();
-        errors_.clear();
-        alerts_.clear();
+        win_.reset();
     }
 
     void everyPropertyHasAColumnSwitchedOffAfterLoading() {
@@ -90,9 +67,9 @@ private slots:
 
     void labelShowsWhileLoggingAndRowsFollowTheTick() {
         Start();
-        const std::string file = dir_->Path() + "/run.csv";
+        const std::string file = win_->dir.Path() + "/run.csv";
         StartLog(" 0 ", file);
-        QVERIFY(errors_.isEmpty());
+        QVERIFY(win_->errors.isEmpty());
         QVERIFY(!form_->lbLogging->isHidden());
         QVERIFY(form_->Logger()->Active());
         QCOMPARE(form_->comms().Period(), 0);
@@ -104,20 +81,20 @@ private slots:
         // Stopping again only hides the label.
         util().btStopLogging->click();
         QVERIFY(form_->lbLogging->isHidden());
-        QVERIFY(alerts_.isEmpty());
+        QVERIFY(win_->alerts.isEmpty());
     }
 
     void badIntervalShowsTheConversionErrorAndChangesNothing() {
         Start();
-        const std::string file = dir_->Path() + "/never.csv";
+        const std::string file = win_->dir.Path() + "/never.csv";
         for (const char* text : {"abc", "", "4,5"}) {
-            errors_.clear();
+            win_->errors.clear();
             StartLog(text, file);
-            QCOMPARE(errors_, QStringList{QString("'%1' is not a valid floating point value").arg(text)});
+            QCOMPARE(win_->errors, QStringList{QString("'%1' is not a valid floating point value").arg(text)});
         }
-        errors_.clear();
+        win_->errors.clear();
         StartLog("-1", file);  // a number, but no period the divider could count
-        QCOMPARE(errors_, QStringList{"'-1' is not a valid log interval"});
+        QCOMPARE(win_->errors, QStringList{"'-1' is not a valid log interval"});
         QCOMPARE(form_->comms().Period(), 400);
         QVERIFY(!form_->Logger()->Active());
         QVERIFY(form_->lbLogging->isHidden());
@@ -128,13 +105,13 @@ private slots:
     void missingFileNameShowsTheErrorBox() {
         Start();
         StartLog("4", "");
-        QCOMPARE(alerts_, QStringList{"ERROR|No Output Filename Selected"});
+        QCOMPARE(win_->alerts, QStringList{"ERROR|No Output Filename Selected"});
         QVERIFY(form_->lbLogging->isHidden());
     }
 
     void writeFailureIsReportedOnceAndHidesTheLabel() {
         Start();
-        const std::string path = dir_->Path() + "/log.csv";
+        const std::string path = win_->dir.Path() + "/log.csv";
         StartLog("0", path);
         QVERIFY(!form_->lbLogging->isHidden());
         // A file size limit fails the writes as a full disk would.
@@ -148,7 +125,7 @@ private slots:
         QCOMPARE(::setrlimit(RLIMIT_FSIZE, &old), 0);
         std::signal(SIGXFSZ, previous);
         QCOMPARE(form_->memoLog->Lines().count(QString(LogFile::kWriteFailedText)), qsizetype{1});
-        QCOMPARE(alerts_, QStringList{QString("ERROR|") + LogFile::kWriteFailedText});
+        QCOMPARE(win_->alerts, QStringList{QString("ERROR|") + LogFile::kWriteFailedText});
         QVERIFY(form_->lbLogging->isHidden());
         QVERIFY(!form_->Logger()->Active());
     }

@@ -11,8 +11,7 @@
 #include <QtTest>
 
 #include "sim/BusEmulator.h"
-#include "support/FakePort.h"
-#include "support/TempDir.h"
+#include "support/Window.h"
 #include "ui/DevicePage.h"
 #include "ui/KorvaConfigMain.h"
 #include "ui/LogPane.h"
@@ -35,41 +34,25 @@ const char* kPlant =
     "<KFileHandle Name=\"Log\" Type=\"File16\" Code=\"LOG\" Length=\"4\"/>"
     "</KDevice><KDevice Name=\"Fan\" Address=\"42\"/></plant>";
 
-struct Recorded {
-    QStringList messages, errors;
-    int endRequests = 0;
-};
-
 }  // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TempDir> dir_;
-    std::unique_ptr<sim::BusEmulator> emu_;
-    test::FakePort line_{BusPort::Hold::Master};
-    std::unique_ptr<TForm1> form_;
-    Recorded rec_;
+    std::unique_ptr<test::Window> win_;
+    TForm1* form_ = nullptr;
+    test::Window* rec_ = nullptr;  // what the dialogs were shown
+    sim::BusEmulator* emu_ = nullptr;
 
-    void Start(bool withStandardSequences = false) {
-        dir_ = std::make_unique<test::TempDir>();
-        dir_->Write("config/paths.xml",
-                    "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>");
-        dir_->Write("config/c.xml", kConstants);
-        dir_->Write("config/plant.xml", kPlant);
-        if (withStandardSequences) dir_->Write("config/standard/a.kts", "");
-        rec_ = Recorded{};
-        UiDialogs d;
-        d.message = [this](const QString& t) { rec_.messages << t; };
-        d.error = [this](const QString& t) { rec_.errors << t; };
-        d.confirm = [](const QString&) { return true; };
-        d.requestEnd = [this] { ++rec_.endRequests; };
-        // The line goes to the device emulation instead of a port.
-        line_.sink = [this](const std::string& text) { emu_->Feed(text); };
-        form_ = std::make_unique<TForm1>(dir_->Path(), &d, &line_);
-        form_->FormActivate();
-        form_->timComs.stop();  // the test ticks by hand
-        emu_ = std::make_unique<sim::BusEmulator>();
+    void Start() {
+        win_ = std::make_unique<test::Window>(test::Window::Files{
+            {"config/paths.xml",
+             "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>"},
+            {"config/c.xml", kConstants},
+            {"config/plant.xml", kPlant}});
+        form_ = win_->form.get();
+        rec_ = win_.get();
+        emu_ = &win_->emu;
         sim::SimDevice& pump = emu_->AddDevice("Pump", 35);
         pump.properties.push_back({"Speed", 0, 5, 0x8000, 0});
         pump.properties.push_back({"Mode", 1, 6, 0, 200});
@@ -77,14 +60,7 @@ class MainWindowTest : public QObject {
         pump.files.push_back({"Curve", 4, 40, 0, {1, 2, 3}});
         pump.files.push_back({"Log", 5, 41, 0, {7, 8, 9, 10}});
     }
-    void Tick(int n = 1) {
-        for (int i = 0; i < n; ++i) {
-            form_->OnTimComs();
-            form_->timComs.stop();
-            emu_->Tick();
-            for (const std::string& piece : emu_->TakeOutput()) form_->comms().Feed(piece);
-        }
-    }
+    void Tick(int n = 1) { win_->Tick(n); }
     TDevicePage& page() { return *form_->devicePage; }
     QTreeWidgetItem* Node(const QString& path) {
         QTreeWidgetItem* node = page().tvDevices->topLevelItem(0);
@@ -105,11 +81,7 @@ class MainWindowTest : public QObject {
     KRemoteLink* Link(const char* name) { return form_->comms().Model().FindLink("Pump", name); }
 
 private slots:
-    void cleanup() {
-        form_.reset();
-        emu_.reset();
-        dir_.reset();
-    }
+    void cleanup() { win_.reset(); }
 
     void startUpFillsTheTreeOnce() {
         Start();
@@ -126,7 +98,7 @@ private slots:
         QTreeWidgetItem* curve = Node("35  Pump/Curve");
         QCOMPARE(curve->childCount(), 4);
         QCOMPARE(curve->child(3)->child(0)->text(0), QString("??? ??? ???"));
-        QVERIFY(rec_.messages.isEmpty());
+        QVERIFY(rec_->messages.isEmpty());
         // Started once: a second activation changes nothing.
         form_->FormActivate();
         QCOMPARE(page().tvDevices->topLevelItemCount(), 1);
@@ -251,7 +223,7 @@ private slots:
             page().tbSetVal->setText(value);
             page().btSetVal->click();
         }
-        QCOMPARE(rec_.errors, (QStringList{"300 does not fit an element of this file: -128 to 255",
+        QCOMPARE(rec_->errors, (QStringList{"300 does not fit an element of this file: -128 to 255",
                                            "-129 does not fit an element of this file: -128 to 255"}));
         Tick(2);
         QCOMPARE(emu_->FindDevice(35)->files[1].elements, (std::vector<std::int16_t>{7, 77, 9, 10}));
@@ -260,7 +232,7 @@ private slots:
         Tick(2);
         QCOMPARE(page().lbActVal->text(), QString("4"));
         page().btSetVal->click();
-        QVERIFY(rec_.errors.last().startsWith("Position -2 is outside the file: elements 0 to 3"));
+        QVERIFY(rec_->errors.last().startsWith("Position -2 is outside the file: elements 0 to 3"));
     }
 
     // Whenever a selection has an option byte or a position, its box shows below the help text and
@@ -293,17 +265,17 @@ private slots:
         Tick(2);
         page().tbSetVal->setText("abc");
         page().btSetVal->click();
-        QCOMPARE(rec_.errors, QStringList{"'abc' is not a valid integer value"});
+        QCOMPARE(rec_->errors, QStringList{"'abc' is not a valid integer value"});
         QCOMPARE(Link("Speed")->state, LinkState::KNOWN);
         Click("35  Pump");
         Click("35  Pump/Speed");
         page().btSetVal->click();  // the box was emptied by the device node
-        QCOMPARE(rec_.errors.last(), QString("'' is not a valid integer value"));
+        QCOMPARE(rec_->errors.last(), QString("'' is not a valid integer value"));
         Click("35  Pump/Curve");
         page().tbSetVal->setText("9");
         page().tbFilePos->setText("3");
         page().btSetVal->click();
-        QVERIFY(rec_.errors.last().startsWith("Position 3 is outside the file"));
+        QVERIFY(rec_->errors.last().startsWith("Position 3 is outside the file"));
         QCOMPARE(Link("Curve")->state, LinkState::UNKNOWN);
         page().tbFilePos->setText("2");
         page().btSetVal->click();
@@ -340,9 +312,8 @@ private slots:
             }
         });
         okPresser.start(20);
-        TForm1 form(dir->Path(), &d);
+        TForm1 form(dir->Path(), WindowWiring{&d, nullptr, true});
         form.FormActivate();
-        form.timComs.stop();
         QCOMPARE(answered, (QStringList{"Invalid or missing path specification data",
                                         "Invalid or missing constants data", "Invalid or missing config data"}));
         QCOMPARE(form.devicePage->tvDevices->topLevelItemCount(), 1);

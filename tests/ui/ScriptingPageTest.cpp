@@ -6,7 +6,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "support/TempDir.h"
+#include "support/Window.h"
 #include "ui/KorvaConfigMain.h"
 #include "ui/LogPane.h"
 #include "ui/ScriptingPage.h"
@@ -16,44 +16,29 @@ using namespace korva;
 class ScriptingPageTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TempDir> dir_;
-    std::unique_ptr<TForm1> form_;
-    QStringList messages_;
-    QString chosenFile_;
-    QStringList questions_;
-    bool answer_ = false;
+    std::unique_ptr<test::Window> win_;
+    TForm1* form_ = nullptr;
     bool timerRanDuringDialog_ = false;
     // Below the generated entries the Tools menu always holds these.
     const QStringList kFixedTools{"Standard Config", "Custom Config", "", "Stop Test Node"};
 
     void Start() {
-        dir_ = std::make_unique<test::TempDir>();
-        dir_->Write("config/paths.xml",
-                    "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>");
-        dir_->Write("config/c.xml", "<c><s Word=\"0\" SPEED=\"5\"/></c>");
-        dir_->Write("config/plant.xml",
-                    "<plant><KDevice Name=\"Pump\" Address=\"34\"><KProperty Name=\"Speed\" Type=\"Word\" Code=\"SPEED\"/>"
-                    "</KDevice></plant>");
-        // A ";" ends a statement and makes the rest of its line a comment: one statement a line.
-        dir_->Write("config/tools/bravo.kts", "displaytestnode \"B One\";\nwait 1;\nendnode;\n"
-                                              "displaytestnode \"B Two\";\nendnode;\n");
-        dir_->Write("config/tools/Alpha.kts", "displaytestnode \"A One\";\nusermessage \"Hello\";\nendnode;\n");
-        dir_->Write("config/standard/s.kts", "displaytestnode Std;\nget Pump.Speed;\nwait 3;\nendnode;\n"
-                                             "testnode Helper;\nendnode;\n");
-        UiDialogs d;
-        d.message = [this](const QString& t) {
-            messages_ << t;
-            timerRanDuringDialog_ = timerRanDuringDialog_ || form_->timComs.isActive();
-        };
-        d.error = [this](const QString& t) { messages_ << "error: " + t; };
-        d.confirm = [](const QString&) { return true; };
-        d.openSequence = [this] { return chosenFile_; };
-        d.question = [this](const QString& t) {
-            questions_ << t;
-            return answer_;
-        };
-        d.requestEnd = [] {};
-        form_ = std::make_unique<TForm1>(dir_->Path(), &d);
+        win_ = std::make_unique<test::Window>(
+            test::Window::Files{
+                {"config/paths.xml",
+                 "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>"},
+                {"config/c.xml", "<c><s Word=\"0\" SPEED=\"5\"/></c>"},
+                {"config/plant.xml", "<plant><KDevice Name=\"Pump\" Address=\"34\"><KProperty Name=\"Speed\" "
+                                     "Type=\"Word\" Code=\"SPEED\"/></KDevice></plant>"},
+                // A ";" ends a statement and makes the rest of its line a comment: one statement a line.
+                {"config/tools/bravo.kts",
+                 "displaytestnode \"B One\";\nwait 1;\nendnode;\ndisplaytestnode \"B Two\";\nendnode;\n"},
+                {"config/tools/Alpha.kts", "displaytestnode \"A One\";\nusermessage \"Hello\";\nendnode;\n"},
+                {"config/standard/s.kts",
+                 "displaytestnode Std;\nget Pump.Speed;\nwait 3;\nendnode;\ntestnode Helper;\nendnode;\n"}},
+            false);
+        form_ = win_->form.get();
+        win_->onMessage = [this] { timerRanDuringDialog_ = timerRanDuringDialog_ || form_->Ticking(); };
         form_->FormActivate();
     }
     QStringList Captions(QMenu* menu) {
@@ -69,10 +54,7 @@ class ScriptingPageTest : public QObject {
 
 private slots:
     void cleanup() {
-        form_.reset();
-        dir_.reset();
-        messages_.clear();
-        questions_.clear();
+        win_.reset();
         timerRanDuringDialog_ = false;
     }
 
@@ -91,15 +73,14 @@ private slots:
     void menuEntryRunsItsNodeWithTheTimerStoppedDuringTheDialog() {
         Start();
         Entry(form_->mnTools, "A One")->trigger();
-        QCOMPARE(messages_, QStringList{"Hello"});
+        QCOMPARE(win_->messages, QStringList{"Hello"});
         QVERIFY(!timerRanDuringDialog_);
-        QVERIFY(form_->timComs.isActive());
+        QVERIFY(form_->Ticking());
         QCOMPARE(form_->scriptingPage->tbActiveTestAction->text(), QString("usermessage Hello"));
     }
 
     void clickedActionRunsItsNodeFromTheStart() {
         Start();
-        form_->timComs.stop();
         QTreeWidget* tree = form_->scriptingPage->tvTest;
         QTreeWidgetItem* std = tree->topLevelItem(0)->child(0);
         QTreeWidgetItem* waitItem = std->child(1);
@@ -117,17 +98,17 @@ private slots:
 
     void clearAllDropsLoadedFilesAndRebuildsTheMenus() {
         Start();
-        dir_->Write("extra.kts", "displaytestnode Extra; endnode;");
-        chosenFile_ = QString::fromStdString(dir_->Path() + "/extra.kts");
+        win_->dir.Write("extra.kts", "displaytestnode Extra; endnode;");
+        win_->chosenFile = QString::fromStdString(win_->dir.Path() + "/extra.kts");
         form_->scriptingPage->btOpenSequence->click();
-        QCOMPARE(form_->scriptingPage->tbTSFilename->text(), chosenFile_);
+        QCOMPARE(form_->scriptingPage->tbTSFilename->text(), win_->chosenFile);
         QVERIFY(form_->Sequences()->FindNode("Extra") != nullptr);
         QCOMPARE(form_->scriptingPage->tvTest->topLevelItem(0)->childCount(), 6);
         // A cancelled dialog loads what the box names again; the initial ".kts" loads nothing.
-        chosenFile_.clear();
+        win_->chosenFile.clear();
         form_->scriptingPage->tbTSFilename->setText(".kts");
         form_->scriptingPage->btOpenSequence->click();
-        QVERIFY(messages_.isEmpty());
+        QVERIFY(win_->messages.isEmpty() && win_->errors.isEmpty());
         form_->scriptingPage->btClearAllTS->click();
         QVERIFY(form_->Sequences()->FindNode("Extra") == nullptr);
         QCOMPARE(form_->scriptingPage->tvTest->topLevelItem(0)->childCount(), 5);
@@ -137,8 +118,8 @@ private slots:
 
     void noSequenceFilesLeaveTheSubmenusDisabled() {
         Start();
-        std::filesystem::remove_all(dir_->Path() + "/config/standard");
-        std::filesystem::remove_all(dir_->Path() + "/config/tools");
+        std::filesystem::remove_all(win_->dir.Path() + "/config/standard");
+        std::filesystem::remove_all(win_->dir.Path() + "/config/tools");
         form_->scriptingPage->btClearAllTS->click();
         QCOMPARE(Captions(form_->mnTools), kFixedTools);
         QVERIFY(!form_->mnStandardConfig->isEnabled());
@@ -147,10 +128,9 @@ private slots:
 
     void aRunningNodeEndsOnlyWhenTheOperatorSaysSo() {
         Start();
-        form_->timComs.stop();
         TScriptingPage& page = *form_->scriptingPage;
-        dir_->Write("long.kts", "testnode \"Long Run\";\nwait 5000;\nusermessage late;\n");
-        chosenFile_ = QString::fromStdString(dir_->Path() + "/long.kts");
+        win_->dir.Write("long.kts", "testnode \"Long Run\";\nwait 5000;\nusermessage late;\n");
+        win_->chosenFile = QString::fromStdString(win_->dir.Path() + "/long.kts");
         page.btOpenSequence->click();
         QTreeWidgetItem* node = page.tvTest->topLevelItem(0)->child(5);
         emit page.tvTest->itemClicked(node, 0);
@@ -159,17 +139,17 @@ private slots:
         QVERIFY(page.btStopTestNode->isEnabled() && form_->mnStopTestNode->isEnabled());
         const QString question = "'Long Run' is running. Stop it?";
         // No leaves it running, whatever asked: a menu entry, Clear All, Exit.
-        answer_ = false;
+        win_->yes = false;
         Entry(form_->mnTools, "A One")->trigger();
         page.btClearAllTS->click();
         QVERIFY(!form_->close());
-        QCOMPARE(questions_, (QStringList{question, question, question}));
-        QVERIFY(messages_.isEmpty());
+        QCOMPARE(win_->questions, (QStringList{question, question, question}));
+        QVERIFY(win_->messages.isEmpty());
         QVERIFY(form_->Sequences()->Running());
         // Yes stops it, names it in the log and marks it, then does what was asked.
-        answer_ = true;
+        win_->yes = true;
         Entry(form_->mnTools, "A One")->trigger();
-        QCOMPARE(messages_, QStringList{"Hello"});
+        QCOMPARE(win_->messages, QStringList{"Hello"});
         QCOMPARE(form_->memoLog->Lines().last(), QString("Test node 'Long Run' stopped"));
         QCOMPARE(node->text(1), QString("ERROR"));
         QCOMPARE(node->child(0)->text(1), QString());  // the wait has no result of its own
@@ -180,7 +160,7 @@ private slots:
         QVERIFY(form_->Sequences()->Running());
         form_->mnStopTestNode->trigger();
         QVERIFY(!form_->Sequences()->Running());
-        QCOMPARE(questions_.size(), 4);
+        QCOMPARE(win_->questions.size(), 4);
         QVERIFY(!page.btStopTestNode->isEnabled());
         // Every result fits its box, and Clear All leaves no text of a node that is gone.
         for (QLineEdit* box : {page.tbTestNodeStatus, page.tbTestActionStatus})

@@ -83,7 +83,9 @@ int main(int argc, char* argv[]) {
     quiet.confirm = [](const QString&) { return true; };
     quiet.openSequence = [] { return QString(); };
     quiet.requestEnd = [] {};
-    auto form = std::make_unique<korva::TForm1>(work.string(), &quiet);
+    quiet.question = [](const QString&) { return true; };
+    quiet.alert = [](const QString& t, const QString&) { std::fprintf(stderr, "alert: %s\n", qPrintable(t)); };
+    auto form = std::make_unique<korva::TForm1>(work.string(), korva::WindowWiring{&quiet});
     form->show();
     form->FormActivate();
     form->comPorts().OpenPort(1);

@@ -1,0 +1,41 @@
+#include "ui/CoreBridge.h"
+
+#include "transport/ComPortCommands.h"
+
+namespace korva {
+
+namespace {
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+}  // namespace
+
+CoreBridge::CoreBridge(const UiDialogs& dialogs, QObject* parent) : QObject(parent), dialogs_(dialogs) {}
+
+void CoreBridge::ShowMessage(const std::string& text) {
+    if (dialogs_.message) dialogs_.message(Q(text));
+}
+
+bool CoreBridge::Confirm(const std::string& text) { return dialogs_.confirm && dialogs_.confirm(Q(text)); }
+
+bool CoreBridge::AskYesNo(const std::string& text) { return dialogs_.question && dialogs_.question(Q(text)); }
+
+int CoreBridge::OpenComPort(int n) {
+    if (ports_ == nullptr || n < 1 || n > 6) return 0;
+    ports_->OpenPort(n);
+    return ports_->OpenPortNumber() == n ? n : 0;
+}
+
+void CoreBridge::AddNodeItem(ItemId id, const std::string& text) { emit nodeItemAdded(id, Q(text)); }
+
+void CoreBridge::AddActionItem(ItemId nodeId, ItemId id, const std::string& label) {
+    emit actionItemAdded(nodeId, id, Q(label));
+}
+
+void CoreBridge::ShowNode(const std::string& itemText, const std::string& status) {
+    emit nodeShown(Q(itemText), Q(status));
+}
+
+void CoreBridge::ShowAction(const std::string& label, const std::string& status, const std::string& actualValue) {
+    emit actionShown(Q(label), Q(status), Q(actualValue));
+}
+
+}  // namespace korva

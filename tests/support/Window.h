@@ -1,0 +1,69 @@
+#pragma once
+// The main window for widget tests: a plant of its own in a temporary folder, every dialog
+// recorded, ticks given by hand, and a device emulation answering on its serial line.
+
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sim/BusEmulator.h"
+#include "support/FakePort.h"
+#include "support/TempDir.h"
+#include "ui/KorvaConfigMain.h"
+
+namespace korva::test {
+
+class Window {
+public:
+    // Paths below the folder and their contents, written before the window starts.
+    using Files = std::vector<std::pair<std::string, std::string>>;
+
+    explicit Window(const Files& files, bool start = true) {
+        for (const auto& [path, text] : files) dir.Write(path, text);
+        dialogs.message = [this](const QString& t) {
+            messages << t;
+            if (onMessage) onMessage();
+        };
+        dialogs.error = [this](const QString& t) { errors << t; };
+        dialogs.confirm = [this](const QString& t) {
+            messages << "confirm: " + t;
+            return confirmAnswer;
+        };
+        dialogs.question = [this](const QString& t) {
+            questions << t;
+            return yes;
+        };
+        dialogs.alert = [this](const QString& text, const QString& caption) { alerts << caption + "|" + text; };
+        dialogs.openSequence = [this] { return chosenFile; };
+        dialogs.requestEnd = [this] { ++endRequests; };
+        line.sink = [this](const std::string& text) { emu.Feed(text); };
+        form = std::make_unique<TForm1>(dir.Path(), WindowWiring{&dialogs, &line, true});
+        if (start) form->FormActivate();
+    }
+
+    // One communications tick, then the devices' answers reach the window.
+    void Tick(int n = 1) {
+        for (int i = 0; i < n; ++i) {
+            form->OnTimComs();
+            emu.Tick();
+            for (const std::string& piece : emu.TakeOutput()) form->comms().Feed(piece);
+        }
+    }
+
+    TempDir dir;
+    UiDialogs dialogs;
+    sim::BusEmulator emu;
+    FakePort line{BusPort::Hold::Master};
+    QStringList messages, errors, questions, alerts;
+    int endRequests = 0;
+    bool confirmAnswer = true, yes = false;
+    QString chosenFile;
+    std::function<void()> onMessage;  // what happens while a message box is open
+    std::unique_ptr<TForm1> form;
+};
+
+}  // namespace korva::test

@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "model/ConfigLoader.h"
-#include "support/FakePort.h"
 #include "support/Plant.h"
 #include "transport/Relay.h"
 
@@ -20,25 +19,17 @@ struct ProgramB : test::LivePlant {
 };
 
 // A: the core with the same configuration, no line, and its relay on the connecting side.
-struct ProgramA : CommsHost, LoaderHost {
+struct ProgramA : test::FakeHost, test::FakeLoaderHost {
     ProgramA(const std::string& workDir, std::uint16_t port) : loader(comms.Model(), *this, workDir) {
         comms.Start();
         loader.LoadConfiguration();
-        comms.AttachSerial(&noLine);
+        comms.AttachSerial(&serialPort);  // A has no line: anything handed to it would be a fault
         relay = std::make_unique<TcpRelay>(comms, TcpRelay::Indicators{}, port);
     }
-    void AddLogLine(const std::string& line) override { log.push_back(line); }
-    void RefreshDeviceTree() override {}
-    void RequestClose() override {}
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    void RequestEnd() override {}
 
     Comms comms{*this};
     ConfigLoader loader;
     std::unique_ptr<TcpRelay> relay;
-    test::FakePort noLine;  // A has no serial line: anything handed to it would be a fault
-    std::vector<std::string>& serial = noLine.sent;
-    std::vector<std::string> log, messages;
 };
 
 bool HasLineStarting(const std::vector<std::string>& log, const std::string& start) {

@@ -5,6 +5,7 @@
 
 #include "model/ConfigLoader.h"
 #include "sequence/Util.h"
+#include "support/FakeLoader.h"
 #include "support/BusHarness.h"
 #include "support/FakeHost.h"
 #include "support/SequenceFakes.h"
@@ -53,12 +54,7 @@ TEST(Faults, TenMegabytesOfGarbageOnOneLine) {
     for (const std::string& line : h.log) EXPECT_LT(line.size(), 200u);
 }
 
-class Quiet : public LoaderHost {
-public:
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    void RequestEnd() override {}
-    std::vector<std::string> messages;
-};
+using Quiet = test::FakeLoaderHost;
 
 TEST(Faults, ConfigurationOfTwoHundredThousandElements) {
     TempDir dir;

@@ -9,6 +9,7 @@
 
 #include "support/Deadline.h"
 #include "support/FakeBus.h"
+#include "support/FakeLoader.h"
 #include "support/TempDir.h"
 #include "xml/XmlDocument.h"
 
@@ -16,19 +17,8 @@ namespace korva {
 namespace {
 
 using test::FakeBus;
+using Recorder = test::FakeLoaderHost;
 using test::TempDir;
-
-class Recorder : public LoaderHost, public ModelListener {
-public:
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    void RequestEnd() override { ++endRequests; }
-    void On_NewKorvaDevice(KDevice& d) override { announced.push_back(d.name); }
-    void On_NewKorvaProperty(KDevice& d, KPropertyLink& l) override { announced.push_back(d.name + "." + l.name); }
-    void On_NewKFileLink(KDevice& d, KFileLink& l) override { announced.push_back(d.name + "/" + l.name); }
-    std::vector<std::string> messages;
-    std::vector<std::string> announced;
-    int endRequests = 0;
-};
 
 const char* kPaths =
     "<paths><configpath>config/first.xml</configpath><constantspath>config\\consts.xml</constantspath>"
@@ -73,7 +63,8 @@ TEST(ConfigLoader, BuildsThePlantInDocumentOrder) {
     auto l = Load(dir);
     EXPECT_TRUE(l->rec.messages.empty()) << l->loader->LastError();
     EXPECT_EQ(l->rec.announced,
-              (std::vector<std::string>{"Pump", "Pump.Speed", "Pump.Temp", "Pump/Curve", "PUMP", "PUMP/Log"}));
+              (std::vector<std::string>{"device Pump", "property Pump.Speed listed", "property Pump.Temp listed",
+                                        "file Pump.Curve", "device PUMP", "file PUMP.Log"}));
     KModel& m = l->model;
     ASSERT_EQ(m.devices.Count(), 1u);
     EXPECT_EQ(m.devices.Name(0), "Pump");

@@ -2,21 +2,12 @@
 
 #include "model/Kobjects.h"
 #include "support/FakeBus.h"
+#include "support/FakeLoader.h"
 
 namespace korva {
 namespace {
 
 using test::FakeBus;
-
-class RecordingListener : public ModelListener {
-public:
-    void On_NewKorvaDevice(KDevice& d) override { events.push_back("device " + d.name); }
-    void On_NewKorvaProperty(KDevice& d, KPropertyLink& l) override {
-        events.push_back("property " + d.name + "." + l.name + (d.links.Find(l.name) == &l ? " listed" : ""));
-    }
-    void On_NewKFileLink(KDevice& d, KFileLink& l) override { events.push_back("file " + d.name + "." + l.name); }
-    std::vector<std::string> events;
-};
 
 TEST(StringMap, CaseInsensitiveOrderedReplaceInPlace) {
     TStringMap<int> m;
@@ -35,14 +26,14 @@ TEST(StringMap, CaseInsensitiveOrderedReplaceInPlace) {
 TEST(Model, DevicesDifferingInCaseShareOneEntryAndBothAreAnnounced) {
     FakeBus bus;
     KModel model(bus);
-    RecordingListener listener;
+    test::FakeLoaderHost listener;
     KModel& m = model;
     m.SetListener(&listener);
     KDevice& first = m.MakeDevice("Pump", 0x22);
     KDevice& second = m.MakeDevice("PUMP", 0x26);
     m.MakeProperty(second, {"Speed", 0, 5});
     m.MakeFileHandle(second, {"Curve", 4, 9}, 16);
-    EXPECT_EQ(listener.events, (std::vector<std::string>{"device Pump", "device PUMP", "property PUMP.Speed listed",
+    EXPECT_EQ(listener.announced, (std::vector<std::string>{"device Pump", "device PUMP", "property PUMP.Speed listed",
                                                          "file PUMP.Curve"}));
     ASSERT_EQ(m.devices.Count(), 1u);
     EXPECT_EQ(m.devices.Name(0), "Pump");

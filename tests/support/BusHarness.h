@@ -6,25 +6,23 @@
 
 #include "protocol/Comms.h"
 #include "sim/BusEmulator.h"
-#include "support/FakePort.h"
+#include "support/FakeHost.h"
 
 namespace korva::test {
 
-class BusHarness : public CommsHost {
+class BusHarness : public FakeHost {
 public:
     explicit BusHarness(sim::FaultOptions faults = {}) : emu(faults), comms(*this) {
         comms.Start();
         // The line is open and carries what goes out to the device emulation.
-        serialLine.sink = [this](const std::string& text) {
+        serialPort.hold = BusPort::Hold::Master;
+        serialPort.sink = [this](const std::string& text) {
             sent.push_back({tick, text});
-            if (serialLine.Up()) emu.Feed(text);
+            if (serialPort.Up()) emu.Feed(text);
         };
-        comms.AttachSerial(&serialLine);
+        comms.AttachSerial(&serialPort);
     }
 
-    void AddLogLine(const std::string& line) override { log.push_back(line); }
-    void RefreshDeviceTree() override { ++refreshes; }
-    void RequestClose() override { ++closeRequests; }
 
     // One communications tick, then the line carries whatever the devices answered.
     void Step() {
@@ -77,13 +75,9 @@ public:
         std::string text;
     };
     sim::BusEmulator emu;
-    FakePort serialLine{BusPort::Hold::Master};
     Comms comms;
     std::vector<Sent> sent;
-    std::vector<std::string> log;
     int tick = 0;
-    int refreshes = 0;
-    int closeRequests = 0;
 };
 
 }  // namespace korva::test

@@ -8,6 +8,8 @@
 
 #include "model/ConfigLoader.h"
 #include "protocol/Comms.h"
+#include "support/FakeHost.h"
+#include "support/FakeLoader.h"
 #include "support/Pty.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
@@ -15,7 +17,7 @@
 
 namespace korva::test {
 
-class LivePlant : public CommsHost, public LoaderHost {
+class LivePlant : public FakeHost, public FakeLoaderHost {
 public:
     explicit LivePlant(std::vector<std::string> simOptions = {}) {
         std::filesystem::copy(std::string(KORVA_DEMO_DIR) + "/config", dir.Path() + "/config",
@@ -27,11 +29,6 @@ public:
         loader.LoadConfiguration();
     }
 
-    void AddLogLine(const std::string& line) override { log.push_back(line); }
-    void RefreshDeviceTree() override {}
-    void RequestClose() override {}
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    void RequestEnd() override {}
 
     // Ticks every 10 ms and hands over clusters in between, as the window's timer does.
     template <typename Pred>
@@ -60,7 +57,6 @@ public:
     MainQueue main;
     TSerialPortNG port{[this](std::function<void()> f) { main.Post(std::move(f)); }};
     ComPortCommands coms{port, comms, *this, dir.Path()};
-    std::vector<std::string> log, messages;
     long ticks = 0;
 };
 

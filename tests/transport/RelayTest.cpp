@@ -32,19 +32,16 @@ namespace {
 constexpr int kPatienceMs = 5000;
 
 // One copy of the program without its window: the router sends towards the peer through the relay.
-struct Endpoint : CommsHost {
+struct Endpoint : test::FakeHost {
     explicit Endpoint(std::uint8_t ownAddress, std::uint16_t port = 0, RelayAccess access = {})
         : relay(comms, Boxes(), port, std::move(access)) {
         comms.SetOwnAddress(ownAddress);
-        comms.AttachSerial(&serialLine);
+        comms.AttachSerial(&serialPort);  // closed unless a test opens it
     }
     TcpRelay::Indicators Boxes() {
         return {[this](bool on) { masterBox = on; }, [this](bool on) { slaveBox = on; },
                 [this](bool on) { waitBox = on; }};
     }
-    void AddLogLine(const std::string& line) override { log.push_back(line); }
-    void RefreshDeviceTree() override {}
-    void RequestClose() override {}
 
     // The queued packets as raw bytes, oldest first; the queue is emptied.
     std::vector<std::string> TakeQueued() {
@@ -56,9 +53,6 @@ struct Endpoint : CommsHost {
 
     Comms comms{*this};
     TcpRelay relay;
-    test::FakePort serialLine;  // closed unless a test opens it
-    std::vector<std::string>& serial = serialLine.sent;
-    std::vector<std::string> log;
     bool masterBox = false, slaveBox = false, waitBox = false;
 };
 
@@ -159,7 +153,7 @@ private slots:
         QFETCH(bool, queued);
         QFETCH(bool, toLine);
         QVERIFY(Join());
-        master_->serialLine.hold = portOpen ? BusPort::Hold::Master : BusPort::Hold::Down;
+        master_->serialPort.hold = portOpen ? BusPort::Hold::Master : BusPort::Hold::Down;
         const BusPacket p = MakePacket({dest, kSlaveAddress, 0x8A}, {0x10, 1});
         slave_->relay.Send(EncodeRaw(p));
         QVERIFY(Received(*master_, p.WireSize()));

@@ -1,7 +1,8 @@
 #pragma once
-// A pseudo-terminal pair for serial tests: the test holds the master, the port opens the slave.
+// Serial lines for tests: a raw end of a line, a pseudo-terminal pair, the main thread's queue.
 
 #include <fcntl.h>
+#include <cerrno>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -16,59 +17,98 @@
 
 namespace korva::test {
 
-class Pty {
+// One end of a serial line, held raw and without blocking, for tests that play the other side.
+class RawLine {
 public:
-    Pty() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
-        const char* name = ptsname(master_);
-        if (name) slavePath_ = name;
+    RawLine() = default;
+    // Takes the descriptor over.
+    explicit RawLine(int fd) : fd_(fd) {
+        if (fd_ < 0) return;
         termios t{};
-        tcgetattr(master_, &t);
-        cfmakeraw(&t);
-        tcsetattr(master_, TCSANOW, &t);
-        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+        if (tcgetattr(fd_, &t) == 0) {
+            cfmakeraw(&t);
+            tcsetattr(fd_, TCSANOW, &t);
+        }
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
     }
-    ~Pty() { CloseMaster(); }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
+    static RawLine Open(const std::string& path) {
+        return RawLine(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    }
+    ~RawLine() { Close(); }
+    RawLine(RawLine&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    RawLine& operator=(RawLine&& other) noexcept {
+        if (this != &other) {
+            Close();
+            fd_ = other.fd_;
+            other.fd_ = -1;
+        }
+        return *this;
+    }
+    RawLine(const RawLine&) = delete;
+    RawLine& operator=(const RawLine&) = delete;
 
-    bool Ok() const { return master_ >= 0 && !slavePath_.empty(); }
-    const std::string& SlavePath() const { return slavePath_; }
-    void CloseMaster() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
+    bool Ok() const { return fd_ >= 0; }
+    void Close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
     }
-    // Writes all of the text, waiting for room when the line is full.
-    bool Write(const std::string& text) {
+    // Writes all of the text, waiting for room when the line is full; false when none came in time.
+    bool Write(const std::string& text, int timeoutMs = 2000) {
         std::size_t done = 0;
         while (done < text.size()) {
-            const ssize_t n = ::write(master_, text.data() + done, text.size() - done);
+            const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
             if (n > 0) {
                 done += static_cast<std::size_t>(n);
-            } else {
-                pollfd p{master_, POLLOUT, 0};
-                if (::poll(&p, 1, 2000) <= 0) return false;
+                continue;
             }
+            if (n < 0 && errno != EAGAIN) return false;
+            pollfd p{fd_, POLLOUT, 0};
+            if (::poll(&p, 1, timeoutMs) <= 0) return false;
         }
         return true;
     }
-    // What the port wrote, waiting up to the timeout for at least `want` bytes.
+    // What one read gives once something arrived within the timeout; empty when nothing did.
+    std::string ReadSome(int timeoutMs) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0) return {};
+        char buf[4096];
+        const ssize_t n = ::read(fd_, buf, sizeof buf);
+        return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+    }
+    // What arrives, waiting up to the timeout for at least `want` bytes.
     std::string Read(std::size_t want, int timeoutMs = 2000) {
         std::string out;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (out.size() < want && std::chrono::steady_clock::now() < end) {
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0) continue;
-            char buf[4096];
-            const ssize_t n = ::read(master_, buf, sizeof buf);
-            if (n > 0) out.append(buf, static_cast<std::size_t>(n));
-        }
+        while (out.size() < want && std::chrono::steady_clock::now() < end) out += ReadSome(20);
         return out;
     }
 
 private:
-    int master_ = -1;
+    int fd_ = -1;
+};
+
+// A pseudo-terminal pair for serial tests: the test holds the master, the port opens the slave.
+class Pty {
+public:
+    Pty() {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+            if (master >= 0) ::close(master);
+            return;
+        }
+        if (const char* name = ptsname(master)) slavePath_ = name;
+        master_ = RawLine(master);
+    }
+
+    bool Ok() const { return master_.Ok() && !slavePath_.empty(); }
+    const std::string& SlavePath() const { return slavePath_; }
+    void CloseMaster() { master_.Close(); }
+    bool Write(const std::string& text) { return master_.Write(text); }
+    // What the port wrote, waiting up to the timeout for at least `want` bytes.
+    std::string Read(std::size_t want, int timeoutMs = 2000) { return master_.Read(want, timeoutMs); }
+
+private:
+    RawLine master_;
     std::string slavePath_;
 };
 

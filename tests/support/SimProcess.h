@@ -20,6 +20,7 @@
 
 #include "packet/BusPacket.h"
 #include "packet/Receiver.h"
+#include "support/Pty.h"
 
 extern char** environ;
 
@@ -147,21 +148,9 @@ class BusClient : private ReceiverSink {
   public:
     static constexpr std::uint8_t kOwnAddress = 0x6C;
 
-    explicit BusClient(const std::string& path) : receiver_(*this) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        termios t{};
-        if (fd_ >= 0 && tcgetattr(fd_, &t) == 0) {
-            cfmakeraw(&t);
-            tcsetattr(fd_, TCSANOW, &t);
-        }
-    }
-    ~BusClient() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    BusClient(const BusClient&) = delete;
-    BusClient& operator=(const BusClient&) = delete;
+    explicit BusClient(const std::string& path) : line_(RawLine::Open(path)), receiver_(*this) {}
 
-    bool Open() const { return fd_ >= 0; }
+    bool Open() const { return line_.Ok(); }
 
     // A request from the program's start address; false when the line would not take it.
     bool Send(std::uint8_t dest, std::uint8_t code, const std::vector<int>& data) {
@@ -173,45 +162,26 @@ class BusClient : private ReceiverSink {
         for (std::size_t i = 0; i < data.size() && i < BusPacket::kDataCapacity; ++i)
             p.data[i] = static_cast<std::uint8_t>(data[i]);
         StoreChecksum(p);
-        const std::string text = EncodeSerial(p);
         sentAt = Clock::now();
-        std::size_t done = 0;
-        const auto deadline = Clock::now() + kPatience;
-        while (done < text.size()) {
-            const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-                continue;
-            }
-            pollfd w{fd_, POLLOUT, 0};
-            if (n < 0 && errno != EAGAIN) return false;
-            if (::poll(&w, 1, MillisLeft(deadline)) <= 0) return false;
-        }
-        return true;
+        return line_.Write(EncodeSerial(p), MillisLeft(Clock::now() + kPatience));
     }
 
     // The next packet off the line; nullopt when none came in time.
     std::optional<BusPacket> Next() {
         const auto deadline = Clock::now() + kPatience;
         while (packets_.empty()) {
-            pollfd r{fd_, POLLIN, 0};
-            if (MillisLeft(deadline) == 0 || ::poll(&r, 1, MillisLeft(deadline)) <= 0) return std::nullopt;
-            char buffer[512];
-            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-            if (n <= 0) continue;
-            chunks.push_back({Clock::now(), std::string(buffer, static_cast<std::size_t>(n))});
-            for (ssize_t i = 0; i < n; ++i) receiver_.Feed(buffer[i]);
+            if (MillisLeft(deadline) == 0) return std::nullopt;
+            const std::string text = line_.ReadSome(MillisLeft(deadline));
+            if (text.empty()) continue;
+            chunks.push_back({Clock::now(), text});
+            for (char c : text) receiver_.Feed(c);
         }
         BusPacket p = packets_.front();
         packets_.pop_front();
         return p;
     }
     // Whatever has arrived by now, without waiting.
-    std::string Pending() {
-        char buffer[512];
-        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-        return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
-    }
+    std::string Pending() { return line_.ReadSome(0); }
 
     struct Chunk {
         Clock::time_point at;
@@ -224,7 +194,7 @@ class BusClient : private ReceiverSink {
     void OnPacket(const BusPacket& p) override { packets_.push_back(p); }
     void OnChecksumError(const BusPacket&, std::uint8_t) override {}
 
-    int fd_ = -1;
+    RawLine line_;
     Receiver receiver_;
     std::deque<BusPacket> packets_;
 };

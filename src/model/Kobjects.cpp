@@ -1,14 +1,6 @@
 #include "model/Kobjects.h"
 
-#include <cctype>
-
 namespace korva {
-
-std::string FoldCase(const std::string& s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 void KDevice::HandlePacket(const BusPacket& packet) {
     if (packet.source != address) return;

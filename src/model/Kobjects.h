@@ -179,7 +179,7 @@ public:
     static constexpr int kReserve = 10;  // entries below element 0
     static constexpr int kMaxElements = 127;
     // Positions served by fields of the link instead of the element arrays.
-    static constexpr int kStatus = -3, kSize = -2, kChecksum = -1;
+    static constexpr int kStatus = element::kStatus, kSize = element::kSize, kChecksum = element::kChecksum;
     // A write on a 16-bit index carries the value's low byte only.
     static constexpr int kNarrowMin = -128, kNarrowMax = 255;
 

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-namespace korva {
+#include "model/TextConvert.h"
 
-std::string FoldCase(const std::string& s);
+namespace korva {
 
 template <typename T>
 class TStringMap {

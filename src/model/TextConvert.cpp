@@ -4,9 +4,24 @@
 
 namespace korva {
 
-namespace {
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
+char FoldChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string FoldCase(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = FoldChar(c);
+    return out;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (FoldChar(a[i]) != FoldChar(b[i])) return false;
+    return true;
+}
+
+namespace {
 int DigitValue(char c, int base) {
     int d = -1;
     if (c >= '0' && c <= '9') d = c - '0';

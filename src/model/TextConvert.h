@@ -4,9 +4,19 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace korva {
+
+// Names are compared ignoring letter case: ASCII letters only, whatever the locale says, so that a
+// configuration means the same on every machine.
+char FoldChar(char c);
+std::string FoldCase(std::string_view s);
+bool SameIgnoringCase(std::string_view a, std::string_view b);
+
+// Blanks around a typed or configured number: the control characters and the space.
+bool IsBlank(char c);
 
 std::optional<std::int32_t> ParseInt(std::string_view text);
 

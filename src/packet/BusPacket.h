@@ -41,6 +41,11 @@ constexpr std::uint8_t kWrite = 0x79;
 constexpr std::uint8_t kBoot = 0xE8;
 }  // namespace code
 
+// Element indices of a device file that the file's own fields serve, not its elements.
+namespace element {
+constexpr int kStatus = -3, kSize = -2, kChecksum = -1;
+}  // namespace element
+
 constexpr std::uint8_t kBroadcastAddress = 6;
 constexpr std::uint8_t kStartOwnAddress = 108;
 constexpr std::uint8_t kBootLoaderAddress = 0x16;

@@ -35,56 +35,56 @@ bool ConditionHolds(const std::string& condition, std::uint8_t result) {
 void TestSequence::Step(RunnerCommand command) {
     // A block sees the state that the blocks before it in this pass left.
     if (command == kRunAll && nodes_.Count() > 0) {
-        runAll_ = true;
-        state_ = RunnerState::StartingNode;
-        nodeIndex_ = 0;
-        currentNode_ = NodeAt(0);
-    } else if (command == kRunNode && currentNode_ != nullptr) {
-        nodeIndex_ = NodePosition(currentNode_->name);
-        runAll_ = false;
-        state_ = RunnerState::StartingNode;
+        ctx_.runAll = true;
+        ctx_.state = RunnerState::StartingNode;
+        ctx_.nodeIndex = 0;
+        ctx_.currentNode = NodeAt(0);
+    } else if (command == kRunNode && ctx_.currentNode != nullptr) {
+        ctx_.nodeIndex = NodePosition(ctx_.currentNode->name);
+        ctx_.runAll = false;
+        ctx_.state = RunnerState::StartingNode;
     }
 
-    if (state_ == RunnerState::StartingNode) {
-        actionIndex_ = 0;
-        if (currentNode_->actions.empty()) {
-            state_ = RunnerState::NodeFinished;
+    if (ctx_.state == RunnerState::StartingNode) {
+        ctx_.actionIndex = 0;
+        if (ctx_.currentNode->actions.empty()) {
+            ctx_.state = RunnerState::NodeFinished;
         } else {
-            currentAction_ = currentNode_->actions.front().get();
-            SelectAction(currentAction_);
-            SetNodeResult(*currentNode_, TestState::PASSED);
-            state_ = RunnerState::Executing;
+            ctx_.currentAction = ctx_.currentNode->actions.front().get();
+            SelectAction(ctx_.currentAction);
+            SetNodeResult(*ctx_.currentNode, TestState::PASSED);
+            ctx_.state = RunnerState::Executing;
         }
     }
 
-    if (state_ == RunnerState::Executing) Execute();
+    if (ctx_.state == RunnerState::Executing) Execute();
 
-    if (state_ == RunnerState::CountingDown) {
+    if (ctx_.state == RunnerState::CountingDown) {
         if (waitCount_ > kMaxWait) waitCount_ = kMaxWait;
         if (waitCount_ == 0)
-            state_ = RunnerState::NextAction;
+            ctx_.state = RunnerState::NextAction;
         else
             --waitCount_;
     }
 
-    if (state_ == RunnerState::AwaitingTransfer) {
-        const KFileLink* file = currentAction_->target ? currentAction_->target->AsFile() : nullptr;
+    if (ctx_.state == RunnerState::AwaitingTransfer) {
+        const KFileLink* file = ctx_.currentAction->target ? ctx_.currentAction->target->AsFile() : nullptr;
         if (file == nullptr || file->Operation() == TransferOp::None) {
             // A transfer asks again until it is done, so one that ends has moved the whole file.
-            SetActionResult(*currentAction_, TestState::PASSED);
-            state_ = RunnerState::NextAction;
+            SetActionResult(*ctx_.currentAction, TestState::PASSED);
+            ctx_.state = RunnerState::NextAction;
         }
     }
 
-    if (state_ == RunnerState::AwaitingReply) AwaitReply();
-    if (state_ == RunnerState::NextAction) NextAction();
-    if (state_ == RunnerState::NodeFinished) NodeFinished();
-    if (state_ == RunnerState::Jumping) Jump();
-    if (state_ == RunnerState::Finishing) state_ = RunnerState::Idle;
+    if (ctx_.state == RunnerState::AwaitingReply) AwaitReply();
+    if (ctx_.state == RunnerState::NextAction) NextAction();
+    if (ctx_.state == RunnerState::NodeFinished) NodeFinished();
+    if (ctx_.state == RunnerState::Jumping) Jump();
+    if (ctx_.state == RunnerState::Finishing) ctx_.state = RunnerState::Idle;
 }
 
 void TestSequence::Execute() {
-    TestAction* action = currentAction_;
+    TestAction* action = ctx_.currentAction;
     if (action == nullptr || action->kind < 0 || action->kind > kResetNode || action->kind == kTestNode ||
         action->kind == kEndNode || action->kind == kDisplayTestNode) {
         BadAction();
@@ -92,7 +92,7 @@ void TestSequence::Execute() {
     }
     // The boxes follow the run: the action about to be carried out is the one shown.
     ShowAction(*action);
-    _TestNode& node = *currentNode_;
+    _TestNode& node = *ctx_.currentNode;
     switch (action->kind) {
         case kGet:
         case kSet:
@@ -105,18 +105,18 @@ void TestSequence::Execute() {
         case kUserIntervention: {
             const bool ok = ConfirmDialog(AsText(action->firstValue));
             // A dialog runs the window's event loop; a store reset there leaves nothing to go on with.
-            if (currentNode_ == nullptr || state_ != RunnerState::Executing) return;
+            if (ctx_.currentNode == nullptr || ctx_.state != RunnerState::Executing) return;
             if (ok)
                 SetActionResult(*action, TestState::PASSED);
             else
                 EndAction(*action, TestState::FAILED);
-            state_ = RunnerState::NextAction;
+            ctx_.state = RunnerState::NextAction;
             return;
         }
         case kWait:
             // A negative count waits as long as 0.
             waitCount_ = std::max<std::int32_t>(0, AsNumber(action->firstValue));
-            state_ = RunnerState::CountingDown;
+            ctx_.state = RunnerState::CountingDown;
             return;
         case kCall:
             if (callStack_.size() >= kMaxCallDepth) {
@@ -125,22 +125,22 @@ void TestSequence::Execute() {
                        " levels deep: run stopped");
                 return;
             }
-            callStack_.push_back(SaveContext());
-            jumpName_ = AsText(action->firstValue);
-            state_ = RunnerState::Jumping;
+            callStack_.push_back(ctx_);
+            ctx_.jumpName = AsText(action->firstValue);
+            ctx_.state = RunnerState::Jumping;
             return;
         case kUserMessage:
             MessageDialog(AsText(action->firstValue));
-            if (currentNode_ == nullptr || state_ != RunnerState::Executing) return;
-            state_ = RunnerState::NextAction;
+            if (ctx_.currentNode == nullptr || ctx_.state != RunnerState::Executing) return;
+            ctx_.state = RunnerState::NextAction;
             return;
         case kIf:
             // Conditions are compared exactly, letter case included.
             if (ConditionHolds(AsText(action->firstValue), node.result)) {
-                jumpName_ = AsText(action->secondValue);
-                state_ = RunnerState::Jumping;
+                ctx_.jumpName = AsText(action->secondValue);
+                ctx_.state = RunnerState::Jumping;
             } else {
-                state_ = RunnerState::NextAction;
+                ctx_.state = RunnerState::NextAction;
             }
             return;
         case kOpenCom:
@@ -150,14 +150,14 @@ void TestSequence::Execute() {
                 else
                     SetActionResult(*action, TestState::PASSED);
             }
-            state_ = RunnerState::NextAction;
+            ctx_.state = RunnerState::NextAction;
             return;
         case kResetNode:
             SetNodeResult(node, TestState::PASSED);
-            state_ = RunnerState::NextAction;
+            ctx_.state = RunnerState::NextAction;
             return;
         default:  // closecom
-            state_ = RunnerState::NextAction;
+            ctx_.state = RunnerState::NextAction;
             return;
     }
 }
@@ -181,14 +181,14 @@ void TestSequence::ExecuteDeviceAction(TestAction& action) {
     // Device actions that cannot be carried out end at once with the node in ERROR.
     const auto fail = [&] {
         EndAction(action, TestState::ERROR);
-        state_ = RunnerState::NextAction;
+        ctx_.state = RunnerState::NextAction;
     };
     if (link == nullptr) return fail();
     KFileLink* file = link->AsFile();
     if (action.kind == kLoadFile || action.kind == kSaveFile) {
         if (file == nullptr) return fail();
         file->StartTransfer(action.kind == kLoadFile ? TransferOp::Load : TransferOp::Save);
-        state_ = RunnerState::AwaitingTransfer;
+        ctx_.state = RunnerState::AwaitingTransfer;
         return;
     }
 
@@ -214,7 +214,7 @@ void TestSequence::ExecuteDeviceAction(TestAction& action) {
                 link->RequestRead();
             else if (!file->ReadElement(first))
                 return outside(false);
-            state_ = RunnerState::AwaitingReply;
+            ctx_.state = RunnerState::AwaitingReply;
             return;
         case kSet:
             if (file == nullptr) {
@@ -226,17 +226,17 @@ void TestSequence::ExecuteDeviceAction(TestAction& action) {
                                  " to " + std::to_string(KFileLink::kNarrowMax) + ")");
                 return fail();
             }
-            state_ = RunnerState::AwaitingReply;
+            ctx_.state = RunnerState::AwaitingReply;
             return;
         default:  // setlocal: only an element of a file changes
             if (file != nullptr && !file->StoreElement(first, second)) return outside(true);
-            state_ = RunnerState::NextAction;
+            ctx_.state = RunnerState::NextAction;
             return;
     }
 }
 
 void TestSequence::AwaitReply() {
-    TestAction& action = *currentAction_;
+    TestAction& action = *ctx_.currentAction;
     const KRemoteLink& link = *action.target;
     if (link.state == LinkState::KNOWN) {
         const bool isFile = link.IsFileHandle();
@@ -260,90 +260,90 @@ void TestSequence::AwaitReply() {
             else
                 EndAction(action, TestState::FAILED);
         }
-        state_ = RunnerState::NextAction;
+        ctx_.state = RunnerState::NextAction;
     } else if (link.state == LinkState::ERROR) {
         EndAction(action, TestState::ERROR);
-        state_ = RunnerState::NextAction;
+        ctx_.state = RunnerState::NextAction;
     }
 }
 
 void TestSequence::NextAction() {
-    const auto& actions = currentNode_->actions;
-    if (static_cast<std::size_t>(actionIndex_) + 1 < actions.size()) {
-        ++actionIndex_;
-        currentAction_ = actions[static_cast<std::size_t>(actionIndex_)].get();
-        SelectAction(currentAction_);
-        state_ = RunnerState::Executing;
+    const auto& actions = ctx_.currentNode->actions;
+    if (static_cast<std::size_t>(ctx_.actionIndex) + 1 < actions.size()) {
+        ++ctx_.actionIndex;
+        ctx_.currentAction = actions[static_cast<std::size_t>(ctx_.actionIndex)].get();
+        SelectAction(ctx_.currentAction);
+        ctx_.state = RunnerState::Executing;
     } else if (callStack_.empty()) {
-        state_ = RunnerState::NodeFinished;
+        ctx_.state = RunnerState::NodeFinished;
     } else {
         // The caller takes over the called node's result.
-        const std::uint8_t result = currentNode_->result;
-        RestoreContext(callStack_.back());
+        const std::uint8_t result = ctx_.currentNode->result;
+        ctx_ = callStack_.back();
         callStack_.pop_back();
-        SetNodeResult(*currentNode_, result);
-        state_ = RunnerState::NextAction;
+        SetNodeResult(*ctx_.currentNode, result);
+        ctx_.state = RunnerState::NextAction;
     }
 }
 
 void TestSequence::NodeFinished() {
     ShowNode();
-    if (runAll_ && static_cast<std::size_t>(nodeIndex_) + 1 < nodes_.Count()) {
-        ++nodeIndex_;
-        currentNode_ = NodeAt(nodeIndex_);
-        state_ = RunnerState::StartingNode;
+    if (ctx_.runAll && static_cast<std::size_t>(ctx_.nodeIndex) + 1 < nodes_.Count()) {
+        ++ctx_.nodeIndex;
+        ctx_.currentNode = NodeAt(ctx_.nodeIndex);
+        ctx_.state = RunnerState::StartingNode;
     } else {
-        state_ = RunnerState::Finishing;
-        view_.SelectItem(currentNode_->item);
+        ctx_.state = RunnerState::Finishing;
+        view_.SelectItem(ctx_.currentNode->item);
         view_.CollapseSelected();
     }
 }
 
 void TestSequence::Jump() {
     ShowNode();
-    if (_TestNode* target = FindNode(jumpName_)) {
-        currentNode_ = target;
-        nodeIndex_ = NodePosition(target->name);
-        state_ = RunnerState::StartingNode;
+    if (_TestNode* target = FindNode(ctx_.jumpName)) {
+        ctx_.currentNode = target;
+        ctx_.nodeIndex = NodePosition(target->name);
+        ctx_.state = RunnerState::StartingNode;
         return;
     }
     // No such node: the jump ends as a failed action and the node goes on.
-    if (currentAction_ != nullptr) {
-        host_.AddLogLine(currentAction_->label + ": no test node '" + jumpName_ + "'");
-        EndAction(*currentAction_, TestState::ERROR);
+    if (ctx_.currentAction != nullptr) {
+        host_.AddLogLine(ctx_.currentAction->label + ": no test node '" + ctx_.jumpName + "'");
+        EndAction(*ctx_.currentAction, TestState::ERROR);
     } else {
-        SetNodeResult(*currentNode_, TestState::ERROR);
+        SetNodeResult(*ctx_.currentNode, TestState::ERROR);
     }
-    if (currentAction_ != nullptr && currentAction_->kind == kCall && !callStack_.empty())
+    if (ctx_.currentAction != nullptr && ctx_.currentAction->kind == kCall && !callStack_.empty())
         callStack_.pop_back();
-    state_ = RunnerState::NextAction;
+    ctx_.state = RunnerState::NextAction;
 }
 
 void TestSequence::BadAction() {
     MessageDialog(kBadAction);
-    state_ = RunnerState::Idle;
+    ctx_.state = RunnerState::Idle;
 }
 
 void TestSequence::EndAction(TestAction& action, std::uint8_t result) {
     SetActionResult(action, result);
-    if (currentNode_ != nullptr) SetNodeResult(*currentNode_, result);
+    if (ctx_.currentNode != nullptr) SetNodeResult(*ctx_.currentNode, result);
 }
 
 void TestSequence::SetActionResult(TestAction& action, std::uint8_t result) {
     action.result = result;
     view_.ShowResult(action.item, result);
-    if (&action == currentAction_) ShowAction(action);
+    if (&action == ctx_.currentAction) ShowAction(action);
 }
 
 void TestSequence::SetNodeResult(_TestNode& node, std::uint8_t result) {
     node.result = result;
     view_.ShowResult(node.item, result);
-    if (&node == currentNode_) ShowNode();
+    if (&node == ctx_.currentNode) ShowNode();
 }
 
 const _TestNode* TestSequence::RunningNode() const {
     if (!Running()) return nullptr;
-    return callStack_.empty() ? currentNode_ : callStack_.front().currentNode;
+    return callStack_.empty() ? ctx_.currentNode : callStack_.front().currentNode;
 }
 
 void TestSequence::EndRun(const std::string& logLine) {
@@ -352,16 +352,16 @@ void TestSequence::EndRun(const std::string& logLine) {
     for (const TestSequenceContext& c : callStack_)
         if (c.currentNode != nullptr) SetNodeResult(*c.currentNode, TestState::ERROR);
     callStack_.clear();
-    if (currentNode_ != nullptr) SetNodeResult(*currentNode_, TestState::ERROR);
-    state_ = RunnerState::Idle;
+    if (ctx_.currentNode != nullptr) SetNodeResult(*ctx_.currentNode, TestState::ERROR);
+    ctx_.state = RunnerState::Idle;
 }
 
 void TestSequence::Stop() {
     const _TestNode* running = RunningNode();
     if (running == nullptr) return;
     // A transfer that the node started ends with it.
-    if (state_ == RunnerState::AwaitingTransfer && currentAction_ != nullptr && currentAction_->target != nullptr)
-        if (KFileLink* file = currentAction_->target->AsFile()) file->CancelTransfer();
+    if (ctx_.state == RunnerState::AwaitingTransfer && ctx_.currentAction != nullptr && ctx_.currentAction->target != nullptr)
+        if (KFileLink* file = ctx_.currentAction->target->AsFile()) file->CancelTransfer();
     EndRun("Test node '" + running->name + "' stopped");
 }
 
@@ -391,20 +391,6 @@ void TestSequence::MessageDialog(const std::string& text) {
     host_.StopTimer();
     host_.Message(text);
     host_.StartTimer();
-}
-
-TestSequenceContext TestSequence::SaveContext() const {
-    return {state_, runAll_, nodeIndex_, currentNode_, jumpName_, currentAction_, actionIndex_};
-}
-
-void TestSequence::RestoreContext(const TestSequenceContext& c) {
-    state_ = c.state;
-    runAll_ = c.runAll;
-    nodeIndex_ = c.nodeIndex;
-    currentNode_ = c.currentNode;
-    jumpName_ = c.jumpName;
-    currentAction_ = c.currentAction;
-    actionIndex_ = c.actionIndex;
 }
 
 }  // namespace korva

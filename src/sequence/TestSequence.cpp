@@ -1,10 +1,10 @@
 #include "sequence/TestSequence.h"
 
+#include "model/TextConvert.h"
 #include "sequence/TokenReader.h"
 #include "xml/SafeFile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <new>
 #include <iterator>
 #include <system_error>
@@ -16,16 +16,6 @@ namespace fs = std::filesystem;
 namespace {
 // Ten entries: nine arguments and the closing ";".
 constexpr std::size_t kMaxArguments = 9;
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto x = static_cast<unsigned char>(a[i]);
-        const auto y = static_cast<unsigned char>(b[i]);
-        if (std::tolower(x) != std::tolower(y)) return false;
-    }
-    return true;
-}
 
 std::optional<std::string> Entry(const std::vector<std::string>& args, std::size_t i) {
     if (i < args.size()) return args[i];
@@ -60,13 +50,7 @@ void TestSequence::ResetStore() {
     // The tree goes first: its items refer to the nodes and actions freed below.
     view_.ResetTree(kRootText);
     nodes_.Clear();
-    state_ = RunnerState::Idle;
-    runAll_ = false;
-    nodeIndex_ = 0;
-    currentNode_ = nullptr;
-    jumpName_.clear();
-    currentAction_ = nullptr;
-    actionIndex_ = 0;
+    ctx_ = TestSequenceContext{};
     waitCount_ = 0;
     callStack_.clear();
     ownedNodes_.clear();
@@ -93,7 +77,7 @@ std::vector<std::string> TestSequence::LoadSequenceFile(const fs::path& path) {
     // The node list spans every file loaded so far, so each load starts such a node again.
     // Only the operator may end a run that a file loaded later would replace.
     if (_TestNode* autorun = FindNode("autorun"); autorun != nullptr && (reloading_ || ConfirmStop())) {
-        currentNode_ = autorun;
+        ctx_.currentNode = autorun;
         RunNode();
     }
     return displayList;
@@ -211,20 +195,20 @@ void TestSequence::BuildDeviceAction(TestAction& action, const std::vector<std::
 
 void TestSequence::tvTestClick(ItemId selected) {
     // A click would change the node and action under a running sequence.
-    if (state_ != RunnerState::Idle || selected == 0) return;
+    if (ctx_.state != RunnerState::Idle || selected == 0) return;
     for (const auto& node : ownedNodes_) {
         if (node->item == selected) {
-            currentNode_ = node.get();
-            nodeIndex_ = NodePosition(node->name);
+            ctx_.currentNode = node.get();
+            ctx_.nodeIndex = NodePosition(node->name);
             ShowNode();
             return;
         }
         for (const auto& action : node->actions) {
             if (action == nullptr || action->item != selected) continue;
-            currentNode_ = node.get();
-            nodeIndex_ = NodePosition(node->name);
+            ctx_.currentNode = node.get();
+            ctx_.nodeIndex = NodePosition(node->name);
             ShowNode();
-            currentAction_ = action.get();
+            ctx_.currentAction = action.get();
             ShowAction(*action);
             return;
         }
@@ -234,13 +218,13 @@ void TestSequence::tvTestClick(ItemId selected) {
 bool TestSequence::RunNodeByName(const std::string& name) {
     _TestNode* node = FindNode(name);
     if (node == nullptr) return false;
-    currentNode_ = node;
+    ctx_.currentNode = node;
     RunNode();
     return true;
 }
 
 void TestSequence::ShowNode() {
-    if (currentNode_ != nullptr) view_.ShowNode(currentNode_->name, TestStateName(currentNode_->result));
+    if (ctx_.currentNode != nullptr) view_.ShowNode(ctx_.currentNode->name, TestStateName(ctx_.currentNode->result));
 }
 
 void TestSequence::ShowAction(const TestAction& action) {

@@ -180,7 +180,7 @@ public:
     // The selected item of the test tree; refused while a run is in progress.
     void tvTestClick(ItemId selected);
 
-    bool Running() const { return state_ != RunnerState::Idle; }
+    bool Running() const { return ctx_.state != RunnerState::Idle; }
     // The node the operator started: the caller at the bottom of the call stack.
     const _TestNode* RunningNode() const;
     // Ends the run at once: the running node ends ERROR and the log pane names it.
@@ -188,9 +188,9 @@ public:
     // Nothing runs, or the operator agreed to stop what does; false leaves the run going.
     bool ConfirmStop();
 
-    RunnerState State() const { return state_; }
-    _TestNode* CurrentNode() const { return currentNode_; }
-    TestAction* CurrentAction() const { return currentAction_; }
+    RunnerState State() const { return ctx_.state; }
+    _TestNode* CurrentNode() const { return ctx_.currentNode; }
+    TestAction* CurrentAction() const { return ctx_.currentAction; }
     std::int32_t WaitCount() const { return waitCount_; }
     std::size_t CallDepth() const { return callStack_.size(); }
 
@@ -221,8 +221,6 @@ private:
     // The communications timer is stopped while a dialog is open.
     bool ConfirmDialog(const std::string& text);
     void MessageDialog(const std::string& text);
-    TestSequenceContext SaveContext() const;
-    void RestoreContext(const TestSequenceContext& c);
 
     const KModel& model_;
     SequenceView& view_;
@@ -232,13 +230,7 @@ private:
     std::vector<std::unique_ptr<_TestNode>> ownedNodes_;  // every node loaded since the reset
     ItemId lastId_ = 0;  // never reused, so a stale number from the view finds nothing
 
-    RunnerState state_ = RunnerState::Idle;
-    bool runAll_ = false;
-    std::int32_t nodeIndex_ = 0;
-    _TestNode* currentNode_ = nullptr;
-    std::string jumpName_;
-    TestAction* currentAction_ = nullptr;
-    std::int32_t actionIndex_ = 0;
+    TestSequenceContext ctx_;  // what "call" saves and the end of the called node restores
     std::int32_t waitCount_ = 0;
     std::vector<TestSequenceContext> callStack_;
     // While the configuration folders load, each autorun restarts the last without asking.

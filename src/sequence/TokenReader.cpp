@@ -3,8 +3,9 @@
 namespace korva {
 
 namespace {
-// Codes 0-32 and 128-255 are below 33 when taken as signed 8-bit numbers.
-bool IsBlank(char c) {
+// Skipped before a token: codes 0-32 and 128-255, which are below 33 as signed 8-bit numbers. This is
+// the file's own rule, wider than the blanks around a number.
+bool SkippedBeforeToken(char c) {
     return static_cast<signed char>(c) <= 32;
 }
 bool Keeps(char c) {
@@ -28,7 +29,7 @@ std::string TokenReader::TextMode(std::string_view bytes) {
 }
 
 std::string TokenReader::Next() {
-    while (!AtEnd() && IsBlank(text_[pos_])) ++pos_;
+    while (!AtEnd() && SkippedBeforeToken(text_[pos_])) ++pos_;
     if (AtEnd()) return ";";
 
     if (text_[pos_] == ';') {

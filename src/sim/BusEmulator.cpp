@@ -3,7 +3,9 @@
 namespace korva::sim {
 
 namespace {
-constexpr int kStatus = -3, kSize = -2, kChecksum = -1;
+using element::kChecksum;
+using element::kSize;
+using element::kStatus;
 
 BusPacket ReplyTo(const BusPacket& request, std::uint8_t from, std::uint8_t replyCode) {
     BusPacket r;

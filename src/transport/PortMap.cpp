@@ -1,33 +1,23 @@
 #include "transport/PortMap.h"
 
-#include <cctype>
-
+#include "model/TextConvert.h"
 #include "xml/XmlDocument.h"
 
 namespace korva {
-
-namespace {
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-}  // namespace
 
 std::string DevicePathForPort(const std::string& workDir, const std::string& portName) {
     try {
         XmlDocument doc;
         doc.LoadXML(workDir + "/config/ports.xml");
         for (const auto& child : doc.children) {
-            if (child->name == "port" && SameName(child->getAttribute("name"), portName) &&
+            if (child->name == "port" && SameIgnoringCase(child->getAttribute("name"), portName) &&
                 !child->getAttribute("device").empty())
                 return child->getAttribute("device");
         }
     } catch (const XmlFileError&) {
         // no ports file: the default names hold
     }
-    if (portName.size() > 3 && SameName(portName.substr(0, 3), "COM")) {
+    if (portName.size() > 3 && SameIgnoringCase(portName.substr(0, 3), "COM")) {
         const std::string digits = portName.substr(3);
         bool numeric = !digits.empty() && digits.size() <= 3;
         for (char c : digits) numeric = numeric && std::isdigit(static_cast<unsigned char>(c));

@@ -93,7 +93,7 @@ void BM_TickTenRequestsInFlight(benchmark::State& state) {
     for (int i = 0; i < 10; ++i) busy.push_back(comms.Model().devices.Object(static_cast<std::size_t>(i * 7))->links.Object(3));
     for (auto _ : state) {
         for (KRemoteLink* l : busy)
-            if (l->state != LinkState::GET) l->state = LinkState::GET;
+            if (l->state != LinkState::GET) l->RequestRead();
         comms.Tick();
     }
     state.counters["bytes_sent"] = static_cast<double>(host.bytes);

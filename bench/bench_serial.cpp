@@ -38,7 +38,7 @@ void BM_ReadsOverPty(benchmark::State& state) {
                     if (l->state == LinkState::GET || l->pending != nullptr) continue;
                     if (l->state == LinkState::KNOWN) ++reads;
                     if (l->state == LinkState::ERROR) ++errors;
-                    l->state = LinkState::GET;
+                    l->RequestRead();
                 }
                 return std::chrono::steady_clock::now() >= end;
             },

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     loader.LoadConfiguration();
     // Whatever was built must survive the bus: every link asks once.
     for (const auto& [name, device] : comms.Model().devices)
-        for (const auto& [linkName, link] : device->links) link->state = LinkState::GET;
+        for (const auto& [linkName, link] : device->links) link->RequestRead();
     for (int t = 0; t < 3; ++t) comms.Tick();
     return 0;
 }

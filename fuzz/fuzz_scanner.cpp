@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     comms.showBroadcasts = (size & 1) != 0;
     fuzz::BuildPlant(comms);
     for (const auto& [name, device] : comms.Model().devices)
-        for (const auto& [linkName, link] : device->links) link->state = LinkState::GET;
+        for (const auto& [linkName, link] : device->links) link->RequestRead();
     for (std::size_t i = 0; i < size; ++i) {
         comms.FeedChar(static_cast<char>(data[i]));
         if (i % 97 == 96) comms.Tick();

@@ -48,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     NullHost runnerHost;
     TestSequence sequences(comms.Model(), view, runnerHost);
     comms.runnerStep = [&] { sequences.Step(kTick); };
+    comms.runnerEvent = [&] { sequences.Resume(); };
     sequences.ResetStore();
     sequences.LoadSequenceFile(path);
     sequences.LoadSequenceFile(path);  // a second load replaces nodes of the same names

@@ -114,6 +114,7 @@ bool KFileLink::ReadElement(int index) {
     if (!Readable(index)) return false;
     position = static_cast<std::int8_t>(index);
     state = LinkState::GET;
+    Activate();
     return true;
 }
 
@@ -125,6 +126,7 @@ ElementFault KFileLink::WriteElement(int index, std::int32_t value) {
     // The element shows the new value before any reply, as the wire will carry it.
     SetElement(index, newValue.ReadAsNumber(), ElementState(index));
     state = LinkState::SET;
+    Activate();
     return ElementFault::None;
 }
 
@@ -139,6 +141,7 @@ bool KFileLink::StoreElement(int index, std::int32_t value) {
 void KFileLink::StartTransfer(TransferOp op) {
     transferStep_ = TransferStep::Idle;
     transferOp_ = op;
+    Activate();
 }
 
 TransferStep KFileLink::Retry(TransferStep step) const {

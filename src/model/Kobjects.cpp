@@ -20,11 +20,13 @@ KRemoteLink::KRemoteLink(KDevice& owner, const LinkSpec& desc)
 void KRemoteLink::SetNewNumber(double n) {
     newValue.StoreNumber(n);
     state = LinkState::SET;
+    Activate();
 }
 
 void KRemoteLink::SetNewNumberWithOption(double n, std::uint8_t option) {
     newValue.StoreNumberAndOption(n, option);
     state = LinkState::SET;
+    Activate();
 }
 
 void KRemoteLink::SetLog(bool on) {
@@ -50,11 +52,7 @@ bool KRemoteLink::Post(std::uint8_t requestCode, const std::uint8_t* payload, st
     p.length = length;
     for (std::uint8_t i = 0; i < length && i < BusPacket::kMaxWireLength; ++i) p.data[i] = payload[i];
     pending = device->bus != nullptr ? device->bus->PostRequest(p) : nullptr;
-    if (pending == nullptr) {
-        state = LinkState::ERROR;
-        return false;
-    }
-    return true;
+    return pending != nullptr;
 }
 
 KPropertyLink::KPropertyLink(KDevice& owner, const LinkSpec& desc) : KRemoteLink(owner, desc) {
@@ -94,7 +92,8 @@ bool KPropertyLink::HandleReply(const BusPacket& reply) {
             } catch (const KvEx_BadPropertyType&) {
                 Log("<Invalid property type>");
             }
-            state = LinkState::KNOWN;
+            // A write the operator asked for while the read was on its way still goes out.
+            if (state != LinkState::SET) state = LinkState::KNOWN;
             if (logChannel) logChannel->UpdateValue(current.ReadAsNumber());
         } else if (cls == code::kWriteClass) {
             current.CopyFrom(newValue);
@@ -121,6 +120,7 @@ KPropertyLink& KModel::MakeProperty(KDevice& device, const LinkSpec& desc) {
     auto link = std::make_unique<KPropertyLink>(device, desc);
     link->logChannel = logFactory_ ? logFactory_(desc.name) : std::make_unique<LogChannel>(desc.name);
     KPropertyLink& ref = *link;
+    ref.order = ++linksMade_;
     device.ownedLinks.push_back(std::move(link));
     device.links.Add(desc.name, &ref);
     if (listener_) listener_->On_NewKorvaProperty(device, ref);
@@ -130,6 +130,7 @@ KPropertyLink& KModel::MakeProperty(KDevice& device, const LinkSpec& desc) {
 KFileLink& KModel::MakeFileHandle(KDevice& device, const LinkSpec& desc, std::int8_t length) {
     auto link = std::make_unique<KFileLink>(device, desc, length);
     KFileLink& ref = *link;
+    ref.order = ++linksMade_;
     device.ownedLinks.push_back(std::move(link));
     device.links.Add(desc.name, &ref);
     if (listener_) listener_->On_NewKFileLink(device, ref);

@@ -31,6 +31,8 @@ public:
     virtual RequestSlot* PostRequest(const BusPacket& request) = 0;
     // The link is done with its request: the slot is free for another.
     virtual void ReleaseRequest(RequestSlot& slot) = 0;
+    // The link was given work (a read, a write, a transfer, a poll): the bus serves it from now on.
+    virtual void Activate(KRemoteLink& link) = 0;
     virtual void AddLogLine(const std::string& line) = 0;
 };
 
@@ -109,10 +111,16 @@ public:
 
     // The commands the window and the runner give a link; nothing outside the model and the
     // bus layer writes its fields.
-    void RequestRead() { state = LinkState::GET; }
+    void RequestRead() {
+        state = LinkState::GET;
+        Activate();
+    }
     void SetNewNumber(double n);
     void SetNewNumberWithOption(double n, std::uint8_t option);
-    void SetPoll(bool on) { poll = on; }
+    void SetPoll(bool on) {
+        poll = on;
+        if (on) Activate();
+    }
     // The log flag and the logger's column go together.
     void SetLog(bool on);
 
@@ -137,8 +145,19 @@ public:
     bool log = false;
     std::unique_ptr<LogChannel> logChannel;  // properties only
 
+    // Kept by the bus layer: the link's place in the model (the order requests go out in), whether
+    // it is among the links with work, and how long it has waited for a free slot.
+    std::uint32_t order = 0;
+    bool active = false;
+    bool pollListed = false;
+    std::int32_t slotWaitTicks = 0;
+
 protected:
-    // Posts a request to the owning device; on no free slot the link becomes ERROR.
+    void Activate() {
+        if (device->bus != nullptr) device->bus->Activate(*this);
+    }
+    // Posts a request to the owning device; false when no slot is free, and the link keeps its state
+    // until one is.
     bool Post(std::uint8_t requestCode, const std::uint8_t* payload, std::uint8_t length);
     void Log(const std::string& line) const;
 };
@@ -267,6 +286,7 @@ private:
     ModelListener* listener_ = nullptr;
     LogChannelFactory logFactory_;
     std::vector<std::unique_ptr<KDevice>> owned_;
+    std::uint32_t linksMade_ = 0;
 };
 
 }  // namespace korva

@@ -1,5 +1,6 @@
 #include "protocol/Comms.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "model/TextConvert.h"
@@ -97,38 +98,96 @@ void Comms::ProcessReceiveQueue() {
     }
 }
 
-void Comms::ScanLinks() {
-    for (const auto& [deviceName, device] : model_.devices) {
-        for (const auto& [linkName, link] : device->links) {
-            link->Step();
-            if (link->pending == nullptr) {
-                // The poll also replaces a write that has not gone out yet.
-                if (pollNow_ && link->poll) link->state = LinkState::GET;
-                if (link->state == LinkState::GET) {
-                    link->Get();
-                } else if (link->state == LinkState::SET) {
-                    link->Set();
-                    host_.RefreshDeviceTree();
-                }
-            }
-            if (link->pending != nullptr) {
-                RequestSlot& slot = *link->pending;
-                if (link->state == LinkState::KNOWN) {
-                    link->ReleasePending();
-                } else if (slot.state == SlotState::Failed) {
-                    link->state = LinkState::ERROR;
-                    link->ReleasePending();
-                } else if (slot.state == SlotState::Free) {
-                    link->state = LinkState::ERROR;
-                    link->pending = nullptr;
-                }
+void Comms::Activate(KRemoteLink& link) {
+    if (link.poll && !link.pollListed) {
+        link.pollListed = true;
+        polled_.push_back(&link);
+    }
+    if (!link.active) {
+        link.active = true;
+        const auto at = std::lower_bound(active_.begin(), active_.end(), link.order,
+                                         [](const KRemoteLink* l, std::uint32_t order) { return l->order < order; });
+        active_.insert(at, &link);
+    }
+    // Work given between ticks goes out at once.
+    Respond();
+}
+
+namespace {
+// Nothing to send, nothing in flight, no transfer under way: the link needs no visits.
+bool Idle(const KRemoteLink& link) {
+    if (link.state == LinkState::GET || link.state == LinkState::SET || link.pending != nullptr) return false;
+    const KFileLink* file = link.AsFile();
+    return file == nullptr || (file->Operation() == TransferOp::None && file->CurrentStep() == TransferStep::Idle);
+}
+}  // namespace
+
+void Comms::ScanLinks(bool onTick) {
+    if (pollNow_) {
+        // Polled links join the active ones; a link whose flag was cleared leaves the list.
+        std::erase_if(polled_, [](KRemoteLink* l) {
+            l->pollListed = l->poll;
+            return !l->poll;
+        });
+        for (KRemoteLink* link : polled_) Activate(*link);
+    }
+    // A link that a visit activates (nothing does today) would wait for the next pass.
+    const std::vector<KRemoteLink*> visit = active_;
+    for (KRemoteLink* link : visit) {
+        link->Step();
+        if (link->pending == nullptr) {
+            // The poll also replaces a write that has not gone out yet.
+            if (pollNow_ && link->poll) link->state = LinkState::GET;
+            const bool get = link->state == LinkState::GET, set = link->state == LinkState::SET;
+            if ((get && link->Get()) || (set && link->Set())) {
+                link->slotWaitTicks = 0;
+                if (set) host_.RefreshDeviceTree();
+            } else if (onTick && (get || set) && link->pending == nullptr && link->state != LinkState::ERROR &&
+                       ++link->slotWaitTicks > kSlotWaitLimit) {
+                // No slot came free in a request's own time: the bus is overrun.
+                link->slotWaitTicks = 0;
+                link->state = LinkState::ERROR;
                 host_.RefreshDeviceTree();
             }
         }
+        if (link->pending != nullptr) {
+            RequestSlot& slot = *link->pending;
+            if (link->state == LinkState::KNOWN) {
+                link->ReleasePending();
+            } else if (slot.state == SlotState::Failed) {
+                link->state = LinkState::ERROR;
+                link->ReleasePending();
+            } else if (slot.state == SlotState::Free) {
+                link->state = LinkState::ERROR;
+                link->pending = nullptr;
+            }
+            host_.RefreshDeviceTree();
+        }
     }
+    std::erase_if(active_, [](KRemoteLink* l) {
+        if (!Idle(*l)) return false;
+        l->active = false;
+        return true;
+    });
+}
+
+void Comms::SendReady() {
+    slots_.SendReady([this](const BusPacket& p) { Route(p); });
+}
+
+void Comms::Respond() {
+    if (busy_) return;
+    busy_ = true;
+    ProcessReceiveQueue();
+    if (runnerEvent) runnerEvent();
+    // Retries and give-ups wait for the tick; a reply that freed a slot lets the next request out now.
+    ScanLinks(false);
+    SendReady();
+    busy_ = false;
 }
 
 void Comms::Tick() {
+    busy_ = true;
     if (divider_ == 0) {
         divider_ = period_;
         pollNow_ = true;
@@ -137,10 +196,27 @@ void Comms::Tick() {
         --divider_;
     }
     ProcessReceiveQueue();
-    ScanLinks();
+    ScanLinks(true);
     slots_.Run([this](const BusPacket& p) { Route(p); });
     if (runnerStep) runnerStep();
     pollNow_ = false;
+    // What the runner asked for in this tick goes out now, not a tick later.
+    ScanLinks(false);
+    SendReady();
+    busy_ = false;
+}
+
+void Comms::SetLineSpeed(std::int32_t baud) {
+    // A read is about 46 characters of 10 bits there and back, plus the device's turn-around; the
+    // outstanding ones must all be answered well inside the 30 ticks after which one is repeated.
+    constexpr double kExchangeBits = 46 * 10, kTurnaroundMs = 2, kBudgetMs = 200;
+    if (baud <= 0) {
+        maxOutstanding_ = RequestSlots::kCount;
+        return;
+    }
+    const double exchangeMs = kExchangeBits * 1000.0 / baud + kTurnaroundMs;
+    const auto n = static_cast<std::size_t>(kBudgetMs / exchangeMs);
+    maxOutstanding_ = std::clamp<std::size_t>(n, 1, RequestSlots::kCount);
 }
 
 bool Comms::SetOwnAddressFromText(std::string_view text) {

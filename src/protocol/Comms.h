@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/Kobjects.h"
 #include "protocol/BusPort.h"
@@ -46,12 +47,15 @@ public:
     static constexpr std::int32_t kCountdown = 30;
     static constexpr std::uint8_t kTries = 5;
 
-    // First free slot in table order, now Allocated; nullptr when all are in use.
-    RequestSlot* Take();
+    // First free slot in table order, now Allocated; nullptr when all are in use or `limit` are busy.
+    RequestSlot* Take(std::size_t limit = kCount);
     void Reset();
     // One pass of the slot runner; route sends a packet.
     template <typename Route>
     void Run(Route&& route);
+    // Sends the requests posted since they last ran; repeats and give-ups stay with the tick.
+    template <typename Route>
+    void SendReady(Route&& route);
 
     std::array<RequestSlot, kCount>& All() { return slots_; }
     const std::array<RequestSlot, kCount>& All() const { return slots_; }
@@ -69,6 +73,14 @@ public:
 
     // Receive side.
     void Feed(std::string_view text);
+    // A cluster as the serial port hands it over: its packets reach their links at once.
+    void TakeCluster(std::string_view text) {
+        Feed(text);
+        Respond();
+    }
+    // Between ticks: the replies that came in reach their links, the runner takes its next step,
+    // and what that asked for goes out.
+    void Respond();
     void FeedChar(char c) { receiver_.Feed(c); }
     void ResetScanner() { receiver_.ResetScanner(); }
     const Receiver& Scanner() const { return receiver_; }
@@ -101,6 +113,9 @@ public:
     // LinkBus
     RequestSlot* PostRequest(const BusPacket& request) override;
     void ReleaseRequest(RequestSlot& slot) override { slot.Release(); }
+    void Activate(KRemoteLink& link) override;
+    // A link that finds no free slot waits this long before it gives up: a request's own time.
+    static constexpr std::int32_t kSlotWaitLimit = RequestSlots::kTries * (RequestSlots::kCountdown + 1);
     void AddLogLine(const std::string& line) override { host_.AddLogLine(line); }
 
     RequestSlots& Slots() { return slots_; }
@@ -109,9 +124,18 @@ public:
     // Read by the router.
     bool showBroadcasts = false;
 
-    // Filled by the logger and the test runner.
+    // Filled by the logger and the test runner: the runner steps on every tick, and is also told
+    // when a reply may have ended what it waits for.
     std::function<void()> periodicLogStep;
     std::function<void()> runnerStep;
+    std::function<void()> runnerEvent;
+
+    // The selected line speed: no more requests are outstanding at once than the line can answer
+    // before a request is repeated. 0 for a line whose speed is not known (all slots are used).
+    void SetLineSpeed(std::int32_t baud);
+    std::size_t MaxOutstanding() const { return maxOutstanding_; }
+    // Links a tick visits: those with work.
+    std::size_t ActiveLinks() const { return active_.size(); }
 
     bool PollNow() const { return pollNow_; }
 
@@ -124,7 +148,9 @@ private:
     void OnChecksumError(const BusPacket& packet, std::uint8_t computed) override;
     bool Traced(const BusPacket& p) const { return p.dest >= 16 || showBroadcasts; }
     void Trace(const BusPacket& p, char open, char close);
-    void ScanLinks();
+    // onTick: the tick's own pass, which counts how long links have waited for a slot.
+    void ScanLinks(bool onTick);
+    void SendReady();
 
     CommsHost& host_;
     BusPort* serial_ = nullptr;
@@ -137,7 +163,22 @@ private:
     std::int32_t period_ = 400;
     std::int32_t divider_ = 0;
     bool pollNow_ = false;
+    bool busy_ = false;  // inside a tick or a response: new work waits for its end
+    std::size_t maxOutstanding_ = RequestSlots::kCount;
+    std::vector<KRemoteLink*> active_;  // in model order, which is the order requests go out in
+    std::vector<KRemoteLink*> polled_;
 };
+
+template <typename Route>
+void RequestSlots::SendReady(Route&& route) {
+    for (RequestSlot& s : slots_) {
+        if (s.state != SlotState::Ready || s.inFlight) continue;
+        s.inFlight = true;
+        route(s.packet);
+        s.state = SlotState::Waiting;
+        s.countdown = kCountdown;
+    }
+}
 
 template <typename Route>
 void RequestSlots::Run(Route&& route) {

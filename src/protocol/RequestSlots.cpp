@@ -2,7 +2,10 @@
 
 namespace korva {
 
-RequestSlot* RequestSlots::Take() {
+RequestSlot* RequestSlots::Take(std::size_t limit) {
+    std::size_t busy = 0;
+    for (const RequestSlot& s : slots_) busy += s.state != SlotState::Free ? 1 : 0;
+    if (busy >= limit) return nullptr;
     for (RequestSlot& s : slots_) {
         if (s.state != SlotState::Free) continue;
         s.state = SlotState::Allocated;
@@ -33,7 +36,7 @@ bool ReceiveQueue::Pop(BusPacket& p) {
 }
 
 RequestSlot* Comms::PostRequest(const BusPacket& request) {
-    RequestSlot* s = slots_.Take();
+    RequestSlot* s = slots_.Take(maxOutstanding_);
     if (s == nullptr) return nullptr;
     s->packet = request;
     s->packet.source = ownAddress_;

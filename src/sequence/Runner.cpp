@@ -59,7 +59,7 @@ void TestSequence::Step(RunnerCommand command) {
 
     if (ctx_.state == RunnerState::Executing) Execute();
 
-    if (ctx_.state == RunnerState::CountingDown) {
+    if (ctx_.state == RunnerState::CountingDown && command != kEvent) {
         if (waitCount_ > kMaxWait) waitCount_ = kMaxWait;
         if (waitCount_ == 0)
             ctx_.state = RunnerState::NextAction;
@@ -81,6 +81,12 @@ void TestSequence::Step(RunnerCommand command) {
     if (ctx_.state == RunnerState::NodeFinished) NodeFinished();
     if (ctx_.state == RunnerState::Jumping) Jump();
     if (ctx_.state == RunnerState::Finishing) ctx_.state = RunnerState::Idle;
+}
+
+void TestSequence::Resume() {
+    if (ctx_.state != RunnerState::AwaitingReply && ctx_.state != RunnerState::AwaitingTransfer) return;
+    Step(kEvent);
+    if (ctx_.state == RunnerState::Executing) Step(kEvent);
 }
 
 void TestSequence::Execute() {

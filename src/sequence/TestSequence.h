@@ -100,8 +100,9 @@ enum class RunnerState : std::uint8_t {
     Jumping = 10,
 };
 
-// What step is asked to do besides its regular pass.
-enum RunnerCommand : int { kTick = 0, kRunAll = 21, kRunNode = 22 };
+// What step is asked to do besides its regular pass. kEvent: a pass between ticks, which counts no
+// wait down.
+enum RunnerCommand : int { kTick = 0, kEvent = 1, kRunAll = 21, kRunNode = 22 };
 
 using ActualValue = std::variant<std::int32_t, std::string>;
 std::string ActualText(const ActualValue& v);
@@ -174,6 +175,9 @@ public:
     // The runner.
     void Step(RunnerCommand command);
     void RunNode() { Step(kRunNode); }
+    // A reply or the end of a transfer may have come between ticks: what waited for it ends now,
+    // and the next action is carried out at once.
+    void Resume();
     void RunAll() { Step(kRunAll); }
     // False, and nothing happens, when no node has that name.
     bool RunNodeByName(const std::string& name);

@@ -1,5 +1,7 @@
 #include "sim/BusEmulator.h"
 
+#include <algorithm>
+
 namespace korva::sim {
 
 namespace {
@@ -185,7 +187,12 @@ void BusEmulator::Emit(const BusPacket& reply, int latency) {
     }
     if (trace) trace("tx " + TraceBytes(reply));
     ++repliesSent;
-    pending_.push_back({now_ + static_cast<std::uint64_t>(latency < 0 ? 0 : latency), std::move(text)});
+    std::uint64_t due = now_ + static_cast<std::uint64_t>(latency < 0 ? 0 : latency);
+    if (lineTicksPerReply > 0) {
+        due = std::max(due, lineFreeAt_) + static_cast<std::uint64_t>(lineTicksPerReply);
+        lineFreeAt_ = due;
+    }
+    pending_.push_back({due, std::move(text)});
 }
 
 void BusEmulator::Tick() {

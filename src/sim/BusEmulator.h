@@ -81,6 +81,8 @@ public:
 
     // One line per packet in and out, when set.
     std::function<void(const std::string&)> trace;
+    // One shared line: each reply holds it this many ticks, so replies leave one after another.
+    int lineTicksPerReply = 0;
 
     std::uint64_t repliesSent = 0;
     std::uint64_t dropped = 0;
@@ -95,6 +97,7 @@ private:
     bool Chance(double rate);
 
     FaultOptions options_;
+    std::uint64_t lineFreeAt_ = 0;
     std::vector<SimDevice> devices_;
     Receiver receiver_;
     std::mt19937 rng_;

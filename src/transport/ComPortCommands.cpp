@@ -25,6 +25,7 @@ void ComPortCommands::OpenPort(int n) {
     const std::string name = "COM" + std::to_string(n);
     port_.SetCommPort(name, DevicePathForPort(workDir_, name));
     port_.SetActive(true);
+    comms_.SetLineSpeed(port_.BaudRate());
     if (port_.Active()) {
         log_.AddLogLine("Opening Com" + std::to_string(n));
         openPort_ = n;
@@ -45,13 +46,14 @@ bool ComPortCommands::ChangeBaudRate(const std::string& text) {
     port_.SetActive(false);
     port_.SetBaudRate(*rate);
     port_.SetActive(true);
+    comms_.SetLineSpeed(port_.BaudRate());
     log_.AddLogLine("Re Opening Com Port at " + std::to_string(*rate));
     return true;
 }
 
 void ComPortCommands::OnRxCluster() {
     if (port_.NextClusterSize() < 0) return;
-    comms_.Feed(port_.ReadNextClusterAsString());
+    comms_.TakeCluster(port_.ReadNextClusterAsString());
 }
 
 void ComPortCommands::LineLost() {

@@ -238,6 +238,8 @@ void TcpRelay::Drain() {
             comms_.Route(p, this);
         }
     }
+    // What came in reaches its links now, not at the next tick.
+    comms_.Respond();
     const bool more = (connected_ && csMaster.bytesAvailable() > 0) || (peer_ && peer_->bytesAvailable() > 0);
     if (more && !drainTimer_.isActive()) drainTimer_.start();
 }

@@ -313,6 +313,7 @@ void TForm1::FormActivate() {
     comms_.showBroadcasts = utilityPage->chkReceiveBroadcasts->isChecked();
     sequences_ = std::make_unique<TestSequence>(comms_.Model(), bridge_, bridge_);
     comms_.runnerStep = [this] { sequences_->Step(kTick); };
+    comms_.runnerEvent = [this] { sequences_->Resume(); };
     comms_.Model().SetListener(&bridge_);
     loader_ = std::make_unique<ConfigLoader>(comms_.Model(), bridge_, workDir_);
     Guard([this] { loader_->LoadConfiguration(); });

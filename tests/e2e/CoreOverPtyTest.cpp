@@ -31,7 +31,7 @@ TEST(CoreOverPty, ReadWriteAndLoadAFile) {
     for (const Write& w : writes) {
         KRemoteLink* link = plant.comms.Model().FindLink(w.device, w.property);
         ASSERT_NE(link, nullptr) << w.property;
-        link->state = LinkState::GET;
+        link->RequestRead();
         ASSERT_TRUE(plant.TickUntil([&] { return link->state != LinkState::GET; })) << w.property;
         EXPECT_EQ(link->state, LinkState::KNOWN) << w.property;
         EXPECT_EQ(link->current.ReadAsNumber(), 0) << w.property;
@@ -42,7 +42,7 @@ TEST(CoreOverPty, ReadWriteAndLoadAFile) {
         ASSERT_TRUE(plant.TickUntil([&] { return link->state != LinkState::SET; })) << w.property;
         ASSERT_TRUE(plant.TickUntil([&] { return link->pending == nullptr; })) << w.property;
         link->current.StoreNumber(0);
-        link->state = LinkState::GET;
+        link->RequestRead();
         ASSERT_TRUE(plant.TickUntil([&] { return link->state != LinkState::GET; })) << w.property;
         EXPECT_EQ(link->state, LinkState::KNOWN) << w.property;
         EXPECT_EQ(link->current.ReadAsNumber(), w.readBack) << w.property;
@@ -73,7 +73,7 @@ TEST(CoreOverPty, FaultyLineStillEndsEveryRequest) {
         for (const auto& [linkName, link] : device->links)
             if (!link->IsFileHandle()) links.push_back(link);
     ASSERT_GT(links.size(), 20u);
-    for (KRemoteLink* l : links) l->state = LinkState::GET;
+    for (KRemoteLink* l : links) l->RequestRead();
     const auto settled = [&] {
         for (KRemoteLink* l : links)
             if (l->state == LinkState::GET || l->pending != nullptr) return false;

@@ -42,6 +42,7 @@ TEST(DemoSequences, EveryMenuNodePasses) {
     BenchHost host(plant);
     TestSequence sequences(plant.comms.Model(), view, host);
     plant.comms.runnerStep = [&] { sequences.Step(kTick); };
+    plant.comms.runnerEvent = [&] { sequences.Resume(); };
     const SequenceMenus menus = sequences.ReloadSequences(plant.dir.Path());
     std::vector<std::string> nodes = menus.standard;  // "Open COM1" comes first
     nodes.insert(nodes.end(), menus.custom.begin(), menus.custom.end());

@@ -88,7 +88,7 @@ private slots:
         QVERIFY(link && bLink);
         QCOMPARE(link->device->address, std::uint8_t(0x22));
         const auto readBack = [&] {
-            link->state = LinkState::GET;
+            link->RequestRead();
             return TickBoth(a, b, [&] { return link->state != LinkState::GET && link->pending == nullptr; });
         };
         QVERIFY(readBack());

@@ -30,7 +30,7 @@ TEST(Faults, ReplyFloodLargerThanTheQueueKeepsTheFirstFifteen) {
     EXPECT_EQ(speed.state, LinkState::KNOWN);
     EXPECT_TRUE(h.comms.Queue().Empty());
     // The program goes on working: the next reply is taken normally.
-    speed.state = LinkState::GET;
+    speed.RequestRead();
     h.Run(3);
     EXPECT_EQ(speed.state, LinkState::KNOWN);
     EXPECT_EQ(speed.current.ReadAsNumber(), 0);
@@ -46,7 +46,7 @@ TEST(Faults, TenMegabytesOfGarbageOnOneLine) {
     for (char& c : garbage) c = alphabet[rng() % alphabet.size()];
     h.comms.Feed(garbage);
     h.comms.Feed(")");  // whatever packet the garbage left open is closed
-    speed.state = LinkState::GET;
+    speed.RequestRead();
     ASSERT_TRUE(h.RunUntil([&] { return speed.state != LinkState::GET; }, 200));
     EXPECT_EQ(speed.state, LinkState::KNOWN);
     EXPECT_EQ(speed.current.ReadAsNumber(), 4321);
@@ -96,6 +96,7 @@ TEST(Faults, SequenceFileOfOneMegabyteOfRandomBytes) {
         host.openResult = 0;
         TestSequence seq(h.comms.Model(), view, host);
         h.comms.runnerStep = [&] { seq.Step(kTick); };
+        h.comms.runnerEvent = [&] { seq.Resume(); };
         seq.ResetStore();
         seq.LoadSequenceFile(dir.Path() + "/random.kts");
         EXPECT_GT(seq.NodeCount(), 0u) << seed;

@@ -38,7 +38,7 @@ TEST(PropertyReply, ValueAndStateFromEachKindOfReply) {
         KPropertyLink& link = comms.Model().MakeProperty(d, {"Speed", static_cast<std::uint8_t>(c.type), 5});
         link.current.StoreNumber(77);
         link.newValue.StoreNumber(-3);
-        link.state = LinkState::GET;
+        link.RequestRead();
         ASSERT_TRUE(link.Get());
         RequestSlot* slot = link.pending;
         BusPacket reply = MakePacket({108, 0x23, c.code});

@@ -18,49 +18,80 @@ TEST(Tick, SilentDeviceIsAskedFiveTimesThenTheLinkFails) {
     KDevice& d = h.AddDevice("Pump", 0x23);
     KPropertyLink& speed = h.AddProperty(d, "Speed", 0, 5);
     h.emu.FindDevice(0x23)->silent = true;
-    h.Run(10);  // t = 10
-    speed.state = LinkState::GET;
-    h.Run(154);  // ticks 10 .. 163
-    EXPECT_EQ(SendTicks(h), (std::vector<int>{10, 41, 72, 103, 134}));
+    h.Run(10);
+    speed.RequestRead();  // between ticks 9 and 10: out at once, then every 31 ticks
+    h.Run(153);           // ticks 10 .. 162
+    EXPECT_EQ(SendTicks(h), (std::vector<int>{10, 40, 71, 102, 133}));
     ASSERT_NE(speed.pending, nullptr);
     EXPECT_EQ(speed.pending->state, SlotState::Waiting);
-    h.Step();  // t + 154: the slot gives up
-    ASSERT_NE(speed.pending, nullptr);
-    EXPECT_EQ(speed.pending->state, SlotState::Failed);
-    EXPECT_FALSE(speed.pending->inFlight);
-    EXPECT_EQ(speed.state, LinkState::GET);
-    h.Step();  // t + 155
+    RequestSlot* slot = speed.pending;
+    h.Step();  // tick 163: the slot gives up, and the link hears of it in the same tick
+    EXPECT_FALSE(slot->inFlight);
     EXPECT_EQ(speed.state, LinkState::ERROR);
     EXPECT_EQ(speed.pending, nullptr);
     for (const RequestSlot& s : h.comms.Slots().All()) EXPECT_EQ(s.state, SlotState::Free);
     EXPECT_EQ(h.sent.size(), 5u);
 }
 
-TEST(Tick, ElevenLinksInOneTickGiveTenRequestsAndOneError) {
+// Replies are handled as their cluster comes in: the link is KNOWN before the next tick, and the
+// link that found no free slot goes out on the slot the reply freed instead of failing.
+TEST(Tick, RepliesBetweenTicksFreeSlotsForLinksThatWait) {
     BusHarness h;
     KDevice& d = h.AddDevice("Rack", 0x2A);
     std::vector<KPropertyLink*> links;
     for (int i = 0; i < 11; ++i) links.push_back(&h.AddProperty(d, "P" + std::to_string(i), 0, 10 + i, i));
-    for (KPropertyLink* l : links) l->state = LinkState::GET;
-    h.Step();
-    EXPECT_EQ(h.sent.size(), 10u);
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(links[static_cast<std::size_t>(i)]->state, LinkState::GET) << i;
-    EXPECT_EQ(links[10]->state, LinkState::ERROR);
-    h.Step();  // the replies arrive
+    for (KPropertyLink* l : links) l->RequestRead();
+    EXPECT_EQ(h.sent.size(), 10u);  // out at once, without a tick
+    EXPECT_EQ(links[10]->state, LinkState::GET);
+    h.comms.Tick();
+    h.emu.Tick();  // the devices answer; the cluster comes in between ticks
+    for (const std::string& piece : h.emu.TakeOutput()) h.comms.TakeCluster(piece);
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(links[static_cast<std::size_t>(i)]->state, LinkState::KNOWN) << i;
         EXPECT_EQ(links[static_cast<std::size_t>(i)]->current.ReadAsNumber(), i) << i;
     }
+    EXPECT_EQ(h.sent.size(), 11u);
+    ASSERT_TRUE(h.RunUntil([&] { return links[10]->state == LinkState::KNOWN; }, 3));
+    // Only a link that waits longer than a request's own time for a slot gives up.
+    for (RequestSlot& s : h.comms.Slots().All()) s.state = SlotState::Waiting;
+    links[0]->RequestRead();
+    h.Run(Comms::kSlotWaitLimit);
+    EXPECT_EQ(links[0]->state, LinkState::GET);
+    h.Step();
+    EXPECT_EQ(links[0]->state, LinkState::ERROR);
 }
 
-TEST(Tick, PollReadsEveryPeriodAndBeatsAnUnsentWrite) {
+// At 9600 baud ten reads would outlast the 30 ticks after which one is repeated: fewer go out at
+// once, and with every property polled no request is sent again while its reply is on its way.
+TEST(Tick, SlowLinesKeepFewRequestsOutstanding) {
+    const struct {
+        int baud;
+        std::size_t outstanding;
+    } speeds[] = {{9600, 4}, {19200, 7}, {57600, 10}, {115200, 10}, {0, 10}};
+    for (const auto& c : speeds) {
+        BusHarness h;
+        h.comms.SetLineSpeed(c.baud);
+        EXPECT_EQ(h.comms.MaxOutstanding(), c.outstanding) << c.baud;
+    }
+    BusHarness h;
+    h.comms.SetLineSpeed(9600);
+    KDevice& d = h.AddDevice("Rack", 0x2A);
+    for (int i = 0; i < 20; ++i) h.AddProperty(d, "P" + std::to_string(i), 0, 10 + i, i).SetPoll(true);
+    // As on a 9600 baud line, each exchange holds the line five ticks.
+    h.emu.lineTicksPerReply = 5;
+    h.Run(1200);  // three poll periods
+    EXPECT_EQ(h.emu.Requests().size(), 60u);
+    EXPECT_EQ(h.emu.repliesSent, 60u);
+    for (const auto& [name, link] : d.links) EXPECT_EQ(link->state, LinkState::KNOWN) << name;
+}
+
+TEST(Tick, PollReadsEveryPeriod) {
     BusHarness h;
     KDevice& d = h.AddDevice("Pump", 0x23);
     KPropertyLink& speed = h.AddProperty(d, "Speed", 0, 5, 1500);
     KPropertyLink& setpoint = h.AddProperty(d, "Setpoint", 0, 6, 20);
-    speed.poll = true;
-    setpoint.poll = true;
-    setpoint.SetNewNumber(99);  // not sent yet when the poll fires on tick 0
+    speed.SetPoll(true);
+    setpoint.SetPoll(true);
     h.Run(803);
     std::vector<int> speedReads, setpointReads, writes;
     for (const auto& seen : h.emu.Requests()) {
@@ -73,6 +104,11 @@ TEST(Tick, PollReadsEveryPeriodAndBeatsAnUnsentWrite) {
     EXPECT_TRUE(writes.empty());
     EXPECT_EQ(speed.current.ReadAsNumber(), 1500);
     EXPECT_EQ(setpoint.current.ReadAsNumber(), 20);
+    // Cleared, the flag stops the polls.
+    speed.SetPoll(false);
+    h.Run(401);
+    EXPECT_EQ(h.emu.Requests().size(), 7u);
+    EXPECT_EQ(h.emu.Requests().back().packet.data[0], 6);
 }
 
 TEST(Tick, WriteThenReadRoundTrip) {
@@ -88,7 +124,7 @@ TEST(Tick, WriteThenReadRoundTrip) {
     EXPECT_EQ(onDevice.word, 0xFED4);
     EXPECT_EQ(onDevice.byte, 2);
     limit.current.StoreNumber(0);
-    limit.state = LinkState::GET;
+    limit.RequestRead();
     h.Run(3);
     EXPECT_EQ(limit.state, LinkState::KNOWN);
     EXPECT_EQ(limit.current.ReadAsNumber(), -300);
@@ -100,13 +136,13 @@ TEST(Tick, RefusalAndAFreedSlotEndInError) {
     KDevice& d = h.AddDevice("Pump", 0x23);
     KPropertyLink& speed = h.AddProperty(d, "Speed", 0, 5);
     h.emu.FindDevice(0x23)->refuseAll = true;
-    speed.state = LinkState::GET;
+    speed.RequestRead();
     h.Run(2);
     EXPECT_EQ(speed.state, LinkState::ERROR);
     EXPECT_EQ(speed.pending, nullptr);
 
     h.emu.FindDevice(0x23)->silent = true;
-    speed.state = LinkState::GET;
+    speed.RequestRead();
     h.Step();
     ASSERT_NE(speed.pending, nullptr);
     speed.pending->Release();  // someone else freed it
@@ -168,7 +204,7 @@ TEST(Tick, NewOwnAddressIsTheSourceAndReceivesReplies) {
     KDevice& d = h.AddDevice("Pump", 0x23);
     KPropertyLink& speed = h.AddProperty(d, "Speed", 1, 5, 77);
     ASSERT_TRUE(h.comms.SetOwnAddressFromText("140"));
-    speed.state = LinkState::GET;
+    speed.RequestRead();
     h.Run(2);
     ASSERT_FALSE(h.emu.Requests().empty());
     EXPECT_EQ(h.emu.Requests()[0].packet.source, 140);
@@ -180,7 +216,7 @@ TEST(Tick, PollingWithPeriodZeroReadsOnEveryFreeTick) {
     BusHarness h;
     KDevice& d = h.AddDevice("Pump", 0x23);
     KPropertyLink& speed = h.AddProperty(d, "Speed", 0, 5);
-    speed.poll = true;
+    speed.SetPoll(true);
     h.comms.SetPeriodSeconds(0.0f);
     h.Run(10);
     // Each reply lands on the next tick, which frees the link for the next poll at once.

@@ -68,7 +68,7 @@ protected:
         return link;
     }
     void Read(KRemoteLink& link) {
-        link.state = LinkState::GET;
+        link.RequestRead();
         ASSERT_TRUE(bus.RunUntil([&] { return link.state == LinkState::KNOWN; }, 50));
     }
 

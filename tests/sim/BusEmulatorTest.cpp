@@ -27,7 +27,7 @@ Outcome ReadHundredTimes(const sim::FaultOptions& faults, int latency = 0) {
     Outcome o;
     for (int i = 0; i < 100; ++i) {
         speed.current.StoreNumber(0);
-        speed.state = LinkState::GET;
+        speed.RequestRead();
         h.RunUntil([&] { return speed.state != LinkState::GET; }, 1000);
         if (speed.state == LinkState::KNOWN && speed.current.ReadAsNumber() == 4321) ++o.known;
         if (speed.state == LinkState::ERROR) ++o.errors;

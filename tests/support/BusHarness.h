@@ -28,7 +28,7 @@ public:
     void Step() {
         comms.Tick();
         emu.Tick();
-        for (const std::string& piece : emu.TakeOutput()) comms.Feed(piece);
+        for (const std::string& piece : emu.TakeOutput()) comms.TakeCluster(piece);
         ++tick;
     }
     void Run(int ticks) {

@@ -24,11 +24,13 @@ public:
         return slots.back().get();
     }
     void ReleaseRequest(RequestSlot& slot) override { slot.Release(); }
+    void Activate(KRemoteLink& link) override { activated.push_back(&link); }
     void AddLogLine(const std::string& line) override { log.push_back(line); }
 
     bool full = false;
     std::vector<BusPacket> posted;
     std::vector<std::string> log;
+    std::vector<KRemoteLink*> activated;
     std::vector<std::unique_ptr<RequestSlot>> slots;
 };
 

@@ -103,6 +103,7 @@ public:
         h.AddProperty(dead, "Level", 0, 1);
         h.emu.FindDevice(0x42)->silent = true;
         h.comms.runnerStep = [this] { seq.Step(kTick); };
+        h.comms.runnerEvent = [this] { seq.Resume(); };
         seq.ResetStore();
     }
     std::vector<std::string> Load(const std::string& text, const std::string& name = "t.kts") {

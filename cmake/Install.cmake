@@ -1,4 +1,4 @@
-# Install rules: the two programs, the launcher, the demo configuration, the desktop entry, the
+# Install rules: the three programs, the launcher, the demo configuration, the desktop entry, the
 # icon (SVG plus PNGs rendered from it at build time), the manual pages and the package documents.
 # Included at the end of the top-level CMakeLists.txt, when the program targets exist.
 include(GNUInstallDirs)
@@ -19,17 +19,17 @@ endif()
 
 # Debian's toolchain links with RELRO but binds lazily; immediate binding makes the relocation
 # table read-only for the whole run (lintian: hardening-no-bindnow).
-foreach(program korvaconfig korvasim)
+foreach(program korvaconfig korvasim korvarun)
   target_link_options(${program} PRIVATE LINKER:-z,relro LINKER:-z,now)
 endforeach()
 
-install(TARGETS korvaconfig korvasim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS korvaconfig korvasim korvarun RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # A stripped install (cpack with CPACK_STRIP_FILES, cmake --install --strip) also drops the
 # compiler's version notes, as Debian's own packaging does.
 if(CMAKE_OBJCOPY)
   install(CODE "
     if(CMAKE_INSTALL_DO_STRIP)
-      foreach(p korvaconfig korvasim)
+      foreach(p korvaconfig korvasim korvarun)
         execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
           \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${p}\" COMMAND_ERROR_IS_FATAL ANY)
       endforeach()
@@ -72,7 +72,7 @@ endif()
 # Manual pages, compressed as Debian wants them: best compression, no name or time stamp inside,
 # so that two builds give the same bytes. korvaconfig-launch shares the page of korvaconfig.
 set(man_outputs)
-foreach(page korvaconfig korvasim)
+foreach(page korvaconfig korvasim korvarun)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1)
   add_custom_command(OUTPUT ${out}.gz
     COMMAND ${CMAKE_COMMAND} -E copy ${KORVA_PACKAGING_DIR}/man/${page}.1 ${out}

@@ -76,7 +76,8 @@ std::vector<std::string> TestSequence::LoadSequenceFile(const fs::path& path) {
 
     // The node list spans every file loaded so far, so each load starts such a node again.
     // Only the operator may end a run that a file loaded later would replace.
-    if (_TestNode* autorun = FindNode("autorun"); autorun != nullptr && (reloading_ || ConfirmStop())) {
+    if (_TestNode* autorun = FindNode("autorun");
+        autorunOnLoad_ && autorun != nullptr && (reloading_ || ConfirmStop())) {
         ctx_.currentNode = autorun;
         RunNode();
     }

@@ -166,6 +166,8 @@ public:
     std::vector<std::string> LoadSequenceFile(const std::filesystem::path& path);
     // Resets the store and loads config/standard, config/custom and config/tools below workDir.
     SequenceMenus ReloadSequences(const std::filesystem::path& workDir);
+    // A console run chooses its nodes itself: loading a file then starts no "autorun" node.
+    void SetAutorunOnLoad(bool on) { autorunOnLoad_ = on; }
 
     _TestNode* FindNode(const std::string& name) const { return nodes_.Find(name); }
     int NodePosition(const std::string& name) const { return nodes_.IndexOf(name); }
@@ -239,6 +241,7 @@ private:
     std::vector<TestSequenceContext> callStack_;
     // While the configuration folders load, each autorun restarts the last without asking.
     bool reloading_ = false;
+    bool autorunOnLoad_ = true;
 };
 
 }  // namespace korva

@@ -94,7 +94,7 @@ root=$tmp/root
 dpkg -x "$deb" "$root"
 bin=$root/usr/bin
 share=$root/usr/share
-for p in korvaconfig korvasim; do
+for p in korvaconfig korvasim korvarun; do
     sections=$(readelf -S --wide "$bin/$p")
     grep -q ' \.symtab ' <<<"$sections" && bad "$p is not stripped"
     grep -q ' \.comment ' <<<"$sections" && bad "$p keeps its .comment section"
@@ -103,7 +103,7 @@ for p in korvaconfig korvasim; do
 done
 
 step "installed files"
-for f in "$bin/korvaconfig" "$bin/korvasim" "$bin/korvaconfig-launch"; do
+for f in "$bin/korvaconfig" "$bin/korvasim" "$bin/korvarun" "$bin/korvaconfig-launch"; do
     [ -f "$f" ] && [ -x "$f" ] || bad "missing program ${f#"$root"}"
 done
 [ "$(head -n 1 "$bin/korvaconfig-launch")" = '#!/bin/sh' ] || bad "the launcher is not a sh script"
@@ -146,7 +146,7 @@ man1=$share/man/man1
 # Roff with its escaped hyphens made plain, for looking words up. Read whole into a variable:
 # a "grep -q" at the end of a pipe would cut the pipe short and fail it under pipefail.
 plain_page() { zcat "$1" | sed 's/\\-/-/g'; }
-for page in korvaconfig korvasim; do
+for page in korvaconfig korvasim korvarun; do
     gz=$man1/$page.1.gz
     if ! gzip -t "$gz" 2>/dev/null; then
         bad "missing or broken ${gz#"$root"}"

@@ -326,6 +326,12 @@ TEST_F(Running, ARunningNodeIsStoppedOnlyWhenTheOperatorAgrees) {
     h.Run(600);
     EXPECT_EQ(EmuSpeed().word, 900);  // nothing after the stop was carried out
     EXPECT_TRUE(host.messages.empty());
+    // Without autorun on load, a file with such a node neither asks nor starts anything.
+    seq.SetAutorunOnLoad(false);
+    seq.RunNodeByName("hold");
+    Load("testnode autorun;\nusermessage auto;\n", "auto2.kts");
+    EXPECT_EQ(seq.CurrentNode()->name, "hold");
+    EXPECT_TRUE(host.messages.empty());
 }
 
 TEST_F(Running, ANodeThatCallsItselfEndsAtTheDepthLimit) {

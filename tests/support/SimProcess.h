@@ -35,16 +35,18 @@ inline int MillisLeft(Clock::time_point deadline) {
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
-// Killed and reaped when it goes out of scope, whatever the test did.
+// Killed and reaped when it goes out of scope, whatever the test did. korvasim by default; any
+// other program of the project runs the same way, its input at once at its end.
 class SimProcess {
   public:
-    explicit SimProcess(const std::vector<std::string>& args) {
+    explicit SimProcess(const std::vector<std::string>& args, const char* program = KORVASIM_PATH) {
         int toOut[2] = {-1, -1}, toErr[2] = {-1, -1};
         if (pipe2(toOut, O_CLOEXEC) != 0 || pipe2(toErr, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, toOut[1], 1);
         posix_spawn_file_actions_adddup2(&actions, toErr[1], 2);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawnattr_t attr;
         posix_spawnattr_init(&attr);
         sigset_t none, defaults;
@@ -54,12 +56,12 @@ class SimProcess {
         posix_spawnattr_setsigmask(&attr, &none);
         posix_spawnattr_setsigdefault(&attr, &defaults);
         posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        std::vector<std::string> all{KORVASIM_PATH};
+        std::vector<std::string> all{program};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& a : all) argv.push_back(a.data());
         argv.push_back(nullptr);
-        if (posix_spawn(&pid_, KORVASIM_PATH, &actions, &attr, argv.data(), environ) != 0) pid_ = -1;
+        if (posix_spawn(&pid_, program, &actions, &attr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attr);
         ::close(toOut[1]);

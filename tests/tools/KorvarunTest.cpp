@@ -1,0 +1,288 @@
+// korvarun against korvasim over a pseudo-terminal: exit status, progress, and both reports read
+// back by checkers written from the layouts that korvarun(1) documents.
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+
+namespace korva {
+namespace {
+
+struct Outcome {
+    std::string result;   // PASSED, FAILED, ERROR or SKIPPED as the JUnit file tells it
+    std::string message;  // of the failure or error element
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The JUnit layout: testsuites > testsuite > (properties > property)*, testcase*; a testcase
+// holds at most one of failure, error, skipped, and a system-out; every count adds up.
+std::map<std::string, Outcome> ReadJunit(const std::string& text) {
+    std::map<std::string, Outcome> cases;
+    QXmlStreamReader x(QByteArray::fromStdString(text));
+    const auto number = [&](const char* name) {
+        bool ok = false;
+        const int n = x.attributes().value(name).toInt(&ok);
+        EXPECT_TRUE(ok) << name << " on " << x.name().toString().toStdString();
+        return n;
+    };
+    std::map<std::string, int> declared, counted;
+    std::vector<std::string> path;
+    std::string current;
+    while (!x.atEnd()) {
+        x.readNext();
+        if (x.isEndElement()) path.pop_back();
+        if (!x.isStartElement()) continue;
+        const std::string name = x.name().toString().toStdString();
+        const std::string parent = path.empty() ? "" : path.back();
+        path.push_back(name);
+        static const std::map<std::string, std::set<std::string>> allowed = {
+            {"testsuites", {""}},        {"testsuite", {"testsuites"}}, {"properties", {"testsuite"}},
+            {"property", {"properties"}}, {"testcase", {"testsuite"}},  {"failure", {"testcase"}},
+            {"error", {"testcase"}},     {"skipped", {"testcase"}},     {"system-out", {"testcase"}}};
+        const auto it = allowed.find(name);
+        EXPECT_TRUE(it != allowed.end() && it->second.count(parent)) << name << " inside '" << parent << "'";
+        if (name == "testsuite") {
+            for (const char* a : {"tests", "failures", "errors", "skipped"}) declared[a] = number(a);
+            EXPECT_FALSE(x.attributes().value("timestamp").isEmpty());
+            EXPECT_FALSE(x.attributes().value("hostname").isEmpty());
+        } else if (name == "testcase") {
+            current = x.attributes().value("name").toString().toStdString();
+            EXPECT_FALSE(x.attributes().value("classname").isEmpty());
+            bool ok = false;
+            EXPECT_GE(x.attributes().value("time").toDouble(&ok), 0.0);
+            EXPECT_TRUE(ok);
+            ++counted["tests"];
+            EXPECT_TRUE(cases.emplace(current, Outcome{"PASSED", ""}).second) << "two cases named " << current;
+        } else if (name == "failure" || name == "error" || name == "skipped") {
+            EXPECT_EQ(cases[current].result, "PASSED") << current << " has two outcomes";
+            cases[current] = {name == "failure" ? "FAILED" : name == "error" ? "ERROR" : "SKIPPED",
+                              x.attributes().value("message").toString().toStdString()};
+            ++counted[name == "failure" ? "failures" : name == "error" ? "errors" : "skipped"];
+        }
+    }
+    EXPECT_FALSE(x.hasError()) << x.errorString().toStdString();
+    for (const char* a : {"tests", "failures", "errors", "skipped"}) EXPECT_EQ(declared[a], counted[a]) << a;
+    return cases;
+}
+
+bool IsStamp(const QJsonValue& v) {
+    return v.isString() && QDateTime::fromString(v.toString(), Qt::ISODateWithMs).isValid();
+}
+bool IsSha(const QJsonValue& v) {
+    return QRegularExpression("^[0-9a-f]{64}$").match(v.toString()).hasMatch();
+}
+
+// The JSON layout, version 1; the nodes in run order.
+QJsonArray ReadJson(const std::string& text, const std::string& status) {
+    QJsonParseError error{};
+    const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error).object();
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
+    EXPECT_EQ(root["format"].toString(), "korvarun-result");
+    EXPECT_EQ(root["version"].toInt(), 1);
+    EXPECT_EQ(root["status"].toString().toStdString(), status);
+    EXPECT_EQ(root["aborted"].toBool(), status == "aborted");
+    EXPECT_FALSE(root["station"].toString().isEmpty());
+    EXPECT_EQ(root["dut"].toString(), "SN-0042");
+    EXPECT_TRUE(IsStamp(root["started"]) && IsStamp(root["ended"]));
+    EXPECT_TRUE(IsSha(root["sequence"]["sha256"])) << root["sequence"]["sha256"].toString().toStdString();
+    EXPECT_EQ(root["configuration"].toArray().size(), 3);  // paths, constants, plant
+    for (const QJsonValue& f : root["configuration"].toArray()) EXPECT_TRUE(IsSha(f["sha256"]));
+    for (const QJsonValue& n : root["nodes"].toArray()) {
+        EXPECT_TRUE(n["name"].isString() && n["result"].isString() && n["message"].isString());
+        EXPECT_TRUE(n["seconds"].isDouble() && n["output"].isArray());
+        if (n["result"] != "SKIPPED") EXPECT_TRUE(IsStamp(n["started"]) && IsStamp(n["ended"]));
+        for (const QJsonValue& a : n["actions"].toArray()) {
+            for (const char* key : {"node", "action", "kind", "result", "actual"}) EXPECT_TRUE(a[key].isString()) << key;
+            EXPECT_TRUE(a["limits"].isNull() || a["limits"].isObject());
+            EXPECT_TRUE(IsStamp(a["started"]) && a["seconds"].isDouble());
+        }
+    }
+    return root["nodes"].toArray();
+}
+
+class Korvarun : public ::testing::Test {
+protected:
+    void StartSim(std::vector<std::string> options = {}) {
+        std::filesystem::copy(std::string(KORVA_DEMO_DIR) + "/config", dir->Path() + "/config",
+                              std::filesystem::copy_options::recursive);
+        std::vector<std::string> args{"--config-dir", dir->Path() + "/config", "--link", "COM1"};
+        args.insert(args.end(), options.begin(), options.end());
+        sim = std::make_unique<test::SimProcess>(args);
+        ASSERT_TRUE(sim->WaitForOutput("serving")) << sim->err;
+    }
+    std::unique_ptr<test::SimProcess> Start(std::vector<std::string> args) {
+        std::vector<std::string> all{"--workdir", dir->Path(), "--port", "COM1", "--dut", "SN-0042",
+                                     "--junit", Junit(), "--json", Json()};
+        all.insert(all.end(), args.begin(), args.end());
+        return std::make_unique<test::SimProcess>(all, KORVARUN_PATH);
+    }
+    std::string Junit() const { return dir->Path() + "/junit.xml"; }
+    std::string Json() const { return dir->Path() + "/run.json"; }
+
+    std::unique_ptr<test::TempDir> dir = std::make_unique<test::TempDir>();
+    std::unique_ptr<test::SimProcess> sim;
+};
+
+// One bench file; each row runs some of its nodes.
+constexpr const char* kBench =
+    "displaytestnode pass;\n"
+    "  set FeedPump.SpeedSetpoint 1234;\n"
+    "  test FeedPump.SpeedSetpoint 1234 1234;\n"
+    "endnode;\n"
+    "displaytestnode fail;\n"
+    "  set FeedPump.SpeedSetpoint 1234;\n"
+    "  test FeedPump.SpeedSetpoint 1 5;\n"
+    "  get FeedPump.FirmwareVersion;\n"
+    "endnode;\n"
+    "testnode ask;\n"
+    "  userintervention \"Fit the test plug\";\n"
+    "endnode;\n"
+    "testnode slow;\n"
+    "  wait 3000;\n"
+    "endnode;\n"
+    "testnode mute;\n"
+    "  get FeedPump.FirmwareVersion;\n"
+    "endnode;\n";
+
+TEST_F(Korvarun, RunsNodesAndReportsThem) {
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> sim;
+        int status;
+        std::map<std::string, std::string> results;  // node: result
+        std::string message;                         // in the first failure or error, when one is expected
+    } cases[] = {
+        {{"pass"}, {}, 0, {{"pass", "PASSED"}}, ""},
+        {{"pass", "fail"}, {}, 1, {{"pass", "PASSED"}, {"fail", "FAILED"}},
+         "test FeedPump SpeedSetpoint 1 5: FAILED, limits 1 to 5, actual 1234"},
+        {{"--all"}, {}, 1, {{"pass", "PASSED"}, {"fail", "FAILED"}}, "limits 1 to 5"},
+        {{"mute"}, {"--drop", "1"}, 2, {{"mute", "ERROR"}}, "get FeedPump FirmwareVersion: ERROR"},
+        {{"--no", "ask", "pass"}, {}, 1, {{"ask", "FAILED"}, {"pass", "PASSED"}}, "userintervention Fit the test plug: FAILED"},
+        {{"--yes", "ask"}, {}, 0, {{"ask", "PASSED"}}, ""},
+        // Without a terminal and without --yes or --no, a prompt ends its node and never waits.
+        {{"ask", "pass"}, {}, 2, {{"ask", "ERROR"}, {"pass", "PASSED"}}, "there is no terminal: give --yes or --no"},
+        {{"--timeout", "0.5", "slow", "pass"}, {}, 2, {{"slow", "ERROR"}, {"pass", "PASSED"}}, "timed out after 0.5 s"},
+        {{"--stop-on-fail", "fail", "pass"}, {}, 1, {{"fail", "FAILED"}, {"pass", "SKIPPED"}}, "actual 1234"},
+    };
+    for (const auto& c : cases) {
+        sim.reset();
+        dir = std::make_unique<test::TempDir>();  // every row on a plant of its own
+        StartSim(c.sim);
+        dir->Write("bench.kts", kBench);
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), dir->Path() + "/bench.kts");
+        auto run = Start(args);
+        const std::string row = ::testing::PrintToString(c.args);
+        ASSERT_EQ(run->Wait(), c.status) << row << "\n" << run->out << run->err;
+        const auto junit = ReadJunit(Slurp(Junit()));
+        const QJsonArray nodes = ReadJson(Slurp(Json()), "complete");
+        ASSERT_EQ(junit.size(), c.results.size()) << row;
+        ASSERT_EQ(nodes.size(), static_cast<qsizetype>(c.results.size())) << row;
+        std::string firstMessage;
+        for (const QJsonValue& n : nodes) {
+            const std::string name = n["name"].toString().toStdString();
+            EXPECT_EQ(n["result"].toString().toStdString(), c.results.at(name)) << row << " " << name;
+            EXPECT_EQ(junit.at(name).result, c.results.at(name)) << row << " " << name;
+            if (firstMessage.empty()) firstMessage = junit.at(name).message;
+        }
+        EXPECT_NE(firstMessage.find(c.message), std::string::npos) << row << ": " << firstMessage;
+        // One progress line per action carried out, each with its result.
+        std::size_t actions = 0;
+        for (const QJsonValue& n : nodes) actions += static_cast<std::size_t>(n["actions"].toArray().size());
+        std::size_t lines = 0;
+        for (std::size_t at = 0; (at = run->out.find(" | ", at)) != std::string::npos; at = run->out.find('\n', at)) ++lines;
+        EXPECT_EQ(lines, actions) << row << "\n" << run->out;
+    }
+}
+
+TEST_F(Korvarun, TheFailingTestCarriesLimitsAndActualValueInJson) {
+    StartSim();
+    dir->Write("bench.kts", kBench);
+    auto run = Start({dir->Path() + "/bench.kts", "fail"});
+    ASSERT_EQ(run->Wait(), 1) << run->out << run->err;
+    const QJsonArray actions = ReadJson(Slurp(Json()), "complete")[0].toObject()["actions"].toArray();
+    // A failed test does not end the node: the get after it is still carried out.
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_EQ(actions[1]["result"], "FAILED");
+    EXPECT_EQ(actions[1]["kind"], "test");
+    EXPECT_EQ(actions[1]["limits"].toObject(), (QJsonObject{{"min", "1"}, {"max", "5"}}));
+    EXPECT_EQ(actions[1]["actual"], "1234");
+    EXPECT_EQ(actions[2]["result"], "PASSED");
+}
+
+TEST_F(Korvarun, SigtermDuringAWaitEndsWithACompleteAbortedRecord) {
+    StartSim();
+    dir->Write("bench.kts", kBench);
+    auto run = Start({dir->Path() + "/bench.kts", "pass", "slow", "fail"});
+    ASSERT_TRUE(run->WaitForOutput(">> slow")) << run->out << run->err;
+    run->Signal(SIGTERM);
+    ASSERT_EQ(run->Wait(), 130) << run->out << run->err;
+    const QJsonArray nodes = ReadJson(Slurp(Json()), "aborted");
+    ASSERT_EQ(nodes.size(), 3);
+    EXPECT_EQ(nodes[0]["result"], "PASSED");
+    EXPECT_EQ(nodes[1]["result"], "ERROR");
+    EXPECT_EQ(nodes[1]["message"], "interrupted by signal 15");
+    EXPECT_EQ(nodes[2]["result"], "SKIPPED");
+    EXPECT_EQ(ReadJunit(Slurp(Junit())).at("slow").result, "ERROR");
+}
+
+// What cannot be run ends with status 2 and one line that says why, before any node starts.
+TEST_F(Korvarun, RefusesWhatCannotBeRun) {
+    StartSim();
+    dir->Write("bench.kts", kBench);
+    dir->Write("empty.kts", "; nothing but a remark\n");
+    dir->Write("elsewhere/config/paths.xml", "<paths><configpath>missing.xml</configpath></paths>\n");
+    const std::string bench = dir->Path() + "/bench.kts";
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{bench, "nosuchnode"}, "no test node 'nosuchnode'"},
+        {{bench}, "no test node 'autorun'"},
+        {{dir->Path() + "/empty.kts"}, "no testnode or displaytestnode"},
+        {{dir->Path() + "/missing.kts"}, "missing.kts"},
+        {{dir->Path()}, dir->Path()},  // a folder is no sequence file
+        {{"--workdir", dir->Path() + "/elsewhere", bench, "pass"}, "Invalid or missing"},
+        {{"--workdir", dir->Path() + "/nowhere", bench, "pass"}, "Invalid or missing path specification data"},
+        {{"--port", "/dev/null/none", bench, "pass"}, "cannot open /dev/null/none"},
+        {{"--port", "COM9", bench, "pass"}, "--port wants COM1 to COM6"},
+        {{"--timeout", "soon", bench, "pass"}, "--timeout wants seconds"},
+        {{"--yes", "--no", bench, "pass"}, "exclude each other"},
+        {{"--all", bench, "pass"}, "--all"},
+        {{}, "no sequence file"},
+    };
+    for (const auto& c : cases) {
+        // The options given last win over the fixture's own.
+        std::vector<std::string> all{"--workdir", dir->Path(), "--port", "COM1"};
+        all.insert(all.end(), c.args.begin(), c.args.end());
+        test::SimProcess run(all, KORVARUN_PATH);
+        const std::string row = ::testing::PrintToString(c.args);
+        ASSERT_EQ(run.Wait(), 2) << row << "\n" << run.out << run.err;
+        EXPECT_EQ(run.err.rfind("korvarun: ", 0), 0u) << row << ": " << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << row << ": " << run.err;
+        EXPECT_EQ(run.out, "") << row;
+    }
+}
+
+}  // namespace
+}  // namespace korva

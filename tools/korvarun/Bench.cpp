@@ -1,0 +1,363 @@
+#include "Bench.h"
+
+#include "Reports.h"
+#include "model/Enums.h"
+#include "xml/SafeFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include <unistd.h>
+
+namespace korva::korvarun {
+
+namespace {
+constexpr auto kTickPeriod = std::chrono::milliseconds(10);
+
+std::string Decimal(double value, const char* format) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string HostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return "unknown";
+    return name;
+}
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+}  // namespace
+
+Bench::Bench(Options options)
+    : options_(std::move(options)),
+      loader_(comms_.Model(), *this, options_.workDir),
+      port_([this](std::function<void()> f) { loop_.Post(std::move(f)); }),
+      coms_(port_, comms_, busLog_, options_.workDir),
+      sequences_(std::make_unique<TestSequence>(comms_.Model(), *this, *this)) {
+    // NO_COLOR is the common way to ask a program for plain output on a terminal.
+    colour_ = ::isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr;
+    comms_.runnerStep = [this] { sequences_->Step(korva::kTick); };
+}
+
+Bench::~Bench() {
+    comms_.runnerStep = nullptr;
+    port_.SetActive(false);
+}
+
+void Bench::Fail(const std::string& why) const { std::cerr << "korvarun: " << why << std::endl; }
+
+int Bench::Run() {
+    run_.started = run_.ended = WallClock::now();
+    run_.station = HostName();
+    run_.dut = options_.dut;
+    run_.workDir = options_.workDir;
+    run_.port = options_.port;
+    if (!LoadConfiguration() || !LoadSequence()) return kError;
+    if (options_.list) {
+        ListNodes();
+        return kPassed;
+    }
+    if (!ChooseNodes() || !OpenPort()) return kError;
+    if (!WriteReports()) return kError;
+    for (NodeRecord& record : run_.nodes) {
+        if (loop_.Signal() != 0) break;
+        RunNode(record);
+        if (loop_.Signal() != 0) break;
+        // The reports stand for the run so far, in case the station loses power.
+        WriteReports();
+        if (options_.stopOnFail && (record.result == "FAILED" || record.result == "ERROR")) break;
+    }
+    port_.SetActive(false);
+    if (loop_.Signal() != 0) return Finish(kInterrupted);
+    int status = kPassed;
+    for (const NodeRecord& n : run_.nodes) {
+        if (n.result == "ERROR") status = kError;
+        if (n.result == "FAILED" && status == kPassed) status = kFailed;
+    }
+    return Finish(status);
+}
+
+bool Bench::LoadConfiguration() {
+    comms_.Start();
+    std::vector<std::string> files;
+    // Called before each configuration file is read: the files of the run, for their checksums.
+    loader_.allocationProbe = [&files](const std::string& path) { files.push_back(path); };
+    loader_.LoadConfiguration();
+    loader_.allocationProbe = nullptr;
+    if (configFailed_) {
+        Fail("configuration in '" + options_.workDir + "': " + firstConfigMessage_);
+        return false;
+    }
+    for (const std::string& f : files) run_.configuration.push_back({f, FileSha256(f)});
+    return true;
+}
+
+bool Bench::LoadSequence() {
+    const std::string& path = options_.sequenceFile;
+    try {
+        // The loader takes a file it cannot read as an empty one; here that is an error of its own.
+        (void)ReadRegularFile(path);
+    } catch (const FileError& e) {
+        Fail(e.what());
+        return false;
+    } catch (const std::bad_alloc&) {
+        Fail(path + ": out of memory while reading");
+        return false;
+    }
+    run_.sequence = {path, FileSha256(path)};
+    sequences_->SetAutorunOnLoad(false);
+    displayNames_ = sequences_->LoadSequenceFile(path);
+    if (sequences_->NodeCount() == 0) {
+        Fail(path + ": no testnode or displaytestnode in the file");
+        return false;
+    }
+    for (std::size_t i = 0; i < sequences_->NodeCount(); ++i) {
+        const _TestNode* node = sequences_->NodeAt(static_cast<int>(i));
+        nodeNames_.push_back(node->name);
+        for (const auto& action : node->actions)
+            if (action != nullptr) actions_[action->item] = action.get();
+    }
+    return true;
+}
+
+bool Bench::ChooseNodes() {
+    std::vector<std::string> names = options_.nodes;
+    if (options_.all) {
+        names = displayNames_;
+        if (names.empty()) {
+            Fail(options_.sequenceFile + ": --all, but the file has no displaytestnode");
+            return false;
+        }
+    } else if (names.empty()) {
+        names.push_back("autorun");
+    }
+    for (const std::string& name : names) {
+        const _TestNode* node = sequences_->FindNode(name);
+        if (node == nullptr) {
+            Fail(options_.sequenceFile + ": no test node '" + name + "'" +
+                 (options_.nodes.empty() ? "; name the nodes to run, or give --all" : ""));
+            return false;
+        }
+        NodeRecord record;
+        record.name = node->name;
+        run_.nodes.push_back(std::move(record));
+    }
+    return true;
+}
+
+bool Bench::OpenPort() {
+    if (options_.baud && !port_.SetBaudRate(*options_.baud)) {
+        Fail("the line speed " + std::to_string(*options_.baud) + " is not one the system offers");
+        return false;
+    }
+    if (options_.port.empty()) return true;
+    if (const int n = ComPortNumber(options_.port); n != 0) {
+        coms_.OpenPort(n);
+        if (coms_.OpenPortNumber() == n) return true;
+    } else {
+        port_.SetCommPort(options_.port, options_.port);
+        port_.SetActive(true);
+        if (port_.Active()) return true;
+    }
+    Fail("cannot open " + options_.port + (port_.DevicePath() != options_.port ? " (" + port_.DevicePath() + ")" : ""));
+    return false;
+}
+
+void Bench::ListNodes() const {
+    for (const std::string& name : nodeNames_) {
+        const bool shown = std::find(displayNames_.begin(), displayNames_.end(), name) != displayNames_.end();
+        std::cout << name << (shown ? "  [displaytestnode]" : "") << "\n";
+        for (const auto& action : sequences_->FindNode(name)->actions)
+            if (action != nullptr) std::cout << "    " << action->label << "\n";
+    }
+    std::cout << std::flush;
+}
+
+void Bench::RunNode(NodeRecord& record) {
+    current_ = &record;
+    record.started = WallClock::now();
+    const auto start = EventLoop::Clock::now();
+    const auto deadline = options_.timeoutSeconds
+                              ? start + std::chrono::duration_cast<EventLoop::Clock::duration>(
+                                            std::chrono::duration<double>(*options_.timeoutSeconds))
+                              : EventLoop::Clock::time_point::max();
+    stoppedInside_ = false;
+    if (!options_.quiet) std::cout << ">> " << record.name << std::endl;
+    sequences_->RunNodeByName(record.name);
+    auto next = start;
+    while (sequences_->Running()) {
+        // Time lost in a prompt is not made up with a burst of ticks.
+        next = std::max(next + kTickPeriod, EventLoop::Clock::now());
+        if (!loop_.RunUntil(next)) {
+            record.message = "interrupted by signal " + std::to_string(loop_.Signal());
+            sequences_->Stop();
+            stoppedInside_ = true;
+            break;
+        }
+        if (EventLoop::Clock::now() >= deadline) {
+            record.message = "timed out after " + Decimal(*options_.timeoutSeconds, "%g") + " s";
+            sequences_->Stop();
+            stoppedInside_ = true;
+            break;
+        }
+        comms_.Tick();
+    }
+    CloseAction(stoppedInside_);
+    const _TestNode* node = sequences_->FindNode(record.name);
+    record.result = TestStateName(node != nullptr ? node->result : TestState::ERROR);
+    record.ended = WallClock::now();
+    run_.ended = record.ended;
+    const std::string seconds = Decimal(std::chrono::duration<double>(record.ended - record.started).count(), "%.3f");
+    std::string line = "== " + record.name + ": " + Paint(record.result) + " (" + seconds + " s)";
+    if (record.result != "PASSED" && record.result != "UNTESTED") line += ": " + FailureText(record);
+    std::cout << line << std::endl;
+    current_ = nullptr;
+}
+
+void Bench::SelectItem(ItemId id) {
+    const auto it = actions_.find(id);
+    CloseAction(false);
+    if (it == actions_.end() || current_ == nullptr) return;
+    const TestAction& action = *it->second;
+    ActionRecord a;
+    a.node = action.node != nullptr ? action.node->name : "";
+    a.action = action.label;
+    const bool device = action.kind >= 0 && action.kind < static_cast<int>(kKeywords.size());
+    a.kind = device ? std::string(kKeywords[static_cast<std::size_t>(action.kind)]) : "";
+    if (action.kind == kTest) {
+        a.limits = {action.firstValue.value_or(""), action.secondValue.value_or("")};
+        a.fileLimits = action.target != nullptr && action.target->IsFileHandle();
+    }
+    a.started = a.ended = WallClock::now();
+    open_ = std::move(a);
+    openAction_ = &action;
+}
+
+void Bench::ShowResult(ItemId id, std::uint8_t result) {
+    if (!open_ || openAction_ == nullptr || openAction_->item != id) return;
+    open_->result = TestStateName(result);
+    open_->actual = ActualText(openAction_->actualValue);
+}
+
+void Bench::CloseAction(bool stopped) {
+    if (!open_ || current_ == nullptr) return;
+    ActionRecord a = std::move(*open_);
+    open_.reset();
+    openAction_ = nullptr;
+    // A stopped action never got its outcome; one without an outcome of its own was carried out.
+    if (a.result.empty()) a.result = stopped ? "ERROR" : "DONE";
+    a.ended = WallClock::now();
+    std::string line = a.node + " | " + a.action + " | ";
+    const std::string plain = line + a.result + (a.actual.empty() ? "" : " | " + a.actual);
+    current_->output.push_back(plain);
+    if (!options_.quiet) std::cout << line << Paint(a.result) << (a.actual.empty() ? "" : " | " + a.actual) << std::endl;
+    current_->actions.push_back(std::move(a));
+}
+
+void Bench::Output(const std::string& line) {
+    if (current_ != nullptr) current_->output.push_back(line);
+    if (!options_.quiet) std::cout << line << std::endl;
+}
+
+void Bench::AddLogLine(const std::string& line) { Output("log: " + line); }
+
+void Bench::BusLog::AddLogLine(const std::string& line) {
+    if (line.rfind("rx: ", 0) == 0 || line.rfind("tx: ", 0) == 0) return;
+    bench_.Output("log: " + line);
+}
+
+void Bench::ShowMessage(const std::string& text) {
+    if (firstConfigMessage_.empty()) firstConfigMessage_ = text + " (" + loader_.LastError() + ")";
+}
+
+std::optional<bool> Bench::Ask(const std::string& kind, const std::string& text, bool withCancel) {
+    Output(kind + ": " + text);
+    if (options_.answer != Answer::Ask) {
+        const bool yes = options_.answer == Answer::Yes;
+        Output(std::string("answered ") + (withCancel ? (yes ? "OK" : "Cancel") : "OK") + (yes ? " (--yes)" : " (--no)"));
+        return withCancel ? yes : true;
+    }
+    const auto stop = [&](const std::string& why) -> std::optional<bool> {
+        Output(kind + ": " + why);
+        if (current_ != nullptr && current_->message.empty()) current_->message = why;
+        stoppedInside_ = true;
+        // The runner expects a dialog to end the run; it checks its state when the dialog returns.
+        sequences_->Stop();
+        return std::nullopt;
+    };
+    if (::isatty(STDIN_FILENO) != 1) return stop(kind + " needs an answer, and there is no terminal: give --yes or --no");
+    for (;;) {
+        std::cout << text << (withCancel ? " [ok/cancel] " : " [Enter] ") << std::flush;
+        const std::optional<std::string> line = loop_.ReadLine(STDIN_FILENO);
+        if (!line) {
+            std::cout << std::endl;
+            return stop(loop_.Signal() != 0 ? "interrupted by signal " + std::to_string(loop_.Signal())
+                                            : kind + ": the terminal closed without an answer");
+        }
+        if (!withCancel) return true;
+        const std::string a = Lower(*line);
+        if (a == "ok" || a == "o" || a == "y" || a == "yes") return true;
+        if (a == "cancel" || a == "c" || a == "n" || a == "no") return false;
+    }
+}
+
+bool Bench::Confirm(const std::string& text) { return Ask("userintervention", text, true).value_or(false); }
+
+void Bench::Message(const std::string& text) { (void)Ask("usermessage", text, false); }
+
+bool Bench::AskYesNo(const std::string& text) {
+    // Only a file that starts a node on load asks this; loading here starts nothing, so it stays unasked.
+    return Ask("question", text, true).value_or(false);
+}
+
+int Bench::OpenComPort(int n) {
+    if (n < 1 || n > 6) return 0;
+    coms_.OpenPort(n);
+    if (coms_.OpenPortNumber() != n) return 0;
+    if (run_.port.empty()) run_.port = "COM" + std::to_string(n);
+    return n;
+}
+
+std::string Bench::Paint(const std::string& result) const {
+    if (!colour_) return result;
+    const char* code = result == "PASSED" ? "32" : result == "FAILED" ? "31" : result == "ERROR" ? "35" : "0";
+    return std::string("\033[") + code + "m" + result + "\033[0m";
+}
+
+bool Bench::WriteReports() {
+    run_.ended = std::max(run_.ended, run_.started);
+    bool ok = true;
+    std::string why;
+    if (!options_.junitFile.empty() && !WriteReport(options_.junitFile, JunitText(run_), why)) {
+        Fail("cannot write " + options_.junitFile + ": " + why);
+        ok = false;
+    }
+    if (!options_.jsonFile.empty() && !WriteReport(options_.jsonFile, JsonText(run_), why)) {
+        Fail("cannot write " + options_.jsonFile + ": " + why);
+        ok = false;
+    }
+    return ok;
+}
+
+int Bench::Finish(int status) {
+    run_.ended = WallClock::now();
+    run_.status = status == kInterrupted ? "aborted" : "complete";
+    run_.exitStatus = status;
+    if (!WriteReports() && status != kInterrupted) status = run_.exitStatus = kError;
+    int counts[4] = {0, 0, 0, 0};  // passed, failed, error, other
+    for (const NodeRecord& n : run_.nodes)
+        ++counts[n.result == "PASSED" ? 0 : n.result == "FAILED" ? 1 : n.result == "ERROR" ? 2 : 3];
+    std::cout << "korvarun: " << run_.nodes.size() << " node(s): " << counts[0] << " passed, " << counts[1]
+              << " failed, " << counts[2] << " error, " << counts[3] << " not run or empty"
+              << (status == kInterrupted ? "; interrupted" : "") << "; exit " << status << std::endl;
+    return status;
+}
+
+}  // namespace korva::korvarun

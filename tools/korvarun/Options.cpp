@@ -1,0 +1,142 @@
+#include "Options.h"
+
+#include <array>
+#include <cmath>
+#include <string_view>
+
+#include "model/TextConvert.h"
+
+namespace korva::korvarun {
+
+namespace {
+
+bool SetFlag(Options& o, const std::string& name) {
+    if (name == "--all") o.all = true;
+    else if (name == "--list") o.list = true;
+    else if (name == "--stop-on-fail") o.stopOnFail = true;
+    else if (name == "--quiet" || name == "-q") o.quiet = true;
+    else if (name == "--help" || name == "-h") o.help = true;
+    else if (name == "--version") o.version = true;
+    else if (name == "--yes" || name == "--no") {
+        const Answer a = name == "--yes" ? Answer::Yes : Answer::No;
+        if (o.answer != Answer::Ask && o.answer != a) throw UsageError("--yes and --no exclude each other");
+        o.answer = a;
+    } else return false;
+    return true;
+}
+
+bool IsValueOption(std::string_view name) {
+    constexpr std::array<std::string_view, 7> names = {"--workdir", "--port", "--baud", "--timeout",
+                                                       "--junit",   "--json", "--dut"};
+    for (std::string_view n : names)
+        if (n == name) return true;
+    return false;
+}
+
+void SetValue(Options& o, const std::string& name, const std::string& value) {
+    if (value.empty()) throw UsageError(name + " needs a value");
+    if (name == "--workdir") {
+        o.workDir = value;
+    } else if (name == "--port") {
+        // A device path, or a port name that config/ports.xml maps.
+        if (value.front() != '/' && ComPortNumber(value) == 0)
+            throw UsageError("--port wants COM1 to COM6 or a device path, not '" + value + "'");
+        o.port = value;
+    } else if (name == "--baud") {
+        const auto rate = ParseInt(value);
+        if (!rate || *rate <= 0) throw UsageError("--baud wants a positive whole number, not '" + value + "'");
+        o.baud = *rate;
+    } else if (name == "--timeout") {
+        std::size_t used = 0;
+        double seconds = 0;
+        try {
+            seconds = std::stod(value, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        // A day is far beyond any bench node; the bound keeps the deadline arithmetic finite.
+        if (used != value.size() || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400)
+            throw UsageError("--timeout wants seconds above 0 and up to 86400, not '" + value + "'");
+        o.timeoutSeconds = seconds;
+    } else if (name == "--junit") {
+        o.junitFile = value;
+    } else if (name == "--json") {
+        o.jsonFile = value;
+    } else {
+        o.dut = value;
+    }
+}
+
+}  // namespace
+
+int ComPortNumber(const std::string& text) {
+    if (text.size() != 4 || !SameIgnoringCase(text.substr(0, 3), "COM")) return 0;
+    const char d = text[3];
+    return d >= '1' && d <= '6' ? d - '0' : 0;
+}
+
+Options ParseArguments(std::span<const std::string> args) {
+    Options o;
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        if (optionsEnded || name.empty() || name.front() != '-' || name == "-") {
+            positional.push_back(name);
+            continue;
+        }
+        if (name == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::optional<std::string> attached;
+        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            attached = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        if (SetFlag(o, name)) {
+            if (attached) throw UsageError(name + " takes no value");
+            continue;
+        }
+        if (!IsValueOption(name)) throw UsageError("unknown option '" + name + "'");
+        if (!attached && i + 1 >= args.size()) throw UsageError(name + " needs a value");
+        SetValue(o, name, attached ? *attached : args[++i]);
+    }
+    if (o.help || o.version) return o;
+    if (positional.empty()) throw UsageError("no sequence file given");
+    o.sequenceFile = positional.front();
+    o.nodes.assign(positional.begin() + 1, positional.end());
+    if (o.all && !o.nodes.empty()) throw UsageError("--all runs every display node; name nodes or give --all");
+    return o;
+}
+
+const char* UsageText() {
+    return R"(Usage: korvarun [options] FILE.kts [NODE...]
+
+Runs test nodes of a sequence file against the devices of a KorvaConfig
+configuration, without a window, and ends. Without NODE it runs the node
+"autorun".
+
+Options:
+  --workdir DIR     The folder that holds config/ (default: the working folder).
+  --port PORT       Opens COM1..COM6 (as config/ports.xml maps them) or a
+                    device path before the first node.
+  --baud N          The line speed (default 57600).
+  --all             Runs every displaytestnode of the file, in file order.
+  --list            Prints the nodes and actions of the file and ends.
+  --timeout SECONDS Ends a node that runs longer as ERROR; the run goes on.
+  --stop-on-fail    Ends the run after the first node that did not pass.
+  --yes, --no       The answer to every userintervention and usermessage.
+  --quiet           One line per node instead of one per action.
+  --junit FILE      Writes a JUnit report.
+  --json FILE       Writes a JSON record of the run.
+  --dut ID          The identity of the device under test, for the reports.
+  --help            Prints this text.
+  --version         Prints the version.
+
+Exit status: 0 every node passed, 1 a node failed, 2 an error (a node in
+ERROR, the configuration, the file or the port), 130 interrupted.
+)";
+}
+
+}  // namespace korva::korvarun

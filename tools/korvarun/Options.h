@@ -1,0 +1,48 @@
+#pragma once
+// The command line of korvarun.
+
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace korva::korvarun {
+
+// What a prompt of the sequence gets without asking anyone.
+enum class Answer { Ask, Yes, No };
+
+struct Options {
+    std::string workDir = ".";
+    std::string sequenceFile;
+    std::vector<std::string> nodes;  // empty: "autorun", or every display node with --all
+    bool all = false;
+    std::string port;                // COMn or a device path; empty: the sequence opens its own
+    std::optional<int> baud;
+    bool list = false;
+    std::optional<double> timeoutSeconds;
+    bool stopOnFail = false;
+    bool quiet = false;
+    Answer answer = Answer::Ask;
+    std::string junitFile;
+    std::string jsonFile;
+    std::string dut;
+    bool help = false;
+    bool version = false;
+};
+
+// A command line that cannot be run; the text names the argument at fault.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The arguments after the program name; "--opt value" and "--opt=value" are both taken.
+Options ParseArguments(std::span<const std::string> args);
+
+// COM1 to COM6, any letter case; 0 for anything else.
+int ComPortNumber(const std::string& text);
+
+const char* UsageText();
+
+}  // namespace korva::korvarun

@@ -1,0 +1,211 @@
+#include "Reports.h"
+
+#include "xml/SafeFile.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QString>
+#include <QTimeZone>
+#include <QXmlStreamWriter>
+
+#include <filesystem>
+
+namespace korva::korvarun {
+
+namespace {
+
+// XML 1.0 has no place for most control characters, which a device or a sequence file may carry.
+QString Text(const std::string& s) {
+    QString q = QString::fromStdString(s);
+    for (QChar& c : q)
+        if (c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') c = u'?';
+    return q;
+}
+
+qint64 Millis(WallClock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+QString Stamp(WallClock::time_point t) {
+    return QDateTime::fromMSecsSinceEpoch(Millis(t), QTimeZone::utc()).toString(Qt::ISODateWithMs);
+}
+
+double Seconds(WallClock::time_point from, WallClock::time_point to) {
+    return static_cast<double>(Millis(to) - Millis(from)) / 1000.0;
+}
+
+QString SecondsText(WallClock::time_point from, WallClock::time_point to) {
+    return QString::number(Seconds(from, to), 'f', 3);
+}
+
+bool Ran(const NodeRecord& n) { return n.result != "SKIPPED"; }
+
+QJsonObject JsonFile(const FileStamp& f) {
+    return {{"path", Text(f.path)}, {"sha256", QString::fromStdString(f.sha256)}};
+}
+
+QJsonValue JsonLimits(const ActionRecord& a) {
+    if (!a.limits) return QJsonValue::Null;
+    if (a.fileLimits) return QJsonObject{{"index", Text(a.limits->first)}, {"expected", Text(a.limits->second)}};
+    return QJsonObject{{"min", Text(a.limits->first)}, {"max", Text(a.limits->second)}};
+}
+
+}  // namespace
+
+std::string FailureText(const NodeRecord& node) {
+    for (const ActionRecord& a : node.actions) {
+        if (a.result != "FAILED" && a.result != "ERROR") continue;
+        std::string text = a.action + ": " + a.result;
+        if (a.limits)
+            text += a.fileLimits ? ", element " + a.limits->first + " expected " + a.limits->second
+                                 : ", limits " + a.limits->first + " to " + a.limits->second;
+        if (!a.actual.empty()) text += ", actual " + a.actual;
+        if (!node.message.empty()) text += " (" + node.message + ")";
+        return text;
+    }
+    return node.message.empty() ? node.name + ": " + node.result : node.message;
+}
+
+std::string JunitText(const RunRecord& run) {
+    int tests = 0, failures = 0, errors = 0, skipped = 0;
+    for (const NodeRecord& n : run.nodes) {
+        ++tests;
+        if (n.result == "FAILED") ++failures;
+        else if (n.result == "ERROR") ++errors;
+        else if (!Ran(n) || n.result == "UNTESTED") ++skipped;
+    }
+    QByteArray out;
+    QXmlStreamWriter w(&out);
+    w.setAutoFormatting(true);
+    w.writeStartDocument();
+    const auto counts = [&] {
+        w.writeAttribute("tests", QString::number(tests));
+        w.writeAttribute("failures", QString::number(failures));
+        w.writeAttribute("errors", QString::number(errors));
+        w.writeAttribute("skipped", QString::number(skipped));
+        w.writeAttribute("time", SecondsText(run.started, run.ended));
+    };
+    w.writeStartElement("testsuites");
+    w.writeAttribute("name", "korvarun");
+    counts();
+    w.writeStartElement("testsuite");
+    const std::string suite = std::filesystem::path(run.sequence.path).filename().string();
+    w.writeAttribute("name", Text(suite));
+    counts();
+    w.writeAttribute("timestamp", Stamp(run.started));
+    w.writeAttribute("hostname", Text(run.station));
+    w.writeStartElement("properties");
+    const std::pair<const char*, std::string> properties[] = {
+        {"dut", run.dut},          {"status", run.status},
+        {"sequence", run.sequence.path}, {"sequence.sha256", run.sequence.sha256},
+        {"workdir", run.workDir},  {"port", run.port}};
+    for (const auto& [name, value] : properties) {
+        w.writeStartElement("property");
+        w.writeAttribute("name", name);
+        w.writeAttribute("value", Text(value));
+        w.writeEndElement();
+    }
+    w.writeEndElement();
+    for (const NodeRecord& n : run.nodes) {
+        w.writeStartElement("testcase");
+        w.writeAttribute("name", Text(n.name));
+        w.writeAttribute("classname", Text(suite));
+        w.writeAttribute("time", Ran(n) ? SecondsText(n.started, n.ended) : "0.000");
+        if (n.result == "FAILED" || n.result == "ERROR") {
+            w.writeStartElement(n.result == "FAILED" ? "failure" : "error");
+            w.writeAttribute("message", Text(FailureText(n)));
+            w.writeAttribute("type", Text(n.result));
+            w.writeCharacters(Text(FailureText(n)));
+            w.writeEndElement();
+        } else if (!Ran(n) || n.result == "UNTESTED") {
+            w.writeStartElement("skipped");
+            w.writeAttribute("message", Ran(n) ? "the node has no actions" : "not run");
+            w.writeEndElement();
+        }
+        std::string lines;
+        for (const std::string& l : n.output) lines += l + "\n";
+        w.writeTextElement("system-out", Text(lines));
+        w.writeEndElement();
+    }
+    w.writeEndElement();
+    w.writeEndElement();
+    w.writeEndDocument();
+    return out.toStdString();
+}
+
+std::string JsonText(const RunRecord& run) {
+    QJsonArray configuration;
+    for (const FileStamp& f : run.configuration) configuration.append(JsonFile(f));
+    QJsonArray nodes;
+    for (const NodeRecord& n : run.nodes) {
+        QJsonArray actions;
+        for (const ActionRecord& a : n.actions) {
+            actions.append(QJsonObject{{"node", Text(a.node)},
+                                       {"action", Text(a.action)},
+                                       {"kind", Text(a.kind)},
+                                       {"result", Text(a.result)},
+                                       {"limits", JsonLimits(a)},
+                                       {"actual", Text(a.actual)},
+                                       {"started", Stamp(a.started)},
+                                       {"seconds", Seconds(a.started, a.ended)}});
+        }
+        QJsonArray log;
+        for (const std::string& l : n.output) log.append(Text(l));
+        const bool ran = Ran(n);
+        nodes.append(QJsonObject{{"name", Text(n.name)},
+                                 {"result", Text(n.result)},
+                                 {"message", Text(n.message)},
+                                 {"started", ran ? QJsonValue(Stamp(n.started)) : QJsonValue::Null},
+                                 {"ended", ran ? QJsonValue(Stamp(n.ended)) : QJsonValue::Null},
+                                 {"seconds", ran ? Seconds(n.started, n.ended) : 0.0},
+                                 {"actions", actions},
+                                 {"output", log}});
+    }
+    const QJsonObject root{{"format", "korvarun-result"},
+                           {"version", kJsonVersion},
+                           {"status", Text(run.status)},
+                           {"aborted", run.status == "aborted"},
+                           {"exit_status", run.exitStatus},
+                           {"station", Text(run.station)},
+                           {"dut", Text(run.dut)},
+                           {"started", Stamp(run.started)},
+                           {"ended", Stamp(run.ended)},
+                           {"workdir", Text(run.workDir)},
+                           {"port", Text(run.port)},
+                           {"configuration", configuration},
+                           {"sequence", JsonFile(run.sequence)},
+                           {"nodes", nodes}};
+    return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
+}
+
+bool WriteReport(const std::string& path, const std::string& text, std::string& why) {
+    QSaveFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
+        !file.commit()) {
+        why = file.errorString().toStdString();
+        return false;
+    }
+    return true;
+}
+
+std::string FileSha256(const std::string& path) {
+    try {
+        const std::string bytes = ReadRegularFile(path);
+        return QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                                        QCryptographicHash::Sha256)
+            .toHex()
+            .toStdString();
+    } catch (const FileError&) {
+        return {};
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+}
+
+}  // namespace korva::korvarun

@@ -1,0 +1,22 @@
+#pragma once
+// The reports of a run: JUnit XML for CI servers and a JSON record, each written whole or not at all.
+
+#include <string>
+
+#include "RunRecord.h"
+
+namespace korva::korvarun {
+
+// The version of the JSON layout; korvarun(1) documents each.
+inline constexpr int kJsonVersion = 1;
+
+std::string JunitText(const RunRecord& run);
+std::string JsonText(const RunRecord& run);
+
+// Replaces the file at once (a new file renamed over the old); false with a reason when it fails.
+bool WriteReport(const std::string& path, const std::string& text, std::string& why);
+
+// The SHA-256 of a regular file, in lower-case hex; empty when it cannot be read.
+std::string FileSha256(const std::string& path);
+
+}  // namespace korva::korvarun

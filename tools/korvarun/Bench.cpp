@@ -44,10 +44,12 @@ Bench::Bench(Options options)
     // NO_COLOR is the common way to ask a program for plain output on a terminal.
     colour_ = ::isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr;
     comms_.runnerStep = [this] { sequences_->Step(korva::kTick); };
+    comms_.runnerEvent = [this] { sequences_->Resume(); };
 }
 
 Bench::~Bench() {
     comms_.runnerStep = nullptr;
+    comms_.runnerEvent = nullptr;
     port_.SetActive(false);
 }
 

@@ -1,5 +1,7 @@
 #include "transport/Serialng.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -269,7 +271,7 @@ void TSerialPortNG::WorkerLoop() {
         const int fd = fd_;
         const std::uint64_t session = session_;
         auto quietMark = Clock::now();
-        waitingBefore_ = 0;
+        gathered_.clear();
         lineErrorsSeen_ = LineErrorCount(fd);
         while (running_ && !stop_) {
             if (!Pass(fd, quietMark, lock)) {
@@ -283,32 +285,30 @@ void TSerialPortNG::WorkerLoop() {
     }
 }
 
-bool TSerialPortNG::Pass(int fd, Clock::time_point& quietMark, std::unique_lock<std::mutex>& lock) {
-    if (waitingBefore_ > 0 && !sendInProgress_) {
-        // Bytes are waiting but their cluster is not due: sleep until it is, or until closing.
-        const auto due = quietMark + std::chrono::microseconds(waitingBefore_ * kRtoCharDelayUs) +
-                         std::chrono::milliseconds(kRtoExtraDelayMs);
-        wake_.wait_until(lock, due, [this] { return !running_ || stop_; });
-        if (!running_ || stop_) return true;
-    } else {
-        pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (sendInProgress_ ? POLLOUT : 0)), 0},
-                         {wakeFd_, POLLIN, 0}};
-        const int timeout = sendInProgress_ ? 2 : kIdlePollMs;
-        lock.unlock();
-        const int r = ::poll(fds, 2, timeout);
-        if (fds[1].revents & POLLIN) {
-            std::uint64_t drained = 0;
-            [[maybe_unused]] const auto n = ::read(wakeFd_, &drained, sizeof drained);
-        }
-        lock.lock();
-        // The line was quiet until poll() woke: a burst starts now.
-        if (waitingBefore_ == 0) quietMark = Clock::now();
-        if (!running_ || stop_) return true;
-        if (r < 0 && errno != EINTR) return false;
-        if (fds[0].revents & (POLLERR | POLLNVAL)) return false;
-        // A hang-up with nothing left to read means the device is gone.
-        if ((fds[0].revents & POLLHUP) && !(fds[0].revents & POLLIN)) return false;
+bool TSerialPortNG::Pass(int fd, Clock::time_point& lastByte, std::unique_lock<std::mutex>& lock) {
+    // A cluster ends at the ")" that closes a packet, or once the line has been quiet for a few
+    // character times at the selected speed.
+    const auto quiet = std::max<Clock::duration>(std::chrono::milliseconds(1),
+                                                  std::chrono::microseconds(kQuietCharacters * 10'000'000LL /
+                                                                            std::max(baud_, 50)));
+    int timeout = sendInProgress_ ? 2 : kIdlePollMs;
+    if (!gathered_.empty()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastByte + quiet - Clock::now()).count();
+        timeout = static_cast<int>(std::clamp<long long>(left, 0, timeout));
     }
+    pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (sendInProgress_ ? POLLOUT : 0)), 0}, {wakeFd_, POLLIN, 0}};
+    lock.unlock();
+    const int r = ::poll(fds, 2, timeout);
+    if (fds[1].revents & POLLIN) {
+        std::uint64_t drained = 0;
+        [[maybe_unused]] const auto n = ::read(wakeFd_, &drained, sizeof drained);
+    }
+    lock.lock();
+    if (!running_ || stop_) return true;
+    if (r < 0 && errno != EINTR) return false;
+    if (fds[0].revents & (POLLERR | POLLNVAL)) return false;
+    // A hang-up with nothing left to read means the device is gone.
+    if ((fds[0].revents & POLLHUP) && !(fds[0].revents & POLLIN)) return false;
 
     int waiting = 0;
     if (ioctl(fd, FIONREAD, &waiting) != 0) {
@@ -316,34 +316,29 @@ bool TSerialPortNG::Pass(int fd, Clock::time_point& quietMark, std::unique_lock<
         return false;
     }
     if (sendInProgress_) FlushPendingWrite(fd);
-
-    const auto now = Clock::now();
-    if (waiting <= 0) {
-        quietMark = now;
-        waitingBefore_ = 0;
-        return true;
+    if (waiting > 0) {
+        const std::size_t had = gathered_.size();
+        gathered_.resize(had + static_cast<std::size_t>(waiting));
+        const ssize_t n = ::read(fd, gathered_.data() + had, static_cast<std::size_t>(waiting));
+        gathered_.resize(had + static_cast<std::size_t>(n > 0 ? n : 0));
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            ErrorLocked(9804, "Error reading Data", false);
+            return false;
+        }
+        if (n > 0) lastByte = Clock::now();
     }
-    const auto due = quietMark + std::chrono::microseconds(waiting * kRtoCharDelayUs) +
-                     std::chrono::milliseconds(kRtoExtraDelayMs);
+    if (gathered_.empty()) return true;
     const int lineErrors = LineErrorCount(fd);
     const bool lineError = lineErrors != lineErrorsSeen_;
     lineErrorsSeen_ = lineErrors;
-    if (waiting < kClusterSize && !lineError && now < due) {
-        waitingBefore_ = waiting;
+    const bool closed = gathered_.back() == ')';
+    if (!closed && !lineError && gathered_.size() < static_cast<std::size_t>(kClusterSize) &&
+        Clock::now() < lastByte + quiet)
         return true;
-    }
     Cluster c;
-    c.bytes.resize(static_cast<std::size_t>(waiting));
-    const ssize_t n = ::read(fd, c.bytes.data(), c.bytes.size());
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    if (n <= 0) {
-        ErrorLocked(9804, "Error reading Data", false);
-        return false;
-    }
-    c.bytes.resize(static_cast<std::size_t>(n));
+    c.bytes = std::move(gathered_);
+    gathered_.clear();
     HandOver(std::move(c), lock);
-    quietMark = Clock::now();
-    waitingBefore_ = 0;
     return true;
 }
 

@@ -20,8 +20,8 @@ public:
     using Poster = std::function<void(std::function<void()>)>;
 
     static constexpr int kClusterSize = 3072;
-    static constexpr int kRtoCharDelayUs = 43;
-    static constexpr int kRtoExtraDelayMs = 10;
+    // Character times of quiet that end a cluster without a closing ")".
+    static constexpr int kQuietCharacters = 3;
     static constexpr int kWtoCharDelayUs = 43;
     static constexpr int kWtoExtraDelayMs = 20;
 
@@ -96,7 +96,7 @@ private:
     std::deque<int> errors_;
     int wakeFd_ = -1;               // eventfd: wakes the worker out of poll()
     std::uint64_t session_ = 0;     // counts opens, so that a late event of an old session is ignored
-    int waitingBefore_ = 0;         // bytes that waited at the end of the last pass
+    std::string gathered_;          // bytes of the cluster being gathered
     int lineErrorsSeen_ = 0;        // a new line error closes the cluster at once
     bool running_ = false;  // the worker may use the line
     bool stop_ = false;

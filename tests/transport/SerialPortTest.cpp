@@ -50,19 +50,24 @@ struct Rig {
     }
 };
 
-TEST(SerialPort, BurstArrivesAsOneClusterAfterTheQuietTime) {
+TEST(SerialPort, AClusterEndsAtAClosedPacketOrAfterAQuietTime) {
     Pty pty;
     ASSERT_TRUE(pty.Ok());
     Rig rig(pty.SlavePath());
     ASSERT_TRUE(rig.port.Active());
+    // Without a closing ")" the bytes wait until the line has been quiet for a while.
     const std::string burst(100, 'x');
     const auto start = steady_clock::now();
     ASSERT_TRUE(pty.Write(burst));
     ASSERT_TRUE(rig.main.RunUntil([&] { return rig.Received() >= burst.size(); }));
-    ASSERT_EQ(rig.clusters.size(), 1u);
-    EXPECT_EQ(rig.clusters[0], burst);
-    // 100 bytes wait 100 x 43 us + 10 ms before the cluster closes.
-    EXPECT_GE(rig.arrivals[0] - start, microseconds(14300));
+    EXPECT_GE(rig.arrivals[0] - start, milliseconds(1));
+    // Each packet is a cluster of its own, handed over at its ")".
+    const std::string packet = "(x6Cx23x8Ax03xFDx05x9Cx40)";
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(pty.Write(packet));
+        ASSERT_TRUE(rig.main.RunUntil([&] { return rig.clusters.size() == 2u + static_cast<std::size_t>(i); }));
+    }
+    EXPECT_EQ(rig.clusters, (std::vector<std::string>{burst, packet, packet}));
 }
 
 TEST(SerialPort, ManyWaitingBytesCloseAClusterAtOnce) {

@@ -40,7 +40,7 @@ sigset_t BlockStopSignals() {
     return waitMask;
 }
 
-LineServer::LineServer(sim::BusEmulator& emu, int fd, int latencyTicks, bool split)
+LineServer::LineServer(sim::BusEmulator& emu, int fd, int latencyTicks, bool split, Pacing pacing)
     : emu_(emu),
       fd_(fd),
       latency_(latencyTicks),
@@ -48,6 +48,33 @@ LineServer::LineServer(sim::BusEmulator& emu, int fd, int latencyTicks, bool spl
       start_(Clock::now()),
       lastPieceDone_(start_) {
     lastReplies_ = emu_.repliesSent;
+    // A character is ten bits: start, eight data bits, stop.
+    if (pacing.baud > 0) charTime_ = std::chrono::nanoseconds(10'000'000'000LL / pacing.baud);
+    half_ = pacing.halfDuplex;
+    inFreeAt_ = outFreeAt_ = start_;
+}
+
+LineServer::Clock::time_point LineServer::Cross(std::size_t characters, Clock::time_point& freeAt) {
+    const Clock::time_point end = std::max(Clock::now(), freeAt) + charTime_ * static_cast<long>(characters);
+    freeAt = end;
+    // One shared line: the other way waits too.
+    if (half_) inFreeAt_ = outFreeAt_ = end;
+    return end;
+}
+
+void LineServer::Deliver(std::string_view text) {
+    emu_.Feed(text);
+    if (emu_.repliesSent != lastReplies_) {
+        lastReplies_ = emu_.repliesSent;
+        replyDueTick_ = emu_.Now() + static_cast<std::uint64_t>(latency_);
+        replyPending_ = true;
+    }
+}
+
+void LineServer::Receive(std::string text) {
+    if (charTime_.count() == 0) return Deliver(text);
+    const Clock::time_point due = Cross(text.size(), inFreeAt_);
+    in_.push_back(Inbound{due, std::move(text)});
 }
 
 void LineServer::CatchUp() {
@@ -55,6 +82,11 @@ void LineServer::CatchUp() {
     while (ticks_ < static_cast<std::uint64_t>(elapsed)) {
         emu_.Tick();
         ++ticks_;
+    }
+    // Requests reach the devices once their last character is through.
+    while (!in_.empty() && in_.front().due <= Clock::now()) {
+        Deliver(in_.front().text);
+        in_.pop_front();
     }
     // The tick that finds now == due sends the reply; after it, ticks_ has passed the due tick.
     if (replyPending_ && ticks_ > replyDueTick_) replyPending_ = false;
@@ -67,7 +99,8 @@ void LineServer::CatchUp() {
         queued_ += text.size();
         // Every reply starts with "(" and the cut of a split reply never falls before it.
         const bool second = split_ && !text.empty() && text.front() != '(';
-        out_.push_back(Piece{std::move(text), 0, second});
+        const Clock::time_point notBefore = charTime_.count() > 0 ? Cross(text.size(), outFreeAt_) : Clock::time_point{};
+        out_.push_back(Piece{std::move(text), 0, second, notBefore});
     }
 }
 
@@ -78,12 +111,7 @@ LineServer::Io LineServer::ReadAvailable(std::size_t& got) {
         const ssize_t n = ::read(fd_, buffer, sizeof buffer);
         if (n > 0) {
             got += static_cast<std::size_t>(n);
-            emu_.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
-            if (emu_.repliesSent != lastReplies_) {
-                lastReplies_ = emu_.repliesSent;
-                replyDueTick_ = emu_.Now() + static_cast<std::uint64_t>(latency_);
-                replyPending_ = true;
-            }
+            Receive(std::string(buffer, static_cast<std::size_t>(n)));
             continue;
         }
         if (n == 0) return Io::HungUp;
@@ -99,6 +127,7 @@ LineServer::Io LineServer::WritePending() {
     while (!out_.empty() && !writeBlocked_) {
         Piece& p = out_.front();
         if (p.second && p.sent == 0 && Clock::now() < lastPieceDone_ + kSplitGap) break;
+        if (p.sent == 0 && Clock::now() < p.notBefore) break;  // still crossing a paced line
         const ssize_t n = ::write(fd_, p.text.data() + p.sent, p.text.size() - p.sent);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -126,6 +155,8 @@ timespec LineServer::TimeToWait() const {
     if (replyPending_) wake = std::min(wake, start_ + std::chrono::milliseconds(replyDueTick_ + 1));
     if (!out_.empty() && !writeBlocked_ && out_.front().second)
         wake = std::min(wake, lastPieceDone_ + kSplitGap);
+    if (!out_.empty() && !writeBlocked_) wake = std::min(wake, std::max(now, out_.front().notBefore));
+    if (!in_.empty()) wake = std::min(wake, std::max(now, in_.front().due));
     const auto ns =
         std::max<std::int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count());
     timespec ts{};

@@ -57,7 +57,8 @@ std::string PortName(const std::string& text) {
 
 bool IsValueOption(std::string_view name) {
     for (std::string_view o :
-         {"--config-dir", "--link", "--device", "--latency", "--drop", "--refuse", "--corrupt", "--seed"})
+         {"--config-dir", "--link", "--device", "--latency", "--baud", "--duplex", "--drop", "--refuse", "--corrupt",
+          "--seed"})
         if (o == name) return true;
     return false;
 }
@@ -89,6 +90,14 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
         if (!ms || *ms < 0 || *ms > kMaxLatencyMs)
             throw UsageError("--latency wants milliseconds from 0 to 10000, not '" + value + "'");
         o.latencyMs = *ms;
+    } else if (name == "--baud") {
+        const auto baud = ParseWhole<int>(value);
+        if (!baud || *baud < 50 || *baud > 4000000)
+            throw UsageError("--baud wants a line speed from 50 to 4000000, not '" + value + "'");
+        o.baud = *baud;
+    } else if (name == "--duplex") {
+        if (value != "half" && value != "full") throw UsageError("--duplex wants half or full, not '" + value + "'");
+        o.halfDuplex = value == "half";
     } else if (name == "--drop") {
         o.faults.dropRate = Rate(name, value);
     } else if (name == "--refuse") {
@@ -160,6 +169,11 @@ Options:
                     effect.
   --latency MS      Milliseconds from a request to its reply, 0 to 10000
                     (default: 2).
+  --baud N          Pace the line as N baud would: each character takes 10/N s
+                    to cross it (default: no pacing). The program's own speed
+                    box is not consulted; a pseudo-terminal ignores it.
+  --duplex half|full  half (default): requests and replies share one line and
+                    wait for each other; full: each way has a line of its own.
   --drop RATE       Share of replies that are never sent, 0 to 1 (default: 0).
   --refuse RATE     Share of requests answered with a refusal, 0 to 1
                     (default: 0).

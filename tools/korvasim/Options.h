@@ -14,6 +14,8 @@ struct Options {
     std::string link = "COM1";
     std::string device;  // empty: a new pseudo-terminal
     int latencyMs = 2;
+    int baud = 0;            // 0: characters cross the line at once
+    bool halfDuplex = true;  // requests and replies share one line
     sim::FaultOptions faults;
     bool trace = false;
     bool help = false;

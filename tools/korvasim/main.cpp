@@ -38,7 +38,8 @@ int Serve(const Options& options, korva::sim::BusEmulator& emu, int devices, con
         std::cout << "korvasim: serving " << devices << " devices on " << line.path << as << std::endl;
         if (options.trace) emu.trace = [](const std::string& text) { std::cout << text << std::endl; };
 
-        LineServer server(emu, line.io.Get(), options.latencyMs, options.faults.split);
+        LineServer server(emu, line.io.Get(), options.latencyMs, options.faults.split,
+                          LineServer::Pacing{options.baud, options.halfDuplex});
         const LineServer::End end = server.Run(waitMask);
         if (!end.why.empty()) std::cerr << "korvasim: " << end.why << '\n';
         return end.failed ? kNoLine : 0;

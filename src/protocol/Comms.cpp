@@ -209,7 +209,7 @@ void Comms::Tick() {
 void Comms::SetLineSpeed(std::int32_t baud) {
     // A read is about 46 characters of 10 bits there and back, plus the device's turn-around; the
     // outstanding ones must all be answered well inside the 30 ticks after which one is repeated.
-    constexpr double kExchangeBits = 46 * 10, kTurnaroundMs = 2, kBudgetMs = 200;
+    constexpr double kExchangeBits = 46 * 10, kTurnaroundMs = 2, kBudgetMs = 150;
     if (baud <= 0) {
         maxOutstanding_ = RequestSlots::kCount;
         return;

@@ -85,8 +85,14 @@ void TestSequence::Step(RunnerCommand command) {
 
 void TestSequence::Resume() {
     if (ctx_.state != RunnerState::AwaitingReply && ctx_.state != RunnerState::AwaitingTransfer) return;
-    Step(kEvent);
-    if (ctx_.state == RunnerState::Executing) Step(kEvent);
+    // Go on until the run waits again (for a reply, a transfer, a wait or the operator) or ends; a
+    // node that loops without waiting is left to the ticks after a few passes.
+    for (int pass = 0; pass < kEventPasses && ctx_.state != RunnerState::Idle; ++pass) {
+        Step(kEvent);
+        const RunnerState s = ctx_.state;
+        if (s == RunnerState::AwaitingReply || s == RunnerState::AwaitingTransfer || s == RunnerState::CountingDown)
+            break;
+    }
 }
 
 void TestSequence::Execute() {

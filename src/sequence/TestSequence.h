@@ -154,6 +154,8 @@ public:
     static constexpr std::int32_t kMaxWait = 10000;
     // A node that calls itself would otherwise grow the call stack for as long as it runs.
     static constexpr std::size_t kMaxCallDepth = 1000;
+    // Passes a reply may drive the run on between ticks.
+    static constexpr int kEventPasses = 16;
 
     TestSequence(const KModel& model, SequenceView& view, RunnerHost& host);
     TestSequence(const TestSequence&) = delete;

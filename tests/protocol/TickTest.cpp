@@ -67,7 +67,7 @@ TEST(Tick, SlowLinesKeepFewRequestsOutstanding) {
     const struct {
         int baud;
         std::size_t outstanding;
-    } speeds[] = {{9600, 4}, {19200, 7}, {57600, 10}, {115200, 10}, {0, 10}};
+    } speeds[] = {{9600, 3}, {19200, 5}, {57600, 10}, {115200, 10}, {0, 10}};
     for (const auto& c : speeds) {
         BusHarness h;
         h.comms.SetLineSpeed(c.baud);

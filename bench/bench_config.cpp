@@ -2,6 +2,9 @@
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
+#include <memory>
+
+#include <malloc.h>
 #include <fstream>
 
 #include "model/ConfigLoader.h"
@@ -56,6 +59,25 @@ void BM_LoadTenThousandLinks(benchmark::State& state) {
     std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_LoadTenThousandLinks)->Unit(benchmark::kMillisecond);
+
+// Heap bytes that a loaded plant of 10,000 links keeps: the model and the documents it refers to.
+void BM_MemoryPerLink(benchmark::State& state) {
+    const auto dir = WritePlant();
+    double perLink = 0;
+    for (auto _ : state) {
+        const std::size_t before = mallinfo2().uordblks + mallinfo2().hblkhd;
+        auto host = std::make_unique<QuietHost>();
+        auto comms = std::make_unique<Comms>(*host);
+        {
+            ConfigLoader loader(comms->Model(), *host, dir.string());
+            loader.LoadConfiguration();
+        }
+        perLink = static_cast<double>(mallinfo2().uordblks + mallinfo2().hblkhd - before) / 10000.0;
+    }
+    state.counters["bytes_per_link"] = perLink;
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_MemoryPerLink)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace korva

@@ -91,6 +91,10 @@ void ConfigLoader::LoadConfiguration() {
         model_.KeepDocument(config_);
         Visit(*config_);
     });
+    // The trees stay as long as the model, which points into them; the files' text is not needed
+    // once parsed, and would be a second copy of every name for the whole run.
+    for (const auto& doc : {constants_, config_})
+        if (doc) doc->DropSource();
 }
 
 void ConfigLoader::Load(XmlDocument& doc, const std::string& path) {

@@ -90,6 +90,9 @@ class XmlDocument : public XmlNode {
     // before the fault and records the fault in `error`.
     void parse();
 
+    // Frees the file's text; the tree keeps its own copies of what it holds.
+    void DropSource() { std::string().swap(source); }
+
   private:
     void reset();
     bool parseDeclaration(size_t& pos);

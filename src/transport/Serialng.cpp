@@ -10,6 +10,8 @@
 #include <linux/serial.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 namespace korva {
 
@@ -150,8 +152,10 @@ void TSerialPortNG::Open() {
 }
 
 bool TSerialPortNG::SwitchTo(const std::string& name, const std::string& devicePath) {
-    // The same device again: an exclusive line cannot be opened twice, so it is closed first.
-    if (fd_ < 0 || devicePath == path_) {
+    // The same device again, under any of its names: an exclusive line cannot be opened twice,
+    // so it is closed first.
+    std::error_code ec;
+    if (fd_ < 0 || devicePath == path_ || std::filesystem::equivalent(devicePath, path_, ec)) {
         Close();
         SetCommPort(name, devicePath);
         Open();

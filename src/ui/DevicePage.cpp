@@ -70,7 +70,6 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     panel_->setObjectName("pnProperty");
     panel_->setFixedWidth(kPanelWidth);
     panel_->setMinimumHeight(kPanelHeight);
-    panel_->installEventFilter(this);
     QWidget* p = panel_;
     constexpr int x0 = 300, y0 = 56;
     StName = Place(new QLabel("Property Name", p), "StName", 300 - x0, 64 - y0, 88, 21);
@@ -111,6 +110,7 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     row->addWidget(tvDevices, 1);
     row->addWidget(panel_);
     page->addLayout(row, 1);
+    panel_->installEventFilter(this);
     // Nothing shows these three; their state is still read.
     chkShowBin->hide();
     chkPoll->hide();

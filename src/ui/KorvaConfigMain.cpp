@@ -2,13 +2,13 @@
 
 #include <QApplication>
 #include <QBoxLayout>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
 #include <QFile>
 #include <QIcon>
 #include <QKeySequence>
 #include <QSettings>
-#include <QCheckBox>
-#include <QCloseEvent>
-#include <QComboBox>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -26,11 +26,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include "transport/PortMap.h"
 #include "ui/Aboutform.h"
 #include "ui/DevicePage.h"
 #include "ui/LogPane.h"
 #include "ui/PortPicker.h"
-#include "transport/PortMap.h"
 #include "ui/ScriptingPage.h"
 #include "ui/UtilityPage.h"
 #include "ui/Widgets.h"
@@ -48,13 +48,17 @@ QIcon AppIcon() {
     return QFile::exists(built) ? QIcon(built) : QIcon::fromTheme("korvaconfig");
 }
 
-// Why a file cannot be read, empty when it can.
+// Why a file cannot be read, empty when it can. Only a regular file is opened, and without
+// waiting: a named pipe in its place must not hold up the window.
 std::string UnreadableReason(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(path, ec);
+    if (ec) return ec.message();
+    if (std::filesystem::is_directory(st)) return std::generic_category().message(EISDIR);
+    if (!std::filesystem::is_regular_file(st)) return "not a regular file";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return std::generic_category().message(errno);
     ::close(fd);
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return std::generic_category().message(EISDIR);
     return {};
 }
 }  // namespace

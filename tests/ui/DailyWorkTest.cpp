@@ -1,6 +1,7 @@
 // The window as a daily tool, offscreen: it grows, keeps its place, shows the line's state,
 // explains failed opens and configuration faults, maps ports, and answers the keyboard.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QComboBox>
@@ -248,13 +249,23 @@ private slots:
         }
     }
 
-    // A sequence file chosen but unreadable is named with the reason.
+    // A sequence file chosen but unreadable is named with the reason; a pipe does not hold the window up.
     void unreadableSequenceFileIsNamed() {
         Start();
-        win_->chosenFile = QString::fromStdString(win_->dir.Path() + "/gone.kts");
-        form_->scriptingPage->btOpenSequence->click();
-        QCOMPARE(win_->errors,
-                 QStringList{"Can't read the sequence file " + win_->chosenFile + ": No such file or directory"});
+        std::filesystem::create_directory(win_->dir.Path() + "/folder.kts");
+        QCOMPARE(mkfifo((win_->dir.Path() + "/pipe.kts").c_str(), 0600), 0);
+        const std::pair<const char*, QString> cases[] = {
+            {"gone.kts", ": No such file or directory"},
+            {"folder.kts", ": Is a directory"},
+            {"pipe.kts", "pipe.kts: not a regular file"},
+        };
+        for (const auto& [name, wanted] : cases) {
+            win_->errors.clear();
+            win_->chosenFile = QString::fromStdString(win_->dir.Path() + "/" + name);
+            form_->scriptingPage->btOpenSequence->click();
+            QCOMPARE(win_->errors.size(), 1);
+            QVERIFY2(win_->errors[0].endsWith(wanted), qPrintable(win_->errors[0]));
+        }
     }
 
     // Enter in "New Value" sets; the keys act only where their buttons are offered.

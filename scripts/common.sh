@@ -12,4 +12,6 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev clang libclang-rt-14-dev dpkg-dev desktop-file-utils librsvg2-bin groff-base)
+# What building and running the program needs; the test build needs the rest.
+RUN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev librsvg2-bin)
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-serialport-dev clang libclang-rt-14-dev dpkg-dev desktop-file-utils librsvg2-bin groff-base)

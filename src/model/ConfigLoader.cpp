@@ -52,7 +52,7 @@ std::string ConfigLoader::Resolve(const std::string& written) const {
 
 void ConfigLoader::Fail(const char* message, const std::string& why) {
     lastError_ = why;
-    host_.ShowMessage(message);
+    host_.ShowFailure(message, FailureDetail(why));
     host_.RequestEnd();
 }
 
@@ -60,6 +60,8 @@ void ConfigLoader::LoadConfiguration() {
     // Each stage reports its own message. Running out of memory is a configuration fault too: a
     // program that went on would do so with half a plant.
     const auto stage = [this](const char* message, const auto& body) {
+        currentFile_.clear();
+        readerStop_.clear();
         try {
             body();
         } catch (const XmlFileError& e) {
@@ -97,9 +99,25 @@ void ConfigLoader::LoadConfiguration() {
         if (doc) doc->DropSource();
 }
 
+std::string ConfigLoader::FailureDetail(const std::string& why) const {
+    return "File: " + currentFile_ + (readerStop_.empty() ? "" : "\n" + readerStop_) + "\n" + why;
+}
+
 void ConfigLoader::Load(XmlDocument& doc, const std::string& path) {
+    currentFile_ = path;
+    readerStop_.clear();
     if (allocationProbe) allocationProbe(path);
     doc.LoadXML(path);
+    if (doc.error.empty()) return;
+    // The reader's position counts bytes from 1; the operator counts lines and columns.
+    const std::size_t end = std::min(doc.position > 0 ? doc.position - 1 : 0, doc.source.size());
+    std::size_t line = 1, column = 1;
+    for (std::size_t i = 0; i < end; ++i) {
+        const bool newline = doc.source[i] == '\n';
+        line += newline ? 1 : 0;
+        column = newline ? 1 : column + 1;
+    }
+    readerStop_ = "Line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + doc.error;
 }
 
 void ConfigLoader::Visit(const XmlNode& root) {

@@ -20,6 +20,8 @@ public:
     virtual void ShowMessage(const std::string& text) = 0;
     // The program ends once control is back in its event loop; loading goes on meanwhile.
     virtual void RequestEnd() = 0;
+    // A failed load: the message box text, then what is known of the failure (file, place, reason).
+    virtual void ShowFailure(const std::string& message, const std::string& /*detail*/) { ShowMessage(message); }
 };
 
 class ConfigError : public std::runtime_error {
@@ -54,6 +56,8 @@ public:
 private:
     void Fail(const char* message, const std::string& why);
     void Load(XmlDocument& doc, const std::string& path);
+    // The file being read, and where its reader stopped when it stopped early.
+    std::string FailureDetail(const std::string& why) const;
     void Visit(const XmlNode& root);
     void MakeDevice(const XmlNode& e);
     void MakeLink(const XmlNode& e, bool file);
@@ -66,6 +70,8 @@ private:
     std::shared_ptr<XmlDocument> config_;
     KDevice* current_ = nullptr;
     std::string lastError_;
+    std::string currentFile_;
+    std::string readerStop_;  // where the reader of currentFile_ stopped early, if it did
 };
 
 }  // namespace korva

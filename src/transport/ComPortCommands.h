@@ -2,16 +2,24 @@
 // The window's serial commands: open port n, close, change the speed, and the cluster handler
 // that feeds the receive scanner.
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "protocol/Comms.h"
 #include "transport/Serialng.h"
 
 namespace korva {
 
+// What the operator is told beyond "Can't Open COMn": the device and the system's reason, and
+// for a refusal the group that grants access. Groups are looked up on the device when it exists.
+std::vector<std::string> OpenFailureLines(const std::string& devicePath, int err);
+
 // The serial line is the program's first way onto the bus; the commands attach it to the router.
 class ComPortCommands : public BusPort {
 public:
+    enum class Line { Closed, Open, Lost };
+
     ComPortCommands(TSerialPortNG& port, Comms& comms, CommsHost& log, std::string workDir = ".");
     ~ComPortCommands() override;
     ComPortCommands(const ComPortCommands&) = delete;
@@ -21,6 +29,7 @@ public:
     Hold State() const override { return port_.Active() ? Hold::Master : Hold::Down; }
     void Send(const BusPacket& packet) override;
 
+    // A port that cannot be opened leaves the one that was open working, and its number set.
     void OpenPort(int n);
     void ClosePort();
     // The text of the speed box; only when a port number is set. False when the text is no integer.
@@ -29,15 +38,25 @@ public:
     void OnRxCluster();
 
     int OpenPortNumber() const { return openPort_; }
+    Line LineState() const { return line_; }
+    const TSerialPortNG& Port() const { return port_; }
+    // The lines under "Can't Open COMn" of the last failed open; empty after a good one.
+    const std::vector<std::string>& LastFailure() const { return failure_; }
+
+    // Runs after every change of the line: opened, closed, lost, a failed open, a new speed.
+    std::function<void()> lineChanged;
 
 private:
     void LineLost();
+    void Changed();
 
     TSerialPortNG& port_;
     Comms& comms_;
     CommsHost& log_;
     std::string workDir_;
     int openPort_ = 0;
+    Line line_ = Line::Closed;
+    std::vector<std::string> failure_;
 };
 
 }  // namespace korva

@@ -12,6 +12,8 @@
 #include <linux/serial.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 namespace korva {
 
@@ -147,19 +149,46 @@ void TSerialPortNG::Open() {
         std::lock_guard lock(mutex_);
         ErrorLocked(110, "Msg start reactivating Port", true);
     }
-    const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = OpenConfigured(path_);
+    if (fd >= 0) Adopt(fd);
+}
+
+bool TSerialPortNG::SwitchTo(const std::string& name, const std::string& devicePath) {
+    // The same device again, under any of its names: an exclusive line cannot be opened twice,
+    // so it is closed first.
+    std::error_code ec;
+    if (fd_ < 0 || devicePath == path_ || std::filesystem::equivalent(devicePath, path_, ec)) {
+        Close();
+        SetCommPort(name, devicePath);
+        Open();
+        return fd_ >= 0;
+    }
+    const int fd = OpenConfigured(devicePath);
+    if (fd < 0) return false;
+    Close();
+    SetCommPort(name, devicePath);
+    Adopt(fd);
+    return true;
+}
+
+int TSerialPortNG::OpenConfigured(const std::string& path) {
+    const int flags = O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+    const int fd = openDevice ? openDevice(path, flags) : ::open(path.c_str(), flags);
     if (fd < 0) {
+        openErrno_ = errno;
         std::lock_guard lock(mutex_);
         ErrorLocked(112, "Error reopening Port", true);
-        return;
+        return -1;
     }
     termios probe{};
     if (tcgetattr(fd, &probe) != 0) {  // not a terminal at all
+        openErrno_ = errno;
         ::close(fd);
         std::lock_guard lock(mutex_);
         ErrorLocked(801, "Error getting DCB from CommState", true);
-        return;
+        return -1;
     }
+    openErrno_ = 0;
     ioctl(fd, TIOCEXCL);
     // A wrong speed is reported but keeps the port open: the operator can pick another.
     ApplyLineSettings(fd);
@@ -167,6 +196,10 @@ void TSerialPortNG::Open() {
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIS, &lines);
     tcflush(fd, TCIOFLUSH);
+    return fd;
+}
+
+void TSerialPortNG::Adopt(int fd) {
     {
         std::lock_guard lock(mutex_);
         fd_ = fd;

@@ -41,6 +41,14 @@ public:
 
     void SetActive(bool active);
     bool Active() const { return fd_ >= 0; }
+    // Opens the named device first and only then gives up the line that is open, so that a
+    // device that cannot be opened leaves the working one as it was. False when the open failed.
+    bool SwitchTo(const std::string& name, const std::string& devicePath);
+    // The system's error number of the last open that failed (0 after a good one).
+    int LastOpenError() const { return openErrno_; }
+
+    // How a device is opened; tests stand in for devices the system would refuse.
+    std::function<int(const std::string& path, int flags)> openDevice;
 
     // False when the text was refused (a send is still pending, the port is closed, or a write failed).
     bool SendString(const std::string& text);
@@ -67,6 +75,9 @@ private:
 
     void Open();
     void Close();
+    // A descriptor on the device with the line settings applied, or -1 (openErrno_ says why).
+    int OpenConfigured(const std::string& path);
+    void Adopt(int fd);
     bool ApplyLineSettings(int fd);
     // Records an error; call with the mutex held. On the main thread the handler runs at once,
     // from the worker it is posted.
@@ -87,6 +98,7 @@ private:
     std::string path_;
     int baud_ = 57600;
     int fd_ = -1;  // written on the main thread only, while the worker is idle
+    int openErrno_ = 0;
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;     // the worker: the port opened, closing, or stop

@@ -14,6 +14,15 @@ void CoreBridge::ShowMessage(const std::string& text) {
     if (dialogs_.message) dialogs_.message(Q(text));
 }
 
+void CoreBridge::ShowFailure(const std::string& message, const std::string& detail) {
+    ShowMessage(detail.empty() ? message : message + "\n" + detail);
+}
+
+void CoreBridge::AddLogLine(const std::string& line) {
+    if (!line.empty() && line.front() == '<') ++busErrors_;
+    emit logLine(QString::fromStdString(line));
+}
+
 bool CoreBridge::Confirm(const std::string& text) { return dialogs_.confirm && dialogs_.confirm(Q(text)); }
 
 bool CoreBridge::AskYesNo(const std::string& text) { return dialogs_.question && dialogs_.question(Q(text)); }

@@ -31,13 +31,16 @@ public:
     void SetComPorts(ComPortCommands* ports) { ports_ = ports; }
     // A failed load asked to end: every message was shown first, the program ends once loading is over.
     bool EndRequested() const { return endRequested_; }
+    // Bus errors logged so far: the log's lines in angle brackets (checksum, length, type).
+    std::uint64_t BusErrors() const { return busErrors_; }
 
     // CommsHost
-    void AddLogLine(const std::string& line) override { emit logLine(QString::fromStdString(line)); }
+    void AddLogLine(const std::string& line) override;
     void RefreshDeviceTree() override { emit deviceTreeChanged(); }
     void RequestClose() override { emit closeRequested(); }
     // LoaderHost
     void ShowMessage(const std::string& text) override;
+    void ShowFailure(const std::string& message, const std::string& detail) override;
     void RequestEnd() override { endRequested_ = true; }
     // RunnerHost
     bool Confirm(const std::string& text) override;
@@ -81,6 +84,7 @@ private:
     UiDialogs dialogs_;
     ComPortCommands* ports_ = nullptr;
     bool endRequested_ = false;
+    std::uint64_t busErrors_ = 0;
 };
 
 }  // namespace korva

@@ -1,12 +1,16 @@
 #include "ui/DevicePage.h"
 
+#include <QBoxLayout>
 #include <QCheckBox>
+#include <QEvent>
 #include <QFrame>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 #include "model/TextConvert.h"
 #include "ui/PanelText.h"
@@ -54,39 +58,59 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     setObjectName("tsDevices");
     banner = Place(new QLabel(this), "Image2", 8, 8, 585, 44);
     banner->setPixmap(Banner(585, 44));
-    tvDevices = Place(new QTreeWidget(this), "tvDevices", 8, 56, 297, 233);
+    banner->setFixedSize(585, 44);
+    tvDevices = new QTreeWidget(this);
+    tvDevices->setObjectName("tvDevices");
     tvDevices->setHeaderHidden(true);
     tvDevices->setIndentation(19);
     tvDevices->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    StName = Place(new QLabel("Property Name", this), "StName", 300, 64, 88, 21);
+    // The property panel keeps its width; its controls stand where the form has them, relative to
+    // the panel's corner (300, 56), and the help text takes whatever height the page gains.
+    panel_ = new QWidget(this);
+    panel_->setObjectName("pnProperty");
+    panel_->setFixedWidth(kPanelWidth);
+    panel_->setMinimumHeight(kPanelHeight);
+    QWidget* p = panel_;
+    constexpr int x0 = 300, y0 = 56;
+    StName = Place(new QLabel("Property Name", p), "StName", 300 - x0, 64 - y0, 88, 21);
     StName->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    tbselected = MakeEdit(this, "tbselected", "", 392, 64, 217);
-    auto* bevel = new QFrame(this);
+    tbselected = MakeEdit(p, "tbselected", "", 392 - x0, 64 - y0, 217);
+    auto* bevel = new QFrame(p);
     bevel->setFrameShape(QFrame::Box);
     bevel->setFrameShadow(QFrame::Sunken);
-    Bevel8 = Place(bevel, "Bevel8", 392, 96, 217, 33);
-    stActVal = MakeLabel(this, "stActVal", "Value", 344, 104);
-    lbActVal = MakeLabel(this, "lbActVal", "", 400, 104);
+    Bevel8 = Place(bevel, "Bevel8", 392 - x0, 96 - y0, 217, 33);
+    stActVal = MakeLabel(p, "stActVal", "Value", 344 - x0, 104 - y0);
+    lbActVal = MakeLabel(p, "lbActVal", "", 400 - x0, 104 - y0);
     lbActVal->setMinimumWidth(80);
-    btGetVal = MakeButton(this, "btGetVal", "Refresh", 488, 104, 57, 17);
-    chkShowBin = MakeCheck(this, "chkShowBin", "Binary", 552, 104, false);
-    stSetVal = MakeLabel(this, "stSetVal", "New Value", 320, 144);
-    tbSetVal = MakeEdit(this, "tbSetVal", "0", 392, 144, 81);
-    btSetVal = MakeButton(this, "btSetVal", "Set", 488, 144, 57, 17);
-    chkPoll = MakeCheck(this, "chkPoll", "Poll", 560, 144, false);
-    stStatus = MakeLabel(this, "stStatus", "Status", 344, 176);
-    tbStatus = MakeEdit(this, "tbStatus", "", 392, 176, 81);
-    lbInfo = MakeLabel(this, "lbInfo", "Info", 352, 208);
-    memoHelp = Place(new QPlainTextEdit(this), "memoHelp", 392, 208, 225, kHelpFull);
+    btGetVal = MakeButton(p, "btGetVal", "Refresh", 488 - x0, 104 - y0, 57, 17);
+    chkShowBin = MakeCheck(p, "chkShowBin", "Binary", 552 - x0, 104 - y0, false);
+    stSetVal = MakeLabel(p, "stSetVal", "New Value", 320 - x0, 144 - y0);
+    tbSetVal = MakeEdit(p, "tbSetVal", "0", 392 - x0, 144 - y0, 81);
+    btSetVal = MakeButton(p, "btSetVal", "Set", 488 - x0, 144 - y0, 57, 17);
+    chkPoll = MakeCheck(p, "chkPoll", "Poll", 560 - x0, 144 - y0, false);
+    stStatus = MakeLabel(p, "stStatus", "Status", 344 - x0, 176 - y0);
+    tbStatus = MakeEdit(p, "tbStatus", "", 392 - x0, 176 - y0, 81);
+    lbInfo = MakeLabel(p, "lbInfo", "Info", 352 - x0, 208 - y0);
+    memoHelp = Place(new QPlainTextEdit(p), "memoHelp", 392 - x0, 208 - y0, 225, kHelpFull);
     memoHelp->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // The help is read, not typed into: Tab passes it by, and a click may still select text to copy.
     memoHelp->setReadOnly(true);
     memoHelp->setFocusPolicy(Qt::ClickFocus);
     memoHelp->setTabChangesFocus(true);
-    lbOptions = MakeLabel(this, "lbOptions", "Options", 336, 272);
-    tbOptions = MakeEdit(this, "tbOptions", "0", 392, 272, 81);
-    tbFilePos = MakeEdit(this, "tbFilePos", "0", 480, 272, 73);
-    chkLog = MakeCheck(this, "chkLog", "Log", 568, 272, false);
+    lbOptions = MakeLabel(p, "lbOptions", "Options", 336 - x0, kOptionsTop);
+    tbOptions = MakeEdit(p, "tbOptions", "0", 392 - x0, kOptionsTop, 81);
+    tbFilePos = MakeEdit(p, "tbFilePos", "0", 480 - x0, kOptionsTop, 73);
+    chkLog = MakeCheck(p, "chkLog", "Log", 568 - x0, kOptionsTop, false);
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(8, 8, 4, 4);
+    page->setSpacing(4);
+    page->addWidget(banner, 0, Qt::AlignLeft);
+    auto* row = new QHBoxLayout();
+    row->setSpacing(0);
+    row->addWidget(tvDevices, 1);
+    row->addWidget(panel_);
+    page->addLayout(row, 1);
+    panel_->installEventFilter(this);
     // Nothing shows these three; their state is still read.
     chkShowBin->hide();
     chkPoll->hide();
@@ -96,6 +120,8 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     connect(tvDevices, &QTreeWidget::currentItemChanged, this, [this] { tvDevicesChange(); });
     connect(btGetVal, &QPushButton::clicked, this, [this] { btGetValClick(); });
     connect(btSetVal, &QPushButton::clicked, this, [this] { btSetValClick(); });
+    // Enter in "New Value" sets, as the button beside it does.
+    connect(tbSetVal, &QLineEdit::returnPressed, this, [this] { btSetValClick(); });
     connect(chkPoll, &QCheckBox::clicked, this, [this] { chkPollClick(); });
     connect(chkLog, &QCheckBox::clicked, this, [this] { chkLogClick(); });
 }
@@ -209,9 +235,7 @@ void TDevicePage::ShowPropBoxes() {
     lbOptions->setVisible(options);
     tbOptions->setVisible(options);
     tbFilePos->setVisible(file);
-    // The help text makes room for the option and position boxes, which stand below it.
-    const int helpHeight = options ? kHelpShort : kHelpFull;
-    if (memoHelp->height() != helpHeight) memoHelp->resize(memoHelp->width(), helpHeight);
+    FitPanel();
     if (selectedType == kNoSelection) {
         basic_.Hide();
         emit advancedShown(false);
@@ -219,6 +243,21 @@ void TDevicePage::ShowPropBoxes() {
     }
     basic_.Show();
     emit advancedShown(showAdvanced);
+}
+
+void TDevicePage::FitPanel() {
+    // The help text makes room for the option and position boxes, which stand below it; the height
+    // the panel has beyond the form's goes to the help text.
+    const int extra = std::max(0, panel_->height() - kPanelHeight);
+    const int helpHeight = (tbOptions->isHidden() ? kHelpFull : kHelpShort) + extra;
+    if (memoHelp->height() != helpHeight) memoHelp->resize(memoHelp->width(), helpHeight);
+    for (QWidget* w : std::initializer_list<QWidget*>{lbOptions, tbOptions, tbFilePos, chkLog})
+        if (w->y() != kOptionsTop + extra) w->move(w->x(), kOptionsTop + extra);
+}
+
+bool TDevicePage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == panel_ && event->type() == QEvent::Resize) FitPanel();
+    return QWidget::eventFilter(watched, event);
 }
 
 bool TDevicePage::ReadInteger(const QLineEdit* box, int& out) {

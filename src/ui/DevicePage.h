@@ -39,6 +39,8 @@ public:
     static constexpr std::uint8_t kNoSelection = 255;
     // The help text's height alone, and with the option and position boxes below it.
     static constexpr int kHelpFull = 89, kHelpShort = 57;
+    // The property panel at the form's size, and the top of its option row.
+    static constexpr int kPanelWidth = 320, kPanelHeight = 240, kOptionsTop = 216;
 
     TDevicePage(QWidget* parent, const UiDialogs& dialogs);
 
@@ -94,6 +96,9 @@ public:
     QLineEdit* tbFilePos;
     QCheckBox* chkLog;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     // The advanced group: the mode box of the window and the device-file buttons of the Utility page.
     void advancedShown(bool shown);
@@ -105,9 +110,12 @@ private:
     bool ReadInteger(const QLineEdit* box, int& out);
     // The position box as an element to read (status, size and checksum included) or to write.
     bool ReadPosition(const KFileLink& file, bool write, int& out);
+    // Help text height and option row position for the panel's height.
+    void FitPanel();
     QTreeWidgetItem* AddChild(QTreeWidgetItem* parent, const QString& text, KObject* object);
 
     UiDialogs dialogs_;
+    QWidget* panel_ = nullptr;
     bool autoGet_ = true;
     ControlGroup basic_;
     QTreeWidgetItem* root_ = nullptr;

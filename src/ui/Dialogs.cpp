@@ -35,6 +35,7 @@ UiDialogs UiDialogs::Standard(QWidget* parent) {
         return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
                                                                                         : QString();
     };
+    d.runDialog = [](QDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
     d.requestEnd = [] { QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(1); }); };
     return d;
 }

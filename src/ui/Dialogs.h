@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class QDialog;
 class QWidget;
 
 namespace korva {
@@ -22,6 +23,8 @@ struct UiDialogs {
     std::function<QString()> openSequence;
     // A warning with the caption given and an OK button (the CSV logger's boxes).
     std::function<void(const QString& text, const QString& caption)> alert;
+    // Runs a dialog the window built (the port picker); true when it was accepted.
+    std::function<bool(QDialog& dialog)> runDialog;
     // Asks the application to end once control is back in the event loop.
     std::function<void()> requestEnd;
 

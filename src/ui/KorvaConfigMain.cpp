@@ -1,9 +1,14 @@
 #include "ui/KorvaConfigMain.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
+#include <QIcon>
+#include <QKeySequence>
+#include <QSettings>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -13,11 +18,19 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
-#include <filesystem>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "transport/PortMap.h"
 #include "ui/Aboutform.h"
 #include "ui/DevicePage.h"
 #include "ui/LogPane.h"
+#include "ui/PortPicker.h"
 #include "ui/ScriptingPage.h"
 #include "ui/UtilityPage.h"
 #include "ui/Widgets.h"
@@ -27,6 +40,27 @@ namespace korva {
 namespace {
 constexpr int kClientWidth = 839;
 constexpr int kClientHeight = 341;
+constexpr int kModeBoxBelow = 11;  // how far below the client area the mode box stands
+
+QIcon AppIcon() {
+    // Rendered from the packaging icon at build time; an installed theme icon otherwise.
+    const QString built = ":/icons/korvaconfig.png";
+    return QFile::exists(built) ? QIcon(built) : QIcon::fromTheme("korvaconfig");
+}
+
+// Why a file cannot be read, empty when it can. Only a regular file is opened, and without
+// waiting: a named pipe in its place must not hold up the window.
+std::string UnreadableReason(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(path, ec);
+    if (ec) return ec.message();
+    if (std::filesystem::is_directory(st)) return std::generic_category().message(EISDIR);
+    if (!std::filesystem::is_regular_file(st)) return "not a regular file";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::generic_category().message(errno);
+    ::close(fd);
+    return {};
+}
 }  // namespace
 
 TForm1::TForm1(std::string workDir, Wiring wiring)
@@ -41,9 +75,11 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     if (wiring.line != nullptr) comms_.AttachSerial(wiring.line);
     bridge_.SetComPorts(&coms_);
     setWindowTitle(QString::fromUtf8(kCaption));
+    setWindowIcon(AppIcon());
     auto* client = new QWidget(this);
     client->setObjectName("client");
-    client->setFixedSize(kClientWidth, kClientHeight);
+    // The form's size is the smallest: the pages keep their controls where they stand.
+    client->setMinimumSize(kClientWidth, kClientHeight);
     client->setAutoFillBackground(true);
     QPalette pal = client->palette();
     pal.setColor(QPalette::Window, QColor(215, 215, 215));
@@ -53,7 +89,8 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     client->setFont(font);
     setCentralWidget(client);
 
-    pcInterface = Place(new QTabWidget(client), "pcInterface", 6, 8, 635, 329);
+    pcInterface = new QTabWidget(client);
+    pcInterface->setObjectName("pcInterface");
     devicePage = new TDevicePage(nullptr, dialogs_);
     scriptingPage = new TScriptingPage();
     utilityPage = new TUtilityPage();
@@ -62,30 +99,54 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     pcInterface->addTab(utilityPage, "Utility");
     pcInterface->setCurrentIndex(0);
 
-    memoLog = Place(new TLogPane(client), "memoLog", 648, 0, 185, 297);
+    memoLog = new TLogPane(client);
+    memoLog->setFixedWidth(185);
     QFont logFont("Arial");
     logFont.setPixelSize(11);
     memoLog->setFont(logFont);
-    btClearInLog = MakeButton(client, "btClearInLog", "Clear Log", 760, 304, 73, 25);
-    lbLogging = MakeLabel(client, "lbLogging", "Logging", 664, 312);
+    btClearInLog = new QPushButton("Clear Log", client);
+    btClearInLog->setObjectName("btClearInLog");
+    btClearInLog->setFixedSize(73, 25);
+    lbLogging = new QLabel("Logging", client);
+    lbLogging->setObjectName("lbLogging");
     lbLogging->setStyleSheet("background: red;");
     lbLogging->hide();
+    // The page control takes the room the window gains; the log pane keeps its width and grows down.
+    auto* columns = new QHBoxLayout(client);
+    columns->setContentsMargins(6, 0, 6, 4);
+    columns->setSpacing(7);
+    auto* left = new QVBoxLayout();
+    left->addSpacing(8);
+    left->addWidget(pcInterface, 1);
+    columns->addLayout(left, 1);
+    auto* right = new QVBoxLayout();
+    right->addWidget(memoLog, 1);
+    auto* bottom = new QHBoxLayout();
+    bottom->addSpacing(16);
+    bottom->addWidget(lbLogging);
+    bottom->addStretch(1);
+    bottom->addWidget(btClearInLog);
+    right->addLayout(bottom);
+    columns->addLayout(right);
     // The mode box stands below the client area: it belongs to the advanced group but never shows.
     stMode = MakeLabel(client, "stMode", "Mode", 384, 352);
     tbMode = MakeEdit(client, "tbMode", "", 424, 352, 81);
+    statusLine = new TStatusLine(this);
+    setStatusBar(statusLine);
 
     BuildMenu();
     WireBridge();
     WireUtility();
     WireScripting();
     WireRelay();
+    WireKeys();
     connect(btClearInLog, &QPushButton::clicked, this, [this] { btClearInLogClick(); });
+    coms_.lineChanged = [this] { UpdateLineStatus(); };
 
     timComs.setObjectName("timComs");
     timComs.setInterval(10);
     connect(&timComs, &QTimer::timeout, this, [this] { OnTimComs(); });
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-    setWindowFlags(windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    RestoreSettings();
 }
 
 TForm1::~TForm1() {
@@ -104,16 +165,20 @@ void TForm1::Guard(F&& handler) {
 
 void TForm1::BuildMenu() {
     QMenuBar* bar = menuBar();
-    QMenu* file = bar->addMenu("File");
-    file->addAction("Exit", this, [this] { Exit1Click(); });
+    QMenu* file = bar->addMenu("&File");
+    file->addAction("E&xit", this, [this] { Exit1Click(); })->setShortcut(QKeySequence::Quit);
 
-    QMenu* coms = bar->addMenu("Coms");
-    for (int n = 1; n <= 6; ++n)
-        coms->addAction(QString("Open Com %1").arg(n), this, [this, n] { Guard([&] { coms_.OpenPort(n); }); });
-    coms->addAction("Close Com Port")->setEnabled(false);
+    QMenu* coms = bar->addMenu("&Coms");
+    for (int n = 1; n <= 6; ++n) {
+        QAction* open = coms->addAction(QString("Open Com &%1").arg(n), this, [this, n] { Guard([&] { OpenPortClick(n); }); });
+        open->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + n)));
+    }
+    coms->addAction("&Close Com Port", this, [this] { Guard([this] { coms_.ClosePort(); }); });
     // The relay's commands are wired but not offered: their items stay greyed.
-    coms->addAction("Connect to Remote", this, [this] { ConnectToRemote(); })->setEnabled(false);
-    coms->addAction("Listen for Remote", this, [this] { ListenForRemote(); })->setEnabled(false);
+    coms->addAction("Connect to &Remote", this, [this] { ConnectToRemote(); })->setEnabled(false);
+    coms->addAction("&Listen for Remote", this, [this] { ListenForRemote(); })->setEnabled(false);
+    coms->addSeparator();
+    coms->addAction("Select &Port\u2026", this, [this] { Guard([this] { SelectPortClick(); }); })->setObjectName("mnSelectPort");
 
     // Two menus that stay hidden for the whole run, with nothing behind them.
     QMenu* logging = bar->addMenu("Logging");
@@ -126,21 +191,21 @@ void TForm1::BuildMenu() {
     setup->addAction("Show Proto-Interface")->setVisible(false);
     setup->menuAction()->setVisible(false);
 
-    mnTools = bar->addMenu("Tools");
+    mnTools = bar->addMenu("&Tools");
     mnTools->setObjectName("mnTools");
-    mnStandardConfig = mnTools->addMenu("Standard Config");
+    mnStandardConfig = mnTools->addMenu("&Standard Config");
     mnStandardConfig->setObjectName("mnStandardConfig");
-    mnCustomConfig = mnTools->addMenu("Custom Config");
+    mnCustomConfig = mnTools->addMenu("C&ustom Config");
     mnCustomConfig->setObjectName("mnCustomConfig");
     mnStandardConfig->setEnabled(false);
     mnCustomConfig->setEnabled(false);
     // Generated entries go on top; stopping stays at the bottom.
     mnTools->addSeparator();
-    mnStopTestNode = mnTools->addAction("Stop Test Node", this, [this] { btStopTestNodeClick(); });
+    mnStopTestNode = mnTools->addAction("Sto&p Test Node", this, [this] { btStopTestNodeClick(); });
     mnStopTestNode->setObjectName("mnStopTestNode");
 
-    QMenu* help = bar->addMenu("Help");
-    help->addAction("About", this, [this] { MenuItem20Click(); });
+    QMenu* help = bar->addMenu("&Help");
+    help->addAction("&About", this, [this] { MenuItem20Click(); });
 }
 
 void TForm1::WireUtility() {
@@ -241,6 +306,12 @@ void TForm1::btOpenSequenceClick() {
     if (!chosen.isEmpty()) scriptingPage->tbTSFilename->setText(chosen);
     std::filesystem::path path = scriptingPage->tbTSFilename->text().toStdString();
     if (path.is_relative()) path = std::filesystem::path(workDir_) / path;
+    // A chosen file that cannot be read is named with the reason; a cancel stays silent.
+    const std::string why = chosen.isEmpty() ? std::string() : UnreadableReason(path);
+    if (!why.empty()) {
+        dialogs_.error(QString::fromStdString("Can't read the sequence file " + path.string() + ": " + why));
+        return;
+    }
     sequences_->LoadSequenceFile(path);
 }
 
@@ -279,7 +350,84 @@ void TForm1::closeEvent(QCloseEvent* event) {
             return;
         }
     }
+    SaveSettings();
     QMainWindow::closeEvent(event);
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    const int below = std::max(kClientHeight, centralWidget()->height()) + kModeBoxBelow;
+    stMode->move(stMode->x(), below);
+    tbMode->move(tbMode->x(), below);
+}
+
+void TForm1::RestoreSettings() {
+    QSettings settings(kSettingsOwner, kSettingsName);
+    if (!restoreGeometry(settings.value("window/geometry").toByteArray()))
+        resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusLine->sizeHint().height());
+    const int page = settings.value("window/page", 0).toInt();
+    if (page >= 0 && page < pcInterface->count()) pcInterface->setCurrentIndex(page);
+}
+
+void TForm1::SaveSettings() {
+    QSettings settings(kSettingsOwner, kSettingsName);
+    settings.setValue("window/geometry", saveGeometry());
+    settings.setValue("window/page", pcInterface->currentIndex());
+}
+
+void TForm1::WireKeys() {
+    // Each key acts as a click on its button would, and only where the button is offered.
+    const auto key = [this](const char* name, const QKeySequence& sequence, QPushButton* button) {
+        auto* action = new QAction(this);
+        action->setObjectName(name);
+        action->setShortcut(sequence);
+        connect(action, &QAction::triggered, this, [button] {
+            if (!button->isHidden() && button->isEnabled()) button->click();
+        });
+        addAction(action);
+    };
+    key("acRefresh", QKeySequence(Qt::Key_F5), devicePage->btGetVal);
+    key("acSet", QKeySequence(Qt::CTRL | Qt::Key_Return), devicePage->btSetVal);
+    key("acRunTestNode", QKeySequence(Qt::Key_F9), scriptingPage->btRunTestNode);
+}
+
+void TForm1::OpenPortClick(int n) {
+    coms_.OpenPort(n);
+    if (coms_.LastFailure().empty()) return;
+    QStringList lines{QString("Can't Open COM%1").arg(n)};
+    for (const std::string& line : coms_.LastFailure()) lines << QString::fromStdString(line);
+    statusLine->showMessage(lines.join("  "), 20000);
+}
+
+void TForm1::SelectPortClick() {
+    TPortPicker picker(this, FindSerialPorts(), ReadPortMap(workDir_));
+    if (!dialogs_.runDialog || !dialogs_.runDialog(picker)) return;
+    const std::string why = WritePortMap(workDir_, picker.Devices());
+    if (!why.empty()) dialogs_.error(QString::fromStdString(why));
+}
+
+void TForm1::UpdateLineStatus() {
+    const TSerialPortNG& port = coms_.Port();
+    TStatusLine::Line state = TStatusLine::Line::None;
+    if (port.Active())
+        state = TStatusLine::Line::Open;
+    else if (coms_.LineState() == ComPortCommands::Line::Lost)
+        state = TStatusLine::Line::Lost;
+    else if (everOpened_)
+        state = TStatusLine::Line::Closed;
+    everOpened_ = everOpened_ || port.Active();
+    statusLine->ShowLine(state, QString::fromStdString(port.CommPort()), QString::fromStdString(port.DevicePath()),
+                         port.BaudRate());
+}
+
+void TForm1::UpdateRelayStatus() {
+    if (!relay_) return;
+    switch (relay_->Mode()) {
+        case RelayMode::None: statusLine->ShowRelay("off"); break;
+        case RelayMode::Listening: statusLine->ShowRelay("listening"); break;
+        case RelayMode::MasterConnected: statusLine->ShowRelay("connected (master)"); break;
+        case RelayMode::SlaveConnected: statusLine->ShowRelay("connected (slave)"); break;
+    }
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -325,8 +473,10 @@ void TForm1::FormActivate() {
     Guard([this] { ReloadSequences(); });
     devicePage->cbHideAdvancedClick(utilityPage->cbHideAdvanced->isChecked());
     devicePage->SetAutoGet(utilityPage->chkAutoGet->isChecked());
-    // The devices are what the operator came for: they show without a click.
-    devicePage->tvDevices->expandItem(devicePage->tvDevices->topLevelItem(0));
+    // The devices and their properties are what the operator came for: they show without a click.
+    QTreeWidgetItem* root = devicePage->tvDevices->topLevelItem(0);
+    devicePage->tvDevices->expandItem(root);
+    for (int i = 0; root != nullptr && i < root->childCount(); ++i) devicePage->tvDevices->expandItem(root->child(i));
     devicePage->tvDevicesUpdate();
     UpdateRunControls();
     SetTicking(true);
@@ -382,6 +532,7 @@ void TForm1::OnTimComs() {
         devicePage->tvDevicesUpdate();
     }
     UpdateRunControls();
+    statusLine->ShowTraffic({comms_.packetsSent, comms_.repliesQueued, bridge_.BusErrors()});
     inTick_ = false;
 }
 
@@ -404,13 +555,24 @@ void TForm1::RequestClose() {
 void TForm1::WireRelay() {
     // The relay shows its state in the hidden boxes of the "Utility" page.
     TcpRelay::Indicators boxes;
-    boxes.masterConnect = [this](bool on) { utilityPage->chkMasterConnect->setChecked(on); };
-    boxes.slaveConnect = [this](bool on) { utilityPage->chkSlaveConnect->setChecked(on); };
-    boxes.waitConnect = [this](bool on) { utilityPage->chkWaitConnect->setChecked(on); };
+    // The status bar follows the same changes.
+    boxes.masterConnect = [this](bool on) {
+        utilityPage->chkMasterConnect->setChecked(on);
+        UpdateRelayStatus();
+    };
+    boxes.slaveConnect = [this](bool on) {
+        utilityPage->chkSlaveConnect->setChecked(on);
+        UpdateRelayStatus();
+    };
+    boxes.waitConnect = [this](bool on) {
+        utilityPage->chkWaitConnect->setChecked(on);
+        UpdateRelayStatus();
+    };
     // Closed unless config/relay.xml opens it: see korvaconfig(1).
     std::string problem;
     relay_ = std::make_unique<TcpRelay>(comms_, std::move(boxes), TcpRelay::kPort, RelayAccess::Read(workDir_, problem));
     if (!problem.empty()) AddLogLine(QString::fromStdString(problem));
+    UpdateRelayStatus();
 }
 
 void TForm1::ConnectToRemote() { relay_->ConnectToRemote(utilityPage->tbServerIP->text()); }

@@ -15,6 +15,7 @@
 #include "transport/Serialng.h"
 #include "ui/CoreBridge.h"
 #include "ui/Dialogs.h"
+#include "ui/StatusLine.h"
 
 class QAction;
 class QLabel;
@@ -44,6 +45,9 @@ class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr const char* kCaption = "Brenlow Korva\u2122 Config v 1.53";
+    // Where the window keeps its geometry and last page between runs (QSettings), nothing else.
+    static constexpr const char* kSettingsOwner = "korvaconfig";
+    static constexpr const char* kSettingsName = "korvaconfig";
 
     using Wiring = WindowWiring;
 
@@ -59,6 +63,9 @@ public:
     void btClearInLogClick();
     void Exit1Click();
     void MenuItem20Click();
+    // "Coms": open port n (a failure also shows in the status bar); map the ports to devices.
+    void OpenPortClick(int n);
+    void SelectPortClick();
     void OnTimComs();
     // The TCP relay; its two menu items stay greyed, but the commands work when called.
     void ConnectToRemote();  // to the address in tbServerIP
@@ -93,6 +100,7 @@ public:
     QLabel* lbLogging;
     QLineEdit* tbMode;
     QLabel* stMode;
+    TStatusLine* statusLine;
     // The communications timer runs, or would run when ticks are driven from outside.
     bool Ticking() const { return ticking_; }
 
@@ -105,6 +113,8 @@ protected:
     void showEvent(QShowEvent* event) override;
     // A running test node is stopped only when the operator agrees.
     void closeEvent(QCloseEvent* event) override;
+    // Keeps the mode box below the client area, however large the window grows.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void SetTicking(bool on);
@@ -116,6 +126,11 @@ private:
     void AddMenuEntries(QMenu* menu, QAction* before, const std::vector<std::string>& names);
     void WireUtility();
     void WireRelay();
+    void WireKeys();
+    void RestoreSettings();
+    void SaveSettings();
+    void UpdateLineStatus();
+    void UpdateRelayStatus();
     // Stop is offered while a node runs.
     void UpdateRunControls();
     // Runs a handler; an error it raises is shown in the standard error box and the window goes on.
@@ -142,6 +157,7 @@ private:
     bool inTick_ = false;
     bool closingForBus_ = false;
     bool runControlsRunning_ = true;  // forces the first update
+    bool everOpened_ = false;
 };
 
 }  // namespace korva

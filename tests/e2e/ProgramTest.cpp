@@ -21,6 +21,8 @@ public:
         if (pid_ == 0) {
             if (chdir(workDir.c_str()) != 0) _exit(126);
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            // The window keeps its geometry in the user's settings: not in the tester's own.
+            setenv("XDG_CONFIG_HOME", workDir.c_str(), 1);
             execl(KORVACONFIG_PATH, KORVACONFIG_PATH, static_cast<char*>(nullptr));
             _exit(127);
         }

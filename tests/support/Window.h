@@ -2,6 +2,9 @@
 // The main window for widget tests: a plant of its own in a temporary folder, every dialog
 // recorded, ticks given by hand, and a device emulation answering on its serial line.
 
+#include <QAction>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 
 #include <functional>
@@ -22,7 +25,10 @@ public:
     // Paths below the folder and their contents, written before the window starts.
     using Files = std::vector<std::pair<std::string, std::string>>;
 
-    explicit Window(const Files& files, bool start = true) {
+    // The window's settings live in Qt's test folder, emptied first unless kept from the window before.
+    explicit Window(const Files& files, bool start = true, bool keepSettings = false) {
+        QStandardPaths::setTestModeEnabled(true);
+        if (!keepSettings) QSettings(TForm1::kSettingsOwner, TForm1::kSettingsName).clear();
         for (const auto& [path, text] : files) dir.Write(path, text);
         dialogs.message = [this](const QString& t) {
             messages << t;
@@ -40,9 +46,21 @@ public:
         dialogs.alert = [this](const QString& text, const QString& caption) { alerts << caption + "|" + text; };
         dialogs.openSequence = [this] { return chosenFile; };
         dialogs.requestEnd = [this] { ++endRequests; };
+        dialogs.runDialog = [this](QDialog& d) { return onDialog && onDialog(d); };
         line.sink = [this](const std::string& text) { emu.Feed(text); };
         form = std::make_unique<TForm1>(dir.Path(), WindowWiring{&dialogs, &line, true});
         if (start) form->FormActivate();
+    }
+
+    // A menu item as the operator reads it: without its mnemonic marks.
+    static QString Caption(const QAction* a) {
+        QString out;
+        const QString t = a->text();
+        for (qsizetype i = 0; i < t.size(); ++i) {
+            if (t[i] == '&' && i + 1 < t.size()) ++i;
+            out += t[i];
+        }
+        return out;
     }
 
     // One communications tick, then the devices' answers reach the window.
@@ -63,6 +81,7 @@ public:
     bool confirmAnswer = true, yes = false;
     QString chosenFile;
     std::function<void()> onMessage;  // what happens while a message box is open
+    std::function<bool(QDialog&)> onDialog;  // fills a dialog the window runs; true accepts it
     std::unique_ptr<TForm1> form;
 };
 

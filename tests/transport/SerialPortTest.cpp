@@ -145,11 +145,14 @@ TEST(ComPort, OpenCloseAndRetimeFromTheMenu) {
     CommandRig rig;
     rig.MapCom(3, "/dev/korva-no-such-device");
     rig.commands.OpenPort(3);
-    EXPECT_EQ(rig.host.log.back(), "Can't Open COM3");
+    // The message, then the device with the system's reason, then what to do about it.
+    ASSERT_EQ(rig.host.log.size(), 3u);
+    EXPECT_EQ(rig.host.log[0], "Can't Open COM3");
+    EXPECT_EQ(rig.host.log[1], "/dev/korva-no-such-device: No such file or directory");
     EXPECT_EQ(rig.commands.OpenPortNumber(), 0);
     EXPECT_FALSE(rig.comms.SerialUp());
     rig.commands.ChangeBaudRate("9600");  // no port: nothing happens
-    EXPECT_EQ(rig.host.log.size(), 1u);
+    EXPECT_EQ(rig.host.log.size(), 3u);
     EXPECT_FALSE(rig.port.Active());
 
     rig.MapCom(1, pty.SlavePath());
@@ -158,6 +161,7 @@ TEST(ComPort, OpenCloseAndRetimeFromTheMenu) {
     EXPECT_EQ(rig.commands.OpenPortNumber(), 1);
     EXPECT_TRUE(rig.comms.SerialUp());
     rig.commands.ClosePort();
+    EXPECT_EQ(rig.host.log.back(), "Closing COM1");
     EXPECT_FALSE(rig.port.Active());
     EXPECT_EQ(rig.commands.OpenPortNumber(), 1);  // kept, so a new speed opens the port again
     EXPECT_TRUE(rig.commands.ChangeBaudRate("115200"));

@@ -43,12 +43,12 @@ class ScriptingPageTest : public QObject {
     }
     QStringList Captions(QMenu* menu) {
         QStringList out;
-        for (QAction* a : menu->actions()) out << a->text();
+        for (QAction* a : menu->actions()) out << test::Window::Caption(a);
         return out;
     }
     QAction* Entry(QMenu* menu, const QString& caption) {
         for (QAction* a : menu->actions())
-            if (a->text() == caption) return a;
+            if (test::Window::Caption(a) == caption) return a;
         return nullptr;
     }
 

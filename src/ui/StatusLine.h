@@ -1,0 +1,38 @@
+#pragma once
+// The window's status bar: the serial line (name, device, speed, state), the relay and the
+// traffic counters. It is told every change; it reads nothing itself.
+
+#include <cstdint>
+
+#include <QStatusBar>
+
+class QLabel;
+
+namespace korva {
+
+class TStatusLine : public QStatusBar {
+    Q_OBJECT
+public:
+    enum class Line { None, Open, Closed, Lost };
+    struct Traffic {
+        std::uint64_t sent = 0, replies = 0, errors = 0;
+        bool operator==(const Traffic&) const = default;
+    };
+
+    explicit TStatusLine(QWidget* parent = nullptr);
+
+    void ShowLine(Line state, const QString& name, const QString& path, int baud);
+    void ShowRelay(const QString& state);
+    void ShowTraffic(const Traffic& traffic);
+
+    QLabel* lbPort;
+    QLabel* lbSpeed;
+    QLabel* lbState;
+    QLabel* lbRelay;
+    QLabel* lbTraffic;
+
+private:
+    Traffic shown_{~0ull, 0, 0};  // forces the first update
+};
+
+}  // namespace korva

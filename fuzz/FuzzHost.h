@@ -2,6 +2,7 @@
 // A fixed plant for the fuzz targets: two devices with every kind of property and both kinds of
 // file handle, so that replies reach the reply handlers of property and file links.
 
+#include "model/ConfigLoader.h"
 #include "protocol/Comms.h"
 
 namespace korva::fuzz {
@@ -11,6 +12,12 @@ public:
     void AddLogLine(const std::string&) override {}
     void RefreshDeviceTree() override {}
     void RequestClose() override {}
+};
+
+class QuietLoader : public LoaderHost {
+public:
+    void ShowMessage(const std::string&) override {}
+    void RequestEnd() override {}
 };
 
 // A way onto the bus, held as given, that frames what it is handed and counts it.

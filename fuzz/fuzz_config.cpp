@@ -10,11 +10,7 @@
 #include "model/ConfigLoader.h"
 
 namespace {
-class Quiet : public korva::LoaderHost {
-public:
-    void ShowMessage(const std::string&) override {}
-    void RequestEnd() override {}
-};
+using korva::fuzz::QuietLoader;
 
 const std::string& WorkDir() {
     static const std::string dir = [] {
@@ -38,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     fuzz::QuietHost host;
     Comms comms(host);
-    Quiet quiet;
+    QuietLoader quiet;
     ConfigLoader loader(comms.Model(), quiet, WorkDir());
     loader.LoadConfiguration();
     // Whatever was built must survive the bus: every link asks once.

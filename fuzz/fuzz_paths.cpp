@@ -12,11 +12,7 @@
 #include "model/ConfigLoader.h"
 
 namespace {
-class Quiet : public korva::LoaderHost {
-public:
-    void ShowMessage(const std::string&) override {}
-    void RequestEnd() override {}
-};
+using korva::fuzz::QuietLoader;
 
 const std::string& WorkDir() {
     static const std::string dir = [] {
@@ -45,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Put("c.xml", cut == std::string_view::npos ? std::string_view{} : all.substr(cut + 1));
     fuzz::QuietHost host;
     Comms comms(host);
-    Quiet quiet;
+    QuietLoader quiet;
     ConfigLoader loader(comms.Model(), quiet, WorkDir());
     loader.LoadConfiguration();
     for (int t = 0; t < 3; ++t) comms.Tick();

@@ -16,9 +16,10 @@ for t in "$@"; do
     [ -x "build-fuzz/fuzz/fuzz_$t" ] || continue
     mkdir -p "build-fuzz/corpus/$t"
     echo "== fuzz_$t for ${seconds}s"
-    more=()
+    more=() seeds="fuzz/corpus/$t"
+    [ "$t" = xml ] && seeds=tests/xml/corpus  # the reader's test corpus is its seed
     [ "$t" = sequence ] && more=(examples/demo/config/standard examples/demo/config/custom examples/demo/config/tools)
     "build-fuzz/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-        "build-fuzz/corpus/$t" "fuzz/corpus/$t" "${more[@]}" 2>&1 | grep -E "^(#[0-9]+ *DONE|stat::number_of_executed_units|==|SUMMARY|Done)" || true
+        "build-fuzz/corpus/$t" "$seeds" "${more[@]}" 2>&1 | grep -E "^(#[0-9]+ *DONE|stat::number_of_executed_units|==|SUMMARY|Done)" || true
     test "${PIPESTATUS[0]}" -eq 0
 done

@@ -9,7 +9,7 @@ ensure_packages "${BUILD_PACKAGES[@]}"
 seconds="${1:-60}"
 shift || true
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DKORVA_FUZZ=ON -DKORVA_BUILD_TESTS=OFF >/dev/null
+    -DKORVA_FUZZ=ON -DKORVA_BUILD_TESTS=OFF -DKORVA_WERROR=ON >/dev/null
 cmake --build build-fuzz --target fuzz_all
 [ $# -eq 0 ] && set -- scanner xml config sequence smartedit relay
 for t in "$@"; do

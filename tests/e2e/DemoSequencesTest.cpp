@@ -10,36 +10,15 @@
 namespace korva {
 namespace {
 
-class BenchHost : public RunnerHost {
-public:
-    explicit BenchHost(test::LivePlant& plant) : plant_(plant) {}
-    bool Confirm(const std::string& text) override {
-        messages.push_back(text);
-        return true;
-    }
-    void Message(const std::string& text) override { messages.push_back(text); }
-    bool AskYesNo(const std::string& text) override {
-        messages.push_back(text);
-        return true;
-    }
-    void AddLogLine(const std::string& line) override { messages.push_back(line); }
-    void StopTimer() override {}
-    void StartTimer() override {}
-    int OpenComPort(int n) override {
-        plant_.coms.OpenPort(n);
-        return plant_.coms.OpenPortNumber() == n ? n : 0;
-    }
-    std::vector<std::string> messages;
-
-private:
-    test::LivePlant& plant_;
-};
-
 TEST(DemoSequences, EveryMenuNodePasses) {
     test::LivePlant plant;
     ASSERT_TRUE(plant.ready) << plant.sim->err;
     test::FakeView view;
-    BenchHost host(plant);
+    test::FakeRunnerHost host;
+    host.open = [&](int n) {
+        plant.coms.OpenPort(n);
+        return plant.coms.OpenPortNumber() == n ? n : 0;
+    };
     TestSequence sequences(plant.comms.Model(), view, host);
     plant.comms.runnerStep = [&] { sequences.Step(kTick); };
     plant.comms.runnerEvent = [&] { sequences.Resume(); };
@@ -50,12 +29,15 @@ TEST(DemoSequences, EveryMenuNodePasses) {
     ASSERT_GE(nodes.size(), 6u);
     ASSERT_EQ(nodes.front(), "Open COM1");
     for (const std::string& name : nodes) {
-        host.messages.clear();
+        host.events.clear();
+        host.log.clear();
         ASSERT_TRUE(sequences.RunNodeByName(name)) << name;
         // Three-millisecond ticks keep the waits short; replies still come well inside a slot's time.
         ASSERT_TRUE(plant.TickUntil([&] { return sequences.State() == RunnerState::Idle; }, 30000, 3)) << name;
         EXPECT_EQ(sequences.FindNode(name)->result, TestState::PASSED) << name;
-        for (const std::string& m : host.messages) {
+        std::vector<std::string> said = host.events;  // dialogs and their answers
+        said.insert(said.end(), host.log.begin(), host.log.end());
+        for (const std::string& m : said) {
             std::string lower = m;
             std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
             EXPECT_EQ(lower.find("fail"), std::string::npos) << name << ": " << m;

@@ -7,9 +7,11 @@ set -euo pipefail
 
 src=$(cd "$1" && pwd)
 version=$2
-. "$src/scripts/common.sh"
-# cpack's dependency scan, the entry validator, the icon renderer, the manual page checker.
-ensure_packages dpkg-dev desktop-file-utils librsvg2-bin groff-base
+# cpack's dependency scan, the entry validator, the icon renderer, the manual page checker:
+# scripts/test.sh installs them before CTest starts.
+for tool in dpkg-shlibdeps desktop-file-validate rsvg-convert groff; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (run scripts/test.sh)" >&2; exit 1; }
+done
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/korva-package.XXXXXX")
 started=()
@@ -42,7 +44,7 @@ step "configure and build (Release, no tests)"
 gen=()
 command -v ninja >/dev/null && gen=(-G Ninja)
 quiet cmake -S "$src" -B "$tmp/build" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
-    -DKORVA_BUILD_TESTS=OFF -DKORVA_BUILD_BENCH=OFF
+    -DKORVA_BUILD_TESTS=OFF -DKORVA_BUILD_BENCH=OFF -DKORVA_WERROR=ON
 quiet cmake --build "$tmp/build" -j "$(nproc)"
 
 step "cpack -G DEB"

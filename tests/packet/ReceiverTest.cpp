@@ -21,11 +21,10 @@ public:
     std::vector<std::string> events;
 };
 
-std::vector<std::string> Scan(const std::vector<std::string>& clusters) {
+std::vector<std::string> Scan(const std::string& text) {
     RecordingSink sink;
     Receiver r(sink);
-    for (const std::string& c : clusters)
-        for (char ch : c) r.Feed(ch);
+    for (char ch : text) r.Feed(ch);
     return sink.events;
 }
 
@@ -77,27 +76,7 @@ TEST(Receiver, GrammarTable) {
         {"empty packet after a good one is not the good one again", wire + "()" + "(x6C)", {kReplyOk}},
         {"packet shorter than its length byte", "(x6Cx23x8Ax03x00x05)", {}},
     };
-    for (const Case& c : cases) EXPECT_EQ(Scan({c.input}), c.expected) << c.what;
-}
-
-TEST(Receiver, SameResultWholeByCharacterAndSplitAnywhere) {
-    const std::string stream = "noise(x01" + EncodeSerial(kReply) + "(x6C x23)" + Decimal(kShort) + "(x6Cx23x8Ax03x00x05x9Cx40)" +
-                               "(256" + EncodeSerial(kShort).substr(1) + "((" + EncodeSerial(kReply) + "tail";
-    const auto whole = Scan({stream});
-    ASSERT_EQ(whole.size(), 5u);
-    EXPECT_EQ(whole[0], kReplyOk);
-    EXPECT_EQ(whole[1], kShortOk);
-    EXPECT_EQ(whole[2].substr(0, 4), "crc:");
-    EXPECT_EQ(whole[3], kShortOk);
-    EXPECT_EQ(whole[4], kReplyOk);
-
-    std::vector<std::string> chars;
-    for (char c : stream) chars.emplace_back(1, c);
-    EXPECT_EQ(Scan(chars), whole);
-    for (std::size_t cut = 0; cut <= stream.size(); ++cut)
-        for (std::size_t cut2 = cut; cut2 <= stream.size(); cut2 += 7)
-            ASSERT_EQ(Scan({stream.substr(0, cut), stream.substr(cut, cut2 - cut), stream.substr(cut2)}), whole)
-                << cut << "/" << cut2;
+    for (const Case& c : cases) EXPECT_EQ(Scan(c.input), c.expected) << c.what;
 }
 
 TEST(Receiver, ScannerKeepsStateBetweenClustersAndResets) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "protocol/Comms.h"
 #include "support/FakeHost.h"
 
@@ -91,6 +93,27 @@ TEST(Router, PacketsFromTheTcpPeerNeverGoBackToIt) {
         BusPacket p;
         while (comms.Queue().Pop(p)) ++queued;
         EXPECT_EQ(queued, c.queued) << c.dest;
+    }
+}
+
+// The serial port hands the line over in clusters that may end anywhere, even inside a packet:
+// the scanner carries on where the last cluster stopped, and the packet counts once.
+TEST(Router, APacketSplitBetweenTwoClustersReachesItsLinkWhole) {
+    const std::string stream = "noise(x01" + EncodeSerial(MakePacket({108, 0x23, 0x8A}, {5, 0x12, 0x34}));
+    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+        FakeHost host;
+        Comms comms(host);
+        KDevice& d = comms.Model().MakeDevice("Pump", 0x23);
+        KPropertyLink& speed = comms.Model().MakeProperty(d, {"Speed", 0, 5});
+        speed.RequestRead();
+        ASSERT_TRUE(speed.Get());
+        comms.TakeCluster(stream.substr(0, cut));
+        EXPECT_EQ(speed.state == LinkState::KNOWN, cut == stream.size()) << cut;
+        comms.TakeCluster(stream.substr(cut));
+        EXPECT_EQ(speed.state, LinkState::KNOWN) << cut;
+        EXPECT_EQ(speed.current.ReadAsNumber(), 0x1234) << cut;
+        EXPECT_EQ(std::count_if(host.log.begin(), host.log.end(), [](const std::string& l) { return l.rfind("rx:", 0) == 0; }), 1)
+            << cut;
     }
 }
 

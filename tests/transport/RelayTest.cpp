@@ -1,5 +1,6 @@
 // Two relays in one process, joined over loopback: a listening side with the serial line and a
 // side that connects to it. Raw sockets stand in for a peer where the test needs exact bytes.
+// How a byte stream is cut into packets is the framer's test (tests/packet) and fuzz target.
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <ctime>
 #include <functional>
-#include <random>
 #include <memory>
 #include <vector>
 
@@ -106,12 +106,6 @@ class RelayTest : public QObject {
         s.abort();
         return WaitFor([&] { return server.relay.ActiveConnections() == 0; }) && taken;
     }
-    // Writes, then waits until the listening side has read it all.
-    bool Write(QTcpSocket& peer, const std::string& bytes) {
-        const std::uint64_t before = slave_->relay.BytesReceived();
-        peer.write(bytes.data(), static_cast<qint64>(bytes.size()));
-        return Received(*slave_, before + bytes.size());
-    }
 
 private slots:
     void init() {
@@ -171,26 +165,6 @@ private slots:
         if (toLine) QCOMPARE(master_->serial[0], EncodeSerial(p));
     }
 
-    // Exact bytes from a raw peer: however they are cut, packets come out whole.
-    void framingOnTheListeningSide() {
-        const std::string a = EncodeRaw(kToSlave);
-        const std::string b = EncodeRaw(MakePacket({kSlaveAddress, 0x22, 0x8A}, {0x10, 0x01, 0x02}));
-        std::string bad = b;
-        bad[4] = static_cast<char>(bad[4] ^ 0x01);
-        std::unique_ptr<QTcpSocket> one = RawClient();
-        QVERIFY(one);
-
-        QVERIFY(Write(*one, a + b));  // two packets in one write
-        QCOMPARE(slave_->TakeQueued(), (std::vector<std::string>{a, b}));
-        QVERIFY(Write(*one, b.substr(0, 3)));  // a split packet
-        QCOMPARE(slave_->TakeQueued(), std::vector<std::string>{});
-        QVERIFY(Write(*one, b.substr(3)));
-        QCOMPARE(slave_->TakeQueued(), std::vector<std::string>{b});
-        QVERIFY(Write(*one, bad + a));  // a wrong checksum: dropped without a trace line, the next one taken
-        QCOMPARE(slave_->TakeQueued(), std::vector<std::string>{a});
-        for (const std::string& line : slave_->log) QVERIFY2(line.rfind("<", 0) != 0, line.c_str());
-    }
-
     void lostClientPutsTheListenerBackToListening() {
         QVERIFY(Join());
         // One peer at a time: a second one is refused, and the log says why.
@@ -224,22 +198,6 @@ private slots:
         slave_->comms.Route(kToMaster);
         QVERIFY(Received(*master_, kToMaster.WireSize()));
         QCOMPARE(master_->TakeQueued(), std::vector<std::string>{EncodeRaw(kToMaster)});
-    }
-
-    void randomBytesFromAPeerLeaveTheRelayWorking() {
-        std::unique_ptr<QTcpSocket> peer = RawClient();
-        QVERIFY(peer);
-        std::mt19937 rng(9);
-        std::string noise(256 * 1024, '\0');
-        for (char& c : noise) c = static_cast<char>(rng() & 0xFF);
-        QVERIFY(Write(*peer, noise));
-        slave_->TakeQueued();  // whatever the noise happened to frame
-        // Nine high bytes put any framing back in step; then a real packet is taken whole.
-        QVERIFY(Write(*peer, std::string(9, '\xFF') + kMarker));
-        const std::vector<std::string> queued = slave_->TakeQueued();
-        QVERIFY(!queued.empty());
-        QCOMPARE(queued.back(), kMarker);
-        QCOMPARE(slave_->relay.Mode(), RelayMode::SlaveConnected);
     }
 
     void lostMasterConnectionEndsMasterMode() {

@@ -188,23 +188,6 @@ TEST(ComPort, DefaultNamesAndMappedNames) {
     EXPECT_EQ(test::InChild([&] { return DevicePathForPort(dir.Path(), "COM1"); }), "/dev/ttyUSB0");
 }
 
-TEST(ComPort, PacketSplitOverClustersIsTakenWhole) {
-    Pty pty;
-    ASSERT_TRUE(pty.Ok());
-    CommandRig rig;
-    KDevice& pump = rig.comms.Model().MakeDevice("Pump", 0x23);
-    KPropertyLink& speed = rig.comms.Model().MakeProperty(pump, {"Speed", 0, 5});
-    rig.MapCom(1, pty.SlavePath());
-    rig.commands.OpenPort(1);
-    const std::string reply = "(x6Cx23x8Ax03xFDx05x9Cx40)";
-    ASSERT_TRUE(pty.Write(reply.substr(0, 11)));
-    ASSERT_TRUE(rig.main.RunUntil([&] { return rig.comms.Scanner().state() != Receiver::Idle; }));
-    ASSERT_TRUE(pty.Write(reply.substr(11)));
-    // The packet reaches its link as soon as its second cluster is taken.
-    ASSERT_TRUE(rig.main.RunUntil([&] { return speed.state == LinkState::KNOWN; }));
-    EXPECT_EQ(speed.current.ReadAsNumber(), -25536);
-}
-
 // Random bytes, real packets and pauses of every length on the line, for KORVA_FLOOD_SECONDS
 // (1 by default; the fuzz run gives it longer): the cluster handler and the scanner under the
 // sanitizers take it all, the port stays open, and a packet after the flood is taken whole.

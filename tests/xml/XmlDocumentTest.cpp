@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -21,18 +19,10 @@ namespace fs = std::filesystem;
 std::string escaped(const std::string& s) {
     std::string out;
     for (unsigned char c : s) {
-        if (c == '\t')
-            out += "\\t";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c < 32 || c >= 127) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else
-            out += static_cast<char>(c);
+        const char* named = c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        out += named ? named : c >= 32 && c < 127 ? std::string(1, static_cast<char>(c)) : std::string(hex);
     }
     return out;
 }
@@ -82,42 +72,23 @@ struct ParseCase {
 
 const std::vector<ParseCase> kParseCases = {
     {"empty root with two attributes", R"(<root a="1" b='2'/>)", R"(root[a="1" b="2"])", ""},
-    {"blank before delimiter keeps earlier nodes", R"(<r><e x="1" y= "2" z="3"/></r>)", R"(r{e[x="1"]})",
-     "missing value delimiter when parsing attributes"},
     {"equals at end of tag", "<a b=>", "a", "missing value delimiter when parsing attributes"},
     {"loose text after empty child is lost", "<a><b/>loose</a>", "a{b}", ""},
     {"text trimmed before first child", "<a>  some words \n<b/>tail</a>", R"(a"some words"{b})", ""},
-    {"end tag names are not checked", "<a><b></c><d/></a>", "a{b,d}", ""},
     {"end tag with attributes", R"(<a><b></b x="1"></a>)", "a{b}", ""},
-    {"repeated attribute keeps its place", R"(<a x="1" y="3" x="2"/>)", R"(a[x="2" y="3"])", ""},
-    {"entities stay as written", R"(<a v="&amp;&quot;">&amp; &lt;</a>)", R"(a[v="&amp;&quot;"]"&amp; &lt;")",
-     ""},
     {"declaration then root", "<?xml version=\"1.0\"?>\n<cfg/>", R"(?[version="1.0"] cfg)", ""},
     {"declaration without attributes", "<?xml?><a/>", "a", ""},
     {"declaration after junk", "junk<?xml  version='1' ?><a/>", R"(?[version="1"] a)", ""},
     {"declaration attribute error leaves nothing", "<?xml version=1.0?><a/>", "",
      "missing value delimiter when parsing attributes"},
-    {"unfinished declaration", "<?xml version=\"1.0\"<a/>", "", "Missing ?> in xml declaration."},
     {"later declaration is an element", "<a><?xml?></a>", "a{?xml?}", "Missing <"},
-    {"tab after name", "<a\tb=\"1\"/>", R"(a\tb="1")", ""},
-    {"line break and blank after name", "<a\n x=\"1\">t</a>", R"(a\n[x="1"]"t")", ""},
-    {"content after root not read", "<a>t</a><b/>junk<", R"(a"t")", ""},
     {"end tags after root not read", "<a><b></b></a></x></y>", "a{b}", ""},
-    {"empty file", "", "", "Missing <"},
-    {"blanks only", " \r\n\t", "", "Missing <"},
     {"CDATA text", "<a><![CDATA[ <x> & y ]]> ignored<b/></a>", R"(a"<x> & y"{b})", ""},
-    {"unterminated CDATA", "<a><![CDATA[abc</a>", "a", "Expected ]]> when parsing CDATA section"},
-    {"end tag before start tag", "</a><a/>", "", "End tag before any start tag"},
     {"lone <", "<", "", "Missing >"},
     {"truncated child tag", "<a><b", "a", "Missing >"},
-    {"truncated text", "<a>text", "a", "Expected < when parsing text"},
     {"unclosed root", "<a><b></b>", "a{b}", "Missing <"},
     {"attribute without value", "<a b/>", "a", "missing = when parsing attributes"},
     {"unclosed double quote", R"(<a b="1/>)", "a", "Expected closing \" when parsing attributes"},
-    {"unclosed apostrophe", "<a b='1/>", "a", "Expected closing ' when parsing attributes"},
-    {"> inside a value ends the tag", R"(<a x="1>2"/>)", "a", "Expected closing \" when parsing attributes"},
-    {"comment is a tag", "<a><!-- note --><b/></a>", "a{!--}", "missing = when parsing attributes"},
-    {"empty names", "<a><>inner</><b></b></a>", R"(a{"inner",b})", ""},
     {"blank after slash is no empty element", "<a/ >text</a>", R"(a/"text")", ""},
     {"blanks before slash", R"(<a  x="1"  />)", R"(a[x="1"])", ""},
     {"tab and line break before slash", "<r><a\t/><b\n/></r>", "r{a,b}", ""},
@@ -128,8 +99,6 @@ const std::vector<ParseCase> kParseCases = {
     {"empty attribute name and value", R"(<a ="v" e=""/>)", R"(a[="v" e=""])", ""},
     {"high bytes are not blanks", "<a> \xC3\xA9</a>", R"(a"\xC3\xA9")", ""},
     {"control bytes are blanks", "<a>\x01 x \x7F\x1F</a>", R"(a"x \x7F")", ""},
-    {"NUL bytes kept", "<a v=\"1\0002\">x\0y</a>"s, R"(a[v="1\x002"]"x\x00y")", ""},
-    {"BOM before root", "\xEF\xBB\xBF<a/>", "a", ""},
     {"nested siblings", "<a><b><c/></b><d>t</d></a>", R"(a{b{c},d"t"})", ""},
 };
 
@@ -330,27 +299,6 @@ TEST(XmlDocumentTest, CorpusFiles) {
     EXPECT_EQ(seen, kCorpus.size());
 }
 
-TEST(XmlDocumentTest, CorpusConcreteResults) {
-    XmlDocument doc;
-    doc.LoadXML(std::string(KORVA_XML_CORPUS) + "/device_description.xml");
-    ASSERT_EQ(doc.name, "Configuration");
-    ASSERT_EQ(doc.childCount(), 2u);
-    const XmlNode* controller = doc.child(0);
-    EXPECT_EQ(controller->getAttribute("Address"), "12");
-    ASSERT_NE(controller->getChildByName("Group"), nullptr);
-    EXPECT_EQ(controller->getChildByName("Group")->child(0)->getAttribute("Name"), "MaxSpeed");
-    EXPECT_EQ(controller->getChildByName("Remark")->text, "Speed is in rpm");
-    EXPECT_EQ(controller->getChildByName("KFileHandle")->child(0)->getAttribute("Level"), "Advanced");
-    EXPECT_EQ(doc.child(1)->getAttribute("Name"), "Sensor");
-
-    doc.LoadXML(std::string(KORVA_XML_CORPUS) + "/deep_nesting.xml");
-    const XmlNode* node = &doc;
-    for (int depth = 0; depth < 119; ++depth) node = node->child(0);
-    EXPECT_EQ(node->name, "n119");
-    EXPECT_EQ(node->text, "deep");
-    EXPECT_EQ(countNodes(doc), 120u);
-}
-
 // Every proper prefix of a well-formed file lacks the root's end tag.
 TEST(XmlDocumentTest, EveryTruncationReportsAnError) {
     XmlDocument full;
@@ -391,74 +339,6 @@ TEST(XmlDocumentTest, HugeFlatAndDeepFiles) {
         EXPECT_EQ(raisedText(nested), "Missing <");
         EXPECT_EQ(countNodes(nested), kCount);
     }  // tearing the deep tree down must not exhaust the stack either
-}
-
-TEST(XmlDocumentTest, LongAttributeListStaysLinear) {
-    constexpr int kCount = 60000;
-    std::string tag = "<a";
-    for (int i = 0; i < kCount; ++i) tag += " k" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
-    tag += " k5='again' k59999=\"last\"/>";
-    XmlDocument doc;
-    doc.source = tag;
-    doc.parse();
-    EXPECT_EQ(doc.error, "");
-    ASSERT_EQ(doc.attributes.size(), static_cast<size_t>(kCount));
-    EXPECT_EQ(doc.attributes[5].value, "again");
-    EXPECT_EQ(doc.attributes[kCount - 1].value, "last");
-    EXPECT_EQ(doc.getAttribute("k1234"), "1234");
-}
-
-bool linksAreSound(const XmlDocument& doc) {
-    std::vector<const XmlNode*> stack{&doc};
-    while (!stack.empty()) {
-        const XmlNode* node = stack.back();
-        stack.pop_back();
-        if (node->document != &doc) return false;
-        for (const auto& c : node->children) {
-            if (c->parent != node) return false;
-            stack.push_back(c.get());
-        }
-    }
-    return true;
-}
-
-TEST(XmlDocumentTest, RandomBytesNeverBreakTheReader) {
-    const std::vector<std::string> pieces = {"<",   ">",     "/",  "=",  "\"", "'",
-                                             " ",   "a",     "b",  "\t", "\n", "<![CDATA[",
-                                             "]]>", "<?xml", "?>", "</", "/>", "x=\""};
-    const std::vector<std::string> raised = {"Missing <",
-                                             "Missing >",
-                                             "Expected < when parsing text",
-                                             "Expected ]]> when parsing CDATA section",
-                                             "missing = when parsing attributes",
-                                             "missing value delimiter when parsing attributes",
-                                             "Expected closing \" when parsing attributes",
-                                             "Expected closing ' when parsing attributes",
-                                             "Missing ?> in xml declaration.",
-                                             "End tag before any start tag"};
-    std::mt19937 rng(20240611u);
-    for (int round = 0; round < 4000; ++round) {
-        std::string input;
-        const size_t length = rng() % 80;
-        for (size_t i = 0; i < length; ++i) {
-            if (rng() % 10 < 7)
-                input += pieces[rng() % pieces.size()];
-            else
-                input += static_cast<char>(rng() % 256);
-        }
-        XmlDocument doc;
-        doc.source = input;
-        doc.parse();
-        ASSERT_GE(doc.position, 1u) << escaped(input);
-        ASSERT_LE(doc.position, input.size() + 1) << escaped(input);
-        ASSERT_TRUE(linksAreSound(doc)) << escaped(input);
-        ASSERT_TRUE(doc.error.empty() ||
-                    std::find(raised.begin(), raised.end(), raisedText(doc)) != raised.end())
-            << doc.error;
-        const std::string first = dumpDocument(doc) + "|" + doc.error;
-        doc.parse();
-        ASSERT_EQ(dumpDocument(doc) + "|" + doc.error, first) << escaped(input);
-    }
 }
 
 }  // namespace

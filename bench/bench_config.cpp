@@ -1,11 +1,12 @@
-// Loading a generated configuration of 200 devices with 50 properties each (10,000 links).
+// Loading generated plants of 10,000 and 100,000 links: time, and the heap each link keeps.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
 #include <memory>
 
 #include <malloc.h>
-#include <fstream>
+
+#include "GeneratedPlant.h"
 
 #include "model/ConfigLoader.h"
 #include "protocol/Comms.h"
@@ -23,46 +24,28 @@ public:
     std::string failed;
 };
 
-std::filesystem::path WritePlant() {
-    const auto dir = std::filesystem::temp_directory_path() / "korva-bench-config";
-    std::filesystem::create_directories(dir / "config");
-    std::ofstream(dir / "config/paths.xml")
-        << "<paths><constantspath>config/constants.xml</constantspath><configpath>config/plant.xml</configpath></paths>";
-    std::ofstream constants(dir / "config/constants.xml");
-    constants << "<constants><symbols Word=\"0\" Byte=\"1\" SignedWord=\"2\" WordOpt=\"3\"";
-    for (int p = 0; p < 50; ++p) constants << " C" << p << "=\"" << p << "\"";
-    constants << "/></constants>";
-    std::ofstream plant(dir / "config/plant.xml");
-    static const char* kTypes[] = {"Word", "Byte", "SignedWord", "WordOpt"};
-    plant << "<plant>\n";
-    for (int d = 0; d < 200; ++d) {
-        plant << "  <KDevice Name=\"Unit" << d << "\" Address=\"" << (34 + d % 200) << "\">\n";
-        for (int p = 0; p < 50; ++p)
-            plant << "    <KProperty Name=\"Value" << p << "\" Type=\"" << kTypes[p % 4] << "\" Code=\"C" << p
-                  << "\"><Helptext>Measured value " << p << " of unit " << d << "</Helptext></KProperty>\n";
-        plant << "  </KDevice>\n";
-    }
-    plant << "</plant>\n";
-    return dir;
+std::filesystem::path WritePlant(const benchmark::State& state) {
+    return bench::WritePlant("korva-bench-config", static_cast<int>(state.range(0)));
 }
 
-void BM_LoadTenThousandLinks(benchmark::State& state) {
-    const auto dir = WritePlant();
+void BM_LoadPlant(benchmark::State& state) {
+    const auto dir = WritePlant(state);
     for (auto _ : state) {
         QuietHost host;
         Comms comms(host);
         ConfigLoader loader(comms.Model(), host, dir.string());
         loader.LoadConfiguration();
-        if (!host.failed.empty() || comms.Model().devices.Count() != 200) state.SkipWithError("load failed");
+        if (!host.failed.empty() || static_cast<std::int64_t>(comms.Model().devices.Count()) != state.range(0)) state.SkipWithError("load failed");
         benchmark::DoNotOptimize(comms.Model().devices.Count());
     }
     std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_LoadTenThousandLinks)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadPlant)->ArgName("devices")->Arg(200)->Arg(2000)->Unit(benchmark::kMillisecond);
 
-// Heap bytes that a loaded plant of 10,000 links keeps: the model and the documents it refers to.
+// Heap bytes that a loaded plant keeps per link: the model and the documents it refers to.
 void BM_MemoryPerLink(benchmark::State& state) {
-    const auto dir = WritePlant();
+    const auto dir = WritePlant(state);
+    const double links = static_cast<double>(state.range(0)) * 50.0;
     double perLink = 0;
     for (auto _ : state) {
         const std::size_t before = mallinfo2().uordblks + mallinfo2().hblkhd;
@@ -72,12 +55,12 @@ void BM_MemoryPerLink(benchmark::State& state) {
             ConfigLoader loader(comms->Model(), *host, dir.string());
             loader.LoadConfiguration();
         }
-        perLink = static_cast<double>(mallinfo2().uordblks + mallinfo2().hblkhd - before) / 10000.0;
+        perLink = static_cast<double>(mallinfo2().uordblks + mallinfo2().hblkhd - before) / links;
     }
     state.counters["bytes_per_link"] = perLink;
     std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_MemoryPerLink)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemoryPerLink)->ArgName("devices")->Arg(200)->Arg(2000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace korva

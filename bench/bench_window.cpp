@@ -1,6 +1,6 @@
-// Start-up of the main window (created, shown, configuration loaded, tree filled) for the demo
-// plant and for a generated plant of 10,000 links; and the CPU an idle window uses with the port
-// open on korvasim.
+// Start-up of the main window (created, shown, configuration loaded, tree filled, COM1 open) for
+// the demo plant and for generated plants of 10,000 and 100,000 links, with the heap it keeps per
+// link; and the CPU an idle window uses with the port open on korvasim.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -8,9 +8,10 @@
 #include <QTreeWidget>
 
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 
+#include <malloc.h>
+
+#include "GeneratedPlant.h"
 #include "support/Plant.h"
 #include "ui/DevicePage.h"
 #include "ui/KorvaConfigMain.h"
@@ -28,43 +29,37 @@ UiDialogs Silent() {
     return d;
 }
 
-std::string GeneratedPlant() {
-    const auto dir = std::filesystem::temp_directory_path() / "korva-bench-window";
-    std::filesystem::create_directories(dir / "config");
-    std::ofstream(dir / "config/paths.xml")
-        << "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>";
-    std::ofstream c(dir / "config/c.xml");
-    c << "<c><s Word=\"0\"";
-    for (int p = 0; p < 50; ++p) c << " C" << p << "=\"" << p << "\"";
-    c << "/></c>";
-    std::ofstream plant(dir / "config/plant.xml");
-    plant << "<plant>";
-    for (int d = 0; d < 200; ++d) {
-        plant << "<KDevice Name=\"Unit" << d << "\" Address=\"" << d << "\">";
-        for (int p = 0; p < 50; ++p) plant << "<KProperty Name=\"Value" << p << "\" Type=\"Word\" Code=\"C" << p << "\"/>";
-        plant << "</KDevice>";
-    }
-    plant << "</plant>";
-    return dir.string();
-}
+std::size_t HeapBytes() { return mallinfo2().uordblks + mallinfo2().hblkhd; }
 
-void StartUp(benchmark::State& state, const std::string& workDir, int expectedDevices) {
+// From the window's creation to COM1 open on korvasim: configuration loaded, tree filled and shown.
+// The heap the window keeps, with its model and documents, is counted per link.
+void StartUp(benchmark::State& state, int devices) {
+    test::LivePlant plant;  // korvasim serves the demo; the window reads its own plant
+    if (devices > 0) bench::WritePlantFiles(plant.dir.Path(), devices);
+    const int expected = devices > 0 ? devices : 5;
     const UiDialogs dialogs = Silent();
+    double perLink = 0;
     for (auto _ : state) {
-        TForm1 form(workDir, WindowWiring{&dialogs, nullptr, true});
+        const std::size_t before = HeapBytes();
+        TForm1 form(plant.dir.Path(), WindowWiring{&dialogs, nullptr, true});
         form.show();
         form.FormActivate();
+        form.comPorts().OpenPort(1);
         QApplication::processEvents();
-        if (form.devicePage->tvDevices->topLevelItem(0)->childCount() != expectedDevices)
-            state.SkipWithError("tree not filled");
+        state.PauseTiming();
+        perLink = static_cast<double>(HeapBytes() - before) / (expected * 50.0);
+        if (form.devicePage->tvDevices->topLevelItem(0)->childCount() != expected || !form.SerialPortNG1().Active())
+            state.SkipWithError("tree not filled or port not open");
+        state.ResumeTiming();
     }
+    if (devices > 0) state.counters["bytes_per_link"] = perLink;
 }
 
-void BM_StartUpDemo(benchmark::State& state) { StartUp(state, KORVA_DEMO_DIR, 5); }
+void BM_StartUpDemo(benchmark::State& state) { StartUp(state, 0); }
 BENCHMARK(BM_StartUpDemo)->Unit(benchmark::kMillisecond);
 
-void BM_StartUpTenThousandLinks(benchmark::State& state) { StartUp(state, GeneratedPlant(), 200); }
-BENCHMARK(BM_StartUpTenThousandLinks)->Unit(benchmark::kMillisecond);
+void BM_StartUpPlant(benchmark::State& state) { StartUp(state, static_cast<int>(state.range(0))); }
+BENCHMARK(BM_StartUpPlant)->ArgName("devices")->Arg(200)->Arg(2000)->Unit(benchmark::kMillisecond);
 
 double CpuSeconds() {
     timespec ts{};
@@ -72,9 +67,10 @@ double CpuSeconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-// Ten seconds of an idle window on the demo plant with COM1 open on korvasim.
+// Ten seconds of an idle window with COM1 open on korvasim: the demo plant, and 100,000 links.
 void BM_IdleWindowCpu(benchmark::State& state) {
     test::LivePlant plant;  // korvasim on a copy of the demo plant, ports.xml written
+    if (state.range(0) > 0) bench::WritePlantFiles(plant.dir.Path(), static_cast<int>(state.range(0)));
     const UiDialogs dialogs = Silent();
     TForm1 form(plant.dir.Path(), WindowWiring{&dialogs});
     form.show();
@@ -93,7 +89,7 @@ void BM_IdleWindowCpu(benchmark::State& state) {
     state.counters["cpu_percent_of_core"] = share * 100.0;
     state.counters["port_open"] = form.SerialPortNG1().Active() ? 1 : 0;
 }
-BENCHMARK(BM_IdleWindowCpu)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_IdleWindowCpu)->ArgName("devices")->Arg(0)->Arg(2000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 }  // namespace korva

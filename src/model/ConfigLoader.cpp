@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -12,26 +13,9 @@
 namespace korva {
 
 namespace {
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(line);
-            line.clear();
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            line += c;
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    return lines;
-}
-
-std::int32_t RequireInt(const std::string& text, const std::string& what) {
+std::int32_t RequireInt(std::string_view text, const std::string& what) {
     const auto v = ParseInt(text);
-    if (!v) throw ConfigError(what + " is not an integer: '" + text + "'");
+    if (!v) throw ConfigError(what + " is not an integer: '" + std::string(text) + "'");
     return *v;
 }
 }  // namespace
@@ -93,10 +77,6 @@ void ConfigLoader::LoadConfiguration() {
         model_.KeepDocument(config_);
         Visit(*config_);
     });
-    // The trees stay as long as the model, which points into them; the files' text is not needed
-    // once parsed, and would be a second copy of every name for the whole run.
-    for (const auto& doc : {constants_, config_})
-        if (doc) doc->DropSource();
 }
 
 std::string ConfigLoader::FailureDetail(const std::string& why) const {
@@ -145,7 +125,7 @@ void ConfigLoader::Visit(const XmlNode& root) {
 }
 
 void ConfigLoader::MakeDevice(const XmlNode& e) {
-    const std::string& name = e.getAttribute("Name");
+    const std::string name(e.getAttribute("Name"));
     const std::int32_t address = RequireInt(e.getAttribute("Address"), "Address of device '" + name + "'");
     current_ = &model_.MakeDevice(name, static_cast<std::uint8_t>(address & 0xFF), &e);
 }
@@ -153,10 +133,11 @@ void ConfigLoader::MakeDevice(const XmlNode& e) {
 std::uint8_t ConfigLoader::LookUp(const XmlNode& e, const char* attribute) const {
     const XmlNode* table = constants_ ? constants_->child(0) : nullptr;
     if (table == nullptr) throw ConfigError("the constants file holds no element of symbols");
-    const std::string& symbol = e.getAttribute(attribute);
+    const std::string_view symbol = e.getAttribute(attribute);
     const auto it = std::find_if(table->attributes.begin(), table->attributes.end(),
                                  [&](const XmlAttribute& a) { return a.name == symbol; });
-    const std::string what = std::string(attribute) + " '" + symbol + "' of '" + e.getAttribute("Name") + "'";
+    const std::string what =
+        std::string(attribute) + " '" + std::string(symbol) + "' of '" + std::string(e.getAttribute("Name")) + "'";
     // A link with an undefined type or code would put garbage on the bus: refuse the file.
     if (it == table->attributes.end()) throw ConfigError(what + " is not a known symbol");
     return static_cast<std::uint8_t>(RequireInt(it->value, what) & 0xFF);
@@ -168,7 +149,7 @@ void ConfigLoader::MakeLink(const XmlNode& e, bool file) {
     if (current_ == nullptr) throw ConfigError("'" + desc.name + "' comes before any device");
     desc.source = &e;
     if (const XmlNode* display = e.getChildByName("Display")) desc.basic = display->getAttribute("Level") != "Advanced";
-    if (const XmlNode* help = e.getChildByName("Helptext")) desc.helpText = SplitLines(help->text);
+    if (const XmlNode* help = e.getChildByName("Helptext")) desc.helpText = help->text;
     desc.type = LookUp(e, "Type");
     desc.code = LookUp(e, "Code");
     // The element decides how the link is addressed on the bus; a type of the other kind would

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/Enums.h"
@@ -96,7 +97,8 @@ struct LinkSpec {
     std::uint8_t type = 0;
     std::uint8_t code = 0;
     bool basic = true;
-    std::vector<std::string> helpText;
+    // A view of the help element's text in the configuration document, which the model keeps.
+    std::string_view helpText;
     const XmlNode* source = nullptr;
 };
 
@@ -134,7 +136,7 @@ public:
     std::uint8_t code;
     std::uint8_t type;
     std::string name;
-    std::vector<std::string> helpText;
+    std::string_view helpText;  // as in the file: lines end with CR, LF or CR LF
     bool basic;
     std::uint8_t state = LinkState::UNKNOWN;
     std::uint8_t updateMode = UpdateMode::SYNC_ON_CHANGE;

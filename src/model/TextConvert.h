@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korva {
 
@@ -13,6 +14,8 @@ namespace korva {
 // configuration means the same on every machine.
 char FoldChar(char c);
 std::string FoldCase(std::string_view s);
+// The lines of a text whose lines end with CR, LF or CR LF; no empty last line.
+std::vector<std::string> SplitLines(std::string_view text);
 bool SameIgnoringCase(std::string_view a, std::string_view b);
 
 // Blanks around a typed or configured number: the control characters and the space.

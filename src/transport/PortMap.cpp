@@ -30,7 +30,7 @@ std::map<std::string, std::string> ReadPortMap(const std::string& workDir) {
         doc.LoadXML(PortsFile(workDir));
         for (const auto& child : doc.children)
             if (child->name == "port" && !child->getAttribute("device").empty())
-                out.emplace(child->getAttribute("name"), child->getAttribute("device"));
+                out.emplace(std::string(child->getAttribute("name")), std::string(child->getAttribute("device")));
     } catch (const XmlFileError&) {
         // no ports file: the default names hold
     }

@@ -43,10 +43,10 @@ RelayAccess RelayAccess::Read(const std::string& workDir, std::string& problem) 
     }
     if (!doc.error.empty() || doc.name != "relay") return closed("not a <relay> element");
     RelayAccess access;
-    const std::string& listen = doc.getAttribute("listen");
+    const std::string listen(doc.getAttribute("listen"));
     if (!listen.empty() && !access.listen.setAddress(QString::fromStdString(listen)))
         return closed("listen=\"" + listen + "\" is not an address");
-    const QStringList allowed = QString::fromStdString(doc.getAttribute("allow"))
+    const QStringList allowed = QString::fromStdString(std::string(doc.getAttribute("allow")))
                                     .split(QRegularExpression("[\\s,]+"), Qt::SkipEmptyParts);
     for (const QString& text : allowed) {
         QHostAddress a;

@@ -118,6 +118,7 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
 
     connect(tvDevices, &QTreeWidget::itemClicked, this, [this] { tvDevicesClick(); });
     connect(tvDevices, &QTreeWidget::currentItemChanged, this, [this] { tvDevicesChange(); });
+    connect(tvDevices, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* node) { Fill(node); });
     connect(btGetVal, &QPushButton::clicked, this, [this] { btGetValClick(); });
     connect(btSetVal, &QPushButton::clicked, this, [this] { btSetValClick(); });
     // Enter in "New Value" sets, as the button beside it does.
@@ -142,20 +143,37 @@ QTreeWidgetItem* TDevicePage::AddChild(QTreeWidgetItem* parent, const QString& t
 
 void TDevicePage::On_NewKorvaDevice(KDevice* device) {
     if (root_ == nullptr) AddRoot();
-    deviceNodes_[device] = AddChild(root_, Q(DeviceNodeText(*device)), device);
+    QTreeWidgetItem* node = AddChild(root_, Q(DeviceNodeText(*device)), device);
+    deviceNodes_[device] = node;
 }
 
-void TDevicePage::On_NewKorvaProperty(KDevice* device, KPropertyLink* link) {
-    if (!link->basic) return;
-    auto it = deviceNodes_.find(device);
-    if (it != deviceNodes_.end()) AddChild(it->second, Q(link->name), link);
-}
+void TDevicePage::On_NewKorvaProperty(KDevice* device, KPropertyLink* link) { LinkArrived(device, link); }
 
-void TDevicePage::On_NewKFileLink(KDevice* device, KFileLink* link) {
+void TDevicePage::On_NewKFileLink(KDevice* device, KFileLink* link) { LinkArrived(device, link); }
+
+// A device's links get their nodes when it is first expanded: a plant of many thousand links
+// costs no tree nodes for devices nobody opens.
+void TDevicePage::LinkArrived(KDevice* device, KRemoteLink* link) {
     if (!link->basic) return;
     auto it = deviceNodes_.find(device);
     if (it == deviceNodes_.end()) return;
-    QTreeWidgetItem* node = AddChild(it->second, Q(link->name), link);
+    if (filled_.count(device) != 0)
+        AddLinkNode(it->second, link);
+    else
+        it->second->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+}
+
+void TDevicePage::Fill(QTreeWidgetItem* node) {
+    auto* device = dynamic_cast<KDevice*>(ObjectOf(node));
+    if (device == nullptr || !filled_.insert(device).second) return;
+    // Every link made, in the order made, as if each had been added on arrival.
+    for (const auto& link : device->ownedLinks)
+        if (link->basic) AddLinkNode(node, link.get());
+}
+
+void TDevicePage::AddLinkNode(QTreeWidgetItem* deviceNode, KRemoteLink* link) {
+    QTreeWidgetItem* node = AddChild(deviceNode, Q(link->name), link);
+    if (!link->IsFileHandle()) return;
     for (const char* child : {"Status", "Size", "CheckSum"}) AddChild(node, child, nullptr);
     AddChild(AddChild(node, "Data", nullptr), "??? ??? ???", nullptr);
 }
@@ -202,7 +220,7 @@ void TDevicePage::tvDevicesUpdate() {
         if (auto* link = dynamic_cast<KRemoteLink*>(ObjectOf(node))) {
             selectedType = link->type;
             QStringList help;
-            for (const std::string& line : link->helpText) help << Q(line);
+            for (const std::string& line : SplitLines(link->helpText)) help << Q(line);
             if (memoHelp->toPlainText() != help.join('\n')) memoHelp->setPlainText(help.join('\n'));
             SetTextIfChanged(tbselected, Q(LinkTitleText(*link)));
             const KFileLink* file = link->AsFile();

@@ -2,6 +2,7 @@
 // The "Device Manager" page: the device tree and the property panel of the selected object.
 
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <QWidget>
@@ -113,6 +114,10 @@ private:
     // Help text height and option row position for the panel's height.
     void FitPanel();
     QTreeWidgetItem* AddChild(QTreeWidgetItem* parent, const QString& text, KObject* object);
+    void LinkArrived(KDevice* device, KRemoteLink* link);
+    // Gives a device node the nodes of its links, once.
+    void Fill(QTreeWidgetItem* node);
+    void AddLinkNode(QTreeWidgetItem* deviceNode, KRemoteLink* link);
 
     UiDialogs dialogs_;
     QWidget* panel_ = nullptr;
@@ -121,6 +126,7 @@ private:
     QTreeWidgetItem* root_ = nullptr;
     // The device's node is found directly, not by scanning the tree: start-up stays linear.
     std::unordered_map<const KDevice*, QTreeWidgetItem*> deviceNodes_;
+    std::unordered_set<const KDevice*> filled_;  // device nodes that hold their links' nodes
     std::unordered_map<const QTreeWidgetItem*, KObject*> objects_;
 };
 

@@ -473,10 +473,14 @@ void TForm1::FormActivate() {
     Guard([this] { ReloadSequences(); });
     devicePage->cbHideAdvancedClick(utilityPage->cbHideAdvanced->isChecked());
     devicePage->SetAutoGet(utilityPage->chkAutoGet->isChecked());
-    // The devices and their properties are what the operator came for: they show without a click.
+    // The devices and their properties are what the operator came for: they show without a click,
+    // unless there are more than anybody scrolls through.
     QTreeWidgetItem* root = devicePage->tvDevices->topLevelItem(0);
     devicePage->tvDevices->expandItem(root);
-    for (int i = 0; root != nullptr && i < root->childCount(); ++i) devicePage->tvDevices->expandItem(root->child(i));
+    std::size_t links = 0;
+    for (const auto& entry : comms_.Model().devices) links += entry.second->ownedLinks.size();
+    for (int i = 0; root != nullptr && links <= kExpandAllLimit && i < root->childCount(); ++i)
+        devicePage->tvDevices->expandItem(root->child(i));
     devicePage->tvDevicesUpdate();
     UpdateRunControls();
     SetTicking(true);

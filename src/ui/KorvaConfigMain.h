@@ -48,6 +48,8 @@ public:
     // Where the window keeps its geometry and last page between runs (QSettings), nothing else.
     static constexpr const char* kSettingsOwner = "korvaconfig";
     static constexpr const char* kSettingsName = "korvaconfig";
+    // Plants with more links than this start with their devices closed.
+    static constexpr std::size_t kExpandAllLimit = 5000;
 
     using Wiring = WindowWiring;
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <type_traits>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -21,9 +23,6 @@ constexpr std::string_view kCdataEnd = "]]>";
 // to a hash index, so a tag with a huge attribute list stays linear overall.
 constexpr size_t kLinearAttributeLimit = 16;
 
-// Upper bound of the attribute slots reserved ahead for one tag.
-constexpr size_t kReserveLimit = 32;
-
 // Bytes around the error position quoted in the error text.
 constexpr size_t kExcerptRadius = 20;
 
@@ -40,10 +39,15 @@ inline std::string_view trim(std::string_view s) {
     return s.substr(first, last - first);
 }
 
-// memchr is markedly faster than a byte loop on long texts.
+// Most hits are a few bytes away, where a call costs more than the loop; memchr is markedly
+// faster on long texts.
 inline size_t findByte(std::string_view s, char c, size_t from) {
     if (from >= s.size()) return std::string_view::npos;
-    const void* hit = std::memchr(s.data() + from, c, s.size() - from);
+    const size_t near = std::min(s.size(), from + 24);
+    for (size_t i = from; i < near; ++i)
+        if (s[i] == c) return i;
+    if (near == s.size()) return std::string_view::npos;
+    const void* hit = std::memchr(s.data() + near, c, s.size() - near);
     return hit ? static_cast<size_t>(static_cast<const char*>(hit) - s.data()) : std::string_view::npos;
 }
 
@@ -63,35 +67,18 @@ std::string excerptAround(const std::string& src, size_t index) {
 
 // ---------------------------------------------------------------- XmlNode
 
-XmlNode::~XmlNode() {
-    releaseChildren();
-}
+static_assert(std::is_trivially_destructible_v<XmlNode>, "the arena never runs destructors");
 
-void XmlNode::releaseChildren() noexcept {
-    if (children.empty()) return;
-    // A work list instead of the default member-wise teardown: each node
-    // hands its children to the list before it dies, so nothing recurses.
-    std::vector<std::unique_ptr<XmlNode>> pending = std::move(children);
-    children.clear();
-    while (!pending.empty()) {
-        std::unique_ptr<XmlNode> node = std::move(pending.back());
-        pending.pop_back();
-        for (auto& grandChild : node->children) pending.push_back(std::move(grandChild));
-        node->children.clear();
-    }
-}
-
-const std::string& XmlNode::getAttribute(const std::string& attrName) const {
-    static const std::string kEmpty;
+std::string_view XmlNode::getAttribute(std::string_view attrName) const {
     for (const XmlAttribute& attribute : attributes) {
         if (attribute.name == attrName) return attribute.value;
     }
-    return kEmpty;
+    return {};
 }
 
-XmlNode* XmlNode::getChildByName(const std::string& childName) const {
-    for (const auto& node : children) {
-        if (node->name == childName) return node.get();
+XmlNode* XmlNode::getChildByName(std::string_view childName) const {
+    for (XmlNode* node : children) {
+        if (node->name == childName) return node;
     }
     return nullptr;
 }
@@ -109,14 +96,40 @@ void XmlDocument::LoadXML(const std::string& path) {
 }
 
 void XmlDocument::reset() {
-    releaseChildren();
-    attributes.clear();
-    name.clear();
-    text.clear();
-    declaration.attributes.clear();
+    children = {};
+    attributes = {};
+    name = {};
+    text = {};
+    declaration.attributes = {};
+    m_arena.release();
+    m_pendingChildren.clear();
+    m_open.clear();
     error.clear();
     m_failure.clear();
     position = 1;
+}
+
+XmlNode* XmlDocument::newNode(XmlNode* owner) {
+    auto* node = new (m_arena.allocate(sizeof(XmlNode), alignof(XmlNode))) XmlNode();
+    node->document = this;
+    node->parent = owner;
+    return node;
+}
+
+template <typename T>
+std::span<T> XmlDocument::keep(const std::vector<T>& items, size_t first) {
+    const size_t count = items.size() - first;
+    if (count == 0) return {};
+    auto* out = static_cast<T*>(m_arena.allocate(count * sizeof(T), alignof(T)));
+    std::uninitialized_copy(items.begin() + static_cast<std::ptrdiff_t>(first), items.end(), out);
+    return {out, count};
+}
+
+void XmlDocument::closeInnermost() {
+    const Open open = m_open.back();
+    m_open.pop_back();
+    open.node->children = keep(m_pendingChildren, open.firstChild);
+    m_pendingChildren.resize(open.firstChild);
 }
 
 bool XmlDocument::fail(std::string message) {
@@ -133,6 +146,13 @@ void XmlDocument::parse() {
     } catch (const std::exception& e) {
         // Only running out of memory can throw here; the nodes built so far stay.
         ok = fail(e.what());
+    }
+    // A damaged file leaves elements open; they keep the children read so far.
+    try {
+        while (!m_open.empty()) closeInnermost();
+    } catch (const std::exception& e) {
+        m_open.clear();
+        if (ok) ok = fail(e.what());
     }
     position = pos + 1;
     if (!ok) {
@@ -169,14 +189,13 @@ bool XmlDocument::parseDeclaration(size_t& pos) {
     return true;
 }
 
-// Each tag continues the scan with a parent: the new element after a start
-// tag with content, the same parent after an empty element, the
-// grandparent after an end tag. That chain is the whole state, so a loop
-// with one parent pointer walks files of any depth and length.
+// The elements still open form a stack of their own, so a loop walks files
+// of any depth and length. An element's children gather behind it in one
+// shared list and move into the arena when its end tag comes.
 bool XmlDocument::parseTags(size_t& pos) {
     const std::string_view src(source);
-    XmlNode* owner = nullptr;  // the element the next tag belongs to; none before the root
     for (;;) {
+        XmlNode* owner = m_open.empty() ? nullptr : m_open.back().node;  // none before the root
         const size_t open = findByte(src, '<', pos);
         if (open == std::string_view::npos) return fail("Missing <");
         pos = open;
@@ -188,8 +207,8 @@ bool XmlDocument::parseTags(size_t& pos) {
         if (!tag.empty() && tag.front() == '/') {
             // End tags close whatever is open; their names are never checked.
             if (!owner) return fail("End tag before any start tag");
-            if (!owner->parent) return true;  // the root is closed: the rest of the file is not read
-            owner = owner->parent;
+            closeInnermost();
+            if (m_open.empty()) return true;  // the root is closed: the rest of the file is not read
             continue;
         }
 
@@ -204,12 +223,10 @@ bool XmlDocument::parseTags(size_t& pos) {
 
         XmlNode* node = this;
         if (owner) {
-            owner->children.push_back(std::make_unique<XmlNode>());
-            node = owner->children.back().get();
-            node->document = this;
-            node->parent = owner;
+            node = newNode(owner);
+            m_pendingChildren.push_back(node);
         }
-        node->name.assign(elementName);
+        node->name = elementName;
 
         if (!attrText.empty()) {
             const size_t begin = static_cast<size_t>(attrText.data() - src.data());
@@ -220,8 +237,8 @@ bool XmlDocument::parseTags(size_t& pos) {
             if (!owner) return true;  // an empty root element is the whole document
             continue;
         }
+        m_open.push_back(Open{node, m_pendingChildren.size()});
         if (!parseText(*node, pos)) return false;
-        owner = node;
     }
 }
 
@@ -230,15 +247,15 @@ bool XmlDocument::parseText(XmlNode& node, size_t& pos) {
     const std::string_view src(source);
     const size_t open = findByte(src, '<', pos);
     if (open == std::string_view::npos) return fail("Expected < when parsing text");
-    if (src.substr(open, kCdataStart.size()) == kCdataStart) {
+    if (open + 1 < src.size() && src[open + 1] == '!' && src.substr(open, kCdataStart.size()) == kCdataStart) {
         pos = open + kCdataStart.size();
         const size_t end = src.find(kCdataEnd, pos);
         if (end == std::string_view::npos) return fail("Expected ]]> when parsing CDATA section");
-        node.text.assign(trim(src.substr(pos, end - pos)));
+        node.text = trim(src.substr(pos, end - pos));
         pos = end + kCdataEnd.size();
         return true;
     }
-    node.text.assign(trim(src.substr(pos, open - pos)));
+    node.text = trim(src.substr(pos, open - pos));
     pos = open;  // the "<" opens the next tag
     return true;
 }
@@ -248,34 +265,38 @@ bool XmlDocument::parseText(XmlNode& node, size_t& pos) {
 // a long list costs one pass.
 bool XmlDocument::parseAttributes(size_t begin, size_t end, XmlNode& node) {
     const std::string_view attrText = std::string_view(source).substr(begin, end - begin);
-    std::unordered_map<std::string, size_t> index;  // filled only for long lists
-    // One allocation per ordinary tag: every attribute needs an "=", so their count bounds the
-    // list. Capped, because values may hold any number of "=".
-    const auto equalsSigns = static_cast<size_t>(std::count(attrText.begin(), attrText.end(), '='));
-    node.attributes.reserve(node.attributes.size() + std::min(equalsSigns, kReserveLimit));
+    std::unordered_map<std::string_view, size_t> index;  // filled only for long lists
+    std::vector<XmlAttribute>& list = m_tagAttributes;
+    list.clear();
+    // A fault keeps the attributes read before it, as it keeps the nodes.
+    const auto stop = [&](std::string message) {
+        node.attributes = keep(list, 0);
+        return fail(std::move(message));
+    };
     size_t offset = 0;
     while (offset < attrText.size()) {
         const size_t equals = findByte(attrText, '=', offset);
-        if (equals == std::string_view::npos) return fail("missing = when parsing attributes");
+        if (equals == std::string_view::npos) return stop("missing = when parsing attributes");
         // The delimiter must follow "=" at once: no blank in between.
         if (equals + 1 >= attrText.size() || (attrText[equals + 1] != '"' && attrText[equals + 1] != '\'')) {
-            return fail("missing value delimiter when parsing attributes");
+            return stop("missing value delimiter when parsing attributes");
         }
         const char delimiter = attrText[equals + 1];
         const size_t valueStart = equals + 2;
         const size_t valueEnd = findByte(attrText, delimiter, valueStart);
         if (valueEnd == std::string_view::npos) {
-            return fail(std::string("Expected closing ") + delimiter + " when parsing attributes");
+            return stop(std::string("Expected closing ") + delimiter + " when parsing attributes");
         }
         const std::string_view attrName = trim(attrText.substr(offset, equals - offset));
         const std::string_view value = attrText.substr(valueStart, valueEnd - valueStart);
 
         // A repeated name keeps its first place and takes the later value.
-        std::vector<XmlAttribute>& list = node.attributes;
         XmlAttribute* existing = nullptr;
         if (list.size() <= kLinearAttributeLimit) {
             for (XmlAttribute& attribute : list) {
-                if (attribute.name == attrName) {
+                // Names of one tag mostly differ in length or first byte: skip the full compare.
+                if (attribute.name.size() == attrName.size() &&
+                    (attrName.empty() || attribute.name.front() == attrName.front()) && attribute.name == attrName) {
                     existing = &attribute;
                     break;
                 }
@@ -284,17 +305,18 @@ bool XmlDocument::parseAttributes(size_t begin, size_t end, XmlNode& node) {
             if (index.empty()) {
                 for (size_t i = 0; i < list.size(); ++i) index.emplace(list[i].name, i);
             }
-            const auto found = index.find(std::string(attrName));
+            const auto found = index.find(attrName);
             if (found != index.end()) existing = &list[found->second];
         }
         if (existing) {
-            existing->value.assign(value);
+            existing->value = value;
         } else {
-            list.push_back(XmlAttribute{std::string(attrName), std::string(value)});
+            list.push_back(XmlAttribute{attrName, value});
             if (!index.empty()) index.emplace(list.back().name, list.size() - 1);
         }
         offset = valueEnd + 1;
     }
+    node.attributes = keep(list, 0);
     return true;
 }
 

@@ -8,23 +8,27 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
-#include <stdexcept>
+#include <memory_resource>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "xml/SafeFile.h"
 
 namespace korva {
 
+// Names, values and texts are views into the document's source text, which
+// the document keeps: a tree holds no second copy of the file.
 struct XmlAttribute {
-    std::string name;
-    std::string value;
+    std::string_view name;
+    std::string_view value;
 };
 
 class XmlDocument;
 
-// One element. A node owns its children; the document owns the whole tree.
+// One element. Nodes and the arrays they refer to live in the document's
+// arena and go with it, all at once.
 class XmlNode {
   public:
     XmlNode() = default;
@@ -33,29 +37,22 @@ class XmlNode {
     XmlNode& operator=(const XmlNode&) = delete;
     XmlNode(XmlNode&&) = delete;
     XmlNode& operator=(XmlNode&&) = delete;
-    // Tears the subtree down without recursion: a tree can be as deep as the
-    // file has tags.
-    virtual ~XmlNode();
 
-    std::string name;
-    std::string text;
+    std::string_view name;
+    std::string_view text;
     XmlDocument* document = nullptr;
     XmlNode* parent = nullptr;
-    std::vector<std::unique_ptr<XmlNode>> children;  // document order
-    std::vector<XmlAttribute> attributes;            // document order, names unique
+    std::span<XmlNode* const> children;         // document order
+    std::span<const XmlAttribute> attributes;   // document order, names unique
 
     // Value of the attribute named exactly `attrName`; "" when there is none.
-    const std::string& getAttribute(const std::string& attrName) const;
+    std::string_view getAttribute(std::string_view attrName) const;
     // First direct child named exactly `childName`; nullptr when there is none.
-    XmlNode* getChildByName(const std::string& childName) const;
+    XmlNode* getChildByName(std::string_view childName) const;
 
     size_t childCount() const { return children.size(); }
     // nullptr when `index` is out of range.
-    XmlNode* child(size_t index) const { return index < children.size() ? children[index].get() : nullptr; }
-
-  protected:
-    // Deletes every descendant iteratively.
-    void releaseChildren() noexcept;
+    XmlNode* child(size_t index) const { return index < children.size() ? children[index] : nullptr; }
 };
 
 // A file that cannot be opened or read, is no regular file or is too large.
@@ -71,9 +68,10 @@ class XmlDocument : public XmlNode {
     XmlDocument& operator=(const XmlDocument&) = delete;
     XmlDocument(XmlDocument&&) = delete;
     XmlDocument& operator=(XmlDocument&&) = delete;
-    ~XmlDocument() override = default;
+    ~XmlDocument() = default;
 
-    std::string source;   // the whole file
+    // The whole file. The tree views it: parse again after changing it.
+    std::string source;
     size_t position = 1;  // 1-based scan position in source
     XmlNode declaration;  // attributes of a leading <?xml ...?>
     // Empty after a successful parse; otherwise the error text, the scan
@@ -90,17 +88,30 @@ class XmlDocument : public XmlNode {
     // before the fault and records the fault in `error`.
     void parse();
 
-    // Frees the file's text; the tree keeps its own copies of what it holds.
-    void DropSource() { std::string().swap(source); }
-
   private:
+    struct Open {
+        XmlNode* node;
+        size_t firstChild;  // where its children start in m_pendingChildren
+    };
+
     void reset();
     bool parseDeclaration(size_t& pos);
     bool parseTags(size_t& pos);
     bool parseText(XmlNode& node, size_t& pos);
     bool parseAttributes(size_t begin, size_t end, XmlNode& node);
     bool fail(std::string message);
+    XmlNode* newNode(XmlNode* owner);
+    // Gives the innermost open element its children for good.
+    void closeInnermost();
+    template <typename T>
+    std::span<T> keep(const std::vector<T>& items, size_t first);
 
+    std::pmr::monotonic_buffer_resource m_arena;
+    // Scratch of the scan, kept for the next parse: the children of the
+    // elements still open, those elements, and one tag's attributes.
+    std::vector<XmlNode*> m_pendingChildren;
+    std::vector<Open> m_open;
+    std::vector<XmlAttribute> m_tagAttributes;
     std::string m_failure;  // raw text of the fault, before position and excerpt are added
 };
 

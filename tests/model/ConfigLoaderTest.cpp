@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <new>
 
+#include "model/TextConvert.h"
 #include "support/Deadline.h"
 #include "support/FakeBus.h"
 #include "support/FakeLoader.h"
@@ -101,7 +102,7 @@ TEST(ConfigLoader, LinkFieldsFromTheElements) {
     EXPECT_EQ(speed->type, 3);
     EXPECT_EQ(speed->code, 5);
     EXPECT_EQ(speed->current.kind, 3);
-    EXPECT_EQ(speed->helpText, (std::vector<std::string>{"Shaft speed", "in rpm"}));
+    EXPECT_EQ(SplitLines(speed->helpText), (std::vector<std::string>{"Shaft speed", "in rpm"}));
     EXPECT_TRUE(speed->basic);
     EXPECT_TRUE(pump->links.Find("Temp")->basic);  // only the exact word hides
     EXPECT_FALSE(pump->links.Find("Hid")->basic);

@@ -169,9 +169,9 @@ std::map<std::string, std::string> PortsOf(const fs::path& file) {
     EXPECT_EQ(doc.error, "");
     EXPECT_EQ(doc.name, "ports");
     for (const auto& child : doc.children) {
-        std::string name = child->getAttribute("name");
+        std::string name(child->getAttribute("name"));
         for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        EXPECT_TRUE(ports.emplace(name, child->getAttribute("device")).second) << "twice: " << name;
+        EXPECT_TRUE(ports.emplace(name, std::string(child->getAttribute("device"))).second) << "twice: " << name;
     }
     return ports;
 }

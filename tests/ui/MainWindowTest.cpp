@@ -105,6 +105,19 @@ private slots:
         QCOMPARE(root->childCount(), 2);
         QVERIFY(page().tbSetVal->isHidden());
         QVERIFY(page().tbselected->isVisibleTo(&page()));
+        // A device not expanded yet has no link nodes; its first expansion makes them in the order made.
+        KModel& model = form_->comms().Model();
+        KDevice& late = model.MakeDevice("Late", 50);
+        model.MakeProperty(late, LinkSpec("Alpha", 0, 1));
+        model.MakeFileHandle(late, LinkSpec("Table", 4, 2), 3);
+        QTreeWidgetItem* lateNode = root->child(2);
+        QCOMPARE(lateNode->childCount(), 0);
+        QCOMPARE(lateNode->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+        for (const bool open : {true, false, true}) lateNode->setExpanded(open);
+        QCOMPARE(lateNode->childCount(), 2);
+        QCOMPARE(lateNode->child(1)->childCount(), 4);
+        model.MakeProperty(late, LinkSpec("Beta", 0, 3));  // once expanded, at once
+        QCOMPARE(lateNode->child(2)->text(0), QString("Beta"));
     }
 
     void menusAsListed() {

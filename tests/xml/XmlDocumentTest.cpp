@@ -16,7 +16,7 @@ using namespace std::string_literals;
 namespace fs = std::filesystem;
 
 // Control and high bytes are spelled out so a dump shows exactly what a name holds.
-std::string escaped(const std::string& s) {
+std::string escaped(std::string_view s) {
     std::string out;
     for (unsigned char c : s) {
         const char* named = c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
@@ -202,7 +202,7 @@ size_t countNodes(const XmlNode& root) {
         const XmlNode* node = stack.back();
         stack.pop_back();
         ++count;
-        for (const auto& c : node->children) stack.push_back(c.get());
+        for (const auto& c : node->children) stack.push_back(c);
     }
     return count;
 }

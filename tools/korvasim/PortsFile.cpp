@@ -95,7 +95,7 @@ std::vector<PortEntry> WithPort(const std::vector<PortEntry>& entries, const std
 
 const std::string& PortEntry::Attribute(const std::string& name) const {
     static const std::string kNone;
-    for (const XmlAttribute& a : attributes)
+    for (const PortAttribute& a : attributes)
         if (a.name == name) return a.value;
     return kNone;
 }
@@ -107,7 +107,12 @@ std::optional<std::vector<PortEntry>> ParsePorts(const std::string& text) {
     if (!doc.error.empty() || doc.name != "ports") return std::nullopt;
     std::vector<PortEntry> entries;
     for (const auto& child : doc.children)
-        if (child->name == "port") entries.push_back(PortEntry{child->attributes});
+        if (child->name == "port") {
+            PortEntry entry;
+            for (const XmlAttribute& a : child->attributes)
+                entry.attributes.push_back(PortAttribute{std::string(a.name), std::string(a.value)});
+            entries.push_back(std::move(entry));
+        }
     return entries;
 }
 
@@ -115,7 +120,7 @@ std::string RenderPorts(const std::vector<PortEntry>& entries) {
     std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ports>\n";
     for (const PortEntry& e : entries) {
         out += "  <port";
-        for (const XmlAttribute& a : e.attributes) {
+        for (const PortAttribute& a : e.attributes) {
             // The reader takes values as they stand; a value it read with one kind of quote has none of it.
             const char quote = a.value.find('"') == std::string::npos ? '"' : '\'';
             out += ' ' + a.name + '=' + quote + a.value + quote;

@@ -9,8 +9,13 @@
 
 namespace korva::korvasim {
 
+struct PortAttribute {
+    std::string name;
+    std::string value;
+};
+
 struct PortEntry {
-    std::vector<XmlAttribute> attributes;  // as read, so that other tools' entries survive
+    std::vector<PortAttribute> attributes;  // as read, so that other tools' entries survive
     const std::string& Attribute(const std::string& name) const;
 };
 

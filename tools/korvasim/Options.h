@@ -18,6 +18,7 @@ struct Options {
     bool halfDuplex = true;  // requests and replies share one line
     sim::FaultOptions faults;
     bool trace = false;
+    int otherMaster = 0;  // 0: none; else the address of a second master that polls the devices
     bool help = false;
 };
 

@@ -114,7 +114,7 @@ TEST(TraceDecoder, NamesAndValues) {
         {MakePacket({0x16, 0x6C, 0xE8}), PacketPath::Sent, "", "", "", "boot loader", false},
         {MakePacket({6, 0x6C, 0x89}, {16}), PacketPath::Sent, "", "", "", "broadcast", false},
         {MakePacket({0x6C, 0x22, 0x59}), PacketPath::Received, "", "", "", "close request", false},
-        {MakePacket({0x22, 0x6C, 0x5A}), PacketPath::Sent, "FeedPump", "", "", "acknowledgement", false},
+        {MakePacket({0x22, 0x6C, 0x5A}), PacketPath::Sent, "", "", "", "acknowledgement", false},  // from us
         {MakePacket({0x22, 0x6C, 0x89}, {16}), PacketPath::ChecksumError, "FeedPump", "Speed", "",
          "CHECKSUM ERROR, read request", true},
     };
@@ -241,11 +241,13 @@ TEST(PacketObserver, EveryWayIsReported) {
         comms.RunBootLoader();
         comms.Tick();
         const std::vector<std::string> expected =
-            listen ? std::vector<std::string>{"rx 6C 22 8A 03 BB 10 00 05 ", "bus 70 22 8A 03 BF 10 00 05 ",
-                                              "bus 21 70 89 01 1B 10 ", "crc 6C 22 8A 01 00 10 "}
-                   : std::vector<std::string>{"tx 22 6C 89 01 B8 10 ", "rx 6C 22 8A 03 BB 10 00 05 ",
-                                              "relay 70 22 8A 03 BF 10 00 05 ", "bus 21 70 89 01 1B 10 ",
-                                              "crc 6C 22 8A 01 00 10 ", "tx 16 6C E8 00 6A "};
+            listen ? std::vector<std::string>{"rx 6C 22 8A 03 30 10 00 05 ", "bus 70 22 8A 03 34 10 00 05 ",
+                                              "bus 21 70 89 01 2B 10 ", "bus 26 70 89 01 30 10 ",
+                                              "crc 6C 22 8A 01 00 10 "}
+                   : std::vector<std::string>{"tx 22 6C 89 01 28 10 ", "rx 6C 22 8A 03 30 10 00 05 ",
+                                              "bus 70 22 8A 03 34 10 00 05 ", "bus 21 70 89 01 2B 10 ",
+                                              "relay 26 70 89 01 30 10 ", "crc 6C 22 8A 01 00 10 ",
+                                              "tx 16 6C E8 00 6A "};
         EXPECT_EQ(rec.seen, expected) << listen;
         EXPECT_EQ(host.serial.size(), listen ? 0u : 3u);
         EXPECT_EQ(comms.Queue().Empty(), true);

@@ -236,25 +236,36 @@ void TTraceWindow::Save(bool csv) {
     csv ? SaveCsv(path) : SaveCapture(path);
 }
 
-void TTraceWindow::SaveCsv(const QString& path) {
-    AppendBatch();
-    // What the view shows: all held packets, or those the filters let through.
-    const std::vector<std::uint64_t> rows = table_->ShownRecords();
-    try {
-        ReplaceFileSafely(path.toStdString(), CsvText(buffer_, &rows, decoder_));
-    } catch (const FileError& e) {
-        if (dialogs_.error) dialogs_.error(Q(e.what()));
-    }
+void TTraceWindow::SaveCsv(const QString& path) { SaveInBackground(path, true); }
+
+void TTraceWindow::SaveCapture(const QString& path) { SaveInBackground(path, false); }
+
+void TTraceWindow::WaitForSave() {
+    if (saver_.joinable()) saver_.join();
 }
 
-void TTraceWindow::SaveCapture(const QString& path) {
+TTraceWindow::~TTraceWindow() { WaitForSave(); }
+
+void TTraceWindow::SaveInBackground(const QString& path, bool csv) {
     AppendBatch();
-    const std::vector<std::uint64_t> rows = table_->ShownRecords();
-    try {
-        ReplaceFileSafely(path.toStdString(), CaptureText(buffer_, &rows));
-    } catch (const FileError& e) {
-        if (dialogs_.error) dialogs_.error(Q(e.what()));
-    }
+    WaitForSave();
+    // A copy of what the table shows, all of it or what the filters let through: the ring goes on
+    // filling while the file is written.
+    auto shown = std::make_shared<TraceBuffer>(std::max<std::size_t>(1, table_->rowCount()));
+    for (std::uint64_t n : table_->ShownRecords())
+        if (buffer_.Holds(n)) shown->Append(buffer_.At(n));
+    // The decoder reads only names, codes and types, which stay as loaded.
+    saver_ = std::thread([this, shown, csv, file = path.toStdString()] {
+        std::string failure;
+        try {
+            ReplaceFileSafely(file, csv ? CsvText(*shown, nullptr, decoder_) : CaptureText(*shown, nullptr));
+        } catch (const FileError& e) {
+            failure = e.what();
+        }
+        if (failure.empty()) return;
+        QMetaObject::invokeMethod(
+            this, [this, failure] { if (dialogs_.error) dialogs_.error(Q(failure)); }, Qt::QueuedConnection);
+    });
 }
 
 void TTraceWindow::OpenCapture(const QString& path) {

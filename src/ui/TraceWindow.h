@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <QTimer>
@@ -33,6 +34,8 @@ public:
 
     TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidget* parent = nullptr,
                  std::size_t capacity = TraceBuffer::kDefaultCapacity);
+    // A save under way is finished first.
+    ~TTraceWindow() override;
 
     // PacketObserver: only stamps and keeps the packet.
     void OnPacket(PacketPath path, const BusPacket& packet) override;
@@ -44,8 +47,11 @@ public:
     void ShowWindow();
     // Loads a capture file in place of the trace held; what could not be read is told.
     void OpenCapture(const QString& path);
+    // What the table shows is copied at once, then written on a thread of its own; a failure is told
+    // when it is known. WaitForSave waits for the save under way.
     void SaveCsv(const QString& path);
     void SaveCapture(const QString& path);
+    void WaitForSave();
     // A base name; files base-001.kcap, base-002.kcap, ... follow. Empty stops.
     void StartRecording(const QString& base);
     void StopRecording();
@@ -76,6 +82,7 @@ private:
     void FillProperties();
     void ShowStatus();
     void Save(bool csv);
+    void SaveInBackground(const QString& path, bool csv);
     QString Choose(bool save, const QString& caption, const QString& filter);
 
     const KModel& config_;
@@ -87,6 +94,7 @@ private:
     std::unique_ptr<CaptureRecorder> recorder_;
     QString viewing_;  // the capture file shown, when one was opened
     QTimer status_;
+    std::thread saver_;
 };
 
 }  // namespace korva

@@ -77,6 +77,7 @@ private slots:
         test::TempDir out;
         answer = QString::fromStdString(out.Path() + "/rx.csv");
         w.btSaveCsv->click();
+        w.WaitForSave();
         QCOMPARE(QString::fromStdString(ReadRegularFile(answer.toStdString())).count('\n'), 2);
         w.cbDirection->setCurrentIndex(0);
         w.cbClass->setCurrentIndex(0);
@@ -95,6 +96,7 @@ private slots:
         // Saved, cleared and opened again.
         answer = QString::fromStdString(out.Path() + "/all.kcap");
         w.btSaveCapture->click();
+        w.WaitForSave();
         w.btClear->click();
         QCOMPARE(w.Model()->rowCount(), 0);
         w.btOpenCapture->click();

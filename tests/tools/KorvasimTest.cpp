@@ -184,7 +184,7 @@ TEST(Korvasim, FaultOptionsShapeTheReplies) {
              EXPECT_EQ(line.Pending(), "");
          }},
         {"--other-master polls the devices on the line",
-         {"--other-master", "112", "--trace"},
+         {"--other-master", "112", "--other-every", "20", "--trace"},
          [](SimProcess& sim, BusClient& line) {
              // The second master's request and the device's reply to it, without a word from us.
              EXPECT_TRUE(sim.WaitForOutput("x70x89x01")) << sim.out;
@@ -304,6 +304,8 @@ TEST(Korvasim, BadCommandLinesExitWithOne) {
         {"--config-dir", ""},
         {"--config-dir", elsewhere},
         {"--drop="},
+        {"--other-master", "0"},
+        {"--other-every", "0"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : ""));
@@ -353,7 +355,7 @@ TEST(Korvasim, HelpNamesEveryOption) {
     EXPECT_EQ(sim.Wait(), 0);
     for (const char* option :
          {"--config-dir DIR", "--link NAME", "--device PATH", "--latency MS", "--drop RATE", "--refuse RATE",
-          "--corrupt RATE", "--decimal", "--split", "--seed N", "--other-master ADDR", "--trace", "--help"})
+          "--corrupt RATE", "--decimal", "--split", "--seed N", "--other-master ADDR", "--other-every MS", "--trace", "--help"})
         EXPECT_NE(sim.out.find(std::string("\n  ") + option), std::string::npos) << option;
 }
 

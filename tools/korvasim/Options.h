@@ -19,6 +19,7 @@ struct Options {
     sim::FaultOptions faults;
     bool trace = false;
     int otherMaster = 0;  // 0: none; else the address of a second master that polls the devices
+    int otherEveryMs = 100;  // how often it sends a request
     bool help = false;
 };
 

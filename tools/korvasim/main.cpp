@@ -44,7 +44,7 @@ int Serve(const Options& options, korva::sim::BusEmulator& emu, int devices, con
                           << ' ' << text << std::endl;
             };
         // The emulator's tick is a millisecond here.
-        if (options.otherMaster != 0) emu.SetSecondMaster(static_cast<std::uint8_t>(options.otherMaster), 100);
+        if (options.otherMaster != 0) emu.SetSecondMaster(static_cast<std::uint8_t>(options.otherMaster), options.otherEveryMs);
 
         LineServer server(emu, line.io.Get(), options.latencyMs, options.faults.split,
                           LineServer::Pacing{options.baud, options.halfDuplex});

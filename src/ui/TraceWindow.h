@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -39,9 +40,10 @@ public:
 
     // PacketObserver: only stamps and keeps the packet.
     void OnPacket(PacketPath path, const BusPacket& packet) override;
-    // Once per tick: the packets since the last batch go into the ring and the recording, and onto
-    // the table unless it is paused.
-    void AppendBatch();
+    // Once per tick: the packets since the last batch go into the ring and the recording. The table
+    // shows them at once when asked, else at most every kViewMs, and not while it is paused.
+    void AppendBatch(bool showNow = false);
+    static constexpr int kViewMs = 50;
 
     // Shows the window, with the device and property lists as the configuration has them now.
     void ShowWindow();
@@ -94,6 +96,7 @@ private:
     std::unique_ptr<CaptureRecorder> recorder_;
     QString viewing_;  // the capture file shown, when one was opened
     QTimer status_;
+    QElapsedTimer shown_;
     std::thread saver_;
 };
 

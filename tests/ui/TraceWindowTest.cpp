@@ -56,7 +56,7 @@ private slots:
         speed->SetNewNumber(1450);
         win.Tick(3);
         form.comms().TakeCluster("(x6Cx22x8Ax03x00x10x05xAA)");  // a damaged reply
-        w.AppendBatch();
+        w.AppendBatch(true);
         QCOMPARE(w.Model()->rowCount(), 5);
         const QString pump = "34 FeedPump", us = "108";
         QCOMPARE(Row(w, 0), (QStringList{"sent", us, pump, "read request", "SpeedSetpoint", "", "22 6C 89 01 28 10"}));
@@ -122,7 +122,7 @@ private slots:
         win.Tick(40);
         QCOMPARE(win.line.sent.size(), sent);
         form.comms().TakeCluster(EncodeSerial(test::MakePacket({0x70, 34, 0x8A}, {16, 0, 7})));
-        w.AppendBatch();
+        w.AppendBatch(true);
         const int last = w.Model()->rowCount() - 1;
         QCOMPARE(Row(w, last), (QStringList{"not for us", pump, "112", "read reply", "SpeedSetpoint", "7",
                                             "70 22 8A 03 36 10 00 07"}));

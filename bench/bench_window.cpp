@@ -1,13 +1,17 @@
 // Start-up of the main window (created, shown, configuration loaded, tree filled, COM1 open) for
 // the demo plant and for generated plants of 10,000 and 100,000 links, with the heap it keeps per
-// link; and the CPU an idle window uses with the port open on korvasim.
+// link; the CPU an idle window uses with the port open on korvasim; and the tick with the packet
+// trace open under a flood.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <ctime>
+#include <functional>
+#include <vector>
 
 #include <malloc.h>
 
@@ -15,6 +19,7 @@
 #include "support/Plant.h"
 #include "ui/DevicePage.h"
 #include "ui/KorvaConfigMain.h"
+#include "ui/TraceWindow.h"
 
 namespace korva {
 namespace {
@@ -90,6 +95,59 @@ void BM_IdleWindowCpu(benchmark::State& state) {
     state.counters["port_open"] = form.SerialPortNG1().Active() ? 1 : 0;
 }
 BENCHMARK(BM_IdleWindowCpu)->ArgName("devices")->Arg(0)->Arg(2000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The trace window open and following, the port listening to korvasim's second master polling as
+// fast as it can, and on top 1,000 more packets every 10 ms handed to the trace as the protocol
+// would (100,000 a second): how regularly the 10 ms tick still runs, and the CPU the window takes.
+void BM_TraceFloodTicks(benchmark::State& state) {
+    test::LivePlant plant({"--other-master", "112", "--other-every", "1"});
+    const UiDialogs dialogs = Silent();
+    TForm1 form(plant.dir.Path(), WindowWiring{&dialogs});
+    form.show();
+    form.FormActivate();
+    form.MonitorClick(true);
+    form.comPorts().OpenPort(1);
+    form.traceWindow->ShowWindow();
+    std::vector<double> gaps;
+    auto last = std::chrono::steady_clock::now();
+    const std::function<void()> step = form.comms().runnerStep;
+    form.comms().runnerStep = [&] {
+        const auto now = std::chrono::steady_clock::now();
+        gaps.push_back(std::chrono::duration<double, std::milli>(now - last).count());
+        last = now;
+        step();
+    };
+    BusPacket p;
+    p.dest = 112;
+    p.source = 0x22;
+    p.code = 0x8A;
+    p.length = 3;
+    p.data[0] = 16;
+    StoreChecksum(p);
+    QTimer flood;
+    QObject::connect(&flood, &QTimer::timeout, [&] {
+        for (int i = 0; i < 1000; ++i) form.traceWindow->OnPacket(PacketPath::Heard, p);
+    });
+    flood.start(10);
+    double share = 0;
+    for (auto _ : state) {
+        const double cpu0 = CpuSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        gaps.clear();
+        QEventLoop loop;
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        share = (CpuSeconds() - cpu0) / wall;
+    }
+    std::sort(gaps.begin(), gaps.end());
+    state.counters["ticks_per_s"] = static_cast<double>(gaps.size()) / 5.0;
+    state.counters["tick_gap_median_ms"] = gaps.empty() ? 0 : gaps[gaps.size() / 2];
+    state.counters["tick_gap_p99_ms"] = gaps.empty() ? 0 : gaps[gaps.size() * 99 / 100];
+    state.counters["cpu_percent_of_core"] = share * 100.0;
+    state.counters["packets_held"] = static_cast<double>(form.traceWindow->Buffer().Size());
+}
+BENCHMARK(BM_TraceFloodTicks)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 }  // namespace korva

@@ -29,7 +29,19 @@ void Comms::Trace(const BusPacket& p, char open, char close) {
     host_.AddLogLine(line);
 }
 
+void Comms::OnPacket(const BusPacket& packet) {
+    if (listenOnly_) {
+        const bool forUs = packet.dest == ownAddress_ || packet.dest == kBroadcastAddress;
+        Observe(forUs ? PacketPath::Received : PacketPath::Heard, packet);
+        return;
+    }
+    fromLine_ = true;
+    Route(packet);
+    fromLine_ = false;
+}
+
 void Comms::OnChecksumError(const BusPacket& packet, std::uint8_t computed) {
+    Observe(PacketPath::ChecksumError, packet);
     if (!Traced(packet)) return;
     std::string line = "<";
     line += TraceBytes(packet);
@@ -40,13 +52,18 @@ void Comms::OnChecksumError(const BusPacket& packet, std::uint8_t computed) {
 }
 
 void Comms::Route(const BusPacket& packet, const BusPort* arrivedOn) {
+    const bool incoming = fromLine_ || arrivedOn != nullptr;
+    // Nothing of the program's own leaves while it only listens.
+    if (listenOnly_ && !incoming) return;
     const std::uint8_t dest = packet.dest;
+    const PacketPath out = incoming ? PacketPath::Relayed : PacketPath::Sent;
     const auto held = [](const BusPort* port) { return port != nullptr ? port->State() : BusPort::Hold::Down; };
     // A packet never goes back to the port it came in on: between two programs joined by the relay
     // it would bounce for ever. It is still traced where the table says.
     const auto send = [&](BusPort* port) {
         if (port != nullptr && port != arrivedOn) port->Send(packet);
     };
+    if (dest == kBroadcastAddress || dest == ownAddress_) Observe(PacketPath::Received, packet);
     if (dest == kBroadcastAddress) {
         if (!showBroadcasts) return;
         if (held(relay_) == BusPort::Hold::Slave) send(relay_);
@@ -62,16 +79,20 @@ void Comms::Route(const BusPacket& packet, const BusPort* arrivedOn) {
         else if (held(relay_) == BusPort::Hold::Master)
             send(relay_);
         ++packetsSent;
+        Observe(out, packet);
         Trace(packet, '(', ')');
     } else if (dest & 0x08) {
         send(relay_);
         ++packetsSent;
+        Observe(out, packet);
         Trace(packet, '(', ')');
     } else if (dest & 0x04) {
         send(serial_);
         ++packetsSent;
+        Observe(out, packet);
         Trace(packet, '(', ')');
     } else {
+        Observe(incoming ? PacketPath::Heard : PacketPath::Sent, packet);
         Trace(packet, '{', '}');
     }
 }

@@ -11,6 +11,7 @@
 #include "model/Kobjects.h"
 #include "protocol/BusPort.h"
 #include "packet/BusPacket.h"
+#include "packet/CaptureLine.h"
 #include "packet/Receiver.h"
 #include "protocol/RequestSlot.h"
 
@@ -24,6 +25,14 @@ public:
     virtual void RefreshDeviceTree() = 0;
     // As the exit menu command does.
     virtual void RequestClose() = 0;
+};
+
+// Hears every packet the router sees, whether or not the log pane traces it: what the program sent,
+// what came for it, what it passed on, what failed its checksum and what it heard for other nodes.
+class PacketObserver {
+public:
+    virtual ~PacketObserver() = default;
+    virtual void OnPacket(PacketPath path, const BusPacket& packet) = 0;
 };
 
 // Ring of 16 packets that holds at most 15; a push onto a full ring is dropped.
@@ -92,6 +101,11 @@ public:
     const BusPort* Relay() const { return relay_; }
     bool SerialUp() const { return serial_ != nullptr && serial_->Up(); }
     void Route(const BusPacket& packet, const BusPort* arrivedOn = nullptr);
+    void SetPacketObserver(PacketObserver* observer) { observer_ = observer; }
+    // Listening only: every packet from the line is reported and nothing else happens to it; the
+    // program sends nothing, and its links find no free slot.
+    void SetListenOnly(bool on) { listenOnly_ = on; }
+    bool ListenOnly() const { return listenOnly_; }
     void ProcessReceiveQueue();
 
     // The 10 ms tick.
@@ -144,7 +158,10 @@ public:
     std::uint64_t repliesQueued = 0;
 
 private:
-    void OnPacket(const BusPacket& packet) override { Route(packet); }
+    void OnPacket(const BusPacket& packet) override;
+    void Observe(PacketPath path, const BusPacket& p) {
+        if (observer_ != nullptr) observer_->OnPacket(path, p);
+    }
     void OnChecksumError(const BusPacket& packet, std::uint8_t computed) override;
     bool Traced(const BusPacket& p) const { return p.dest >= 16 || showBroadcasts; }
     void Trace(const BusPacket& p, char open, char close);
@@ -155,6 +172,9 @@ private:
     CommsHost& host_;
     BusPort* serial_ = nullptr;
     BusPort* relay_ = nullptr;
+    PacketObserver* observer_ = nullptr;
+    bool listenOnly_ = false;
+    bool fromLine_ = false;  // the packet being routed came from the serial line
     KModel model_;
     Receiver receiver_;
     ReceiveQueue queue_;

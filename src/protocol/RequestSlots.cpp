@@ -36,6 +36,7 @@ bool ReceiveQueue::Pop(BusPacket& p) {
 }
 
 RequestSlot* Comms::PostRequest(const BusPacket& request) {
+    if (listenOnly_) return nullptr;
     RequestSlot* s = slots_.Take(maxOutstanding_);
     if (s == nullptr) return nullptr;
     s->packet = request;
@@ -48,7 +49,7 @@ RequestSlot* Comms::PostRequest(const BusPacket& request) {
 }
 
 void Comms::RunBootLoader() {
-    RequestSlot* s = slots_.Take();
+    RequestSlot* s = listenOnly_ ? nullptr : slots_.Take();
     if (s == nullptr) return;  // silently not sent
     s->packet = BusPacket{};
     s->packet.dest = kBootLoaderAddress;

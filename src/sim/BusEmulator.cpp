@@ -82,7 +82,7 @@ void BusEmulator::OnPacket(const BusPacket& request) {
     SimDevice* d = FindDevice(request.dest);
     if (d == nullptr) return;
     seen_.push_back({now_, request});
-    if (trace) trace("rx " + TraceBytes(request));
+    if (trace) trace(FormatCaptureLine(-1, PacketPath::Received, request));
     BusPacket reply;
     if (!Answer(*d, request, reply)) return;
     if (Chance(options_.dropRate)) {
@@ -185,7 +185,7 @@ void BusEmulator::Emit(const BusPacket& reply, int latency) {
         const std::size_t at = 2 + std::uniform_int_distribution<std::size_t>(0, text.size() - 4)(rng_);
         text[at] = text[at] == '0' ? '1' : '0';
     }
-    if (trace) trace("tx " + TraceBytes(reply));
+    if (trace) trace(FormatCaptureLine(-1, PacketPath::Sent, reply));
     ++repliesSent;
     std::uint64_t due = now_ + static_cast<std::uint64_t>(latency < 0 ? 0 : latency);
     if (lineTicksPerReply > 0) {
@@ -195,7 +195,36 @@ void BusEmulator::Emit(const BusPacket& reply, int latency) {
     pending_.push_back({due, std::move(text)});
 }
 
+void BusEmulator::SetSecondMaster(std::uint8_t address, int periodTicks) {
+    secondMaster_ = address;
+    secondPeriod_ = periodTicks < 1 ? 1 : periodTicks;
+}
+
+void BusEmulator::PollAsSecondMaster() {
+    std::size_t total = 0;
+    for (const SimDevice& d : devices_) total += d.properties.size();
+    if (total == 0) return;
+    std::size_t n = secondNext_++ % total;
+    for (SimDevice& d : devices_) {
+        if (n >= d.properties.size()) {
+            n -= d.properties.size();
+            continue;
+        }
+        BusPacket request;
+        request.dest = d.address;
+        request.source = secondMaster_;
+        request.code = code::kRead;
+        request.length = 1;
+        request.data[0] = d.properties[n].code;
+        StoreChecksum(request);
+        output_.push_back(EncodeSerial(request));
+        OnPacket(request);
+        return;
+    }
+}
+
 void BusEmulator::Tick() {
+    if (secondMaster_ != 0 && now_ % static_cast<std::uint64_t>(secondPeriod_) == 0) PollAsSecondMaster();
     for (auto it = pending_.begin(); it != pending_.end();) {
         if (it->due > now_) {
             ++it;

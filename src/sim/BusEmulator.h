@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "packet/BusPacket.h"
+#include "packet/CaptureLine.h"
 #include "packet/Receiver.h"
 
 namespace korva::sim {
@@ -79,8 +80,13 @@ public:
     void ClearRequests() { seen_.clear(); }
     std::uint64_t Now() const { return now_; }
 
-    // One line per packet in and out, when set.
+    // One line per packet in and out, when set, in the capture line format without a time: "rx" for a
+    // request a served device took, "tx" for its reply.
     std::function<void(const std::string&)> trace;
+    // Another master on the line: every periodTicks ticks it reads the next property of the served
+    // devices in turn. Its request and the device's reply both go out on the line, for a listener to
+    // hear; address 0 switches it off.
+    void SetSecondMaster(std::uint8_t address, int periodTicks);
     // One shared line: each reply holds it this many ticks, so replies leave one after another.
     int lineTicksPerReply = 0;
 
@@ -95,6 +101,7 @@ private:
     bool WriteFile(SimFile& f, const BusPacket& request);
     void Emit(const BusPacket& reply, int latency);
     bool Chance(double rate);
+    void PollAsSecondMaster();
 
     FaultOptions options_;
     std::uint64_t lineFreeAt_ = 0;
@@ -102,6 +109,9 @@ private:
     Receiver receiver_;
     std::mt19937 rng_;
     std::uint64_t now_ = 0;
+    std::uint8_t secondMaster_ = 0;
+    int secondPeriod_ = 0;
+    std::size_t secondNext_ = 0;  // the property read next, counted over all served devices
     struct Pending {
         std::uint64_t due;
         std::string text;

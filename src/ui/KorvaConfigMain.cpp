@@ -32,6 +32,7 @@
 #include "ui/LogPane.h"
 #include "ui/PortPicker.h"
 #include "ui/ScriptingPage.h"
+#include "ui/TraceWindow.h"
 #include "ui/UtilityPage.h"
 #include "ui/Widgets.h"
 
@@ -133,6 +134,8 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     tbMode = MakeEdit(client, "tbMode", "", 424, 352, 81);
     statusLine = new TStatusLine(this);
     setStatusBar(statusLine);
+    traceWindow = new TTraceWindow(comms_.Model(), dialogs_, this);
+    comms_.SetPacketObserver(traceWindow);
 
     BuildMenu();
     WireBridge();
@@ -150,6 +153,7 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
 }
 
 TForm1::~TForm1() {
+    comms_.SetPacketObserver(nullptr);
     timComs.stop();
     port_.SetActive(false);
 }
@@ -179,6 +183,13 @@ void TForm1::BuildMenu() {
     coms->addAction("&Listen for Remote", this, [this] { ListenForRemote(); })->setEnabled(false);
     coms->addSeparator();
     coms->addAction("Select &Port\u2026", this, [this] { Guard([this] { SelectPortClick(); }); })->setObjectName("mnSelectPort");
+    coms->addSeparator();
+    QAction* trace = coms->addAction("Packet &Trace", this, [this] { traceWindow->ShowWindow(); });
+    trace->setObjectName("mnTrace");
+    trace->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    mnMonitor = coms->addAction("&Monitor Only", this, [this](bool on) { MonitorClick(on); });
+    mnMonitor->setObjectName("mnMonitor");
+    mnMonitor->setCheckable(true);
 
     // Two menus that stay hidden for the whole run, with nothing behind them.
     QMenu* logging = bar->addMenu("Logging");
@@ -406,6 +417,15 @@ void TForm1::SelectPortClick() {
     if (!why.empty()) dialogs_.error(QString::fromStdString(why));
 }
 
+void TForm1::MonitorClick(bool on) {
+    comms_.SetListenOnly(on);
+    for (QWidget* w : std::initializer_list<QWidget*>{devicePage->btGetVal, devicePage->btSetVal,
+                                                      scriptingPage->btRunTestNode, utilityPage->btRunBootLoader,
+                                                      utilityPage->btLoadFile, utilityPage->btSaveFile})
+        w->setEnabled(!on);
+    AddLogLine(on ? "Monitor only: listening, nothing is sent" : "Monitor off: requests are sent again");
+}
+
 void TForm1::UpdateLineStatus() {
     const TSerialPortNG& port = coms_.Port();
     TStatusLine::Line state = TStatusLine::Line::None;
@@ -530,6 +550,7 @@ void TForm1::OnTimComs() {
     if (inTick_) return;
     inTick_ = true;
     Guard([this] { comms_.Tick(); });
+    traceWindow->AppendBatch();
     // However many links changed in this tick, the panel is redrawn once.
     if (panelDirty_) {
         panelDirty_ = false;

@@ -29,6 +29,7 @@ namespace korva {
 class TDevicePage;
 class TLogPane;
 class TScriptingPage;
+class TTraceWindow;
 class TUtilityPage;
 
 // What the window can be given instead of its own: the dialogs (Qt's boxes otherwise), a line that
@@ -68,6 +69,8 @@ public:
     // "Coms": open port n (a failure also shows in the status bar); map the ports to devices.
     void OpenPortClick(int n);
     void SelectPortClick();
+    // "Coms", "Monitor Only": the port listens; nothing is sent and the sending controls are off.
+    void MonitorClick(bool on);
     void OnTimComs();
     // The TCP relay; its two menu items stay greyed, but the commands work when called.
     void ConnectToRemote();  // to the address in tbServerIP
@@ -103,6 +106,8 @@ public:
     QLineEdit* tbMode;
     QLabel* stMode;
     TStatusLine* statusLine;
+    TTraceWindow* traceWindow;  // "Coms", "Packet Trace"
+    QAction* mnMonitor;
     // The communications timer runs, or would run when ticks are driven from outside.
     bool Ticking() const { return ticking_; }
 

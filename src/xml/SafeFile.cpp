@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 #include <fcntl.h>
@@ -85,6 +86,38 @@ std::string ReadRegularFile(const std::string& path, std::size_t cap) {
 UniqueFd OpenRegularForWriting(const std::string& path) {
     struct stat st {};
     return OpenChecked(path, O_WRONLY | O_CREAT, st, "open");
+}
+
+void WriteAll(const UniqueFd& fd, std::string_view text, const std::string& path) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd.Get(), text.data(), text.size());
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            const int code = errno;
+            throw FileError("cannot write '" + path + "': " + Why(code));
+        }
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+void ReplaceFileSafely(const std::string& path, std::string_view text) {
+    const std::string temporary = path + ".tmp";
+    try {
+        UniqueFd fd = OpenRegularForWriting(temporary);
+        if (::ftruncate(fd.Get(), 0) != 0 || (WriteAll(fd, text, temporary), ::fsync(fd.Get()) != 0)) {
+            const int code = errno;
+            throw FileError("cannot write '" + temporary + "': " + Why(code));
+        }
+    } catch (const FileError&) {
+        // A full disk leaves the old file as it was and no half-written one beside it.
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int code = errno;
+        ::unlink(temporary.c_str());
+        throw FileError("cannot replace '" + path + "': " + Why(code));
+    }
 }
 
 }  // namespace korva

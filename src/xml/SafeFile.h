@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace korva {
 
@@ -55,5 +56,13 @@ private:
 // A regular file opened for writing, created when missing (mode 0666 less the umask), its content
 // kept; the caller truncates or appends. Throws FileError for anything that is not a regular file.
 UniqueFd OpenRegularForWriting(const std::string& path);
+
+// Writes all of text at the descriptor's position, going on after interruptions; throws FileError
+// naming path.
+void WriteAll(const UniqueFd& fd, std::string_view text, const std::string& path);
+
+// Replaces the file with text so that a crash leaves the old file or the new one, never a part:
+// the text goes to path + ".tmp", is synced, and is renamed over path. Throws FileError.
+void ReplaceFileSafely(const std::string& path, std::string_view text);
 
 }  // namespace korva

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "support/Plant.h"
+#include "trace/TraceDecoder.h"
+
+#include <set>
 
 namespace korva {
 namespace {
@@ -30,6 +33,34 @@ TEST(CoreOverPty, FaultyLineStillEndsEveryRequest) {
     // Ten slots serve the first ten; the rest find none free and end in ERROR at once.
     EXPECT_GE(known, 8);
     for (const RequestSlot& s : plant.comms.Slots().All()) EXPECT_EQ(s.state, SlotState::Free);
+}
+
+// Listening only on a line that another master drives: its requests and the devices' replies are
+// all heard and decoded, and the program sends nothing, not even what it is asked to read.
+TEST(CoreOverPty, MonitorHearsAnotherMasterAndSendsNothing) {
+    LivePlant plant({"--other-master", "112"});
+    ASSERT_TRUE(plant.ready) << plant.sim->err;
+    struct Heard : PacketObserver {
+        void OnPacket(PacketPath path, const BusPacket& p) override { seen.emplace_back(path, p); }
+        std::vector<std::pair<PacketPath, BusPacket>> seen;
+    } heard;
+    plant.comms.SetPacketObserver(&heard);
+    plant.comms.SetListenOnly(true);
+    plant.coms.OpenPort(1);
+    plant.comms.Model().FindLink("FeedPump", "SpeedSetpoint")->RequestRead();
+    const TraceDecoder decoder(plant.comms.Model());
+    std::set<std::string> replies;  // device and property of every reply to the other master
+    ASSERT_TRUE(plant.TickUntil([&] {
+        for (const auto& [path, p] : heard.seen)
+            if (path == PacketPath::Heard && p.dest == 112 && (p.code & code::kAck)) {
+                const DecodedPacket d = decoder.Decode(p, path);
+                if (d.device != nullptr && !d.value.empty()) replies.insert(d.device->name + "." + d.property);
+            }
+        return replies.size() >= 3;
+    }, 8000)) << heard.seen.size();
+    EXPECT_EQ(plant.comms.packetsSent, 0u);
+    for (const auto& [path, p] : heard.seen) EXPECT_NE(path, PacketPath::Sent);
+    EXPECT_TRUE(replies.count("FeedPump.FirmwareVersion")) << *replies.begin();
 }
 
 }  // namespace

@@ -65,10 +65,10 @@ TEST(Program, TalksToTheDemoPlantThroughTheSerialLine) {
     ASSERT_TRUE(sim.WaitForOutput("serving")) << sim.err;
     Program program(dir.Path());
     // The write of 1234 (04 D2) to code 16 at address 0x22, then the read of the same code.
-    EXPECT_TRUE(sim.WaitForOutput("rx 22 6C 79 03")) << sim.out;
-    EXPECT_NE(sim.out.find("04 D2"), std::string::npos) << sim.out;
-    EXPECT_TRUE(sim.WaitForOutput("rx 22 6C 89 01")) << sim.out;
-    EXPECT_TRUE(sim.WaitForOutput("tx 6C 22 8A 03")) << sim.out;
+    EXPECT_TRUE(sim.WaitForOutput("rx (x22x6Cx79x03")) << sim.out;
+    EXPECT_NE(sim.out.find("x04xD2"), std::string::npos) << sim.out;
+    EXPECT_TRUE(sim.WaitForOutput("rx (x22x6Cx89x01")) << sim.out;
+    EXPECT_TRUE(sim.WaitForOutput("tx (x6Cx22x8Ax03")) << sim.out;
     EXPECT_TRUE(program.Running());
     EXPECT_TRUE(program.Terminate());
 }

@@ -103,5 +103,27 @@ TEST(BusEmulator, AnswersWithTheWireLayouts) {
     EXPECT_EQ(d.properties[0].byte, 0x2A);
 }
 
+// A second master reads one property after the other; its request and the reply are both on the line.
+TEST(BusEmulator, SecondMasterPollsInTurn) {
+    sim::BusEmulator emu;
+    sim::SimDevice& d = emu.AddDevice("Pump", 0x22);
+    d.properties.push_back({"Speed", 0, 16, 0x1234, 0});
+    d.properties.push_back({"Mode", 1, 17, 0, 5});
+    std::vector<std::string> traced;
+    emu.trace = [&](const std::string& line) { traced.push_back(line); };
+    emu.SetSecondMaster(0x70, 10);
+    std::string line;
+    for (int i = 0; i < 21; ++i) {
+        emu.Tick();
+        for (const std::string& piece : emu.TakeOutput()) line += piece;
+    }
+    EXPECT_EQ(line,
+              "(x22x70x89x01x2Cx10)(x70x22x8Ax03x75x10x12x34)"
+              "(x22x70x89x01x2Dx11)(x70x22x8Ax02x34x11x05)"
+              "(x22x70x89x01x2Cx10)(x70x22x8Ax03x75x10x12x34)");
+    EXPECT_EQ(traced.front(), "rx (x22x70x89x01x2Cx10)");
+    EXPECT_EQ(traced.size(), 6u);
+}
+
 }  // namespace
 }  // namespace korva

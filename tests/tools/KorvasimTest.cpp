@@ -138,7 +138,9 @@ TEST(Korvasim, FaultOptionsShapeTheReplies) {
          [](SimProcess& sim, BusClient& line) {
              ASSERT_TRUE(line.Send(kPump, 0x89, {1}));
              ASSERT_TRUE(line.Next());
-             EXPECT_TRUE(sim.WaitForOutput("\nrx 22 6C 89 01 19 01 \ntx 6C 22 8A 02 1B 01 00 \n")) << sim.out;
+             // Capture lines: the time, then the way and the bytes.
+             EXPECT_TRUE(sim.WaitForOutput("Z rx (x22x6Cx89x01x19x01)\n")) << sim.out;
+             EXPECT_TRUE(sim.WaitForOutput("Z tx (x6Cx22x8Ax02x1Bx01x00)\n")) << sim.out;
          }},
         {"--drop 1 answers nothing",
          {"--drop", "1", "--trace"},
@@ -146,9 +148,20 @@ TEST(Korvasim, FaultOptionsShapeTheReplies) {
              ASSERT_TRUE(line.Send(kPump, 0x89, {1}));
              ASSERT_TRUE(line.Send(kBoiler, 0x89, {1}));
              // Both requests were taken; a reply would have been traced and written with them.
-             ASSERT_TRUE(sim.WaitForOutput("rx 23 6C 89 01 1A 01 \n")) << sim.out;
+             ASSERT_TRUE(sim.WaitForOutput("rx (x23x6Cx89x01x1Ax01)\n")) << sim.out;
              EXPECT_EQ(sim.out.find("tx "), std::string::npos) << sim.out;
              EXPECT_EQ(line.Pending(), "");
+         }},
+        {"--other-master polls the devices on the line",
+         {"--other-master", "112", "--other-every", "20", "--trace"},
+         [](SimProcess& sim, BusClient& line) {
+             // The second master's request and the device's reply to it, without a word from us.
+             EXPECT_TRUE(sim.WaitForOutput("x70x89x01")) << sim.out;
+             EXPECT_TRUE(sim.WaitForOutput(" tx (x70")) << sim.out;
+             const std::optional<BusPacket> heard = line.Next();
+             ASSERT_TRUE(heard);
+             EXPECT_EQ(heard->source, 112);
+             EXPECT_EQ(heard->code, 0x89);
          }},
     };
     for (const FaultCase& c : cases) {
@@ -260,6 +273,8 @@ TEST(Korvasim, BadCommandLinesExitWithOne) {
         {"--config-dir", ""},
         {"--config-dir", elsewhere},
         {"--drop="},
+        {"--other-master", "0"},
+        {"--other-every", "0"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : ""));

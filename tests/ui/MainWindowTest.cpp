@@ -135,7 +135,7 @@ private slots:
         // "Close Com Port" works; the port picker follows the relay's greyed items.
         QCOMPARE(items, (QStringList{"Open Com 1", "Open Com 2", "Open Com 3", "Open Com 4", "Open Com 5", "Open Com 6",
                                      "Close Com Port", "Connect to Remote", "Listen for Remote", "",
-                                     QString::fromUtf8("Select Port\u2026")}));
+                                     QString::fromUtf8("Select Port\u2026"), "", "Packet Trace", "Monitor Only"}));
         QCOMPARE(disabled, (QStringList{"Connect to Remote", "Listen for Remote"}));
         QVERIFY(!form_->mnStandardConfig->isEnabled());
         QVERIFY(!form_->mnCustomConfig->isEnabled());

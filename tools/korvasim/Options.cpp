@@ -58,7 +58,7 @@ std::string PortName(const std::string& text) {
 bool IsValueOption(std::string_view name) {
     for (std::string_view o :
          {"--config-dir", "--link", "--device", "--latency", "--baud", "--duplex", "--drop", "--refuse", "--corrupt",
-          "--seed"})
+          "--seed", "--other-master", "--other-every"})
         if (o == name) return true;
     return false;
 }
@@ -104,6 +104,16 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
         o.faults.refuseRate = Rate(name, value);
     } else if (name == "--corrupt") {
         o.faults.corruptRate = Rate(name, value);
+    } else if (name == "--other-master") {
+        const auto address = ParseWhole<int>(value);
+        if (!address || *address < 1 || *address > 255)
+            throw UsageError("--other-master wants a bus address from 1 to 255, not '" + value + "'");
+        o.otherMaster = *address;
+    } else if (name == "--other-every") {
+        const auto ms = ParseWhole<int>(value);
+        if (!ms || *ms < 1 || *ms > kMaxLatencyMs)
+            throw UsageError("--other-every wants milliseconds from 1 to 10000, not '" + value + "'");
+        o.otherEveryMs = *ms;
     } else if (name == "--seed") {
         const auto seed = ParseWhole<std::uint32_t>(value);
         if (!seed) throw UsageError("--seed wants a whole number from 0 to 4294967295, not '" + value + "'");
@@ -185,9 +195,18 @@ Options:
                     the program receives them as two separate clusters.
   --seed N          Seed of the fault generator, 0 to 4294967295 (default: 1);
                     the same seed and the same traffic give the same faults.
-  --trace           Print one line per packet on stdout: "rx" and the bytes of
-                    each request to a served device, "tx" and the bytes of each
-                    reply, in hexadecimal.
+  --other-master ADDR  Put a second master with bus address ADDR (1 to 255) on
+                    the line: every 100 ms it reads the next property of the
+                    served devices, and its request and the reply both travel
+                    on the line, as traffic between other nodes that the
+                    program hears (try it with "Coms", "Monitor Only").
+  --other-every MS  How often the second master sends a request, 1 to 10000
+                    milliseconds (default: 100); 1 floods the line.
+  --trace           Print one line per packet on stdout, in the format of the
+                    program's capture files: the time (UTC), "rx" for each
+                    request to a served device or "tx" for each reply, and the
+                    packet as the line carries it. "Open Capture" in the
+                    program's packet trace reads such a file.
   --help            Print this text and exit.
 
 The first line on stdout names the line being served. SIGINT and SIGTERM end

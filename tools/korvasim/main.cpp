@@ -1,5 +1,6 @@
 // korvasim: the devices of a configuration on a serial line, for the program to talk to.
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -36,7 +37,14 @@ int Serve(const Options& options, korva::sim::BusEmulator& emu, int devices, con
             as = " as " + options.link;
         }
         std::cout << "korvasim: serving " << devices << " devices on " << line.path << as << std::endl;
-        if (options.trace) emu.trace = [](const std::string& text) { std::cout << text << std::endl; };
+        if (options.trace)
+            emu.trace = [](const std::string& text) {
+                const auto now = std::chrono::system_clock::now().time_since_epoch();
+                std::cout << korva::FormatCaptureTime(std::chrono::duration_cast<std::chrono::microseconds>(now).count())
+                          << ' ' << text << std::endl;
+            };
+        // The emulator's tick is a millisecond here.
+        if (options.otherMaster != 0) emu.SetSecondMaster(static_cast<std::uint8_t>(options.otherMaster), options.otherEveryMs);
 
         LineServer server(emu, line.io.Get(), options.latencyMs, options.faults.split,
                           LineServer::Pacing{options.baud, options.halfDuplex});

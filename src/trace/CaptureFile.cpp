@@ -1,0 +1,209 @@
+#include "trace/CaptureFile.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace korva {
+
+namespace {
+constexpr std::size_t kMaxCaptureBytes = std::size_t{512} << 20;
+
+// Every held record, or those named.
+template <typename F>
+void ForRows(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows, F&& f) {
+    if (rows == nullptr) {
+        for (std::uint64_t n = buffer.First(); n < buffer.End(); ++n) f(buffer.At(n));
+        return;
+    }
+    for (std::uint64_t n : *rows)
+        if (buffer.Holds(n)) f(buffer.At(n));
+}
+
+// A CSV field: quoted when it holds a comma, a quote or a line break.
+std::string CsvField(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string out = "\"";
+    for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+}  // namespace
+
+std::size_t CaptureReport::Skipped() const {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (i != static_cast<std::size_t>(CaptureFault::None) && i != static_cast<std::size_t>(CaptureFault::Comment))
+            n += lines[i];
+    return n;
+}
+
+std::string CaptureReport::Summary() const {
+    std::string text = std::to_string(taken) + (taken == 1 ? " packet" : " packets");
+    const std::size_t skipped = Skipped();
+    if (skipped == 0) return text;
+    text += "; " + std::to_string(skipped) + (skipped == 1 ? " line" : " lines") + " skipped (";
+    bool first = true;
+    for (std::size_t i = static_cast<std::size_t>(CaptureFault::BadTime); i < lines.size(); ++i) {
+        if (lines[i] == 0) continue;
+        text += (first ? "" : ", ") + std::to_string(lines[i]) + " " + CaptureFaultText(static_cast<CaptureFault>(i));
+        first = false;
+    }
+    return text + "), the first at line " + std::to_string(firstSkippedLine);
+}
+
+CaptureReport ReadCapture(std::string_view text, TraceBuffer& into) {
+    CaptureReport report;
+    std::int64_t lastTime = -1;
+    std::size_t lineNo = 0;
+    while (!text.empty()) {
+        const std::size_t eol = text.find('\n');
+        const std::string_view line = text.substr(0, eol);
+        text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+        ++lineNo;
+        CapturedPacket p;
+        const CaptureFault fault = ParseCaptureLine(line, p);
+        ++report.lines[static_cast<std::size_t>(fault)];
+        if (fault == CaptureFault::None) {
+            if (p.timeUs >= 0) lastTime = p.timeUs;
+            into.Append(TraceRecord::From(p.timeUs >= 0 ? p.timeUs : lastTime, p.path, p.packet));
+            ++report.taken;
+        } else if (fault != CaptureFault::Comment && report.firstSkippedLine == 0) {
+            report.firstSkippedLine = lineNo;
+        }
+    }
+    return report;
+}
+
+CaptureReport LoadCaptureFile(const std::string& path, TraceBuffer& into) {
+    return ReadCapture(ReadRegularFile(path, kMaxCaptureBytes), into);
+}
+
+std::string CaptureText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows) {
+    std::string text = std::string(kCaptureHeader) + "\n";
+    ForRows(buffer, rows, [&](const TraceRecord& r) {
+        text += FormatCaptureLine(r.timeUs, r.path, r.Packet());
+        text += '\n';
+    });
+    return text;
+}
+
+std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows, const TraceDecoder& decoder) {
+    std::string text = "Time,Direction,From,To,Device,Property,Value,Kind,Bytes\n";
+    ForRows(buffer, rows, [&](const TraceRecord& r) {
+        const BusPacket p = r.Packet();
+        const DecodedPacket d = decoder.Decode(p, r.path);
+        std::string bytes = TraceBytes(p);
+        bytes.pop_back();
+        text += (r.timeUs >= 0 ? FormatCaptureTime(r.timeUs) : std::string()) + ',' + PathWords(r.path) + ',' +
+                std::to_string(p.source) + ',' + std::to_string(p.dest) + ',' +
+                CsvField(d.device != nullptr ? d.device->name : std::string()) + ',' + CsvField(d.property) + ',' +
+                CsvField(d.value) + ',' + d.kind + ',' + bytes + '\n';
+    });
+    return text;
+}
+
+CaptureRecorder::CaptureRecorder(std::string base, std::uint64_t limitBytes)
+    : base_(std::move(base)), limit_(limitBytes < 4096 ? 4096 : limitBytes) {
+    thread_ = std::thread([this] { Run(); });
+}
+
+CaptureRecorder::~CaptureRecorder() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+}
+
+void CaptureRecorder::Add(const TraceRecord& r) {
+    const std::string line = FormatCaptureLine(r.timeUs, r.path, r.Packet()) + '\n';
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!error_.empty()) return;
+    pending_ += line;
+    ++added_;
+}
+
+void CaptureRecorder::Flush() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::uint64_t target = added_;
+    wake_.notify_one();
+    written_.wait(lock, [&] { return done_ >= target || !error_.empty(); });
+}
+
+std::string CaptureRecorder::Error() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+}
+
+std::string CaptureRecorder::CurrentFile() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return current_;
+}
+
+int CaptureRecorder::Files() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return files_;
+}
+
+void CaptureRecorder::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        // A batch every fifth of a second at most, or at once when asked to flush or stop.
+        wake_.wait_for(lock, std::chrono::milliseconds(200));
+        std::string text;
+        text.swap(pending_);
+        const std::uint64_t upTo = added_;
+        const bool last = stop_;
+        if (error_.empty()) {
+            lock.unlock();
+            std::string why;
+            try {
+                Write(std::move(text));
+            } catch (const FileError& e) {
+                why = e.what();
+            }
+            lock.lock();
+            if (!why.empty()) error_ = why;
+        }
+        done_ = upTo;
+        written_.notify_all();
+        if (last) return;
+    }
+}
+
+void CaptureRecorder::StartFile() {
+    char number[32];
+    std::snprintf(number, sizeof number, "-%03d.kcap", files_ + 1);
+    const std::string name = base_ + number;
+    fd_ = OpenRegularForWriting(name);
+    if (::ftruncate(fd_.Get(), 0) != 0) throw FileError("cannot write '" + name + "'");
+    const std::string header = std::string(kCaptureHeader) + "\n";
+    WriteAll(fd_, header, name);
+    inFile_ = header.size();
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ++files_;
+    current_ = name;
+}
+
+void CaptureRecorder::Write(std::string text) {
+    if (!fd_) StartFile();
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        if (inFile_ >= limit_) StartFile();
+        // Whole lines only, up to the limit; a file takes at least one line.
+        std::size_t take = rest.size();
+        bool full = false;
+        if (inFile_ + take > limit_) {
+            const auto room = static_cast<std::size_t>(limit_ - inFile_);
+            const std::size_t cut = room == 0 ? std::string_view::npos : rest.rfind('\n', room - 1);
+            take = cut == std::string_view::npos ? rest.find('\n') + 1 : cut + 1;
+            full = true;
+        }
+        WriteAll(fd_, rest.substr(0, take), current_);
+        rest.remove_prefix(take);
+        inFile_ = full ? limit_ : inFile_ + take;
+    }
+}
+
+}  // namespace korva

@@ -1,0 +1,49 @@
+#include "trace/TraceBuffer.h"
+
+#include <algorithm>
+
+namespace korva {
+
+TraceRecord TraceRecord::From(std::int64_t timeUs, PacketPath path, const BusPacket& packet) {
+    TraceRecord r;
+    r.timeUs = timeUs;
+    r.path = path;
+    r.size = static_cast<std::uint8_t>(packet.WireSize());
+    for (std::size_t i = 0; i < r.size; ++i) r.bytes[i] = packet.ByteAt(i);
+    return r;
+}
+
+BusPacket TraceRecord::Packet() const {
+    BusPacket p;
+    p.dest = bytes[0];
+    p.source = bytes[1];
+    p.code = bytes[2];
+    p.length = bytes[3];
+    p.checksum = bytes[4];
+    const std::size_t data = size > BusPacket::kHeaderSize ? size - BusPacket::kHeaderSize : 0;
+    std::copy_n(bytes + BusPacket::kHeaderSize, data, p.data);
+    return p;
+}
+
+void TraceBuffer::Append(const TraceRecord& r) {
+    if (ring_.size() < capacity_) {
+        if (ring_.capacity() == ring_.size()) ring_.reserve(std::min(capacity_, std::max<std::size_t>(1024, ring_.size() * 2)));
+        ring_.push_back(r);
+    } else {
+        ring_[static_cast<std::size_t>(end_ % capacity_)] = r;
+        ++dropped_;
+    }
+    ++end_;
+}
+
+void TraceBuffer::Clear() {
+    // The numbering goes on, so that a view never mistakes a new record for an old one.
+    const std::uint64_t next = end_;
+    ring_.clear();
+    ring_.shrink_to_fit();
+    dropped_ = 0;
+    // Record n sits at n % capacity: the ring restarts on a multiple of it.
+    end_ = (next + capacity_ - 1) / capacity_ * capacity_;
+}
+
+}  // namespace korva

@@ -1,0 +1,136 @@
+#include "trace/TraceDecoder.h"
+
+#include <algorithm>
+
+#include "model/TextConvert.h"
+
+namespace korva {
+
+namespace {
+std::int16_t Word(const BusPacket& p, std::size_t at) {
+    return static_cast<std::int16_t>((p.data[at] << 8) | p.data[at + 1]);
+}
+
+// The element a file packet addresses and the value it carries, by the layouts of the two index widths.
+void DecodeFile(const KRemoteLink& link, const BusPacket& p, DecodedPacket& out) {
+    const std::uint8_t cls = p.code & code::kClassMask;
+    const bool reply = TraceDecoder::IsReply(p), ack = (p.code & code::kAck) != 0;
+    int index = 0;
+    bool hasIndex = false, hasValue = false;
+    std::int32_t value = 0;
+    if (cls == code::kReadClass && !reply && p.length >= 2) {
+        index = link.type == 5 && p.length >= 3 ? Word(p, 1) : static_cast<std::int8_t>(p.data[1]);
+        hasIndex = true;
+    } else if (cls == code::kReadClass && ack && p.length >= 4) {
+        index = static_cast<std::int8_t>(p.data[3]);
+        value = Word(p, 1);
+        hasIndex = hasValue = true;
+    } else if (cls == code::kWriteClass && !reply && p.length >= 4) {
+        if (link.type == 5) {
+            index = Word(p, 2);
+            value = p.data[1];  // only the low byte travels
+        } else {
+            index = static_cast<std::int8_t>(p.data[3]);
+            value = Word(p, 1);
+        }
+        hasIndex = hasValue = true;
+    }
+    if (hasIndex) out.property += "[" + std::to_string(index) + "]";
+    if (hasValue) out.value = std::to_string(value);
+}
+}  // namespace
+
+void TraceDecoder::Rebuild() {
+    std::fill(std::begin(devices_), std::end(devices_), nullptr);
+    links_.assign(256 * 256, nullptr);
+    // The first device and the first link win, as they do when a reply is handed out.
+    for (const auto& [deviceName, device] : model_.devices) {
+        if (devices_[device->address] != nullptr) continue;
+        devices_[device->address] = device;
+        for (const auto& [linkName, link] : device->links) {
+            const KRemoteLink*& slot = links_[device->address * 256u + link->code];
+            if (slot == nullptr) slot = link;
+        }
+    }
+}
+
+std::uint8_t TraceDecoder::DeviceAddress(const BusPacket& p) { return IsReply(p) ? p.source : p.dest; }
+
+std::string TraceDecoder::KindText(const BusPacket& p) {
+    const std::uint8_t cls = p.code & code::kClassMask;
+    if (p.dest == kBroadcastAddress) return "broadcast";
+    if (cls == code::kBootClass) return "boot loader";
+    if (p.code & code::kAck) {
+        if (cls == code::kReadClass) return "read reply";
+        if (cls == code::kWriteClass) return "write reply";
+        return "acknowledgement";
+    }
+    if (p.code & code::kRefused) return "refusal";
+    if (cls == code::kReadClass) return "read request";
+    if (cls == code::kWriteClass) return "write request";
+    if (cls == code::kCloseClass) return "close request";
+    return "request of class " + HexByte(cls);
+}
+
+const KRemoteLink* TraceDecoder::Link(std::uint8_t address, std::uint8_t code) const {
+    return links_[address * 256u + code];
+}
+
+DecodedPacket TraceDecoder::Decode(const BusPacket& p, PacketPath path) const {
+    DecodedPacket out;
+    const std::uint8_t address = DeviceAddress(p);
+    out.device = devices_[address];
+    // Colour alone says nothing to some eyes: the words say it too.
+    out.kind = path == PacketPath::ChecksumError ? "CHECKSUM ERROR, " + KindText(p) : KindText(p);
+    out.problem = path == PacketPath::ChecksumError || ((p.code & code::kRefused) && !(p.code & code::kAck));
+    const std::uint8_t cls = p.code & code::kClassMask;
+    if (out.device == nullptr || p.length == 0 || (cls != code::kReadClass && cls != code::kWriteClass)) return out;
+    out.link = Link(address, p.data[0]);
+    if (out.link == nullptr) return out;
+    out.property = out.link->name;
+    if (out.link->IsFileHandle()) {
+        DecodeFile(*out.link, p, out);
+        return out;
+    }
+    // A read reply and a write request carry the value in one layout: the link's own decoding reads it.
+    const bool carries = cls == code::kReadClass ? (p.code & code::kAck) != 0 : !IsReply(p);
+    if (!carries) return out;
+    ValueRecord v;
+    v.kind = out.link->type;
+    try {
+        v.DecodeReply(p);
+        out.value = std::to_string(v.ReadAsNumber());
+    } catch (const KvEx_WrongPacketLength&) {
+        out.value = "<Unexpected packet length>";
+        out.problem = true;
+    } catch (const KvEx_BadPropertyType&) {
+        out.value = "<Invalid property type>";
+    }
+    return out;
+}
+
+bool TraceDecoder::WordsContain(const TraceRecord& r, std::string_view foldedText) const {
+    // Compared field by field without building a line: a filter runs over a million records.
+    const auto holds = [foldedText](std::string_view word) {
+        if (word.size() < foldedText.size()) return false;
+        for (std::size_t at = 0; at + foldedText.size() <= word.size(); ++at) {
+            std::size_t i = 0;
+            while (i < foldedText.size() && FoldChar(word[at + i]) == foldedText[i]) ++i;
+            if (i == foldedText.size()) return true;
+        }
+        return false;
+    };
+    if (holds(PathWords(r.path))) return true;
+    char bytes[3 * sizeof r.bytes];
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < r.size; ++i) {
+        bytes[3 * i] = kDigits[r.bytes[i] >> 4];
+        bytes[3 * i + 1] = kDigits[r.bytes[i] & 0x0F];
+        bytes[3 * i + 2] = ' ';
+    }
+    if (holds(std::string_view(bytes, r.size == 0 ? 0 : 3 * r.size - 1))) return true;
+    const DecodedPacket d = Decode(r.Packet(), r.path);
+    return (d.device != nullptr && holds(d.device->name)) || holds(d.property) || holds(d.value) || holds(d.kind);
+}
+
+}  // namespace korva

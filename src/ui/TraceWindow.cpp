@@ -1,0 +1,307 @@
+#include "ui/TraceWindow.h"
+
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
+
+#include <chrono>
+
+#include "ui/PanelText.h"
+
+namespace korva {
+
+namespace {
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+std::int64_t NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidget* parent, std::size_t capacity)
+    : QWidget(parent, Qt::Window), config_(model), dialogs_(dialogs), buffer_(capacity), decoder_(model) {
+    setObjectName("frmTrace");
+    setWindowTitle("Packet Trace");
+    resize(900, 480);
+    table_ = new TTraceModel(buffer_, decoder_, this);
+
+    const auto button = [this](const char* name, const QString& text, bool checkable = false) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(name);
+        b->setCheckable(checkable);
+        return b;
+    };
+    btPause = button("btPause", "&Pause", true);
+    chkFollow = new QCheckBox("&Follow newest", this);
+    chkFollow->setObjectName("chkFollow");
+    chkFollow->setChecked(true);
+    btRecord = button("btRecord", "&Record\u2026", true);
+    btSaveCsv = button("btSaveCsv", "Save &CSV\u2026");
+    btSaveCapture = button("btSaveCapture", "&Save Capture\u2026");
+    btOpenCapture = button("btOpenCapture", "&Open Capture\u2026");
+    btClear = button("btClear", "C&lear");
+    auto* actions = new QHBoxLayout();
+    for (QWidget* w : std::initializer_list<QWidget*>{btPause, chkFollow, btRecord, btSaveCsv, btSaveCapture,
+                                                      btOpenCapture, btClear})
+        actions->addWidget(w);
+    actions->addStretch(1);
+
+    const auto combo = [this](const char* name) {
+        auto* c = new QComboBox(this);
+        c->setObjectName(name);
+        c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        return c;
+    };
+    cbDevice = combo("cbDevice");
+    cbProperty = combo("cbProperty");
+    cbDirection = combo("cbDirection");
+    cbDirection->addItem("All directions", TraceFilter::kAllPaths);
+    for (int i = 0; i < kPacketPaths; ++i) cbDirection->addItem(PathWords(static_cast<PacketPath>(i)), 1u << i);
+    cbClass = combo("cbClass");
+    cbClass->addItem("All classes", -1);
+    cbClass->addItem("read", code::kReadClass);
+    cbClass->addItem("write", code::kWriteClass);
+    cbClass->addItem("boot", code::kBootClass);
+    cbClass->addItem("close", code::kCloseClass);
+    tbFind = new QLineEdit(this);
+    tbFind->setObjectName("tbFind");
+    tbFind->setPlaceholderText("Find text in any column");
+    tbFind->setClearButtonEnabled(true);
+    auto* filters = new QHBoxLayout();
+    for (QWidget* w : std::initializer_list<QWidget*>{cbDevice, cbProperty, cbDirection, cbClass}) filters->addWidget(w);
+    filters->addWidget(tbFind, 1);
+
+    tvTrace = new QTableView(this);
+    tvTrace->setObjectName("tvTrace");
+    tvTrace->setModel(table_);
+    tvTrace->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tvTrace->setWordWrap(false);
+    tvTrace->verticalHeader()->hide();
+    // Rows of one height: the view never measures a million of them.
+    tvTrace->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    tvTrace->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    tvTrace->horizontalHeader()->setStretchLastSection(true);
+    const int widths[TTraceModel::ColumnCount] = {90, 70, 95, 110, 110, 170, 130, 90, 180};
+    for (int c = 0; c < TTraceModel::ColumnCount; ++c) tvTrace->setColumnWidth(c, widths[c]);
+    lbStatus = new QLabel(this);
+    lbStatus->setObjectName("lbTraceStatus");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(actions);
+    layout->addLayout(filters);
+    layout->addWidget(tvTrace, 1);
+    layout->addWidget(lbStatus);
+
+    connect(btPause, &QPushButton::toggled, this, [this](bool paused) {
+        btPause->setText(paused ? "&Resume" : "&Pause");
+        if (!paused) AppendBatch(true);
+    });
+    // Scrolling away from the bottom stops following; scrolling back to it follows again.
+    QScrollBar* bar = tvTrace->verticalScrollBar();
+    connect(bar, &QScrollBar::actionTriggered, this, [this, bar](int) {
+        QTimer::singleShot(0, this, [this, bar] { chkFollow->setChecked(bar->value() >= bar->maximum()); });
+    });
+    connect(btRecord, &QPushButton::clicked, this, [this](bool on) {
+        if (!on) return StopRecording();
+        const QString base = Choose(true, "Record to capture files", "Capture files (*.kcap)");
+        if (base.isEmpty()) btRecord->setChecked(false);
+        else StartRecording(base);
+    });
+    connect(btSaveCsv, &QPushButton::clicked, this, [this] { Save(true); });
+    connect(btSaveCapture, &QPushButton::clicked, this, [this] { Save(false); });
+    connect(btOpenCapture, &QPushButton::clicked, this, [this] {
+        const QString path = Choose(false, "Open capture file", "Capture files (*.kcap *.txt *.log);;All files (*)");
+        if (!path.isEmpty()) OpenCapture(path);
+    });
+    connect(btClear, &QPushButton::clicked, this, [this] {
+        buffer_.Clear();
+        viewing_.clear();
+        table_->Reload();
+        ShowStatus();
+    });
+    connect(cbDevice, &QComboBox::currentIndexChanged, this, [this] {
+        FillProperties();
+        ApplyFilters();
+    });
+    for (QComboBox* c : {cbProperty, cbDirection, cbClass})
+        connect(c, &QComboBox::currentIndexChanged, this, [this] { ApplyFilters(); });
+    connect(tbFind, &QLineEdit::textChanged, this, [this] { ApplyFilters(); });
+
+    // Also while the ticks stand still (a box is open, or a capture is viewed without a port).
+    status_.setInterval(kStatusMs);
+    connect(&status_, &QTimer::timeout, this, [this] {
+        AppendBatch(true);
+        if (recorder_ && !recorder_->Error().empty()) {
+            const QString why = Q(recorder_->Error());
+            recorder_.reset();
+            btRecord->setChecked(false);
+            if (dialogs_.error) dialogs_.error("Recording stopped: " + why);
+        }
+        if (isVisible()) ShowStatus();
+    });
+    status_.start();
+    FillDevices();
+    ShowStatus();
+}
+
+void TTraceWindow::OnPacket(PacketPath path, const BusPacket& packet) {
+    pending_.push_back(TraceRecord::From(NowUs(), path, packet));
+}
+
+void TTraceWindow::AppendBatch(bool showNow) {
+    for (const TraceRecord& r : pending_) {
+        buffer_.Append(r);
+        if (recorder_) recorder_->Add(r);
+    }
+    pending_.clear();
+    // Paused or hidden, the table stands still; the ring and the recording go on. Under a flood the
+    // table catches up twenty times a second, not on every tick: the eye reads no faster.
+    if (btPause->isChecked() || !isVisible()) return;
+    if (!showNow && shown_.isValid() && shown_.elapsed() < kViewMs) return;
+    shown_.start();
+    table_->Refresh();
+    if (chkFollow->isChecked()) tvTrace->scrollToBottom();
+}
+
+void TTraceWindow::ShowWindow() {
+    decoder_.Rebuild();
+    FillDevices();
+    table_->Reload();
+    show();
+    raise();
+    activateWindow();
+    AppendBatch(true);
+}
+
+void TTraceWindow::FillDevices() {
+    const QSignalBlocker block(cbDevice);
+    const int keep = cbDevice->currentData().isValid() ? cbDevice->currentData().toInt() : -1;
+    cbDevice->clear();
+    cbDevice->addItem("All devices", -1);
+    for (const auto& [name, device] : config_.devices) cbDevice->addItem(Q(DeviceNodeText(*device)), device->address);
+    const int at = cbDevice->findData(keep);
+    cbDevice->setCurrentIndex(at < 0 ? 0 : at);
+    FillProperties();
+}
+
+void TTraceWindow::FillProperties() {
+    const QSignalBlocker block(cbProperty);
+    cbProperty->clear();
+    cbProperty->addItem("All properties", -1);
+    const int address = cbDevice->currentData().toInt();
+    for (const auto& [name, device] : config_.devices) {
+        if (device->address != address) continue;
+        for (const auto& [linkName, link] : device->links) cbProperty->addItem(Q(LinkTitleText(*link)), link->code);
+        break;
+    }
+    cbProperty->setEnabled(cbProperty->count() > 1);
+}
+
+void TTraceWindow::ApplyFilters() {
+    TraceFilter f;
+    f.device = cbDevice->currentData().toInt();
+    f.propertyCode = cbProperty->currentData().toInt();
+    f.paths = cbDirection->currentData().toUInt();
+    f.commandClass = cbClass->currentData().toInt();
+    f.text = tbFind->text().toStdString();
+    table_->SetFilter(f);
+    if (chkFollow->isChecked()) tvTrace->scrollToBottom();
+    ShowStatus();
+}
+
+void TTraceWindow::ShowStatus() {
+    QString text = QString("%1 of %2 packets shown").arg(table_->rowCount()).arg(buffer_.Size());
+    if (buffer_.Dropped() > 0) text += QString(", %1 older ones dropped").arg(buffer_.Dropped());
+    if (!viewing_.isEmpty()) text += ", from " + viewing_;
+    if (recorder_) text += ", recording to " + Q(recorder_->CurrentFile());
+    lbStatus->setText(text);
+}
+
+QString TTraceWindow::Choose(bool save, const QString& caption, const QString& filter) {
+    if (chooseFile) return chooseFile(save, caption, filter);
+    return save ? QFileDialog::getSaveFileName(this, caption, QString(), filter)
+                : QFileDialog::getOpenFileName(this, caption, QString(), filter);
+}
+
+void TTraceWindow::Save(bool csv) {
+    const QString path =
+        Choose(true, csv ? "Save trace as CSV" : "Save trace as capture", csv ? "CSV files (*.csv)" : "Capture files (*.kcap)");
+    if (path.isEmpty()) return;
+    csv ? SaveCsv(path) : SaveCapture(path);
+}
+
+void TTraceWindow::SaveCsv(const QString& path) { SaveInBackground(path, true); }
+
+void TTraceWindow::SaveCapture(const QString& path) { SaveInBackground(path, false); }
+
+void TTraceWindow::WaitForSave() {
+    if (saver_.joinable()) saver_.join();
+}
+
+TTraceWindow::~TTraceWindow() { WaitForSave(); }
+
+void TTraceWindow::SaveInBackground(const QString& path, bool csv) {
+    AppendBatch();
+    WaitForSave();
+    // A copy of what the table shows, all of it or what the filters let through: the ring goes on
+    // filling while the file is written.
+    auto shown = std::make_shared<TraceBuffer>(std::max<std::size_t>(1, table_->rowCount()));
+    for (std::uint64_t n : table_->ShownRecords())
+        if (buffer_.Holds(n)) shown->Append(buffer_.At(n));
+    // The decoder reads only names, codes and types, which stay as loaded.
+    saver_ = std::thread([this, shown, csv, file = path.toStdString()] {
+        std::string failure;
+        try {
+            ReplaceFileSafely(file, csv ? CsvText(*shown, nullptr, decoder_) : CaptureText(*shown, nullptr));
+        } catch (const FileError& e) {
+            failure = e.what();
+        }
+        if (failure.empty()) return;
+        QMetaObject::invokeMethod(
+            this, [this, failure] { if (dialogs_.error) dialogs_.error(Q(failure)); }, Qt::QueuedConnection);
+    });
+}
+
+void TTraceWindow::OpenCapture(const QString& path) {
+    AppendBatch();
+    TraceBuffer loaded(buffer_.Capacity());
+    try {
+        const CaptureReport report = LoadCaptureFile(path.toStdString(), loaded);
+        if (report.Skipped() > 0 && dialogs_.message)
+            dialogs_.message(QFileInfo(path).fileName() + ": " + Q(report.Summary()));
+    } catch (const FileError& e) {
+        if (dialogs_.error) dialogs_.error(Q(e.what()));
+        return;
+    }
+    buffer_.Clear();
+    for (std::uint64_t n = loaded.First(); n < loaded.End(); ++n) buffer_.Append(loaded.At(n));
+    viewing_ = QFileInfo(path).fileName();
+    table_->Reload();
+    ShowStatus();
+}
+
+void TTraceWindow::StartRecording(const QString& base) {
+    QString stem = base;
+    if (stem.endsWith(".kcap")) stem.chop(5);
+    recorder_ = std::make_unique<CaptureRecorder>(stem.toStdString(), kRecordFileLimit);
+    btRecord->setChecked(true);
+    ShowStatus();
+}
+
+void TTraceWindow::StopRecording() {
+    // The writer finishes what it was given before it ends.
+    recorder_.reset();
+    btRecord->setChecked(false);
+    ShowStatus();
+}
+
+}  // namespace korva

@@ -1,0 +1,103 @@
+#pragma once
+// The packet trace window: every packet the protocol reports, decoded by the configuration, with
+// filters, pause, follow-newest, recording to capture files, saving, and viewing a capture file.
+
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include "protocol/Comms.h"
+#include "trace/CaptureFile.h"
+#include "ui/Dialogs.h"
+#include "ui/TraceModel.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+
+namespace korva {
+
+class TTraceWindow : public QWidget, public PacketObserver {
+    Q_OBJECT
+public:
+    // A recording starts a new file when one reaches this size.
+    static constexpr std::uint64_t kRecordFileLimit = std::uint64_t{64} << 20;
+    // The status line and a recording's health are looked at this often.
+    static constexpr int kStatusMs = 250;
+
+    TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidget* parent = nullptr,
+                 std::size_t capacity = TraceBuffer::kDefaultCapacity);
+    // A save under way is finished first.
+    ~TTraceWindow() override;
+
+    // PacketObserver: only stamps and keeps the packet.
+    void OnPacket(PacketPath path, const BusPacket& packet) override;
+    // Once per tick: the packets since the last batch go into the ring and the recording. The table
+    // shows them at once when asked, else at most every kViewMs, and not while it is paused.
+    void AppendBatch(bool showNow = false);
+    static constexpr int kViewMs = 50;
+
+    // Shows the window, with the device and property lists as the configuration has them now.
+    void ShowWindow();
+    // Loads a capture file in place of the trace held; what could not be read is told.
+    void OpenCapture(const QString& path);
+    // What the table shows is copied at once, then written on a thread of its own; a failure is told
+    // when it is known. WaitForSave waits for the save under way.
+    void SaveCsv(const QString& path);
+    void SaveCapture(const QString& path);
+    void WaitForSave();
+    // A base name; files base-001.kcap, base-002.kcap, ... follow. Empty stops.
+    void StartRecording(const QString& base);
+    void StopRecording();
+    void ApplyFilters();
+
+    // Asks for a file name; tests answer without a dialog. save: a file to write.
+    std::function<QString(bool save, const QString& caption, const QString& filter)> chooseFile;
+
+    const TraceBuffer& Buffer() const { return buffer_; }
+    TTraceModel* Model() { return table_; }
+    QTableView* tvTrace;
+    QPushButton* btPause;
+    QCheckBox* chkFollow;
+    QPushButton* btRecord;
+    QPushButton* btSaveCsv;
+    QPushButton* btSaveCapture;
+    QPushButton* btOpenCapture;
+    QPushButton* btClear;
+    QComboBox* cbDevice;
+    QComboBox* cbProperty;
+    QComboBox* cbDirection;
+    QComboBox* cbClass;
+    QLineEdit* tbFind;
+    QLabel* lbStatus;
+
+private:
+    void FillDevices();
+    void FillProperties();
+    void ShowStatus();
+    void Save(bool csv);
+    void SaveInBackground(const QString& path, bool csv);
+    QString Choose(bool save, const QString& caption, const QString& filter);
+
+    const KModel& config_;
+    UiDialogs dialogs_;
+    TraceBuffer buffer_;
+    TraceDecoder decoder_;
+    TTraceModel* table_ = nullptr;
+    std::vector<TraceRecord> pending_;
+    std::unique_ptr<CaptureRecorder> recorder_;
+    QString viewing_;  // the capture file shown, when one was opened
+    QTimer status_;
+    QElapsedTimer shown_;
+    std::thread saver_;
+};
+
+}  // namespace korva

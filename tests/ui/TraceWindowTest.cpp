@@ -1,0 +1,135 @@
+// The packet trace window, offscreen, on the demo plant: a read and a write decoded, filters, pause,
+// saving, recording, reading a capture back, and the port that only listens.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QtTest>
+
+#include <filesystem>
+
+#include "support/Packets.h"
+#include "support/Window.h"
+#include "trace/CaptureFile.h"
+#include "ui/DevicePage.h"
+#include "ui/LogPane.h"
+#include "ui/TraceWindow.h"
+
+using namespace korva;
+
+namespace {
+test::Window::Files DemoPlant() {
+    test::Window::Files files;
+    for (const char* name : {"paths.xml", "constants.xml", "plant.xml"})
+        files.emplace_back(std::string("config/") + name,
+                           ReadRegularFile(std::string(KORVA_DEMO_DIR) + "/config/" + name));
+    return files;
+}
+
+// A row as the operator reads it, from the direction on: the time differs from run to run.
+QStringList Row(TTraceWindow& w, int row) {
+    QStringList cells;
+    for (int c = TTraceModel::Direction; c < TTraceModel::ColumnCount; ++c)
+        cells << w.Model()->index(row, c).data().toString();
+    return cells;
+}
+}  // namespace
+
+class TraceWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void traceWindow() {
+        test::Window win(DemoPlant());
+        win.emu.AddDevice("FeedPump", 34).properties.push_back({"SpeedSetpoint", 0, 16, 1200, 0});
+        TForm1& form = *win.form;
+        TTraceWindow& w = *form.traceWindow;
+        QString answer;
+        w.chooseFile = [&](bool, const QString&, const QString&) { return answer; };
+        form.findChild<QAction*>("mnTrace")->trigger();
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.cbDevice->count(), 6);
+
+        KRemoteLink* speed = form.comms().Model().FindLink("FeedPump", "SpeedSetpoint");
+        speed->RequestRead();
+        win.Tick(3);
+        speed->SetNewNumber(1450);
+        win.Tick(3);
+        form.comms().TakeCluster("(x6Cx22x8Ax03x00x10x05xAA)");  // a damaged reply
+        w.AppendBatch(true);
+        QCOMPARE(w.Model()->rowCount(), 5);
+        const QString pump = "34 FeedPump", us = "108";
+        QCOMPARE(Row(w, 0), (QStringList{"sent", us, pump, "read request", "SpeedSetpoint", "", "22 6C 89 01 28 10"}));
+        QCOMPARE(Row(w, 1), (QStringList{"received", pump, us, "read reply", "SpeedSetpoint", "1200",
+                                         "6C 22 8A 03 DF 10 04 B0"}));
+        QCOMPARE(Row(w, 2), (QStringList{"sent", us, pump, "write request", "SpeedSetpoint", "1450",
+                                         "22 6C 79 03 C9 10 05 AA"}));
+        QCOMPARE(Row(w, 3)[3], QString("write reply"));
+        QCOMPARE(Row(w, 4)[3], QString("CHECKSUM ERROR, read reply"));
+        QVERIFY(w.Model()->index(4, 0).data(Qt::BackgroundRole).isValid());
+        QVERIFY(!w.Model()->index(1, 0).data(Qt::BackgroundRole).isValid());
+
+        // Filters over the whole trace, and saving what they let through.
+        w.cbDirection->setCurrentIndex(w.cbDirection->findText("received"));
+        QCOMPARE(w.Model()->rowCount(), 2);
+        w.cbClass->setCurrentIndex(w.cbClass->findText("write"));
+        QCOMPARE(w.Model()->rowCount(), 1);
+        test::TempDir out;
+        answer = QString::fromStdString(out.Path() + "/rx.csv");
+        w.btSaveCsv->click();
+        w.WaitForSave();
+        QCOMPARE(QString::fromStdString(ReadRegularFile(answer.toStdString())).count('\n'), 2);
+        w.cbDirection->setCurrentIndex(0);
+        w.cbClass->setCurrentIndex(0);
+        w.tbFind->setText("1450");  // the write, and the damaged reply that carries the same value
+        QCOMPARE(w.Model()->rowCount(), 2);
+        w.tbFind->clear();
+
+        // Pause holds the table while the trace goes on.
+        w.btPause->click();
+        speed->RequestRead();
+        win.Tick(3);
+        QCOMPARE(w.Model()->rowCount(), 5);
+        w.btPause->click();
+        QCOMPARE(w.Model()->rowCount(), 7);
+
+        // Saved, cleared and opened again.
+        answer = QString::fromStdString(out.Path() + "/all.kcap");
+        w.btSaveCapture->click();
+        w.WaitForSave();
+        w.btClear->click();
+        QCOMPARE(w.Model()->rowCount(), 0);
+        w.btOpenCapture->click();
+        QCOMPARE(w.Model()->rowCount(), 7);
+        QCOMPARE(Row(w, 2)[5], QString("1450"));
+
+        // Recording writes the packets as they come.
+        answer = QString::fromStdString(out.Path() + "/rec");
+        w.btRecord->click();
+        QVERIFY(w.btRecord->isChecked());
+        speed->RequestRead();
+        win.Tick(3);
+        w.btRecord->click();
+        TraceBuffer recorded;
+        QCOMPARE(LoadCaptureFile(out.Path() + "/rec-001.kcap", recorded).taken, std::size_t{2});
+
+        // Listening only: what the line carries is shown, nothing is sent.
+        form.mnMonitor->trigger();
+        QVERIFY(!form.devicePage->btGetVal->isEnabled());
+        QCOMPARE(form.memoLog->Lines().last(), QString("Monitor only: listening, nothing is sent"));
+        const std::size_t sent = win.line.sent.size();
+        speed->RequestRead();
+        win.Tick(40);
+        QCOMPARE(win.line.sent.size(), sent);
+        form.comms().TakeCluster(EncodeSerial(test::MakePacket({0x70, 34, 0x8A}, {16, 0, 7})));
+        w.AppendBatch(true);
+        const int last = w.Model()->rowCount() - 1;
+        QCOMPARE(Row(w, last), (QStringList{"not for us", pump, "112", "read reply", "SpeedSetpoint", "7",
+                                            "70 22 8A 03 36 10 00 07"}));
+        form.mnMonitor->trigger();
+        QVERIFY(form.devicePage->btGetVal->isEnabled());
+    }
+};
+
+QTEST_MAIN(TraceWindowTest)
+#include "TraceWindowTest.moc"

@@ -151,10 +151,7 @@ TEST(Router, RequestsToTheProgramAreAcknowledgedOrObeyed) {
         Comms comms(host);
         host.Wire(comms);
         host.serialPort.hold = Hold::Master;
-        BusPacket req = MakePacket({108, 0x26, c.code});
-        req.length = static_cast<std::uint8_t>(c.dataLength);
-        StoreChecksum(req);
-        comms.Route(req);
+        comms.Route(MakePacket({108, 0x26, c.code}, std::vector<int>(static_cast<std::size_t>(c.dataLength))));
         host.serial.clear();
         comms.ProcessReceiveQueue();
         EXPECT_EQ(host.closeRequests, c.closes) << c.code;

@@ -20,6 +20,7 @@
 
 #include "packet/BusPacket.h"
 #include "packet/Receiver.h"
+#include "support/Packets.h"
 #include "support/Pty.h"
 
 extern char** environ;
@@ -156,16 +157,8 @@ class BusClient : private ReceiverSink {
 
     // A request from the program's start address; false when the line would not take it.
     bool Send(std::uint8_t dest, std::uint8_t code, const std::vector<int>& data) {
-        BusPacket p;
-        p.dest = dest;
-        p.source = kOwnAddress;
-        p.code = code;
-        p.length = static_cast<std::uint8_t>(data.size());
-        for (std::size_t i = 0; i < data.size() && i < BusPacket::kDataCapacity; ++i)
-            p.data[i] = static_cast<std::uint8_t>(data[i]);
-        StoreChecksum(p);
         sentAt = Clock::now();
-        return line_.Write(EncodeSerial(p), MillisLeft(Clock::now() + kPatience));
+        return line_.Write(EncodeSerial(MakePacket({dest, kOwnAddress, code}, data)), MillisLeft(Clock::now() + kPatience));
     }
 
     // The next packet off the line; nullopt when none came in time.

@@ -7,13 +7,12 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "sequence/Util.h"
 #include "support/BusHarness.h"
 #include "support/Deadline.h"
 #include "support/TempDir.h"
+#include "xml/SafeFile.h"
 
 using namespace korva;
 using namespace std::chrono_literals;
@@ -47,13 +46,9 @@ protected:
         pump = &bus.AddDevice("Pump", 34);
     }
     std::string Path(const std::string& name) const { return dir.Path() + "/" + name; }
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
     // The file's lines; every one must end in CR LF, with no bare LF anywhere.
     std::vector<std::string> Lines(const std::string& path) const {
-        const std::string text = Read(path);
+        const std::string text = ReadRegularFile(path);
         std::vector<std::string> out;
         std::size_t from = 0;
         for (std::size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)

@@ -122,7 +122,7 @@ private slots:
         first.reset();  // the adapter is pulled
         QTRY_COMPARE(State(), QString("lost, no port open"));
         QVERIFY(Log().contains(QString::fromStdString("Lost COM1 (" + firstPath + ")")));
-        QVERIFY(!form_->comms().SerialUp());
+        QVERIFY(!form_->SerialPortNG1().Active());
         test::Pty second;
         MapPort(1, second.SlavePath());
         form_->OpenPortClick(1);

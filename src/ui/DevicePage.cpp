@@ -111,10 +111,8 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     row->addWidget(panel_);
     page->addLayout(row, 1);
     panel_->installEventFilter(this);
-    // Nothing shows these three; their state is still read.
+    // Nothing shows the binary box; its state is still read.
     chkShowBin->hide();
-    chkPoll->hide();
-    chkLog->hide();
 
     connect(tvDevices, &QTreeWidget::itemClicked, this, [this] { tvDevicesClick(); });
     connect(tvDevices, &QTreeWidget::currentItemChanged, this, [this] { tvDevicesChange(); });
@@ -235,6 +233,11 @@ void TDevicePage::ShowPropBoxes() {
     lbOptions->setVisible(options);
     tbOptions->setVisible(options);
     tbFilePos->setVisible(file);
+    // Poll and Log are offered for properties: a redraw of a file handle leaves the boxes as they were,
+    // so they would show another object's flags.
+    const bool property = selectedType != kNoSelection && !file;
+    chkPoll->setVisible(property);
+    chkLog->setVisible(property);
     FitPanel();
     if (selectedType == kNoSelection) {
         basic_.Hide();

@@ -30,6 +30,7 @@
 #include "ui/Aboutform.h"
 #include "ui/DevicePage.h"
 #include "ui/LogPane.h"
+#include "ui/PlotWindow.h"
 #include "ui/PortPicker.h"
 #include "ui/ScriptingPage.h"
 #include "ui/UtilityPage.h"
@@ -133,6 +134,8 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     tbMode = MakeEdit(client, "tbMode", "", 424, 352, 81);
     statusLine = new TStatusLine(this);
     setStatusBar(statusLine);
+    plotWindow = new TPlotWindow(comms_.Model(), dialogs_, this);
+    plotClock_.start();
 
     BuildMenu();
     WireBridge();
@@ -152,6 +155,7 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
 TForm1::~TForm1() {
     timComs.stop();
     port_.SetActive(false);
+    delete plotWindow;  // before the model it reads from
 }
 
 template <typename F>
@@ -180,11 +184,13 @@ void TForm1::BuildMenu() {
     coms->addSeparator();
     coms->addAction("Select &Port\u2026", this, [this] { Guard([this] { SelectPortClick(); }); })->setObjectName("mnSelectPort");
 
-    // Two menus that stay hidden for the whole run, with nothing behind them.
-    QMenu* logging = bar->addMenu("Logging");
+    QMenu* logging = bar->addMenu("&Logging");
     logging->setObjectName("mnLogging");
-    for (const char* item : {"Start Logging", "Stop Logging"}) logging->addAction(item)->setEnabled(false);
-    logging->menuAction()->setVisible(false);
+    logging->addAction("&Start Logging", this, [this] { Guard([this] { btStartLoggingClick(); }); });
+    logging->addAction("S&top Logging", this, [this] { Guard([this] { btStopLoggingClick(); }); });
+    logging->addSeparator();
+    logging->addAction("&Plot\u2026", this, [this] { ShowPlotClick(); })->setObjectName("mnPlot");
+    // A menu that stays hidden for the whole run, with nothing behind it.
     QMenu* setup = bar->addMenu("Setup");
     setup->setObjectName("mnSetup");
     for (const char* item : {"Logging", "Comms", "Controller"}) setup->addAction(item)->setEnabled(false);
@@ -233,34 +239,8 @@ void TForm1::WireUtility() {
     connect(u->btStartLogging, &QPushButton::clicked, this, [this] { Guard([this] { btStartLoggingClick(); }); });
     connect(u->btStopLogging, &QPushButton::clicked, this, [this] { Guard([this] { btStopLoggingClick(); }); });
     connect(u->chkAppend, &QCheckBox::clicked, this, [this] { chkAppendClick(); });
-}
-
-void TForm1::btStartLoggingClick() {
-    if (!logFile_) return;
-    const QString text = utilityPage->tbLogInterval->text();
-    const std::optional<float> seconds = ParseLogInterval(text.toStdString());
-    if (!seconds) {
-        dialogs_.error(QString("'%1' is not a valid floating point value").arg(text));
-        return;
-    }
-    // A negative or enormous interval would stop the divider for good: refused like a bad number.
-    if (!comms_.SetPeriodSeconds(*seconds)) {
-        dialogs_.error(QString("'%1' is not a valid log interval").arg(text));
-        return;
-    }
-    logFile_->fileName = utilityPage->tbLogFileName->text().toStdString();
-    logFile_->StartLogging();
-    // A failed restart has closed the log that ran before it; a missing name leaves that one running.
-    lbLogging->setVisible(logFile_->Active());
-}
-
-void TForm1::btStopLoggingClick() {
-    if (logFile_) logFile_->StopLogging();
-    lbLogging->hide();
-}
-
-void TForm1::chkAppendClick() {
-    if (logFile_) logFile_->append = utilityPage->chkAppend->isChecked();
+    connect(u->btApplyInterval, &QPushButton::clicked, this, [this] { Guard([this] { btApplyIntervalClick(); }); });
+    connect(u->btLogFileName, &QPushButton::clicked, this, [this] { btLogFileNameClick(); });
 }
 
 void TForm1::WireScripting() {
@@ -526,6 +506,9 @@ void TForm1::OnTimComs() {
     if (inTick_) return;
     inTick_ = true;
     Guard([this] { comms_.Tick(); });
+    ++ticks_;
+    plotWindow->Sample(tickByHand_ ? static_cast<double>(ticks_) * 0.01 : static_cast<double>(plotClock_.elapsed()) / 1000.0);
+    UpdateLogStatus();
     // However many links changed in this tick, the panel is redrawn once.
     if (panelDirty_) {
         panelDirty_ = false;

@@ -112,7 +112,7 @@ private slots:
         QStringList titles;
         for (QAction* a : form_->menuBar()->actions())
             if (a->isVisible()) titles << test::Window::Caption(a);
-        QCOMPARE(titles, (QStringList{"File", "Coms", "Tools", "Help"}));
+        QCOMPARE(titles, (QStringList{"File", "Coms", "Logging", "Tools", "Help"}));
         QMenu* coms = form_->menuBar()->actions()[1]->menu();
         QStringList items, disabled;
         for (QAction* a : coms->actions()) {

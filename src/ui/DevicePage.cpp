@@ -249,10 +249,12 @@ void TDevicePage::ShowPropBoxes() {
 }
 
 void TDevicePage::FitPanel() {
-    // The help text makes room for the option and position boxes, which stand below it; the height
+    // The help text makes room for the option row (option, position and Log boxes), which stands below
+    // it: at the form's own places the Log box would lie on the help text. The height
     // the panel has beyond the form's goes to the help text.
     const int extra = std::max(0, panel_->height() - kPanelHeight);
-    const int helpHeight = (tbOptions->isHidden() ? kHelpFull : kHelpShort) + extra;
+    const bool optionRow = !tbOptions->isHidden() || !chkLog->isHidden();
+    const int helpHeight = (optionRow ? kHelpShort : kHelpFull) + extra;
     if (memoHelp->height() != helpHeight) memoHelp->resize(memoHelp->width(), helpHeight);
     for (QWidget* w : std::initializer_list<QWidget*>{lbOptions, tbOptions, tbFilePos, chkLog})
         if (w->y() != kOptionsTop + extra) w->move(w->x(), kOptionsTop + extra);

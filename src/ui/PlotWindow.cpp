@@ -4,12 +4,14 @@
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 #include <QValueAxis>
 
 #include <algorithm>
@@ -85,8 +87,11 @@ TPlotWindow::TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* paren
     chart->legend()->setAlignment(Qt::AlignBottom);
     axisTime_ = new QValueAxis(chart);
     axisTime_->setTitleText("Time (s)");
+    axisTime_->setLabelFormat("%.0f");
     axisLeft_ = new QValueAxis(chart);
     axisRight_ = new QValueAxis(chart);
+    axisLeft_->setLabelFormat("%g");
+    axisRight_->setLabelFormat("%g");
     chart->addAxis(axisTime_, Qt::AlignBottom);
     chart->addAxis(axisLeft_, Qt::AlignLeft);
     chart->addAxis(axisRight_, Qt::AlignRight);
@@ -146,15 +151,26 @@ void TPlotWindow::Sample(double t) {
             last_ = std::max(last_, t);
         }
     }
-    if (++sinceRefresh_ >= kRefreshTicks && !paused_ && isVisible()) Refresh();
+    // The redraw runs after the tick, not inside it.
+    if (++sinceRefresh_ >= refreshGap_ && !paused_ && !refreshQueued_ && isVisible()) {
+        refreshQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            refreshQueued_ = false;
+            Refresh();
+        });
+    }
 }
 
 void TPlotWindow::Refresh() {
     sinceRefresh_ = 0;
     if (paused_) return;
+    QElapsedTimer took;
+    took.start();
     const double span = kSpanSeconds[span_];
     const double to = any_ ? last_ : 0;
-    const double from = span > 0 ? to - span : (any_ ? first_ : 0);
+    // A span longer than the run shows the run from its first reading.
+    const double start = any_ ? first_ : 0;
+    const double from = span > 0 ? std::max(start, to - span) : start;
     std::vector<double> magnitude(lines_.size(), 0.0);
     std::vector<double> lo(lines_.size(), HUGE_VAL), hi(lines_.size(), -HUGE_VAL);
     for (std::size_t i = 0; i < lines_.size(); ++i) {
@@ -180,6 +196,8 @@ void TPlotWindow::Refresh() {
     axisTime_->setRange(from, to > from ? to : from + 1);
     shownFrom_ = from;
     shownTo_ = to;
+    // A redraw of d ms waits d ticks (10 d ms) for the next: the plot takes at most a tenth of the thread.
+    refreshGap_ = std::max<int>(kRefreshTicks, static_cast<int>(took.elapsed()));
 }
 
 void TPlotWindow::SetPaused(bool paused) {

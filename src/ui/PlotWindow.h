@@ -25,8 +25,8 @@ namespace korva {
 class TPlotWindow : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kRefreshTicks = 20;     // a redraw every 200 ms at the 10 ms tick
-    static constexpr int kMaxDrawn = 2000;       // points drawn per series; more are drawn as min and max
+    static constexpr int kRefreshTicks = 20;  // a redraw every 200 ms at the 10 ms tick, or rarer
+    static constexpr int kMaxDrawn = 600;     // points drawn per series; more are drawn as min and max
     enum Span { LastMinute, LastTenMinutes, All };
 
     TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* parent = nullptr,
@@ -82,6 +82,8 @@ private:
     Span span_ = LastMinute;
     bool paused_ = false;
     int sinceRefresh_ = 0;
+    int refreshGap_ = kRefreshTicks;  // ticks between redraws: a slow redraw takes at most a tenth
+    bool refreshQueued_ = false;
     double first_ = 0, last_ = 0;
     bool any_ = false;
     double shownFrom_ = 0, shownTo_ = -1;  // the span drawn last; exports take it

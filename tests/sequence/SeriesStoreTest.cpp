@@ -73,6 +73,7 @@ TEST(SeriesStore, SecondAxisOnlyForValuesOrdersOfMagnitudeApart) {
         {{}, {}},
         {{1450}, {0}},
         {{1450, 52}, {0, 0}},      // 1.4 decades apart: one axis does
+        {{100, 1}, {0, 0}},        // exactly two decades: still one
         {{1450, 2}, {0, 1}},
         {{0.5, 1000, 900, 0.2}, {1, 0, 0, 1}},
         {{0, 5000, 3}, {0, 0, 1}},  // a series at zero stays left

@@ -20,17 +20,21 @@ struct PolledPlant {
         std::string c = "<c><s Word=\"0\"", plant = "<plant><KDevice Name=\"Unit\" Address=\"34\">";
         for (int p = 0; p < kProperties; ++p) {
             c += " C" + std::to_string(p) + "=\"" + std::to_string(p + 1) + "\"";
-            plant += "<KProperty Name=\"Value" + std::to_string(p) + "\" Type=\"Word\" Code=\"C" + std::to_string(p) + "\"/>";
+            plant += "<KProperty Name=\"Value" + std::to_string(p) + "\" Type=\"Word\" Code=\"C" +
+                     std::to_string(p) + "\"/>";
         }
-        return {{"config/paths.xml", "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>"},
-                {"config/c.xml", c + "/></c>"},
-                {"config/plant.xml", plant + "</KDevice></plant>"}};
+        return {
+            {"config/paths.xml",
+             "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>"},
+            {"config/c.xml", c + "/></c>"},
+            {"config/plant.xml", plant + "</KDevice></plant>"}};
     }
     explicit PolledPlant(bool shown) : win(Files()) {
         auto& served = win.emu.AddDevice("Unit", 34).properties;
         for (int p = 0; p < kProperties; ++p)
             served.push_back({"Value" + std::to_string(p), 0, static_cast<std::uint8_t>(p + 1), p * 100, 0});
-        for (const auto& [name, link] : win.form->comms().Model().FindLink("Unit", "Value0")->device->links) link->SetPoll(true);
+        for (const auto& [name, link] : win.form->comms().Model().FindLink("Unit", "Value0")->device->links)
+            link->SetPoll(true);
         win.form->comms().SetPeriodSeconds(0);
         if (shown) win.form->plotWindow->show();
     }
@@ -111,7 +115,8 @@ struct HourPlot {
         for (KPropertyLink* link : links) link->SetPoll(true);
         for (int tick = 0; tick < 360000; ++tick) {
             for (std::size_t i = 0; i < links.size(); ++i) {
-                links[i]->current.StoreNumber(static_cast<double>((tick / 10 + static_cast<int>(i) * 37) % 2000));
+                links[i]->current.StoreNumber(
+                    static_cast<double>((tick / 10 + static_cast<int>(i) * 37) % 2000));
                 ++links[i]->valueUpdates;
             }
             plot.Sample(tick * 0.01);
@@ -129,7 +134,10 @@ void BM_RedrawAfterAnHour(benchmark::State& state) {
     for (auto _ : state) hour.plot.Refresh();
     state.counters["points_drawn"] = static_cast<double>(hour.plot.ChartSeries(0)->count() * kProperties);
 }
-BENCHMARK(BM_RedrawAfterAnHour)->Arg(TPlotWindow::LastMinute)->Arg(TPlotWindow::LastTenMinutes)->Arg(TPlotWindow::All)
+BENCHMARK(BM_RedrawAfterAnHour)
+    ->Arg(TPlotWindow::LastMinute)
+    ->Arg(TPlotWindow::LastTenMinutes)
+    ->Arg(TPlotWindow::All)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -32,8 +32,10 @@ void Series::Thin() {
 std::pair<const SeriesPoint*, const SeriesPoint*> Series::Range(double from, double to) const {
     const SeriesPoint* b = points_.data();
     const SeriesPoint* e = b + points_.size();
-    const SeriesPoint* lo = std::lower_bound(b, e, from, [](const SeriesPoint& p, double t) { return p.t < t; });
-    const SeriesPoint* hi = std::upper_bound(lo, e, to, [](double t, const SeriesPoint& p) { return t < p.t; });
+    const SeriesPoint* lo =
+        std::lower_bound(b, e, from, [](const SeriesPoint& p, double t) { return p.t < t; });
+    const SeriesPoint* hi =
+        std::upper_bound(lo, e, to, [](double t, const SeriesPoint& p) { return t < p.t; });
     return {lo, hi};
 }
 
@@ -69,13 +71,15 @@ std::string Field(const std::string& s) {
 }
 }  // namespace
 
-void SeriesStore::WriteCsv(std::ostream& out, const std::vector<std::size_t>& chosen, double from, double to) const {
+void SeriesStore::WriteCsv(std::ostream& out, const std::vector<std::size_t>& chosen, double from,
+                           double to) const {
     out << "Series,Time (s),Value\n";
     for (std::size_t i : chosen) {
         if (i >= series_.size()) continue;
         const std::string name = Field(series_[i].name);
         const auto [b, e] = series_[i].Range(from, to);
-        for (const SeriesPoint* p = b; p != e; ++p) out << name << ',' << Number(p->t) << ',' << Number(p->v) << '\n';
+        for (const SeriesPoint* p = b; p != e; ++p)
+            out << name << ',' << Number(p->t) << ',' << Number(p->v) << '\n';
     }
 }
 
@@ -84,7 +88,8 @@ std::vector<int> AssignAxes(const std::vector<double>& magnitudes, double decade
     // Zero and empty series sit on the left; the rest are compared by their power of ten.
     std::vector<std::pair<double, std::size_t>> logs;
     for (std::size_t i = 0; i < magnitudes.size(); ++i)
-        if (std::isfinite(magnitudes[i]) && magnitudes[i] > 0) logs.emplace_back(std::log10(magnitudes[i]), i);
+        if (std::isfinite(magnitudes[i]) && magnitudes[i] > 0)
+            logs.emplace_back(std::log10(magnitudes[i]), i);
     if (logs.size() < 2) return axis;
     std::sort(logs.begin(), logs.end());
     if (logs.back().first - logs.front().first <= decades) return axis;

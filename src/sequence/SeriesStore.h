@@ -20,7 +20,7 @@ struct SeriesPoint {
 // Times arrive in order. When the series is full, the older half keeps every second point: recent
 // data stays at full detail and the oldest grows coarser, never longer.
 class Series {
-public:
+  public:
     static constexpr std::size_t kMinCapacity = 16;
 
     Series(std::string seriesName, std::size_t capacity);
@@ -37,7 +37,7 @@ public:
 
     std::string name;
 
-private:
+  private:
     void Thin();
 
     std::size_t capacity_;
@@ -45,7 +45,7 @@ private:
 };
 
 class SeriesStore {
-public:
+  public:
     static constexpr std::size_t kDefaultCapacity = 100000;
     static constexpr double kAll = -std::numeric_limits<double>::infinity();
 
@@ -64,7 +64,7 @@ public:
     // Numbers are written in their shortest exact form, so the file reads back to the same points.
     void WriteCsv(std::ostream& out, const std::vector<std::size_t>& chosen, double from, double to) const;
 
-private:
+  private:
     std::size_t capacity_;
     std::vector<Series> series_;
 };

@@ -27,7 +27,9 @@ bool TForm1::ApplyLogInterval() {
     return true;
 }
 
-void TForm1::btApplyIntervalClick() { ApplyLogInterval(); }
+void TForm1::btApplyIntervalClick() {
+    ApplyLogInterval();
+}
 
 void TForm1::btStartLoggingClick() {
     if (!logFile_ || !ApplyLogInterval()) return;
@@ -46,7 +48,8 @@ void TForm1::btStopLoggingClick() {
 
 void TForm1::btLogFileNameClick() {
     QLineEdit* box = utilityPage->tbLogFileName;
-    const QString chosen = dialogs_.saveFile ? dialogs_.saveFile("Log File", "CSV files (*.csv)", box->text()) : QString();
+    const QString chosen =
+        dialogs_.saveFile ? dialogs_.saveFile("Log File", "CSV files (*.csv)", box->text()) : QString();
     if (!chosen.isEmpty()) box->setText(chosen);
 }
 
@@ -55,7 +58,8 @@ void TForm1::UpdateLogStatus() {
         statusLine->ShowLogging(QString());
         return;
     }
-    const QString name = QString::fromStdString(std::filesystem::path(logFile_->fileName).filename().string());
+    const QString name =
+        QString::fromStdString(std::filesystem::path(logFile_->fileName).filename().string());
     statusLine->ShowLogging(QString("Logging to %1: %2 rows").arg(name).arg(logFile_->Rows()));
 }
 

@@ -507,7 +507,8 @@ void TForm1::OnTimComs() {
     inTick_ = true;
     Guard([this] { comms_.Tick(); });
     ++ticks_;
-    plotWindow->Sample(tickByHand_ ? static_cast<double>(ticks_) * 0.01 : static_cast<double>(plotClock_.elapsed()) / 1000.0);
+    const double seconds = static_cast<double>(plotClock_.elapsed()) / 1000.0;
+    plotWindow->Sample(tickByHand_ ? static_cast<double>(ticks_) * 0.01 : seconds);
     UpdateLogStatus();
     // However many links changed in this tick, the panel is redrawn once.
     if (panelDirty_) {

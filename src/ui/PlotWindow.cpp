@@ -31,9 +31,11 @@ QList<QPointF> Drawn(const SeriesPoint* b, const SeriesPoint* e, double& lo, dou
     QList<QPointF> out;
     const auto n = static_cast<std::size_t>(e - b);
     const std::size_t buckets = TPlotWindow::kMaxDrawn / 2;
-    const std::size_t step = n <= static_cast<std::size_t>(TPlotWindow::kMaxDrawn) ? 1 : (n + buckets - 1) / buckets;
+    const std::size_t step =
+        n <= static_cast<std::size_t>(TPlotWindow::kMaxDrawn) ? 1 : (n + buckets - 1) / buckets;
     out.reserve(static_cast<qsizetype>(std::min<std::size_t>(n, TPlotWindow::kMaxDrawn)));
-    for (const SeriesPoint* p = b; p < e; p += std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(step), e - p)) {
+    for (const SeriesPoint* p = b; p < e;
+         p += std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(step), e - p)) {
         const SeriesPoint* end = p + std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(step), e - p);
         const SeriesPoint* mn = p;
         const SeriesPoint* mx = p;
@@ -115,8 +117,10 @@ TPlotWindow::TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* paren
     connect(cbSpan, &QComboBox::currentIndexChanged, this, [this](int i) { SetSpan(static_cast<Span>(i)); });
     connect(btPause, &QPushButton::toggled, this, [this](bool on) { SetPaused(on); });
     connect(sePoints, &QSpinBox::editingFinished, this, [this] { SetCapacity(sePoints->value()); });
-    connect(btExportPng, &QPushButton::clicked, this, [this] { Export("Export PNG", "PNG images (*.png)", false); });
-    connect(btExportCsv, &QPushButton::clicked, this, [this] { Export("Export CSV", "CSV files (*.csv)", true); });
+    connect(btExportPng, &QPushButton::clicked, this,
+            [this] { Export("Export PNG", "PNG images (*.png)", false); });
+    connect(btExportCsv, &QPushButton::clicked, this,
+            [this] { Export("Export CSV", "CSV files (*.csv)", true); });
 }
 
 std::size_t TPlotWindow::AddSeries(KRemoteLink& link) {

@@ -24,7 +24,7 @@ namespace korva {
 
 class TPlotWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kRefreshTicks = 20;  // a redraw every 200 ms at the 10 ms tick, or rarer
     static constexpr int kMaxDrawn = 600;     // points drawn per series; more are drawn as min and max
     enum Span { LastMinute, LastTenMinutes, All };
@@ -58,10 +58,10 @@ public:
     QChart* chart;
     QChartView* chartView;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
 
-private:
+  private:
     std::size_t AddSeries(KRemoteLink& link);
     void Export(const char* caption, const char* filter, bool csv);
 

@@ -46,7 +46,8 @@ TEST(SeriesStore, RangeTakesBothEnds) {
         double from, to;
         std::ptrdiff_t count;
         double first;
-    } cases[] = {{0, 9, 10, 0}, {2, 4, 3, 2}, {2.5, 4.5, 2, 3}, {SeriesStore::kAll, 1, 2, 0}, {9, 20, 1, 9}, {10, 20, 0, 0}};
+    } cases[] = {{0, 9, 10, 0}, {2, 4, 3, 2},  {2.5, 4.5, 2, 3}, {SeriesStore::kAll, 1, 2, 0},
+                 {9, 20, 1, 9}, {10, 20, 0, 0}};
     for (const auto& c : cases) {
         const auto [b, e] = s.Range(c.from, c.to);
         EXPECT_EQ(e - b, c.count) << c.from << ".." << c.to;
@@ -72,11 +73,11 @@ TEST(SeriesStore, SecondAxisOnlyForValuesOrdersOfMagnitudeApart) {
     } cases[] = {
         {{}, {}},
         {{1450}, {0}},
-        {{1450, 52}, {0, 0}},      // 1.4 decades apart: one axis does
-        {{100, 1}, {0, 0}},        // exactly two decades: still one
+        {{1450, 52}, {0, 0}},  // 1.4 decades apart: one axis does
+        {{100, 1}, {0, 0}},    // exactly two decades: still one
         {{1450, 2}, {0, 1}},
         {{0.5, 1000, 900, 0.2}, {1, 0, 0, 1}},
-        {{0, 5000, 3}, {0, 0, 1}},  // a series at zero stays left
+        {{0, 5000, 3}, {0, 0, 1}},                     // a series at zero stays left
         {{1, 10, 100, 1000, 10000}, {1, 0, 0, 0, 0}},  // even steps: the first of the widest gaps splits
     };
     for (const auto& c : cases) EXPECT_EQ(AssignAxes(c.magnitudes), c.axes) << c.magnitudes.size();

@@ -62,7 +62,7 @@ class PlotTest : public QObject {
     }
     KRemoteLink* Link(const char* name) { return form_->comms().Model().FindLink("FeedPump", name); }
 
-private slots:
+  private slots:
     void cleanup() { win_.reset(); }
 
     void pollingTwoPropertiesFillsTwoSeriesWithThePanelsNumbers() {
@@ -83,7 +83,8 @@ private slots:
             for (std::size_t k = 1; k < points.size(); ++k) QVERIFY(points[k - 1].t < points[k].t);
         }
         QCOMPARE(store.At(0).Points().back().v, -5.0);
-        QCOMPARE(QString::number(store.At(0).Points().back().v), QString::fromStdString(ValueText(*Link("ActualSpeed"), false)));
+        QCOMPARE(QString::number(store.At(0).Points().back().v),
+                 QString::fromStdString(ValueText(*Link("ActualSpeed"), false)));
         QCOMPARE(store.At(1).Points().back().v, 2.0);
         // Unpolled, the series stays and takes no more points.
         Poll("ActualSpeed");
@@ -110,7 +111,8 @@ private slots:
         QCOMPARE(plot_->ChartSeries(0)->count(), drawn);
         QVERIFY(plot_->Store().At(0).Points().size() > stored);
         plot_->btPause->click();
-        QCOMPARE(plot_->ChartSeries(0)->count(), static_cast<qsizetype>(plot_->Store().At(0).Points().size()));
+        QCOMPARE(plot_->ChartSeries(0)->count(),
+                 static_cast<qsizetype>(plot_->Store().At(0).Points().size()));
     }
 
     void csvExportReadsBackToTheShownPointsOfTheShownSeries() {

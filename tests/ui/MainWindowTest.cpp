@@ -125,7 +125,7 @@ private slots:
         QStringList titles;
         for (QAction* a : form_->menuBar()->actions())
             if (a->isVisible()) titles << test::Window::Caption(a);
-        QCOMPARE(titles, (QStringList{"File", "Coms", "Tools", "Help"}));
+        QCOMPARE(titles, (QStringList{"File", "Coms", "Logging", "Tools", "Help"}));
         QMenu* coms = form_->menuBar()->actions()[1]->menu();
         QStringList items, disabled;
         for (QAction* a : coms->actions()) {
@@ -259,6 +259,7 @@ private slots:
             const bool boxes = !page().tbOptions->isHidden();
             QCOMPARE(boxes, QString(path) != "35  Pump/Speed");
             if (boxes) QVERIFY(page().memoHelp->geometry().bottom() < page().tbOptions->geometry().top());
+            QVERIFY(page().memoHelp->geometry().bottom() < page().chkLog->geometry().top());
         }
         QVERIFY(!(page().memoHelp->focusPolicy() & Qt::TabFocus));
         QVERIFY(page().tbOptions->focusPolicy() & Qt::TabFocus);

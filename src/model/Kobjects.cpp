@@ -94,10 +94,12 @@ bool KPropertyLink::HandleReply(const BusPacket& reply) {
             }
             // A write the operator asked for while the read was on its way still goes out.
             if (state != LinkState::SET) state = LinkState::KNOWN;
+            ++valueUpdates;
             if (logChannel) logChannel->UpdateValue(current.ReadAsNumber());
         } else if (cls == code::kWriteClass) {
             current.CopyFrom(newValue);
             state = LinkState::KNOWN;
+            ++valueUpdates;
         }
     } else if (reply.code & code::kRefused) {
         state = LinkState::ERROR;

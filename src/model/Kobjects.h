@@ -146,6 +146,8 @@ public:
     bool poll = false;
     bool log = false;
     std::unique_ptr<LogChannel> logChannel;  // properties only
+    // Counts the replies that set the current value, so that the plot takes one point per reading.
+    std::uint32_t valueUpdates = 0;
 
     // Kept by the bus layer: the link's place in the model (the order requests go out in), whether
     // it is among the links with work, and how long it has waited for a free slot.

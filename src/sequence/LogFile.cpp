@@ -73,6 +73,7 @@ int LogFile::StartLogging() {
     kept_ = st.st_size;
     startTime_ = now();
     active_ = true;
+    rows_ = 0;
     Write(Header());
     return kStarted;
 }
@@ -107,6 +108,7 @@ void LogFile::LogRowStep() {
         if (item->enabled) row += std::to_string(item->Number()) + ",";
     row += kLineEnd;
     Write(row);
+    if (active_) ++rows_;
 }
 
 void LogFile::Write(const std::string& text) {

@@ -2,6 +2,7 @@
 // The CSV data logger: one column per logged property, one row each time the tick divider fires.
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -68,6 +69,8 @@ public:
     void LogRowStep();
 
     bool Active() const { return active_; }
+    // Rows written since the log started.
+    std::uint64_t Rows() const { return rows_; }
     TimePoint StartTime() const { return startTime_; }
     const std::vector<LogItem*>& Items() const { return items_; }
 
@@ -103,6 +106,7 @@ private:
     UniqueFd file_;
     long long kept_ = 0;  // the file's size up to the end of the last whole row
     bool active_ = false;
+    std::uint64_t rows_ = 0;
     TimePoint startTime_{};
 };
 

@@ -111,10 +111,8 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     row->addWidget(panel_);
     page->addLayout(row, 1);
     panel_->installEventFilter(this);
-    // Nothing shows these three; their state is still read.
+    // Nothing shows the binary box; its state is still read.
     chkShowBin->hide();
-    chkPoll->hide();
-    chkLog->hide();
 
     connect(tvDevices, &QTreeWidget::itemClicked, this, [this] { tvDevicesClick(); });
     connect(tvDevices, &QTreeWidget::currentItemChanged, this, [this] { tvDevicesChange(); });
@@ -253,6 +251,11 @@ void TDevicePage::ShowPropBoxes() {
     lbOptions->setVisible(options);
     tbOptions->setVisible(options);
     tbFilePos->setVisible(file);
+    // Poll and Log are offered for properties: a redraw of a file handle leaves the boxes as they were,
+    // so they would show another object's flags.
+    const bool property = selectedType != kNoSelection && !file;
+    chkPoll->setVisible(property);
+    chkLog->setVisible(property);
     FitPanel();
     if (selectedType == kNoSelection) {
         basic_.Hide();
@@ -264,10 +267,12 @@ void TDevicePage::ShowPropBoxes() {
 }
 
 void TDevicePage::FitPanel() {
-    // The help text makes room for the option and position boxes, which stand below it; the height
+    // The help text makes room for the option row (option, position and Log boxes), which stands below
+    // it: at the form's own places the Log box would lie on the help text. The height
     // the panel has beyond the form's goes to the help text.
     const int extra = std::max(0, panel_->height() - kPanelHeight);
-    const int helpHeight = (tbOptions->isHidden() ? kHelpFull : kHelpShort) + extra;
+    const bool optionRow = !tbOptions->isHidden() || !chkLog->isHidden();
+    const int helpHeight = (optionRow ? kHelpShort : kHelpFull) + extra;
     if (memoHelp->height() != helpHeight) memoHelp->resize(memoHelp->width(), helpHeight);
     for (QWidget* w : std::initializer_list<QWidget*>{lbOptions, tbOptions, tbFilePos, chkLog})
         if (w->y() != kOptionsTop + extra) w->move(w->x(), kOptionsTop + extra);

@@ -35,6 +35,9 @@ UiDialogs UiDialogs::Standard(QWidget* parent) {
         return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
                                                                                         : QString();
     };
+    d.saveFile = [parent](const QString& caption, const QString& filter, const QString& suggested) {
+        return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
+    };
     d.runDialog = [](QDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
     d.requestEnd = [] { QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(1); }); };
     return d;

@@ -21,6 +21,8 @@ struct UiDialogs {
     std::function<bool(const QString& text)> question;
     // The open-file dialog for sequence files; an empty text when cancelled.
     std::function<QString()> openSequence;
+    // A save-file dialog: caption, filter, suggested file; an empty text when cancelled.
+    std::function<QString(const QString& caption, const QString& filter, const QString& suggested)> saveFile;
     // A warning with the caption given and an OK button (the CSV logger's boxes).
     std::function<void(const QString& text, const QString& caption)> alert;
     // Runs a dialog the window built (the port picker); true when it was accepted.

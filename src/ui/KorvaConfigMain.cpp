@@ -30,6 +30,7 @@
 #include "ui/Aboutform.h"
 #include "ui/DevicePage.h"
 #include "ui/LogPane.h"
+#include "ui/PlotWindow.h"
 #include "ui/PortPicker.h"
 #include "ui/ScriptingPage.h"
 #include "ui/TraceWindow.h"
@@ -136,6 +137,8 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     setStatusBar(statusLine);
     traceWindow = new TTraceWindow(comms_.Model(), dialogs_, this);
     comms_.SetPacketObserver(traceWindow);
+    plotWindow = new TPlotWindow(comms_.Model(), dialogs_, this);
+    plotClock_.start();
 
     BuildMenu();
     WireBridge();
@@ -156,6 +159,7 @@ TForm1::~TForm1() {
     comms_.SetPacketObserver(nullptr);
     timComs.stop();
     port_.SetActive(false);
+    delete plotWindow;  // before the model it reads from
 }
 
 template <typename F>
@@ -191,11 +195,13 @@ void TForm1::BuildMenu() {
     mnMonitor->setObjectName("mnMonitor");
     mnMonitor->setCheckable(true);
 
-    // Two menus that stay hidden for the whole run, with nothing behind them.
-    QMenu* logging = bar->addMenu("Logging");
+    QMenu* logging = bar->addMenu("&Logging");
     logging->setObjectName("mnLogging");
-    for (const char* item : {"Start Logging", "Stop Logging"}) logging->addAction(item)->setEnabled(false);
-    logging->menuAction()->setVisible(false);
+    logging->addAction("&Start Logging", this, [this] { Guard([this] { btStartLoggingClick(); }); });
+    logging->addAction("S&top Logging", this, [this] { Guard([this] { btStopLoggingClick(); }); });
+    logging->addSeparator();
+    logging->addAction("&Plot\u2026", this, [this] { ShowPlotClick(); })->setObjectName("mnPlot");
+    // A menu that stays hidden for the whole run, with nothing behind it.
     QMenu* setup = bar->addMenu("Setup");
     setup->setObjectName("mnSetup");
     for (const char* item : {"Logging", "Comms", "Controller"}) setup->addAction(item)->setEnabled(false);
@@ -244,34 +250,8 @@ void TForm1::WireUtility() {
     connect(u->btStartLogging, &QPushButton::clicked, this, [this] { Guard([this] { btStartLoggingClick(); }); });
     connect(u->btStopLogging, &QPushButton::clicked, this, [this] { Guard([this] { btStopLoggingClick(); }); });
     connect(u->chkAppend, &QCheckBox::clicked, this, [this] { chkAppendClick(); });
-}
-
-void TForm1::btStartLoggingClick() {
-    if (!logFile_) return;
-    const QString text = utilityPage->tbLogInterval->text();
-    const std::optional<float> seconds = ParseLogInterval(text.toStdString());
-    if (!seconds) {
-        dialogs_.error(QString("'%1' is not a valid floating point value").arg(text));
-        return;
-    }
-    // A negative or enormous interval would stop the divider for good: refused like a bad number.
-    if (!comms_.SetPeriodSeconds(*seconds)) {
-        dialogs_.error(QString("'%1' is not a valid log interval").arg(text));
-        return;
-    }
-    logFile_->fileName = utilityPage->tbLogFileName->text().toStdString();
-    logFile_->StartLogging();
-    // A failed restart has closed the log that ran before it; a missing name leaves that one running.
-    lbLogging->setVisible(logFile_->Active());
-}
-
-void TForm1::btStopLoggingClick() {
-    if (logFile_) logFile_->StopLogging();
-    lbLogging->hide();
-}
-
-void TForm1::chkAppendClick() {
-    if (logFile_) logFile_->append = utilityPage->chkAppend->isChecked();
+    connect(u->btApplyInterval, &QPushButton::clicked, this, [this] { Guard([this] { btApplyIntervalClick(); }); });
+    connect(u->btLogFileName, &QPushButton::clicked, this, [this] { btLogFileNameClick(); });
 }
 
 void TForm1::WireScripting() {
@@ -551,6 +531,10 @@ void TForm1::OnTimComs() {
     inTick_ = true;
     Guard([this] { comms_.Tick(); });
     traceWindow->AppendBatch();
+    ++ticks_;
+    const double seconds = static_cast<double>(plotClock_.elapsed()) / 1000.0;
+    plotWindow->Sample(tickByHand_ ? static_cast<double>(ticks_) * 0.01 : seconds);
+    UpdateLogStatus();
     // However many links changed in this tick, the panel is redrawn once.
     if (panelDirty_) {
         panelDirty_ = false;

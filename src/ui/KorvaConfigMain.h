@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -28,6 +29,7 @@ namespace korva {
 
 class TDevicePage;
 class TLogPane;
+class TPlotWindow;
 class TScriptingPage;
 class TTraceWindow;
 class TUtilityPage;
@@ -89,6 +91,10 @@ public:
     void btStartLoggingClick();
     void btStopLoggingClick();
     void chkAppendClick();
+    // The interval as the poll period, without a log; the file name from a save dialog.
+    void btApplyIntervalClick();
+    void btLogFileNameClick();
+    void ShowPlotClick();
 
     Comms& comms() { return comms_; }
     TestSequence* Sequences() { return sequences_.get(); }
@@ -108,6 +114,7 @@ public:
     TStatusLine* statusLine;
     TTraceWindow* traceWindow;  // "Coms", "Packet Trace"
     QAction* mnMonitor;
+    TPlotWindow* plotWindow;
     // The communications timer runs, or would run when ticks are driven from outside.
     bool Ticking() const { return ticking_; }
 
@@ -137,6 +144,9 @@ private:
     void RestoreSettings();
     void SaveSettings();
     void UpdateLineStatus();
+    // The interval box as the divider period; false, with the box's error shown, when it is no period.
+    bool ApplyLogInterval();
+    void UpdateLogStatus();
     void UpdateRelayStatus();
     // Stop is offered while a node runs.
     void UpdateRunControls();
@@ -157,6 +167,9 @@ private:
     std::unique_ptr<LogFile> logFile_;
     std::vector<QAction*> generatedEntries_;
     QTimer timComs;
+    // The plot's time axis: the wall clock, or the ticks when they are given by hand.
+    QElapsedTimer plotClock_;
+    std::uint64_t ticks_ = 0;
     bool tickByHand_ = false;
     bool ticking_ = false;
     bool started_ = false;

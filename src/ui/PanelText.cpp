@@ -6,9 +6,11 @@ std::string DeviceNodeText(const KDevice& device) { return std::to_string(device
 
 std::string LinkTitleText(const KRemoteLink& link) { return std::to_string(link.code) + "  " + link.name; }
 
+int PanelNumber(const KRemoteLink& link) { return link.current.ReadAsNumber(); }
+
 std::string ValueText(const KRemoteLink& link, bool binary) {
     if (link.state != LinkState::KNOWN) return "???";
-    if (!binary) return std::to_string(link.current.ReadAsNumber());
+    if (!binary) return std::to_string(PanelNumber(link));
     const std::uint8_t b = link.current.ReadAsByte();
     std::string bits;
     for (int i = 7; i >= 0; --i) bits += (b >> i) & 1 ? '1' : '0';

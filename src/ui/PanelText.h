@@ -12,6 +12,8 @@ namespace korva {
 std::string DeviceNodeText(const KDevice& device);
 // "16  SpeedSetpoint": the code in unsigned decimal, two blanks, the name.
 std::string LinkTitleText(const KRemoteLink& link);
+// The number the value box shows for a known value; the plot takes its points from here too.
+int PanelNumber(const KRemoteLink& link);
 // The value box: the number (or, in binary, the low byte as eight digits) when KNOWN, else "???".
 std::string ValueText(const KRemoteLink& link, bool binary);
 // The value at a file handle's position when KNOWN, else "???"; a position outside the file shows "???".

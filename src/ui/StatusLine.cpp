@@ -20,6 +20,8 @@ TStatusLine::TStatusLine(QWidget* parent) : QStatusBar(parent) {
     lbState = Field(this, "lbState");
     lbRelay = Field(this, "lbRelay");
     lbTraffic = Field(this, "lbTraffic");
+    lbLog = Field(this, "lbLog");
+    lbLog->hide();
     ShowLine(Line::None, {}, {}, 0);
     ShowRelay("off");
 }
@@ -43,6 +45,11 @@ void TStatusLine::ShowTraffic(const Traffic& t) {
     if (t == shown_) return;
     shown_ = t;
     lbTraffic->setText(QString("sent %1  replies %2  errors %3").arg(t.sent).arg(t.replies).arg(t.errors));
+}
+
+void TStatusLine::ShowLogging(const QString& text) {
+    if (lbLog->text() != text) lbLog->setText(text);
+    lbLog->setVisible(!text.isEmpty());
 }
 
 }  // namespace korva

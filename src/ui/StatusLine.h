@@ -24,12 +24,15 @@ public:
     void ShowLine(Line state, const QString& name, const QString& path, int baud);
     void ShowRelay(const QString& state);
     void ShowTraffic(const Traffic& traffic);
+    // While a log is written: its file and rows; an empty text hides the field.
+    void ShowLogging(const QString& text);
 
     QLabel* lbPort;
     QLabel* lbSpeed;
     QLabel* lbState;
     QLabel* lbRelay;
     QLabel* lbTraffic;
+    QLabel* lbLog;
 
 private:
     Traffic shown_{~0ull, 0, 0};  // forces the first update

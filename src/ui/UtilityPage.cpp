@@ -38,17 +38,19 @@ TUtilityPage::TUtilityPage(QWidget* parent) : QWidget(parent) {
     Label16 = MakeLabel(this, "Label16", "My Address", 160, 88);
     tbMyAddress = MakeEdit(this, "tbMyAddress", "140", 72, 81, 81);
     btSetAddress = MakeButton(this, "btSetAddress", "Set", 32, 80, 33, 25);
+    // The logging controls: the interval beside the buttons, the file name across the column.
     btStartLogging = MakeButton(this, "btStartLogging", "StartLogging", 400, 96, 89, 25);
     btStopLogging = MakeButton(this, "btStopLogging", "StopLogging", 400, 128, 89, 25);
-    Label1 = MakeLabel(this, "Label1", "Log Interval (seconds)", 480, 165);
-    tbLogInterval = MakeEdit(this, "tbLogInterval", "4", 400, 161, 73);
-    Label2 = MakeLabel(this, "Label2", "Log FileName", 480, 189);
-    tbLogFileName = MakeEdit(this, "tbLogFileName", "c:\\log.csv", 400, 185, 73);
-    chkAppend = MakeCheck(this, "chkAppend", "Append to Log File", 400, 209, false);
+    Label1 = MakeLabel(this, "Label1", "Log Interval (seconds)", 496, 106);
+    tbLogInterval = MakeEdit(this, "tbLogInterval", "4", 496, 130, 73);
+    btApplyInterval = MakeButton(this, "btApplyInterval", "Apply", 573, 130, 45, 21);
+    Label2 = MakeLabel(this, "Label2", "Log FileName", 400, 161);
+    tbLogFileName = MakeEdit(this, "tbLogFileName", "c:\\log.csv", 400, 177, 189);
+    btLogFileName = MakeButton(this, "btLogFileName", "...", 593, 177, 25, 21);
+    chkAppend = MakeCheck(this, "chkAppend", "Append to Log File", 400, 203, false);
     for (QWidget* w : std::initializer_list<QWidget*>{btLoadFile, btSaveFile, btCancelFile, Label15, tbServerIP,
                                                       chkSlaveConnect, chkMasterConnect, chkWaitConnect, Label16,
-                                                      tbMyAddress, btSetAddress, btStartLogging, btStopLogging, Label1,
-                                                      tbLogInterval, Label2, tbLogFileName, chkAppend})
+                                                      tbMyAddress, btSetAddress})
         w->hide();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// The "Utility" page: speed, tracing and selection switches, the boot loader; the rest stays hidden.
+// The "Utility" page: speed, tracing and selection switches, the boot loader, the logging controls;
+// the relay and own-address controls stay hidden.
 
 #include <QWidget>
 
@@ -41,6 +42,10 @@ public:
     QLabel* Label2;
     QLineEdit* tbLogFileName;
     QCheckBox* chkAppend;
+    // The log interval is also the poll period: Apply sets it without starting a log.
+    QPushButton* btApplyInterval;
+    // Chooses the log file with a save dialog.
+    QPushButton* btLogFileName;
 };
 
 }  // namespace korva

@@ -64,7 +64,7 @@ depends=$(field Depends)
 echo "Depends: $depends"
 # Computed by dpkg-shlibdeps from the binaries: the C and C++ runtimes and Qt must be among them.
 depends_names=$(sed -E 's/ *\([^)]*\)//g; s/, */\n/g' <<<"$depends")
-for lib in libc6 libstdc++6 libqt6core6 libqt6widgets6; do
+for lib in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6charts6; do
     grep -qxF "$lib" <<<"$depends_names" || bad "Depends lacks $lib: $depends"
 done
 description=$(field Description)

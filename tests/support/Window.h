@@ -45,6 +45,7 @@ public:
         };
         dialogs.alert = [this](const QString& text, const QString& caption) { alerts << caption + "|" + text; };
         dialogs.openSequence = [this] { return chosenFile; };
+        dialogs.saveFile = [this](const QString&, const QString&, const QString&) { return savedFile; };
         dialogs.requestEnd = [this] { ++endRequests; };
         dialogs.runDialog = [this](QDialog& d) { return onDialog && onDialog(d); };
         line.sink = [this](const std::string& text) { emu.Feed(text); };
@@ -79,7 +80,7 @@ public:
     QStringList messages, errors, questions, alerts;
     int endRequests = 0;
     bool confirmAnswer = true, yes = false;
-    QString chosenFile;
+    QString chosenFile, savedFile;
     std::function<void()> onMessage;  // what happens while a message box is open
     std::function<bool(QDialog&)> onDialog;  // fills a dialog the window runs; true accepts it
     std::unique_ptr<TForm1> form;

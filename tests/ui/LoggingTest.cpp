@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <filesystem>
@@ -10,6 +11,8 @@
 #include "support/Window.h"
 #include "ui/KorvaConfigMain.h"
 #include "ui/LogPane.h"
+#include "ui/DevicePage.h"
+#include "ui/StatusLine.h"
 #include "ui/UtilityPage.h"
 #include "xml/SafeFile.h"
 
@@ -32,6 +35,11 @@ class LoggingTest : public QObject {
     }
     TUtilityPage& util() { return *form_->utilityPage; }
     void Tick(int n) { win_->Tick(n); }
+    QAction* Menu(const QString& caption) {
+        for (QAction* a : form_->findChildren<QAction*>())
+            if (test::Window::Caption(a) == caption) return a;
+        return nullptr;
+    }
     void StartLog(const QString& interval, const std::string& file) {
         util().tbLogInterval->setText(interval);
         util().tbLogFileName->setText(QString::fromStdString(file));
@@ -107,7 +115,46 @@ private slots:
         QVERIFY(!form_->comms().showBroadcasts);
         util().chkAppend->click();
         QVERIFY(!form_->Logger()->append);
-        QVERIFY(util().chkAppend->isHidden());
+    }
+
+    // From the panel's Log box to the file, through the Logging menu: the header names the logged
+    // property, every row carries its value, and the status bar counts the rows while the log runs.
+    void logTickedInThePanelIsWrittenAndCounted() {
+        Start();
+        win_->emu.AddDevice("Pump", 34).properties.push_back({"Speed", 0, 5, 0xFFFB, 0});
+        QTreeWidget* tree = form_->devicePage->tvDevices;
+        tree->setCurrentItem(tree->findItems("Speed", Qt::MatchExactly | Qt::MatchRecursive).first());
+        QVERIFY(!form_->devicePage->chkLog->isHidden());
+        form_->devicePage->chkLog->click();
+        QVERIFY(form_->devicePage->chkPoll->isChecked());
+        win_->savedFile = QString::fromStdString(win_->dir.Path() + "/chosen.csv");
+        util().btLogFileName->click();
+        QCOMPARE(util().tbLogFileName->text(), win_->savedFile);
+        util().tbLogInterval->setText("0");
+        Menu("Start Logging")->trigger();
+        Tick(4);
+        QCOMPARE(form_->statusLine->lbLog->text(), QString("Logging to chosen.csv: 4 rows"));
+        Menu("Stop Logging")->trigger();
+        QVERIFY(form_->statusLine->lbLog->isHidden());
+        std::ifstream in(win_->savedFile.toStdString(), std::ios::binary);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        QCOMPARE(lines.size(), std::size_t{8 + 4});
+        QCOMPARE(lines[7], std::string("Time,Time Elapsed,Speed,\r"));
+        // The first row is written before the first reply; every later one has the polled value.
+        for (std::size_t row = 9; row < lines.size(); ++row) QVERIFY(lines[row].ends_with(",-5,\r"));
+    }
+
+    // Apply makes the interval the poll period without a log; a bad interval changes nothing.
+    void applySetsThePollPeriodOnly() {
+        Start();
+        for (const auto& [text, period] : {std::pair{"0.29", 28}, {"x", 28}, {"-1", 28}, {"4", 400}}) {
+            util().tbLogInterval->setText(text);
+            util().btApplyInterval->click();
+            QCOMPARE(form_->comms().Period(), period);
+        }
+        QCOMPARE(win_->errors.size(), qsizetype{2});
+        QVERIFY(!form_->Logger()->Active());
     }
 };
 

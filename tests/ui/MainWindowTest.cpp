@@ -249,6 +249,7 @@ private slots:
             const bool boxes = !page().tbOptions->isHidden();
             QCOMPARE(boxes, QString(path) != "35  Pump/Speed");
             if (boxes) QVERIFY(page().memoHelp->geometry().bottom() < page().tbOptions->geometry().top());
+            QVERIFY(page().memoHelp->geometry().bottom() < page().chkLog->geometry().top());
         }
         QVERIFY(!(page().memoHelp->focusPolicy() & Qt::TabFocus));
         QVERIFY(page().tbOptions->focusPolicy() & Qt::TabFocus);

@@ -1,0 +1,153 @@
+// The plot on the tick: the window's tick with 50 properties polled at the fastest period and the
+// plot open; the redraw of a full store; and the store's memory after an hour of polling.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QLineSeries>
+
+#include "support/Window.h"
+#include "ui/DevicePage.h"
+#include "ui/PlotWindow.h"
+
+namespace korva {
+namespace {
+
+constexpr int kProperties = 50;
+
+// One device with 50 word properties, all polled on every tick, the plot window shown.
+struct PolledPlant {
+    static test::Window::Files Files() {
+        std::string c = "<c><s Word=\"0\"", plant = "<plant><KDevice Name=\"Unit\" Address=\"34\">";
+        for (int p = 0; p < kProperties; ++p) {
+            c += " C" + std::to_string(p) + "=\"" + std::to_string(p + 1) + "\"";
+            plant += "<KProperty Name=\"Value" + std::to_string(p) + "\" Type=\"Word\" Code=\"C" +
+                     std::to_string(p) + "\"/>";
+        }
+        return {
+            {"config/paths.xml",
+             "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>"},
+            {"config/c.xml", c + "/></c>"},
+            {"config/plant.xml", plant + "</KDevice></plant>"}};
+    }
+    explicit PolledPlant(bool shown) : win(Files()) {
+        auto& served = win.emu.AddDevice("Unit", 34).properties;
+        for (int p = 0; p < kProperties; ++p)
+            served.push_back({"Value" + std::to_string(p), 0, static_cast<std::uint8_t>(p + 1), p * 100, 0});
+        for (const auto& [name, link] : win.form->comms().Model().FindLink("Unit", "Value0")->device->links)
+            link->SetPoll(true);
+        win.form->comms().SetPeriodSeconds(0);
+        if (shown) win.form->plotWindow->show();
+    }
+    test::Window win;
+};
+
+// Arg 1: the plot window is open and redraws between ticks as the event loop lets it.
+void BM_TickFiftyPolledPlotted(benchmark::State& state) {
+    PolledPlant plant(state.range(0) != 0);
+    plant.win.Tick(200);  // every series made and filling
+    for (auto _ : state) {
+        plant.win.Tick(1);
+        QApplication::processEvents();
+    }
+    const SeriesStore& store = plant.win.form->plotWindow->Store();
+    std::size_t points = 0;
+    for (std::size_t i = 0; i < store.Count(); ++i) points += store.At(i).Points().size();
+    state.counters["series"] = static_cast<double>(store.Count());
+    state.counters["points_per_tick"] =
+        benchmark::Counter(static_cast<double>(points), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_TickFiftyPolledPlotted)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+// The tick alone: the plot takes its points, the redraws are left out.
+void BM_TickFiftyPolledSampled(benchmark::State& state) {
+    PolledPlant plant(false);
+    plant.win.Tick(200);
+    for (auto _ : state) plant.win.Tick(1);
+}
+BENCHMARK(BM_TickFiftyPolledSampled)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+// The plot's own share of a tick: 50 properties, each with a new reading.
+void BM_SampleFiftyReadings(benchmark::State& state) {
+    KModel model;
+    KDevice& device = model.MakeDevice("Unit", 34);
+    std::vector<KPropertyLink*> links;
+    for (int p = 0; p < kProperties; ++p) {
+        links.push_back(&model.MakeProperty(device, LinkSpec("Value" + std::to_string(p), 0, p + 1)));
+        links.back()->SetPoll(true);
+    }
+    TPlotWindow plot(model, UiDialogs{});
+    double t = 0;
+    for (auto _ : state) {
+        for (KPropertyLink* link : links) ++link->valueUpdates;
+        plot.Sample(t += 0.01);
+    }
+}
+BENCHMARK(BM_SampleFiftyReadings)->Unit(benchmark::kMicrosecond);
+
+// An hour of readings on every tick for 50 series: 360,000 points offered to each.
+void FillHour(SeriesStore& store) {
+    for (int s = 0; s < kProperties; ++s) store.Add("Unit.Value" + std::to_string(s));
+    for (int tick = 0; tick < 360000; ++tick)
+        for (std::size_t s = 0; s < store.Count(); ++s)
+            store.At(s).Append({tick * 0.01, static_cast<double>((tick + static_cast<int>(s)) % 1000)});
+}
+
+void BM_StoreAfterAnHour(benchmark::State& state) {
+    std::size_t bytes = 0, kept = 0;
+    for (auto _ : state) {
+        SeriesStore store;
+        FillHour(store);
+        bytes = store.Bytes();
+        kept = store.At(0).Points().size();
+    }
+    state.counters["MiB"] = static_cast<double>(bytes) / (1024.0 * 1024.0);
+    state.counters["points_kept_per_series"] = static_cast<double>(kept);
+}
+BENCHMARK(BM_StoreAfterAnHour)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The plot window after an hour of readings on every tick for 50 properties: one redraw of the last
+// minute, the last 10 minutes and everything (kept to 100,000 points a series).
+struct HourPlot {
+    HourPlot() : plot(model, UiDialogs{}) {
+        KDevice& device = model.MakeDevice("Unit", 34);
+        for (int p = 0; p < kProperties; ++p)
+            links.push_back(&model.MakeProperty(device, LinkSpec("Value" + std::to_string(p), 0, p + 1)));
+        for (KPropertyLink* link : links) link->SetPoll(true);
+        for (int tick = 0; tick < 360000; ++tick) {
+            for (std::size_t i = 0; i < links.size(); ++i) {
+                links[i]->current.StoreNumber(
+                    static_cast<double>((tick / 10 + static_cast<int>(i) * 37) % 2000));
+                ++links[i]->valueUpdates;
+            }
+            plot.Sample(tick * 0.01);
+        }
+        plot.show();
+    }
+    KModel model;
+    std::vector<KPropertyLink*> links;
+    TPlotWindow plot;
+};
+
+void BM_RedrawAfterAnHour(benchmark::State& state) {
+    static HourPlot hour;
+    hour.plot.SetSpan(static_cast<TPlotWindow::Span>(state.range(0)));
+    for (auto _ : state) hour.plot.Refresh();
+    state.counters["points_drawn"] = static_cast<double>(hour.plot.ChartSeries(0)->count() * kProperties);
+}
+BENCHMARK(BM_RedrawAfterAnHour)
+    ->Arg(TPlotWindow::LastMinute)
+    ->Arg(TPlotWindow::LastTenMinutes)
+    ->Arg(TPlotWindow::All)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace korva
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

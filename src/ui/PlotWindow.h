@@ -1,0 +1,92 @@
+#pragma once
+// The live plot: every polled or logged property as a series "Device.Property" over time, in a
+// window of its own. Points are taken once per tick; the chart redraws a few times a second.
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include <QWidget>
+
+#include "model/Kobjects.h"
+#include "sequence/SeriesStore.h"
+#include "ui/Dialogs.h"
+
+class QChart;
+class QChartView;
+class QComboBox;
+class QLineSeries;
+class QPushButton;
+class QSpinBox;
+class QValueAxis;
+
+namespace korva {
+
+class TPlotWindow : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kRefreshTicks = 20;  // a redraw every 200 ms at the 10 ms tick, or rarer
+    static constexpr int kMaxDrawn = 600;     // points drawn per series; more are drawn as min and max
+    enum Span { LastMinute, LastTenMinutes, All };
+
+    TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* parent = nullptr,
+                std::size_t capacity = SeriesStore::kDefaultCapacity);
+
+    // Once per tick, t in seconds: a point for each plotted property with a new reading.
+    void Sample(double t);
+    // Redraws the shown span from the store; nothing changes the view while paused.
+    void Refresh();
+    void SetPaused(bool paused);
+    bool Paused() const { return paused_; }
+    void SetSpan(Span span);
+    void SetCapacity(int points);
+    // The shown points of the shown series; false when the file cannot be written.
+    bool ExportCsv(const QString& path);
+    bool ExportPng(const QString& path);
+    void ToggleSeries(std::size_t i);
+
+    const SeriesStore& Store() const { return store_; }
+    QLineSeries* ChartSeries(std::size_t i) const { return lines_.at(i); }
+    // The value axis a series is drawn on: 0 left, 1 right.
+    int AxisOf(std::size_t i) const { return axisOf_.at(i); }
+
+    QComboBox* cbSpan;
+    QPushButton* btPause;
+    QPushButton* btExportPng;
+    QPushButton* btExportCsv;
+    QSpinBox* sePoints;
+    QChart* chart;
+    QChartView* chartView;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    std::size_t AddSeries(KRemoteLink& link);
+    void Export(const char* caption, const char* filter, bool csv);
+
+    KModel& model_;
+    UiDialogs dialogs_;
+    SeriesStore store_;
+    struct Plotted {
+        KRemoteLink* link;
+        std::uint32_t seen;
+    };
+    std::vector<Plotted> plotted_;  // by series index
+    std::unordered_map<const KRemoteLink*, std::size_t> index_;
+    std::vector<QLineSeries*> lines_;
+    std::vector<int> axisOf_;
+    QValueAxis* axisTime_;
+    QValueAxis* axisLeft_;
+    QValueAxis* axisRight_;
+    Span span_ = LastMinute;
+    bool paused_ = false;
+    int sinceRefresh_ = 0;
+    int refreshGap_ = kRefreshTicks;  // ticks between redraws: a slow redraw takes at most a tenth
+    bool refreshQueued_ = false;
+    double first_ = 0, last_ = 0;
+    bool any_ = false;
+    double shownFrom_ = 0, shownTo_ = -1;  // the span drawn last; exports take it
+};
+
+}  // namespace korva

@@ -1,0 +1,87 @@
+// The plot's store: bounded series that thin their older half, time ranges, CSV, axis choice.
+#include "sequence/SeriesStore.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace korva {
+namespace {
+
+TEST(SeriesStore, FullSeriesThinsOlderPointsAndKeepsTheNewestWhole) {
+    Series s("Pump.Speed", 16);
+    std::size_t bytesAfterFirstThin = 0;
+    for (int i = 0; i < 100000; ++i) {
+        s.Append({static_cast<double>(i), static_cast<double>(-i)});
+        ASSERT_LE(s.Points().size(), 16u);
+        if (i == 16) bytesAfterFirstThin = s.Bytes();
+    }
+    // Memory stays what it was when the series first filled.
+    EXPECT_EQ(s.Bytes(), bytesAfterFirstThin);
+    const auto& p = s.Points();
+    EXPECT_EQ(p.front(), (SeriesPoint{0, 0}));  // the start of the run stays on the plot
+    for (std::size_t k = 1; k < p.size(); ++k) EXPECT_LT(p[k - 1].t, p[k].t);
+    // The newer half is still at full detail.
+    for (std::size_t k = p.size() - 8; k < p.size(); ++k)
+        EXPECT_EQ(p[k].t, 99999.0 - static_cast<double>(p.size() - 1 - k));
+    s.SetCapacity(4);  // below the least: raised to it, and nothing is lost that it could keep
+    EXPECT_EQ(s.Capacity(), Series::kMinCapacity);
+    EXPECT_EQ(s.Points().size(), 16u);
+}
+
+TEST(SeriesStore, SmallerCapacityThinsAtOnce) {
+    SeriesStore store(1000);
+    const std::size_t i = store.Add("A.B");
+    for (int t = 0; t < 1000; ++t) store.At(i).Append({static_cast<double>(t), 1});
+    store.SetCapacity(100);
+    EXPECT_LE(store.At(i).Points().size(), 100u);
+    EXPECT_EQ(store.At(i).Points().back().t, 999.0);
+    EXPECT_EQ(store.At(store.Add("C.D")).Capacity(), 100u);
+}
+
+TEST(SeriesStore, RangeTakesBothEnds) {
+    Series s("x", 100);
+    for (int t = 0; t < 10; ++t) s.Append({static_cast<double>(t), 0});
+    const struct {
+        double from, to;
+        std::ptrdiff_t count;
+        double first;
+    } cases[] = {{0, 9, 10, 0}, {2, 4, 3, 2},  {2.5, 4.5, 2, 3}, {SeriesStore::kAll, 1, 2, 0},
+                 {9, 20, 1, 9}, {10, 20, 0, 0}};
+    for (const auto& c : cases) {
+        const auto [b, e] = s.Range(c.from, c.to);
+        EXPECT_EQ(e - b, c.count) << c.from << ".." << c.to;
+        if (b != e) EXPECT_EQ(b->t, c.first);
+    }
+}
+
+TEST(SeriesStore, CsvQuotesNamesAndWritesExactNumbers) {
+    SeriesStore store;
+    store.At(store.Add("Pump.Speed")).Append({0.1, -5});
+    const std::size_t odd = store.Add("Unit \"A\",2.Flow");
+    store.At(odd).Append({1e-7, 1450});
+    store.At(odd).Append({3, 7});
+    std::ostringstream out;
+    store.WriteCsv(out, {1, 0, 7}, 0, 2);  // an index that is no series is passed by
+    EXPECT_EQ(out.str(), "Series,Time (s),Value\n\"Unit \"\"A\"\",2.Flow\",1e-07,1450\nPump.Speed,0.1,-5\n");
+}
+
+TEST(SeriesStore, SecondAxisOnlyForValuesOrdersOfMagnitudeApart) {
+    const struct {
+        std::vector<double> magnitudes;
+        std::vector<int> axes;
+    } cases[] = {
+        {{}, {}},
+        {{1450}, {0}},
+        {{1450, 52}, {0, 0}},  // 1.4 decades apart: one axis does
+        {{100, 1}, {0, 0}},    // exactly two decades: still one
+        {{1450, 2}, {0, 1}},
+        {{0.5, 1000, 900, 0.2}, {1, 0, 0, 1}},
+        {{0, 5000, 3}, {0, 0, 1}},                     // a series at zero stays left
+        {{1, 10, 100, 1000, 10000}, {1, 0, 0, 0, 0}},  // even steps: the first of the widest gaps splits
+    };
+    for (const auto& c : cases) EXPECT_EQ(AssignAxes(c.magnitudes), c.axes) << c.magnitudes.size();
+}
+
+}  // namespace
+}  // namespace korva

@@ -247,7 +247,10 @@ void TTraceWindow::WaitForSave() {
     if (saver_.joinable()) saver_.join();
 }
 
-TTraceWindow::~TTraceWindow() { WaitForSave(); }
+TTraceWindow::~TTraceWindow() {
+    WaitForSave();
+    WaitForOpen();
+}
 
 void TTraceWindow::SaveInBackground(const QString& path, bool csv) {
     AppendBatch();
@@ -272,16 +275,40 @@ void TTraceWindow::SaveInBackground(const QString& path, bool csv) {
 }
 
 void TTraceWindow::OpenCapture(const QString& path) {
-    AppendBatch();
-    TraceBuffer loaded(buffer_.Capacity());
-    try {
-        const CaptureReport report = LoadCaptureFile(path.toStdString(), loaded);
-        if (report.Skipped() > 0 && dialogs_.message)
-            dialogs_.message(QFileInfo(path).fileName() + ": " + Q(report.Summary()));
-    } catch (const FileError& e) {
-        if (dialogs_.error) dialogs_.error(Q(e.what()));
+    WaitForOpen();
+    // A capture may be hundreds of megabytes: it is read beside the window, which goes on showing
+    // the live trace until the file is in.
+    auto loaded = std::make_shared<TraceBuffer>(buffer_.Capacity());
+    lbStatus->setText("Opening " + QFileInfo(path).fileName() + "\u2026");
+    opener_ = std::thread([this, loaded, path, file = path.toStdString()] {
+        CaptureReport report;
+        std::string failure;
+        try {
+            report = LoadCaptureFile(file, *loaded);
+        } catch (const FileError& e) {
+            failure = e.what();
+        }
+        QMetaObject::invokeMethod(
+            this, [this, loaded, path, report, failure] { Opened(path, *loaded, report, failure); },
+            Qt::QueuedConnection);
+    });
+}
+
+void TTraceWindow::WaitForOpen() {
+    if (opener_.joinable()) opener_.join();
+}
+
+void TTraceWindow::Opened(const QString& path, TraceBuffer& loaded, const CaptureReport& report,
+                          const std::string& failure) {
+    WaitForOpen();
+    if (!failure.empty()) {
+        if (dialogs_.error) dialogs_.error(Q(failure));
+        ShowStatus();
         return;
     }
+    AppendBatch();
+    if (report.Skipped() > 0 && dialogs_.message)
+        dialogs_.message(QFileInfo(path).fileName() + ": " + Q(report.Summary()));
     buffer_.Clear();
     for (std::uint64_t n = loaded.First(); n < loaded.End(); ++n) buffer_.Append(loaded.At(n));
     viewing_ = QFileInfo(path).fileName();

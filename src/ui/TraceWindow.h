@@ -47,8 +47,10 @@ public:
 
     // Shows the window, with the device and property lists as the configuration has them now.
     void ShowWindow();
-    // Loads a capture file in place of the trace held; what could not be read is told.
+    // Reads a capture file on a thread, then shows it in place of the trace held; what could not be
+    // read is told. WaitForOpen waits for the reading under way (its result comes as an event).
     void OpenCapture(const QString& path);
+    void WaitForOpen();
     // What the table shows is copied at once, then written on a thread of its own; a failure is told
     // when it is known. WaitForSave waits for the save under way.
     void SaveCsv(const QString& path);
@@ -85,6 +87,7 @@ private:
     void ShowStatus();
     void Save(bool csv);
     void SaveInBackground(const QString& path, bool csv);
+    void Opened(const QString& path, TraceBuffer& loaded, const CaptureReport& report, const std::string& failure);
     QString Choose(bool save, const QString& caption, const QString& filter);
 
     const KModel& config_;
@@ -98,6 +101,7 @@ private:
     QTimer status_;
     QElapsedTimer shown_;
     std::thread saver_;
+    std::thread opener_;  // reads a capture file; its buffer replaces the trace once read
 };
 
 }  // namespace korva

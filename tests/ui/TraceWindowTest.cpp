@@ -92,7 +92,7 @@ private slots:
         w.btClear->click();
         QCOMPARE(w.Model()->rowCount(), 0);
         w.btOpenCapture->click();
-        QCOMPARE(w.Model()->rowCount(), 7);
+        QTRY_COMPARE(w.Model()->rowCount(), 7);
         QCOMPARE(Row(w, 2)[5], QString("1450"));
 
         // Recording writes the packets as they come.

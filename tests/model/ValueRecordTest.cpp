@@ -80,11 +80,9 @@ TEST(ValueRecord, DecodeAndEncodeFollowTheKind) {
     for (const Case& c : cases) {
         ValueRecord r;
         r.kind = static_cast<std::uint8_t>(c.kind);
-        std::initializer_list<int> none{};
-        BusPacket p = test::MakePacket({108, 0x23, 0x8A}, none);
-        p.data[0] = 5;
-        for (std::size_t i = 0; i < c.data.size(); ++i) p.data[1 + i] = static_cast<std::uint8_t>(c.data[i]);
-        p.length = static_cast<std::uint8_t>(1 + c.data.size());
+        std::vector<int> data{5};
+        data.insert(data.end(), c.data.begin(), c.data.end());
+        const BusPacket p = test::MakePacket({108, 0x23, 0x8A}, data);
         if (c.lengthOk) {
             r.DecodeReply(p);
         } else {

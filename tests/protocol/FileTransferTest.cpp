@@ -187,16 +187,7 @@ TEST(FileTransfer, RepliesNamingElementsOutsideTheFileAreIgnored) {
     KFileLink& f = h.AddFile(d, "Recipe", 4, 20, {1, 2}, 2);
     f.ReadElement(0);
     for (int index : {-128, -11, 2, 100, 127}) {
-        BusPacket reply;
-        reply.dest = 108;
-        reply.source = 0x32;
-        reply.code = 0x8A;
-        reply.length = 4;
-        reply.data[0] = 20;
-        reply.data[1] = 0x12;
-        reply.data[2] = 0x34;
-        reply.data[3] = static_cast<std::uint8_t>(index);
-        f.HandleReply(reply);
+        f.HandleReply(test::MakePacket({108, 0x32, 0x8A}, {20, 0x12, 0x34, index & 0xFF}));
         EXPECT_EQ(f.state, LinkState::GET) << index;  // not the position asked for
         EXPECT_EQ(f.ElementValue(index), 0) << index;
     }

@@ -40,11 +40,7 @@ TEST(PropertyReply, ValueAndStateFromEachKindOfReply) {
         link.RequestRead();
         ASSERT_TRUE(link.Get());
         RequestSlot* slot = link.pending;
-        BusPacket reply = MakePacket({108, 0x23, c.code});
-        reply.length = static_cast<std::uint8_t>(c.data.size());
-        for (std::size_t i = 0; i < c.data.size(); ++i) reply.data[i] = static_cast<std::uint8_t>(c.data[i]);
-        StoreChecksum(reply);
-        comms.Route(reply);
+        comms.Route(MakePacket({108, 0x23, c.code}, c.data));
         comms.ProcessReceiveQueue();
         EXPECT_EQ(link.state, c.state) << c.what;
         EXPECT_EQ(link.current.ReadAsNumber(), c.number) << c.what;

@@ -12,6 +12,7 @@ using test::FakeHost;
 using test::MakePacket;
 using Hold = BusPort::Hold;
 
+// The way out by destination; packets from the TCP peer never go back to it, but are traced.
 TEST(Router, WayOutByDestination) {
     struct Case {
         int dest;
@@ -19,7 +20,7 @@ TEST(Router, WayOutByDestination) {
         BusPort::Hold relay;
         bool broadcasts;
         int serial, tcp, queued;
-        const char* trace;  // "" when no line
+        const char* trace;  // "" when no line, "*" for one line from the peer
     };
     const Case cases[] = {
         {6, true, Hold::Slave, false, 0, 0, 0, ""},
@@ -35,6 +36,11 @@ TEST(Router, WayOutByDestination) {
         {0x0A, true, Hold::Down, false, 1, 0, 0, ""},  // low address: no trace without broadcasts
         {0x0A, true, Hold::Down, true, 1, 0, 0, "tx: ("},
         {0x01, true, Hold::Down, true, 0, 0, 0, "tx: {"},
+        {0x28, false, Hold::Master, true, 0, 0, 0, "*"},  // would bounce between two programs
+        {0x22, false, Hold::Master, true, 0, 0, 0, "*"},
+        {0x22, true, Hold::Slave, true, 1, 0, 0, "*"},  // out on this side's line
+        {6, false, Hold::Slave, true, 0, 0, 1, "*"},
+        {108, false, Hold::Slave, true, 0, 0, 1, "*"},
     };
     for (const Case& c : cases) {
         FakeHost host;
@@ -43,56 +49,27 @@ TEST(Router, WayOutByDestination) {
         host.serialPort.hold = c.portOpen ? Hold::Master : Hold::Down;
         host.relayPort.hold = c.relay;
         comms.showBroadcasts = c.broadcasts;
+        const bool fromPeer = *c.trace == '*';
         const BusPacket p = MakePacket({c.dest, 0x23, 0x8A}, {5, 1, 2});
-        comms.Route(p);
+        comms.Route(p, fromPeer ? &host.relayPort : nullptr);
         // A line chosen by bit 2 is handed over even when closed: the port drops it.
-        EXPECT_EQ(static_cast<int>(host.serial.size()), c.serial) << c.dest;
+        EXPECT_EQ(static_cast<int>(host.serial.size()), c.serial) << c.dest << " " << fromPeer;
         if (!host.serial.empty()) EXPECT_EQ(host.serial[0], EncodeSerial(p));
-        EXPECT_EQ(static_cast<int>(host.tcp.size()), c.tcp) << c.dest;
+        EXPECT_EQ(static_cast<int>(host.tcp.size()), c.tcp) << c.dest << " " << fromPeer;
         if (!host.tcp.empty()) EXPECT_EQ(host.tcp[0], EncodeRaw(p));
         int queued = 0;
         BusPacket out;
         while (comms.Queue().Pop(out)) ++queued;
-        EXPECT_EQ(queued, c.queued) << c.dest;
-        if (*c.trace) {
+        EXPECT_EQ(queued, c.queued) << c.dest << " " << fromPeer;
+        if (fromPeer) {
+            EXPECT_EQ(host.log.size(), 1u) << c.dest;
+        } else if (*c.trace) {
             ASSERT_EQ(host.log.size(), 1u) << c.dest;
             const char close = c.trace[4] == '[' ? ']' : c.trace[4] == '(' ? ')' : '}';
             EXPECT_EQ(host.log[0], std::string(c.trace) + TraceBytes(p) + close);
         } else {
             EXPECT_TRUE(host.log.empty()) << c.dest;
         }
-    }
-}
-
-TEST(Router, PacketsFromTheTcpPeerNeverGoBackToIt) {
-    struct Case {
-        int dest;
-        BusPort::Hold relay;
-        bool portOpen;
-        int serial, queued;
-    };
-    const Case cases[] = {
-        {0x28, Hold::Master, false, 0, 0},  // would bounce between two programs
-        {0x22, Hold::Master, false, 0, 0},
-        {0x22, Hold::Slave, true, 1, 0},  // out on this side's line
-        {6, Hold::Slave, false, 0, 1},
-        {108, Hold::Slave, false, 0, 1},
-    };
-    for (const Case& c : cases) {
-        FakeHost host;
-        Comms comms(host);
-        host.Wire(comms);
-        host.relayPort.hold = c.relay;
-        host.serialPort.hold = c.portOpen ? Hold::Master : Hold::Down;
-        comms.showBroadcasts = true;
-        comms.Route(MakePacket({c.dest, 0x22, 0x8A}, {5, 1, 2}), &host.relayPort);
-        EXPECT_TRUE(host.tcp.empty()) << c.dest;
-        EXPECT_EQ(static_cast<int>(host.serial.size()), c.serial) << c.dest;
-        EXPECT_EQ(host.log.size(), 1u) << c.dest;  // traced all the same
-        int queued = 0;
-        BusPacket p;
-        while (comms.Queue().Pop(p)) ++queued;
-        EXPECT_EQ(queued, c.queued) << c.dest;
     }
 }
 
@@ -151,10 +128,7 @@ TEST(Router, RequestsToTheProgramAreAcknowledgedOrObeyed) {
         Comms comms(host);
         host.Wire(comms);
         host.serialPort.hold = Hold::Master;
-        BusPacket req = MakePacket({108, 0x26, c.code});
-        req.length = static_cast<std::uint8_t>(c.dataLength);
-        StoreChecksum(req);
-        comms.Route(req);
+        comms.Route(MakePacket({108, 0x26, c.code}, std::vector<int>(static_cast<std::size_t>(c.dataLength))));
         host.serial.clear();
         comms.ProcessReceiveQueue();
         EXPECT_EQ(host.closeRequests, c.closes) << c.code;

@@ -69,15 +69,8 @@ TEST(BusEmulator, AnswersWithTheWireLayouts) {
         std::vector<int> request;  // dest, source, code, data...
         std::string reply;         // as the device writes it
     };
-    auto req = [](std::vector<int> bytes) {
-        BusPacket p;
-        p.dest = static_cast<std::uint8_t>(bytes[0]);
-        p.source = static_cast<std::uint8_t>(bytes[1]);
-        p.code = static_cast<std::uint8_t>(bytes[2]);
-        p.length = static_cast<std::uint8_t>(bytes.size() - 3);
-        for (std::size_t i = 3; i < bytes.size(); ++i) p.data[i - 3] = static_cast<std::uint8_t>(bytes[i]);
-        StoreChecksum(p);
-        return EncodeSerial(p);
+    auto req = [](const std::vector<int>& b) {
+        return EncodeSerial(test::MakePacket({b[0], b[1], b[2]}, std::vector<int>(b.begin() + 3, b.end())));
     };
     const Case cases[] = {
         {{0x26, 0x6C, 0x89, 3}, "(x6Cx26x8Ax02x28x03x07)"},

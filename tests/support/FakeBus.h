@@ -1,6 +1,5 @@
 #pragma once
-// The bus as the model sees it: requests are kept as posted, with the sender and the checksum
-// filled in, each in a slot of its own; no slot is handed out while `full` is set.
+// The bus as the model sees it: every request gets a slot of its own and goes nowhere.
 
 #include <memory>
 #include <string>
@@ -13,24 +12,15 @@ namespace korva::test {
 
 class FakeBus : public LinkBus {
 public:
-    RequestSlot* PostRequest(const BusPacket& request) override {
-        if (full) return nullptr;
-        BusPacket p = request;
-        p.source = kStartOwnAddress;
-        StoreChecksum(p);
-        posted.push_back(p);
+    RequestSlot* PostRequest(const BusPacket&) override {
         slots.push_back(std::make_unique<RequestSlot>());
         slots.back()->state = SlotState::Ready;
         return slots.back().get();
     }
     void ReleaseRequest(RequestSlot& slot) override { slot.Release(); }
-    void Activate(KRemoteLink& link) override { activated.push_back(&link); }
-    void AddLogLine(const std::string& line) override { log.push_back(line); }
+    void Activate(KRemoteLink&) override {}
+    void AddLogLine(const std::string&) override {}
 
-    bool full = false;
-    std::vector<BusPacket> posted;
-    std::vector<std::string> log;
-    std::vector<KRemoteLink*> activated;
     std::vector<std::unique_ptr<RequestSlot>> slots;
 };
 

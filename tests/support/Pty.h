@@ -102,7 +102,6 @@ public:
 
     bool Ok() const { return master_.Ok() && !slavePath_.empty(); }
     const std::string& SlavePath() const { return slavePath_; }
-    void CloseMaster() { master_.Close(); }
     bool Write(const std::string& text) { return master_.Write(text); }
     // What the port wrote, waiting up to the timeout for at least `want` bytes.
     std::string Read(std::size_t want, int timeoutMs = 2000) { return master_.Read(want, timeoutMs); }

@@ -20,6 +20,7 @@
 
 #include "packet/BusPacket.h"
 #include "packet/Receiver.h"
+#include "support/Packets.h"
 #include "support/Pty.h"
 
 extern char** environ;
@@ -36,10 +37,11 @@ inline int MillisLeft(Clock::time_point deadline) {
 }
 
 // Killed and reaped when it goes out of scope, whatever the test did. korvasim by default; any
-// other program of the project runs the same way, its input at once at its end.
+// other program of the project runs the same way, its input at once at its end, in workDir if given.
 class SimProcess {
   public:
-    explicit SimProcess(const std::vector<std::string>& args, const char* program = KORVASIM_PATH) {
+    explicit SimProcess(const std::vector<std::string>& args, const char* program = KORVASIM_PATH,
+                        const char* workDir = nullptr) {
         int toOut[2] = {-1, -1}, toErr[2] = {-1, -1};
         if (pipe2(toOut, O_CLOEXEC) != 0 || pipe2(toErr, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_t actions;
@@ -47,6 +49,7 @@ class SimProcess {
         posix_spawn_file_actions_adddup2(&actions, toOut[1], 1);
         posix_spawn_file_actions_adddup2(&actions, toErr[1], 2);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        if (workDir != nullptr) posix_spawn_file_actions_addchdir_np(&actions, workDir);
         posix_spawnattr_t attr;
         posix_spawnattr_init(&attr);
         sigset_t none, defaults;
@@ -97,7 +100,8 @@ class SimProcess {
         if (!WaitForOutput("\n")) return std::nullopt;
         return out.substr(0, out.find('\n'));
     }
-    // The exit status once korvasim has ended; nullopt when it was killed or did not end in time.
+    // The exit status once korvasim has ended, 128 and the signal when a signal ended it; nullopt
+    // when it did not end in time.
     std::optional<int> Wait() {
         if (pid_ <= 0) return std::nullopt;
         const auto deadline = Clock::now() + kPatience;
@@ -109,8 +113,8 @@ class SimProcess {
                 Reap(WNOHANG);
         }
         while ((fds_[0] >= 0 || fds_[1] >= 0) && MillisLeft(deadline) > 0) Pump(deadline);
-        if (!reaped_ || !WIFEXITED(status_)) return std::nullopt;
-        return WEXITSTATUS(status_);
+        if (!reaped_) return std::nullopt;
+        return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
     }
 
     std::string out, err;
@@ -156,16 +160,8 @@ class BusClient : private ReceiverSink {
 
     // A request from the program's start address; false when the line would not take it.
     bool Send(std::uint8_t dest, std::uint8_t code, const std::vector<int>& data) {
-        BusPacket p;
-        p.dest = dest;
-        p.source = kOwnAddress;
-        p.code = code;
-        p.length = static_cast<std::uint8_t>(data.size());
-        for (std::size_t i = 0; i < data.size() && i < BusPacket::kDataCapacity; ++i)
-            p.data[i] = static_cast<std::uint8_t>(data[i]);
-        StoreChecksum(p);
         sentAt = Clock::now();
-        return line_.Write(EncodeSerial(p), MillisLeft(Clock::now() + kPatience));
+        return line_.Write(EncodeSerial(MakePacket({dest, kOwnAddress, code}, data)), MillisLeft(Clock::now() + kPatience));
     }
 
     // The next packet off the line; nullopt when none came in time.

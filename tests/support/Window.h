@@ -17,6 +17,7 @@
 #include "support/FakePort.h"
 #include "support/TempDir.h"
 #include "ui/KorvaConfigMain.h"
+#include "xml/SafeFile.h"
 
 namespace korva::test {
 
@@ -51,6 +52,14 @@ public:
         line.sink = [this](const std::string& text) { emu.Feed(text); };
         form = std::make_unique<TForm1>(dir.Path(), WindowWiring{&dialogs, &line, true});
         if (start) form->FormActivate();
+    }
+
+    // A plant's paths, constants and plant files as found in its folder.
+    static Files PlantOf(const std::string& folder) {
+        Files files;
+        for (const char* name : {"config/paths.xml", "config/constants.xml", "config/plant.xml"})
+            files.emplace_back(name, ReadRegularFile(folder + "/" + name));
+        return files;
     }
 
     // A menu item as the operator reads it: without its mnemonic marks.

@@ -109,6 +109,7 @@ TEST(Korvasim, ProgramMayCloseAndReopenItsPort) {
     }
 }
 
+// A second master on the line is heard by the listen-only core (tests/e2e/CoreOverPtyTest.cpp).
 struct FaultCase {
     const char* what;
     std::vector<std::string> args;
@@ -151,17 +152,6 @@ TEST(Korvasim, FaultOptionsShapeTheReplies) {
              ASSERT_TRUE(sim.WaitForOutput("rx (x23x6Cx89x01x1Ax01)\n")) << sim.out;
              EXPECT_EQ(sim.out.find("tx "), std::string::npos) << sim.out;
              EXPECT_EQ(line.Pending(), "");
-         }},
-        {"--other-master polls the devices on the line",
-         {"--other-master", "112", "--other-every", "20", "--trace"},
-         [](SimProcess& sim, BusClient& line) {
-             // The second master's request and the device's reply to it, without a word from us.
-             EXPECT_TRUE(sim.WaitForOutput("x70x89x01")) << sim.out;
-             EXPECT_TRUE(sim.WaitForOutput(" tx (x70")) << sim.out;
-             const std::optional<BusPacket> heard = line.Next();
-             ASSERT_TRUE(heard);
-             EXPECT_EQ(heard->source, 112);
-             EXPECT_EQ(heard->code, 0x89);
          }},
     };
     for (const FaultCase& c : cases) {

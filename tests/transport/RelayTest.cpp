@@ -1,7 +1,6 @@
 // Two relays in one process, joined over loopback: a listening side with the serial line and a
 // side that connects to it. Raw sockets stand in for a peer where the test needs exact bytes.
 // How a byte stream is cut into packets is the framer's test (tests/packet) and fuzz target.
-#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QtTest>
@@ -15,7 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -286,27 +284,19 @@ private slots:
         qInfo("dropped after %zu KB sent", sent >> 10);
     }
 
-    // 32 MB of garbage: the 10 ms tick goes on while the relay takes it in chunks.
-    void floodLeavesTheTickRunning() {
+    // Garbage is taken in and skipped, and the peer stays; how regularly the tick runs meanwhile is
+    // bench_relay's measure.
+    void floodIsTakenIn() {
         std::unique_ptr<QTcpSocket> peer = RawClient();
         QVERIFY(peer);
-        QElapsedTimer clock;
-        qint64 last = 0, worst = 0;
-        QTimer tick;
-        connect(&tick, &QTimer::timeout, [&] {
-            worst = std::max(worst, clock.elapsed() - last);
-            last = clock.elapsed();
-        });
-        const std::string garbage(32u << 20, '\xFF');  // every byte is skipped: the worst case for the framer
+        const std::string garbage(4u << 20, '\xFF');
         peer->write(garbage.data(), qint64(garbage.size()));
-        clock.start();
-        tick.start(10);
         QVERIFY(QTest::qWaitFor([&] { return slave_->relay.BytesReceived() >= garbage.size(); }, 60000));
-        qInfo("worst gap between ticks: %lld ms", worst);
-        QVERIFY2(worst < 100, QByteArray::number(worst));  // the sanitizers slow it; a whole-flood read took 350
+        QCOMPARE(slave_->relay.ActiveConnections(), 1);
+        QVERIFY(slave_->TakeQueued().empty());
     }
 
-    // Out of descriptors, accepting waits a while instead of spinning, then takes the peer.
+    // Out of descriptors, accepting says so, then takes the peer once descriptors are back.
     void acceptFailurePauses() {
         QTcpSocket peer;
         peer.connectToHost(QHostAddress::LocalHost, slave_->relay.Port());
@@ -317,13 +307,9 @@ private slots:
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
         std::vector<int> filler;
         for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) filler.push_back(fd);
-        const std::clock_t before = std::clock();  // CPU time of the process
-        QTest::qWait(500);
-        const long cpuMs = long(std::clock() - before) * 1000 / CLOCKS_PER_SEC;
+        QTest::qWait(200);  // the CPU this takes is bench_relay's measure
         for (int fd : filler) ::close(fd);
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &old), 0);
-        qInfo("CPU in 500 ms out of descriptors: %ld ms", cpuMs);
-        QVERIFY(cpuMs < 150);
         QVERIFY(!slave_->log.empty() && slave_->log[0].find("cannot take a connection") != std::string::npos);
         QTRY_COMPARE_WITH_TIMEOUT(slave_->relay.ActiveConnections(), 1, kPatienceMs);
     }

@@ -50,7 +50,7 @@ struct Rig {
     }
 };
 
-TEST(SerialPort, AClusterEndsAtAClosedPacketOrAfterAQuietTime) {
+TEST(SerialPort, AClusterEndsAtAClosedPacketAfterAQuietTimeOrWhenFull) {
     Pty pty;
     ASSERT_TRUE(pty.Ok());
     Rig rig(pty.SlavePath());
@@ -68,16 +68,11 @@ TEST(SerialPort, AClusterEndsAtAClosedPacketOrAfterAQuietTime) {
         ASSERT_TRUE(rig.main.RunUntil([&] { return rig.clusters.size() == 2u + static_cast<std::size_t>(i); }));
     }
     EXPECT_EQ(rig.clusters, (std::vector<std::string>{burst, packet, packet}));
-}
-
-TEST(SerialPort, ManyWaitingBytesCloseAClusterAtOnce) {
-    Pty pty;
-    ASSERT_TRUE(pty.Ok());
-    Rig rig(pty.SlavePath());
+    // Many waiting bytes close a cluster at once.
     const std::string block(3500, 'y');
     ASSERT_TRUE(pty.Write(block));
-    ASSERT_TRUE(rig.main.RunUntil([&] { return rig.Received() >= block.size(); }));
-    EXPECT_GE(rig.clusters[0].size(), static_cast<std::size_t>(TSerialPortNG::kClusterSize));
+    ASSERT_TRUE(rig.main.RunUntil([&] { return rig.Received() >= burst.size() + 2 * packet.size() + block.size(); }));
+    EXPECT_GE(rig.clusters[3].size(), static_cast<std::size_t>(TSerialPortNG::kClusterSize));
 }
 
 TEST(SerialPort, SecondSendWhileOneIsPendingIsRefused) {
@@ -191,6 +186,7 @@ TEST(ComPort, DefaultNamesAndMappedNames) {
 // Random bytes, real packets and pauses of every length on the line, for KORVA_FLOOD_SECONDS
 // (1 by default; the fuzz run gives it longer): the cluster handler and the scanner under the
 // sanitizers take it all, the port stays open, and a packet after the flood is taken whole.
+// Random sequence files are the sequence fuzz target's.
 TEST(ComPort, FloodOfRandomBytes) {
     const char* env = std::getenv("KORVA_FLOOD_SECONDS");
     const auto end = steady_clock::now() + seconds(env ? std::max(1, std::atoi(env)) : 1);
@@ -223,27 +219,8 @@ TEST(ComPort, FloodOfRandomBytes) {
     writer.join();
     EXPECT_TRUE(rig.main.RunUntil(lastIsTheReply));
     EXPECT_TRUE(rig.port.Active());
-}
-
-TEST(ComPort, LineGoneClosesThePortAndItOpensAgain) {
-    CommandRig rig;
-    auto pty = std::make_unique<Pty>();
-    ASSERT_TRUE(pty->Ok());
-    rig.MapCom(1, pty->SlavePath());
-    rig.commands.OpenPort(1);
-    ASSERT_TRUE(rig.port.Active());
-    ASSERT_TRUE(pty->Write("(x6Cx23x8A"));  // a packet cut off in the middle
-    pty->CloseMaster();
-    ASSERT_TRUE(rig.main.RunUntil([&] { return !rig.port.Active(); }));
-    EXPECT_FALSE(rig.comms.SerialUp());
-    EXPECT_EQ(rig.host.log.back(), "Lost COM1 (" + pty->SlavePath() + ")");
-    pty = std::make_unique<Pty>();
-    ASSERT_TRUE(pty->Ok());
-    rig.MapCom(1, pty->SlavePath());
-    rig.commands.OpenPort(1);
-    EXPECT_EQ(rig.host.log.back(), "Opening Com1");
-    EXPECT_TRUE(rig.port.SendString("(x16x6CxE8x00x6A)"));
-    EXPECT_EQ(pty->Read(17), "(x16x6CxE8x00x6A)");
+    // Traces of whatever the garbage formed stay within the pane's lines, one per packet.
+    for (const std::string& line : rig.host.log) EXPECT_LT(line.size(), 200u);
 }
 
 }  // namespace

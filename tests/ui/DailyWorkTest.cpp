@@ -118,8 +118,11 @@ private slots:
             QString("sent %1  replies %2  errors 0").arg(form_->comms().packetsSent).arg(form_->comms().repliesQueued)));
         QVERIFY(form_->comms().packetsSent > 0);
 
+        const std::string firstPath = first->SlavePath();
         first.reset();  // the adapter is pulled
         QTRY_COMPARE(State(), QString("lost, no port open"));
+        QVERIFY(Log().contains(QString::fromStdString("Lost COM1 (" + firstPath + ")")));
+        QVERIFY(!form_->SerialPortNG1().Active());
         test::Pty second;
         MapPort(1, second.SlavePath());
         form_->OpenPortClick(1);

@@ -7,8 +7,6 @@
 #include <QtTest>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "support/Window.h"
 #include "ui/KorvaConfigMain.h"
@@ -16,6 +14,7 @@
 #include "ui/DevicePage.h"
 #include "ui/StatusLine.h"
 #include "ui/UtilityPage.h"
+#include "xml/SafeFile.h"
 
 using namespace korva;
 
@@ -47,8 +46,7 @@ class LoggingTest : public QObject {
         util().btStartLogging->click();
     }
     static int LineCount(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::string text = ReadRegularFile(path);
         int n = 0;
         for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; at += 2) ++n;
         return n;

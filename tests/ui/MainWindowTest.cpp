@@ -120,22 +120,12 @@ private slots:
         QCOMPARE(lateNode->child(2)->text(0), QString("Beta"));
     }
 
-    void menusAsListed() {
+    // Before anything is connected the relay's items are greyed, and so are the sequence menus.
+    void greyedMenus() {
         Start();
-        QStringList titles;
-        for (QAction* a : form_->menuBar()->actions())
-            if (a->isVisible()) titles << test::Window::Caption(a);
-        QCOMPARE(titles, (QStringList{"File", "Coms", "Logging", "Tools", "Help"}));
-        QMenu* coms = form_->menuBar()->actions()[1]->menu();
-        QStringList items, disabled;
-        for (QAction* a : coms->actions()) {
-            items << test::Window::Caption(a);
+        QStringList disabled;
+        for (QAction* a : form_->menuBar()->actions()[1]->menu()->actions())
             if (!a->isEnabled()) disabled << test::Window::Caption(a);
-        }
-        // "Close Com Port" works; the port picker follows the relay's greyed items.
-        QCOMPARE(items, (QStringList{"Open Com 1", "Open Com 2", "Open Com 3", "Open Com 4", "Open Com 5", "Open Com 6",
-                                     "Close Com Port", "Connect to Remote", "Listen for Remote", "",
-                                     QString::fromUtf8("Select Port\u2026"), "", "Packet Trace", "Monitor Only"}));
         QCOMPARE(disabled, (QStringList{"Connect to Remote", "Listen for Remote"}));
         QVERIFY(!form_->mnStandardConfig->isEnabled());
         QVERIFY(!form_->mnCustomConfig->isEnabled());

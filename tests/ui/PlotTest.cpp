@@ -7,8 +7,6 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "support/Window.h"
@@ -19,13 +17,6 @@
 
 using namespace korva;
 
-namespace {
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-}  // namespace
-
 class PlotTest : public QObject {
     Q_OBJECT
 
@@ -35,10 +26,7 @@ class PlotTest : public QObject {
 
     // The demo plant; the feed pump answers with a speed and a motor current.
     void Start() {
-        test::Window::Files files;
-        for (const char* f : {"config/paths.xml", "config/constants.xml", "config/plant.xml"})
-            files.emplace_back(f, Slurp(std::string(KORVA_DEMO_DIR) + "/" + f));
-        win_ = std::make_unique<test::Window>(files);
+        win_ = std::make_unique<test::Window>(test::Window::PlantOf(KORVA_DEMO_DIR));
         form_ = win_->form.get();
         plot_ = form_->plotWindow;
         auto& pump = win_->emu.AddDevice("FeedPump", 34).properties;
@@ -122,7 +110,7 @@ class PlotTest : public QObject {
         plot_->ToggleSeries(0);  // hidden by its legend entry: not exported
         win_->savedFile = QString::fromStdString(win_->dir.Path() + "/shown.csv");
         plot_->btExportCsv->click();
-        std::istringstream in(Slurp(win_->savedFile.toStdString()));
+        std::istringstream in(ReadRegularFile(win_->savedFile.toStdString()));
         std::string line;
         std::getline(in, line);
         QCOMPARE(line, std::string("Series,Time (s),Value"));

@@ -18,14 +18,6 @@
 using namespace korva;
 
 namespace {
-test::Window::Files DemoPlant() {
-    test::Window::Files files;
-    for (const char* name : {"paths.xml", "constants.xml", "plant.xml"})
-        files.emplace_back(std::string("config/") + name,
-                           ReadRegularFile(std::string(KORVA_DEMO_DIR) + "/config/" + name));
-    return files;
-}
-
 // A row as the operator reads it, from the direction on: the time differs from run to run.
 QStringList Row(TTraceWindow& w, int row) {
     QStringList cells;
@@ -40,7 +32,7 @@ class TraceWindowTest : public QObject {
 
 private slots:
     void traceWindow() {
-        test::Window win(DemoPlant());
+        test::Window win(test::Window::PlantOf(KORVA_DEMO_DIR));
         win.emu.AddDevice("FeedPump", 34).properties.push_back({"SpeedSetpoint", 0, 16, 1200, 0});
         TForm1& form = *win.form;
         TTraceWindow& w = *form.traceWindow;

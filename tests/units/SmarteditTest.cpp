@@ -22,16 +22,12 @@ class SmartEditTest : public QObject {
         QTest::addColumn<bool>("ranged");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<double>("raw");
-        // The field holds 40 first; a refused entry is replaced by it.
+        // The field holds 40 first; a refused entry is replaced by it. Which texts are refused is
+        // CommitText's table (tests/units/KsmartunitsTest.cpp).
         QTest::newRow("fresh whole") << false << "12" << 12.0;
-        QTest::newRow("signed") << true << "+7" << 7.0;
         QTest::newRow("bound") << true << "100" << 100.0;
         QTest::newRow("decimal point") << false << "12.5" << 40.0;
-        QTest::newRow("with unit") << false << "12 %" << 40.0;
-        QTest::newRow("empty") << false << "" << 40.0;
         QTest::newRow("above range") << true << "150" << 40.0;
-        QTest::newRow("below range") << true << "-1" << 40.0;
-        QTest::newRow("huge") << false << QString(400, QLatin1Char('9')) << 40.0;
     }
     void committingTypedText() {
         QFETCH(bool, ranged);

@@ -12,24 +12,6 @@ class AboutformTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void windowLooksRight() {
-        TfrmAbout box;
-        QCOMPARE(box.windowTitle(), QString::fromUtf8("About Brenlow Korva\xE2\x84\xA2 Config"));
-        QCOMPARE(box.size(), QSize(580, 220));
-        QCOMPARE(box.minimumSize(), box.maximumSize());
-        QVERIFY(!(box.windowFlags() & Qt::WindowMinimizeButtonHint));
-        QVERIFY(!(box.windowFlags() & Qt::WindowMaximizeButtonHint));
-        QVERIFY(box.windowFlags() & Qt::WindowCloseButtonHint);
-
-        QLabel* image = box.findChild<QLabel*>(QStringLiteral("Image1"));
-        QVERIFY(image != nullptr);
-        QCOMPARE(image, box.image1());
-        QCOMPARE(image->geometry(), QRect(0, 0, 580, 220));
-        QCOMPARE(image->pixmap().size(), QSize(580, 220));
-        QCOMPARE(box.cursor().shape(), Qt::PointingHandCursor);
-        QCOMPARE(image->cursor().shape(), Qt::PointingHandCursor);
-    }
-
     void pictureIsDrawn() {
         const QImage picture = KorvaIdentityPicture().toImage();
         QCOMPARE(picture.size(), QSize(580, 220));

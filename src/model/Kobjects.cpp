@@ -29,8 +29,15 @@ void KRemoteLink::SetNewNumberWithOption(double n, std::uint8_t option) {
     Activate();
 }
 
+void KRemoteLink::SetPoll(bool on) {
+    poll = on;
+    if (device->model != nullptr) device->model->NoteFlagChange();
+    if (on) Activate();
+}
+
 void KRemoteLink::SetLog(bool on) {
     log = on;
+    if (device->model != nullptr) device->model->NoteFlagChange();
     // A file handle has no column of its own.
     if (logChannel) logChannel->enabled = on;
 }
@@ -112,6 +119,7 @@ KDevice& KModel::MakeDevice(const std::string& name, std::uint8_t address, const
     owned_.push_back(std::make_unique<KDevice>(name, address, bus_));
     KDevice& d = *owned_.back();
     d.sourceElement = source;
+    d.model = this;
     // The tree hears of the device before it joins the device list.
     if (listener_) listener_->On_NewKorvaDevice(d);
     devices.Add(name, &d);

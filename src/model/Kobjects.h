@@ -19,6 +19,7 @@ class XmlNode;
 // A request in flight; only the bus layer that hands it out looks inside.
 struct RequestSlot;
 class KDevice;
+class KModel;
 class KRemoteLink;
 class KPropertyLink;
 class KFileLink;
@@ -81,6 +82,7 @@ public:
     TStringMap<KRemoteLink> links;
     LinkBus* bus;  // none in a model that is only read, never sent from
     std::vector<std::unique_ptr<KRemoteLink>> ownedLinks;  // every link made, replaced ones too
+    KModel* model = nullptr;  // the model that made it, if any
 };
 
 // Types 4 and 5 address the elements of a device file; every other type is a plain property.
@@ -119,10 +121,7 @@ public:
     }
     void SetNewNumber(double n);
     void SetNewNumberWithOption(double n, std::uint8_t option);
-    void SetPoll(bool on) {
-        poll = on;
-        if (on) Activate();
-    }
+    void SetPoll(bool on);
     // The log flag and the logger's column go together.
     void SetLog(bool on);
 
@@ -284,6 +283,11 @@ public:
 
     TStringMap<KDevice> devices;  // the device list
 
+    // Counts the switching of any link's poll or log flag, so that whoever lists such links looks
+    // again only when one changed, not on every tick over the whole plant.
+    std::uint64_t FlagChanges() const { return flagChanges_; }
+    void NoteFlagChange() { ++flagChanges_; }
+
 private:
     std::vector<std::shared_ptr<const XmlNode>> documents_;
     LinkBus* bus_ = nullptr;
@@ -291,6 +295,7 @@ private:
     LogChannelFactory logFactory_;
     std::vector<std::unique_ptr<KDevice>> owned_;
     std::uint32_t linksMade_ = 0;
+    std::uint64_t flagChanges_ = 0;
 };
 
 }  // namespace korva

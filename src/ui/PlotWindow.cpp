@@ -140,20 +140,26 @@ std::size_t TPlotWindow::AddSeries(KRemoteLink& link) {
 }
 
 void TPlotWindow::Sample(double t) {
-    for (const auto& [deviceName, device] : model_.devices) {
-        for (const auto& [linkName, link] : device->links) {
-            // File handles show an element, not a value of their own: they are not plotted.
-            if (!(link->poll || link->log) || link->IsFileHandle()) continue;
-            auto it = index_.find(link);
-            const std::size_t i = it != index_.end() ? it->second : AddSeries(*link);
-            Plotted& p = plotted_[i];
-            if (p.seen == link->valueUpdates) continue;
-            p.seen = link->valueUpdates;
-            store_.At(i).Append({t, static_cast<double>(PanelNumber(*link))});
-            if (!any_) first_ = t;
-            any_ = true;
-            last_ = std::max(last_, t);
-        }
+    // The plant is walked only when a poll or log flag changed: an idle plant of any size costs
+    // what its plotted properties cost.
+    if (model_.FlagChanges() != flagsSeen_) {
+        flagsSeen_ = model_.FlagChanges();
+        candidates_.clear();
+        for (const auto& [deviceName, device] : model_.devices)
+            for (const auto& [linkName, link] : device->links)
+                // File handles show an element, not a value of their own: they are not plotted.
+                if ((link->poll || link->log) && !link->IsFileHandle()) candidates_.push_back(link);
+    }
+    for (KRemoteLink* link : candidates_) {
+        auto it = index_.find(link);
+        const std::size_t i = it != index_.end() ? it->second : AddSeries(*link);
+        Plotted& p = plotted_[i];
+        if (p.seen == link->valueUpdates) continue;
+        p.seen = link->valueUpdates;
+        store_.At(i).Append({t, static_cast<double>(PanelNumber(*link))});
+        if (!any_) first_ = t;
+        any_ = true;
+        last_ = std::max(last_, t);
     }
     // The redraw runs after the tick, not inside it.
     if (++sinceRefresh_ >= refreshGap_ && !paused_ && !refreshQueued_ && isVisible()) {

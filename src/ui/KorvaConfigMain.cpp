@@ -547,7 +547,7 @@ void TForm1::OnTimComs() {
 
 void TForm1::AddLogLine(const QString& line) { memoLog->AddLogLine(line); }
 
-void TForm1::btClearInLogClick() { memoLog->clear(); }
+void TForm1::btClearInLogClick() { memoLog->Clear(); }
 
 void TForm1::Exit1Click() { close(); }
 

@@ -10,17 +10,37 @@ TLogPane::TLogPane(QWidget* parent) : QPlainTextEdit(parent) {
     setLineWrapMode(QPlainTextEdit::NoWrap);
     // The document drops the oldest blocks itself, so the pane never grows past 17 lines.
     setMaximumBlockCount(kMaxLines);
+    show_.setSingleShot(true);
+    show_.setInterval(kShowEveryMs);
+    connect(&show_, &QTimer::timeout, this, [this] { Show(); });
 }
 
 void TLogPane::AddLogLine(const QString& line) {
-    // An empty pane holds one empty block: the first line replaces it.
-    if (document()->blockCount() == 1 && document()->firstBlock().text().isEmpty())
-        setPlainText(line);
-    else
-        appendPlainText(line);
+    waiting_.append(line);
+    if (waiting_.size() > kMaxLines) waiting_.removeFirst();
+    if (!show_.isActive()) show_.start();
 }
 
-QStringList TLogPane::Lines() const {
+void TLogPane::Show() {
+    show_.stop();
+    if (waiting_.isEmpty()) return;
+    const QString text = waiting_.join('\n');
+    waiting_.clear();
+    // An empty pane holds one empty block: the first lines replace it.
+    if (document()->blockCount() == 1 && document()->firstBlock().text().isEmpty())
+        setPlainText(text);
+    else
+        appendPlainText(text);
+}
+
+void TLogPane::Clear() {
+    waiting_.clear();
+    show_.stop();
+    clear();
+}
+
+QStringList TLogPane::Lines() {
+    Show();
     QStringList lines;
     for (QTextBlock b = document()->firstBlock(); b.isValid(); b = b.next()) lines << b.text();
     if (lines.size() == 1 && lines[0].isEmpty()) lines.clear();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "model/Kobjects.h"
 #include "support/FakeBus.h"
 #include "support/FakeLoader.h"
@@ -21,6 +23,19 @@ TEST(StringMap, CaseInsensitiveOrderedReplaceInPlace) {
     EXPECT_EQ(m.Find("pUmP"), &c);
     EXPECT_EQ(m.IndexOf("valve"), 1);
     EXPECT_EQ(m.Find("Fan"), nullptr);
+    // Names added out of order, letters at both ends of the alphabet and signs between the cases:
+    // each is found under its letters swapped, and the list keeps the order of adding.
+    const std::vector<std::string> names{"Zone", "alpha", "Beta_2", "zeta", "A", "_x", "Mid", "ZZ", "a_"};
+    TStringMap<int> many;
+    std::vector<int> ids(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) many.Add(names[i], &ids[i]);
+    ASSERT_EQ(many.Count(), names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::string swapped = names[i];
+        for (char& ch : swapped) ch = static_cast<char>(std::isupper(ch) ? std::tolower(ch) : std::toupper(ch));
+        EXPECT_EQ(many.Find(swapped), &ids[i]) << swapped;
+        EXPECT_EQ(many.Name(i), names[i]);
+    }
 }
 
 TEST(Model, DevicesDifferingInCaseShareOneEntryAndBothAreAnnounced) {

@@ -2,8 +2,14 @@
 // plot open; the redraw of a full store; and the store's memory after an hour of polling.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+
 #include <QApplication>
+#include <QEventLoop>
 #include <QLineSeries>
+#include <QTimer>
+
+#include "CpuTime.h"
 
 #include "support/Window.h"
 #include "ui/DevicePage.h"
@@ -65,6 +71,29 @@ void BM_TickFiftyPolledSampled(benchmark::State& state) {
     for (auto _ : state) plant.win.Tick(1);
 }
 BENCHMARK(BM_TickFiftyPolledSampled)->Unit(benchmark::kMicrosecond)->Iterations(2000);
+
+// Five seconds at the window's own pace, a tick every 10 ms with the event loop running between
+// ticks as in the program (the log pane, the plot's redraws): CPU per tick. Arg 1: the plot is open.
+void BM_PacedFiftyPolled(benchmark::State& state) {
+    PolledPlant plant(state.range(0) != 0);
+    double perTick = 0;
+    for (auto _ : state) {
+        int ticks = 0;
+        QTimer pace;
+        QObject::connect(&pace, &QTimer::timeout, [&] {
+            plant.win.Tick(1);
+            ++ticks;
+        });
+        const double cpu0 = bench::CpuSeconds();
+        pace.start(10);
+        QEventLoop loop;
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        loop.exec();
+        perTick = (bench::CpuSeconds() - cpu0) / std::max(ticks, 1);
+    }
+    state.counters["cpu_us_per_tick"] = perTick * 1e6;
+}
+BENCHMARK(BM_PacedFiftyPolled)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // The plot's own share of a tick: 50 properties, each with a new reading.
 void BM_SampleFiftyReadings(benchmark::State& state) {

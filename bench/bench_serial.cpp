@@ -2,18 +2,13 @@
 // requests in flight, and the program's CPU time per read (main thread and the port's worker).
 #include <benchmark/benchmark.h>
 
-#include <ctime>
-
+#include "CpuTime.h"
 #include "support/Plant.h"
 
 namespace korva {
 namespace {
 
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
+using bench::CpuSeconds;
 
 void BM_ReadsOverPty(benchmark::State& state) {
     test::LivePlant plant({"--latency", "1"});

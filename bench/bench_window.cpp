@@ -4,6 +4,8 @@
 // trace open under a flood.
 #include <benchmark/benchmark.h>
 
+#include "CpuTime.h"
+
 #include <QApplication>
 #include <QTimer>
 #include <QTreeWidget>
@@ -66,11 +68,7 @@ BENCHMARK(BM_StartUpDemo)->Unit(benchmark::kMillisecond);
 void BM_StartUpPlant(benchmark::State& state) { StartUp(state, static_cast<int>(state.range(0))); }
 BENCHMARK(BM_StartUpPlant)->ArgName("devices")->Arg(200)->Arg(2000)->Unit(benchmark::kMillisecond);
 
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
+using bench::CpuSeconds;
 
 // Ten seconds of an idle window with COM1 open on korvasim: the demo plant, and 100,000 links.
 void BM_IdleWindowCpu(benchmark::State& state) {

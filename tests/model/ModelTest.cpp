@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <optional>
+#include <utility>
 
 #include "model/Kobjects.h"
+#include "model/TextConvert.h"
 #include "support/FakeBus.h"
 #include "support/FakeLoader.h"
 
@@ -36,6 +39,16 @@ TEST(StringMap, CaseInsensitiveOrderedReplaceInPlace) {
         EXPECT_EQ(many.Find(swapped), &ids[i]) << swapped;
         EXPECT_EQ(many.Name(i), names[i]);
     }
+}
+
+TEST(TextConvert, WholeNumbersAsTypedAndConfigured) {
+    const std::pair<const char*, std::optional<std::int32_t>> cases[] = {
+        {" 42 ", 42},         {"+3", 3},          {"-7", -7},           {"$1F", 31},
+        {"0x1f", 31},         {"0X100", 256},     {"-$10", -16},        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},         {"2147483648", std::nullopt},
+        {"0x", std::nullopt}, {"$", std::nullopt}, {"12a", std::nullopt}, {"", std::nullopt},
+    };
+    for (const auto& [text, value] : cases) EXPECT_EQ(ParseInt(text), value) << '"' << text << '"';
 }
 
 TEST(Model, DevicesDifferingInCaseShareOneEntryAndBothAreAnnounced) {

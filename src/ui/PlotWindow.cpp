@@ -60,6 +60,8 @@ void SetRange(QValueAxis* axis, double lo, double hi) {
     }
     const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::fabs(hi) * 0.05);
     axis->setRange(lo - pad, hi + pad);
+    // Round ends and steps: an axis labelled 326.25 and 1123.75 is hard to read off.
+    axis->applyNiceNumbers();
 }
 }  // namespace
 

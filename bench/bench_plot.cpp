@@ -171,12 +171,3 @@ BENCHMARK(BM_RedrawAfterAnHour)
 
 }  // namespace
 }  // namespace korva
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -149,12 +149,3 @@ BENCHMARK(BM_TraceFloodTicks)->Iterations(1)->Unit(benchmark::kSecond)->UseRealT
 
 }  // namespace
 }  // namespace korva
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

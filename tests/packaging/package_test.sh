@@ -255,8 +255,9 @@ program=$!
 started+=("$program")
 # The read (0x89) of property code 0x10 from the feed pump at 0x22 by the program at 0x6C, one
 # data byte: destination, source, code, length, checksum, data. Then the pump's answer (0x8A).
-request='^rx 22 6C 89 01 [0-9A-F]{2} 10 ?$'
-reply='^tx 6C 22 8A '
+# Each trace line is a capture line: the time, the direction, the packet as the line carries it.
+request=' rx \(x22x6Cx89x01x[0-9A-F]{2}x10\)$'
+reply=' tx \(x6Cx22x8A'
 for _ in $(seq 300); do
     grep -Eq "$reply" "$tmp/sim.out" && break
     kill -0 "$program" 2>/dev/null || break

@@ -79,7 +79,7 @@ TEST_F(LogFileTest, HeaderThenRowsWithTimeElapsedAndOneColumnPerEnabledItem) {
     Logged("Speed", 0, 5, 1200);
     bus.AddProperty(*pump, "Hidden", 0, 6);
     Logged("Mode", 1, 7, 3);
-    ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+    ASSERT_EQ(log.StartLogging(), 0);  // started
     EXPECT_TRUE(log.Active());
     const std::string start = Stamp(clock);
     clock += 12005ms;
@@ -155,14 +155,14 @@ TEST_F(LogFileTest, AnItemSwitchedOnWhileLoggingAddsAColumnToLaterRowsOnly) {
 TEST_F(LogFileTest, StartErrorsShowTheirBoxAndLeaveLoggingOff) {
     const struct {
         std::string file;
-        int result;
+        int result;  // the numbers callers are given: 3 no file name, 4 cannot open
         std::string alert;
-    } cases[] = {{"", LogFile::kNoFileName, "ERROR|No Output Filename Selected"},
-                 {Path("missing/log.csv"), LogFile::kCannotOpen, "ERROR|Can't Open Log File"},
-                 {Path("pipe"), LogFile::kCannotOpen, "ERROR|Can't Open Log File"},
-                 {"/dev/full", LogFile::kCannotOpen, "ERROR|Can't Open Log File"},
-                 {"/dev/null", LogFile::kCannotOpen, "ERROR|Can't Open Log File"},
-                 {dir.Path(), LogFile::kCannotOpen, "ERROR|Can't Open Log File"}};
+    } cases[] = {{"", 3, "ERROR|No Output Filename Selected"},
+                 {Path("missing/log.csv"), 4, "ERROR|Can't Open Log File"},
+                 {Path("pipe"), 4, "ERROR|Can't Open Log File"},
+                 {"/dev/full", 4, "ERROR|Can't Open Log File"},
+                 {"/dev/null", 4, "ERROR|Can't Open Log File"},
+                 {dir.Path(), 4, "ERROR|Can't Open Log File"}};
     ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);

@@ -41,6 +41,18 @@ std::string EncodeSerial(const BusPacket& p) {
     return out;
 }
 
+BusPacket PacketFromWire(const std::uint8_t* bytes, std::size_t dataBytes) {
+    BusPacket p;
+    p.dest = bytes[0];
+    p.source = bytes[1];
+    p.code = bytes[2];
+    p.length = bytes[3];
+    p.checksum = bytes[4];
+    const std::size_t n = dataBytes < BusPacket::kMaxWireLength ? dataBytes : BusPacket::kMaxWireLength;
+    for (std::size_t i = 0; i < n; ++i) p.data[i] = bytes[BusPacket::kHeaderSize + i];
+    return p;
+}
+
 std::string TraceBytes(const BusPacket& p) {
     std::string out;
     out.reserve(3 * p.WireSize());

@@ -59,6 +59,9 @@ bool ChecksumOk(const BusPacket& p);
 std::string EncodeSerial(const BusPacket& p);
 // The bytes of a packet as two uppercase hex digits and a blank each: "23 6C 89 01 1E 05 ".
 std::string TraceBytes(const BusPacket& p);
+// A packet from its bytes as the wire carries them: the header, then `dataBytes` data bytes (at
+// most kMaxWireLength are taken).
+BusPacket PacketFromWire(const std::uint8_t* bytes, std::size_t dataBytes);
 // Raw form for a TCP peer: the 5 + length bytes as they stand.
 std::string EncodeRaw(const BusPacket& p);
 std::string HexByte(std::uint8_t b);

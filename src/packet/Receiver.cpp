@@ -99,15 +99,8 @@ void Receiver::TakeHexDigit(char c) {
 }
 
 BusPacket Receiver::RawPacket() const {
-    BusPacket p;
-    p.dest = raw_[0];
-    p.source = raw_[1];
-    p.code = raw_[2];
-    p.length = raw_[3];
-    p.checksum = raw_[4];
     // A length above 4 is cut to 4: no more data bytes ever travel.
-    for (std::size_t i = 0; i < p.WireDataLength(); ++i) p.data[i] = raw_[BusPacket::kHeaderSize + i];
-    return p;
+    return PacketFromWire(raw_, raw_[3]);
 }
 
 void Receiver::CompletePacket() {

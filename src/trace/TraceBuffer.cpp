@@ -14,15 +14,7 @@ TraceRecord TraceRecord::From(std::int64_t timeUs, PacketPath path, const BusPac
 }
 
 BusPacket TraceRecord::Packet() const {
-    BusPacket p;
-    p.dest = bytes[0];
-    p.source = bytes[1];
-    p.code = bytes[2];
-    p.length = bytes[3];
-    p.checksum = bytes[4];
-    const std::size_t data = size > BusPacket::kHeaderSize ? size - BusPacket::kHeaderSize : 0;
-    std::copy_n(bytes + BusPacket::kHeaderSize, data, p.data);
-    return p;
+    return PacketFromWire(bytes, size > BusPacket::kHeaderSize ? size - BusPacket::kHeaderSize : 0);
 }
 
 void TraceBuffer::Append(const TraceRecord& r) {

@@ -255,33 +255,3 @@ TEST(ConfigLoader, PathsAsWritten) {
 
 }  // namespace
 }  // namespace korva
-
-namespace korva {
-namespace {
-
-TEST(ConfigLoader, DemoPlantLoadsCleanly) {
-    FakeBus bus;
-    KModel model(bus);
-    Recorder rec;
-    model.SetListener(&rec);
-    ConfigLoader loader(model, rec, KORVA_DEMO_DIR);
-    loader.LoadConfiguration();
-    EXPECT_TRUE(rec.messages.empty()) << loader.LastError();
-    EXPECT_TRUE(loader.Configuration()->error.empty()) << loader.Configuration()->error;
-    const KModel& m = model;
-    ASSERT_EQ(m.devices.Count(), 5u);
-    int types[6] = {}, advanced = 0;
-    for (const auto& [name, device] : m.devices) {
-        EXPECT_TRUE(device->address & 0x02) << name;  // every device is reached over the serial line
-        for (const auto& [linkName, link] : device->links) {
-            ++types[link->type < 6 ? link->type : 0];
-            advanced += link->basic ? 0 : 1;
-        }
-    }
-    for (int t = 0; t < 6; ++t) EXPECT_GT(types[t], 0) << "type " << t;
-    EXPECT_GE(advanced, 2);
-    EXPECT_EQ(m.FindLink("Boiler", "BurnerModulation"), nullptr);  // inside a Comment
-}
-
-}  // namespace
-}  // namespace korva

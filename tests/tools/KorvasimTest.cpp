@@ -239,26 +239,10 @@ TEST(Korvasim, BadCommandLinesExitWithOne) {
     Bench bench;
     const std::string elsewhere = bench.dir.Path() + "/settings";
     const std::vector<std::vector<std::string>> cases = {
-        {"--drop", "2"},
-        {"--refuse", "abc"},
-        {"--corrupt", "nan"},
-        {"--drop", "-0.1"},
-        {"--latency", "-1"},
-        {"--latency", "5x"},
-        {"--latency", "10001"},
-        {"--seed", "4294967296"},
-        {"--seed", "-1"},
-        {"--seed"},
-        {"--device", "--trace"},
-        {"--link", "COM9"},
-        {"--link", "LPT1"},
-        {"--bogus"},
-        {"extra"},
-        {"--trace=yes"},
-        {"--config-dir", ""},
-        {"--config-dir", elsewhere},
-        {"--drop="},
-        {"--other-master", "0"},
+        {"--drop", "2"}, {"--refuse", "abc"}, {"--corrupt", "nan"}, {"--drop", "-0.1"}, {"--latency", "-1"},
+        {"--latency", "5x"}, {"--latency", "10001"}, {"--seed", "4294967296"}, {"--seed", "-1"}, {"--seed"},
+        {"--device", "--trace"}, {"--link", "COM9"}, {"--link", "LPT1"}, {"--bogus"}, {"extra"}, {"--trace=yes"},
+        {"--config-dir", ""}, {"--config-dir", elsewhere}, {"--drop="}, {"--other-master", "0"},
         {"--other-every", "0"},
     };
     for (const auto& args : cases) {

@@ -35,14 +35,9 @@ KUnitScheme SchemeFor(const char* dimension, KUnit unit) {
 
 TEST(KDimensions, VectorsByName) {
     const std::vector<std::pair<const char*, std::array<std::int8_t, 8>>> cases = {
-        {"Temperature", {0, 0, 0, 1, 0, 0, 0, 0}},
-        {"Flow", {3, 0, -1, 0, 0, 0, 0, 0}},
-        {"Pressure", {0, 0, 0, 0, 1, 0, 0, 0}},
-        {"Angle", {0, 0, 0, 0, 0, 1, 0, 0}},
-        {"Percent", {}},
-        {"flow", {}},
-        {"Speed", {}},
-        {"", {}},
+        {"Temperature", {0, 0, 0, 1, 0, 0, 0, 0}}, {"Flow", {3, 0, -1, 0, 0, 0, 0, 0}},
+        {"Pressure", {0, 0, 0, 0, 1, 0, 0, 0}}, {"Angle", {0, 0, 0, 0, 0, 1, 0, 0}}, {"Percent", {}}, {"flow", {}},
+        {"Speed", {}}, {"", {}},
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(KDimensions::FromName(name).exponents, expected) << name;
@@ -149,27 +144,9 @@ TEST(CommitText, OnlyWholeNumbersInRangeAreStored) {
     const std::string nines(400, '9');
     // The value starts at 5 in the range -10 to 100; a refused text leaves 5.
     const std::vector<std::pair<std::string, double>> cases = {
-        {"12", 12},
-        {"+7", 7},
-        {"-0", 0},
-        {"0042", 42},
-        {"100", 100},
-        {"-10", -10},
-        {"101", 5},
-        {"-11", 5},
-        {"12.5", 5},
-        {"", 5},
-        {"+", 5},
-        {"1e3", 5},
-        {" 12", 5},
-        {"12 ", 5},
-        {"12 bar", 5},
-        {"0x1F", 5},
-        {"--1", 5},
-        {nines, 5},
-        {"-" + nines, 5},
-        {std::string(400, '0') + "17", 17},
-        {std::string("1\0", 2), 5},
+        {"12", 12}, {"+7", 7}, {"-0", 0}, {"0042", 42}, {"100", 100}, {"-10", -10}, {"101", 5}, {"-11", 5},
+        {"12.5", 5}, {"", 5}, {"+", 5}, {"1e3", 5}, {" 12", 5}, {"12 ", 5}, {"12 bar", 5}, {"0x1F", 5}, {"--1", 5},
+        {nines, 5}, {"-" + nines, 5}, {std::string(400, '0') + "17", 17}, {std::string("1\0", 2), 5},
     };
     for (const auto& [text, raw] : cases) {
         KValue v;

@@ -103,15 +103,9 @@ TEST(Model, NameTablesCoverEveryByte) {
     EXPECT_EQ(UpdateModeName(21), "Sync on Change");
     for (int v = 0; v < 256; ++v) {
         const auto b = static_cast<std::uint8_t>(v);
-        if (v < 10 || v > 15) {
-            EXPECT_EQ(LinkStateName(b), std::to_string(v));
-        }
-        if (v > 3) {
-            EXPECT_EQ(TestStateName(b), std::to_string(v));
-        }
-        if (v != 20 && v != 21) {
-            EXPECT_EQ(UpdateModeName(b), "Poll");
-        }
+        if (v < 10 || v > 15) EXPECT_EQ(LinkStateName(b), std::to_string(v));
+        if (v > 3) EXPECT_EQ(TestStateName(b), std::to_string(v));
+        if (v != 20 && v != 21) EXPECT_EQ(UpdateModeName(b), "Poll");
     }
 }
 

@@ -68,13 +68,9 @@ struct ParseCase {
     std::string error;
 };
 
+// Cases beside the corpus files (tests/xml/corpus), which hold the common shapes and faults.
 const std::vector<ParseCase> kParseCases = {
-    {"empty root with two attributes", R"(<root a="1" b='2'/>)", R"(root[a="1" b="2"])", ""},
-    {"equals at end of tag", "<a b=>", "a", "missing value delimiter when parsing attributes"},
-    {"loose text after empty child is lost", "<a><b/>loose</a>", "a{b}", ""},
-    {"text trimmed before first child", "<a>  some words \n<b/>tail</a>", R"(a"some words"{b})", ""},
     {"end tag with attributes", R"(<a><b></b x="1"></a>)", "a{b}", ""},
-    {"declaration then root", "<?xml version=\"1.0\"?>\n<cfg/>", R"(?[version="1.0"] cfg)", ""},
     {"declaration without attributes", "<?xml?><a/>", "a", ""},
     {"declaration after junk", "junk<?xml  version='1' ?><a/>", R"(?[version="1"] a)", ""},
     {"declaration attribute error leaves nothing", "<?xml version=1.0?><a/>", "",
@@ -83,10 +79,7 @@ const std::vector<ParseCase> kParseCases = {
     {"end tags after root not read", "<a><b></b></a></x></y>", "a{b}", ""},
     {"CDATA text", "<a><![CDATA[ <x> & y ]]> ignored<b/></a>", R"(a"<x> & y"{b})", ""},
     {"lone <", "<", "", "Missing >"},
-    {"truncated child tag", "<a><b", "a", "Missing >"},
     {"unclosed root", "<a><b></b>", "a{b}", "Missing <"},
-    {"attribute without value", "<a b/>", "a", "missing = when parsing attributes"},
-    {"unclosed double quote", R"(<a b="1/>)", "a", "Expected closing \" when parsing attributes"},
     {"blank after slash is no empty element", "<a/ >text</a>", R"(a/"text")", ""},
     {"blanks before slash", R"(<a  x="1"  />)", R"(a[x="1"])", ""},
     {"tab and line break before slash", "<r><a\t/><b\n/></r>", "r{a,b}", ""},
@@ -97,7 +90,6 @@ const std::vector<ParseCase> kParseCases = {
     {"empty attribute name and value", R"(<a ="v" e=""/>)", R"(a[="v" e=""])", ""},
     {"high bytes are not blanks", "<a> \xC3\xA9</a>", R"(a"\xC3\xA9")", ""},
     {"control bytes are blanks", "<a>\x01 x \x7F\x1F</a>", R"(a"x \x7F")", ""},
-    {"nested siblings", "<a><b><c/></b><d>t</d></a>", R"(a{b{c},d"t"})", ""},
 };
 
 TEST(XmlDocumentTest, ParseTable) {

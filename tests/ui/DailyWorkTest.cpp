@@ -5,13 +5,9 @@
 #include <unistd.h>
 
 #include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTabWidget>
-#include <QTreeWidget>
 #include <QtTest>
 
 #include <cerrno>
@@ -20,117 +16,86 @@
 #include "support/Pty.h"
 #include "support/Window.h"
 #include "transport/PortMap.h"
-#include "ui/DevicePage.h"
-#include "ui/LogPane.h"
 #include "ui/PortPicker.h"
-#include "ui/ScriptingPage.h"
-#include "ui/StatusLine.h"
 
 using namespace korva;
 
-namespace {
-
-const test::Window::Files kPlant{
-    {"config/paths.xml", "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>"},
-    {"config/c.xml", "<c><s Word=\"0\" SPEED=\"5\"/></c>"},
-    {"config/plant.xml",
-     "<plant><KDevice Name=\"Pump\" Address=\"35\"><KProperty Name=\"Speed\" Type=\"Word\" Code=\"SPEED\">"
-     "<Helptext>Shaft speed</Helptext></KProperty></KDevice></plant>"}};
-
-QAction* MenuItem(QWidget* form, const QString& caption) {
-    for (QAction* a : form->findChildren<QAction*>())
-        if (test::Window::Caption(a) == caption) return a;
-    return nullptr;
-}
-
-}  // namespace
-
-class DailyWorkTest : public QObject {
+class DailyWorkTest : public QObject, test::WindowFixture {
     Q_OBJECT
 
-    std::unique_ptr<test::Window> win_;
-    TForm1* form_ = nullptr;
-
-    void Start(const test::Window::Files& files = kPlant, bool keepSettings = false) {
-        win_.reset();
-        win_ = std::make_unique<test::Window>(files, true, keepSettings);
-        form_ = win_->form.get();
-        win_->emu.AddDevice("Pump", 35).properties.push_back({"Speed", 0, 5, 100, 0});
-    }
     // Maps a COM port to a device path in the plant's ports file.
     void MapPort(int n, const std::string& path) {
-        std::map<std::string, std::string> ports = ReadPortMap(win_->dir.Path());
+        std::map<std::string, std::string> ports = ReadPortMap(win->dir.Path());
         ports["COM" + std::to_string(n)] = path;
-        QCOMPARE(QString::fromStdString(WritePortMap(win_->dir.Path(), ports)), QString());
+        QCOMPARE(QString::fromStdString(WritePortMap(win->dir.Path(), ports)), QString());
     }
-    QString State() const { return form_->statusLine->lbState->text(); }
-    QStringList Log() const { return form_->memoLog->Lines(); }
+    QString State() const { return form->statusLine->lbState->text(); }
+    QStringList Log() const { return form->memoLog->Lines(); }
 
 private slots:
-    void cleanup() { win_.reset(); }
+    void cleanup() { win.reset(); }
 
     // Grown, the tree, the help text and the log pane take the room; the mode box stays out of
     // sight; closed, the window keeps its size and page for the next run.
     void growsAndKeepsItsPlace() {
         Start();
-        QVERIFY(!form_->windowIcon().isNull());
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_));
-        const QSize start = form_->centralWidget()->size();
+        QVERIFY(!form->windowIcon().isNull());
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form));
+        const QSize start = form->centralWidget()->size();
         QCOMPARE(start, QSize(839, 341));
-        TDevicePage& page = *form_->devicePage;
-        QTreeWidgetItem* pump = page.tvDevices->topLevelItem(0)->child(0);
-        QVERIFY(pump->isExpanded());
-        page.tvDevices->setCurrentItem(pump->child(0));
-        const QSize tree = page.tvDevices->size(), help = page.memoHelp->size(), log = form_->memoLog->size();
-        form_->resize(form_->size() + QSize(300, 200));
-        QTRY_COMPARE(form_->centralWidget()->size(), start + QSize(300, 200));
+        TDevicePage& page = win->Page();
+        QVERIFY(win->Node("35  Pump")->isExpanded());
+        page.tvDevices->setCurrentItem(win->Node("35  Pump/Speed"));
+        const QSize tree = page.tvDevices->size(), help = page.memoHelp->size(), log = form->memoLog->size();
+        form->resize(form->size() + QSize(300, 200));
+        QTRY_COMPARE(form->centralWidget()->size(), start + QSize(300, 200));
         QTRY_VERIFY(page.tvDevices->width() >= tree.width() + 290 && page.tvDevices->height() >= tree.height() + 190);
         QTRY_VERIFY(page.memoHelp->height() >= help.height() + 190);
         QCOMPARE(page.memoHelp->width(), help.width());
-        QVERIFY(form_->memoLog->height() >= log.height() + 190);
-        QVERIFY(form_->tbMode->y() > form_->centralWidget()->height());
-        form_->pcInterface->setCurrentIndex(2);
-        const QRect grown = form_->geometry();
-        QVERIFY(form_->close());
+        QVERIFY(form->memoLog->height() >= log.height() + 190);
+        QVERIFY(form->tbMode->y() > form->centralWidget()->height());
+        form->pcInterface->setCurrentIndex(2);
+        const QRect grown = form->geometry();
+        QVERIFY(form->close());
 
-        Start(kPlant, true);
-        QCOMPARE(form_->pcInterface->currentIndex(), 2);
-        QCOMPARE(form_->geometry().size(), grown.size());
+        Start(test::Window::SmallPlant(), true, true);
+        QCOMPARE(form->pcInterface->currentIndex(), 2);
+        QCOMPARE(form->geometry().size(), grown.size());
     }
 
     // The status bar follows the line the moment it changes: none, open, lost, open again, closed.
     void statusBarFollowsTheLine() {
         Start();
-        QCOMPARE(form_->statusLine->lbPort->text(), QString("No port open: Coms, Open Com 1 (Ctrl+1)"));
+        win->EmulatePump();
+        QCOMPARE(form->statusLine->lbPort->text(), QString("No port open: Coms, Open Com 1 (Ctrl+1)"));
         auto first = std::make_unique<test::Pty>();
         QVERIFY(first->Ok());
         MapPort(1, first->SlavePath());
-        MenuItem(form_, "Open Com 1")->trigger();
-        QCOMPARE(form_->statusLine->lbPort->text(), QString::fromStdString("COM1  " + first->SlavePath()));
-        QCOMPARE(form_->statusLine->lbSpeed->text(), QString("57600 baud"));
+        win->Menu("Open Com 1")->trigger();
+        QCOMPARE(form->statusLine->lbPort->text(), QString::fromStdString("COM1  " + first->SlavePath()));
+        QCOMPARE(form->statusLine->lbSpeed->text(), QString("57600 baud"));
         QCOMPARE(State(), QString("open"));
-        QCOMPARE(form_->statusLine->lbRelay->text(), QString("relay off"));
-        form_->devicePage->tvDevices->setCurrentItem(form_->devicePage->tvDevices->topLevelItem(0)->child(0)->child(0));
-        form_->devicePage->tvDevicesClick();  // a read goes out and is answered
-        win_->Tick(3);
-        QVERIFY(form_->statusLine->lbTraffic->text().startsWith(
-            QString("sent %1  replies %2  errors 0").arg(form_->comms().packetsSent).arg(form_->comms().repliesQueued)));
-        QVERIFY(form_->comms().packetsSent > 0);
+        QCOMPARE(form->statusLine->lbRelay->text(), QString("relay off"));
+        win->Click("35  Pump/Speed");  // a read goes out and is answered
+        win->Tick(3);
+        QVERIFY(form->statusLine->lbTraffic->text().startsWith(
+            QString("sent %1  replies %2  errors 0").arg(form->comms().packetsSent).arg(form->comms().repliesQueued)));
+        QVERIFY(form->comms().packetsSent > 0);
 
         const std::string firstPath = first->SlavePath();
         first.reset();  // the adapter is pulled
         QTRY_COMPARE(State(), QString("lost, no port open"));
         QVERIFY(Log().contains(QString::fromStdString("Lost COM1 (" + firstPath + ")")));
-        QVERIFY(!form_->SerialPortNG1().Active());
+        QVERIFY(!form->SerialPortNG1().Active());
         test::Pty second;
         MapPort(1, second.SlavePath());
-        form_->OpenPortClick(1);
+        form->OpenPortClick(1);
         QCOMPARE(State(), QString("open"));
-        QCOMPARE(form_->statusLine->lbPort->text(), QString::fromStdString("COM1  " + second.SlavePath()));
+        QCOMPARE(form->statusLine->lbPort->text(), QString::fromStdString("COM1  " + second.SlavePath()));
 
-        MenuItem(form_, "Close Com Port")->trigger();
-        QVERIFY(!form_->SerialPortNG1().Active());
+        win->Menu("Close Com Port")->trigger();
+        QVERIFY(!form->SerialPortNG1().Active());
         QCOMPARE(State(), QString("closed, no port open"));
         QCOMPARE(Log().last(), QString("Closing COM1"));
     }
@@ -152,30 +117,30 @@ private slots:
             Start();
             test::Pty line;
             MapPort(1, line.SlavePath());
-            const std::string other = win_->dir.Path() + "/ttyOther";
-            if (c.err != 0) win_->dir.Write("ttyOther", "");
+            const std::string other = win->dir.Path() + "/ttyOther";
+            if (c.err != 0) win->dir.Write("ttyOther", "");
             MapPort(3, other);
-            form_->SerialPortNG1().openDevice = [&](const std::string& path, int flags) {
+            form->SerialPortNG1().openDevice = [&](const std::string& path, int flags) {
                 if (path == other && c.err != 0) {
                     errno = c.err;
                     return -1;
                 }
                 return ::open(path.c_str(), flags);
             };
-            form_->OpenPortClick(1);
-            form_->OpenPortClick(3);
+            form->OpenPortClick(1);
+            form->OpenPortClick(3);
             const QStringList log = Log();
             QVERIFY2(log.size() >= 3, c.what);
             QCOMPARE(log.mid(log.size() - 3, 2),
                      (QStringList{"Can't Open COM3", QString::fromStdString(other) + ": " + c.reason}));
             QVERIFY2(log.last().contains(c.hint), qPrintable(log.last()));
-            QVERIFY2(form_->statusLine->currentMessage().contains(c.reason), c.what);
-            QCOMPARE(form_->comPorts().OpenPortNumber(), 1);
-            QVERIFY(form_->SerialPortNG1().Active());
-            QCOMPARE(QString::fromStdString(form_->SerialPortNG1().DevicePath()), QString::fromStdString(line.SlavePath()));
+            QVERIFY2(form->statusLine->currentMessage().contains(c.reason), c.what);
+            QCOMPARE(form->comPorts().OpenPortNumber(), 1);
+            QVERIFY(form->SerialPortNG1().Active());
+            QCOMPARE(QString::fromStdString(form->SerialPortNG1().DevicePath()), QString::fromStdString(line.SlavePath()));
             QCOMPARE(State(), QString("open"));
             // The line still carries the bus.
-            QVERIFY(form_->SerialPortNG1().SendString("ping"));
+            QVERIFY(form->SerialPortNG1().SendString("ping"));
             QCOMPARE(line.Read(4), std::string("ping"));
         }
     }
@@ -185,7 +150,7 @@ private slots:
         Start();
         MapPort(2, "/dev/ttyS1");
         QString typed = "/dev/serial/by-id/usb-Acme_Bus_Adapter_A1-if00-port0";
-        win_->onDialog = [&](QDialog& dialog) {
+        win->onDialog = [&](QDialog& dialog) {
             auto* picker = qobject_cast<TPortPicker*>(&dialog);
             if (picker == nullptr) return false;
             if (picker->Box(2)->currentText() != "/dev/ttyS1") return false;
@@ -193,22 +158,21 @@ private slots:
             picker->Box(3)->setCurrentText(typed);
             return true;
         };
-        MenuItem(form_, QString::fromUtf8("Select Port\u2026"))->trigger();
-        QCOMPARE(ReadPortMap(win_->dir.Path()), (std::map<std::string, std::string>{{"COM3", typed.toStdString()}}));
-        QCOMPARE(QString::fromStdString(DevicePathForPort(win_->dir.Path(), "COM2")), QString("/dev/ttyUSB1"));
-        QVERIFY(win_->errors.isEmpty());
+        win->Menu(QString::fromUtf8("Select Port\u2026"))->trigger();
+        QCOMPARE(ReadPortMap(win->dir.Path()), (std::map<std::string, std::string>{{"COM3", typed.toStdString()}}));
+        QVERIFY(win->errors.isEmpty());
         // A cancelled picker, or a path the file cannot hold, leaves the file alone.
-        win_->onDialog = [](QDialog&) { return false; };
-        MenuItem(form_, QString::fromUtf8("Select Port\u2026"))->trigger();
+        win->onDialog = [](QDialog&) { return false; };
+        win->Menu(QString::fromUtf8("Select Port\u2026"))->trigger();
         typed = "/dev/ttyUSB0\"/><port name=\"COM2";
-        win_->onDialog = [&](QDialog& dialog) {
+        win->onDialog = [&](QDialog& dialog) {
             qobject_cast<TPortPicker*>(&dialog)->Box(4)->setCurrentText(typed);
             return true;
         };
-        MenuItem(form_, QString::fromUtf8("Select Port\u2026"))->trigger();
-        QCOMPARE(ReadPortMap(win_->dir.Path()).size(), std::size_t{1});
-        QCOMPARE(win_->errors.size(), 1);
-        QVERIFY(win_->errors[0].startsWith("'" + typed + "' cannot be kept"));
+        win->Menu(QString::fromUtf8("Select Port\u2026"))->trigger();
+        QCOMPARE(ReadPortMap(win->dir.Path()).size(), std::size_t{1});
+        QCOMPARE(win->errors.size(), 1);
+        QVERIFY(win->errors[0].startsWith("'" + typed + "' cannot be kept"));
 
         // Adapters are offered by their stable names.
         test::TempDir dev;
@@ -234,62 +198,62 @@ private slots:
              {"File: FILE", "Line 3, column", "missing value delimiter", "Address of device 'Pump'"}},
         };
         for (const Case& c : cases) {
-            test::Window::Files files(kPlant.begin(), kPlant.end() - 1);
+            test::Window::Files files = test::Window::SmallPlant();
+            files.pop_back();
             if (c.plant != nullptr) files.push_back({"config/plant.xml", c.plant});
             Start(files);
-            QCOMPARE(win_->messages.size(), 1);
-            const QStringList lines = win_->messages[0].split('\n');
+            QCOMPARE(win->messages.size(), 1);
+            const QStringList lines = win->messages[0].split('\n');
             QCOMPARE(lines[0], QString("Invalid or missing config data"));
             const QString text = lines.mid(1).join('\n');
             int from = 0;
             for (QString w : c.wanted) {
-                w.replace("FILE", QString::fromStdString(win_->dir.Path() + "/config/plant.xml"));
+                w.replace("FILE", QString::fromStdString(win->dir.Path() + "/config/plant.xml"));
                 const int at = text.indexOf(w, from);
                 QVERIFY2(at >= 0, qPrintable(w + " in " + text));
                 from = at + 1;
             }
-            QCOMPARE(win_->endRequests, 1);
+            QCOMPARE(win->endRequests, 1);
         }
     }
 
     // A sequence file chosen but unreadable is named with the reason; a pipe does not hold the window up.
     void unreadableSequenceFileIsNamed() {
         Start();
-        std::filesystem::create_directory(win_->dir.Path() + "/folder.kts");
-        QCOMPARE(mkfifo((win_->dir.Path() + "/pipe.kts").c_str(), 0600), 0);
+        std::filesystem::create_directory(win->dir.Path() + "/folder.kts");
+        QCOMPARE(mkfifo((win->dir.Path() + "/pipe.kts").c_str(), 0600), 0);
         const std::pair<const char*, QString> cases[] = {
             {"gone.kts", ": No such file or directory"},
             {"folder.kts", ": Is a directory"},
             {"pipe.kts", "pipe.kts: not a regular file"},
         };
         for (const auto& [name, wanted] : cases) {
-            win_->errors.clear();
-            win_->chosenFile = QString::fromStdString(win_->dir.Path() + "/" + name);
-            form_->scriptingPage->btOpenSequence->click();
-            QCOMPARE(win_->errors.size(), 1);
-            QVERIFY2(win_->errors[0].endsWith(wanted), qPrintable(win_->errors[0]));
+            win->errors.clear();
+            win->chosenFile = QString::fromStdString(win->dir.Path() + "/" + name);
+            form->scriptingPage->btOpenSequence->click();
+            QCOMPARE(win->errors.size(), 1);
+            QVERIFY2(win->errors[0].endsWith(wanted), qPrintable(win->errors[0]));
         }
     }
 
     // Enter in "New Value" sets; the keys act only where their buttons are offered.
     void keyboard() {
         Start();
-        TDevicePage& page = *form_->devicePage;
-        QTreeWidgetItem* speed = page.tvDevices->topLevelItem(0)->child(0)->child(0);
-        page.tvDevices->setCurrentItem(speed);
-        page.tvDevicesClick();
-        win_->Tick(3);
+        win->EmulatePump();
+        TDevicePage& page = win->Page();
+        win->Click("35  Pump/Speed");
+        win->Tick(3);
         page.tbSetVal->setText("1450");
         QTest::keyClick(page.tbSetVal, Qt::Key_Return);
-        win_->Tick(4);
-        QCOMPARE(win_->emu.FindDevice(35)->properties[0].word, 1450);
+        win->Tick(4);
+        QCOMPARE(win->emu.FindDevice(35)->properties[0].word, 1450);
         page.tbSetVal->setText("1460");
-        form_->findChild<QAction*>("acSet")->trigger();
-        win_->Tick(4);
-        QCOMPARE(win_->emu.FindDevice(35)->properties[0].word, 1460);
-        QCOMPARE(form_->findChild<QAction*>("acRefresh")->shortcut(), QKeySequence(Qt::Key_F5));
-        QCOMPARE(MenuItem(form_, "Open Com 2")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_2));
-        for (QAction* menu : form_->menuBar()->actions())
+        form->findChild<QAction*>("acSet")->trigger();
+        win->Tick(4);
+        QCOMPARE(win->emu.FindDevice(35)->properties[0].word, 1460);
+        QCOMPARE(form->findChild<QAction*>("acRefresh")->shortcut(), QKeySequence(Qt::Key_F5));
+        QCOMPARE(win->Menu("Open Com 2")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_2));
+        for (QAction* menu : form->menuBar()->actions())
             if (menu->isVisible()) QVERIFY2(menu->text().contains('&'), qPrintable(menu->text()));
     }
 };

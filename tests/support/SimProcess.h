@@ -13,7 +13,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -71,14 +70,13 @@ class SimProcess {
         ::close(toErr[1]);
         fds_[0] = toOut[0];
         fds_[1] = toErr[0];
-        if (pid_ > 0) pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
     }
     ~SimProcess() {
         if (pid_ > 0 && !reaped_) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
-        for (int fd : {fds_[0], fds_[1], pidfd_})
+        for (int fd : fds_)
             if (fd >= 0) ::close(fd);
     }
     SimProcess(const SimProcess&) = delete;
@@ -105,14 +103,9 @@ class SimProcess {
     std::optional<int> Wait() {
         if (pid_ <= 0) return std::nullopt;
         const auto deadline = Clock::now() + kPatience;
-        while (!reaped_ && MillisLeft(deadline) > 0) {
-            // Without a process descriptor, both pipes at their end say that the process is gone.
-            if (pidfd_ < 0 && fds_[0] < 0 && fds_[1] < 0)
-                Reap(0);
-            else if (Pump(deadline))
-                Reap(WNOHANG);
-        }
+        // No program of the project leaves a child behind: both pipes at their end say that it is gone.
         while ((fds_[0] >= 0 || fds_[1] >= 0) && MillisLeft(deadline) > 0) Pump(deadline);
+        if (fds_[0] < 0 && fds_[1] < 0 && ::waitpid(pid_, &status_, 0) == pid_) reaped_ = true;
         if (!reaped_) return std::nullopt;
         return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
     }
@@ -120,10 +113,10 @@ class SimProcess {
     std::string out, err;
 
   private:
-    // One wait for output or the end of the process; true when the process has ended.
-    bool Pump(Clock::time_point deadline) {
-        pollfd p[3] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}, {reaped_ ? -1 : pidfd_, POLLIN, 0}};
-        if (::poll(p, 3, MillisLeft(deadline)) <= 0) return false;
+    // One wait for output on either pipe.
+    void Pump(Clock::time_point deadline) {
+        pollfd p[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+        if (::poll(p, 2, MillisLeft(deadline)) <= 0) return;
         std::string* sinks[2] = {&out, &err};
         for (int i = 0; i < 2; ++i) {
             if (p[i].revents == 0) continue;
@@ -136,15 +129,10 @@ class SimProcess {
                 fds_[i] = -1;
             }
         }
-        return p[2].revents != 0;
-    }
-    void Reap(int flags) {
-        if (::waitpid(pid_, &status_, flags) == pid_) reaped_ = true;
     }
 
     pid_t pid_ = -1;
     int fds_[2] = {-1, -1};  // stdout, stderr
-    int pidfd_ = -1;
     int status_ = 0;
     bool reaped_ = false;
 };

@@ -100,11 +100,6 @@ class SmartEditTest : public QObject {
     }
 };
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    SmartEditTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(SmartEditTest)
 
 #include "SmarteditTest.moc"

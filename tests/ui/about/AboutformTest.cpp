@@ -70,11 +70,6 @@ class AboutformTest : public QObject {
     }
 };
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    AboutformTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(AboutformTest)
 
 #include "AboutformTest.moc"

@@ -43,24 +43,29 @@ std::unique_ptr<Loaded> Load(const TempDir& dir) {
     return l;
 }
 
-TEST(ConfigLoader, BuildsThePlantInDocumentOrder) {
-    TempDir dir;
+// The paths and constants above, and this plant.
+void WritePlant(const TempDir& dir, const std::string& plant) {
     dir.Write("config/paths.xml", kPaths);
     dir.Write("config/consts.xml", kConstants);
-    dir.Write("config/plant.xml",
-              "<plant>\n"
-              "  <KDevice Name=\"Pump\" Address=\"35\">\n"
-              "    <KProperty Name=\"Speed\" Type=\"Word\" Code=\"SPEED\" Signed=\"True\">"
-              "<Helptext><![CDATA[Shaft speed\r\nin rpm]]></Helptext></KProperty>\n"
-              "    <Group Name=\"Hidden\"><KProperty Name=\"Temp\" Type=\"Byte\" Code=\"TEMP\">"
-              "<Display Level=\"advanced\"/></KProperty></Group>\n"
-              "    <Comment><KProperty Name=\"NotMe\" Type=\"Word\" Code=\"SPEED\"/></Comment>\n"
-              "  </KDevice>\n"
-              "  <KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"16\"><Display Level=\"Advanced\"/>"
-              "</KFileHandle>\n"
-              "  <KDevice Name=\"PUMP\" Address=\"42\"/>\n"
-              "  <KFileHandle Name=\"Log\" Type=\"File16\" Code=\"LOG\" Length=\"0\"/>\n"
-              "</plant>");
+    dir.Write("config/plant.xml", plant);
+}
+
+TEST(ConfigLoader, BuildsThePlantInDocumentOrder) {
+    TempDir dir;
+    WritePlant(dir,
+               "<plant>\n"
+               "  <KDevice Name=\"Pump\" Address=\"35\">\n"
+               "    <KProperty Name=\"Speed\" Type=\"Word\" Code=\"SPEED\" Signed=\"True\">"
+               "<Helptext><![CDATA[Shaft speed\r\nin rpm]]></Helptext></KProperty>\n"
+               "    <Group Name=\"Hidden\"><KProperty Name=\"Temp\" Type=\"Byte\" Code=\"TEMP\">"
+               "<Display Level=\"advanced\"/></KProperty></Group>\n"
+               "    <Comment><KProperty Name=\"NotMe\" Type=\"Word\" Code=\"SPEED\"/></Comment>\n"
+               "  </KDevice>\n"
+               "  <KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"16\"><Display Level=\"Advanced\"/>"
+               "</KFileHandle>\n"
+               "  <KDevice Name=\"PUMP\" Address=\"42\"/>\n"
+               "  <KFileHandle Name=\"Log\" Type=\"File16\" Code=\"LOG\" Length=\"0\"/>\n"
+               "</plant>");
     auto l = Load(dir);
     EXPECT_TRUE(l->rec.messages.empty()) << l->loader->LastError();
     EXPECT_EQ(l->rec.announced,
@@ -84,15 +89,13 @@ TEST(ConfigLoader, BuildsThePlantInDocumentOrder) {
 
 TEST(ConfigLoader, LinkFieldsFromTheElements) {
     TempDir dir;
-    dir.Write("config/paths.xml", kPaths);
-    dir.Write("config/consts.xml", kConstants);
-    dir.Write("config/plant.xml",
-              "<plant><KDevice Name=\"Pump\" Address=\"291\"><KProperty Name=\"Speed\" Type=\"WordOpt\" Code=\"SPEED\">"
-              "<Helptext><![CDATA[Shaft speed\r\nin rpm]]></Helptext></KProperty>"
-              "<KProperty Name=\"Temp\" Type=\"Byte\" Code=\"TEMP\"><Display Level=\"advanced\"/></KProperty>"
-              "<KProperty Name=\"Hid\" Type=\"Byte\" Code=\"TEMP\"><Display Level=\"Advanced\"/></KProperty>"
-              "<KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"127\"><Display Level=\"Advanced\"/>"
-              "</KFileHandle></KDevice></plant>");
+    WritePlant(dir,
+               "<plant><KDevice Name=\"Pump\" Address=\"291\"><KProperty Name=\"Speed\" Type=\"WordOpt\" Code=\"SPEED\">"
+               "<Helptext><![CDATA[Shaft speed\r\nin rpm]]></Helptext></KProperty>"
+               "<KProperty Name=\"Temp\" Type=\"Byte\" Code=\"TEMP\"><Display Level=\"advanced\"/></KProperty>"
+               "<KProperty Name=\"Hid\" Type=\"Byte\" Code=\"TEMP\"><Display Level=\"Advanced\"/></KProperty>"
+               "<KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"127\"><Display Level=\"Advanced\"/>"
+               "</KFileHandle></KDevice></plant>");
     auto l = Load(dir);
     ASSERT_TRUE(l->rec.messages.empty()) << l->loader->LastError();
     KDevice* pump = l->model.devices.Find("pump");
@@ -196,9 +199,7 @@ TEST(ConfigLoader, OddFilesAndMemoryFailuresEndTheProgram) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.file) + " " + c.as + " " + std::to_string(c.failAtLoad));
         TempDir dir;
-        dir.Write("config/paths.xml", kPaths);
-        dir.Write("config/consts.xml", kConstants);
-        dir.Write("config/plant.xml", "<p><KDevice Name=\"Pump\" Address=\"35\"/></p>");
+        WritePlant(dir, "<p><KDevice Name=\"Pump\" Address=\"35\"/></p>");
         const std::string path = dir.Path() + "/config/" + c.file, as = c.as;
         if (as == "pipe" || as == "zero") std::filesystem::remove(path);
         if (as == "pipe") ::mkfifo(path.c_str(), 0600);
@@ -224,8 +225,6 @@ TEST(ConfigLoader, OddFilesAndMemoryFailuresEndTheProgram) {
 
 TEST(ConfigLoader, DeepAndLargeFilesLoadWithoutRecursion) {
     TempDir dir;
-    dir.Write("config/paths.xml", kPaths);
-    dir.Write("config/consts.xml", kConstants);
     std::string plant = "<p><KDevice Name=\"Deep\" Address=\"38\">";
     for (int i = 0; i < 100000; ++i) plant += "<g>";
     plant += "<KProperty Name=\"Bottom\" Type=\"Word\" Code=\"SPEED\"/>";
@@ -233,7 +232,7 @@ TEST(ConfigLoader, DeepAndLargeFilesLoadWithoutRecursion) {
     plant += "</KDevice>";
     for (int i = 0; i < 50000; ++i) plant += "<KProperty Name=\"P" + std::to_string(i) + "\" Type=\"Word\" Code=\"TEMP\"/>";
     plant += "</p>";
-    dir.Write("config/plant.xml", plant);
+    WritePlant(dir, plant);
     auto l = Load(dir);
     EXPECT_TRUE(l->rec.messages.empty()) << l->loader->LastError();
     KDevice* deep = l->model.devices.Find("Deep");

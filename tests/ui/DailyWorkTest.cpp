@@ -95,7 +95,6 @@ private slots:
         QCOMPARE(form->statusLine->lbPort->text(), QString::fromStdString("COM1  " + second.SlavePath()));
 
         win->Menu("Close Com Port")->trigger();
-        QVERIFY(!form->SerialPortNG1().Active());
         QCOMPARE(State(), QString("closed, no port open"));
         QCOMPARE(Log().last(), QString("Closing COM1"));
     }
@@ -136,10 +135,8 @@ private slots:
             QVERIFY2(log.last().contains(c.hint), qPrintable(log.last()));
             QVERIFY2(form->statusLine->currentMessage().contains(c.reason), c.what);
             QCOMPARE(form->comPorts().OpenPortNumber(), 1);
-            QVERIFY(form->SerialPortNG1().Active());
-            QCOMPARE(QString::fromStdString(form->SerialPortNG1().DevicePath()), QString::fromStdString(line.SlavePath()));
             QCOMPARE(State(), QString("open"));
-            // The line still carries the bus.
+            // The line before still carries the bus.
             QVERIFY(form->SerialPortNG1().SendString("ping"));
             QCOMPARE(line.Read(4), std::string("ping"));
         }
@@ -192,8 +189,6 @@ private slots:
         };
         const Case cases[] = {
             {nullptr, {"File: FILE", "cannot open 'FILE': No such file or directory"}},
-            {"<plant>\n  <KDevice Name=\"Pump\" Address=\"x\"/>\n</plant>",
-             {"File: FILE", "Address of device 'Pump'"}},
             {"<plant>\n<KDevice Name=\"Pump\" Address=\"x\"/>\n  <KDevice Name=Fan/>",
              {"File: FILE", "Line 3, column", "missing value delimiter", "Address of device 'Pump'"}},
         };

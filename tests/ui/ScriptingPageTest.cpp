@@ -46,8 +46,7 @@ private slots:
         win->chosenFile = QString::fromStdString(win->dir.Path() + "/extra.kts");
         page.btOpenSequence->click();
         QCOMPARE(page.tbTSFilename->text(), win->chosenFile);
-        QVERIFY(form->Sequences()->FindNode("Extra") != nullptr);
-        QCOMPARE(root->childCount(), 6);
+        QCOMPARE(root->childCount(), 6);  // the sequences announce each node they load
         // A cancelled dialog loads what the box names again; the initial ".kts" loads nothing.
         win->chosenFile.clear();
         page.tbTSFilename->setText(".kts");

@@ -1,14 +1,10 @@
-// The packet trace window, offscreen, on the demo plant: a read and a write decoded, filters, pause,
-// saving, recording, reading a capture back, and the port that only listens.
+// The packet trace window, offscreen, on the demo plant: the window's columns, filters, pause, saving,
+// recording, reading a capture back, and the port that only listens. What a packet decodes to, what a
+// filter lets through and the capture's form are the trace's own and tested there.
 #include <QComboBox>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QTableView>
 #include <QtTest>
 
-#include <filesystem>
-
-#include "support/Packets.h"
 #include "support/Window.h"
 #include "trace/CaptureFile.h"
 #include "ui/DevicePage.h"
@@ -51,14 +47,9 @@ private slots:
         w.AppendBatch(true);
         QCOMPARE(w.Model()->rowCount(), 5);
         const QString pump = "34 FeedPump", us = "108";
-        QCOMPARE(Row(w, 0), (QStringList{"sent", us, pump, "read request", "SpeedSetpoint", "", "22 6C 89 01 28 10"}));
-        QCOMPARE(Row(w, 1), (QStringList{"received", pump, us, "read reply", "SpeedSetpoint", "1200",
-                                         "6C 22 8A 03 DF 10 04 B0"}));
         QCOMPARE(Row(w, 2), (QStringList{"sent", us, pump, "write request", "SpeedSetpoint", "1450",
                                          "22 6C 79 03 C9 10 05 AA"}));
-        QCOMPARE(Row(w, 3)[3], QString("write reply"));
-        QCOMPARE(Row(w, 4)[3], QString("CHECKSUM ERROR, read reply"));
-        QVERIFY(w.Model()->index(4, 0).data(Qt::BackgroundRole).isValid());
+        QVERIFY(w.Model()->index(4, 0).data(Qt::BackgroundRole).isValid());  // the damaged reply
         QVERIFY(!w.Model()->index(1, 0).data(Qt::BackgroundRole).isValid());
 
         // Filters over the whole trace, and saving what they let through.
@@ -73,9 +64,6 @@ private slots:
         QCOMPARE(QString::fromStdString(ReadRegularFile(answer.toStdString())).count('\n'), 2);
         w.cbDirection->setCurrentIndex(0);
         w.cbClass->setCurrentIndex(0);
-        w.tbFind->setText("1450");  // the write, and the damaged reply that carries the same value
-        QCOMPARE(w.Model()->rowCount(), 2);
-        w.tbFind->clear();
 
         // Pause holds the table while the trace goes on.
         w.btPause->click();
@@ -93,7 +81,6 @@ private slots:
         QCOMPARE(w.Model()->rowCount(), 0);
         w.btOpenCapture->click();
         QTRY_COMPARE(w.Model()->rowCount(), 7);
-        QCOMPARE(Row(w, 2)[5], QString("1450"));
 
         // Recording writes the packets as they come.
         answer = QString::fromStdString(out.Path() + "/rec");
@@ -105,7 +92,7 @@ private slots:
         TraceBuffer recorded;
         QCOMPARE(LoadCaptureFile(out.Path() + "/rec-001.kcap", recorded).taken, std::size_t{2});
 
-        // Listening only: what the line carries is shown, nothing is sent.
+        // Listening only: nothing is sent, and the panel offers no reading.
         form.mnMonitor->trigger();
         QVERIFY(!form.devicePage->btGetVal->isEnabled());
         QCOMPARE(form.memoLog->Lines().last(), QString("Monitor only: listening, nothing is sent"));
@@ -113,11 +100,6 @@ private slots:
         speed->RequestRead();
         win.Tick(40);
         QCOMPARE(win.line.sent.size(), sent);
-        form.comms().TakeCluster(EncodeSerial(test::MakePacket({0x70, 34, 0x8A}, {16, 0, 7})));
-        w.AppendBatch(true);
-        const int last = w.Model()->rowCount() - 1;
-        QCOMPARE(Row(w, last), (QStringList{"not for us", pump, "112", "read reply", "SpeedSetpoint", "7",
-                                            "70 22 8A 03 36 10 00 07"}));
         form.mnMonitor->trigger();
         QVERIFY(form.devicePage->btGetVal->isEnabled());
     }

@@ -64,6 +64,9 @@ private slots:
         QCOMPARE(QString::fromStdString(ReadRegularFile(answer.toStdString())).count('\n'), 2);
         w.cbDirection->setCurrentIndex(0);
         w.cbClass->setCurrentIndex(0);
+        w.tbFind->setText("1450");  // the write, and the damaged reply that carries the same value
+        QCOMPARE(w.Model()->rowCount(), 2);
+        w.tbFind->clear();
 
         // Pause holds the table while the trace goes on.
         w.btPause->click();

@@ -2,6 +2,7 @@
 // runs to the demo plant served by korvasim. A reads and writes a device on B's bus.
 #include <QtTest>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 
@@ -33,9 +34,7 @@ struct ProgramA : test::FakeHost, test::FakeLoaderHost {
 };
 
 bool HasLineStarting(const std::vector<std::string>& log, const std::string& start) {
-    for (const std::string& line : log)
-        if (line.rfind(start, 0) == 0) return true;
-    return false;
+    return std::any_of(log.begin(), log.end(), [&](const std::string& line) { return line.rfind(start, 0) == 0; });
 }
 
 }  // namespace

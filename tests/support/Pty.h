@@ -20,7 +20,6 @@ namespace korva::test {
 // One end of a serial line, held raw and without blocking, for tests that play the other side.
 class RawLine {
 public:
-    RawLine() = default;
     // Takes the descriptor over.
     explicit RawLine(int fd) : fd_(fd) {
         if (fd_ < 0) return;
@@ -34,24 +33,14 @@ public:
     static RawLine Open(const std::string& path) {
         return RawLine(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     }
-    ~RawLine() { Close(); }
-    RawLine(RawLine&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    RawLine& operator=(RawLine&& other) noexcept {
-        if (this != &other) {
-            Close();
-            fd_ = other.fd_;
-            other.fd_ = -1;
-        }
-        return *this;
+    ~RawLine() {
+        if (fd_ >= 0) ::close(fd_);
     }
     RawLine(const RawLine&) = delete;
     RawLine& operator=(const RawLine&) = delete;
 
+    int Fd() const { return fd_; }
     bool Ok() const { return fd_ >= 0; }
-    void Close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
     // Writes all of the text, waiting for room when the line is full; false when none came in time.
     bool Write(const std::string& text, int timeoutMs = 2000) {
         std::size_t done = 0;
@@ -90,14 +79,10 @@ private:
 // A pseudo-terminal pair for serial tests: the test holds the master, the port opens the slave.
 class Pty {
 public:
-    Pty() {
-        const int master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-            if (master >= 0) ::close(master);
-            return;
-        }
-        if (const char* name = ptsname(master)) slavePath_ = name;
-        master_ = RawLine(master);
+    Pty() : master_(posix_openpt(O_RDWR | O_NOCTTY)) {
+        const int fd = master_.Fd();
+        if (fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0)
+            if (const char* name = ptsname(fd)) slavePath_ = name;
     }
 
     bool Ok() const { return master_.Ok() && !slavePath_.empty(); }

@@ -1,10 +1,12 @@
 #pragma once
-// korvasim as a child process, and the program's end of the line it serves.
+// korvasim as a child process on a copy of the demo plant, and the program's end of the line it serves.
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +23,7 @@
 #include "packet/Receiver.h"
 #include "support/Packets.h"
 #include "support/Pty.h"
+#include "support/TempDir.h"
 
 extern char** environ;
 
@@ -82,7 +85,6 @@ class SimProcess {
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    bool Started() const { return pid_ > 0; }
     void Signal(int sig) const { ::kill(pid_, sig); }
 
     // Reads stdout until it holds the text; false when the deadline passed first.
@@ -154,12 +156,10 @@ class BusClient : private ReceiverSink {
 
     // The next packet off the line; nullopt when none came in time.
     std::optional<BusPacket> Next() {
-        const auto deadline = Clock::now() + kPatience;
-        while (packets_.empty()) {
+        for (const auto deadline = Clock::now() + kPatience; packets_.empty();) {
             if (MillisLeft(deadline) == 0) return std::nullopt;
             const std::string text = line_.ReadSome(MillisLeft(deadline));
-            if (text.empty()) continue;
-            chunks.push_back({Clock::now(), text});
+            if (!text.empty()) chunks.push_back({Clock::now(), text});
             for (char c : text) receiver_.Feed(c);
         }
         BusPacket p = packets_.front();
@@ -183,6 +183,31 @@ class BusClient : private ReceiverSink {
     RawLine line_;
     Receiver receiver_;
     std::deque<BusPacket> packets_;
+};
+
+// A copy of the demo plant in a fresh folder, which korvasim may write into, and korvasim serving it.
+struct DemoSim {
+    DemoSim() {
+        std::filesystem::copy(std::string(KORVA_DEMO_DIR) + "/config", ConfigDir(),
+                              std::filesystem::copy_options::recursive);
+    }
+    std::string ConfigDir() const { return dir.Path() + "/config"; }
+
+    // Starts korvasim on the copy; true once its first line says which line it serves (kept in pty).
+    bool Start(std::vector<std::string> args = {}) {
+        args.insert(args.begin(), {"--config-dir", ConfigDir()});
+        sim = std::make_unique<SimProcess>(args);
+        const std::optional<std::string> first = sim->FirstLine();
+        const std::string on = " on ";
+        if (!first || first->rfind("korvasim: serving ", 0) != 0 || first->find(on) == std::string::npos) return false;
+        const std::size_t from = first->find(on) + on.size();
+        pty = first->substr(from, first->find(" as ", from) - from);
+        return true;
+    }
+
+    TempDir dir;
+    std::unique_ptr<SimProcess> sim;
+    std::string pty;
 };
 
 }  // namespace korva::test

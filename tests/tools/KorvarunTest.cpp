@@ -31,12 +31,6 @@ struct Outcome {
 std::map<std::string, Outcome> ReadJunit(const std::string& text) {
     std::map<std::string, Outcome> cases;
     QXmlStreamReader x(QByteArray::fromStdString(text));
-    const auto number = [&](const char* name) {
-        bool ok = false;
-        const int n = x.attributes().value(name).toInt(&ok);
-        EXPECT_TRUE(ok) << name << " on " << x.name().toString().toStdString();
-        return n;
-    };
     std::map<std::string, int> declared, counted;
     std::vector<std::string> path;
     std::string current;
@@ -54,9 +48,12 @@ std::map<std::string, Outcome> ReadJunit(const std::string& text) {
         const auto it = allowed.find(name);
         EXPECT_TRUE(it != allowed.end() && it->second.count(parent)) << name << " inside '" << parent << "'";
         if (name == "testsuite") {
-            for (const char* a : {"tests", "failures", "errors", "skipped"}) declared[a] = number(a);
-            EXPECT_FALSE(x.attributes().value("timestamp").isEmpty());
-            EXPECT_FALSE(x.attributes().value("hostname").isEmpty());
+            for (const char* a : {"tests", "failures", "errors", "skipped"}) {
+                bool ok = false;
+                declared[a] = x.attributes().value(a).toInt(&ok);
+                EXPECT_TRUE(ok) << a;
+            }
+            for (const char* a : {"timestamp", "hostname"}) EXPECT_FALSE(x.attributes().value(a).isEmpty()) << a;
         } else if (name == "testcase") {
             current = x.attributes().value("name").toString().toStdString();
             EXPECT_FALSE(x.attributes().value("classname").isEmpty());
@@ -112,29 +109,6 @@ QJsonArray ReadJson(const std::string& text, const std::string& status) {
     return root["nodes"].toArray();
 }
 
-class Korvarun : public ::testing::Test {
-protected:
-    void StartSim(std::vector<std::string> options = {}) {
-        std::filesystem::copy(std::string(KORVA_DEMO_DIR) + "/config", dir->Path() + "/config",
-                              std::filesystem::copy_options::recursive);
-        std::vector<std::string> args{"--config-dir", dir->Path() + "/config", "--link", "COM1"};
-        args.insert(args.end(), options.begin(), options.end());
-        sim = std::make_unique<test::SimProcess>(args);
-        ASSERT_TRUE(sim->WaitForOutput("serving")) << sim->err;
-    }
-    std::unique_ptr<test::SimProcess> Start(std::vector<std::string> args) {
-        std::vector<std::string> all{"--workdir", dir->Path(), "--port", "COM1", "--dut", "SN-0042",
-                                     "--junit", Junit(), "--json", Json()};
-        all.insert(all.end(), args.begin(), args.end());
-        return std::make_unique<test::SimProcess>(all, KORVARUN_PATH);
-    }
-    std::string Junit() const { return dir->Path() + "/junit.xml"; }
-    std::string Json() const { return dir->Path() + "/run.json"; }
-
-    std::unique_ptr<test::TempDir> dir = std::make_unique<test::TempDir>();
-    std::unique_ptr<test::SimProcess> sim;
-};
-
 // One bench file; each row runs some of its nodes.
 constexpr const char* kBench =
     "displaytestnode pass;\n"
@@ -155,6 +129,27 @@ constexpr const char* kBench =
     "testnode mute;\n"
     "  get FeedPump.FirmwareVersion;\n"
     "endnode;\n";
+
+class Korvarun : public ::testing::Test {
+protected:
+    // korvasim on a fresh copy of the demo plant, as COM1 of the folder the run works in, the bench file beside it.
+    void StartSim(std::vector<std::string> options = {}) {
+        plant = std::make_unique<test::DemoSim>();
+        plant->dir.Write("bench.kts", kBench);
+        ASSERT_TRUE(plant->Start(std::move(options))) << plant->sim->err;
+    }
+    // korvarun on the bench file, with the options and nodes given.
+    std::unique_ptr<test::SimProcess> Start(std::vector<std::string> args) {
+        std::vector<std::string> all{"--workdir", plant->dir.Path(), "--port", "COM1", "--dut", "SN-0042",
+                                     "--junit", Junit(), "--json", Json(), plant->dir.Path() + "/bench.kts"};
+        all.insert(all.end(), args.begin(), args.end());
+        return std::make_unique<test::SimProcess>(all, KORVARUN_PATH);
+    }
+    std::string Junit() const { return plant->dir.Path() + "/junit.xml"; }
+    std::string Json() const { return plant->dir.Path() + "/run.json"; }
+
+    std::unique_ptr<test::DemoSim> plant;
+};
 
 TEST_F(Korvarun, RunsNodesAndReportsThem) {
     const struct {
@@ -177,13 +172,8 @@ TEST_F(Korvarun, RunsNodesAndReportsThem) {
         {{"--stop-on-fail", "fail", "pass"}, {}, 1, {{"fail", "FAILED"}, {"pass", "SKIPPED"}}, "actual 1234"},
     };
     for (const auto& c : cases) {
-        sim.reset();
-        dir = std::make_unique<test::TempDir>();  // every row on a plant of its own
-        StartSim(c.sim);
-        dir->Write("bench.kts", kBench);
-        std::vector<std::string> args = c.args;
-        args.insert(args.begin(), dir->Path() + "/bench.kts");
-        auto run = Start(args);
+        StartSim(c.sim);  // every row on a plant of its own
+        auto run = Start(c.args);
         const std::string row = ::testing::PrintToString(c.args);
         ASSERT_EQ(run->Wait(), c.status) << row << "\n" << run->out << run->err;
         const auto junit = ReadJunit(ReadRegularFile(Junit()));
@@ -217,8 +207,7 @@ TEST_F(Korvarun, RunsNodesAndReportsThem) {
 
 TEST_F(Korvarun, SigtermDuringAWaitEndsWithACompleteAbortedRecord) {
     StartSim();
-    dir->Write("bench.kts", kBench);
-    auto run = Start({dir->Path() + "/bench.kts", "pass", "slow", "fail"});
+    auto run = Start({"pass", "slow", "fail"});
     ASSERT_TRUE(run->WaitForOutput(">> slow")) << run->out << run->err;
     run->Signal(SIGTERM);
     ASSERT_EQ(run->Wait(), 130) << run->out << run->err;
@@ -234,21 +223,17 @@ TEST_F(Korvarun, SigtermDuringAWaitEndsWithACompleteAbortedRecord) {
 // What cannot be run ends with status 2 and one line that says why, before any node starts.
 TEST_F(Korvarun, RefusesWhatCannotBeRun) {
     StartSim();
-    dir->Write("bench.kts", kBench);
-    dir->Write("empty.kts", "; nothing but a remark\n");
-    dir->Write("elsewhere/config/paths.xml", "<paths><configpath>missing.xml</configpath></paths>\n");
-    const std::string bench = dir->Path() + "/bench.kts";
+    plant->dir.Write("empty.kts", "; nothing but a remark\n");
+    const std::string bench = plant->dir.Path() + "/bench.kts";
     const struct {
         std::vector<std::string> args;
         std::string says;
     } cases[] = {
         {{bench, "nosuchnode"}, "no test node 'nosuchnode'"},
         {{bench}, "no test node 'autorun'"},
-        {{dir->Path() + "/empty.kts"}, "no testnode or displaytestnode"},
-        {{dir->Path() + "/missing.kts"}, "missing.kts"},
-        {{dir->Path()}, dir->Path()},  // a folder is no sequence file
-        {{"--workdir", dir->Path() + "/elsewhere", bench, "pass"}, "Invalid or missing"},
-        {{"--workdir", dir->Path() + "/nowhere", bench, "pass"}, "Invalid or missing path specification data"},
+        {{plant->dir.Path() + "/empty.kts"}, "no testnode or displaytestnode"},
+        {{plant->dir.Path() + "/missing.kts"}, "missing.kts"},
+        {{"--workdir", plant->dir.Path() + "/nowhere", bench, "pass"}, "Invalid or missing path specification data"},
         {{"--port", "/dev/null/none", bench, "pass"}, "cannot open /dev/null/none"},
         {{"--port", "COM9", bench, "pass"}, "--port wants COM1 to COM6"},
         {{"--timeout", "soon", bench, "pass"}, "--timeout wants seconds"},
@@ -258,7 +243,7 @@ TEST_F(Korvarun, RefusesWhatCannotBeRun) {
     };
     for (const auto& c : cases) {
         // The options given last win over the fixture's own.
-        std::vector<std::string> all{"--workdir", dir->Path(), "--port", "COM1"};
+        std::vector<std::string> all{"--workdir", plant->dir.Path(), "--port", "COM1"};
         all.insert(all.end(), c.args.begin(), c.args.end());
         test::SimProcess run(all, KORVARUN_PATH);
         const std::string row = ::testing::PrintToString(c.args);

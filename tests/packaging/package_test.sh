@@ -71,15 +71,6 @@ description=$(field Description)
 [ "$(wc -l <<<"$description")" -ge 3 ] || bad "no long description: $description"
 grep -q '&[a-z]*;' <<<"$description" && bad "markup entity in the description: $description"
 
-# lintian is large and not installed for this test; where it is, its errors and warnings fail it.
-if command -v lintian >/dev/null; then
-    step "lintian"
-    findings=$(lintian --no-tag-display-limit "$deb" 2>&1 | grep -E '^[EW]: ' || true)
-    [ -z "$findings" ] || bad "lintian: $findings"
-else
-    echo "(lintian not installed: not run)"
-fi
-
 step "owners, permissions, stripped binaries"
 # Every entry root-owned; folders and programs 0755, other files 0644, nothing writable by others.
 while read -r perms owner _ _ _ name _; do

@@ -86,13 +86,7 @@ TEST_F(LogFileTest, HeaderThenRowsWithTimeElapsedAndOneColumnPerEnabledItem) {
     log.LogRowStep();
     clock += 3600s - 12005ms;
     log.LogRowStep();
-    const std::vector<std::string> expected{"KorvaConfig Log File,",
-                                            ",",
-                                            ",",
-                                            "Start Time:,",
-                                            start + ",",
-                                            ",",
-                                            ",",
+    const std::vector<std::string> expected{"KorvaConfig Log File,", ",", ",", "Start Time:,", start + ",", ",", ",",
                                             "Time,Time Elapsed,Speed,Mode,",
                                             Stamp(clock - 3600s + 12005ms) + ",12.005,0,0,",
                                             Stamp(clock) + ",3600.000,0,0,"};

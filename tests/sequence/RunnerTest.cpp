@@ -250,21 +250,6 @@ TEST_F(Running, JumpsToMissingNodesFailTheNodeAndGoOn) {
     EXPECT_EQ(view.nodeBox, "n PASSED");
 }
 
-TEST_F(Running, AnEmptyPlaceInTheActionsStopsTheRun) {
-    Load("testnode n;\nusermessage first;\nwait 0;\ntestnode m;\nwait 0;\n");
-    auto& actions = seq.FindNode("n")->actions;
-    actions.insert(actions.begin() + 1, nullptr);
-    seq.RunNodeByName("n");
-    ASSERT_TRUE(RunToIdle(5));
-    EXPECT_EQ(host.events,
-              (V{"stop", "message first", "start", "stop", "message Bad action definition", "start"}));
-
-    seq.FindNode("m")->actions.front().reset();
-    seq.RunNodeByName("m");
-    EXPECT_EQ(seq.State(), RunnerState::Idle);
-    EXPECT_EQ(host.messages.back(), "Bad action definition");
-}
-
 TEST_F(Running, AStoreResetDuringADialogEndsTheRun) {
     Load("testnode n;\nusermessage first;\nusermessage second;\n");
     host.onMessage = [&] { seq.ResetStore(); };

@@ -51,7 +51,7 @@ public:
         dialogs.error = [this](const QString& t) { errors << t; };
         dialogs.confirm = [this](const QString& t) {
             messages << "confirm: " + t;
-            return confirmAnswer;
+            return true;
         };
         dialogs.question = [this](const QString& t) {
             questions << t;
@@ -168,7 +168,7 @@ public:
     FakePort line{BusPort::Hold::Master};
     QStringList messages, errors, questions, alerts;
     int endRequests = 0;
-    bool confirmAnswer = true, yes = false;
+    bool yes = false;
     QString chosenFile, savedFile;
     std::function<void()> onMessage;  // what happens while a message box is open
     std::function<bool(QDialog&)> onDialog;  // fills a dialog the window runs; true accepts it

@@ -101,15 +101,5 @@ TEST(ValueRecord, DecodeAndEncodeFollowTheKind) {
     EXPECT_THROW(bad.DecodeReply(test::MakePacket({108, 0x23, 0x8A}, {5, 1, 2})), KvEx_BadPropertyType);
 }
 
-TEST(ValueRecord, ReplyValuesAreZeroExtendedNumbersSignExtended) {
-    ValueRecord fromReply;
-    fromReply.DecodeReply(test::MakePacket({108, 0x23, 0x8A}, {5, 0xFF, 0xFB}));
-    ValueRecord fromNumber;
-    fromNumber.StoreNumber(-5);
-    EXPECT_EQ(fromReply.word, 0xFFFB);
-    EXPECT_EQ(fromNumber.word, -5);
-    EXPECT_EQ(fromReply.ReadAsNumber(), fromNumber.ReadAsNumber());
-}
-
 }  // namespace
 }  // namespace korva

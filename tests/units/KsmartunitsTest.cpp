@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -32,16 +31,6 @@ KUnitScheme SchemeFor(const char* dimension, KUnit unit) {
 }
 
 }  // namespace
-
-TEST(KDimensions, VectorsByName) {
-    const std::vector<std::pair<const char*, std::array<std::int8_t, 8>>> cases = {
-        {"Temperature", {0, 0, 0, 1, 0, 0, 0, 0}}, {"Flow", {3, 0, -1, 0, 0, 0, 0, 0}},
-        {"Pressure", {0, 0, 0, 0, 1, 0, 0, 0}}, {"Angle", {0, 0, 0, 0, 0, 1, 0, 0}}, {"Percent", {}}, {"flow", {}},
-        {"Speed", {}}, {"", {}},
-    };
-    for (const auto& [name, expected] : cases)
-        EXPECT_EQ(KDimensions::FromName(name).exponents, expected) << name;
-}
 
 TEST(KValue, FreshValueAcceptsExactlyTheSinglePrecisionRange) {
     EXPECT_EQ(KValue().GetShown(), 0);

@@ -34,6 +34,8 @@ TEST(Router, WayOutByDestination) {
         {0x24, false, Hold::Down, false, 1, 0, 0, "tx: ("},
         {0x31, true, Hold::Master, false, 0, 0, 0, "tx: {"},
         {0x0A, true, Hold::Down, false, 1, 0, 0, ""},  // low address: no trace without broadcasts
+        {0x0F, true, Hold::Down, false, 1, 0, 0, ""},
+        {0x10, true, Hold::Down, false, 0, 0, 0, "tx: {"},  // the lowest traced address
         {0x0A, true, Hold::Down, true, 1, 0, 0, "tx: ("},
         {0x01, true, Hold::Down, true, 0, 0, 0, "tx: {"},
         {0x28, false, Hold::Master, true, 0, 0, 0, "*"},  // would bounce between two programs

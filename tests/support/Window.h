@@ -39,9 +39,12 @@ public:
     // Paths below the folder and their contents, written before the window starts.
     using Files = std::vector<std::pair<std::string, std::string>>;
 
-    // The window's settings live in Qt's test folder, emptied first unless kept from the window before.
+    // The window's settings live in a folder of this test program's own, so that programs run side
+    // by side never share them; emptied first unless kept from the window before.
     explicit Window(const Files& files, bool start = true, bool keepSettings = false) {
+        static const TempDir settingsDir;
         QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(settingsDir.Path()));
         if (!keepSettings) QSettings(TForm1::kSettingsOwner, TForm1::kSettingsName).clear();
         for (const auto& [path, text] : files) dir.Write(path, text);
         dialogs.message = [this](const QString& t) {

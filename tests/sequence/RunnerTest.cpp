@@ -27,6 +27,7 @@ TEST(Runner, DeviceActionsEndWithTheirResults) {
     } cases[] = {
         {"get Pump Speed", PASSED, "65531", PASSED, false},
         {"get Pump Mode", PASSED, "195", PASSED, false},
+        {"get Pump Speed x", PASSED, "65531", PASSED, false},  // a plain property's get takes no value
         {"test Pump Speed 65531 65531", PASSED, "65531", PASSED, false},
         {"test Pump Speed -5 -5", FAILED, "65531", FAILED, false},
         {"set Pump Speed 1500", PASSED, "1500", PASSED, false, "", 1500},

@@ -10,7 +10,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QStringList>
 #include <QTreeWidget>
 
@@ -43,7 +42,6 @@ public:
     // by side never share them; emptied first unless kept from the window before.
     explicit Window(const Files& files, bool start = true, bool keepSettings = false) {
         static const TempDir settingsDir;
-        QStandardPaths::setTestModeEnabled(true);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(settingsDir.Path()));
         if (!keepSettings) QSettings(TForm1::kSettingsOwner, TForm1::kSettingsName).clear();
         for (const auto& [path, text] : files) dir.Write(path, text);

@@ -18,6 +18,13 @@ std::int32_t RequireInt(std::string_view text, const std::string& what) {
     if (!v) throw ConfigError(what + " is not an integer: '" + std::string(text) + "'");
     return *v;
 }
+
+// Addresses and lengths are decimal: "0x23" is refused, not read as 35.
+std::int32_t RequireDecimal(std::string_view text, const std::string& what) {
+    const auto v = ParseDecimal(text);
+    if (!v) throw ConfigError(what + " is not a decimal whole number: '" + std::string(text) + "'");
+    return *v;
+}
 }  // namespace
 
 ConfigLoader::ConfigLoader(KModel& model, LoaderHost& host, std::string workDir)
@@ -126,7 +133,8 @@ void ConfigLoader::Visit(const XmlNode& root) {
 
 void ConfigLoader::MakeDevice(const XmlNode& e) {
     const std::string name(e.getAttribute("Name"));
-    const std::int32_t address = RequireInt(e.getAttribute("Address"), "Address of device '" + name + "'");
+    const std::int32_t address =
+        RequireDecimal(e.getAttribute("Address"), "Address of device '" + name + "'");
     current_ = &model_.MakeDevice(name, static_cast<std::uint8_t>(address & 0xFF), &e);
 }
 
@@ -136,8 +144,8 @@ std::uint8_t ConfigLoader::LookUp(const XmlNode& e, const char* attribute) const
     const std::string_view symbol = e.getAttribute(attribute);
     const auto it = std::find_if(table->attributes.begin(), table->attributes.end(),
                                  [&](const XmlAttribute& a) { return a.name == symbol; });
-    const std::string what =
-        std::string(attribute) + " '" + std::string(symbol) + "' of '" + std::string(e.getAttribute("Name")) + "'";
+    const std::string what = std::string(attribute) + " '" + std::string(symbol) + "' of '" +
+                             std::string(e.getAttribute("Name")) + "'";
     // A link with an undefined type or code would put garbage on the bus: refuse the file.
     if (it == table->attributes.end()) throw ConfigError(what + " is not a known symbol");
     return static_cast<std::uint8_t>(RequireInt(it->value, what) & 0xFF);
@@ -148,7 +156,8 @@ void ConfigLoader::MakeLink(const XmlNode& e, bool file) {
     desc.name = e.getAttribute("Name");
     if (current_ == nullptr) throw ConfigError("'" + desc.name + "' comes before any device");
     desc.source = &e;
-    if (const XmlNode* display = e.getChildByName("Display")) desc.basic = display->getAttribute("Level") != "Advanced";
+    if (const XmlNode* display = e.getChildByName("Display"))
+        desc.basic = display->getAttribute("Level") != "Advanced";
     if (const XmlNode* help = e.getChildByName("Helptext")) desc.helpText = help->text;
     desc.type = LookUp(e, "Type");
     desc.code = LookUp(e, "Code");
@@ -162,7 +171,7 @@ void ConfigLoader::MakeLink(const XmlNode& e, bool file) {
         model_.MakeProperty(*current_, desc);
         return;
     }
-    const std::int32_t length = RequireInt(e.getAttribute("Length"), "Length of '" + desc.name + "'");
+    const std::int32_t length = RequireDecimal(e.getAttribute("Length"), "Length of '" + desc.name + "'");
     if (length < 0 || length > KFileLink::kMaxElements)
         throw ConfigError("Length of '" + desc.name + "' is outside 0 to 127");
     model_.MakeFileHandle(*current_, desc, static_cast<std::int8_t>(length));

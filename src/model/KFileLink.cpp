@@ -31,22 +31,30 @@ void KFileLink::SetElement(int index, std::int32_t value, std::uint8_t elementSt
 
 std::int32_t KFileLink::ValueForPosition() const {
     switch (position) {
-        case kStatus: return state;
-        case kSize: return size;
-        case kChecksum: return static_cast<std::int32_t>(checksum);
-        default: return ElementValue(position);
+        case kStatus:
+            return state;
+        case kSize:
+            return size;
+        case kChecksum:
+            return static_cast<std::int32_t>(checksum);
+        default:
+            return ElementValue(position);
     }
 }
 
 void KFileLink::StoreAtIndex(int index, std::int32_t value) {
     switch (index) {
-        case kStatus: state = static_cast<std::uint8_t>(value & 0xFF); break;
+        case kStatus:
+            state = static_cast<std::uint8_t>(value & 0xFF);
+            break;
         case kSize:
             size = static_cast<std::int8_t>(value & 0xFF);
             // A device may hold more elements than the configuration said: the arrays grow with it.
             GrowTo(size);
             break;
-        case kChecksum: checksum = static_cast<std::uint32_t>(value & 0xFFFF); break;
+        case kChecksum:
+            checksum = static_cast<std::uint32_t>(value & 0xFFFF);
+            break;
         default:
             // Indices outside the element storage are ignored.
             SetElement(index, value, LinkState::KNOWN);
@@ -106,7 +114,7 @@ bool KFileLink::HandleReply(const BusPacket& reply) {
 
 ElementFault KFileLink::CheckWrite(int index, std::int32_t value) const {
     if (!Writable(index)) return ElementFault::OutsideFile;
-    if (type == 5 && (value < kNarrowMin || value > kNarrowMax)) return ElementFault::ValueTooWide;
+    if (!ElementRange().Holds(value)) return ElementFault::ValueTooWide;
     return ElementFault::None;
 }
 
@@ -119,8 +127,8 @@ bool KFileLink::ReadElement(int index) {
 }
 
 ElementFault KFileLink::WriteElement(int index, std::int32_t value) {
-    const ElementFault fault = CheckWrite(index, value);
-    if (fault != ElementFault::None) return fault;
+    const ElementFault refused = CheckWrite(index, value);
+    if (refused != ElementFault::None) return refused;
     newValue.StoreNumber(value);
     position = static_cast<std::int8_t>(index);
     // The element shows the new value before any reply, as the wire will carry it.

@@ -13,7 +13,12 @@ void KDevice::HandlePacket(const BusPacket& packet) {
 }
 
 KRemoteLink::KRemoteLink(KDevice& owner, const LinkSpec& desc)
-    : device(&owner), code(desc.code), type(desc.type), name(desc.name), helpText(desc.helpText), basic(desc.basic) {
+    : device(&owner),
+      code(desc.code),
+      type(desc.type),
+      name(desc.name),
+      helpText(desc.helpText),
+      basic(desc.basic) {
     sourceElement = desc.source;
 }
 
@@ -145,6 +150,21 @@ KFileLink& KModel::MakeFileHandle(KDevice& device, const LinkSpec& desc, std::in
     device.links.Add(desc.name, &ref);
     if (listener_) listener_->On_NewKFileLink(device, ref);
     return ref;
+}
+
+std::string LinkFaultText(const KRemoteLink& link) {
+    switch (link.fault) {
+        case LinkFault::NoReply:
+            return "no reply after 5 sendings";
+        case LinkFault::Refused:
+            return "refused by the device (reply code 0x" + HexByte(link.refusedCode) + ")";
+        case LinkFault::NoSlot:
+            return "no free request slot";
+        case LinkFault::PortDown:
+            return "port not open or lost";
+        default:
+            return "";
+    }
 }
 
 KDevice* KModel::FindDeviceByAddress(std::uint8_t address) const {

@@ -4,9 +4,13 @@
 
 namespace korva {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
-char FoldChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldChar(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string FoldCase(std::string_view s) {
     std::string out(s);
@@ -24,14 +28,18 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 namespace {
 int DigitValue(char c, int base) {
     int d = -1;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        d = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        d = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        d = c - 'A' + 10;
     return d < base ? d : -1;
 }
 }  // namespace
 
-std::optional<std::int32_t> ParseInt(std::string_view text) {
+namespace {
+std::optional<std::int32_t> Parse(std::string_view text, bool hexAllowed) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
     while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
     bool negative = false;
@@ -40,7 +48,9 @@ std::optional<std::int32_t> ParseInt(std::string_view text) {
         text.remove_prefix(1);
     }
     int base = 10;
-    if (!text.empty() && text.front() == '$') {
+    if (!hexAllowed) {
+        // decimal digits only
+    } else if (!text.empty() && text.front() == '$') {
         base = 16;
         text.remove_prefix(1);
     } else if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
@@ -53,12 +63,22 @@ std::optional<std::int32_t> ParseInt(std::string_view text) {
         const int d = DigitValue(c, base);
         if (d < 0) return std::nullopt;
         value = value * base + d;
-        if (value > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1) return std::nullopt;
+        if (value > static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max()) + 1)
+            return std::nullopt;
     }
     if (negative) value = -value;
     if (value > std::numeric_limits<std::int32_t>::max() || value < std::numeric_limits<std::int32_t>::min())
         return std::nullopt;
     return static_cast<std::int32_t>(value);
+}
+}  // namespace
+
+std::optional<std::int32_t> ParseInt(std::string_view text) {
+    return Parse(text, true);
+}
+
+std::optional<std::int32_t> ParseDecimal(std::string_view text) {
+    return Parse(text, false);
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {

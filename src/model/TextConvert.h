@@ -22,5 +22,8 @@ bool SameIgnoringCase(std::string_view a, std::string_view b);
 bool IsBlank(char c);
 
 std::optional<std::int32_t> ParseInt(std::string_view text);
+// A decimal whole number only: blanks around it and a sign are allowed, "$" and "0x" are not. Files
+// whose numbers are decimal by definition (sequences, device addresses) must not read "0x10" as 16.
+std::optional<std::int32_t> ParseDecimal(std::string_view text);
 
 }  // namespace korva

@@ -9,17 +9,32 @@ namespace korva {
 struct BusPacket;
 
 class KvEx_WrongPacketLength : public std::runtime_error {
-public:
+  public:
     KvEx_WrongPacketLength() : std::runtime_error("wrong packet length") {}
 };
 class KvEx_BadPropertyType : public std::runtime_error {
-public:
+  public:
     KvEx_BadPropertyType() : std::runtime_error("bad property type") {}
 };
 class KvEx_ValueSize : public std::runtime_error {
-public:
+  public:
     KvEx_ValueSize() : std::runtime_error("value size mismatch") {}
 };
+
+// The whole numbers a value can carry on the wire: a 16-bit word read either way (-32768 to 65535),
+// a byte or an option byte likewise (-128 to 255). Anything outside would be cut to its low bits and
+// reach the device as another number.
+struct WireRange {
+    std::int32_t min;
+    std::int32_t max;
+    bool Holds(double n) const { return n >= min && n <= max; }
+};
+inline constexpr WireRange kWordRange{-32768, 65535};
+inline constexpr WireRange kByteRange{-128, 255};
+// The range of a value of kind 0 to 3 (the option byte of kind 3 has kByteRange).
+inline WireRange WireRangeOf(std::uint8_t kind) {
+    return kind == 1 ? kByteRange : kWordRange;
+}
 
 // Low 16 bits of a number truncated toward zero, as a signed 16-bit value; NaN and infinities give 0.
 std::int16_t ToInt16(double n);

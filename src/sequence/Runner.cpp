@@ -11,16 +11,44 @@ namespace {
 // Where the value was checked before the action was carried out, this only reads it again.
 std::int32_t AsNumber(const std::optional<std::string>& value) {
     if (!value) return 0;
-    return ParseInt(*value).value_or(0);
+    return ParseDecimal(*value).value_or(0);
+}
+
+// ERROR outranks FAILED, which outranks PASSED, which outranks a node that tested nothing.
+int Rank(std::uint8_t result) {
+    switch (result) {
+        case TestState::ERROR:
+            return 3;
+        case TestState::FAILED:
+            return 2;
+        case TestState::PASSED:
+            return 1;
+        default:
+            return 0;
+    }
 }
 
 std::string AsText(const std::optional<std::string>& value) {
     return value.value_or("");
 }
 
-// A reply keeps 16 bits zero-extended in the word, which is read whole.
-std::int32_t ReadValue(const KRemoteLink& link) {
+// A reply keeps 16 bits zero-extended in the word, which is read whole. A file's value is the
+// element the action asked for: a late reply for another element must not stand in for it.
+std::int32_t ReadValue(const KRemoteLink& link, int index) {
+    if (const KFileLink* file = link.AsFile()) {
+        if (index == KFileLink::kSize) return file->size;
+        if (index == KFileLink::kChecksum) return static_cast<std::int32_t>(file->checksum);
+        // The status element's value is only kept as the reply's value.
+        if (index == KFileLink::kStatus) return file->current.ReadAsNumber();
+        return file->ElementValue(index);
+    }
     return link.current.kind == 1 ? link.current.byte : link.current.word;
+}
+
+std::string LinkName(const TestAction& action) {
+    const KRemoteLink* link = action.target;
+    if (link == nullptr) return "";
+    return (link->device != nullptr ? link->device->name + "." : "") + link->name;
 }
 
 bool ConditionHolds(const std::string& condition, std::uint8_t result) {
@@ -39,14 +67,26 @@ void TestSequence::Step(RunnerCommand command) {
         ctx_.state = RunnerState::StartingNode;
         ctx_.nodeIndex = 0;
         ctx_.currentNode = NodeAt(0);
+        writes_.clear();
+        BeginRequest(ctx_.currentNode);
     } else if (command == kRunNode && ctx_.currentNode != nullptr) {
         ctx_.nodeIndex = NodePosition(ctx_.currentNode->name);
         ctx_.runAll = false;
         ctx_.state = RunnerState::StartingNode;
+        writes_.clear();
+        BeginRequest(ctx_.currentNode);
     }
 
     if (ctx_.state == RunnerState::StartingNode) {
         ctx_.actionIndex = 0;
+        if (std::find(reached_.begin(), reached_.end(), ctx_.currentNode) == reached_.end())
+            reached_.push_back(ctx_.currentNode);
+        // A node that starts again shows this run's outcome, not the last one's.
+        for (const auto& a : ctx_.currentNode->actions)
+            if (a != nullptr && a->result != TestState::UNTESTED) {
+                a->reason.clear();
+                SetActionResult(*a, TestState::UNTESTED);
+            }
         if (ctx_.currentNode->actions.empty()) {
             ctx_.state = RunnerState::NodeFinished;
         } else {
@@ -90,7 +130,8 @@ void TestSequence::Resume() {
     for (int pass = 0; pass < kEventPasses && ctx_.state != RunnerState::Idle; ++pass) {
         Step(kEvent);
         const RunnerState s = ctx_.state;
-        if (s == RunnerState::AwaitingReply || s == RunnerState::AwaitingTransfer || s == RunnerState::CountingDown)
+        if (s == RunnerState::AwaitingReply || s == RunnerState::AwaitingTransfer ||
+            s == RunnerState::CountingDown)
             break;
     }
 }
@@ -121,20 +162,26 @@ void TestSequence::Execute() {
             if (ok)
                 SetActionResult(*action, TestState::PASSED);
             else
-                EndAction(*action, TestState::FAILED);
+                EndAction(*action, TestState::FAILED, "cancelled by the operator");
             ctx_.state = RunnerState::NextAction;
             return;
         }
-        case kWait:
+        case kWait: {
+            std::int32_t ticks = 0;
+            if (!ReadNumber(*action, action->firstValue, ticks)) {
+                ctx_.state = RunnerState::NextAction;
+                return;
+            }
             // A negative count waits as long as 0.
-            waitCount_ = std::max<std::int32_t>(0, AsNumber(action->firstValue));
+            waitCount_ = std::max<std::int32_t>(0, ticks);
             ctx_.state = RunnerState::CountingDown;
             return;
+        }
         case kCall:
             if (callStack_.size() >= kMaxCallDepth) {
+                action->reason = "calls more than " + std::to_string(kMaxCallDepth) + " levels deep";
                 SetActionResult(*action, TestState::ERROR);
-                EndRun("Test node '" + node.name + "' calls more than " + std::to_string(kMaxCallDepth) +
-                       " levels deep: run stopped");
+                EndRun("Test node '" + node.name + "' " + action->reason + ": run stopped");
                 return;
             }
             callStack_.push_back(ctx_);
@@ -155,15 +202,19 @@ void TestSequence::Execute() {
                 ctx_.state = RunnerState::NextAction;
             }
             return;
-        case kOpenCom:
-            if (const auto n = action->firstValue ? ParseInt(*action->firstValue) : std::nullopt) {
-                if (host_.OpenComPort(*n) == 0)
-                    EndAction(*action, TestState::ERROR);
+        case kOpenCom: {
+            // A port number that is no decimal whole number opens nothing: the run would go on
+            // against a port it never named.
+            std::int32_t n = 0;
+            if (ReadNumber(*action, action->firstValue, n)) {
+                if (host_.OpenComPort(n) == 0)
+                    EndAction(*action, TestState::ERROR, "cannot open COM" + std::to_string(n));
                 else
                     SetActionResult(*action, TestState::PASSED);
             }
             ctx_.state = RunnerState::NextAction;
             return;
+        }
         case kResetNode:
             SetNodeResult(node, TestState::PASSED);
             ctx_.state = RunnerState::NextAction;
@@ -174,14 +225,15 @@ void TestSequence::Execute() {
     }
 }
 
-bool TestSequence::ReadNumber(const TestAction& action, const std::optional<std::string>& value,
+bool TestSequence::ReadNumber(TestAction& action, const std::optional<std::string>& value,
                               std::int32_t& out) {
     out = 0;
     if (!value) return true;
-    const auto n = ParseInt(*value);
-    // A text read as 0 would write or compare a value the sequence never named.
+    const auto n = ParseDecimal(*value);
+    // A text read as 0 would write or compare a value the sequence never named; "0x10" is no
+    // decimal number either, and must not be taken as 16.
     if (!n) {
-        host_.AddLogLine(action.label + ": '" + *value + "' is not a whole number");
+        EndAction(action, TestState::ERROR, "'" + *value + "' is not a whole number");
         return false;
     }
     out = *n;
@@ -191,14 +243,16 @@ bool TestSequence::ReadNumber(const TestAction& action, const std::optional<std:
 void TestSequence::ExecuteDeviceAction(TestAction& action) {
     KRemoteLink* link = action.target;
     // Device actions that cannot be carried out end at once with the node in ERROR.
-    const auto fail = [&] {
-        EndAction(action, TestState::ERROR);
+    const auto fail = [&](const std::string& why) {
+        if (!why.empty()) EndAction(action, TestState::ERROR, why);
         ctx_.state = RunnerState::NextAction;
     };
-    if (link == nullptr) return fail();
+    if (link == nullptr)
+        return fail(action.missing.empty() ? "no device or property to act on" : action.missing);
     KFileLink* file = link->AsFile();
     if (action.kind == kLoadFile || action.kind == kSaveFile) {
-        if (file == nullptr) return fail();
+        if (file == nullptr) return fail(LinkName(action) + " is not a file");
+        if (action.kind == kSaveFile) NoteWrite(action, LinkName(action) + " (the whole file)");
         file->StartTransfer(action.kind == kLoadFile ? TransferOp::Load : TransferOp::Save);
         ctx_.state = RunnerState::AwaitingTransfer;
         return;
@@ -211,14 +265,17 @@ void TestSequence::ExecuteDeviceAction(TestAction& action) {
     std::int32_t first = 0, second = 0;
     if ((needsFirst && !ReadNumber(action, action.firstValue, first)) ||
         (needsSecond && !ReadNumber(action, action.secondValue, second)))
-        return fail();
+        return fail({});
 
     const auto outside = [&](bool write) {
-        host_.AddLogLine(action.label + ": element " + std::to_string(first) + " is outside the file (" +
-                         (write ? "0" : std::to_string(KFileLink::kStatus)) + " to " +
-                         std::to_string(file->size - 1) + ")");
-        fail();
+        fail("element " + std::to_string(first) + " is outside the file (" +
+             (write ? "0" : std::to_string(KFileLink::kStatus)) + " to " + std::to_string(file->size - 1) +
+             ")");
     };
+    const auto range = [](WireRange r) {
+        return " (" + std::to_string(r.min) + " to " + std::to_string(r.max) + ")";
+    };
+    askedIndex_ = first;
     switch (action.kind) {
         case kGet:
         case kTest:
@@ -230,13 +287,20 @@ void TestSequence::ExecuteDeviceAction(TestAction& action) {
             return;
         case kSet:
             if (file == nullptr) {
+                // Cut to its low bits, the number would reach the device as another one.
+                if (!WireRangeOf(link->type).Holds(first))
+                    return fail(std::to_string(first) + " is outside what the property can carry" +
+                                range(WireRangeOf(link->type)));
                 link->SetNewNumber(first);
-            } else if (const ElementFault fault = file->WriteElement(first, second); fault != ElementFault::None) {
+                NoteWrite(action, LinkName(action) + " = " + std::to_string(first));
+            } else if (const ElementFault fault = file->WriteElement(first, second);
+                       fault != ElementFault::None) {
                 if (fault == ElementFault::OutsideFile) return outside(true);
-                host_.AddLogLine(action.label + ": " + std::to_string(second) +
-                                 " does not fit an element of this file (" + std::to_string(KFileLink::kNarrowMin) +
-                                 " to " + std::to_string(KFileLink::kNarrowMax) + ")");
-                return fail();
+                return fail(std::to_string(second) + " does not fit an element of this file" +
+                            range(file->ElementRange()));
+            } else {
+                NoteWrite(action,
+                          LinkName(action) + "[" + std::to_string(first) + "] = " + std::to_string(second));
             }
             ctx_.state = RunnerState::AwaitingReply;
             return;
@@ -257,7 +321,7 @@ void TestSequence::AwaitReply() {
             action.actualValue = AsText(isFile ? action.secondValue : action.firstValue);
             SetActionResult(action, TestState::PASSED);
         } else {
-            const std::int32_t value = ReadValue(link);
+            const std::int32_t value = ReadValue(link, askedIndex_);
             action.actualValue = value;
             bool pass = true;
             if (action.kind == kTest) {
@@ -274,7 +338,8 @@ void TestSequence::AwaitReply() {
         }
         ctx_.state = RunnerState::NextAction;
     } else if (link.state == LinkState::ERROR) {
-        EndAction(action, TestState::ERROR);
+        const std::string why = LinkFaultText(link);
+        EndAction(action, TestState::ERROR, why.empty() ? "the device did not answer as asked" : why);
         ctx_.state = RunnerState::NextAction;
     }
 }
@@ -300,15 +365,42 @@ void TestSequence::NextAction() {
 
 void TestSequence::NodeFinished() {
     ShowNode();
+    EndRequest();
     if (ctx_.runAll && static_cast<std::size_t>(ctx_.nodeIndex) + 1 < nodes_.Count()) {
         ++ctx_.nodeIndex;
         ctx_.currentNode = NodeAt(ctx_.nodeIndex);
+        BeginRequest(ctx_.currentNode);
         ctx_.state = RunnerState::StartingNode;
     } else {
         ctx_.state = RunnerState::Finishing;
         view_.SelectItem(ctx_.currentNode->item);
         view_.CollapseSelected();
     }
+}
+
+void TestSequence::BeginRequest(_TestNode* node) {
+    requested_ = node;
+    verdict_ = TestState::UNTESTED;
+    reached_.clear();
+}
+
+void TestSequence::EndRequest() {
+    if (requested_ == nullptr) return;
+    _TestNode& node = *requested_;
+    requested_ = nullptr;
+    // Each node counts with its last result: a node that repeats itself until it passes has passed.
+    verdict_ = TestState::UNTESTED;
+    for (const _TestNode* reached : reached_)
+        if (Rank(reached->result) > Rank(verdict_)) verdict_ = reached->result;
+    // The boxes and the tree give the requested node's verdict, whichever node the run ended in.
+    node.result = verdict_;
+    view_.ShowResult(node.item, verdict_);
+    view_.ShowNode(node.name, TestStateName(verdict_));
+}
+
+void TestSequence::NoteWrite(const TestAction& action, const std::string& what) {
+    (void)action;
+    writes_.push_back(what);
 }
 
 void TestSequence::Jump() {
@@ -321,8 +413,7 @@ void TestSequence::Jump() {
     }
     // No such node: the jump ends as a failed action and the node goes on.
     if (ctx_.currentAction != nullptr) {
-        host_.AddLogLine(ctx_.currentAction->label + ": no test node '" + ctx_.jumpName + "'");
-        EndAction(*ctx_.currentAction, TestState::ERROR);
+        EndAction(*ctx_.currentAction, TestState::ERROR, "no test node '" + ctx_.jumpName + "'");
     } else {
         SetNodeResult(*ctx_.currentNode, TestState::ERROR);
     }
@@ -336,7 +427,9 @@ void TestSequence::BadAction() {
     ctx_.state = RunnerState::Idle;
 }
 
-void TestSequence::EndAction(TestAction& action, std::uint8_t result) {
+void TestSequence::EndAction(TestAction& action, std::uint8_t result, const std::string& reason) {
+    action.reason = reason;
+    if (!reason.empty()) host_.AddLogLine(action.label + ": " + reason);
     SetActionResult(action, result);
     if (ctx_.currentNode != nullptr) SetNodeResult(*ctx_.currentNode, result);
 }
@@ -365,23 +458,43 @@ void TestSequence::EndRun(const std::string& logLine) {
         if (c.currentNode != nullptr) SetNodeResult(*c.currentNode, TestState::ERROR);
     callStack_.clear();
     if (ctx_.currentNode != nullptr) SetNodeResult(*ctx_.currentNode, TestState::ERROR);
+    EndRequest();
     ctx_.state = RunnerState::Idle;
 }
 
-void TestSequence::Stop() {
+namespace {
+std::string Joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+    return text;
+}
+}  // namespace
+
+void TestSequence::Stop(const std::string& why) {
     const _TestNode* running = RunningNode();
     if (running == nullptr) return;
     // A transfer that the node started ends with it.
-    if (ctx_.state == RunnerState::AwaitingTransfer && ctx_.currentAction != nullptr && ctx_.currentAction->target != nullptr)
+    if (ctx_.state == RunnerState::AwaitingTransfer && ctx_.currentAction != nullptr &&
+        ctx_.currentAction->target != nullptr)
         if (KFileLink* file = ctx_.currentAction->target->AsFile()) file->CancelTransfer();
-    EndRun("Test node '" + running->name + "' stopped");
+    // The action under way never got its outcome: it ends ERROR with the reason.
+    if (ctx_.currentAction != nullptr &&
+        (ctx_.state == RunnerState::AwaitingReply || ctx_.state == RunnerState::AwaitingTransfer ||
+         ctx_.state == RunnerState::CountingDown || ctx_.state == RunnerState::Executing)) {
+        ctx_.currentAction->reason = why;
+        SetActionResult(*ctx_.currentAction, TestState::ERROR);
+    }
+    // What the node changed on the devices stays changed: the operator must know what.
+    EndRun("Test node '" + running->name + "' stopped" +
+           (writes_.empty() ? "" : "; it wrote " + Joined(writes_)));
 }
 
 bool TestSequence::ConfirmStop() {
     const _TestNode* running = RunningNode();
     if (running == nullptr) return true;
     host_.StopTimer();
-    const bool yes = host_.AskYesNo("'" + running->name + "' is running. Stop it?");
+    const std::string wrote = writes_.empty() ? "" : "\nIt has written " + Joined(writes_) + ".";
+    const bool yes = host_.AskYesNo("'" + running->name + "' is running. Stop it?" + wrote);
     host_.StartTimer();
     // The dialog ran the event loop: the run may have ended meanwhile.
     if (yes) Stop();

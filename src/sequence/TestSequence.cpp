@@ -174,12 +174,14 @@ void TestSequence::BuildDeviceAction(TestAction& action, const std::vector<std::
     KDevice* device = model_.devices.Find(deviceName);
     if (device == nullptr) {
         action.label = kInvalidDevice;
+        action.missing = "unknown device '" + deviceName + "'";
         return;
     }
     const std::string linkName = Entry(args, 1).value_or("");
     KRemoteLink* link = device->links.Find(linkName);
     if (link == nullptr) {
         action.label = kInvalidProperty;
+        action.missing = "unknown property '" + linkName + "' of device '" + device->name + "'";
         return;
     }
     action.target = link;
@@ -225,7 +227,8 @@ bool TestSequence::RunNodeByName(const std::string& name) {
 }
 
 void TestSequence::ShowNode() {
-    if (ctx_.currentNode != nullptr) view_.ShowNode(ctx_.currentNode->name, TestStateName(ctx_.currentNode->result));
+    if (ctx_.currentNode != nullptr)
+        view_.ShowNode(ctx_.currentNode->name, TestStateName(ctx_.currentNode->result));
 }
 
 void TestSequence::ShowAction(const TestAction& action) {

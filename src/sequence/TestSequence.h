@@ -27,7 +27,7 @@ using ItemId = std::uint32_t;
 
 // The test tree and the status boxes of the scripting page.
 class SequenceView {
-public:
+  public:
     virtual ~SequenceView() = default;
     // Empties the tree and adds the root item with this text.
     virtual void ResetTree(const std::string& rootText) = 0;
@@ -44,7 +44,7 @@ public:
 
 // What the runner needs of the application.
 class RunnerHost {
-public:
+  public:
     virtual ~RunnerHost() = default;
     // Modal, OK and Cancel; true for OK.
     virtual bool Confirm(const std::string& text) = 0;
@@ -117,6 +117,10 @@ struct TestAction {
     std::optional<std::string> secondValue;
     ActualValue actualValue = std::int32_t{0};
     std::string label;  // the tree item's text
+    // Why the action last ended ERROR (or was refused by the operator); empty when it did not.
+    std::string reason;
+    // What loading could not find for a device action: "unknown device 'X'".
+    std::string missing;
 };
 
 struct _TestNode {
@@ -146,7 +150,7 @@ struct SequenceMenus {
 };
 
 class TestSequence {
-public:
+  public:
     static constexpr const char* kRootText = "Test Sequence";
     static constexpr const char* kBadAction = "Bad action definition";
     static constexpr const char* kInvalidDevice = "Invalid Device Name";
@@ -191,8 +195,10 @@ public:
     bool Running() const { return ctx_.state != RunnerState::Idle; }
     // The node the operator started: the caller at the bottom of the call stack.
     const _TestNode* RunningNode() const;
-    // Ends the run at once: the running node ends ERROR and the log pane names it.
-    void Stop();
+    // Ends the run at once: the running node ends ERROR, the log pane names it and what it wrote.
+    // why: the reason the action under way is given.
+    void Stop(const std::string& why = kStoppedByOperator);
+    static constexpr const char* kStoppedByOperator = "stopped by the operator";
     // Nothing runs, or the operator agreed to stop what does; false leaves the run going.
     bool ConfirmStop();
 
@@ -202,7 +208,16 @@ public:
     std::int32_t WaitCount() const { return waitCount_; }
     std::size_t CallDepth() const { return callStack_.size(); }
 
-private:
+    // The verdict of the node a run command started: the worst result of every node the run went
+    // through on its behalf (by "if" or "call"), so that a jump away from a failure never reads as
+    // a pass. Each node counts with its last result. Set when the run ends, until the next run command.
+    std::uint8_t Verdict() const { return verdict_; }
+    // The nodes the run went through for the node it started, that one first, each once.
+    const std::vector<const _TestNode*>& ReachedNodes() const { return reached_; }
+    // The writes the run has carried out since it started, as "Device.Property = value".
+    const std::vector<std::string>& WritesMade() const { return writes_; }
+
+  private:
     void ReadStatements(TokenReader& reader, std::vector<std::string>& displayList);
     void AddAction(_TestNode& node, int kind, const std::vector<std::string>& args);
     void BuildDeviceAction(TestAction& action, const std::vector<std::string>& args);
@@ -215,13 +230,19 @@ private:
     void NodeFinished();
     void Jump();
     void BadAction();
-    // Ends the current action with a result, and the node with it unless it passed.
-    void EndAction(TestAction& action, std::uint8_t result);
+    // Ends the current action with a result, and the node with it unless it passed. A reason is
+    // kept on the action and written to the log pane.
+    void EndAction(TestAction& action, std::uint8_t result, const std::string& reason = {});
+    // The run command's node: what its verdict is gathered for.
+    void BeginRequest(_TestNode* node);
+    // The verdict becomes the requested node's result and is shown.
+    void EndRequest();
+    void NoteWrite(const TestAction& action, const std::string& what);
     void SetActionResult(TestAction& action, std::uint8_t result);
     void SetNodeResult(_TestNode& node, std::uint8_t result);
     // A value the action needs as a whole number; a missing one reads as 0, other text is refused
     // with a line in the log pane.
-    bool ReadNumber(const TestAction& action, const std::optional<std::string>& value, std::int32_t& out);
+    bool ReadNumber(TestAction& action, const std::optional<std::string>& value, std::int32_t& out);
     void EndRun(const std::string& logLine);
     void ShowNode();
     void ShowAction(const TestAction& action);
@@ -241,6 +262,11 @@ private:
     TestSequenceContext ctx_;  // what "call" saves and the end of the called node restores
     std::int32_t waitCount_ = 0;
     std::vector<TestSequenceContext> callStack_;
+    _TestNode* requested_ = nullptr;
+    std::uint8_t verdict_ = TestState::UNTESTED;
+    std::vector<const _TestNode*> reached_;
+    std::vector<std::string> writes_;
+    std::int32_t askedIndex_ = 0;  // the element a file action asked for
     // While the configuration folders load, each autorun restarts the last without asking.
     bool reloading_ = false;
     bool autorunOnLoad_ = true;

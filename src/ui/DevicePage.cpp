@@ -19,7 +19,9 @@
 namespace korva {
 
 namespace {
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 void SetNodeText(QTreeWidgetItem* item, const QString& text) {
     if (item->text(0) != text) item->setText(0, text);
@@ -41,7 +43,8 @@ QPixmap Banner(int w, int h) {
     f.setBold(true);
     p.setFont(f);
     p.setPen(Qt::white);
-    p.drawText(QRect(12, 0, 320, h), Qt::AlignVCenter | Qt::AlignLeft, QString::fromUtf8("Brenlow Korva\u2122 Config"));
+    p.drawText(QRect(12, 0, 320, h), Qt::AlignVCenter | Qt::AlignLeft,
+               QString::fromUtf8("Brenlow Korva\u2122 Config"));
     return pm;
 }
 }  // namespace
@@ -126,12 +129,14 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
 }
 
 void TDevicePage::BuildGroups() {
-    for (QWidget* w : std::initializer_list<QWidget*>{lbActVal, tbSetVal, tbStatus, stActVal, stSetVal, stStatus, Bevel8,
-                                                      btSetVal, btGetVal, memoHelp, lbInfo})
+    for (QWidget* w : std::initializer_list<QWidget*>{lbActVal, tbSetVal, tbStatus, stActVal, stSetVal,
+                                                      stStatus, Bevel8, btSetVal, btGetVal, memoHelp, lbInfo})
         basic_.Add(w);
 }
 
-void TDevicePage::AddRoot() { root_ = new QTreeWidgetItem(tvDevices, QStringList{"Configuration Devices"}); }
+void TDevicePage::AddRoot() {
+    root_ = new QTreeWidgetItem(tvDevices, QStringList{"Configuration Devices"});
+}
 
 QTreeWidgetItem* TDevicePage::AddChild(QTreeWidgetItem* parent, const QString& text, KObject* object) {
     auto* item = new QTreeWidgetItem(parent, QStringList{text});
@@ -145,9 +150,13 @@ void TDevicePage::On_NewKorvaDevice(KDevice* device) {
     deviceNodes_[device] = node;
 }
 
-void TDevicePage::On_NewKorvaProperty(KDevice* device, KPropertyLink* link) { LinkArrived(device, link); }
+void TDevicePage::On_NewKorvaProperty(KDevice* device, KPropertyLink* link) {
+    LinkArrived(device, link);
+}
 
-void TDevicePage::On_NewKFileLink(KDevice* device, KFileLink* link) { LinkArrived(device, link); }
+void TDevicePage::On_NewKFileLink(KDevice* device, KFileLink* link) {
+    LinkArrived(device, link);
+}
 
 // A device's links get their nodes when it is first expanded: a plant of many thousand links
 // costs no tree nodes for devices nobody opens.
@@ -199,7 +208,9 @@ void TDevicePage::tvDevicesClick() {
     tvDevicesUpdate();
 }
 
-void TDevicePage::tvDevicesChange() { tvDevicesClick(); }
+void TDevicePage::tvDevicesChange() {
+    tvDevicesClick();
+}
 
 void TDevicePage::tvDevicesUpdate() {
     QTreeWidgetItem* node = tvDevices->currentItem();
@@ -234,7 +245,8 @@ void TDevicePage::tvDevicesUpdate() {
                     SetNodeText(node->child(1), Q(SizeNodeText(*file)));
                     SetNodeText(node->child(2), Q(ChecksumNodeText(*file)));
                     SetNodeText(node->child(3), "Data");
-                    if (node->child(3)->childCount() > 0) SetNodeText(node->child(3)->child(0), Q(DataRowText(*file)));
+                    if (node->child(3)->childCount() > 0)
+                        SetNodeText(node->child(3)->child(0), Q(DataRowText(*file)));
                 }
                 // The position box is the operator's; a transfer moving the position must not fill it.
                 SetTextIfChanged(lbActVal, Q(FileValueText(*file)));
@@ -306,7 +318,9 @@ bool TDevicePage::ReadPosition(const KFileLink& file, bool write, int& out) {
     return true;
 }
 
-KFileLink* TDevicePage::SelectedFile() const { return selectedObject ? selectedObject->AsFile() : nullptr; }
+KFileLink* TDevicePage::SelectedFile() const {
+    return selectedObject ? selectedObject->AsFile() : nullptr;
+}
 
 void TDevicePage::btGetValClick() {
     if (selectedObject == nullptr) return;
@@ -321,15 +335,27 @@ void TDevicePage::btGetValClick() {
 void TDevicePage::btSetValClick() {
     if (selectedObject == nullptr) return;
     int value = 0;
+    // A number the wire cannot carry would reach the device cut to its low bits: nothing is sent.
+    const auto fits = [this](int n, WireRange range, const char* what) {
+        if (range.Holds(n)) return true;
+        dialogs_.error(QString("%1 is outside what %2 can carry: %3 to %4")
+                           .arg(n)
+                           .arg(what)
+                           .arg(range.min)
+                           .arg(range.max));
+        return false;
+    };
     if (selectedObject->type == 3) {
         int option = 0;
         if (!ReadInteger(tbOptions, option) || !ReadInteger(tbSetVal, value)) return;
+        if (!fits(value, kWordRange, "the value") || !fits(option, kByteRange, "the option byte")) return;
         selectedObject->SetNewNumberWithOption(value, static_cast<std::uint8_t>(option & 0xFF));
         return;
     }
     if (!ReadInteger(tbSetVal, value)) return;
     KFileLink* file = SelectedFile();
     if (file == nullptr) {
+        if (!fits(value, WireRangeOf(selectedObject->type), "the value")) return;
         selectedObject->SetNewNumber(value);
         return;
     }
@@ -339,8 +365,8 @@ void TDevicePage::btSetValClick() {
     if (file->WriteElement(position, value) == ElementFault::ValueTooWide)
         dialogs_.error(QString("%1 does not fit an element of this file: %2 to %3")
                            .arg(value)
-                           .arg(KFileLink::kNarrowMin)
-                           .arg(KFileLink::kNarrowMax));
+                           .arg(file->ElementRange().min)
+                           .arg(file->ElementRange().max));
 }
 
 void TDevicePage::chkPollClick() {

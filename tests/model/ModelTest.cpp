@@ -35,7 +35,8 @@ TEST(StringMap, CaseInsensitiveOrderedReplaceInPlace) {
     ASSERT_EQ(many.Count(), names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         std::string swapped = names[i];
-        for (char& ch : swapped) ch = static_cast<char>(std::isupper(ch) ? std::tolower(ch) : std::toupper(ch));
+        for (char& ch : swapped)
+            ch = static_cast<char>(std::isupper(ch) ? std::tolower(ch) : std::toupper(ch));
         EXPECT_EQ(many.Find(swapped), &ids[i]) << swapped;
         EXPECT_EQ(many.Name(i), names[i]);
     }
@@ -43,10 +44,20 @@ TEST(StringMap, CaseInsensitiveOrderedReplaceInPlace) {
 
 TEST(TextConvert, WholeNumbersAsTypedAndConfigured) {
     const std::pair<const char*, std::optional<std::int32_t>> cases[] = {
-        {" 42 ", 42},         {"+3", 3},          {"-7", -7},           {"$1F", 31},
-        {"0x1f", 31},         {"0X100", 256},     {"-$10", -16},        {"2147483647", 2147483647},
-        {"-2147483648", -2147483647 - 1},         {"2147483648", std::nullopt},
-        {"0x", std::nullopt}, {"$", std::nullopt}, {"12a", std::nullopt}, {"", std::nullopt},
+        {" 42 ", 42},
+        {"+3", 3},
+        {"-7", -7},
+        {"$1F", 31},
+        {"0x1f", 31},
+        {"0X100", 256},
+        {"-$10", -16},
+        {"2147483647", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"2147483648", std::nullopt},
+        {"0x", std::nullopt},
+        {"$", std::nullopt},
+        {"12a", std::nullopt},
+        {"", std::nullopt},
     };
     for (const auto& [text, value] : cases) EXPECT_EQ(ParseInt(text), value) << '"' << text << '"';
 }
@@ -61,8 +72,9 @@ TEST(Model, DevicesDifferingInCaseShareOneEntryAndBothAreAnnounced) {
     KDevice& second = m.MakeDevice("PUMP", 0x26);
     m.MakeProperty(second, {"Speed", 0, 5});
     m.MakeFileHandle(second, {"Curve", 4, 9}, 16);
-    EXPECT_EQ(listener.announced, (std::vector<std::string>{"device Pump", "device PUMP", "property PUMP.Speed listed",
-                                                         "file PUMP.Curve"}));
+    EXPECT_EQ(listener.announced,
+              (std::vector<std::string>{"device Pump", "device PUMP", "property PUMP.Speed listed",
+                                        "file PUMP.Curve"}));
     ASSERT_EQ(m.devices.Count(), 1u);
     EXPECT_EQ(m.devices.Name(0), "Pump");
     EXPECT_EQ(m.devices.Object(0), &second);
@@ -125,15 +137,17 @@ TEST(FileLink, ElementCommandsStayInsideTheFile) {
         ElementFault write;
         std::int32_t stored;  // the element's value after the write
     };
-    constexpr auto ok = ElementFault::None, outside = ElementFault::OutsideFile, wideValue = ElementFault::ValueTooWide;
+    constexpr auto ok = ElementFault::None, outside = ElementFault::OutsideFile,
+                   wideValue = ElementFault::ValueTooWide;
     const Case cases[] = {
-        {&narrow, 15, 1234, true, ok, 1234},      {&narrow, 0, 70000, true, ok, 4464},
-        {&narrow, 16, 1, false, outside, 0},      {&narrow, 127, 1, false, outside, 0},
-        {&narrow, 256, 1, false, outside, 0},     {&narrow, -1, 1, true, outside, 0},
-        {&narrow, -3, 1, true, outside, 0},       {&narrow, -4, 1, false, outside, 0},
-        {&narrow, -10, 1, false, outside, 0},     {&wide, 3, 255, true, ok, 255},
-        {&wide, 3, -128, true, ok, -128},         {&wide, 3, 256, true, wideValue, 0},
-        {&wide, 3, -129, true, wideValue, 0},     {&wide, 16, 5, false, outside, 0},
+        {&narrow, 15, 1234, true, ok, 1234},  {&narrow, 0, 70000, true, wideValue, 0},
+        {&narrow, 0, 65535, true, ok, -1},    {&narrow, 0, -32769, true, wideValue, 0},
+        {&narrow, 16, 1, false, outside, 0},  {&narrow, 127, 1, false, outside, 0},
+        {&narrow, 256, 1, false, outside, 0}, {&narrow, -1, 1, true, outside, 0},
+        {&narrow, -3, 1, true, outside, 0},   {&narrow, -4, 1, false, outside, 0},
+        {&narrow, -10, 1, false, outside, 0}, {&wide, 3, 255, true, ok, 255},
+        {&wide, 3, -128, true, ok, -128},     {&wide, 3, 256, true, wideValue, 0},
+        {&wide, 3, -129, true, wideValue, 0}, {&wide, 16, 5, false, outside, 0},
     };
     for (const Case& c : cases) {
         KFileLink& f = *c.file;

@@ -227,7 +227,7 @@ TEST(Runner, OpenComReportsAFailedPort) {
         int hostResult;
         std::uint8_t node;
         std::vector<int> opened;
-    } cases[] = {{"3", 3, PASSED, {3}}, {"3", 0, ERROR, {3}}, {"9", 0, ERROR, {9}}, {"COM3", 1, PASSED, {}}};
+    } cases[] = {{"3", 3, PASSED, {3}}, {"3", 0, ERROR, {3}}, {"9", 0, ERROR, {9}}, {"COM3", 1, ERROR, {}}, {"0x3", 3, ERROR, {}}};
     for (const auto& c : cases) {
         SequenceFixture f;
         f.host.openResult = c.hostResult;
@@ -293,7 +293,7 @@ TEST_F(Running, ARunningNodeIsStoppedOnlyWhenTheOperatorAgrees) {
     seq.RunNodeByName("run-in");
     h.Run(20);
     ASSERT_EQ(seq.CurrentNode()->name, "hold");
-    const std::string question = "ask 'run-in' is running. Stop it?";
+    const std::string question = "ask 'run-in' is running. Stop it?\nIt has written Pump.Speed = 900.";
     host.yes = false;
     EXPECT_FALSE(seq.ConfirmStop());
     EXPECT_TRUE(seq.Running());
@@ -305,7 +305,7 @@ TEST_F(Running, ARunningNodeIsStoppedOnlyWhenTheOperatorAgrees) {
     host.yes = true;
     EXPECT_TRUE(seq.ConfirmStop());
     EXPECT_FALSE(seq.Running());
-    EXPECT_EQ(host.log, V{"Test node 'run-in' stopped"});
+    EXPECT_EQ(host.log, V{"Test node 'run-in' stopped; it wrote Pump.Speed = 900"});
     EXPECT_EQ(seq.FindNode("run-in")->result, ERROR);
     EXPECT_EQ(seq.FindNode("hold")->result, ERROR);
     EXPECT_EQ(seq.CallDepth(), 0u);

@@ -30,7 +30,8 @@ std::string HostName() {
 }
 
 std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 }  // namespace
@@ -53,7 +54,9 @@ Bench::~Bench() {
     port_.SetActive(false);
 }
 
-void Bench::Fail(const std::string& why) const { std::cerr << "korvarun: " << why << std::endl; }
+void Bench::Fail(const std::string& why) const {
+    std::cerr << "korvarun: " << why << std::endl;
+}
 
 int Bench::Run() {
     run_.started = run_.ended = WallClock::now();
@@ -69,15 +72,17 @@ int Bench::Run() {
     if (!ChooseNodes() || !OpenPort()) return kError;
     if (!WriteReports()) return kError;
     for (NodeRecord& record : run_.nodes) {
-        if (loop_.Signal() != 0) break;
+        if (record.cleanup || loop_.Signal() != 0) break;
         RunNode(record);
         if (loop_.Signal() != 0) break;
         // The reports stand for the run so far, in case the station loses power.
         WriteReports();
         if (options_.stopOnFail && (record.result == "FAILED" || record.result == "ERROR")) break;
     }
+    const bool interrupted = loop_.Signal() != 0;
+    RunCleanup();
     port_.SetActive(false);
-    if (loop_.Signal() != 0) return Finish(kInterrupted);
+    if (interrupted) return Finish(kInterrupted);
     int status = kPassed;
     for (const NodeRecord& n : run_.nodes) {
         if (n.result == "ERROR") status = kError;
@@ -151,7 +156,30 @@ bool Bench::ChooseNodes() {
         record.name = node->name;
         run_.nodes.push_back(std::move(record));
     }
+    if (!options_.cleanupNode.empty()) {
+        const _TestNode* node = sequences_->FindNode(options_.cleanupNode);
+        if (node == nullptr) {
+            Fail(options_.sequenceFile + ": no test node '" + options_.cleanupNode + "' for --cleanup");
+            return false;
+        }
+        NodeRecord record;
+        record.name = node->name;
+        record.cleanup = true;
+        run_.nodes.push_back(std::move(record));
+    }
     return true;
+}
+
+void Bench::RunCleanup() {
+    if (run_.nodes.empty() || !run_.nodes.back().cleanup) return;
+    // After a signal the clean-up still runs; only a further one ends it.
+    if (loop_.Signal() != 0) {
+        Output("korvarun: running the clean-up node '" + run_.nodes.back().name +
+               "'; a second signal ends it");
+        loop_.Rearm();
+    }
+    RunNode(run_.nodes.back());
+    WriteReports();
 }
 
 bool Bench::OpenPort() {
@@ -168,7 +196,8 @@ bool Bench::OpenPort() {
         port_.SetActive(true);
         if (port_.Active()) return true;
     }
-    Fail("cannot open " + options_.port + (port_.DevicePath() != options_.port ? " (" + port_.DevicePath() + ")" : ""));
+    Fail("cannot open " + options_.port +
+         (port_.DevicePath() != options_.port ? " (" + port_.DevicePath() + ")" : ""));
     return false;
 }
 
@@ -186,37 +215,49 @@ void Bench::RunNode(NodeRecord& record) {
     current_ = &record;
     record.started = WallClock::now();
     const auto start = EventLoop::Clock::now();
-    const auto deadline = options_.timeoutSeconds
-                              ? start + std::chrono::duration_cast<EventLoop::Clock::duration>(
-                                            std::chrono::duration<double>(*options_.timeoutSeconds))
-                              : EventLoop::Clock::time_point::max();
+    deadline_ = options_.timeoutSeconds ? start + std::chrono::duration_cast<EventLoop::Clock::duration>(
+                                                      std::chrono::duration<double>(*options_.timeoutSeconds))
+                                        : EventLoop::Clock::time_point::max();
+    timeoutText_ =
+        options_.timeoutSeconds ? "timed out after " + Decimal(*options_.timeoutSeconds, "%g") + " s" : "";
     stoppedInside_ = false;
-    if (!options_.quiet) std::cout << ">> " << record.name << std::endl;
+    // Until the node ends, the reports on disk say that it is under way.
+    record.result = "RUNNING";
+    WriteReports();
+    lastReport_ = EventLoop::Clock::now();
+    if (!options_.quiet)
+        std::cout << ">> " << record.name << (record.cleanup ? " (clean-up)" : "") << std::endl;
     sequences_->RunNodeByName(record.name);
     auto next = start;
+    const auto stop = [&](const std::string& why) {
+        record.message = why;
+        sequences_->Stop(why);
+        stoppedInside_ = true;
+    };
     while (sequences_->Running()) {
         // Time lost in a prompt is not made up with a burst of ticks.
         next = std::max(next + kTickPeriod, EventLoop::Clock::now());
         if (!loop_.RunUntil(next)) {
-            record.message = "interrupted by signal " + std::to_string(loop_.Signal());
-            sequences_->Stop();
-            stoppedInside_ = true;
+            stop("interrupted by signal " + std::to_string(loop_.Signal()));
             break;
         }
-        if (EventLoop::Clock::now() >= deadline) {
-            record.message = "timed out after " + Decimal(*options_.timeoutSeconds, "%g") + " s";
-            sequences_->Stop();
-            stoppedInside_ = true;
+        if (EventLoop::Clock::now() >= deadline_) {
+            stop(timeoutText_);
             break;
         }
         comms_.Tick();
     }
     CloseAction(stoppedInside_);
     const _TestNode* node = sequences_->FindNode(record.name);
+    // The node's result is the run's verdict: the worst of every node it went through.
     record.result = TestStateName(node != nullptr ? node->result : TestState::ERROR);
+    record.reached.clear();
+    for (const _TestNode* reached : sequences_->ReachedNodes())
+        if (reached != node) record.reached.push_back({reached->name, TestStateName(reached->result)});
     record.ended = WallClock::now();
     run_.ended = record.ended;
-    const std::string seconds = Decimal(std::chrono::duration<double>(record.ended - record.started).count(), "%.3f");
+    const std::string seconds =
+        Decimal(std::chrono::duration<double>(record.ended - record.started).count(), "%.3f");
     std::string line = "== " + record.name + ": " + Paint(record.result) + " (" + seconds + " s)";
     if (record.result != "PASSED" && record.result != "UNTESTED") line += ": " + FailureText(record);
     std::cout << line << std::endl;
@@ -246,6 +287,7 @@ void Bench::ShowResult(ItemId id, std::uint8_t result) {
     if (!open_ || openAction_ == nullptr || openAction_->item != id) return;
     open_->result = TestStateName(result);
     open_->actual = ActualText(openAction_->actualValue);
+    open_->reason = openAction_->reason;
 }
 
 void Bench::CloseAction(bool stopped) {
@@ -255,12 +297,19 @@ void Bench::CloseAction(bool stopped) {
     openAction_ = nullptr;
     // A stopped action never got its outcome; one without an outcome of its own was carried out.
     if (a.result.empty()) a.result = stopped ? "ERROR" : "DONE";
+    if (a.result == "ERROR" && a.reason.empty() && stopped) a.reason = current_->message;
     a.ended = WallClock::now();
-    std::string line = a.node + " | " + a.action + " | ";
-    const std::string plain = line + a.result + (a.actual.empty() ? "" : " | " + a.actual);
-    current_->output.push_back(plain);
-    if (!options_.quiet) std::cout << line << Paint(a.result) << (a.actual.empty() ? "" : " | " + a.actual) << std::endl;
+    const std::string line = a.node + " | " + a.action + " | ";
+    const std::string tail =
+        (a.actual.empty() ? "" : " | " + a.actual) + (a.reason.empty() ? "" : " | " + a.reason);
+    current_->output.push_back(line + a.result + tail);
+    if (!options_.quiet) std::cout << line << Paint(a.result) << tail << std::endl;
     current_->actions.push_back(std::move(a));
+    // A long node leaves its progress on disk, so that a killed run shows what it had done.
+    if (EventLoop::Clock::now() - lastReport_ >= std::chrono::seconds(1)) {
+        WriteReports();
+        lastReport_ = EventLoop::Clock::now();
+    }
 }
 
 void Bench::Output(const std::string& line) {
@@ -268,7 +317,9 @@ void Bench::Output(const std::string& line) {
     if (!options_.quiet) std::cout << line << std::endl;
 }
 
-void Bench::AddLogLine(const std::string& line) { Output("log: " + line); }
+void Bench::AddLogLine(const std::string& line) {
+    Output("log: " + line);
+}
 
 void Bench::BusLog::AddLogLine(const std::string& line) {
     if (line.rfind("rx: ", 0) == 0 || line.rfind("tx: ", 0) == 0) return;
@@ -283,7 +334,8 @@ std::optional<bool> Bench::Ask(const std::string& kind, const std::string& text,
     Output(kind + ": " + text);
     if (options_.answer != Answer::Ask) {
         const bool yes = options_.answer == Answer::Yes;
-        Output(std::string("answered ") + (withCancel ? (yes ? "OK" : "Cancel") : "OK") + (yes ? " (--yes)" : " (--no)"));
+        Output(std::string("answered ") + (withCancel ? (yes ? "OK" : "Cancel") : "OK") +
+               (yes ? " (--yes)" : " (--no)"));
         return withCancel ? yes : true;
     }
     const auto stop = [&](const std::string& why) -> std::optional<bool> {
@@ -291,15 +343,18 @@ std::optional<bool> Bench::Ask(const std::string& kind, const std::string& text,
         if (current_ != nullptr && current_->message.empty()) current_->message = why;
         stoppedInside_ = true;
         // The runner expects a dialog to end the run; it checks its state when the dialog returns.
-        sequences_->Stop();
+        sequences_->Stop(why);
         return std::nullopt;
     };
-    if (::isatty(STDIN_FILENO) != 1) return stop(kind + " needs an answer, and there is no terminal: give --yes or --no");
+    if (::isatty(STDIN_FILENO) != 1)
+        return stop(kind + " needs an answer, and there is no terminal: give --yes or --no");
     for (;;) {
         std::cout << text << (withCancel ? " [ok/cancel] " : " [Enter] ") << std::flush;
-        const std::optional<std::string> line = loop_.ReadLine(STDIN_FILENO);
+        bool timedOut = false;
+        const std::optional<std::string> line = loop_.ReadLine(STDIN_FILENO, deadline_, timedOut);
         if (!line) {
             std::cout << std::endl;
+            if (timedOut) return stop(timeoutText_);
             return stop(loop_.Signal() != 0 ? "interrupted by signal " + std::to_string(loop_.Signal())
                                             : kind + ": the terminal closed without an answer");
         }
@@ -310,9 +365,13 @@ std::optional<bool> Bench::Ask(const std::string& kind, const std::string& text,
     }
 }
 
-bool Bench::Confirm(const std::string& text) { return Ask("userintervention", text, true).value_or(false); }
+bool Bench::Confirm(const std::string& text) {
+    return Ask("userintervention", text, true).value_or(false);
+}
 
-void Bench::Message(const std::string& text) { (void)Ask("usermessage", text, false); }
+void Bench::Message(const std::string& text) {
+    (void)Ask("usermessage", text, false);
+}
 
 bool Bench::AskYesNo(const std::string& text) {
     // Only a file that starts a node on load asks this; loading here starts nothing, so it stays unasked.

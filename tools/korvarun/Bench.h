@@ -21,7 +21,7 @@ namespace korva::korvarun {
 enum ExitStatus : int { kPassed = 0, kFailed = 1, kError = 2, kInterrupted = 130 };
 
 class Bench : public LoaderHost, public RunnerHost, public SequenceView {
-public:
+  public:
     explicit Bench(Options options);
     ~Bench() override;
     Bench(const Bench&) = delete;
@@ -51,16 +51,16 @@ public:
     void ShowAction(const std::string&, const std::string&, const std::string&) override {}
     void ShowResult(ItemId id, std::uint8_t result) override;
 
-private:
+  private:
     // The port's and the router's lines; a packet trace would drown the run's own lines.
     class BusLog : public CommsHost {
-    public:
+      public:
         explicit BusLog(Bench& bench) : bench_(bench) {}
         void AddLogLine(const std::string& line) override;
         void RefreshDeviceTree() override {}
         void RequestClose() override {}
 
-    private:
+      private:
         Bench& bench_;
     };
 
@@ -71,6 +71,8 @@ private:
     bool OpenPort();
     void ListNodes() const;
     void RunNode(NodeRecord& record);
+    // The clean-up node, after the others however they ended; a second signal ends it.
+    void RunCleanup();
     void CloseAction(bool stopped);
     // The answer to a prompt of the sequence; nullopt when none can be had (the node is then stopped).
     std::optional<bool> Ask(const std::string& kind, const std::string& text, bool withCancel);
@@ -93,13 +95,16 @@ private:
     std::vector<std::string> nodeNames_;
     std::vector<std::string> displayNames_;
     std::map<ItemId, const TestAction*> actions_;
-    NodeRecord* current_ = nullptr;  // the node running now
+    NodeRecord* current_ = nullptr;     // the node running now
     std::optional<ActionRecord> open_;  // the action carried out now
     const TestAction* openAction_ = nullptr;
     std::string firstConfigMessage_;
     bool configFailed_ = false;
     bool stoppedInside_ = false;  // the running node was stopped, not ended by the runner
     bool colour_ = false;
+    EventLoop::Clock::time_point deadline_ = EventLoop::Clock::time_point::max();  // the node's --timeout
+    std::string timeoutText_;
+    EventLoop::Clock::time_point lastReport_{};  // reports are written at most once a second mid-node
 };
 
 }  // namespace korva::korvarun

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <algorithm>
 #include <cstdint>
 
 #include <fcntl.h>
@@ -14,12 +15,14 @@ namespace korva::korvarun {
 namespace {
 // A handler may touch nothing but these: the number of the signal and the write end of a pipe.
 volatile std::sig_atomic_t gSignal = 0;
+volatile std::sig_atomic_t gSignalCount = 0;
 int gSignalPipe[2] = {-1, -1};
 struct sigaction gOldInt, gOldTerm, gOldPipe;
 
 void OnSignal(int sig) {
     const int saved = errno;
     gSignal = sig;
+    gSignalCount = gSignalCount + 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &byte, 1);
     errno = saved;
@@ -59,7 +62,27 @@ void EventLoop::Post(std::function<void()> work) {
     [[maybe_unused]] const ssize_t n = ::write(wake_.Get(), &one, sizeof one);
 }
 
-int EventLoop::Signal() const { return gSignal; }
+int EventLoop::Signal() const {
+    return gSignal;
+}
+
+bool EventLoop::Signalled() const {
+    return gSignalCount > armedAt_;
+}
+
+namespace {
+// The pipe's bytes only wake the poll; the count says which signals are new.
+void DrainSignalPipe() {
+    char drain[64];
+    while (gSignalPipe[0] >= 0 && ::read(gSignalPipe[0], drain, sizeof drain) > 0) {
+    }
+}
+}  // namespace
+
+void EventLoop::Rearm() {
+    armedAt_ = gSignalCount;
+    DrainSignalPipe();
+}
 
 void EventLoop::RunPosted() {
     std::uint64_t count = 0;
@@ -79,13 +102,14 @@ void EventLoop::RunPosted() {
 bool EventLoop::Wait(int extraFd, int timeoutMs, bool& extraReady) {
     pollfd fds[3] = {{gSignalPipe[0], POLLIN, 0}, {wake_.Get(), POLLIN, 0}, {extraFd, POLLIN, 0}};
     extraReady = false;
-    if (gSignal != 0) return false;
+    if (Signalled()) return false;
     const int n = ::poll(fds, 3, timeoutMs);
-    if (gSignal != 0) return false;
+    if (Signalled()) return false;
     if (n <= 0) return true;
+    if (fds[0].revents != 0) DrainSignalPipe();  // signals from before the last Rearm
     if (fds[1].revents != 0) RunPosted();
     extraReady = extraFd >= 0 && fds[2].revents != 0;
-    return gSignal == 0;
+    return !Signalled();
 }
 
 bool EventLoop::RunUntil(Clock::time_point until) {
@@ -97,11 +121,21 @@ bool EventLoop::RunUntil(Clock::time_point until) {
     }
 }
 
-std::optional<std::string> EventLoop::ReadLine(int fd) {
+std::optional<std::string> EventLoop::ReadLine(int fd, Clock::time_point deadline, bool& timedOut) {
     std::string line;
+    timedOut = false;
     for (;;) {
         bool ready = false;
-        if (!Wait(fd, -1, ready)) return std::nullopt;
+        int timeoutMs = -1;
+        if (deadline != Clock::time_point::max()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) {
+                timedOut = true;
+                return std::nullopt;
+            }
+            timeoutMs = static_cast<int>(std::min<long long>(left, 60000));
+        }
+        if (!Wait(fd, timeoutMs, ready)) return std::nullopt;
         if (!ready) continue;
         char c = 0;
         const ssize_t n = ::read(fd, &c, 1);

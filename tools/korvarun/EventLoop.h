@@ -14,7 +14,7 @@
 namespace korva::korvarun {
 
 class EventLoop {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     // Installs the handlers of SIGINT and SIGTERM; the destructor puts the old ones back.
@@ -27,17 +27,23 @@ public:
     void Post(std::function<void()> work);
     // Runs posted work until the time; false as soon as a signal has come.
     bool RunUntil(Clock::time_point until);
-    // One line from fd, without its end; posted work runs meanwhile. nullopt on a signal or the end of input.
-    std::optional<std::string> ReadLine(int fd);
+    // One line from fd, without its end; posted work runs meanwhile. nullopt on a signal, at the end
+    // of input or when the deadline passes (timedOut tells which).
+    std::optional<std::string> ReadLine(int fd, Clock::time_point deadline, bool& timedOut);
     // The signal that came, 0 for none.
     int Signal() const;
+    // From now on only a further signal ends the waits: the run goes on to its clean-up.
+    void Rearm();
 
-private:
+  private:
     // Waits for one of the descriptors or the time; runs what was posted. False on a signal.
     bool Wait(int extraFd, int timeoutMs, bool& extraReady);
     void RunPosted();
 
-    UniqueFd wake_;  // eventfd: work was posted
+    bool Signalled() const;
+
+    UniqueFd wake_;    // eventfd: work was posted
+    int armedAt_ = 0;  // signals that came before the last Rearm
     std::mutex mutex_;
     std::deque<std::function<void()>> posted_;
 };

@@ -11,23 +11,30 @@ namespace korva::korvarun {
 namespace {
 
 bool SetFlag(Options& o, const std::string& name) {
-    if (name == "--all") o.all = true;
-    else if (name == "--list") o.list = true;
-    else if (name == "--stop-on-fail") o.stopOnFail = true;
-    else if (name == "--quiet" || name == "-q") o.quiet = true;
-    else if (name == "--help" || name == "-h") o.help = true;
-    else if (name == "--version") o.version = true;
+    if (name == "--all")
+        o.all = true;
+    else if (name == "--list")
+        o.list = true;
+    else if (name == "--stop-on-fail")
+        o.stopOnFail = true;
+    else if (name == "--quiet" || name == "-q")
+        o.quiet = true;
+    else if (name == "--help" || name == "-h")
+        o.help = true;
+    else if (name == "--version")
+        o.version = true;
     else if (name == "--yes" || name == "--no") {
         const Answer a = name == "--yes" ? Answer::Yes : Answer::No;
         if (o.answer != Answer::Ask && o.answer != a) throw UsageError("--yes and --no exclude each other");
         o.answer = a;
-    } else return false;
+    } else
+        return false;
     return true;
 }
 
 bool IsValueOption(std::string_view name) {
-    constexpr std::array<std::string_view, 7> names = {"--workdir", "--port", "--baud", "--timeout",
-                                                       "--junit",   "--json", "--dut"};
+    constexpr std::array<std::string_view, 8> names = {"--workdir", "--port", "--baud", "--timeout",
+                                                       "--junit",   "--json", "--dut",  "--cleanup"};
     for (std::string_view n : names)
         if (n == name) return true;
     return false;
@@ -44,7 +51,8 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
         o.port = value;
     } else if (name == "--baud") {
         const auto rate = ParseInt(value);
-        if (!rate || *rate <= 0) throw UsageError("--baud wants a positive whole number, not '" + value + "'");
+        if (!rate || *rate <= 0)
+            throw UsageError("--baud wants a positive whole number, not '" + value + "'");
         o.baud = *rate;
     } else if (name == "--timeout") {
         std::size_t used = 0;
@@ -62,6 +70,8 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
         o.junitFile = value;
     } else if (name == "--json") {
         o.jsonFile = value;
+    } else if (name == "--cleanup") {
+        o.cleanupNode = value;
     } else {
         o.dut = value;
     }
@@ -106,7 +116,8 @@ Options ParseArguments(std::span<const std::string> args) {
     if (positional.empty()) throw UsageError("no sequence file given");
     o.sequenceFile = positional.front();
     o.nodes.assign(positional.begin() + 1, positional.end());
-    if (o.all && !o.nodes.empty()) throw UsageError("--all runs every display node; name nodes or give --all");
+    if (o.all && !o.nodes.empty())
+        throw UsageError("--all runs every display node; name nodes or give --all");
     return o;
 }
 
@@ -126,6 +137,9 @@ Options:
   --list            Prints the nodes and actions of the file and ends.
   --timeout SECONDS Ends a node that runs longer as ERROR; the run goes on.
   --stop-on-fail    Ends the run after the first node that did not pass.
+  --cleanup NODE    Runs NODE after the run however it ended (passed, failed,
+                    error, timeout, SIGINT or SIGTERM), for example to put
+                    the unit in a safe state; a second signal ends it.
   --yes, --no       The answer to every userintervention and usermessage.
   --quiet           One line per node instead of one per action.
   --junit FILE      Writes a JUnit report.

@@ -17,7 +17,7 @@ struct Options {
     std::string sequenceFile;
     std::vector<std::string> nodes;  // empty: "autorun", or every display node with --all
     bool all = false;
-    std::string port;                // COMn or a device path; empty: the sequence opens its own
+    std::string port;  // COMn or a device path; empty: the sequence opens its own
     std::optional<int> baud;
     bool list = false;
     std::optional<double> timeoutSeconds;
@@ -27,13 +27,14 @@ struct Options {
     std::string junitFile;
     std::string jsonFile;
     std::string dut;
+    std::string cleanupNode;  // runs after the others however the run ends
     bool help = false;
     bool version = false;
 };
 
 // A command line that cannot be run; the text names the argument at fault.
 class UsageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

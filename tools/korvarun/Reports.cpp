@@ -43,7 +43,15 @@ QString SecondsText(WallClock::time_point from, WallClock::time_point to) {
     return QString::number(Seconds(from, to), 'f', 3);
 }
 
-bool Ran(const NodeRecord& n) { return n.result != "SKIPPED"; }
+bool Ran(const NodeRecord& n) {
+    return n.result != "SKIPPED";
+}
+
+// A run the reports catch under way (still going, or killed) must count as an error everywhere.
+bool Incomplete(const RunRecord& run) {
+    return run.status == "running";
+}
+constexpr const char* kIncomplete = "run incomplete";
 
 QJsonObject JsonFile(const FileStamp& f) {
     return {{"path", Text(f.path)}, {"sha256", QString::fromStdString(f.sha256)}};
@@ -51,7 +59,8 @@ QJsonObject JsonFile(const FileStamp& f) {
 
 QJsonValue JsonLimits(const ActionRecord& a) {
     if (!a.limits) return QJsonValue::Null;
-    if (a.fileLimits) return QJsonObject{{"index", Text(a.limits->first)}, {"expected", Text(a.limits->second)}};
+    if (a.fileLimits)
+        return QJsonObject{{"index", Text(a.limits->first)}, {"expected", Text(a.limits->second)}};
     return QJsonObject{{"min", Text(a.limits->first)}, {"max", Text(a.limits->second)}};
 }
 
@@ -65,7 +74,12 @@ std::string FailureText(const NodeRecord& node) {
             text += a.fileLimits ? ", element " + a.limits->first + " expected " + a.limits->second
                                  : ", limits " + a.limits->first + " to " + a.limits->second;
         if (!a.actual.empty()) text += ", actual " + a.actual;
-        if (!node.message.empty()) text += " (" + node.message + ")";
+        if (!a.reason.empty())
+            text += ": " + a.reason;
+        else if (!node.message.empty())
+            text += " (" + node.message + ")";
+        // The action may belong to a node reached by a jump or a call: name it.
+        if (!a.node.empty() && a.node != node.name) text = a.node + ": " + text;
         return text;
     }
     return node.message.empty() ? node.name + ": " + node.result : node.message;
@@ -75,9 +89,16 @@ std::string JunitText(const RunRecord& run) {
     int tests = 0, failures = 0, errors = 0, skipped = 0;
     for (const NodeRecord& n : run.nodes) {
         ++tests;
-        if (n.result == "FAILED") ++failures;
-        else if (n.result == "ERROR") ++errors;
-        else if (!Ran(n) || n.result == "UNTESTED") ++skipped;
+        if (n.result == "FAILED")
+            ++failures;
+        else if (n.result == "ERROR" || n.result == "RUNNING")
+            ++errors;
+        else if (!Ran(n) || n.result == "UNTESTED")
+            ++skipped;
+    }
+    if (Incomplete(run)) {
+        ++tests;
+        ++errors;
     }
     QByteArray out;
     QXmlStreamWriter w(&out);
@@ -100,10 +121,12 @@ std::string JunitText(const RunRecord& run) {
     w.writeAttribute("timestamp", Stamp(run.started));
     w.writeAttribute("hostname", Text(run.station));
     w.writeStartElement("properties");
-    const std::pair<const char*, std::string> properties[] = {
-        {"dut", run.dut},          {"status", run.status},
-        {"sequence", run.sequence.path}, {"sequence.sha256", run.sequence.sha256},
-        {"workdir", run.workDir},  {"port", run.port}};
+    const std::pair<const char*, std::string> properties[] = {{"dut", run.dut},
+                                                              {"status", run.status},
+                                                              {"sequence", run.sequence.path},
+                                                              {"sequence.sha256", run.sequence.sha256},
+                                                              {"workdir", run.workDir},
+                                                              {"port", run.port}};
     for (const auto& [name, value] : properties) {
         w.writeStartElement("property");
         w.writeAttribute("name", name);
@@ -111,12 +134,29 @@ std::string JunitText(const RunRecord& run) {
         w.writeEndElement();
     }
     w.writeEndElement();
+    if (Incomplete(run)) {
+        w.writeStartElement("testcase");
+        w.writeAttribute("name", kIncomplete);
+        w.writeAttribute("classname", Text(suite));
+        w.writeAttribute("time", "0.000");
+        w.writeStartElement("error");
+        w.writeAttribute("message",
+                         QString(kIncomplete) + ": the run had not ended when this report was written");
+        w.writeAttribute("type", "INCOMPLETE");
+        w.writeEndElement();
+        w.writeEndElement();
+    }
     for (const NodeRecord& n : run.nodes) {
         w.writeStartElement("testcase");
         w.writeAttribute("name", Text(n.name));
         w.writeAttribute("classname", Text(suite));
         w.writeAttribute("time", Ran(n) ? SecondsText(n.started, n.ended) : "0.000");
-        if (n.result == "FAILED" || n.result == "ERROR") {
+        if (n.result == "RUNNING") {
+            w.writeStartElement("error");
+            w.writeAttribute("message", "under way when the report was written");
+            w.writeAttribute("type", "RUNNING");
+            w.writeEndElement();
+        } else if (n.result == "FAILED" || n.result == "ERROR") {
             w.writeStartElement(n.result == "FAILED" ? "failure" : "error");
             w.writeAttribute("message", Text(FailureText(n)));
             w.writeAttribute("type", Text(n.result));
@@ -128,6 +168,7 @@ std::string JunitText(const RunRecord& run) {
             w.writeEndElement();
         }
         std::string lines;
+        for (const ReachedNode& r : n.reached) lines += "reached " + r.name + ": " + r.result + "\n";
         for (const std::string& l : n.output) lines += l + "\n";
         w.writeTextElement("system-out", Text(lines));
         w.writeEndElement();
@@ -151,15 +192,21 @@ std::string JsonText(const RunRecord& run) {
                                        {"result", Text(a.result)},
                                        {"limits", JsonLimits(a)},
                                        {"actual", Text(a.actual)},
+                                       {"reason", Text(a.reason)},
                                        {"started", Stamp(a.started)},
                                        {"seconds", Seconds(a.started, a.ended)}});
         }
         QJsonArray log;
         for (const std::string& l : n.output) log.append(Text(l));
         const bool ran = Ran(n);
+        QJsonArray reached;
+        for (const ReachedNode& r : n.reached)
+            reached.append(QJsonObject{{"name", Text(r.name)}, {"result", Text(r.result)}});
         nodes.append(QJsonObject{{"name", Text(n.name)},
                                  {"result", Text(n.result)},
+                                 {"cleanup", n.cleanup},
                                  {"message", Text(n.message)},
+                                 {"reached", reached},
                                  {"started", ran ? QJsonValue(Stamp(n.started)) : QJsonValue::Null},
                                  {"ended", ran ? QJsonValue(Stamp(n.ended)) : QJsonValue::Null},
                                  {"seconds", ran ? Seconds(n.started, n.ended) : 0.0},
@@ -170,7 +217,8 @@ std::string JsonText(const RunRecord& run) {
                            {"version", kJsonVersion},
                            {"status", Text(run.status)},
                            {"aborted", run.status == "aborted"},
-                           {"exit_status", run.exitStatus},
+                           // No exit status yet: a reader must not take a killed run for a clean one.
+                           {"exit_status", Incomplete(run) ? QJsonValue::Null : QJsonValue(run.exitStatus)},
                            {"station", Text(run.station)},
                            {"dut", Text(run.dut)},
                            {"started", Stamp(run.started)},

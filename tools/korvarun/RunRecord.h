@@ -24,13 +24,23 @@ struct ActionRecord {
     std::optional<std::pair<std::string, std::string>> limits;
     bool fileLimits = false;
     std::string actual;
+    std::string reason;  // why it ended ERROR or was refused, in words
     WallClock::time_point started, ended;
+};
+
+// A node that a requested node's run went through by "if" or "call", with its own last result.
+struct ReachedNode {
+    std::string name;
+    std::string result;
 };
 
 struct NodeRecord {
     std::string name;
-    // PASSED, FAILED, ERROR, UNTESTED (a node without actions) or SKIPPED (never started).
+    // PASSED, FAILED, ERROR, UNTESTED (a node without actions), RUNNING (under way when the reports
+    // were written) or SKIPPED (never started). The verdict is the worst of every node reached.
     std::string result = "SKIPPED";
+    bool cleanup = false;  // the --cleanup node, run however the others ended
+    std::vector<ReachedNode> reached;
     std::string message;  // why it did not pass, in one line
     std::vector<ActionRecord> actions;
     std::vector<std::string> output;  // the progress lines and log lines of the node

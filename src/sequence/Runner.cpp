@@ -79,8 +79,8 @@ void TestSequence::Step(RunnerCommand command) {
 
     if (ctx_.state == RunnerState::StartingNode) {
         ctx_.actionIndex = 0;
-        if (std::find(reached_.begin(), reached_.end(), ctx_.currentNode) == reached_.end())
-            reached_.push_back(ctx_.currentNode);
+        // A node that starts again is judged by this visit: repeating a node until it passes passes.
+        ForgetOutcomes(*ctx_.currentNode);
         // A node that starts again shows this run's outcome, not the last one's.
         for (const auto& a : ctx_.currentNode->actions)
             if (a != nullptr && a->result != TestState::UNTESTED) {
@@ -216,6 +216,7 @@ void TestSequence::Execute() {
             return;
         }
         case kResetNode:
+            ForgetOutcomes(node);
             SetNodeResult(node, TestState::PASSED);
             ctx_.state = RunnerState::NextAction;
             return;
@@ -252,7 +253,7 @@ void TestSequence::ExecuteDeviceAction(TestAction& action) {
     KFileLink* file = link->AsFile();
     if (action.kind == kLoadFile || action.kind == kSaveFile) {
         if (file == nullptr) return fail(LinkName(action) + " is not a file");
-        if (action.kind == kSaveFile) NoteWrite(action, LinkName(action) + " (the whole file)");
+        if (action.kind == kSaveFile) NoteWrite(LinkName(action) + " (the whole file)");
         file->StartTransfer(action.kind == kLoadFile ? TransferOp::Load : TransferOp::Save);
         ctx_.state = RunnerState::AwaitingTransfer;
         return;
@@ -292,15 +293,14 @@ void TestSequence::ExecuteDeviceAction(TestAction& action) {
                     return fail(std::to_string(first) + " is outside what the property can carry" +
                                 range(WireRangeOf(link->type)));
                 link->SetNewNumber(first);
-                NoteWrite(action, LinkName(action) + " = " + std::to_string(first));
+                NoteWrite(LinkName(action) + " = " + std::to_string(first));
             } else if (const ElementFault fault = file->WriteElement(first, second);
                        fault != ElementFault::None) {
                 if (fault == ElementFault::OutsideFile) return outside(true);
                 return fail(std::to_string(second) + " does not fit an element of this file" +
                             range(file->ElementRange()));
             } else {
-                NoteWrite(action,
-                          LinkName(action) + "[" + std::to_string(first) + "] = " + std::to_string(second));
+                NoteWrite(LinkName(action) + "[" + std::to_string(first) + "] = " + std::to_string(second));
             }
             ctx_.state = RunnerState::AwaitingReply;
             return;
@@ -382,24 +382,38 @@ void TestSequence::BeginRequest(_TestNode* node) {
     requested_ = node;
     verdict_ = TestState::UNTESTED;
     reached_.clear();
+    worst_.clear();
 }
 
 void TestSequence::EndRequest() {
     if (requested_ == nullptr) return;
     _TestNode& node = *requested_;
     requested_ = nullptr;
-    // Each node counts with its last result: a node that repeats itself until it passes has passed.
+    // Each node counts with the worst it met since it last started: a call that returns PASSED
+    // overwrites a caller's FAILED, but does not undo it.
     verdict_ = TestState::UNTESTED;
-    for (const _TestNode* reached : reached_)
-        if (Rank(reached->result) > Rank(verdict_)) verdict_ = reached->result;
+    for (std::size_t i = 0; i < reached_.size(); ++i) {
+        const std::uint8_t last =
+            Rank(reached_[i]->result) > Rank(worst_[i]) ? reached_[i]->result : worst_[i];
+        if (Rank(last) > Rank(verdict_)) verdict_ = last;
+    }
     // The boxes and the tree give the requested node's verdict, whichever node the run ended in.
     node.result = verdict_;
     view_.ShowResult(node.item, verdict_);
     view_.ShowNode(node.name, TestStateName(verdict_));
 }
 
-void TestSequence::NoteWrite(const TestAction& action, const std::string& what) {
-    (void)action;
+void TestSequence::ForgetOutcomes(const _TestNode& node) {
+    const auto at = std::find(reached_.begin(), reached_.end(), &node);
+    if (at == reached_.end()) {
+        reached_.push_back(&node);
+        worst_.push_back(TestState::UNTESTED);
+    } else {
+        worst_[static_cast<std::size_t>(at - reached_.begin())] = TestState::UNTESTED;
+    }
+}
+
+void TestSequence::NoteWrite(const std::string& what) {
     writes_.push_back(what);
 }
 
@@ -442,6 +456,13 @@ void TestSequence::SetActionResult(TestAction& action, std::uint8_t result) {
 
 void TestSequence::SetNodeResult(_TestNode& node, std::uint8_t result) {
     node.result = result;
+    if (requested_ != nullptr) {
+        const auto at = std::find(reached_.begin(), reached_.end(), &node);
+        if (at != reached_.end()) {
+            std::uint8_t& worst = worst_[static_cast<std::size_t>(at - reached_.begin())];
+            if (Rank(result) > Rank(worst)) worst = result;
+        }
+    }
     view_.ShowResult(node.item, result);
     if (&node == ctx_.currentNode) ShowNode();
 }

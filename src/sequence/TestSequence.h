@@ -210,7 +210,7 @@ class TestSequence {
 
     // The verdict of the node a run command started: the worst result of every node the run went
     // through on its behalf (by "if" or "call"), so that a jump away from a failure never reads as
-    // a pass. Each node counts with its last result. Set when the run ends, until the next run command.
+    // a pass. Each node counts with the worst it met since it last started. Set when the run ends.
     std::uint8_t Verdict() const { return verdict_; }
     // The nodes the run went through for the node it started, that one first, each once.
     const std::vector<const _TestNode*>& ReachedNodes() const { return reached_; }
@@ -237,7 +237,9 @@ class TestSequence {
     void BeginRequest(_TestNode* node);
     // The verdict becomes the requested node's result and is shown.
     void EndRequest();
-    void NoteWrite(const TestAction& action, const std::string& what);
+    void NoteWrite(const std::string& what);
+    // The node starts afresh: what it met before no longer counts against the verdict.
+    void ForgetOutcomes(const _TestNode& node);
     void SetActionResult(TestAction& action, std::uint8_t result);
     void SetNodeResult(_TestNode& node, std::uint8_t result);
     // A value the action needs as a whole number; a missing one reads as 0, other text is refused
@@ -265,6 +267,7 @@ class TestSequence {
     _TestNode* requested_ = nullptr;
     std::uint8_t verdict_ = TestState::UNTESTED;
     std::vector<const _TestNode*> reached_;
+    std::vector<std::uint8_t> worst_;  // of each reached node, since it last started
     std::vector<std::string> writes_;
     std::int32_t askedIndex_ = 0;  // the element a file action asked for
     // While the configuration folders load, each autorun restarts the last without asking.

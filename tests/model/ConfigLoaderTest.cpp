@@ -61,16 +61,17 @@ TEST(ConfigLoader, BuildsThePlantInDocumentOrder) {
                "<Display Level=\"advanced\"/></KProperty></Group>\n"
                "    <Comment><KProperty Name=\"NotMe\" Type=\"Word\" Code=\"SPEED\"/></Comment>\n"
                "  </KDevice>\n"
-               "  <KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"16\"><Display Level=\"Advanced\"/>"
+               "  <KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"16\"><Display "
+               "Level=\"Advanced\"/>"
                "</KFileHandle>\n"
                "  <KDevice Name=\"PUMP\" Address=\"42\"/>\n"
                "  <KFileHandle Name=\"Log\" Type=\"File16\" Code=\"LOG\" Length=\"0\"/>\n"
                "</plant>");
     auto l = Load(dir);
     EXPECT_TRUE(l->rec.messages.empty()) << l->loader->LastError();
-    EXPECT_EQ(l->rec.announced,
-              (std::vector<std::string>{"device Pump", "property Pump.Speed listed", "property Pump.Temp listed",
-                                        "file Pump.Curve", "device PUMP", "file PUMP.Log"}));
+    EXPECT_EQ(l->rec.announced, (std::vector<std::string>{"device Pump", "property Pump.Speed listed",
+                                                          "property Pump.Temp listed", "file Pump.Curve",
+                                                          "device PUMP", "file PUMP.Log"}));
     KModel& m = l->model;
     ASSERT_EQ(m.devices.Count(), 1u);
     EXPECT_EQ(m.devices.Name(0), "Pump");
@@ -89,13 +90,16 @@ TEST(ConfigLoader, BuildsThePlantInDocumentOrder) {
 
 TEST(ConfigLoader, LinkFieldsFromTheElements) {
     TempDir dir;
-    WritePlant(dir,
-               "<plant><KDevice Name=\"Pump\" Address=\"291\"><KProperty Name=\"Speed\" Type=\"WordOpt\" Code=\"SPEED\">"
-               "<Helptext><![CDATA[Shaft speed\r\nin rpm]]></Helptext></KProperty>"
-               "<KProperty Name=\"Temp\" Type=\"Byte\" Code=\"TEMP\"><Display Level=\"advanced\"/></KProperty>"
-               "<KProperty Name=\"Hid\" Type=\"Byte\" Code=\"TEMP\"><Display Level=\"Advanced\"/></KProperty>"
-               "<KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"127\"><Display Level=\"Advanced\"/>"
-               "</KFileHandle></KDevice></plant>");
+    WritePlant(
+        dir,
+        "<plant><KDevice Name=\"Pump\" Address=\"291\"><KProperty Name=\"Speed\" Type=\"WordOpt\" "
+        "Code=\"SPEED\">"
+        "<Helptext><![CDATA[Shaft speed\r\nin rpm]]></Helptext></KProperty>"
+        "<KProperty Name=\"Temp\" Type=\"Byte\" Code=\"TEMP\"><Display Level=\"advanced\"/></KProperty>"
+        "<KProperty Name=\"Hid\" Type=\"Byte\" Code=\"TEMP\"><Display Level=\"Advanced\"/></KProperty>"
+        "<KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"127\"><Display "
+        "Level=\"Advanced\"/>"
+        "</KFileHandle></KDevice></plant>");
     auto l = Load(dir);
     ASSERT_TRUE(l->rec.messages.empty()) << l->loader->LastError();
     KDevice* pump = l->model.devices.Find("pump");
@@ -120,7 +124,8 @@ TEST(ConfigLoader, LinkFieldsFromTheElements) {
 }
 
 TEST(ConfigLoader, FailuresGiveTheirMessageAndKeepWhatWasMade) {
-    const std::string device = "<KDevice Name=\"Pump\" Address=\"35\"><KProperty Name=\"Speed\" Type=\"Word\" Code=\"SPEED\"/>";
+    const std::string device =
+        "<KDevice Name=\"Pump\" Address=\"35\"><KProperty Name=\"Speed\" Type=\"Word\" Code=\"SPEED\"/>";
     struct Case {
         const char* what;
         bool paths, constants, config;
@@ -133,35 +138,123 @@ TEST(ConfigLoader, FailuresGiveTheirMessageAndKeepWhatWasMade) {
                                           ConfigLoader::kConfigMessage};
     const Case cases[] = {
         {"no paths file", false, true, true, kConstants, "<p/>", all, 0},
-        {"no constants file", true, false, true, "", "<p>" + device + "</KDevice></p>",
-         {ConfigLoader::kConstantsMessage, ConfigLoader::kConfigMessage}, 0},
+        {"no constants file",
+         true,
+         false,
+         true,
+         "",
+         "<p>" + device + "</KDevice></p>",
+         {ConfigLoader::kConstantsMessage, ConfigLoader::kConfigMessage},
+         0},
         {"no config file", true, true, false, kConstants, "", {ConfigLoader::kConfigMessage}, 0},
-        {"bad address", true, true, true, kConstants, "<p>" + device + "</KDevice><KDevice Name=\"B\" Address=\"x\"/></p>",
-         {ConfigLoader::kConfigMessage}, 1},
-        {"unknown type symbol", true, true, true, kConstants,
-         "<p>" + device + "<KProperty Name=\"T\" Type=\"Float\" Code=\"TEMP\"/></KDevice></p>", {ConfigLoader::kConfigMessage}, 1},
-        {"code not an integer", true, true, true, kConstants,
-         "<p>" + device + "<KProperty Name=\"T\" Type=\"Word\" Code=\"BAD\"/></KDevice></p>", {ConfigLoader::kConfigMessage}, 1},
-        {"property before any device", true, true, true, kConstants, "<p><KProperty Name=\"T\" Type=\"Word\" Code=\"TEMP\"/></p>",
-         {ConfigLoader::kConfigMessage}, 0},
-        {"length too large", true, true, true, kConstants,
-         "<p>" + device + "<KFileHandle Name=\"C\" Type=\"File8\" Code=\"CURVE\" Length=\"128\"/></KDevice></p>",
-         {ConfigLoader::kConfigMessage}, 1},
-        {"length negative", true, true, true, kConstants,
-         "<p>" + device + "<KFileHandle Name=\"C\" Type=\"File8\" Code=\"CURVE\" Length=\"-1\"/></KDevice></p>",
-         {ConfigLoader::kConfigMessage}, 1},
-        {"property of a file type", true, true, true, kConstants,
+        {"bad address",
+         true,
+         true,
+         true,
+         kConstants,
+         "<p>" + device + "</KDevice><KDevice Name=\"B\" Address=\"x\"/></p>",
+         {ConfigLoader::kConfigMessage},
+         1},
+        {"hexadecimal address",
+         true,
+         true,
+         true,
+         kConstants,
+         "<p>" + device + "</KDevice><KDevice Name=\"B\" Address=\"0x23\"/></p>",
+         {ConfigLoader::kConfigMessage},
+         1},
+        {"hexadecimal length",
+         true,
+         true,
+         true,
+         kConstants,
+         "<p>" + device +
+             "<KFileHandle Name=\"C\" Type=\"File8\" Code=\"CURVE\" Length=\"$3\"/></KDevice></p>",
+         {ConfigLoader::kConfigMessage},
+         1},
+        {"unknown type symbol",
+         true,
+         true,
+         true,
+         kConstants,
+         "<p>" + device + "<KProperty Name=\"T\" Type=\"Float\" Code=\"TEMP\"/></KDevice></p>",
+         {ConfigLoader::kConfigMessage},
+         1},
+        {"code not an integer",
+         true,
+         true,
+         true,
+         kConstants,
+         "<p>" + device + "<KProperty Name=\"T\" Type=\"Word\" Code=\"BAD\"/></KDevice></p>",
+         {ConfigLoader::kConfigMessage},
+         1},
+        {"property before any device",
+         true,
+         true,
+         true,
+         kConstants,
+         "<p><KProperty Name=\"T\" Type=\"Word\" Code=\"TEMP\"/></p>",
+         {ConfigLoader::kConfigMessage},
+         0},
+        {"length too large",
+         true,
+         true,
+         true,
+         kConstants,
+         "<p>" + device +
+             "<KFileHandle Name=\"C\" Type=\"File8\" Code=\"CURVE\" Length=\"128\"/></KDevice></p>",
+         {ConfigLoader::kConfigMessage},
+         1},
+        {"length negative",
+         true,
+         true,
+         true,
+         kConstants,
+         "<p>" + device +
+             "<KFileHandle Name=\"C\" Type=\"File8\" Code=\"CURVE\" Length=\"-1\"/></KDevice></p>",
+         {ConfigLoader::kConfigMessage},
+         1},
+        {"property of a file type",
+         true,
+         true,
+         true,
+         kConstants,
          "<p>" + device + "<KProperty Name=\"C\" Type=\"File8\" Code=\"CURVE\"/></KDevice></p>",
-         {ConfigLoader::kConfigMessage}, 1},
-        {"file handle of a property type", true, true, true, kConstants,
+         {ConfigLoader::kConfigMessage},
+         1},
+        {"file handle of a property type",
+         true,
+         true,
+         true,
+         kConstants,
          "<p>" + device + "<KFileHandle Name=\"C\" Type=\"Word\" Code=\"CURVE\" Length=\"3\"/></KDevice></p>",
-         {ConfigLoader::kConfigMessage}, 1},
-        {"constants without symbols", true, true, true, "<constants/>", "<p>" + device + "</KDevice></p>",
-         {ConfigLoader::kConfigMessage}, 0},
-        {"a damaged file loads as far as it goes", true, true, true, kConstants,
-         "<p>" + device + "<KProperty Name=\"T\" Type=\"Word\" Code=\"TEMP\"/><KProperty Name=\"U\" Type =\"Word\"", {}, 2},
-        {"only the first element of the constants counts", true, true, true, kConstants,
-         "<p>" + device + "<KProperty Name=\"T\" Type=\"Word\" Code=\"Late\"/></KDevice></p>", {ConfigLoader::kConfigMessage}, 1},
+         {ConfigLoader::kConfigMessage},
+         1},
+        {"constants without symbols",
+         true,
+         true,
+         true,
+         "<constants/>",
+         "<p>" + device + "</KDevice></p>",
+         {ConfigLoader::kConfigMessage},
+         0},
+        {"a damaged file loads as far as it goes",
+         true,
+         true,
+         true,
+         kConstants,
+         "<p>" + device +
+             "<KProperty Name=\"T\" Type=\"Word\" Code=\"TEMP\"/><KProperty Name=\"U\" Type =\"Word\"",
+         {},
+         2},
+        {"only the first element of the constants counts",
+         true,
+         true,
+         true,
+         kConstants,
+         "<p>" + device + "<KProperty Name=\"T\" Type=\"Word\" Code=\"Late\"/></KDevice></p>",
+         {ConfigLoader::kConfigMessage},
+         1},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -184,7 +277,7 @@ TEST(ConfigLoader, OddFilesAndMemoryFailuresEndTheProgram) {
     const struct {
         const char* file;  // replaced by a pipe, a link to /dev/zero or 1 GB
         const char* as;
-        int failAtLoad;    // the allocation probe throws on this load (1 paths, 2 constants, 3 config)
+        int failAtLoad;        // the allocation probe throws on this load (1 paths, 2 constants, 3 config)
         std::string messages;  // each one ends the program
         int ends;
     } cases[] = {
@@ -230,7 +323,8 @@ TEST(ConfigLoader, DeepAndLargeFilesLoadWithoutRecursion) {
     plant += "<KProperty Name=\"Bottom\" Type=\"Word\" Code=\"SPEED\"/>";
     for (int i = 0; i < 100000; ++i) plant += "</g>";
     plant += "</KDevice>";
-    for (int i = 0; i < 50000; ++i) plant += "<KProperty Name=\"P" + std::to_string(i) + "\" Type=\"Word\" Code=\"TEMP\"/>";
+    for (int i = 0; i < 50000; ++i)
+        plant += "<KProperty Name=\"P" + std::to_string(i) + "\" Type=\"Word\" Code=\"TEMP\"/>";
     plant += "</p>";
     WritePlant(dir, plant);
     auto l = Load(dir);

@@ -20,7 +20,7 @@ TEST(Runner, DeviceActionsEndWithTheirResults) {
         std::uint8_t result;
         std::string actual;
         std::uint8_t node;
-        bool atOnce;  // idle right after the run command
+        bool atOnce;           // idle right after the run command
         std::string log = "";  // the refused text, when the action names one
         int speedAfter = 0xFFFB;
         std::vector<std::int16_t> curveAfter = {5, 6, 7};
@@ -34,8 +34,10 @@ TEST(Runner, DeviceActionsEndWithTheirResults) {
         {"set Pump Speed", PASSED, "", PASSED, false, "", 0},
         // Text that is not a whole number is refused, never sent as 0.
         {"set Pump Speed 1k5", ERROR, "0", ERROR, true, "set Pump Speed 1k5: '1k5' is not a whole number"},
-        {"set Pump Speed \"2 900\"", ERROR, "0", ERROR, true, "set Pump Speed 2 900: '2 900' is not a whole number"},
-        {"test Pump Speed 0 max", ERROR, "0", ERROR, true, "test Pump Speed 0 max: 'max' is not a whole number"},
+        {"set Pump Speed \"2 900\"", ERROR, "0", ERROR, true,
+         "set Pump Speed 2 900: '2 900' is not a whole number"},
+        {"test Pump Speed 0 max", ERROR, "0", ERROR, true,
+         "test Pump Speed 0 max: 'max' is not a whole number"},
         {"get Pump Recipe 1", PASSED, "-20", PASSED, false},
         {"get Pump Recipe -2", PASSED, "3", PASSED, false},  // the size element
         {"get Pump Recipe x", ERROR, "0", ERROR, true, "get Pump Recipe x: 'x' is not a whole number"},
@@ -43,10 +45,12 @@ TEST(Runner, DeviceActionsEndWithTheirResults) {
         {"test Pump Recipe 1 65516", PASSED, "-20", PASSED, false},
         {"test Pump Recipe 2 31", FAILED, "30", FAILED, false},
         {"get Dead Level", ERROR, "0", ERROR, false},
-        {"get Pump Recipe 3", ERROR, "0", ERROR, true, "get Pump Recipe 3: element 3 is outside the file (-3 to 2)"},
+        {"get Pump Recipe 3", ERROR, "0", ERROR, true,
+         "get Pump Recipe 3: element 3 is outside the file (-3 to 2)"},
         {"get Pump Recipe -4", ERROR, "0", ERROR, true},
         {"test Pump Recipe 200 0", ERROR, "0", ERROR, true},
-        {"set Pump Recipe 7 1", ERROR, "0", ERROR, true, "set Pump Recipe 7 1: element 7 is outside the file (0 to 2)"},
+        {"set Pump Recipe 7 1", ERROR, "0", ERROR, true,
+         "set Pump Recipe 7 1: element 7 is outside the file (0 to 2)"},
         {"setlocal Pump Recipe 1 x", ERROR, "0", ERROR, true},
         // A file on a 16-bit index is a file everywhere; a write carries one byte.
         {"set Pump Curve 1 77", PASSED, "77", PASSED, false, "", 0xFFFB, {5, 77, 7}},
@@ -57,11 +61,26 @@ TEST(Runner, DeviceActionsEndWithTheirResults) {
          "set Pump Curve 1 300: 300 does not fit an element of this file (-128 to 255)"},
         {"set Pump Curve 3 1", ERROR, "0", ERROR, true},
         {"savefile Pump Curve", PASSED, "0", PASSED, false, "", 0xFFFB, {0, 0, 0}},
-        {"get Nobody Speed", ERROR, "0", ERROR, true},
-        {"set Pump Missing 1", ERROR, "0", ERROR, true},
         {"loadfile Pump Speed", ERROR, "0", ERROR, true},
         {"savefile Pump Speed", ERROR, "0", ERROR, true},
         {"setlocal Pump Speed 1 2", UNTESTED, "0", PASSED, true},
+        // Numbers are decimal, and a value the wire cannot carry is never sent cut to its low bits.
+        {"set Pump Speed 0x10", ERROR, "0", ERROR, true, "set Pump Speed 0x10: '0x10' is not a whole number"},
+        {"test Pump Speed $10 99", ERROR, "0", ERROR, true,
+         "test Pump Speed $10 99: '$10' is not a whole number"},
+        {"get Pump Recipe 0x1", ERROR, "0", ERROR, true, "get Pump Recipe 0x1: '0x1' is not a whole number"},
+        {"set Pump Speed 70000", ERROR, "0", ERROR, true,
+         "set Pump Speed 70000: 70000 is outside what the property can carry (-32768 to 65535)"},
+        {"set Pump Speed -32769", ERROR, "0", ERROR, true,
+         "set Pump Speed -32769: -32769 is outside what the property can carry (-32768 to 65535)"},
+        {"set Pump Speed 65535", PASSED, "65535", PASSED, false, "", 65535},
+        {"set Pump Mode 300", ERROR, "0", ERROR, true,
+         "set Pump Mode 300: 300 is outside what the property can carry (-128 to 255)"},
+        {"set Pump Recipe 1 70000", ERROR, "0", ERROR, true,
+         "set Pump Recipe 1 70000: 70000 does not fit an element of this file (-32768 to 65535)"},
+        {"get Nobody Speed", ERROR, "0", ERROR, true, "Invalid Device Name: unknown device 'Nobody'"},
+        {"set Pump Missing 1", ERROR, "0", ERROR, true,
+         "Invalid Property Name: unknown property 'Missing' of device 'Pump'"},
     };
     for (const auto& c : cases) {
         SequenceFixture f;
@@ -83,11 +102,50 @@ TEST(Runner, DeviceActionsEndWithTheirResults) {
     }
 }
 
+// A run's verdict is the worst that every node it reached met since that node last started: a jump or a
+// call away from a failure never turns it into a pass, a node that repeats itself until it passes passes.
+TEST(Runner, TheVerdictCoversEveryNodeTheRunReached) {
+    const struct {
+        std::string name;
+        std::string file;
+        std::uint8_t verdict;
+        V reached;
+    } cases[] = {
+        {"jump from a pass to a node in error",
+         "testnode n;\nget Pump Speed;\nif nodepass o;\ntestnode o;\nget Nobody Speed;\n", ERROR,
+         V{"n", "o"}},
+        {"failure handled by a node that passes",
+         "testnode n;\ntest Pump Speed -5 -5;\nif nodefail o;\ntestnode o;\nget Pump Speed;\n", FAILED,
+         V{"n", "o"}},
+        {"call of a passing node after a failure",
+         "testnode n;\ntest Pump Speed -5 -5;\ncall o;\ntestnode o;\nget Pump Speed;\n", FAILED, V{"n", "o"}},
+        {"call of a failing node",
+         "testnode n;\ncall o;\nget Pump Speed;\ntestnode o;\ntest Pump Speed -5 -5;\n", FAILED, V{"n", "o"}},
+        {"jump to an empty node", "testnode n;\nget Pump Speed;\nif nodepass o;\ntestnode o;\n", PASSED,
+         V{"n", "o"}},
+        {"plain pass", "testnode n;\nget Pump Speed;\ntestnode o;\nget Nobody Speed;\n", PASSED, V{"n"}},
+    };
+    for (const auto& c : cases) {
+        SequenceFixture f;
+        f.Load(c.file);
+        f.seq.RunNodeByName("n");
+        ASSERT_TRUE(f.RunToIdle(400)) << c.name;
+        EXPECT_EQ(f.seq.Verdict(), c.verdict) << c.name;
+        EXPECT_EQ(f.seq.FindNode("n")->result, c.verdict) << c.name;
+        EXPECT_EQ(f.view.nodeBox, "n " + TestStateName(c.verdict)) << c.name;
+        EXPECT_EQ(f.view.At(1).result, TestStateName(c.verdict)) << c.name;
+        V reached;
+        for (const _TestNode* node : f.seq.ReachedNodes()) reached.push_back(node->name);
+        EXPECT_EQ(reached, c.reached) << c.name;
+    }
+}
+
 TEST(Runner, WaitLetsTheNextActionRunCountPlusOneTicksLater) {
     const struct {
         std::string count;
         int ticks;
-    } cases[] = {{"0", 1}, {"5", 6}, {"2.9", 3}, {"10000", 10001}, {"20000", 10001}, {"-3", 1}, {"x", 1}};
+    } cases[] = {{"0", 1},         {"5", 6},  {"2.9", 3}, {"10000", 10001},
+                 {"20000", 10001}, {"-3", 1}, {"x", 1},   {"0x10", 1}};
     for (const auto& c : cases) {
         SequenceFixture f;
         f.Load("testnode n;\nwait " + c.count + ";\nusermessage done;\n");
@@ -227,7 +285,11 @@ TEST(Runner, OpenComReportsAFailedPort) {
         int hostResult;
         std::uint8_t node;
         std::vector<int> opened;
-    } cases[] = {{"3", 3, PASSED, {3}}, {"3", 0, ERROR, {3}}, {"9", 0, ERROR, {9}}, {"COM3", 1, ERROR, {}}, {"0x3", 3, ERROR, {}}};
+    } cases[] = {{"3", 3, PASSED, {3}},
+                 {"3", 0, ERROR, {3}},
+                 {"9", 0, ERROR, {9}},
+                 {"COM3", 1, ERROR, {}},
+                 {"0x3", 3, ERROR, {}}};
     for (const auto& c : cases) {
         SequenceFixture f;
         f.host.openResult = c.hostResult;

@@ -12,11 +12,10 @@ using namespace korva;
 class MainWindowTest : public QObject, test::WindowFixture {
     Q_OBJECT
 
-
     TDevicePage& page() { return win->Page(); }
     KRemoteLink* Link(const char* name) { return form->comms().Model().FindLink("Pump", name); }
 
-private slots:
+  private slots:
     void init() {
         Start();
         win->EmulatePump();
@@ -87,7 +86,7 @@ private slots:
         QCOMPARE(page().memoHelp->toPlainText(), QString("Shaft speed\nin rpm"));
         QVERIFY(!page().tbSetVal->isHidden());
         QVERIFY(form->tbMode->isHidden());  // advanced settings hidden
-        win->Tick(2);  // request out, reply in: the panel redraws by itself
+        win->Tick(2);                       // request out, reply in: the panel redraws by itself
         QCOMPARE(page().lbActVal->text(), QString("-32768"));
         QCOMPARE(page().tbStatus->text(), QString("KNOWN"));
         page().tbSetVal->setText("abc");  // refused: nothing is written
@@ -110,6 +109,32 @@ private slots:
         page().btGetVal->click();
         page().tvDevicesUpdate();
         QCOMPARE(page().tbStatus->text(), QString("GET"));
+    }
+
+    // A number the wire cannot carry is refused in the error box and sends nothing.
+    void valuesOutsideTheWireAreRefused() {
+        const struct {
+            const char* name;
+            const char* value;
+            const char* option;
+            const char* error;
+        } cases[] = {
+            {"Speed", "70000", "", "70000 is outside what the value can carry: -32768 to 65535"},
+            {"Mode", "300", "", "300 is outside what the value can carry: -128 to 255"},
+            {"Limit", "10", "300", "300 is outside what the option byte can carry: -128 to 255"},
+            {"Limit", "-40000", "1", "-40000 is outside what the value can carry: -32768 to 65535"},
+        };
+        for (const auto& c : cases) {
+            win->errors.clear();
+            win->Click(QString("35  Pump/") + c.name);
+            win->Tick(4);
+            const std::uint8_t before = Link(c.name)->state;
+            page().tbSetVal->setText(c.value);
+            page().tbOptions->setText(c.option);
+            page().btSetVal->click();
+            QCOMPARE(win->errors, QStringList{c.error});
+            QCOMPARE(Link(c.name)->state, before);
+        }
     }
 
     // The mode's name is the model's; the box shows it.
@@ -204,8 +229,9 @@ private slots:
         okPresser.start(20);
         TForm1 bare(dir->Path(), WindowWiring{&d, nullptr, true});
         bare.FormActivate();
-        QCOMPARE(answered, (QStringList{"Invalid or missing path specification data",
-                                        "Invalid or missing constants data", "Invalid or missing config data"}));
+        QCOMPARE(answered,
+                 (QStringList{"Invalid or missing path specification data",
+                              "Invalid or missing constants data", "Invalid or missing config data"}));
         QCOMPARE(bare.devicePage->tvDevices->topLevelItemCount(), 1);
         QEventLoop loop;
         QTimer::singleShot(2000, &loop, [&] { loop.exit(99); });

@@ -39,18 +39,20 @@ inline int MillisLeft(Clock::time_point deadline) {
 }
 
 // Killed and reaped when it goes out of scope, whatever the test did. korvasim by default; any
-// other program of the project runs the same way, its input at once at its end, in workDir if given.
+// other program of the project runs the same way, its input at once at its end unless another is
+// given, in workDir if given.
 class SimProcess {
   public:
+    // input: what the program reads, a terminal's path for one that asks.
     explicit SimProcess(const std::vector<std::string>& args, const char* program = KORVASIM_PATH,
-                        const char* workDir = nullptr) {
+                        const char* workDir = nullptr, const char* input = "/dev/null") {
         int toOut[2] = {-1, -1}, toErr[2] = {-1, -1};
         if (pipe2(toOut, O_CLOEXEC) != 0 || pipe2(toErr, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, toOut[1], 1);
         posix_spawn_file_actions_adddup2(&actions, toErr[1], 2);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 0, input, O_RDWR | O_NOCTTY, 0);
         if (workDir != nullptr) posix_spawn_file_actions_addchdir_np(&actions, workDir);
         posix_spawnattr_t attr;
         posix_spawnattr_init(&attr);
@@ -151,7 +153,8 @@ class BusClient : private ReceiverSink {
     // A request from the program's start address; false when the line would not take it.
     bool Send(std::uint8_t dest, std::uint8_t code, const std::vector<int>& data) {
         sentAt = Clock::now();
-        return line_.Write(EncodeSerial(MakePacket({dest, kOwnAddress, code}, data)), MillisLeft(Clock::now() + kPatience));
+        return line_.Write(EncodeSerial(MakePacket({dest, kOwnAddress, code}, data)),
+                           MillisLeft(Clock::now() + kPatience));
     }
 
     // The next packet off the line; nullopt when none came in time.
@@ -199,7 +202,8 @@ struct DemoSim {
         sim = std::make_unique<SimProcess>(args);
         const std::optional<std::string> first = sim->FirstLine();
         const std::string on = " on ";
-        if (!first || first->rfind("korvasim: serving ", 0) != 0 || first->find(on) == std::string::npos) return false;
+        if (!first || first->rfind("korvasim: serving ", 0) != 0 || first->find(on) == std::string::npos)
+            return false;
         const std::size_t from = first->find(on) + on.size();
         pty = first->substr(from, first->find(" as ", from) - from);
         return true;

@@ -223,6 +223,7 @@ void Bench::RunNode(NodeRecord& record) {
     stoppedInside_ = false;
     // Until the node ends, the reports on disk say that it is under way.
     record.result = "RUNNING";
+    record.ended = record.started;
     WriteReports();
     lastReport_ = EventLoop::Clock::now();
     if (!options_.quiet)

@@ -73,7 +73,8 @@ std::string FailureText(const NodeRecord& node) {
         if (a.limits)
             text += a.fileLimits ? ", element " + a.limits->first + " expected " + a.limits->second
                                  : ", limits " + a.limits->first + " to " + a.limits->second;
-        if (!a.actual.empty()) text += ", actual " + a.actual;
+        // An action in ERROR read nothing: its actual value would only mislead.
+        if (!a.actual.empty() && a.result != "ERROR") text += ", actual " + a.actual;
         if (!a.reason.empty())
             text += ": " + a.reason;
         else if (!node.message.empty())

@@ -19,6 +19,13 @@ testnode "Pump Run-In Cancelled";
   usermessage "Run-in cancelled. The pump was not started.";
 endnode;
 
+; Puts the pump at rest whatever happened before; korvarun --cleanup "Safe State" runs it after
+; every run, however the run ends.
+displaytestnode "Safe State";
+  set FeedPump.SpeedSetpoint 0;
+  test FeedPump.SpeedSetpoint 0 0;
+endnode;
+
 displaytestnode "Reset Pump Alarms";
   set FeedPump.AlarmReset 1;
   wait 50;

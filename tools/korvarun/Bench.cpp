@@ -301,6 +301,8 @@ void Bench::CloseAction(bool stopped) {
     if (a.result == "ERROR" && a.reason.empty() && stopped) a.reason = current_->message;
     a.ended = WallClock::now();
     const std::string line = a.node + " | " + a.action + " | ";
+    // An action in ERROR read nothing: its reason stands where a value would.
+    if (a.result == "ERROR") a.actual.clear();
     const std::string tail =
         (a.actual.empty() ? "" : " | " + a.actual) + (a.reason.empty() ? "" : " | " + a.reason);
     current_->output.push_back(line + a.result + tail);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "support/Packets.h"
 #include "support/SequenceFakes.h"
 
 namespace korva {
@@ -138,6 +139,20 @@ TEST(Runner, TheVerdictCoversEveryNodeTheRunReached) {
         for (const _TestNode* node : f.seq.ReachedNodes()) reached.push_back(node->name);
         EXPECT_EQ(reached, c.reached) << c.name;
     }
+}
+
+// A late reply for another element, handled in the same batch as the answer, never decides the test.
+TEST_F(Running, ATestComparesTheElementItAskedFor) {
+    Load("testnode n;\ntest Pump Recipe 1 65516;\n");
+    h.emu.FindDevice(0x32)->silent = true;  // the replies below are the only ones
+    seq.RunNodeByName("n");
+    h.Run(2);
+    h.comms.Route(test::MakePacket({0x6C, 0x32, 0x8A}, {20, 0xFF, 0xEC, 1}));     // element 1: -20
+    h.comms.Route(test::MakePacket({0x6C, 0x32, 0x8A}, {20, 0x00, 0x08, 0xFE}));  // the size, late
+    h.comms.Respond();
+    ASSERT_EQ(seq.State(), RunnerState::Idle);
+    EXPECT_EQ(ActualText(seq.FindNode("n")->actions[0]->actualValue), "-20");
+    EXPECT_EQ(seq.FindNode("n")->result, PASSED);
 }
 
 TEST(Runner, WaitLetsTheNextActionRunCountPlusOneTicksLater) {

@@ -32,7 +32,8 @@ std::string CsvField(const std::string& s) {
 std::size_t CaptureReport::Skipped() const {
     std::size_t n = 0;
     for (std::size_t i = 0; i < lines.size(); ++i)
-        if (i != static_cast<std::size_t>(CaptureFault::None) && i != static_cast<std::size_t>(CaptureFault::Comment))
+        if (i != static_cast<std::size_t>(CaptureFault::None) &&
+            i != static_cast<std::size_t>(CaptureFault::Comment))
             n += lines[i];
     return n;
 }
@@ -45,7 +46,8 @@ std::string CaptureReport::Summary() const {
     bool first = true;
     for (std::size_t i = static_cast<std::size_t>(CaptureFault::BadTime); i < lines.size(); ++i) {
         if (lines[i] == 0) continue;
-        text += (first ? "" : ", ") + std::to_string(lines[i]) + " " + CaptureFaultText(static_cast<CaptureFault>(i));
+        text += (first ? "" : ", ") + std::to_string(lines[i]) + " " +
+                CaptureFaultText(static_cast<CaptureFault>(i));
         first = false;
     }
     return text + "), the first at line " + std::to_string(firstSkippedLine);
@@ -87,17 +89,18 @@ std::string CaptureText(const TraceBuffer& buffer, const std::vector<std::uint64
     return text;
 }
 
-std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows, const TraceDecoder& decoder) {
+std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows,
+                    const TraceDecoder& decoder) {
     std::string text = "Time,Direction,From,To,Device,Property,Value,Kind,Bytes\n";
     ForRows(buffer, rows, [&](const TraceRecord& r) {
         const BusPacket p = r.Packet();
         const DecodedPacket d = decoder.Decode(p, r.path);
         std::string bytes = TraceBytes(p);
         bytes.pop_back();
-        text += (r.timeUs >= 0 ? FormatCaptureTime(r.timeUs) : std::string()) + ',' + PathWords(r.path) + ',' +
-                std::to_string(p.source) + ',' + std::to_string(p.dest) + ',' +
-                CsvField(d.device != nullptr ? d.device->name : std::string()) + ',' + CsvField(d.property) + ',' +
-                CsvField(d.value) + ',' + d.kind + ',' + bytes + '\n';
+        text += (r.timeUs >= 0 ? FormatCaptureTime(r.timeUs) : std::string()) + ',' + PathWords(r.path) +
+                ',' + std::to_string(p.source) + ',' + std::to_string(p.dest) + ',' +
+                CsvField(d.device != nullptr ? d.device->name : std::string()) + ',' + CsvField(d.property) +
+                ',' + CsvField(d.value) + ',' + d.kind + ',' + bytes + '\n';
     });
     return text;
 }

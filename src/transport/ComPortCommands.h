@@ -17,7 +17,7 @@ std::vector<std::string> OpenFailureLines(const std::string& devicePath, int err
 
 // The serial line is the program's first way onto the bus; the commands attach it to the router.
 class ComPortCommands : public BusPort {
-public:
+  public:
     enum class Line { Closed, Open, Lost };
 
     ComPortCommands(TSerialPortNG& port, Comms& comms, CommsHost& log, std::string workDir = ".");
@@ -46,7 +46,7 @@ public:
     // Runs after every change of the line: opened, closed, lost, a failed open, a new speed.
     std::function<void()> lineChanged;
 
-private:
+  private:
     void LineLost();
     void Changed();
 

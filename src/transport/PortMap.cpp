@@ -12,13 +12,16 @@
 namespace korva {
 
 namespace {
-std::string PortsFile(const std::string& workDir) { return workDir + "/config/ports.xml"; }
+std::string PortsFile(const std::string& workDir) {
+    return workDir + "/config/ports.xml";
+}
 
 // The reader takes attribute values as written, without entities: a value that would need one
 // (or would end the attribute or the tag early) cannot be stored.
 bool Storable(const std::string& text) {
     for (char c : text)
-        if (c == '"' || c == '<' || c == '>' || c == '&' || static_cast<unsigned char>(c) < 0x20) return false;
+        if (c == '"' || c == '<' || c == '>' || c == '&' || static_cast<unsigned char>(c) < 0x20)
+            return false;
     return true;
 }
 }  // namespace
@@ -30,7 +33,8 @@ std::map<std::string, std::string> ReadPortMap(const std::string& workDir) {
         doc.LoadXML(PortsFile(workDir));
         for (const auto& child : doc.children)
             if (child->name == "port" && !child->getAttribute("device").empty())
-                out.emplace(std::string(child->getAttribute("name")), std::string(child->getAttribute("device")));
+                out.emplace(std::string(child->getAttribute("name")),
+                            std::string(child->getAttribute("device")));
     } catch (const XmlFileError&) {
         // no ports file: the default names hold
     }
@@ -54,7 +58,8 @@ std::string WritePortMap(const std::string& workDir, const std::map<std::string,
     for (const auto& [name, device] : devices) {
         if (device.empty()) continue;
         if (!Storable(name) || !Storable(device))
-            return "'" + device + "' cannot be kept in config/ports.xml: no quotes, <, >, & or control characters";
+            return "'" + device +
+                   "' cannot be kept in config/ports.xml: no quotes, <, >, & or control characters";
         text += "  <port name=\"" + name + "\" device=\"" + device + "\"/>\n";
     }
     text += "</ports>\n";

@@ -25,15 +25,24 @@ constexpr std::size_t kErrorHistory = 100;
 
 speed_t StandardSpeed(int baud) {
     switch (baud) {
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        case 230400: return B230400;
-        default: return 0;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        default:
+            return 0;
     }
 }
 
@@ -321,15 +330,17 @@ void TSerialPortNG::WorkerLoop() {
 bool TSerialPortNG::Pass(int fd, Clock::time_point& lastByte, std::unique_lock<std::mutex>& lock) {
     // A cluster ends at the ")" that closes a packet, or once the line has been quiet for a few
     // character times at the selected speed.
-    const auto quiet = std::max<Clock::duration>(std::chrono::milliseconds(1),
-                                                  std::chrono::microseconds(kQuietCharacters * 10'000'000LL /
-                                                                            std::max(baud_, 50)));
+    const auto quiet = std::max<Clock::duration>(
+        std::chrono::milliseconds(1),
+        std::chrono::microseconds(kQuietCharacters * 10'000'000LL / std::max(baud_, 50)));
     int timeout = sendInProgress_ ? 2 : kIdlePollMs;
     if (!gathered_.empty()) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastByte + quiet - Clock::now()).count();
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(lastByte + quiet - Clock::now()).count();
         timeout = static_cast<int>(std::clamp<long long>(left, 0, timeout));
     }
-    pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (sendInProgress_ ? POLLOUT : 0)), 0}, {wakeFd_, POLLIN, 0}};
+    pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (sendInProgress_ ? POLLOUT : 0)), 0},
+                     {wakeFd_, POLLIN, 0}};
     lock.unlock();
     const int r = ::poll(fds, 2, timeout);
     if (fds[1].revents & POLLIN) {

@@ -15,7 +15,7 @@
 namespace korva {
 
 class TSerialPortNG {
-public:
+  public:
     // Runs a function on the main thread, later; called from the worker thread.
     using Poster = std::function<void(std::function<void()>)>;
 
@@ -66,7 +66,7 @@ public:
     // The numbers of the internal errors so far, oldest first (at most 100).
     std::deque<int> ErrorNumbers() const;
 
-private:
+  private:
     struct Cluster {
         std::string bytes;
         int lineErrors = 0;
@@ -101,18 +101,18 @@ private:
     int openErrno_ = 0;
 
     mutable std::mutex mutex_;
-    std::condition_variable wake_;     // the worker: the port opened, closing, or stop
-    std::condition_variable handed_;   // the worker: a cluster was taken
-    std::condition_variable idle_;     // the main thread: the worker left its pass
+    std::condition_variable wake_;    // the worker: the port opened, closing, or stop
+    std::condition_variable handed_;  // the worker: a cluster was taken
+    std::condition_variable idle_;    // the main thread: the worker left its pass
     std::deque<Cluster> clusters_;
     std::deque<int> errors_;
-    int wakeFd_ = -1;               // eventfd: wakes the worker out of poll()
-    std::uint64_t session_ = 0;     // counts opens, so that a late event of an old session is ignored
-    std::string gathered_;          // bytes of the cluster being gathered
-    int lineErrorsSeen_ = 0;        // a new line error closes the cluster at once
-    bool running_ = false;  // the worker may use the line
+    int wakeFd_ = -1;            // eventfd: wakes the worker out of poll()
+    std::uint64_t session_ = 0;  // counts opens, so that a late event of an old session is ignored
+    std::string gathered_;       // bytes of the cluster being gathered
+    int lineErrorsSeen_ = 0;     // a new line error closes the cluster at once
+    bool running_ = false;       // the worker may use the line
     bool stop_ = false;
-    bool busy_ = false;     // the worker is inside a pass
+    bool busy_ = false;  // the worker is inside a pass
     bool lost_ = false;
     std::uint64_t postedEvents_ = 0;
     std::uint64_t takenEvents_ = 0;

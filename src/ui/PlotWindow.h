@@ -72,7 +72,7 @@ class TPlotWindow : public QWidget {
         KRemoteLink* link;
         std::uint32_t seen;
     };
-    std::vector<Plotted> plotted_;  // by series index
+    std::vector<Plotted> plotted_;          // by series index
     std::vector<KRemoteLink*> candidates_;  // polled or logged properties, in plant order
     std::uint64_t flagsSeen_ = ~std::uint64_t{0};
     std::unordered_map<const KRemoteLink*, std::size_t> index_;

@@ -13,7 +13,9 @@ namespace korva {
 
 namespace {
 
-std::string Why(int code) { return std::generic_category().message(code); }
+std::string Why(int code) {
+    return std::generic_category().message(code);
+}
 
 const char* KindOf(mode_t mode) {
     if (S_ISDIR(mode)) return "a folder";
@@ -60,7 +62,8 @@ void UniqueFd::Reset() {
 std::string ReadRegularFile(const std::string& path, std::size_t cap) {
     struct stat st {};
     const UniqueFd fd = OpenChecked(path, O_RDONLY, st, "open");
-    if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > cap) throw FileError(TooLarge(path, cap));
+    if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > cap)
+        throw FileError(TooLarge(path, cap));
     std::string content;
     content.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;

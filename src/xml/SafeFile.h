@@ -13,7 +13,7 @@ namespace korva {
 
 // A file that cannot be opened or read, or is not one the program takes; the text names the file.
 class FileError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -25,7 +25,7 @@ std::string ReadRegularFile(const std::string& path, std::size_t cap = kMaxReadB
 
 // An owned file descriptor; -1 holds none.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { Reset(); }
@@ -49,7 +49,7 @@ public:
     }
     void Reset();
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -27,7 +27,7 @@ std::string Stamp(TimePoint t) {
 }
 
 class LogFileTest : public ::testing::Test {
-protected:
+  protected:
     LogFileTest() {
         log.now = [this] { return clock; };
         log.formatDateTime = &Stamp;
@@ -86,7 +86,13 @@ TEST_F(LogFileTest, HeaderThenRowsWithTimeElapsedAndOneColumnPerEnabledItem) {
     log.LogRowStep();
     clock += 3600s - 12005ms;
     log.LogRowStep();
-    const std::vector<std::string> expected{"KorvaConfig Log File,", ",", ",", "Start Time:,", start + ",", ",", ",",
+    const std::vector<std::string> expected{"KorvaConfig Log File,",
+                                            ",",
+                                            ",",
+                                            "Start Time:,",
+                                            start + ",",
+                                            ",",
+                                            ",",
                                             "Time,Time Elapsed,Speed,Mode,",
                                             Stamp(clock - 3600s + 12005ms) + ",12.005,0,0,",
                                             Stamp(clock) + ",3600.000,0,0,"};
@@ -214,10 +220,12 @@ TEST_F(LogFileTest, AWriteFailureLeavesWholeRowsAndIsReportedOnce) {
             for (const std::string& a : alerts) out += " | " + a;
             return out;
         });
-        EXPECT_EQ(got, std::string("stopped | ") + LogFile::kWriteFailedText + " | ERROR|" + LogFile::kWriteFailedText);
+        EXPECT_EQ(got, std::string("stopped | ") + LogFile::kWriteFailedText + " | ERROR|" +
+                           LogFile::kWriteFailedText);
         const std::vector<std::string> lines = Lines(log.fileName);  // fails on a partial row
         EXPECT_GT(lines.size(), 20u);
-        EXPECT_EQ(lines.front(), append ? "old," : "KorvaConfig Log File,");  // appending leaves out the title
+        EXPECT_EQ(lines.front(),
+                  append ? "old," : "KorvaConfig Log File,");  // appending leaves out the title
         EXPECT_EQ(lines[3], "Start Time:,");
         EXPECT_LE(std::filesystem::file_size(log.fileName), 1001u);
     }

@@ -42,9 +42,9 @@ std::map<std::string, Outcome> ReadJunit(const std::string& text) {
         const std::string parent = path.empty() ? "" : path.back();
         path.push_back(name);
         static const std::map<std::string, std::set<std::string>> allowed = {
-            {"testsuites", {""}},        {"testsuite", {"testsuites"}}, {"properties", {"testsuite"}},
-            {"property", {"properties"}}, {"testcase", {"testsuite"}},  {"failure", {"testcase"}},
-            {"error", {"testcase"}},     {"skipped", {"testcase"}},     {"system-out", {"testcase"}}};
+            {"testsuites", {""}},         {"testsuite", {"testsuites"}}, {"properties", {"testsuite"}},
+            {"property", {"properties"}}, {"testcase", {"testsuite"}},   {"failure", {"testcase"}},
+            {"error", {"testcase"}},      {"skipped", {"testcase"}},     {"system-out", {"testcase"}}};
         const auto it = allowed.find(name);
         EXPECT_TRUE(it != allowed.end() && it->second.count(parent)) << name << " inside '" << parent << "'";
         if (name == "testsuite") {
@@ -53,7 +53,8 @@ std::map<std::string, Outcome> ReadJunit(const std::string& text) {
                 declared[a] = x.attributes().value(a).toInt(&ok);
                 EXPECT_TRUE(ok) << a;
             }
-            for (const char* a : {"timestamp", "hostname"}) EXPECT_FALSE(x.attributes().value(a).isEmpty()) << a;
+            for (const char* a : {"timestamp", "hostname"})
+                EXPECT_FALSE(x.attributes().value(a).isEmpty()) << a;
         } else if (name == "testcase") {
             current = x.attributes().value("name").toString().toStdString();
             EXPECT_FALSE(x.attributes().value("classname").isEmpty());
@@ -61,10 +62,13 @@ std::map<std::string, Outcome> ReadJunit(const std::string& text) {
             EXPECT_GE(x.attributes().value("time").toDouble(&ok), 0.0);
             EXPECT_TRUE(ok);
             ++counted["tests"];
-            EXPECT_TRUE(cases.emplace(current, Outcome{"PASSED", ""}).second) << "two cases named " << current;
+            EXPECT_TRUE(cases.emplace(current, Outcome{"PASSED", ""}).second)
+                << "two cases named " << current;
         } else if (name == "failure" || name == "error" || name == "skipped") {
             EXPECT_EQ(cases[current].result, "PASSED") << current << " has two outcomes";
-            cases[current] = {name == "failure" ? "FAILED" : name == "error" ? "ERROR" : "SKIPPED",
+            cases[current] = {name == "failure" ? "FAILED"
+                              : name == "error" ? "ERROR"
+                                                : "SKIPPED",
                               x.attributes().value("message").toString().toStdString()};
             ++counted[name == "failure" ? "failures" : name == "error" ? "errors" : "skipped"];
         }
@@ -101,7 +105,8 @@ QJsonArray ReadJson(const std::string& text, const std::string& status) {
         EXPECT_TRUE(n["seconds"].isDouble() && n["output"].isArray());
         if (n["result"] != "SKIPPED") EXPECT_TRUE(IsStamp(n["started"]) && IsStamp(n["ended"]));
         for (const QJsonValue& a : n["actions"].toArray()) {
-            for (const char* key : {"node", "action", "kind", "result", "actual"}) EXPECT_TRUE(a[key].isString()) << key;
+            for (const char* key : {"node", "action", "kind", "result", "actual"})
+                EXPECT_TRUE(a[key].isString()) << key;
             EXPECT_TRUE(a["limits"].isNull() || a["limits"].isObject());
             EXPECT_TRUE(IsStamp(a["started"]) && a["seconds"].isDouble());
         }
@@ -131,8 +136,9 @@ constexpr const char* kBench =
     "endnode;\n";
 
 class Korvarun : public ::testing::Test {
-protected:
-    // korvasim on a fresh copy of the demo plant, as COM1 of the folder the run works in, the bench file beside it.
+  protected:
+    // korvasim on a fresh copy of the demo plant, as COM1 of the folder the run works in, the bench file
+    // beside it.
     void StartSim(std::vector<std::string> options = {}) {
         plant = std::make_unique<test::DemoSim>();
         plant->dir.Write("bench.kts", kBench);
@@ -140,8 +146,17 @@ protected:
     }
     // korvarun on the bench file, with the options and nodes given.
     std::unique_ptr<test::SimProcess> Start(std::vector<std::string> args) {
-        std::vector<std::string> all{"--workdir", plant->dir.Path(), "--port", "COM1", "--dut", "SN-0042",
-                                     "--junit", Junit(), "--json", Json(), plant->dir.Path() + "/bench.kts"};
+        std::vector<std::string> all{"--workdir",
+                                     plant->dir.Path(),
+                                     "--port",
+                                     "COM1",
+                                     "--dut",
+                                     "SN-0042",
+                                     "--junit",
+                                     Junit(),
+                                     "--json",
+                                     Json(),
+                                     plant->dir.Path() + "/bench.kts"};
         all.insert(all.end(), args.begin(), args.end());
         return std::make_unique<test::SimProcess>(all, KORVARUN_PATH);
     }
@@ -160,15 +175,30 @@ TEST_F(Korvarun, RunsNodesAndReportsThem) {
         std::string message;                         // in the first failure or error, when one is expected
     } cases[] = {
         {{"pass"}, {}, 0, {{"pass", "PASSED"}}, ""},
-        {{"pass", "fail"}, {}, 1, {{"pass", "PASSED"}, {"fail", "FAILED"}},
+        {{"pass", "fail"},
+         {},
+         1,
+         {{"pass", "PASSED"}, {"fail", "FAILED"}},
          "test FeedPump SpeedSetpoint 1 5: FAILED, limits 1 to 5, actual 1234"},
         {{"--all"}, {}, 1, {{"pass", "PASSED"}, {"fail", "FAILED"}}, "limits 1 to 5"},
         {{"mute"}, {"--drop", "1"}, 2, {{"mute", "ERROR"}}, "get FeedPump FirmwareVersion: ERROR"},
-        {{"--no", "ask", "pass"}, {}, 1, {{"ask", "FAILED"}, {"pass", "PASSED"}}, "userintervention Fit the test plug: FAILED"},
+        {{"--no", "ask", "pass"},
+         {},
+         1,
+         {{"ask", "FAILED"}, {"pass", "PASSED"}},
+         "userintervention Fit the test plug: FAILED"},
         {{"--yes", "ask"}, {}, 0, {{"ask", "PASSED"}}, ""},
         // Without a terminal and without --yes or --no, a prompt ends its node and never waits.
-        {{"ask", "pass"}, {}, 2, {{"ask", "ERROR"}, {"pass", "PASSED"}}, "there is no terminal: give --yes or --no"},
-        {{"--timeout", "0.5", "slow", "pass"}, {}, 2, {{"slow", "ERROR"}, {"pass", "PASSED"}}, "timed out after 0.5 s"},
+        {{"ask", "pass"},
+         {},
+         2,
+         {{"ask", "ERROR"}, {"pass", "PASSED"}},
+         "there is no terminal: give --yes or --no"},
+        {{"--timeout", "0.5", "slow", "pass"},
+         {},
+         2,
+         {{"slow", "ERROR"}, {"pass", "PASSED"}},
+         "timed out after 0.5 s"},
         {{"--stop-on-fail", "fail", "pass"}, {}, 1, {{"fail", "FAILED"}, {"pass", "SKIPPED"}}, "actual 1234"},
     };
     for (const auto& c : cases) {
@@ -200,7 +230,9 @@ TEST_F(Korvarun, RunsNodesAndReportsThem) {
         std::size_t actions = 0;
         for (const QJsonValue& n : nodes) actions += static_cast<std::size_t>(n["actions"].toArray().size());
         std::size_t lines = 0;
-        for (std::size_t at = 0; (at = run->out.find(" | ", at)) != std::string::npos; at = run->out.find('\n', at)) ++lines;
+        for (std::size_t at = 0; (at = run->out.find(" | ", at)) != std::string::npos;
+             at = run->out.find('\n', at))
+            ++lines;
         EXPECT_EQ(lines, actions) << row << "\n" << run->out;
     }
 }
@@ -233,7 +265,8 @@ TEST_F(Korvarun, RefusesWhatCannotBeRun) {
         {{bench}, "no test node 'autorun'"},
         {{plant->dir.Path() + "/empty.kts"}, "no testnode or displaytestnode"},
         {{plant->dir.Path() + "/missing.kts"}, "missing.kts"},
-        {{"--workdir", plant->dir.Path() + "/nowhere", bench, "pass"}, "Invalid or missing path specification data"},
+        {{"--workdir", plant->dir.Path() + "/nowhere", bench, "pass"},
+         "Invalid or missing path specification data"},
         {{"--port", "/dev/null/none", bench, "pass"}, "cannot open /dev/null/none"},
         {{"--port", "COM9", bench, "pass"}, "--port wants COM1 to COM6"},
         {{"--timeout", "soon", bench, "pass"}, "--timeout wants seconds"},

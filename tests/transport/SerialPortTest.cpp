@@ -65,13 +65,15 @@ TEST(SerialPort, AClusterEndsAtAClosedPacketAfterAQuietTimeOrWhenFull) {
     const std::string packet = "(x6Cx23x8Ax03xFDx05x9Cx40)";
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(pty.Write(packet));
-        ASSERT_TRUE(rig.main.RunUntil([&] { return rig.clusters.size() == 2u + static_cast<std::size_t>(i); }));
+        ASSERT_TRUE(
+            rig.main.RunUntil([&] { return rig.clusters.size() == 2u + static_cast<std::size_t>(i); }));
     }
     EXPECT_EQ(rig.clusters, (std::vector<std::string>{burst, packet, packet}));
     // Many waiting bytes close a cluster at once.
     const std::string block(3500, 'y');
     ASSERT_TRUE(pty.Write(block));
-    ASSERT_TRUE(rig.main.RunUntil([&] { return rig.Received() >= burst.size() + 2 * packet.size() + block.size(); }));
+    ASSERT_TRUE(
+        rig.main.RunUntil([&] { return rig.Received() >= burst.size() + 2 * packet.size() + block.size(); }));
     EXPECT_GE(rig.clusters[3].size(), static_cast<std::size_t>(TSerialPortNG::kClusterSize));
 }
 

@@ -40,7 +40,8 @@ TEST(SafeFile, OnlyRegularFilesOfSaneSize) {
         const std::string read = test::InChild([&] { return ReadRegularFile(c.path); });
         EXPECT_NE(read.find(c.read), std::string::npos) << c.path << ": " << read;
         if (read != "abc") EXPECT_NE(read.find(c.path), std::string::npos) << read;
-        const std::string write = test::InChild([&] { return std::string(OpenRegularForWriting(c.path) ? "opened" : "-"); });
+        const std::string write =
+            test::InChild([&] { return std::string(OpenRegularForWriting(c.path) ? "opened" : "-"); });
         EXPECT_NE(write.find(c.write), std::string::npos) << c.path << ": " << write;
     }
 }

@@ -43,7 +43,9 @@ QString SecondsText(WallClock::time_point from, WallClock::time_point to) {
     return QString::number(Seconds(from, to), 'f', 3);
 }
 
-bool Ran(const NodeRecord& n) { return n.result != "SKIPPED"; }
+bool Ran(const NodeRecord& n) {
+    return n.result != "SKIPPED";
+}
 
 QJsonObject JsonFile(const FileStamp& f) {
     return {{"path", Text(f.path)}, {"sha256", QString::fromStdString(f.sha256)}};
@@ -51,7 +53,8 @@ QJsonObject JsonFile(const FileStamp& f) {
 
 QJsonValue JsonLimits(const ActionRecord& a) {
     if (!a.limits) return QJsonValue::Null;
-    if (a.fileLimits) return QJsonObject{{"index", Text(a.limits->first)}, {"expected", Text(a.limits->second)}};
+    if (a.fileLimits)
+        return QJsonObject{{"index", Text(a.limits->first)}, {"expected", Text(a.limits->second)}};
     return QJsonObject{{"min", Text(a.limits->first)}, {"max", Text(a.limits->second)}};
 }
 
@@ -75,9 +78,12 @@ std::string JunitText(const RunRecord& run) {
     int tests = 0, failures = 0, errors = 0, skipped = 0;
     for (const NodeRecord& n : run.nodes) {
         ++tests;
-        if (n.result == "FAILED") ++failures;
-        else if (n.result == "ERROR") ++errors;
-        else if (!Ran(n) || n.result == "UNTESTED") ++skipped;
+        if (n.result == "FAILED")
+            ++failures;
+        else if (n.result == "ERROR")
+            ++errors;
+        else if (!Ran(n) || n.result == "UNTESTED")
+            ++skipped;
     }
     QByteArray out;
     QXmlStreamWriter w(&out);
@@ -100,10 +106,12 @@ std::string JunitText(const RunRecord& run) {
     w.writeAttribute("timestamp", Stamp(run.started));
     w.writeAttribute("hostname", Text(run.station));
     w.writeStartElement("properties");
-    const std::pair<const char*, std::string> properties[] = {
-        {"dut", run.dut},          {"status", run.status},
-        {"sequence", run.sequence.path}, {"sequence.sha256", run.sequence.sha256},
-        {"workdir", run.workDir},  {"port", run.port}};
+    const std::pair<const char*, std::string> properties[] = {{"dut", run.dut},
+                                                              {"status", run.status},
+                                                              {"sequence", run.sequence.path},
+                                                              {"sequence.sha256", run.sequence.sha256},
+                                                              {"workdir", run.workDir},
+                                                              {"port", run.port}};
     for (const auto& [name, value] : properties) {
         w.writeStartElement("property");
         w.writeAttribute("name", name);

@@ -41,7 +41,8 @@ std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>*
 
 // Writes packets to files as they come, on a thread of its own so that neither the tick nor the
 // window waits for the disk: Add only formats under a lock. A file that reaches the size limit is
-// closed and the next one started: base-001.kcap, base-002.kcap, ...
+// closed and the next one started: base-001.kcap, base-002.kcap, ... Numbering goes on after the
+// highest file of that base already there; a file is always a new one, so nothing earlier is touched.
 class CaptureRecorder {
   public:
     CaptureRecorder(std::string base, std::uint64_t limitBytes);
@@ -73,6 +74,7 @@ class CaptureRecorder {
     std::string error_;
     std::string current_;
     int files_ = 0;
+    int number_ = 0;  // of the newest file; the writer thread's
     // The writer thread's own.
     UniqueFd fd_;
     std::uint64_t inFile_ = 0;

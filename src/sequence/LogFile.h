@@ -104,7 +104,8 @@ class LogFile {
 
     std::vector<LogItem*> items_;
     UniqueFd file_;
-    long long kept_ = 0;  // the file's size up to the end of the last whole row
+    long long kept_ = 0;    // the file's size up to the end of the last whole row
+    std::string openName_;  // the name the open log was started with, for the message of a failure
     bool active_ = false;
     std::uint64_t rows_ = 0;
     TimePoint startTime_{};

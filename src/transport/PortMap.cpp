@@ -1,12 +1,10 @@
 #include "transport/PortMap.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "model/TextConvert.h"
+#include "xml/SafeFile.h"
 #include "xml/XmlDocument.h"
 
 namespace korva {
@@ -63,22 +61,13 @@ std::string WritePortMap(const std::string& workDir, const std::map<std::string,
         text += "  <port name=\"" + name + "\" device=\"" + device + "\"/>\n";
     }
     text += "</ports>\n";
-    const std::string target = PortsFile(workDir);
-    const std::string temporary = target + ".new";
     std::error_code ec;
     std::filesystem::create_directories(workDir + "/config", ec);
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return "cannot write " + temporary + ": " + std::generic_category().message(errno);
-        out << text;
-        out.flush();
-        if (!out) return "cannot write " + temporary + ": " + std::generic_category().message(errno);
-    }
-    std::filesystem::rename(temporary, target, ec);
-    if (ec) {
-        const std::string why = "cannot replace " + target + ": " + ec.message();
-        std::filesystem::remove(temporary, ec);
-        return why;
+    try {
+        // A linked ports file stays a link; the file it leads to is replaced.
+        ReplaceFileSafely(PortsFile(workDir), text);
+    } catch (const FileError& e) {
+        return e.what();
     }
     return {};
 }

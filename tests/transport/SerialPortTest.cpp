@@ -9,6 +9,8 @@
 #include <thread>
 #include <chrono>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include "support/TempDir.h"
 #include "transport/ComPortCommands.h"
 #include "transport/PortMap.h"
+#include "xml/SafeFile.h"
 
 namespace korva {
 namespace {
@@ -183,6 +186,50 @@ TEST(ComPort, DefaultNamesAndMappedNames) {
     std::filesystem::remove(dir.Path() + "/config/ports.xml");
     ASSERT_EQ(::mkfifo((dir.Path() + "/config/ports.xml").c_str(), 0600), 0);
     EXPECT_EQ(test::InChild([&] { return DevicePathForPort(dir.Path(), "COM1"); }), "/dev/ttyUSB0");
+}
+
+// Saving the map: a linked ports file stays a link, a link planted where the old program put its
+// new file is not written through, and a full disk leaves the old map.
+TEST(ComPort, SavingTheMapNeverDestroysWhatWasThere) {
+    namespace fs = std::filesystem;
+    const std::string old = "<ports><port name=\"COM1\" device=\"/dev/ttyS0\"/></ports>";
+    const struct {
+        const char* name;
+        bool linked, planted;
+        long fileLimit;      // RLIMIT_FSIZE for the save; 0 for none
+        const char* answer;  // a part of the message; empty when the save works
+    } cases[] = {
+        {"a linked file", true, false, 0, ""},
+        {"a link planted beside it", false, true, 0, ""},
+        {"a full disk", false, false, 8, "config/ports.xml': File too large"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string d = dir.Path(), ports = d + "/config/ports.xml";
+        dir.Write("site/ports.xml", old);
+        dir.Write("victim", "mine");
+        if (c.linked) {
+            fs::create_directories(d + "/config");
+            fs::create_symlink("../site/ports.xml", ports);
+        } else {
+            dir.Write("config/ports.xml", old);
+        }
+        if (c.planted) fs::create_symlink(d + "/victim", ports + ".new");
+        const std::string answer = test::InChild([&] {
+            if (c.fileLimit > 0) {
+                ::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{static_cast<rlim_t>(c.fileLimit), static_cast<rlim_t>(c.fileLimit)};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            return WritePortMap(d, {{"COM2", "/dev/ttyUSB4"}});
+        });
+        EXPECT_NE(answer.find(c.answer), std::string::npos) << c.name << ": " << answer;
+        EXPECT_EQ(answer.empty(), std::string(c.answer).empty()) << c.name << ": " << answer;
+        EXPECT_EQ(fs::is_symlink(ports), c.linked) << c.name;
+        EXPECT_EQ(DevicePathForPort(d, "COM2"), answer.empty() ? "/dev/ttyUSB4" : "/dev/ttyUSB1") << c.name;
+        EXPECT_EQ(ReadRegularFile(d + "/site/ports.xml"), c.linked ? ReadRegularFile(ports) : old) << c.name;
+        EXPECT_EQ(ReadRegularFile(d + "/victim"), "mine") << c.name;
+    }
 }
 
 // Random bytes, real packets and pauses of every length on the line, for KORVA_FLOOD_SECONDS

@@ -27,7 +27,7 @@ std::string DeviceGroup(const std::string& path) {
 }
 }  // namespace
 
-std::vector<std::string> OpenFailureLines(const std::string& devicePath, int err) {
+std::vector<std::string> OpenFailureLines(const std::string& devicePath, int err, const std::string& holder) {
     std::vector<std::string> lines{devicePath + ": " + std::generic_category().message(err)};
     switch (err) {
         case EACCES:
@@ -39,6 +39,7 @@ std::vector<std::string> OpenFailureLines(const std::string& devicePath, int err
         }
         case EBUSY:
             lines.push_back("Another program holds the port: close it there first.");
+            if (!holder.empty()) lines.push_back("It is held by " + holder + ".");
             break;
         case ENOENT:
         case ENODEV:
@@ -81,7 +82,7 @@ void ComPortCommands::OpenPort(int n) {
         failure_.clear();
     } else {
         log_.AddLogLine("Can't Open " + name);
-        failure_ = OpenFailureLines(path, port_.LastOpenError());
+        failure_ = OpenFailureLines(path, port_.LastOpenError(), port_.LastOpenHolder());
         for (const std::string& line : failure_) log_.AddLogLine(line);
         // Reopening the same device closed it first; any other device left the open one alone.
         if (!port_.Active()) {

@@ -13,7 +13,9 @@ namespace korva {
 
 // What the operator is told beyond "Can't Open COMn": the device and the system's reason, and
 // for a refusal the group that grants access. Groups are looked up on the device when it exists.
-std::vector<std::string> OpenFailureLines(const std::string& devicePath, int err);
+// A port held by another program is named with that program, when it is known.
+std::vector<std::string> OpenFailureLines(const std::string& devicePath, int err,
+                                          const std::string& holder = {});
 
 // The serial line is the program's first way onto the bus; the commands attach it to the router.
 class ComPortCommands : public BusPort {

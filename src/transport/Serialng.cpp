@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +15,9 @@
 #include <linux/serial.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <filesystem>
 #include <system_error>
 
@@ -21,6 +27,29 @@ bool SetCustomBaud(int fd, int baud);  // CustomBaud.cpp
 
 namespace {
 constexpr int kIdlePollMs = 75;
+
+// The program that holds the lock on the file open at fd, as "name (process 1234)", from the
+// system's list of locks; empty when it cannot be told.
+std::string LockHolder(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return {};
+    char file[64];
+    std::snprintf(file, sizeof file, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        // "1: FLOCK  ADVISORY  WRITE 4242 00:1a:3 0 EOF"
+        std::istringstream words(line);
+        std::string number, kind, mode, access, pid, where;
+        if (!(words >> number >> kind >> mode >> access >> pid >> where) || kind != "FLOCK" || where != file)
+            continue;
+        std::string name;
+        std::getline(std::ifstream("/proc/" + pid + "/comm"), name);
+        return (name.empty() ? "a program" : name) + " (process " + pid + ")";
+    }
+    return {};
+}
 constexpr std::size_t kErrorHistory = 100;
 
 speed_t StandardSpeed(int baud) {
@@ -197,8 +226,19 @@ int TSerialPortNG::OpenConfigured(const std::string& path) {
         ErrorLocked(801, "Error getting DCB from CommState", true);
         return -1;
     }
+    // One program on a line at a time, root too: an advisory lock on the device rather than the
+    // terminal's exclusive flag, which root passes and which a pseudo-terminal keeps after the close
+    // for as long as its other end is open. The lock goes with the descriptor, a crash included.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        openErrno_ = errno == EWOULDBLOCK ? EBUSY : errno;
+        holder_ = LockHolder(fd);
+        ::close(fd);
+        std::lock_guard lock(mutex_);
+        ErrorLocked(112, "Error reopening Port", true);
+        return -1;
+    }
     openErrno_ = 0;
-    ioctl(fd, TIOCEXCL);
+    holder_.clear();
     // A wrong speed is reported but keeps the port open: the operator can pick another.
     ApplyLineSettings(fd);
     // A pseudo-terminal has no modem lines and refuses this; that is no reason to fail.

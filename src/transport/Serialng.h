@@ -46,6 +46,9 @@ class TSerialPortNG {
     bool SwitchTo(const std::string& name, const std::string& devicePath);
     // The system's error number of the last open that failed (0 after a good one).
     int LastOpenError() const { return openErrno_; }
+    // Who holds the line when the last open failed on its lock ("korvarun (process 4242)"); empty
+    // when that is not known.
+    const std::string& LastOpenHolder() const { return holder_; }
 
     // How a device is opened; tests stand in for devices the system would refuse.
     std::function<int(const std::string& path, int flags)> openDevice;
@@ -99,6 +102,7 @@ class TSerialPortNG {
     int baud_ = 57600;
     int fd_ = -1;  // written on the main thread only, while the worker is idle
     int openErrno_ = 0;
+    std::string holder_;
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;    // the worker: the port opened, closing, or stop

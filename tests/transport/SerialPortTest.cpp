@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "support/Deadline.h"
 #include "support/FakeHost.h"
@@ -170,6 +171,57 @@ TEST(ComPort, OpenCloseAndRetimeFromTheMenu) {
     EXPECT_EQ(rig.port.BaudRate(), 115200);
     EXPECT_FALSE(rig.commands.ChangeBaudRate("fast"));
     EXPECT_TRUE(rig.port.Active());
+}
+
+// Two windows on one line: the second is refused and told who holds it, whatever its rights, and
+// a close frees the line at once for the other; a second name for the device changes nothing.
+TEST(ComPort, ALineHasOneHolderAtATime) {
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    CommandRig a, b;
+    std::filesystem::create_symlink(pty.SlavePath(), b.dir.Path() + "/by-id");
+    a.MapCom(1, pty.SlavePath());
+    b.dir.Write("config/ports.xml", "<ports><port name=\"COM1\" device=\"" + pty.SlavePath() +
+                                        "\"/><port name=\"COM2\" device=\"" + b.dir.Path() +
+                                        "/by-id\"/></ports>");
+    std::string self;
+    std::getline(std::ifstream("/proc/self/comm"), self);
+    const std::vector<std::string> refused{
+        "Can't Open COM1", pty.SlavePath() + ": Device or resource busy",
+        "Another program holds the port: close it there first.",
+        "It is held by " + self + " (process " + std::to_string(::getpid()) + ")."};
+    const struct {
+        const char* step;
+        CommandRig& rig;
+        int open;  // the COM number opened, 0 to close
+        bool active;
+        std::vector<std::string> says;  // the last lines of its log
+    } steps[] = {
+        {"the first opens", a, 1, true, {"Opening Com1"}},
+        {"the second is refused", b, 1, false, refused},
+        {"under another name too",
+         b,
+         2,
+         false,
+         {"Can't Open COM2", b.dir.Path() + "/by-id: Device or resource busy",
+          "Another program holds the port: close it there first.", refused.back()}},
+        {"the first closes", a, 0, false, {"Closing COM1"}},
+        {"the second opens now", b, 1, true, {"Opening Com1"}},
+        {"the first is refused in turn", a, 1, false, refused},
+        {"the second closes", b, 0, false, {"Closing COM1"}},
+        {"the first opens again", a, 1, true, {"Opening Com1"}},
+    };
+    for (const auto& s : steps) {
+        if (s.open != 0)
+            s.rig.commands.OpenPort(s.open);
+        else
+            s.rig.commands.ClosePort();
+        EXPECT_EQ(s.rig.port.Active(), s.active) << s.step;
+        const auto& log = s.rig.host.log;
+        std::vector<std::string> last(log.end() - static_cast<long>(std::min(log.size(), s.says.size())),
+                                      log.end());
+        EXPECT_EQ(last, s.says) << s.step;
+    }
 }
 
 TEST(ComPort, DefaultNamesAndMappedNames) {

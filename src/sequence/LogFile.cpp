@@ -62,7 +62,6 @@ int LogFile::StartLogging() {
     rows_ = 0;
     // Only a regular file: a pipe or a device would block the window or swallow the rows. A new log
     // takes the old file's place only once its header is written whole; a full disk leaves the old one.
-    std::string why;
     try {
         if (append) {
             file_ = OpenRegularForWriting(fileName);

@@ -27,6 +27,7 @@ bool SetCustomBaud(int fd, int baud);  // CustomBaud.cpp
 
 namespace {
 constexpr int kIdlePollMs = 75;
+constexpr std::size_t kErrorHistory = 100;
 
 // The program that holds the lock on the file open at fd, as "name (process 1234)", from the
 // system's list of locks; empty when it cannot be told.
@@ -50,7 +51,6 @@ std::string LockHolder(int fd) {
     }
     return {};
 }
-constexpr std::size_t kErrorHistory = 100;
 
 speed_t StandardSpeed(int baud) {
     switch (baud) {

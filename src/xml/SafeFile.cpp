@@ -149,6 +149,8 @@ FileReplacement::FileReplacement(const std::string& path) : path_(path), target_
     // The new file is as open as the old one was, no more; a new one gets the umask's mode.
     if (exists && ::fchmod(fd_.Get(), st.st_mode & 07777) != 0) {
         const int code = errno;
+        // A constructor that throws has no destructor to clean up after it.
+        ::unlink(temporary_.c_str());
         throw FileError("cannot write '" + path_ + "': " + Why(code), Why(code));
     }
 }

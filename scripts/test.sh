@@ -16,6 +16,15 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run() { ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300 "$@"; }
 run -LE 'packaging|fuzz'
 
+# The threaded parts (the serial port's worker, the recorder and the capture files) under
+# ThreadSanitizer, in a build of their own tests only.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKORVA_TSAN=ON -DKORVA_BUILD_BENCH=OFF \
+    -DKORVA_WERROR=ON
+cmake --build build-tsan --target test_transport test_trace -j "$(nproc)"
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+build-tsan/tests/transport/test_transport --gtest_brief=1
+build-tsan/tests/trace/test_trace --gtest_brief=1
+
 # The fuzz targets are built with clang beside the test build; CTest gives each a short run.
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DKORVA_FUZZ=ON -DKORVA_BUILD_TESTS=OFF -DKORVA_WERROR=ON

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cerrno>
 #include <ctime>
+#include <system_error>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,24 +58,32 @@ int LogFile::StartLogging() {
     }
     // A second start begins a new log rather than failing against the open one.
     if (file_) StopLogging();
-    // Only a regular file: a pipe or a device would block the window or swallow the rows.
-    struct stat st {};
+    startTime_ = now();
+    rows_ = 0;
+    // Only a regular file: a pipe or a device would block the window or swallow the rows. A new log
+    // takes the old file's place only once its header is written whole; a full disk leaves the old one.
     try {
-        file_ = OpenRegularForWriting(fileName);
-    } catch (const FileError&) {
+        if (append) {
+            file_ = OpenRegularForWriting(fileName);
+            struct stat st {};
+            if (::fstat(file_.Get(), &st) != 0 || ::lseek(file_.Get(), 0, SEEK_END) < 0)
+                throw FileError("cannot open '" + fileName + "'");
+            kept_ = st.st_size;
+        } else {
+            FileReplacement replacement(fileName);
+            const std::string header = Header();
+            replacement.Write(header);
+            file_ = replacement.Commit();
+            kept_ = static_cast<long long>(header.size());
+        }
+    } catch (const FileError& e) {
         file_.Reset();
-    }
-    if (file_ && !append && ::ftruncate(file_.Get(), 0) != 0) file_.Reset();
-    if (!file_ || ::fstat(file_.Get(), &st) != 0 || ::lseek(file_.Get(), 0, SEEK_END) < 0) {
-        file_.Reset();
-        Alert(kCannotOpenText);
+        if (alert) alert(std::string(kCannotOpenText) + "\n" + e.what(), kErrorCaption);
         return kCannotOpen;
     }
-    kept_ = st.st_size;
-    startTime_ = now();
     active_ = true;
-    rows_ = 0;
-    Write(Header());
+    openName_ = fileName;
+    if (append) Write(Header());
     return kStarted;
 }
 
@@ -113,6 +122,7 @@ void LogFile::LogRowStep() {
 
 void LogFile::Write(const std::string& text) {
     std::size_t done = 0;
+    int code = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(file_.Get(), text.data() + done, text.size() - done);
         if (n > 0) {
@@ -120,6 +130,7 @@ void LogFile::Write(const std::string& text) {
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
+            code = n < 0 ? errno : ENOSPC;
             break;
         }
     }
@@ -133,8 +144,10 @@ void LogFile::Write(const std::string& text) {
     [[maybe_unused]] const bool cut = ::ftruncate(file_.Get(), static_cast<off_t>(kept_)) == 0;
     file_.Reset();
     active_ = false;
-    if (writeFailed) writeFailed(kWriteFailedText);
-    Alert(kWriteFailedText);
+    const std::string line = std::string(kWriteFailedText) + " ('" + openName_ +
+                             "': " + std::generic_category().message(code) + ")";
+    if (writeFailed) writeFailed(line);
+    if (alert) alert(line, kErrorCaption);
 }
 
 std::string LogFile::ElapsedText(Clock::duration elapsed) {

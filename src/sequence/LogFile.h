@@ -20,7 +20,7 @@ class LogFile;
 // A property's column. The property owns it; the logger only points at it, and each side tells the
 // other when it goes, so neither ever reaches for the other after its end.
 class LogItem : public LogChannel {
-public:
+  public:
     LogItem(std::string itemName, LogFile& owner);
     ~LogItem() override;
     LogItem(const LogItem&) = delete;
@@ -30,14 +30,14 @@ public:
     void UpdateValue(double v) override;
     int Number() const { return number_; }
 
-private:
+  private:
     friend class LogFile;
     LogFile* owner_;
     int number_ = 0;
 };
 
 class LogFile {
-public:
+  public:
     using Clock = std::chrono::system_clock;
     using TimePoint = Clock::time_point;
 
@@ -93,7 +93,7 @@ public:
     // that the line cannot scroll away unseen.
     std::function<void(const std::string&)> writeFailed;
 
-private:
+  private:
     friend class LogItem;
     void Forget(const LogItem* item);
     void Alert(const char* text) const;
@@ -104,7 +104,8 @@ private:
 
     std::vector<LogItem*> items_;
     UniqueFd file_;
-    long long kept_ = 0;  // the file's size up to the end of the last whole row
+    long long kept_ = 0;    // the file's size up to the end of the last whole row
+    std::string openName_;  // the name the open log was started with, for the message of a failure
     bool active_ = false;
     std::uint64_t rows_ = 0;
     TimePoint startTime_{};

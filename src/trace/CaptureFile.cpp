@@ -2,12 +2,38 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 namespace korva {
 
 namespace {
 constexpr std::size_t kMaxCaptureBytes = std::size_t{512} << 20;
+
+// The highest n of the files base-n.kcap that are there already; 0 when there are none.
+int HighestNumber(const std::string& base) {
+    namespace fs = std::filesystem;
+    const fs::path b(base);
+    const std::string prefix = b.filename().string() + "-";
+    std::error_code ec;
+    int highest = 0;
+    for (fs::directory_iterator it(b.has_parent_path() ? b.parent_path() : fs::path("."), ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= prefix.size() + 5 || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - 5, 5, ".kcap") != 0)
+            continue;
+        const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 5);
+        int n = 0;
+        const auto [stop, bad] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+        // Far beyond any recording, and room left to count on without overflow.
+        if (bad == std::errc() && stop == digits.data() + digits.size() && n > highest && n < 1'000'000'000)
+            highest = n;
+    }
+    return highest;
+}
 
 // Every held record, or those named.
 template <typename F>
@@ -32,7 +58,8 @@ std::string CsvField(const std::string& s) {
 std::size_t CaptureReport::Skipped() const {
     std::size_t n = 0;
     for (std::size_t i = 0; i < lines.size(); ++i)
-        if (i != static_cast<std::size_t>(CaptureFault::None) && i != static_cast<std::size_t>(CaptureFault::Comment))
+        if (i != static_cast<std::size_t>(CaptureFault::None) &&
+            i != static_cast<std::size_t>(CaptureFault::Comment))
             n += lines[i];
     return n;
 }
@@ -45,7 +72,8 @@ std::string CaptureReport::Summary() const {
     bool first = true;
     for (std::size_t i = static_cast<std::size_t>(CaptureFault::BadTime); i < lines.size(); ++i) {
         if (lines[i] == 0) continue;
-        text += (first ? "" : ", ") + std::to_string(lines[i]) + " " + CaptureFaultText(static_cast<CaptureFault>(i));
+        text += (first ? "" : ", ") + std::to_string(lines[i]) + " " +
+                CaptureFaultText(static_cast<CaptureFault>(i));
         first = false;
     }
     return text + "), the first at line " + std::to_string(firstSkippedLine);
@@ -87,17 +115,18 @@ std::string CaptureText(const TraceBuffer& buffer, const std::vector<std::uint64
     return text;
 }
 
-std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows, const TraceDecoder& decoder) {
+std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows,
+                    const TraceDecoder& decoder) {
     std::string text = "Time,Direction,From,To,Device,Property,Value,Kind,Bytes\n";
     ForRows(buffer, rows, [&](const TraceRecord& r) {
         const BusPacket p = r.Packet();
         const DecodedPacket d = decoder.Decode(p, r.path);
         std::string bytes = TraceBytes(p);
         bytes.pop_back();
-        text += (r.timeUs >= 0 ? FormatCaptureTime(r.timeUs) : std::string()) + ',' + PathWords(r.path) + ',' +
-                std::to_string(p.source) + ',' + std::to_string(p.dest) + ',' +
-                CsvField(d.device != nullptr ? d.device->name : std::string()) + ',' + CsvField(d.property) + ',' +
-                CsvField(d.value) + ',' + d.kind + ',' + bytes + '\n';
+        text += (r.timeUs >= 0 ? FormatCaptureTime(r.timeUs) : std::string()) + ',' + PathWords(r.path) +
+                ',' + std::to_string(p.source) + ',' + std::to_string(p.dest) + ',' +
+                CsvField(d.device != nullptr ? d.device->name : std::string()) + ',' + CsvField(d.property) +
+                ',' + CsvField(d.value) + ',' + d.kind + ',' + bytes + '\n';
     });
     return text;
 }
@@ -173,11 +202,20 @@ void CaptureRecorder::Run() {
 }
 
 void CaptureRecorder::StartFile() {
-    char number[32];
-    std::snprintf(number, sizeof number, "-%03d.kcap", files_ + 1);
-    const std::string name = base_ + number;
-    fd_ = OpenRegularForWriting(name);
-    if (::ftruncate(fd_.Get(), 0) != 0) throw FileError("cannot write '" + name + "'");
+    if (number_ == 0) number_ = HighestNumber(base_);
+    UniqueFd fd;
+    std::string name;
+    // A name taken meanwhile (by another recorder on the same base) is passed over, never reused.
+    for (int attempt = 0; attempt < 1000 && !fd; ++attempt) {
+        char number[32];
+        std::snprintf(number, sizeof number, "-%03d.kcap", ++number_);
+        name = base_ + number;
+        fd = CreateNewFile(name);
+    }
+    if (!fd)
+        throw FileError("cannot write '" + name + "': every name near it is taken",
+                        "every name near it is taken");
+    fd_ = std::move(fd);
     const std::string header = std::string(kCaptureHeader) + "\n";
     WriteAll(fd_, header, name);
     inFile_ = header.size();

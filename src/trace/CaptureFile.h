@@ -16,13 +16,14 @@
 
 namespace korva {
 
-inline constexpr const char* kCaptureHeader = "# KorvaConfig packet capture: time, direction (tx rx relay crc bus), bytes";
+inline constexpr const char* kCaptureHeader =
+    "# KorvaConfig packet capture: time, direction (tx rx relay crc bus), bytes";
 
 // What reading a capture made of its lines.
 struct CaptureReport {
     std::size_t taken = 0;
     std::array<std::size_t, kCaptureFaults> lines{};  // by fault; Comment lines are not counted as skipped
-    std::size_t firstSkippedLine = 0;                   // 1-based; 0 when none was skipped
+    std::size_t firstSkippedLine = 0;                 // 1-based; 0 when none was skipped
     std::size_t Skipped() const;
     // "12 packets; 2 lines skipped (1 time not understood, 1 ...), the first at line 4".
     std::string Summary() const;
@@ -35,13 +36,15 @@ CaptureReport LoadCaptureFile(const std::string& path, TraceBuffer& into);
 
 // The held records, or those numbered in rows, as a capture or as CSV with a header row.
 std::string CaptureText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows);
-std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows, const TraceDecoder& decoder);
+std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows,
+                    const TraceDecoder& decoder);
 
 // Writes packets to files as they come, on a thread of its own so that neither the tick nor the
 // window waits for the disk: Add only formats under a lock. A file that reaches the size limit is
-// closed and the next one started: base-001.kcap, base-002.kcap, ...
+// closed and the next one started: base-001.kcap, base-002.kcap, ... Numbering goes on after the
+// highest file of that base already there; a file is always a new one, so nothing earlier is touched.
 class CaptureRecorder {
-public:
+  public:
     CaptureRecorder(std::string base, std::uint64_t limitBytes);
     // Writes what was added and ends the thread.
     ~CaptureRecorder();
@@ -56,7 +59,7 @@ public:
     std::string CurrentFile() const;
     int Files() const;
 
-private:
+  private:
     void Run();
     void Write(std::string text);  // on the writer thread
     void StartFile();
@@ -71,6 +74,7 @@ private:
     std::string error_;
     std::string current_;
     int files_ = 0;
+    int number_ = 0;  // of the newest file; the writer thread's
     // The writer thread's own.
     UniqueFd fd_;
     std::uint64_t inFile_ = 0;

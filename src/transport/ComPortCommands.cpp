@@ -20,28 +20,37 @@ std::string DeviceGroup(const std::string& path) {
     group g{};
     group* found = nullptr;
     std::vector<char> buf(16384);
-    if (getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found) != 0 || found == nullptr || g.gr_name == nullptr)
+    if (getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found) != 0 || found == nullptr ||
+        g.gr_name == nullptr)
         return "dialout";
     return g.gr_name;
 }
 }  // namespace
 
-std::vector<std::string> OpenFailureLines(const std::string& devicePath, int err) {
+std::vector<std::string> OpenFailureLines(const std::string& devicePath, int err, const std::string& holder) {
     std::vector<std::string> lines{devicePath + ": " + std::generic_category().message(err)};
     switch (err) {
         case EACCES:
         case EPERM: {
             const std::string group = DeviceGroup(devicePath);
-            lines.push_back("Serial ports need membership of the group " + group + ": sudo adduser $USER " + group +
-                            ", then log in again.");
+            lines.push_back("Serial ports need membership of the group " + group + ": sudo adduser $USER " +
+                            group + ", then log in again.");
             break;
         }
-        case EBUSY: lines.push_back("Another program holds the port: close it there first."); break;
+        case EBUSY:
+            lines.push_back("Another program holds the port: close it there first.");
+            if (!holder.empty()) lines.push_back("It is held by " + holder + ".");
+            break;
         case ENOENT:
         case ENODEV:
-        case ENXIO: lines.push_back("Is the adapter plugged in? Coms, Select Port lists the ports found."); break;
-        case ENOTTY: lines.push_back("That is no serial port: Coms, Select Port maps the COM ports."); break;
-        default: break;
+        case ENXIO:
+            lines.push_back("Is the adapter plugged in? Coms, Select Port lists the ports found.");
+            break;
+        case ENOTTY:
+            lines.push_back("That is no serial port: Coms, Select Port maps the COM ports.");
+            break;
+        default:
+            break;
     }
     return lines;
 }
@@ -73,7 +82,7 @@ void ComPortCommands::OpenPort(int n) {
         failure_.clear();
     } else {
         log_.AddLogLine("Can't Open " + name);
-        failure_ = OpenFailureLines(path, port_.LastOpenError());
+        failure_ = OpenFailureLines(path, port_.LastOpenError(), port_.LastOpenHolder());
         for (const std::string& line : failure_) log_.AddLogLine(line);
         // Reopening the same device closed it first; any other device left the open one alone.
         if (!port_.Active()) {

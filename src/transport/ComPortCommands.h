@@ -13,11 +13,13 @@ namespace korva {
 
 // What the operator is told beyond "Can't Open COMn": the device and the system's reason, and
 // for a refusal the group that grants access. Groups are looked up on the device when it exists.
-std::vector<std::string> OpenFailureLines(const std::string& devicePath, int err);
+// A port held by another program is named with that program, when it is known.
+std::vector<std::string> OpenFailureLines(const std::string& devicePath, int err,
+                                          const std::string& holder = {});
 
 // The serial line is the program's first way onto the bus; the commands attach it to the router.
 class ComPortCommands : public BusPort {
-public:
+  public:
     enum class Line { Closed, Open, Lost };
 
     ComPortCommands(TSerialPortNG& port, Comms& comms, CommsHost& log, std::string workDir = ".");
@@ -46,7 +48,7 @@ public:
     // Runs after every change of the line: opened, closed, lost, a failed open, a new speed.
     std::function<void()> lineChanged;
 
-private:
+  private:
     void LineLost();
     void Changed();
 

@@ -1,24 +1,25 @@
 #include "transport/PortMap.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 #include "model/TextConvert.h"
+#include "xml/SafeFile.h"
 #include "xml/XmlDocument.h"
 
 namespace korva {
 
 namespace {
-std::string PortsFile(const std::string& workDir) { return workDir + "/config/ports.xml"; }
+std::string PortsFile(const std::string& workDir) {
+    return workDir + "/config/ports.xml";
+}
 
 // The reader takes attribute values as written, without entities: a value that would need one
 // (or would end the attribute or the tag early) cannot be stored.
 bool Storable(const std::string& text) {
     for (char c : text)
-        if (c == '"' || c == '<' || c == '>' || c == '&' || static_cast<unsigned char>(c) < 0x20) return false;
+        if (c == '"' || c == '<' || c == '>' || c == '&' || static_cast<unsigned char>(c) < 0x20)
+            return false;
     return true;
 }
 }  // namespace
@@ -30,7 +31,8 @@ std::map<std::string, std::string> ReadPortMap(const std::string& workDir) {
         doc.LoadXML(PortsFile(workDir));
         for (const auto& child : doc.children)
             if (child->name == "port" && !child->getAttribute("device").empty())
-                out.emplace(std::string(child->getAttribute("name")), std::string(child->getAttribute("device")));
+                out.emplace(std::string(child->getAttribute("name")),
+                            std::string(child->getAttribute("device")));
     } catch (const XmlFileError&) {
         // no ports file: the default names hold
     }
@@ -54,26 +56,18 @@ std::string WritePortMap(const std::string& workDir, const std::map<std::string,
     for (const auto& [name, device] : devices) {
         if (device.empty()) continue;
         if (!Storable(name) || !Storable(device))
-            return "'" + device + "' cannot be kept in config/ports.xml: no quotes, <, >, & or control characters";
+            return "'" + device +
+                   "' cannot be kept in config/ports.xml: no quotes, <, >, & or control characters";
         text += "  <port name=\"" + name + "\" device=\"" + device + "\"/>\n";
     }
     text += "</ports>\n";
-    const std::string target = PortsFile(workDir);
-    const std::string temporary = target + ".new";
     std::error_code ec;
     std::filesystem::create_directories(workDir + "/config", ec);
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return "cannot write " + temporary + ": " + std::generic_category().message(errno);
-        out << text;
-        out.flush();
-        if (!out) return "cannot write " + temporary + ": " + std::generic_category().message(errno);
-    }
-    std::filesystem::rename(temporary, target, ec);
-    if (ec) {
-        const std::string why = "cannot replace " + target + ": " + ec.message();
-        std::filesystem::remove(temporary, ec);
-        return why;
+    try {
+        // A linked ports file stays a link; the file it leads to is replaced.
+        ReplaceFileSafely(PortsFile(workDir), text);
+    } catch (const FileError& e) {
+        return e.what();
     }
     return {};
 }

@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +15,9 @@
 #include <linux/serial.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <filesystem>
 #include <system_error>
 
@@ -23,17 +29,49 @@ namespace {
 constexpr int kIdlePollMs = 75;
 constexpr std::size_t kErrorHistory = 100;
 
+// The program that holds the lock on the file open at fd, as "name (process 1234)", from the
+// system's list of locks; empty when it cannot be told.
+std::string LockHolder(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return {};
+    char file[64];
+    std::snprintf(file, sizeof file, "%02x:%02x:%llu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        // "1: FLOCK  ADVISORY  WRITE 4242 00:1a:3 0 EOF"
+        std::istringstream words(line);
+        std::string number, kind, mode, access, pid, where;
+        if (!(words >> number >> kind >> mode >> access >> pid >> where) || kind != "FLOCK" || where != file)
+            continue;
+        std::string name;
+        std::getline(std::ifstream("/proc/" + pid + "/comm"), name);
+        return (name.empty() ? "a program" : name) + " (process " + pid + ")";
+    }
+    return {};
+}
+
 speed_t StandardSpeed(int baud) {
     switch (baud) {
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        case 230400: return B230400;
-        default: return 0;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        default:
+            return 0;
     }
 }
 
@@ -188,8 +226,19 @@ int TSerialPortNG::OpenConfigured(const std::string& path) {
         ErrorLocked(801, "Error getting DCB from CommState", true);
         return -1;
     }
+    // One program on a line at a time, root too: an advisory lock on the device rather than the
+    // terminal's exclusive flag, which root passes and which a pseudo-terminal keeps after the close
+    // for as long as its other end is open. The lock goes with the descriptor, a crash included.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        openErrno_ = errno == EWOULDBLOCK ? EBUSY : errno;
+        holder_ = LockHolder(fd);
+        ::close(fd);
+        std::lock_guard lock(mutex_);
+        ErrorLocked(112, "Error reopening Port", true);
+        return -1;
+    }
     openErrno_ = 0;
-    ioctl(fd, TIOCEXCL);
+    holder_.clear();
     // A wrong speed is reported but keeps the port open: the operator can pick another.
     ApplyLineSettings(fd);
     // A pseudo-terminal has no modem lines and refuses this; that is no reason to fail.
@@ -321,15 +370,17 @@ void TSerialPortNG::WorkerLoop() {
 bool TSerialPortNG::Pass(int fd, Clock::time_point& lastByte, std::unique_lock<std::mutex>& lock) {
     // A cluster ends at the ")" that closes a packet, or once the line has been quiet for a few
     // character times at the selected speed.
-    const auto quiet = std::max<Clock::duration>(std::chrono::milliseconds(1),
-                                                  std::chrono::microseconds(kQuietCharacters * 10'000'000LL /
-                                                                            std::max(baud_, 50)));
+    const auto quiet = std::max<Clock::duration>(
+        std::chrono::milliseconds(1),
+        std::chrono::microseconds(kQuietCharacters * 10'000'000LL / std::max(baud_.load(), 50)));
     int timeout = sendInProgress_ ? 2 : kIdlePollMs;
     if (!gathered_.empty()) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastByte + quiet - Clock::now()).count();
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(lastByte + quiet - Clock::now()).count();
         timeout = static_cast<int>(std::clamp<long long>(left, 0, timeout));
     }
-    pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (sendInProgress_ ? POLLOUT : 0)), 0}, {wakeFd_, POLLIN, 0}};
+    pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (sendInProgress_ ? POLLOUT : 0)), 0},
+                     {wakeFd_, POLLIN, 0}};
     lock.unlock();
     const int r = ::poll(fds, 2, timeout);
     if (fds[1].revents & POLLIN) {

@@ -2,6 +2,7 @@
 // The serial port: POSIX termios and one worker thread that gathers received bytes into clusters
 // and hands each one to the main thread, waiting until the main thread has taken it.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -15,7 +16,7 @@
 namespace korva {
 
 class TSerialPortNG {
-public:
+  public:
     // Runs a function on the main thread, later; called from the worker thread.
     using Poster = std::function<void(std::function<void()>)>;
 
@@ -46,6 +47,9 @@ public:
     bool SwitchTo(const std::string& name, const std::string& devicePath);
     // The system's error number of the last open that failed (0 after a good one).
     int LastOpenError() const { return openErrno_; }
+    // Who holds the line when the last open failed on its lock ("korvarun (process 4242)"); empty
+    // when that is not known.
+    const std::string& LastOpenHolder() const { return holder_; }
 
     // How a device is opened; tests stand in for devices the system would refuse.
     std::function<int(const std::string& path, int flags)> openDevice;
@@ -66,7 +70,7 @@ public:
     // The numbers of the internal errors so far, oldest first (at most 100).
     std::deque<int> ErrorNumbers() const;
 
-private:
+  private:
     struct Cluster {
         std::string bytes;
         int lineErrors = 0;
@@ -96,23 +100,24 @@ private:
     Poster poster_;
     std::string name_ = "COM2";
     std::string path_;
-    int baud_ = 57600;
-    int fd_ = -1;  // written on the main thread only, while the worker is idle
+    std::atomic<int> baud_{57600};  // the worker reads it for the quiet time
+    int fd_ = -1;                   // written on the main thread only, while the worker is idle
     int openErrno_ = 0;
+    std::string holder_;
 
     mutable std::mutex mutex_;
-    std::condition_variable wake_;     // the worker: the port opened, closing, or stop
-    std::condition_variable handed_;   // the worker: a cluster was taken
-    std::condition_variable idle_;     // the main thread: the worker left its pass
+    std::condition_variable wake_;    // the worker: the port opened, closing, or stop
+    std::condition_variable handed_;  // the worker: a cluster was taken
+    std::condition_variable idle_;    // the main thread: the worker left its pass
     std::deque<Cluster> clusters_;
     std::deque<int> errors_;
-    int wakeFd_ = -1;               // eventfd: wakes the worker out of poll()
-    std::uint64_t session_ = 0;     // counts opens, so that a late event of an old session is ignored
-    std::string gathered_;          // bytes of the cluster being gathered
-    int lineErrorsSeen_ = 0;        // a new line error closes the cluster at once
-    bool running_ = false;  // the worker may use the line
+    int wakeFd_ = -1;            // eventfd: wakes the worker out of poll()
+    std::uint64_t session_ = 0;  // counts opens, so that a late event of an old session is ignored
+    std::string gathered_;       // bytes of the cluster being gathered
+    int lineErrorsSeen_ = 0;     // a new line error closes the cluster at once
+    bool running_ = false;       // the worker may use the line
     bool stop_ = false;
-    bool busy_ = false;     // the worker is inside a pass
+    bool busy_ = false;  // the worker is inside a pass
     bool lost_ = false;
     std::uint64_t postedEvents_ = 0;
     std::uint64_t takenEvents_ = 0;

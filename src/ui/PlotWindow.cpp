@@ -1,6 +1,7 @@
 #include "ui/PlotWindow.h"
 
 #include <QBoxLayout>
+#include <QBuffer>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
@@ -16,9 +17,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
+#include <sstream>
 
 #include "ui/PanelText.h"
+#include "xml/SafeFile.h"
 
 namespace korva {
 
@@ -243,26 +245,40 @@ void TPlotWindow::ToggleSeries(std::size_t i) {
     Refresh();
 }
 
-bool TPlotWindow::ExportCsv(const QString& path) {
+QString TPlotWindow::ExportCsv(const QString& path) {
     Refresh();  // what a running plot shows now; a paused one keeps its view
     std::vector<std::size_t> shown;
     for (std::size_t i = 0; i < lines_.size(); ++i)
         if (lines_[i]->isVisible()) shown.push_back(i);
-    std::ofstream out(path.toStdString(), std::ios::binary);
+    std::ostringstream out;
     store_.WriteCsv(out, shown, shownFrom_, shownTo_);
-    out.close();
-    return static_cast<bool>(out);
+    return Replace(path, out.str());
 }
 
-bool TPlotWindow::ExportPng(const QString& path) {
+QString TPlotWindow::ExportPng(const QString& path) {
     Refresh();
-    return chartView->grab().save(path, "PNG");
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !chartView->grab().save(&buffer, "PNG"))
+        return "the picture cannot be made";
+    return Replace(path, png.toStdString());
+}
+
+QString TPlotWindow::Replace(const QString& path, const std::string& content) {
+    try {
+        ReplaceFileSafely(path.toStdString(), content);
+        return {};
+    } catch (const FileError& e) {
+        return QString::fromStdString(e.Reason());
+    }
 }
 
 void TPlotWindow::Export(const char* caption, const char* filter, bool csv) {
     const QString path = dialogs_.saveFile ? dialogs_.saveFile(caption, filter, QString()) : QString();
     if (path.isEmpty()) return;
-    if (!(csv ? ExportCsv(path) : ExportPng(path))) dialogs_.error(QString("Can't write %1").arg(path));
+    // The old file stays as it was when the new one cannot be written whole.
+    if (const QString why = csv ? ExportCsv(path) : ExportPng(path); !why.isEmpty())
+        dialogs_.error(QString("Can't write %1").arg(path) + "\n" + why);
 }
 
 void TPlotWindow::showEvent(QShowEvent* event) {

@@ -3,6 +3,7 @@
 // window of its own. Points are taken once per tick; the chart redraws a few times a second.
 
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -40,9 +41,9 @@ class TPlotWindow : public QWidget {
     bool Paused() const { return paused_; }
     void SetSpan(Span span);
     void SetCapacity(int points);
-    // The shown points of the shown series; false when the file cannot be written.
-    bool ExportCsv(const QString& path);
-    bool ExportPng(const QString& path);
+    // The shown points of the shown series; why the file cannot be written, empty when it was.
+    QString ExportCsv(const QString& path);
+    QString ExportPng(const QString& path);
     void ToggleSeries(std::size_t i);
 
     const SeriesStore& Store() const { return store_; }
@@ -64,6 +65,8 @@ class TPlotWindow : public QWidget {
   private:
     std::size_t AddSeries(KRemoteLink& link);
     void Export(const char* caption, const char* filter, bool csv);
+    // The file replaced whole (a new file renamed over it); why not, empty when it was.
+    static QString Replace(const QString& path, const std::string& content);
 
     KModel& model_;
     UiDialogs dialogs_;
@@ -72,7 +75,7 @@ class TPlotWindow : public QWidget {
         KRemoteLink* link;
         std::uint32_t seen;
     };
-    std::vector<Plotted> plotted_;  // by series index
+    std::vector<Plotted> plotted_;          // by series index
     std::vector<KRemoteLink*> candidates_;  // polled or logged properties, in plant order
     std::uint64_t flagsSeen_ = ~std::uint64_t{0};
     std::unordered_map<const KRemoteLink*, std::size_t> index_;

@@ -11,10 +11,17 @@
 
 namespace korva {
 
-// A file that cannot be opened or read, or is not one the program takes; the text names the file.
+// A file that cannot be opened, read or written, or is not one the program takes; the text names the
+// file, Reason() gives the cause alone for callers that name the file themselves.
 class FileError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
+    FileError(const std::string& what, std::string reason)
+        : std::runtime_error(what), reason_(std::move(reason)) {}
+    std::string Reason() const { return reason_.empty() ? what() : reason_; }
+
+  private:
+    std::string reason_;
 };
 
 // Far above any configuration or sequence the program has met, far below what hurts a desktop.
@@ -25,7 +32,7 @@ std::string ReadRegularFile(const std::string& path, std::size_t cap = kMaxReadB
 
 // An owned file descriptor; -1 holds none.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { Reset(); }
@@ -49,7 +56,7 @@ public:
     }
     void Reset();
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -61,8 +68,39 @@ UniqueFd OpenRegularForWriting(const std::string& path);
 // naming path.
 void WriteAll(const UniqueFd& fd, std::string_view text, const std::string& path);
 
-// Replaces the file with text so that a crash leaves the old file or the new one, never a part:
-// the text goes to path + ".tmp", is synced, and is renamed over path. Throws FileError.
+// Where a name leads once its links are followed (relative ones from their own folder); the name
+// itself when it is no link.
+std::string FollowLinks(const std::string& path);
+
+// A file replaced so that a crash, a full disk or a planted link leaves the old file or the new one,
+// never a part: the new content goes to a file of a fresh name created exclusively (no link followed)
+// in the target's folder, and Commit syncs it and renames it over the target. A link as path stays a
+// link: the file it leads to is replaced. A target that exists and is not a regular file (a device,
+// a pipe, a folder, a socket) is refused at once. Dropped without Commit, the new file goes again.
+class FileReplacement {
+  public:
+    // Throws FileError naming path.
+    explicit FileReplacement(const std::string& path);
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    void Write(std::string_view text);
+    // Puts the new file in place; the descriptor stays open on it for anything written later.
+    UniqueFd Commit();
+    // The file that is replaced: path with its links followed.
+    const std::string& Target() const { return target_; }
+
+  private:
+    std::string path_, target_, temporary_;
+    UniqueFd fd_;
+};
+
+// The file replaced with text in one step (see FileReplacement). Throws FileError.
 void ReplaceFileSafely(const std::string& path, std::string_view text);
+
+// A file that did not exist, created exclusively and without following a link; no descriptor when the
+// name is taken already. Throws FileError for any other failure.
+UniqueFd CreateNewFile(const std::string& path);
 
 }  // namespace korva

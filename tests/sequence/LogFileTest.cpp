@@ -6,6 +6,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <filesystem>
 
 #include "sequence/Util.h"
@@ -27,7 +28,7 @@ std::string Stamp(TimePoint t) {
 }
 
 class LogFileTest : public ::testing::Test {
-protected:
+  protected:
     LogFileTest() {
         log.now = [this] { return clock; };
         log.formatDateTime = &Stamp;
@@ -86,7 +87,13 @@ TEST_F(LogFileTest, HeaderThenRowsWithTimeElapsedAndOneColumnPerEnabledItem) {
     log.LogRowStep();
     clock += 3600s - 12005ms;
     log.LogRowStep();
-    const std::vector<std::string> expected{"KorvaConfig Log File,", ",", ",", "Start Time:,", start + ",", ",", ",",
+    const std::vector<std::string> expected{"KorvaConfig Log File,",
+                                            ",",
+                                            ",",
+                                            "Start Time:,",
+                                            start + ",",
+                                            ",",
+                                            ",",
                                             "Time,Time Elapsed,Speed,Mode,",
                                             Stamp(clock - 3600s + 12005ms) + ",12.005,0,0,",
                                             Stamp(clock) + ",3600.000,0,0,"};
@@ -151,25 +158,40 @@ TEST_F(LogFileTest, StartErrorsShowTheirBoxAndLeaveLoggingOff) {
         std::string file;
         int result;  // the numbers callers are given: 3 no file name, 4 cannot open
         std::string alert;
+        long fileLimit = 0;  // RLIMIT_FSIZE for the start, in bytes; 0 for none
     } cases[] = {{"", 3, "ERROR|No Output Filename Selected"},
-                 {Path("missing/log.csv"), 4, "ERROR|Can't Open Log File"},
-                 {Path("pipe"), 4, "ERROR|Can't Open Log File"},
-                 {"/dev/full", 4, "ERROR|Can't Open Log File"},
-                 {"/dev/null", 4, "ERROR|Can't Open Log File"},
-                 {dir.Path(), 4, "ERROR|Can't Open Log File"}};
+                 {Path("missing/log.csv"), 4,
+                  "ERROR|Can't Open Log File\ncannot write '" + Path("missing/log.csv") + "': No such file"},
+                 {Path("pipe"), 4, "ERROR|Can't Open Log File\n'" + Path("pipe") + "' is a pipe, not a file"},
+                 {Path("device"), 4, "ERROR|Can't Open Log File\n'" + Path("device") + "' is a device"},
+                 {dir.Path(), 4, "ERROR|Can't Open Log File\n'" + dir.Path() + "' is a folder"},
+                 // A header that does not fit on the disk: the log from before stays as it was.
+                 {Path("old.csv"), 4,
+                  "ERROR|Can't Open Log File\ncannot write '" + Path("old.csv") + "': File too large", 40}};
     ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+    dir.Write("old.csv", "old,\r\n");
+    // A device of the test's own (as root), never one of the system's: a writer gone wrong replaces it.
+    const bool device = ::mknod(Path("device").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
     for (const auto& c : cases) {
+        if (c.file == Path("device") && !device) continue;
         SCOPED_TRACE(c.file);
         // In a child with a time limit: a pipe must not block the start.
         const std::string got = test::InChild([&] {
+            if (c.fileLimit > 0) {
+                ::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{static_cast<rlim_t>(c.fileLimit), static_cast<rlim_t>(c.fileLimit)};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
             alerts.clear();
             log.fileName = c.file;
             std::string out = std::to_string(log.StartLogging());
             for (const std::string& a : alerts) out += " " + a;
             return out + (log.Active() ? " active" : "") + " " + std::to_string(log.StopLogging());
         });
-        EXPECT_EQ(got, std::to_string(c.result) + " " + c.alert + " " + std::to_string(LogFile::kNotOpen));
+        EXPECT_EQ(got.rfind(std::to_string(c.result) + " " + c.alert, 0), 0u) << got;
+        EXPECT_EQ(got.substr(got.size() - 2), " " + std::to_string(LogFile::kNotOpen)) << got;
     }
+    EXPECT_EQ(ReadRegularFile(Path("old.csv")), "old,\r\n");
     // A failed open leaves nothing behind: the next start with a good name works.
     log.fileName = Path("log.csv");
     EXPECT_EQ(log.StartLogging(), LogFile::kStarted);
@@ -214,10 +236,14 @@ TEST_F(LogFileTest, AWriteFailureLeavesWholeRowsAndIsReportedOnce) {
             for (const std::string& a : alerts) out += " | " + a;
             return out;
         });
-        EXPECT_EQ(got, std::string("stopped | ") + LogFile::kWriteFailedText + " | ERROR|" + LogFile::kWriteFailedText);
+        // The line and the box name the file and the reason.
+        const std::string line =
+            std::string(LogFile::kWriteFailedText) + " ('" + log.fileName + "': File too large)";
+        EXPECT_EQ(got, "stopped | " + line + " | ERROR|" + line);
         const std::vector<std::string> lines = Lines(log.fileName);  // fails on a partial row
         EXPECT_GT(lines.size(), 20u);
-        EXPECT_EQ(lines.front(), append ? "old," : "KorvaConfig Log File,");  // appending leaves out the title
+        EXPECT_EQ(lines.front(),
+                  append ? "old," : "KorvaConfig Log File,");  // appending leaves out the title
         EXPECT_EQ(lines[3], "Start Time:,");
         EXPECT_LE(std::filesystem::file_size(log.fileName), 1001u);
     }

@@ -14,6 +14,9 @@
 #include <map>
 #include <set>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
 #include "xml/SafeFile.h"
@@ -377,6 +380,41 @@ TEST_F(Korvarun, RefusesWhatCannotBeRun) {
         EXPECT_EQ(run.err.rfind("korvarun: ", 0), 0u) << row << ": " << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << row << ": " << run.err;
         EXPECT_EQ(run.out, "") << row;
+    }
+}
+
+// A report that cannot be written whole, or would land on something other than a report, is an
+// error of the run, and the folder stays as it was: no name replaced, no half-written file beside.
+TEST_F(Korvarun, ReportsNeverDestroyWhatWasThere) {
+    StartSim();
+    const std::string d = plant->dir.Path();
+    plant->dir.Plant({"junit.xml: old report", "pipe.xml|", "bench-link.xml>bench.kts"});
+    // A device of its own to aim at, where the system allows making one (as root).
+    const bool device = ::mknod((d + "/null.xml").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    const struct {
+        std::string report, says;
+    } cases[] = {
+        {Junit(), "cannot write " + Junit() + ": File too large"},  // with a file size limit
+        {d + "/pipe.xml", "is a pipe, not a file"},
+        {d + "/null.xml", "is a device, not a file"},
+        {d + "/bench-link.xml",
+         "the report '" + d + "/bench-link.xml' would overwrite '" + d + "/bench.kts'"},
+        {d + "/config/../config/plant.xml",
+         "would overwrite '" + d + "/config/plant.xml', which the run reads"},
+    };
+    for (const auto& c : cases) {
+        if (c.report == d + "/null.xml" && !device) continue;
+        const std::vector<std::string> before = plant->dir.Entries();
+        // The limit makes a write past it fail with EFBIG, as a full disk fails with ENOSPC.
+        test::SimProcess run(
+            {"-c",
+             "trap '' XFSZ; ulimit -f " + std::string(c.report == Junit() ? "1" : "unlimited") +
+                 "; exec \"$0\" \"$@\"",
+             KORVARUN_PATH, "--workdir", d, "--port", "COM1", "--junit", c.report, d + "/bench.kts", "pass"},
+            "/bin/sh");
+        EXPECT_EQ(run.Wait(), 2) << c.report << "\n" << run.out << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << c.report << ": " << run.err;
+        EXPECT_EQ(plant->dir.Entries(), before) << c.report;
     }
 }
 

@@ -23,7 +23,7 @@ TEST(CaptureLine, WhatEachLineBecomes) {
         std::int64_t time;
     } cases[] = {
         {"2026-12-07T12:00:00.5Z rx (x6Cx22x8Ax02x1Bx01x00)", CaptureFault::None, kNoon + 500000},
-        {"rx (x22x6Cx89x01x19x01)", CaptureFault::None, -1},  // korvasim --trace without a time
+        {"rx (x22x6Cx89x01x19x01)", CaptureFault::None, -1},     // korvasim --trace without a time
         {"  crc\t(x16x6CxE8x00x00)\r", CaptureFault::None, -1},  // kept though its checksum fails
         {"2026-12-07T12:00:00Z relay (022108232000106)", CaptureFault::None, kNoon},  // decimal bytes
         {"", CaptureFault::Comment, -1},
@@ -33,8 +33,8 @@ TEST(CaptureLine, WhatEachLineBecomes) {
         {"2026-12-07T12:00:00Z sent (x16x6CxE8x00x6A)", CaptureFault::BadPath, -1},
         {"2026-12-07T12:00:00Z", CaptureFault::BadPath, -1},
         {"tx 16 6C E8 00 6A", CaptureFault::BadPacket, -1},
-        {"tx (x16x6CxE8x00", CaptureFault::BadPacket, -1},            // cut short
-        {"tx (x16x6CxE8x01x6A)", CaptureFault::BadPacket, -1},        // fewer bytes than its length
+        {"tx (x16x6CxE8x00", CaptureFault::BadPacket, -1},      // cut short
+        {"tx (x16x6CxE8x01x6A)", CaptureFault::BadPacket, -1},  // fewer bytes than its length
         {"tx (x16x6CxE8x00x6A)(x16x6CxE8x00x6A)", CaptureFault::BadPacket, -1},
         {"tx (x16 x6CxE8x00x6A)", CaptureFault::BadPacket, -1},
     };
@@ -45,10 +45,12 @@ TEST(CaptureLine, WhatEachLineBecomes) {
     }
     // Written, with and without a time, and read back.
     const BusPacket p = MakePacket({0x23, 0x6C, 0x89}, {5});
-    EXPECT_EQ(FormatCaptureLine(kNoon + 42, PacketPath::Sent, p), "2026-12-07T12:00:00.000042Z tx (x23x6Cx89x01x1Ex05)");
+    EXPECT_EQ(FormatCaptureLine(kNoon + 42, PacketPath::Sent, p),
+              "2026-12-07T12:00:00.000042Z tx (x23x6Cx89x01x1Ex05)");
     EXPECT_EQ(FormatCaptureLine(-1, PacketPath::Heard, p), "bus (x23x6Cx89x01x1Ex05)");
     CapturedPacket back;
-    ASSERT_EQ(ParseCaptureLine(FormatCaptureLine(kNoon + 42, PacketPath::Relayed, p), back), CaptureFault::None);
+    ASSERT_EQ(ParseCaptureLine(FormatCaptureLine(kNoon + 42, PacketPath::Relayed, p), back),
+              CaptureFault::None);
     EXPECT_EQ(back.timeUs, kNoon + 42);
     EXPECT_EQ(back.path, PacketPath::Relayed);
     EXPECT_EQ(TraceBytes(back.packet), TraceBytes(p));
@@ -93,19 +95,24 @@ TEST(TraceDecoder, NamesAndValues) {
         const char *device, *property, *value, *kind;
         bool problem;
     } cases[] = {
-        {MakePacket({0x22, 0x6C, 0x89}, {16}), PacketPath::Sent, "FeedPump", "Speed", "", "read request", false},
+        {MakePacket({0x22, 0x6C, 0x89}, {16}), PacketPath::Sent, "FeedPump", "Speed", "", "read request",
+         false},
         {MakePacket({0x6C, 0x22, 0x8A}, {16, 0xFF, 0xFE}), PacketPath::Received, "FeedPump", "Speed", "-2",
          "read reply", false},
-        {MakePacket({0x6C, 0x22, 0x8A}, {17, 200}), PacketPath::Received, "FeedPump", "Mode", "200", "read reply", false},
-        {MakePacket({0x22, 0x6C, 0x79}, {18, 1, 2, 9}), PacketPath::Sent, "FeedPump", "Valve", "258", "write request",
+        {MakePacket({0x6C, 0x22, 0x8A}, {17, 200}), PacketPath::Received, "FeedPump", "Mode", "200",
+         "read reply", false},
+        {MakePacket({0x22, 0x6C, 0x79}, {18, 1, 2, 9}), PacketPath::Sent, "FeedPump", "Valve", "258",
+         "write request", false},
+        {MakePacket({0x6C, 0x22, 0x7A}, {18}), PacketPath::Received, "FeedPump", "Valve", "", "write reply",
          false},
-        {MakePacket({0x6C, 0x22, 0x7A}, {18}), PacketPath::Received, "FeedPump", "Valve", "", "write reply", false},
-        {MakePacket({0x6C, 0x22, 0x8C}, {16}), PacketPath::Received, "FeedPump", "Speed", "", "refusal", true},
+        {MakePacket({0x6C, 0x22, 0x8C}, {16}), PacketPath::Received, "FeedPump", "Speed", "", "refusal",
+         true},
         {MakePacket({0x6C, 0x22, 0x8A}, {16, 1}), PacketPath::Received, "FeedPump", "Speed",
          "<Unexpected packet length>", "read reply", true},
-        {MakePacket({0x22, 0x6C, 0x89}, {40, 0xFE}), PacketPath::Sent, "FeedPump", "Curve[-2]", "", "read request", false},
-        {MakePacket({0x6C, 0x22, 0x8A}, {40, 0, 7, 3}), PacketPath::Received, "FeedPump", "Curve[3]", "7", "read reply",
-         false},
+        {MakePacket({0x22, 0x6C, 0x89}, {40, 0xFE}), PacketPath::Sent, "FeedPump", "Curve[-2]", "",
+         "read request", false},
+        {MakePacket({0x6C, 0x22, 0x8A}, {40, 0, 7, 3}), PacketPath::Received, "FeedPump", "Curve[3]", "7",
+         "read reply", false},
         {MakePacket({0x22, 0x6C, 0x79}, {41, 0x33, 1, 2}), PacketPath::Sent, "FeedPump", "Table[258]", "51",
          "write request", false},
         {MakePacket({0x23, 0x6C, 0x89}, {16}), PacketPath::Sent, "Boiler", "", "", "read request", false},
@@ -169,8 +176,9 @@ TEST(CaptureFile, ReadsWhatItCanAndSaysWhatNot) {
                                         b);
     EXPECT_EQ(r.taken, 3u);
     EXPECT_EQ(r.Skipped(), 2u);
-    EXPECT_EQ(r.Summary(), "3 packets; 2 lines skipped (1 time not understood, 1 not one whole packet in the "
-                           "bus's text encoding), the first at line 4");
+    EXPECT_EQ(r.Summary(),
+              "3 packets; 2 lines skipped (1 time not understood, 1 not one whole packet in the "
+              "bus's text encoding), the first at line 4");
     ASSERT_EQ(b.Size(), 3u);
     EXPECT_EQ(b.At(1).timeUs, kNoon);  // a line without a time takes the one before it
     EXPECT_EQ(b.At(2).path, PacketPath::Heard);
@@ -180,9 +188,10 @@ TEST(CaptureFile, ReadsWhatItCanAndSaysWhatNot) {
     EXPECT_EQ(CaptureText(again, nullptr), CaptureText(b, nullptr));
     const std::vector<std::uint64_t> rows{2};
     Plant plant;
-    EXPECT_EQ(CsvText(b, &rows, TraceDecoder(plant.model)),
-              "Time,Direction,From,To,Device,Property,Value,Kind,Bytes\n"
-              "2026-12-07T12:00:01.000000Z,not for us,34,112,FeedPump,Mode,4,read reply,70 22 8A 02 00 11 04\n");
+    EXPECT_EQ(
+        CsvText(b, &rows, TraceDecoder(plant.model)),
+        "Time,Direction,From,To,Device,Property,Value,Kind,Bytes\n"
+        "2026-12-07T12:00:01.000000Z,not for us,34,112,FeedPump,Mode,4,read reply,70 22 8A 02 00 11 04\n");
 }
 
 TEST(CaptureFile, RecorderStartsANewFileAtTheLimit) {
@@ -191,7 +200,8 @@ TEST(CaptureFile, RecorderStartsANewFileAtTheLimit) {
     CaptureRecorder rec(base, 4096);
     TraceBuffer all;
     for (int i = 0; i < 300; ++i) {
-        const auto r = TraceRecord::From(kNoon + i, PacketPath::Sent, MakePacket({0x22, 0x6C, 0x89}, {i & 0xFF}));
+        const auto r =
+            TraceRecord::From(kNoon + i, PacketPath::Sent, MakePacket({0x22, 0x6C, 0x89}, {i & 0xFF}));
         rec.Add(r);
         all.Append(r);
         if (i % 50 == 49) rec.Flush();
@@ -204,6 +214,33 @@ TEST(CaptureFile, RecorderStartsANewFileAtTheLimit) {
         EXPECT_EQ(LoadCaptureFile(name, back).Skipped(), 0u);
     }
     EXPECT_EQ(CaptureText(back, nullptr), CaptureText(all, nullptr));
+}
+
+// A new recording to the same base goes on after the files there, and writes into none of them.
+TEST(CaptureFile, RecorderNeverWritesIntoAFileThatWasThere) {
+    const struct {
+        const char* name;
+        std::vector<std::string> there;  // in the words of TempDir::Plant, sorted
+        std::string first;               // the recording's first file
+    } cases[] = {
+        {"after a recording", {"bus-001.kcap: 1", "bus-002.kcap: 2"}, "bus-003.kcap"},
+        {"after the highest; other names do not count",
+         {"ab-9.kcap: a", "bus-001.kcap: 1", "bus-007.kcap: 7", "bus-1000000000.kcap: b", "bus-x.kcap: x"},
+         "bus-008.kcap"},
+        {"a link planted at the next name", {"bus-001.kcap>v", "v: mine"}, "bus-002.kcap"},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        dir.Plant(c.there);
+        {
+            CaptureRecorder rec(dir.Path() + "/bus", 1 << 20);
+            rec.Add(TraceRecord::From(kNoon, PacketPath::Sent, MakePacket({0x22, 0x6C, 0x89}, {1})));
+        }
+        std::vector<std::string> after = dir.Entries();
+        std::erase(after, c.first + ": " + kCaptureHeader +
+                              "\n2026-12-07T12:00:00.000000Z tx (x22x6Cx89x01x19x01)\n");
+        EXPECT_EQ(after, c.there) << c.name;
+    }
 }
 
 TEST(CaptureFile, SavedWholeOrNotAtAll) {
@@ -219,7 +256,9 @@ TEST(CaptureFile, SavedWholeOrNotAtAll) {
 // The protocol reports every packet it routes, and while it only listens it sends nothing.
 TEST(PacketObserver, EveryWayIsReported) {
     struct Recorder : PacketObserver {
-        void OnPacket(PacketPath path, const BusPacket& p) override { seen.push_back(std::string(PathToken(path)) + " " + TraceBytes(p)); }
+        void OnPacket(PacketPath path, const BusPacket& p) override {
+            seen.push_back(std::string(PathToken(path)) + " " + TraceBytes(p));
+        }
         std::vector<std::string> seen;
     };
     for (const bool listen : {false, true}) {
@@ -234,18 +273,19 @@ TEST(PacketObserver, EveryWayIsReported) {
         comms.Feed(EncodeSerial(MakePacket({0x6C, 0x22, 0x8A}, {16, 0, 5})));
         comms.Feed(EncodeSerial(MakePacket({0x70, 0x22, 0x8A}, {16, 0, 5})));  // for another master
         comms.Feed(EncodeSerial(MakePacket({0x21, 0x70, 0x89}, {16})));        // another master's request
-        comms.Feed(EncodeSerial(MakePacket({0x26, 0x70, 0x89}, {16})));        // passed on by the router's rule
-        comms.Feed("(x6Cx22x8Ax01x00x10)");                                    // checksum error
+        comms.Feed(EncodeSerial(MakePacket({0x26, 0x70, 0x89}, {16})));  // passed on by the router's rule
+        comms.Feed("(x6Cx22x8Ax01x00x10)");                              // checksum error
         comms.RunBootLoader();
         comms.Tick();
         const std::vector<std::string> expected =
-            listen ? std::vector<std::string>{"rx 6C 22 8A 03 30 10 00 05 ", "bus 70 22 8A 03 34 10 00 05 ",
-                                              "bus 21 70 89 01 2B 10 ", "bus 26 70 89 01 30 10 ",
-                                              "crc 6C 22 8A 01 00 10 "}
-                   : std::vector<std::string>{"tx 22 6C 89 01 28 10 ", "rx 6C 22 8A 03 30 10 00 05 ",
-                                              "bus 70 22 8A 03 34 10 00 05 ", "bus 21 70 89 01 2B 10 ",
-                                              "relay 26 70 89 01 30 10 ", "crc 6C 22 8A 01 00 10 ",
-                                              "tx 16 6C E8 00 6A "};
+            listen
+                ? std::vector<std::string>{"rx 6C 22 8A 03 30 10 00 05 ", "bus 70 22 8A 03 34 10 00 05 ",
+                                           "bus 21 70 89 01 2B 10 ", "bus 26 70 89 01 30 10 ",
+                                           "crc 6C 22 8A 01 00 10 "}
+                : std::vector<std::string>{
+                      "tx 22 6C 89 01 28 10 ",  "rx 6C 22 8A 03 30 10 00 05 ", "bus 70 22 8A 03 34 10 00 05 ",
+                      "bus 21 70 89 01 2B 10 ", "relay 26 70 89 01 30 10 ",    "crc 6C 22 8A 01 00 10 ",
+                      "tx 16 6C E8 00 6A "};
         EXPECT_EQ(rec.seen, expected) << listen;
         EXPECT_EQ(host.serial.size(), listen ? 0u : 3u);
         EXPECT_EQ(comms.Queue().Empty(), true);

@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <random>
 #include <thread>
+#include <tuple>
 #include <chrono>
 
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "support/Deadline.h"
 #include "support/FakeHost.h"
@@ -19,6 +21,7 @@
 #include "support/TempDir.h"
 #include "transport/ComPortCommands.h"
 #include "transport/PortMap.h"
+#include "xml/SafeFile.h"
 
 namespace korva {
 namespace {
@@ -65,13 +68,15 @@ TEST(SerialPort, AClusterEndsAtAClosedPacketAfterAQuietTimeOrWhenFull) {
     const std::string packet = "(x6Cx23x8Ax03xFDx05x9Cx40)";
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(pty.Write(packet));
-        ASSERT_TRUE(rig.main.RunUntil([&] { return rig.clusters.size() == 2u + static_cast<std::size_t>(i); }));
+        ASSERT_TRUE(
+            rig.main.RunUntil([&] { return rig.clusters.size() == 2u + static_cast<std::size_t>(i); }));
     }
     EXPECT_EQ(rig.clusters, (std::vector<std::string>{burst, packet, packet}));
     // Many waiting bytes close a cluster at once.
     const std::string block(3500, 'y');
     ASSERT_TRUE(pty.Write(block));
-    ASSERT_TRUE(rig.main.RunUntil([&] { return rig.Received() >= burst.size() + 2 * packet.size() + block.size(); }));
+    ASSERT_TRUE(
+        rig.main.RunUntil([&] { return rig.Received() >= burst.size() + 2 * packet.size() + block.size(); }));
     EXPECT_GE(rig.clusters[3].size(), static_cast<std::size_t>(TSerialPortNG::kClusterSize));
 }
 
@@ -167,6 +172,42 @@ TEST(ComPort, OpenCloseAndRetimeFromTheMenu) {
     EXPECT_TRUE(rig.port.Active());
 }
 
+// Two windows on one line: the second is refused and told who holds it, whatever its rights, and
+// a close frees the line at once for the other.
+TEST(ComPort, ALineHasOneHolderAtATime) {
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    // Held open as the simulator holds its end, so that the terminal outlives each port's close.
+    const test::RawLine simulator = test::RawLine::Open(pty.SlavePath());
+    CommandRig a, b;
+    a.MapCom(1, pty.SlavePath());
+    b.MapCom(1, pty.SlavePath());
+    std::string self;
+    std::getline(std::ifstream("/proc/self/comm"), self);
+    const std::vector<std::string> refused{
+        "Can't Open COM1", pty.SlavePath() + ": Device or resource busy",
+        "Another program holds the port: close it there first.",
+        "It is held by " + self + " (process " + std::to_string(::getpid()) + ")."};
+    // The window, whether it opens COM1 or closes it, and whether it holds the line then.
+    const std::tuple<const char*, CommandRig*, bool, bool> steps[] = {
+        {"the first opens", &a, true, true},
+        {"the second is refused", &b, true, false},
+        {"the first closes", &a, false, false},
+        {"the second opens now", &b, true, true},
+        {"the first is refused in turn", &a, true, false},
+        {"the second closes", &b, false, false},
+        {"the first opens again", &a, true, true},
+    };
+    for (const auto& [step, rig, open, holds] : steps) {
+        open ? rig->commands.OpenPort(1) : rig->commands.ClosePort();
+        EXPECT_EQ(rig->port.Active(), holds) << step;
+        if (!open || holds) continue;
+        const auto& log = rig->host.log;
+        EXPECT_EQ(std::vector(log.end() - std::min<std::ptrdiff_t>(4, std::ssize(log)), log.end()), refused)
+            << step;
+    }
+}
+
 TEST(ComPort, DefaultNamesAndMappedNames) {
     TempDir dir;
     EXPECT_EQ(DevicePathForPort(dir.Path(), "COM1"), "/dev/ttyUSB0");
@@ -181,6 +222,27 @@ TEST(ComPort, DefaultNamesAndMappedNames) {
     std::filesystem::remove(dir.Path() + "/config/ports.xml");
     ASSERT_EQ(::mkfifo((dir.Path() + "/config/ports.xml").c_str(), 0600), 0);
     EXPECT_EQ(test::InChild([&] { return DevicePathForPort(dir.Path(), "COM1"); }), "/dev/ttyUSB0");
+}
+
+// Saving the map: a linked ports file stays a link, and a link planted where the file used to be
+// written first is not written through.
+TEST(ComPort, SavingTheMapNeverWritesThroughALink) {
+    const struct {
+        std::vector<std::string> before, kept;  // in the words of TempDir::Plant
+    } cases[] = {
+        {{"config/", "config/ports.xml>../site.xml", "site.xml: <ports/>"}, {"config/ports.xml>../site.xml"}},
+        {{"config/", "config/ports.xml: <ports/>", "config/ports.xml.new>../v", "v: mine"},
+         {"config/ports.xml.new>../v", "v: mine"}},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        dir.Plant(c.before);
+        ASSERT_EQ(WritePortMap(dir.Path(), {{"COM2", "/dev/ttyUSB4"}}), "");
+        EXPECT_EQ(DevicePathForPort(dir.Path(), "COM2"), "/dev/ttyUSB4");
+        const std::vector<std::string> after = dir.Entries();
+        for (const std::string& e : c.kept)
+            EXPECT_NE(std::find(after.begin(), after.end(), e), after.end()) << e;
+    }
 }
 
 // Random bytes, real packets and pauses of every length on the line, for KORVA_FLOOD_SECONDS

@@ -101,6 +101,28 @@ class PlotTest : public QObject, test::WindowFixture {
         QVERIFY(QImage(win->savedFile).width() > 0);
         QVERIFY(win->errors.isEmpty());
     }
+
+    // An export that cannot be written says where and why, and leaves whatever had the name.
+    void exportRefusalsNameTheFileAndTheReason_data() {
+        QTest::addColumn<QString>("name");  // below the test's folder
+        QTest::addColumn<bool>("csv");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("a folder, as CSV") << "folder" << true << "it is a folder, not a file";
+        QTest::newRow("a folder, as PNG") << "folder" << false << "it is a folder, not a file";
+        QTest::newRow("a missing folder") << "none/plot.csv" << true << "No such file or directory";
+    }
+    void exportRefusalsNameTheFileAndTheReason() {
+        QFETCH(QString, name);
+        QFETCH(bool, csv);
+        QFETCH(QString, why);
+        QVERIFY(QDir().mkpath(QString::fromStdString(win->dir.Path() + "/folder")));
+        PollBoth();
+        win->Tick(10);
+        win->savedFile = QString::fromStdString(win->dir.Path() + "/") + name;
+        (csv ? plot_->btExportCsv : plot_->btExportPng)->click();
+        QCOMPARE(win->errors, QStringList{"Can't write " + win->savedFile + "\n" + why});
+        QVERIFY(QFileInfo(QString::fromStdString(win->dir.Path() + "/folder")).isDir());
+    }
 };
 
 QTEST_MAIN(PlotTest)

@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
+
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <sys/stat.h>
 
@@ -40,8 +45,40 @@ TEST(SafeFile, OnlyRegularFilesOfSaneSize) {
         const std::string read = test::InChild([&] { return ReadRegularFile(c.path); });
         EXPECT_NE(read.find(c.read), std::string::npos) << c.path << ": " << read;
         if (read != "abc") EXPECT_NE(read.find(c.path), std::string::npos) << read;
-        const std::string write = test::InChild([&] { return std::string(OpenRegularForWriting(c.path) ? "opened" : "-"); });
+        const std::string write =
+            test::InChild([&] { return std::string(OpenRegularForWriting(c.path) ? "opened" : "-"); });
         EXPECT_NE(write.find(c.write), std::string::npos) << c.path << ": " << write;
+    }
+}
+
+// Each row replaces r in a folder that holds `before`, and says what the folder holds afterwards.
+TEST(SafeFile, ReplacementLeavesTheOldFileOrTheNewOne) {
+    const struct {
+        const char* name;
+        std::vector<std::string> before;  // in the words of TempDir::Plant
+        long fileLimit;                   // RLIMIT_FSIZE in bytes for the writer; 0 for none
+        const char* refusal;              // a part of the message; empty when the write works
+        std::vector<std::string> after;
+    } cases[] = {
+        {"a full disk keeps the old file", {"r: old"}, 2, "r': File too large", {"r: old"}},
+        {"a link stays a link", {"d/", "d/r: old", "r>d/r"}, 0, "", {"d/", "d/r: new", "r>d/r"}},
+        {"a link at the old fixed name", {"v: mine", "r.tmp>v"}, 0, "", {"r.tmp>v", "r: new", "v: mine"}},
+        {"a pipe is refused", {"r|"}, 0, "r' is a pipe, not a file", {"r|"}},
+        {"a folder is refused", {"r/"}, 0, "r' is a folder, not a file", {"r/"}},
+    };
+    for (const auto& c : cases) {
+        const test::TempDir dir;
+        dir.Plant(c.before);
+        const std::string answer = test::InChild([&] {
+            ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG, as with ENOSPC on a full disk
+            const rlimit limit{c.fileLimit ? rlim_t(c.fileLimit) : RLIM_INFINITY, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ReplaceFileSafely(dir.Path() + "/r", "new");
+            return std::string();
+        });
+        EXPECT_EQ(answer.empty(), *c.refusal == 0) << c.name << ": " << answer;
+        EXPECT_NE(answer.find(c.refusal), std::string::npos) << c.name << ": " << answer;
+        EXPECT_EQ(dir.Entries(), c.after) << c.name;
     }
 }
 

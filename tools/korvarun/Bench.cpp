@@ -65,6 +65,13 @@ int Bench::Run() {
     run_.workDir = options_.workDir;
     run_.port = options_.port;
     if (!LoadConfiguration() || !LoadSequence()) return kError;
+    std::vector<std::string> inputs{options_.sequenceFile, options_.workDir + "/config/ports.xml"};
+    for (const FileStamp& f : run_.configuration) inputs.push_back(f.path);
+    for (const std::string& report : {options_.junitFile, options_.jsonFile})
+        if (const std::string problem = ReportOverwritesInput(report, inputs); !problem.empty()) {
+            Fail(problem);
+            return kError;
+        }
     if (options_.list) {
         ListNodes();
         return kPassed;

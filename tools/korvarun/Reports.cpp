@@ -8,12 +8,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QString>
 #include <QTimeZone>
 #include <QXmlStreamWriter>
 
 #include <filesystem>
+
+#include <sys/stat.h>
 
 namespace korva::korvarun {
 
@@ -233,14 +234,26 @@ std::string JsonText(const RunRecord& run) {
 }
 
 bool WriteReport(const std::string& path, const std::string& text, std::string& why) {
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
-        !file.commit()) {
-        why = file.errorString().toStdString();
+    try {
+        ReplaceFileSafely(path, text);
+        return true;
+    } catch (const FileError& e) {
+        why = e.Reason();
         return false;
     }
-    return true;
+}
+
+std::string ReportOverwritesInput(const std::string& report, const std::vector<std::string>& inputs) {
+    struct stat target {};
+    // A report that does not exist yet cannot be one of the files the run has read.
+    if (report.empty() || ::stat(report.c_str(), &target) != 0) return {};
+    for (const std::string& input : inputs) {
+        struct stat st {};
+        // Compared as files, not as names: a link or another spelling leads to the same one.
+        if (::stat(input.c_str(), &st) == 0 && st.st_dev == target.st_dev && st.st_ino == target.st_ino)
+            return "the report '" + report + "' would overwrite '" + input + "', which the run reads";
+    }
+    return {};
 }
 
 std::string FileSha256(const std::string& path) {

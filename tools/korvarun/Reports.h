@@ -2,6 +2,7 @@
 // The reports of a run: JUnit XML for CI servers and a JSON record, each written whole or not at all.
 
 #include <string>
+#include <vector>
 
 #include "RunRecord.h"
 
@@ -13,8 +14,13 @@ inline constexpr int kJsonVersion = 1;
 std::string JunitText(const RunRecord& run);
 std::string JsonText(const RunRecord& run);
 
-// Replaces the file at once (a new file renamed over the old); false with a reason when it fails.
+// Replaces the file at once (a new file renamed over the old); false with a reason when it fails or
+// when the name is something other than a regular file.
 bool WriteReport(const std::string& path, const std::string& text, std::string& why);
+
+// Why the report may not be written where it is asked for, since it is one of the inputs of the run
+// (the sequence, a configuration file); empty when it may.
+std::string ReportOverwritesInput(const std::string& report, const std::vector<std::string>& inputs);
 
 // The SHA-256 of a regular file, in lower-case hex; empty when it cannot be read.
 std::string FileSha256(const std::string& path);

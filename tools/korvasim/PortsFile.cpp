@@ -3,14 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <stdexcept>
 #include <system_error>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "xml/SafeFile.h"
 
@@ -33,45 +30,6 @@ std::optional<std::string> ReadWhole(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return std::nullopt;
     return ReadRegularFile(path);
-}
-
-// The file the name stands for: a symlinked ports file is the link's business, and stays a link.
-std::string FollowLinks(const std::string& path) {
-    namespace fs = std::filesystem;
-    fs::path p = path;
-    std::error_code ec;
-    for (int hops = 0; hops < 40 && fs::is_symlink(p, ec); ++hops) {
-        const fs::path target = fs::read_symlink(p, ec);
-        if (ec) break;
-        p = target.is_absolute() ? target : p.parent_path() / target;
-    }
-    return p.string();
-}
-
-// A reader never sees half a file: write beside it, then rename over it. The file keeps its mode.
-void WriteWhole(const std::string& path, const std::string& content) {
-    struct stat st {};
-    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-    const std::string temp = path + ".korvasim-" + std::to_string(::getpid());
-    const auto failed = [&temp](const std::string& what) {
-        const std::string why = std::strerror(errno);
-        std::remove(temp.c_str());
-        throw std::runtime_error(what + ": " + why);
-    };
-    {
-        UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-        if (!out) failed("cannot write " + temp);
-        // Explicitly, not through the umask: the copy must end up as open as the file was, no more.
-        if (::fchmod(out.Get(), mode) != 0) failed("cannot set the mode of " + temp);
-        std::size_t done = 0;
-        while (done < content.size()) {
-            const ssize_t n = ::write(out.Get(), content.data() + done, content.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) failed("cannot write " + temp);
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) failed("cannot replace " + path);
 }
 
 // Our entry takes the place of the first entry of that name; the others of that name go.
@@ -132,6 +90,7 @@ std::string RenderPorts(const std::vector<PortEntry>& entries) {
 
 PortsClaim::PortsClaim(const std::string& configDir, const std::string& portName,
                        const std::string& devicePath)
+    // A symlinked ports file is the link's business, and stays a link.
     : path_(FollowLinks(configDir + "/ports.xml")), name_(portName), original_(ReadWhole(path_)) {
     std::vector<PortEntry> entries;
     if (original_) {
@@ -142,7 +101,8 @@ PortsClaim::PortsClaim(const std::string& configDir, const std::string& portName
     }
     const PortEntry mine{{{"name", portName}, {"device", devicePath}}};
     written_ = RenderPorts(WithPort(entries, portName, mine));
-    WriteWhole(path_, written_);
+    // A reader never sees half a file, and a full disk leaves the old one.
+    ReplaceFileSafely(path_, written_);
 }
 
 void PortsClaim::Restore() noexcept {
@@ -152,7 +112,7 @@ void PortsClaim::Restore() noexcept {
         const std::optional<std::string> now = ReadWhole(path_);
         if (now == written_) {
             if (original_)
-                WriteWhole(path_, *original_);
+                ReplaceFileSafely(path_, *original_);
             else if (std::remove(path_.c_str()) != 0 && errno != ENOENT)
                 throw std::runtime_error(std::strerror(errno));
             return;
@@ -170,7 +130,7 @@ void PortsClaim::Restore() noexcept {
                         before = e;
                         break;
                     }
-        WriteWhole(path_, RenderPorts(WithPort(*current, name_, before)));
+        ReplaceFileSafely(path_, RenderPorts(WithPort(*current, name_, before)));
     } catch (const std::exception& e) {
         std::cerr << "korvasim: could not put " << path_ << " back: " << e.what() << '\n';
     }

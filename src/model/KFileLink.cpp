@@ -31,22 +31,30 @@ void KFileLink::SetElement(int index, std::int32_t value, std::uint8_t elementSt
 
 std::int32_t KFileLink::ValueForPosition() const {
     switch (position) {
-        case kStatus: return state;
-        case kSize: return size;
-        case kChecksum: return static_cast<std::int32_t>(checksum);
-        default: return ElementValue(position);
+        case kStatus:
+            return state;
+        case kSize:
+            return size;
+        case kChecksum:
+            return static_cast<std::int32_t>(checksum);
+        default:
+            return ElementValue(position);
     }
 }
 
 void KFileLink::StoreAtIndex(int index, std::int32_t value) {
     switch (index) {
-        case kStatus: state = static_cast<std::uint8_t>(value & 0xFF); break;
+        case kStatus:
+            state = static_cast<std::uint8_t>(value & 0xFF);
+            break;
         case kSize:
             size = static_cast<std::int8_t>(value & 0xFF);
             // A device may hold more elements than the configuration said: the arrays grow with it.
             GrowTo(size);
             break;
-        case kChecksum: checksum = static_cast<std::uint32_t>(value & 0xFFFF); break;
+        case kChecksum:
+            checksum = static_cast<std::uint32_t>(value & 0xFFFF);
+            break;
         default:
             // Indices outside the element storage are ignored.
             SetElement(index, value, LinkState::KNOWN);

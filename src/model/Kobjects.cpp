@@ -13,7 +13,12 @@ void KDevice::HandlePacket(const BusPacket& packet) {
 }
 
 KRemoteLink::KRemoteLink(KDevice& owner, const LinkSpec& desc)
-    : device(&owner), code(desc.code), type(desc.type), name(desc.name), helpText(desc.helpText), basic(desc.basic) {
+    : device(&owner),
+      code(desc.code),
+      type(desc.type),
+      name(desc.name),
+      helpText(desc.helpText),
+      basic(desc.basic) {
     sourceElement = desc.source;
 }
 

@@ -26,7 +26,7 @@ class KFileLink;
 
 // What a link needs of the bus layer: a request slot for its packet, and the log pane.
 class LinkBus {
-public:
+  public:
     virtual ~LinkBus() = default;
     // Fills in the own address and the checksum and queues the request in a free slot;
     // nullptr when all slots are in use.
@@ -40,7 +40,7 @@ public:
 
 // The window learns of every object made, in document order.
 class ModelListener {
-public:
+  public:
     virtual ~ModelListener() = default;
     virtual void On_NewKorvaDevice(KDevice& device) = 0;
     virtual void On_NewKorvaProperty(KDevice& device, KPropertyLink& link) = 0;
@@ -49,7 +49,7 @@ public:
 
 // The CSV logger's column for one property; the logger decides what to do with values.
 class LogChannel {
-public:
+  public:
     explicit LogChannel(std::string channelName) : name(std::move(channelName)) {}
     virtual ~LogChannel() = default;
     virtual void UpdateValue(double v) {
@@ -64,13 +64,13 @@ public:
 using LogChannelFactory = std::function<std::unique_ptr<LogChannel>(const std::string& name)>;
 
 class KObject {
-public:
+  public:
     virtual ~KObject() = default;
     const XmlNode* sourceElement = nullptr;  // none for an object not read from a file
 };
 
 class KDevice : public KObject {
-public:
+  public:
     KDevice(std::string deviceName, std::uint8_t busAddress, LinkBus* linkBus)
         : address(busAddress), name(std::move(deviceName)), bus(linkBus) {}
 
@@ -82,11 +82,13 @@ public:
     TStringMap<KRemoteLink> links;
     LinkBus* bus;  // none in a model that is only read, never sent from
     std::vector<std::unique_ptr<KRemoteLink>> ownedLinks;  // every link made, replaced ones too
-    KModel* model = nullptr;  // the model that made it, if any
+    KModel* model = nullptr;                               // the model that made it, if any
 };
 
 // Types 4 and 5 address the elements of a device file; every other type is a plain property.
-inline bool IsFileType(std::uint8_t type) { return type == 4 || type == 5; }
+inline bool IsFileType(std::uint8_t type) {
+    return type == 4 || type == 5;
+}
 
 struct LinkSpec {
     LinkSpec() = default;
@@ -105,7 +107,7 @@ struct LinkSpec {
 };
 
 class KRemoteLink : public KObject {
-public:
+  public:
     KRemoteLink(KDevice& owner, const LinkSpec& desc);
     // Slot order matters to nobody here, but it is kept: Step, Set, Get, HandleReply.
     virtual void Step() = 0;
@@ -155,7 +157,7 @@ public:
     bool pollListed = false;
     std::int32_t slotWaitTicks = 0;
 
-protected:
+  protected:
     void Activate() {
         if (device->bus != nullptr) device->bus->Activate(*this);
     }
@@ -166,7 +168,7 @@ protected:
 };
 
 class KPropertyLink : public KRemoteLink {
-public:
+  public:
     KPropertyLink(KDevice& owner, const LinkSpec& desc);
     void Step() override {}
     bool Set() override;
@@ -197,7 +199,7 @@ enum class TransferStep : std::uint8_t {
 enum class ElementFault : std::uint8_t { None, OutsideFile, ValueTooWide };
 
 class KFileLink : public KPropertyLink {
-public:
+  public:
     static constexpr int kReserve = 10;  // entries below element 0
     static constexpr int kMaxElements = 127;
     // Positions served by fields of the link instead of the element arrays.
@@ -244,7 +246,7 @@ public:
     std::int8_t position = 0;
     std::int8_t transferStart = 0;
 
-private:
+  private:
     // The elements a request may address: the size, but never past the storage.
     int Elements() const { return size < Capacity() ? size : Capacity(); }
     TransferStep Retry(TransferStep step) const;
@@ -261,7 +263,7 @@ private:
 
 // Owns every device and link for the whole run; the device list only refers to them.
 class KModel {
-public:
+  public:
     // Without a bus the model is a description only: a request from it fails as with no free slot.
     KModel() = default;
     explicit KModel(LinkBus& linkBus) : bus_(&linkBus) {}
@@ -288,7 +290,7 @@ public:
     std::uint64_t FlagChanges() const { return flagChanges_; }
     void NoteFlagChange() { ++flagChanges_; }
 
-private:
+  private:
     std::vector<std::shared_ptr<const XmlNode>> documents_;
     LinkBus* bus_ = nullptr;
     ModelListener* listener_ = nullptr;

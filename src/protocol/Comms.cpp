@@ -57,7 +57,9 @@ void Comms::Route(const BusPacket& packet, const BusPort* arrivedOn) {
     if (listenOnly_ && !incoming) return;
     const std::uint8_t dest = packet.dest;
     const PacketPath out = incoming ? PacketPath::Relayed : PacketPath::Sent;
-    const auto held = [](const BusPort* port) { return port != nullptr ? port->State() : BusPort::Hold::Down; };
+    const auto held = [](const BusPort* port) {
+        return port != nullptr ? port->State() : BusPort::Hold::Down;
+    };
     // A packet never goes back to the port it came in on: between two programs joined by the relay
     // it would bounce for ever. It is still traced where the table says.
     const auto send = [&](BusPort* port) {
@@ -126,8 +128,9 @@ void Comms::Activate(KRemoteLink& link) {
     }
     if (!link.active) {
         link.active = true;
-        const auto at = std::lower_bound(active_.begin(), active_.end(), link.order,
-                                         [](const KRemoteLink* l, std::uint32_t order) { return l->order < order; });
+        const auto at =
+            std::lower_bound(active_.begin(), active_.end(), link.order,
+                             [](const KRemoteLink* l, std::uint32_t order) { return l->order < order; });
         active_.insert(at, &link);
     }
     // Work given between ticks goes out at once.
@@ -139,7 +142,8 @@ namespace {
 bool Idle(const KRemoteLink& link) {
     if (link.state == LinkState::GET || link.state == LinkState::SET || link.pending != nullptr) return false;
     const KFileLink* file = link.AsFile();
-    return file == nullptr || (file->Operation() == TransferOp::None && file->CurrentStep() == TransferStep::Idle);
+    return file == nullptr ||
+           (file->Operation() == TransferOp::None && file->CurrentStep() == TransferStep::Idle);
 }
 }  // namespace
 
@@ -163,8 +167,8 @@ void Comms::ScanLinks(bool onTick) {
             if ((get && link->Get()) || (set && link->Set())) {
                 link->slotWaitTicks = 0;
                 if (set) host_.RefreshDeviceTree();
-            } else if (onTick && (get || set) && link->pending == nullptr && link->state != LinkState::ERROR &&
-                       ++link->slotWaitTicks > kSlotWaitLimit) {
+            } else if (onTick && (get || set) && link->pending == nullptr &&
+                       link->state != LinkState::ERROR && ++link->slotWaitTicks > kSlotWaitLimit) {
                 // No slot came free in a request's own time: the bus is overrun.
                 link->slotWaitTicks = 0;
                 link->state = LinkState::ERROR;

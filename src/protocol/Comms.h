@@ -19,7 +19,7 @@ namespace korva {
 
 // What the protocol needs of the outside world.
 class CommsHost {
-public:
+  public:
     virtual ~CommsHost() = default;
     virtual void AddLogLine(const std::string& line) = 0;
     virtual void RefreshDeviceTree() = 0;
@@ -30,28 +30,28 @@ public:
 // Hears every packet the router sees, whether or not the log pane traces it: what the program sent,
 // what came for it, what it passed on, what failed its checksum and what it heard for other nodes.
 class PacketObserver {
-public:
+  public:
     virtual ~PacketObserver() = default;
     virtual void OnPacket(PacketPath path, const BusPacket& packet) = 0;
 };
 
 // Ring of 16 packets that holds at most 15; a push onto a full ring is dropped.
 class ReceiveQueue {
-public:
+  public:
     static constexpr std::uint8_t kEntries = 16;
     bool Push(const BusPacket& p);
     bool Pop(BusPacket& p);
     bool Empty() const { return read_ == write_; }
     void Clear() { read_ = write_ = 0; }
 
-private:
+  private:
     std::array<BusPacket, kEntries> ring_{};
     std::uint8_t write_ = 0;
     std::uint8_t read_ = 0;
 };
 
 class RequestSlots {
-public:
+  public:
     static constexpr std::size_t kCount = 10;
     static constexpr std::int32_t kCountdown = 30;
     static constexpr std::uint8_t kTries = 5;
@@ -69,12 +69,12 @@ public:
     std::array<RequestSlot, kCount>& All() { return slots_; }
     const std::array<RequestSlot, kCount>& All() const { return slots_; }
 
-private:
+  private:
     std::array<RequestSlot, kCount> slots_{};
 };
 
 class Comms : public LinkBus, private ReceiverSink {
-public:
+  public:
     explicit Comms(CommsHost& host);
 
     KModel& Model() { return model_; }
@@ -157,7 +157,7 @@ public:
     std::uint64_t packetsSent = 0;
     std::uint64_t repliesQueued = 0;
 
-private:
+  private:
     void OnPacket(const BusPacket& packet) override;
     void Observe(PacketPath path, const BusPacket& p) {
         if (observer_ != nullptr) observer_->OnPacket(path, p);

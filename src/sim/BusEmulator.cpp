@@ -96,7 +96,7 @@ void BusEmulator::OnPacket(const BusPacket& request) {
 bool BusEmulator::Answer(SimDevice& d, const BusPacket& request, BusPacket& reply) {
     if (d.silent) return false;
     if (request.code & (code::kAck | code::kRefused)) return false;  // replies are not for us
-    if ((request.code & code::kExpectsReply) == 0) return false;    // the boot-loader start, for one
+    if ((request.code & code::kExpectsReply) == 0) return false;     // the boot-loader start, for one
     const std::uint8_t cls = request.code & code::kClassMask;
     const auto refusal = static_cast<std::uint8_t>((request.code & ~code::kExpectsReply) | code::kRefused);
     const auto positive = static_cast<std::uint8_t>((request.code & ~code::kExpectsReply) | code::kAck);
@@ -145,11 +145,16 @@ bool BusEmulator::ReadFile(SimDevice& d, SimFile& f, const BusPacket& request, B
         index = static_cast<std::int8_t>(request.data[1]);
     }
     std::int32_t value = 0;
-    if (index == kStatus) value = f.status;
-    else if (index == kSize) value = d.forcedSize >= 0 ? d.forcedSize : static_cast<std::int32_t>(f.elements.size());
-    else if (index == kChecksum) value = f.Checksum();
-    else if (index >= 0 && index < static_cast<int>(f.elements.size())) value = f.elements[static_cast<std::size_t>(index)];
-    else return false;
+    if (index == kStatus)
+        value = f.status;
+    else if (index == kSize)
+        value = d.forcedSize >= 0 ? d.forcedSize : static_cast<std::int32_t>(f.elements.size());
+    else if (index == kChecksum)
+        value = f.Checksum();
+    else if (index >= 0 && index < static_cast<int>(f.elements.size()))
+        value = f.elements[static_cast<std::size_t>(index)];
+    else
+        return false;
     reply.length = 4;
     PutWord(reply, value);
     reply.data[3] = static_cast<std::uint8_t>(index & 0xFF);
@@ -170,11 +175,14 @@ bool BusEmulator::WriteFile(SimFile& f, const BusPacket& request) {
         index = static_cast<std::int8_t>(request.data[3]);
         value = (request.data[1] << 8) | request.data[2];
     }
-    if (index == kStatus) f.status = static_cast<std::uint8_t>(value & 0xFF);
-    else if (index == kSize || index == kChecksum) return true;  // derived from the elements
+    if (index == kStatus)
+        f.status = static_cast<std::uint8_t>(value & 0xFF);
+    else if (index == kSize || index == kChecksum)
+        return true;  // derived from the elements
     else if (index >= 0 && index < static_cast<int>(f.elements.size()))
         f.elements[static_cast<std::size_t>(index)] = static_cast<std::int16_t>(value & 0xFFFF);
-    else return false;
+    else
+        return false;
     return true;
 }
 

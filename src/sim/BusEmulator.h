@@ -39,10 +39,10 @@ struct SimDevice {
     std::uint8_t address = 0;
     std::vector<SimProperty> properties;
     std::vector<SimFile> files;
-    bool silent = false;      // never answers
-    bool refuseAll = false;   // answers every request with a refusal
-    int latencyTicks = 0;     // replies leave this many ticks after the request arrived
-    int forcedSize = -1;      // when 0..255, reported for the size element instead of the real size
+    bool silent = false;     // never answers
+    bool refuseAll = false;  // answers every request with a refusal
+    int latencyTicks = 0;    // replies leave this many ticks after the request arrived
+    int forcedSize = -1;     // when 0..255, reported for the size element instead of the real size
 
     SimProperty* FindProperty(std::uint8_t code);
     SimFile* FindFile(std::uint8_t code);
@@ -58,7 +58,7 @@ struct FaultOptions {
 };
 
 class BusEmulator : private ReceiverSink {
-public:
+  public:
     explicit BusEmulator(FaultOptions options = {});
 
     SimDevice& AddDevice(const std::string& name, std::uint8_t address);
@@ -93,7 +93,7 @@ public:
     std::uint64_t repliesSent = 0;
     std::uint64_t dropped = 0;
 
-private:
+  private:
     void OnPacket(const BusPacket& request) override;
     void OnChecksumError(const BusPacket&, std::uint8_t) override {}
     bool Answer(SimDevice& d, const BusPacket& request, BusPacket& reply);

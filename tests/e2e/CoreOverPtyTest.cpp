@@ -50,14 +50,18 @@ TEST(CoreOverPty, MonitorHearsAnotherMasterAndSendsNothing) {
     plant.comms.Model().FindLink("FeedPump", "SpeedSetpoint")->RequestRead();
     const TraceDecoder decoder(plant.comms.Model());
     std::set<std::string> replies;  // device and property of every reply to the other master
-    ASSERT_TRUE(plant.TickUntil([&] {
-        for (const auto& [path, p] : heard.seen)
-            if (path == PacketPath::Heard && p.dest == 112 && (p.code & code::kAck)) {
-                const DecodedPacket d = decoder.Decode(p, path);
-                if (d.device != nullptr && !d.value.empty()) replies.insert(d.device->name + "." + d.property);
-            }
-        return replies.size() >= 3;
-    }, 8000)) << heard.seen.size();
+    ASSERT_TRUE(plant.TickUntil(
+        [&] {
+            for (const auto& [path, p] : heard.seen)
+                if (path == PacketPath::Heard && p.dest == 112 && (p.code & code::kAck)) {
+                    const DecodedPacket d = decoder.Decode(p, path);
+                    if (d.device != nullptr && !d.value.empty())
+                        replies.insert(d.device->name + "." + d.property);
+                }
+            return replies.size() >= 3;
+        },
+        8000))
+        << heard.seen.size();
     EXPECT_EQ(plant.comms.packetsSent, 0u);
     for (const auto& [path, p] : heard.seen) EXPECT_NE(path, PacketPath::Sent);
     EXPECT_TRUE(replies.count("FeedPump.FirmwareVersion")) << *replies.begin();

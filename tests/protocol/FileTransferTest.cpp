@@ -21,9 +21,11 @@ std::vector<Request> FileRequests(const BusHarness& h, int type) {
         const BusPacket& p = seen.packet;
         Request r{p.code, 0, 0, static_cast<int>(seen.tick)};
         if (p.code == code::kRead)
-            r.index = type == 5 ? static_cast<std::int16_t>((p.data[1] << 8) | p.data[2]) : static_cast<std::int8_t>(p.data[1]);
+            r.index = type == 5 ? static_cast<std::int16_t>((p.data[1] << 8) | p.data[2])
+                                : static_cast<std::int8_t>(p.data[1]);
         if (p.code == code::kWrite) {
-            r.index = type == 5 ? static_cast<std::int16_t>((p.data[2] << 8) | p.data[3]) : static_cast<std::int8_t>(p.data[3]);
+            r.index = type == 5 ? static_cast<std::int16_t>((p.data[2] << 8) | p.data[3])
+                                : static_cast<std::int8_t>(p.data[3]);
             r.value = type == 5 ? p.data[1] : static_cast<std::int16_t>((p.data[1] << 8) | p.data[2]);
         }
         out.push_back(r);
@@ -160,10 +162,10 @@ TEST(FileTransfer, DeviceSizeDecidesHowManyElementsMove) {
         int reads;       // element reads after status and size
     };
     const Case cases[] = {
-        {2, 5, -1, 5},    // the arrays grow with the size the device reports
-        {5, 2, -1, 2},    // fewer elements on the device
-        {3, 3, 0, 0},     // an empty file moves nothing
-        {3, 3, 200, 0},   // 200 is negative as a signed byte: nothing to move
+        {2, 5, -1, 5},   // the arrays grow with the size the device reports
+        {5, 2, -1, 2},   // fewer elements on the device
+        {3, 3, 0, 0},    // an empty file moves nothing
+        {3, 3, 200, 0},  // 200 is negative as a signed byte: nothing to move
     };
     for (const Case& c : cases) {
         BusHarness h;

@@ -96,8 +96,10 @@ TEST(Tick, PollReadsEveryPeriod) {
     std::vector<int> speedReads, setpointReads, writes;
     for (const auto& seen : h.emu.Requests()) {
         if (seen.packet.code == code::kWrite) writes.push_back(static_cast<int>(seen.tick));
-        if (seen.packet.code == code::kRead && seen.packet.data[0] == 5) speedReads.push_back(static_cast<int>(seen.tick));
-        if (seen.packet.code == code::kRead && seen.packet.data[0] == 6) setpointReads.push_back(static_cast<int>(seen.tick));
+        if (seen.packet.code == code::kRead && seen.packet.data[0] == 5)
+            speedReads.push_back(static_cast<int>(seen.tick));
+        if (seen.packet.code == code::kRead && seen.packet.data[0] == 6)
+            setpointReads.push_back(static_cast<int>(seen.tick));
     }
     EXPECT_EQ(speedReads, (std::vector<int>{0, 401, 802}));
     EXPECT_EQ(setpointReads, (std::vector<int>{0, 401, 802}));
@@ -177,8 +179,8 @@ TEST(Tick, OwnAddressFromTextAndPeriodFromSeconds) {
         bool ok;
         int expected;
     };
-    const AddressCase addresses[] = {{"300", true, 44},  {"140", true, 140},  {" 12 ", true, 12},
-                                     {"-1", true, 255},  {"abc", false, 108}, {"", false, 108},
+    const AddressCase addresses[] = {{"300", true, 44},   {"140", true, 140},         {" 12 ", true, 12},
+                                     {"-1", true, 255},   {"abc", false, 108},        {"", false, 108},
                                      {"12x", false, 108}, {"99999999999", false, 108}};
     for (const AddressCase& c : addresses) {
         BusHarness h;
@@ -197,8 +199,8 @@ TEST(Tick, OwnAddressFromTextAndPeriodFromSeconds) {
         bool ok;
         int period;
     };
-    const PeriodCase periods[] = {{0.29f, true, 28}, {4.0f, true, 400}, {0.0f, true, 0}, {-1.0f, false, 400},
-                                  {1e30f, false, 400}};
+    const PeriodCase periods[] = {
+        {0.29f, true, 28}, {4.0f, true, 400}, {0.0f, true, 0}, {-1.0f, false, 400}, {1e30f, false, 400}};
     for (const PeriodCase& c : periods) {
         BusHarness h;
         EXPECT_EQ(h.comms.SetPeriodSeconds(c.seconds), c.ok) << c.seconds;

@@ -31,11 +31,11 @@ TEST(BusEmulator, AnswersWithTheWireLayouts) {
         {{0x26, 0x6C, 0x89, 8, 0xFE}, "(x6Cx26x8Ax04x28x08x00x02xFE)"},
         {{0x26, 0x6C, 0x89, 8, 0x01}, "(x6Cx26x8Ax04x27x08xFFxFFx01)"},
         {{0x26, 0x6C, 0x89, 8, 0x02}, "(x6Cx26x8Cx01x27x08)"},  // no element 2: refused
-        {{0x26, 0x6C, 0x89, 99}, "(x6Cx26x8Cx01x82x63)"},        // unknown code: refused
+        {{0x26, 0x6C, 0x89, 99}, "(x6Cx26x8Cx01x82x63)"},       // unknown code: refused
         {{0x26, 0x6C, 0x79, 3, 0x2A}, "(x6Cx26x7Ax01x10x03)"},
-        {{0x26, 0x6C, 0x79, 3, 1, 2}, "(x6Cx26x7Cx01x12x03)"},     // wrong length for a byte value
-        {{0x26, 0x6C, 0xE8}, ""},                                  // boot loader: no answer
-        {{0x27, 0x6C, 0x89, 3}, ""},                               // nobody there
+        {{0x26, 0x6C, 0x79, 3, 1, 2}, "(x6Cx26x7Cx01x12x03)"},  // wrong length for a byte value
+        {{0x26, 0x6C, 0xE8}, ""},                               // boot loader: no answer
+        {{0x27, 0x6C, 0x89, 3}, ""},                            // nobody there
     };
     for (const Case& c : cases) {
         emu.Feed(req(c.request));
@@ -50,7 +50,8 @@ TEST(BusEmulator, AnswersWithTheWireLayouts) {
     sim::FaultOptions refuse, decimal;
     refuse.refuseRate = 1.0;
     decimal.decimal = true;
-    for (const auto& [faults, reply] : {std::pair{refuse, "(x6Cx26x8Cx01x22x03)"}, {decimal, "(108038138002040003007)"}}) {
+    for (const auto& [faults, reply] :
+         {std::pair{refuse, "(x6Cx26x8Cx01x22x03)"}, {decimal, "(108038138002040003007)"}}) {
         sim::BusEmulator faulty(faults);
         faulty.AddDevice("Boiler", 0x26).properties.push_back({"Mode", 1, 3, 0, 7});
         faulty.Feed(req({0x26, 0x6C, 0x89, 3}));

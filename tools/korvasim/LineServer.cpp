@@ -99,7 +99,8 @@ void LineServer::CatchUp() {
         queued_ += text.size();
         // Every reply starts with "(" and the cut of a split reply never falls before it.
         const bool second = split_ && !text.empty() && text.front() != '(';
-        const Clock::time_point notBefore = charTime_.count() > 0 ? Cross(text.size(), outFreeAt_) : Clock::time_point{};
+        const Clock::time_point notBefore =
+            charTime_.count() > 0 ? Cross(text.size(), outFreeAt_) : Clock::time_point{};
         out_.push_back(Piece{std::move(text), 0, second, notBefore});
     }
 }

@@ -57,8 +57,8 @@ std::string PortName(const std::string& text) {
 
 bool IsValueOption(std::string_view name) {
     for (std::string_view o :
-         {"--config-dir", "--link", "--device", "--latency", "--baud", "--duplex", "--drop", "--refuse", "--corrupt",
-          "--seed", "--other-master", "--other-every"})
+         {"--config-dir", "--link", "--device", "--latency", "--baud", "--duplex", "--drop", "--refuse",
+          "--corrupt", "--seed", "--other-master", "--other-every"})
         if (o == name) return true;
     return false;
 }
@@ -96,7 +96,8 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
             throw UsageError("--baud wants a line speed from 50 to 4000000, not '" + value + "'");
         o.baud = *baud;
     } else if (name == "--duplex") {
-        if (value != "half" && value != "full") throw UsageError("--duplex wants half or full, not '" + value + "'");
+        if (value != "half" && value != "full")
+            throw UsageError("--duplex wants half or full, not '" + value + "'");
         o.halfDuplex = value == "half";
     } else if (name == "--drop") {
         o.faults.dropRate = Rate(name, value);

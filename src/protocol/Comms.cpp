@@ -162,7 +162,10 @@ void Comms::ScanLinks(bool onTick) {
         link->Step();
         if (link->pending == nullptr) {
             // The poll also replaces a write that has not gone out yet.
-            if (pollNow_ && link->poll) link->state = LinkState::GET;
+            if (pollNow_ && link->poll) {
+                link->state = LinkState::GET;
+                link->ClearFault();
+            }
             const bool get = link->state == LinkState::GET, set = link->state == LinkState::SET;
             if ((get && link->Get()) || (set && link->Set())) {
                 link->slotWaitTicks = 0;
@@ -172,6 +175,7 @@ void Comms::ScanLinks(bool onTick) {
                 // No slot came free in a request's own time: the bus is overrun.
                 link->slotWaitTicks = 0;
                 link->state = LinkState::ERROR;
+                link->fault = LinkFault::NoSlot;
                 host_.RefreshDeviceTree();
             }
         }
@@ -181,9 +185,12 @@ void Comms::ScanLinks(bool onTick) {
                 link->ReleasePending();
             } else if (slot.state == SlotState::Failed) {
                 link->state = LinkState::ERROR;
+                link->fault = slot.offBus ? LinkFault::PortDown : LinkFault::NoReply;
                 link->ReleasePending();
             } else if (slot.state == SlotState::Free) {
+                // The slot was taken from under the link: it never held its request to the end.
                 link->state = LinkState::ERROR;
+                link->fault = LinkFault::NoSlot;
                 link->pending = nullptr;
             }
             host_.RefreshDeviceTree();
@@ -197,7 +204,10 @@ void Comms::ScanLinks(bool onTick) {
 }
 
 void Comms::SendReady() {
-    slots_.SendReady([this](const BusPacket& p) { Route(p); });
+    slots_.SendReady([this](const BusPacket& p) {
+        Route(p);
+        return WayUp();
+    });
 }
 
 void Comms::Respond() {
@@ -222,7 +232,10 @@ void Comms::Tick() {
     }
     ProcessReceiveQueue();
     ScanLinks(true);
-    slots_.Run([this](const BusPacket& p) { Route(p); });
+    slots_.Run([this](const BusPacket& p) {
+        Route(p);
+        return WayUp();
+    });
     if (runnerStep) runnerStep();
     pollNow_ = false;
     // What the runner asked for in this tick goes out now, not a tick later.

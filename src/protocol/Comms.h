@@ -54,12 +54,12 @@ class RequestSlots {
   public:
     static constexpr std::size_t kCount = 10;
     static constexpr std::int32_t kCountdown = 30;
-    static constexpr std::uint8_t kTries = 5;
+    static constexpr std::uint8_t kTries = kRequestSendings;
 
     // First free slot in table order, now Allocated; nullptr when all are in use or `limit` are busy.
     RequestSlot* Take(std::size_t limit = kCount);
     void Reset();
-    // One pass of the slot runner; route sends a packet.
+    // One pass of the slot runner; route sends a packet and says whether a way onto the bus was up.
     template <typename Route>
     void Run(Route&& route);
     // Sends the requests posted since they last ran; repeats and give-ups stay with the tick.
@@ -100,6 +100,10 @@ class Comms : public LinkBus, private ReceiverSink {
     const BusPort* Serial() const { return serial_; }
     const BusPort* Relay() const { return relay_; }
     bool SerialUp() const { return serial_ != nullptr && serial_->Up(); }
+    // The serial line is up, or the relay has connected to its peer.
+    bool WayUp() const {
+        return SerialUp() || (relay_ != nullptr && relay_->State() == BusPort::Hold::Master);
+    }
     void Route(const BusPacket& packet, const BusPort* arrivedOn = nullptr);
     void SetPacketObserver(PacketObserver* observer) { observer_ = observer; }
     // Listening only: every packet from the line is reported and nothing else happens to it; the
@@ -194,7 +198,7 @@ void RequestSlots::SendReady(Route&& route) {
     for (RequestSlot& s : slots_) {
         if (s.state != SlotState::Ready || s.inFlight) continue;
         s.inFlight = true;
-        route(s.packet);
+        s.offBus = !route(s.packet);
         s.state = SlotState::Waiting;
         s.countdown = kCountdown;
     }
@@ -206,7 +210,7 @@ void RequestSlots::Run(Route&& route) {
         bool sentNow = false;
         if (s.state == SlotState::Ready) {
             s.inFlight = true;
-            route(s.packet);
+            s.offBus = !route(s.packet);
             s.state = SlotState::Waiting;
             s.countdown = kCountdown;
             sentNow = true;

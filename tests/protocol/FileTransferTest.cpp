@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/BusHarness.h"
+#include "support/FakeHost.h"
 
 namespace korva {
 namespace {
@@ -195,6 +196,45 @@ TEST(FileTransfer, RepliesNamingElementsOutsideTheFileAreIgnored) {
     }
     EXPECT_EQ(f.ElementValue(0), 0);
     EXPECT_EQ(f.ElementValue(1), 0);
+}
+
+// Element 4 is read ('r') or written with 120 ('w'): a reply ends the request only when it answers
+// it, and one for another element never passes for the current value.
+TEST(FileTransfer, RepliesEndOnlyTheRequestTheyAnswer) {
+    struct Case {
+        const char* what;
+        int type;
+        char pending;
+        int code;
+        std::vector<int> data;
+        std::uint8_t state;
+        int current = 77;
+    };
+    const Case cases[] = {
+        {"ack of element 3 while 4 is written", 4, 'w', 0x7A, {20, 0, 120, 3}, LinkState::SET},
+        {"16-bit index: ack of element 3", 5, 'w', 0x7A, {20, 120, 0, 3}, LinkState::SET},
+        {"16-bit index: ack of element 4", 5, 'w', 0x7A, {20, 120, 0, 4}, LinkState::KNOWN},
+        {"ack naming no element", 4, 'w', 0x7A, {20}, LinkState::KNOWN},
+        {"refused read while 4 is written", 4, 'w', 0x8C, {20}, LinkState::SET},
+        {"late size reply while 4 is read", 4, 'r', 0x8A, {20, 0, 8, 0xFE}, LinkState::GET},
+        {"reply of element 4", 4, 'r', 0x8A, {20, 1, 44, 4}, LinkState::KNOWN, 300},
+    };
+    for (const Case& c : cases) {
+        test::FakeHost host;
+        Comms comms(host);
+        KFileLink& f =
+            comms.Model().MakeFileHandle(comms.Model().MakeDevice("Doser", 0x32), {"Recipe", c.type, 20}, 10);
+        if (c.pending == 'w') f.WriteElement(4, 120);
+        if (c.pending == 'r') f.ReadElement(4);
+        f.current.StoreNumber(77);
+        RequestSlot* slot = f.pending;
+        ASSERT_NE(slot, nullptr) << c.what;
+        comms.Route(test::MakePacket({108, 0x32, c.code}, c.data));
+        comms.ProcessReceiveQueue();
+        EXPECT_EQ(f.state, c.state) << c.what;
+        EXPECT_EQ(f.pending, c.state == LinkState::KNOWN ? nullptr : slot) << c.what;
+        EXPECT_EQ(f.current.ReadAsNumber(), c.current) << c.what;
+    }
 }
 
 }  // namespace

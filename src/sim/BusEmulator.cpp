@@ -81,6 +81,10 @@ bool BusEmulator::Chance(double rate) {
 void BusEmulator::OnPacket(const BusPacket& request) {
     SimDevice* d = FindDevice(request.dest);
     if (d == nullptr) return;
+    if (Chance(options_.loseRate)) {
+        ++lost;
+        return;
+    }
     seen_.push_back({now_, request});
     if (trace) trace(FormatCaptureLine(-1, PacketPath::Received, request));
     BusPacket reply;
@@ -130,7 +134,12 @@ bool BusEmulator::Answer(SimDevice& d, const BusPacket& request, BusPacket& repl
     }
     if (SimFile* f = d.FindFile(propCode)) {
         if (cls == code::kReadClass && ReadFile(d, *f, request, reply)) reply.code = positive;
-        if (cls == code::kWriteClass && WriteFile(*f, request)) reply.code = positive;
+        if (cls == code::kWriteClass && WriteFile(*f, request)) {
+            // The acknowledgement repeats the request, so that it names the element it answers.
+            reply.code = positive;
+            reply.length = request.length;
+            for (std::size_t i = 0; i < request.WireDataLength(); ++i) reply.data[i] = request.data[i];
+        }
     }
     return true;
 }
@@ -195,12 +204,30 @@ void BusEmulator::Emit(const BusPacket& reply, int latency) {
     }
     if (trace) trace(FormatCaptureLine(-1, PacketPath::Sent, reply));
     ++repliesSent;
-    std::uint64_t due = now_ + static_cast<std::uint64_t>(latency < 0 ? 0 : latency);
+    const std::uint64_t due = now_ + static_cast<std::uint64_t>(latency < 0 ? 0 : latency);
+    if (Chance(options_.doubleRate)) {
+        ++doubled;
+        if (trace) trace(FormatCaptureLine(-1, PacketPath::Sent, reply));
+        Queue(text, due);
+        Queue(std::move(text), due + kDoubleGapTicks);
+        return;
+    }
+    Queue(std::move(text), due);
+}
+
+void BusEmulator::Queue(std::string text, std::uint64_t due) {
     if (lineTicksPerReply > 0) {
         due = std::max(due, lineFreeAt_) + static_cast<std::uint64_t>(lineTicksPerReply);
         lineFreeAt_ = due;
     }
     pending_.push_back({due, std::move(text)});
+}
+
+std::optional<std::uint64_t> BusEmulator::NextDue() const {
+    std::optional<std::uint64_t> next;
+    for (const Pending& p : pending_)
+        if (!next || p.due < *next) next = p.due;
+    return next;
 }
 
 void BusEmulator::SetSecondMaster(std::uint8_t address, int periodTicks) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -49,7 +50,9 @@ struct SimDevice {
 };
 
 struct FaultOptions {
+    double loseRate = 0;     // request never heard by the device
     double dropRate = 0;     // reply never sent
+    double doubleRate = 0;   // reply sent twice, the copy kDoubleGapTicks after it
     double refuseRate = 0;   // refusal instead of the answer
     double corruptRate = 0;  // one character of the reply text damaged
     bool decimal = false;    // bytes written as three decimal digits
@@ -59,6 +62,9 @@ struct FaultOptions {
 
 class BusEmulator : private ReceiverSink {
   public:
+    // A doubled reply's copy leaves this many ticks after the reply: a cluster of its own.
+    static constexpr int kDoubleGapTicks = 20;
+
     explicit BusEmulator(FaultOptions options = {});
 
     SimDevice& AddDevice(const std::string& name, std::uint8_t address);
@@ -71,6 +77,8 @@ class BusEmulator : private ReceiverSink {
     void Tick();
     // The text that has left the devices since the last call, one string per piece.
     std::vector<std::string> TakeOutput();
+    // The tick at which the next reply waiting to leave is due; none when nothing waits.
+    std::optional<std::uint64_t> NextDue() const;
 
     struct Seen {
         std::uint64_t tick;
@@ -92,6 +100,8 @@ class BusEmulator : private ReceiverSink {
 
     std::uint64_t repliesSent = 0;
     std::uint64_t dropped = 0;
+    std::uint64_t lost = 0;     // requests the devices never heard
+    std::uint64_t doubled = 0;  // replies sent twice
 
   private:
     void OnPacket(const BusPacket& request) override;
@@ -99,6 +109,7 @@ class BusEmulator : private ReceiverSink {
     bool Answer(SimDevice& d, const BusPacket& request, BusPacket& reply);
     bool ReadFile(SimDevice& d, SimFile& f, const BusPacket& request, BusPacket& reply);
     bool WriteFile(SimFile& f, const BusPacket& request);
+    void Queue(std::string text, std::uint64_t due);
     void Emit(const BusPacket& reply, int latency);
     bool Chance(double rate);
     void PollAsSecondMaster();

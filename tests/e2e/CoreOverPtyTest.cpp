@@ -5,6 +5,7 @@
 #include "support/Plant.h"
 #include "trace/TraceDecoder.h"
 
+#include <algorithm>
 #include <set>
 
 namespace korva {
@@ -33,6 +34,28 @@ TEST(CoreOverPty, FaultyLineStillEndsEveryRequest) {
     // Ten slots serve the first ten; the rest find none free and end in ERROR at once.
     EXPECT_GE(known, 8);
     for (const RequestSlot& s : plant.comms.Slots().All()) EXPECT_EQ(s.state, SlotState::Free);
+}
+
+// The doser's recipe saved over a line that loses requests and doubles replies, then loaded into a
+// wiped copy: the device holds every element the save finished with.
+TEST(CoreOverPty, SaveOverALossyLineHoldsEveryElement) {
+    LivePlant plant({"--lose", "0.2", "--double", "0.5", "--seed", "3"});
+    ASSERT_TRUE(plant.ready) << plant.sim->err;
+    plant.coms.OpenPort(1);
+    KFileLink& recipe = *plant.comms.Model().FindLink("Doser", "Recipe")->AsFile();
+    const std::vector<int> saved{15, 30, 45, 60, 120, 90, 105, 135};
+    std::vector<int> loaded(saved.size());
+    for (std::uint8_t state : {LinkState::KNOWN, LinkState::UNKNOWN}) {
+        for (int i = 0; i < 8; ++i) recipe.SetElement(i, state == LinkState::KNOWN ? saved[i] : 0, state);
+        recipe.StartTransfer(state == LinkState::KNOWN ? TransferOp::Save : TransferOp::Load);
+        ASSERT_TRUE(plant.TickUntil([&] { return recipe.Operation() == TransferOp::None; }, 30000));
+        EXPECT_EQ(recipe.state, LinkState::KNOWN);
+    }
+    for (int i = 0; i < 8; ++i) loaded[i] = recipe.ElementValue(i);
+    EXPECT_EQ(loaded, saved);
+    // The line did its worst: requests went out again, and doubled replies were turned away.
+    EXPECT_GT(plant.comms.packetsSent, 20u);
+    EXPECT_NE(std::find(plant.log.begin(), plant.log.end(), "<Reply answers no request>"), plant.log.end());
 }
 
 // Listening only on a line that another master drives: its requests and the devices' replies are

@@ -202,6 +202,8 @@ TEST(Korvasim, RefusedStartsExitWithTheirStatus) {
         {"--drop="},
         {"--other-master", "0"},
         {"--other-every", "0"},
+        {"--lose", "1.5"},
+        {"--double", "x"},
     };
     for (const auto& args : cases) {
         const bool usage = !args.empty();

@@ -154,6 +154,8 @@ timespec LineServer::TimeToWait() const {
     Clock::time_point wake = now + kIdleWait;
     // A reply on its way leaves at the tick after its due tick: wake for exactly that one.
     if (replyPending_) wake = std::min(wake, start_ + std::chrono::milliseconds(replyDueTick_ + 1));
+    // The copy of a doubled reply leaves later than the reply itself.
+    if (const auto due = emu_.NextDue()) wake = std::min(wake, start_ + std::chrono::milliseconds(*due + 1));
     if (!out_.empty() && !writeBlocked_ && out_.front().second)
         wake = std::min(wake, lastPieceDone_ + kSplitGap);
     if (!out_.empty() && !writeBlocked_) wake = std::min(wake, std::max(now, out_.front().notBefore));

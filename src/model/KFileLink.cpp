@@ -87,29 +87,58 @@ bool KFileLink::Set() {
     return Post(code::kWrite, payload, 4);
 }
 
+int KFileLink::RequestIndex(const BusPacket& p) const {
+    const bool read = (p.code & code::kClassMask) == code::kReadClass;
+    const bool wide = type == 5;
+    if (read)
+        return wide ? static_cast<std::int16_t>((p.data[1] << 8) | p.data[2])
+                    : static_cast<std::int8_t>(p.data[1]);
+    return wide ? static_cast<std::int16_t>((p.data[2] << 8) | p.data[3])
+                : static_cast<std::int8_t>(p.data[3]);
+}
+
+bool KFileLink::Answers(const BusPacket& reply) const {
+    if (!PendingOfClass(reply)) return false;
+    const std::uint8_t cls = reply.code & code::kClassMask;
+    // A refusal carries no index: it answers the pending request of its class.
+    if (!(reply.code & code::kAck)) return true;
+    // A read reply names its element in the fourth data byte, whatever the index width.
+    if (cls == code::kReadClass) return static_cast<std::int8_t>(reply.data[3]) == RequestIndex(asked);
+    // A write acknowledgement that repeats the request names the element written; one that carries
+    // the code alone cannot be told from a duplicate, and answers the pending write.
+    if (reply.length >= 4) return RequestIndex(reply) == RequestIndex(asked);
+    return true;
+}
+
 bool KFileLink::HandleReply(const BusPacket& reply) {
     const std::uint8_t cls = reply.code & code::kClassMask;
+    const bool answers = Answers(reply);
     if (reply.code & code::kAck) {
         if (cls == code::kReadClass) {
             const int index = static_cast<std::int8_t>(reply.data[3]);
             const auto value = static_cast<std::int16_t>((reply.data[1] << 8) | reply.data[2]);
-            current.StoreNumber(value);
-            StoreAtIndex(index, value);
-            if (index == position) {
-                state = LinkState::KNOWN;
-                ReleasePending();
-            }
+            const bool writing = state == LinkState::SET;
+            // A late reply for another element must not pass for the value of the one asked for.
+            if (index == position) current.StoreNumber(value);
+            // The status element is the link state, which belongs to a request under way.
+            if (index != kStatus || pending == nullptr) StoreAtIndex(index, value);
+            if (index == position && (answers || pending == nullptr))
+                state = writing ? LinkState::SET : LinkState::KNOWN;
         } else if (cls == code::kWriteClass) {
+            if (!answers) return Unasked();
             state = LinkState::KNOWN;
-            ReleasePending();
         }
     } else if (reply.code & code::kRefused) {
-        state = LinkState::ERROR;
+        if (!answers) return Unasked();
+        Refused(reply);
         // A transfer asks again through its own request, which stays in its slot and is repeated;
         // a single element request is done, and must not hold its slot against the next one.
-        if (transferOp_ == TransferOp::None) ReleasePending();
+        if (transferOp_ != TransferOp::None) return true;
+    } else {
+        return false;  // a request from the device answers nothing
     }
-    return true;
+    if (answers) ReleasePending();
+    return answers;
 }
 
 ElementFault KFileLink::CheckWrite(int index, std::int32_t value) const {
@@ -121,20 +150,18 @@ ElementFault KFileLink::CheckWrite(int index, std::int32_t value) const {
 bool KFileLink::ReadElement(int index) {
     if (!Readable(index)) return false;
     position = static_cast<std::int8_t>(index);
-    state = LinkState::GET;
-    Activate();
+    Ask(LinkState::GET);
     return true;
 }
 
 ElementFault KFileLink::WriteElement(int index, std::int32_t value) {
-    const ElementFault refused = CheckWrite(index, value);
-    if (refused != ElementFault::None) return refused;
+    const ElementFault why = CheckWrite(index, value);
+    if (why != ElementFault::None) return why;
     newValue.StoreNumber(value);
     position = static_cast<std::int8_t>(index);
     // The element shows the new value before any reply, as the wire will carry it.
     SetElement(index, newValue.ReadAsNumber(), ElementState(index));
-    state = LinkState::SET;
-    Activate();
+    Ask(LinkState::SET);
     return ElementFault::None;
 }
 
@@ -149,6 +176,7 @@ bool KFileLink::StoreElement(int index, std::int32_t value) {
 void KFileLink::StartTransfer(TransferOp op) {
     transferStep_ = TransferStep::Idle;
     transferOp_ = op;
+    ClearFault();
     Activate();
 }
 

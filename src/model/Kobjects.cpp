@@ -24,14 +24,12 @@ KRemoteLink::KRemoteLink(KDevice& owner, const LinkSpec& desc)
 
 void KRemoteLink::SetNewNumber(double n) {
     newValue.StoreNumber(n);
-    state = LinkState::SET;
-    Activate();
+    Ask(LinkState::SET);
 }
 
 void KRemoteLink::SetNewNumberWithOption(double n, std::uint8_t option) {
     newValue.StoreNumberAndOption(n, option);
-    state = LinkState::SET;
-    Activate();
+    Ask(LinkState::SET);
 }
 
 void KRemoteLink::SetPoll(bool on) {
@@ -57,12 +55,34 @@ void KRemoteLink::Log(const std::string& line) const {
     if (device->bus != nullptr) device->bus->AddLogLine(line);
 }
 
+bool KRemoteLink::Unasked() {
+    Log("<Reply answers no request>");
+    return false;
+}
+
+std::string LinkFaultText(const KRemoteLink& link) {
+    switch (link.fault) {
+        case LinkFault::None:
+            return "";
+        case LinkFault::NoReply:
+            return "no reply after " + std::to_string(kRequestSendings) + " sendings";
+        case LinkFault::Refused:
+            return "refused by the device (reply code 0x" + HexByte(link.refusedCode) + ")";
+        case LinkFault::NoSlot:
+            return "no free request slot";
+        case LinkFault::PortDown:
+            return "port not open or lost";
+    }
+    return "";
+}
+
 bool KRemoteLink::Post(std::uint8_t requestCode, const std::uint8_t* payload, std::uint8_t length) {
     BusPacket p;
     p.dest = device->address;
     p.code = requestCode;
     p.length = length;
     for (std::uint8_t i = 0; i < length && i < BusPacket::kMaxWireLength; ++i) p.data[i] = payload[i];
+    asked = p;
     pending = device->bus != nullptr ? device->bus->PostRequest(p) : nullptr;
     return pending != nullptr;
 }
@@ -95,6 +115,8 @@ bool KPropertyLink::Set() {
 
 bool KPropertyLink::HandleReply(const BusPacket& reply) {
     const std::uint8_t cls = reply.code & code::kClassMask;
+    // Only a reply of the pending request's class answers it; the code matched on the way here.
+    const bool answers = PendingOfClass(reply);
     if (reply.code & code::kAck) {
         if (cls == code::kReadClass) {
             try {
@@ -104,20 +126,25 @@ bool KPropertyLink::HandleReply(const BusPacket& reply) {
             } catch (const KvEx_BadPropertyType&) {
                 Log("<Invalid property type>");
             }
-            // A write the operator asked for while the read was on its way still goes out.
-            if (state != LinkState::SET) state = LinkState::KNOWN;
+            // A reading that answers nothing still counts, but the state of a pending request is the
+            // request's; a write asked for while the read was on its way still goes out.
+            if (state != LinkState::SET && (answers || pending == nullptr)) state = LinkState::KNOWN;
             ++valueUpdates;
             if (logChannel) logChannel->UpdateValue(current.ReadAsNumber());
         } else if (cls == code::kWriteClass) {
+            if (!answers) return Unasked();
             current.CopyFrom(newValue);
             state = LinkState::KNOWN;
             ++valueUpdates;
         }
     } else if (reply.code & code::kRefused) {
-        state = LinkState::ERROR;
+        if (!answers) return Unasked();
+        Refused(reply);
+    } else {
+        return false;  // a request from the device answers nothing
     }
-    ReleasePending();
-    return true;
+    if (answers) ReleasePending();
+    return answers;
 }
 
 KDevice& KModel::MakeDevice(const std::string& name, std::uint8_t address, const XmlNode* source) {
@@ -150,21 +177,6 @@ KFileLink& KModel::MakeFileHandle(KDevice& device, const LinkSpec& desc, std::in
     device.links.Add(desc.name, &ref);
     if (listener_) listener_->On_NewKFileLink(device, ref);
     return ref;
-}
-
-std::string LinkFaultText(const KRemoteLink& link) {
-    switch (link.fault) {
-        case LinkFault::NoReply:
-            return "no reply after 5 sendings";
-        case LinkFault::Refused:
-            return "refused by the device (reply code 0x" + HexByte(link.refusedCode) + ")";
-        case LinkFault::NoSlot:
-            return "no free request slot";
-        case LinkFault::PortDown:
-            return "port not open or lost";
-        default:
-            return "";
-    }
 }
 
 KDevice* KModel::FindDeviceByAddress(std::uint8_t address) const {

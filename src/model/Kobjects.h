@@ -24,6 +24,12 @@ class KRemoteLink;
 class KPropertyLink;
 class KFileLink;
 
+// A request goes out this many times before the bus layer gives up on it.
+inline constexpr std::uint8_t kRequestSendings = 5;
+
+// Why a link last turned ERROR.
+enum class LinkFault : std::uint8_t { None, NoReply, Refused, NoSlot, PortDown };
+
 // What a link needs of the bus layer: a request slot for its packet, and the log pane.
 class LinkBus {
   public:
@@ -106,8 +112,6 @@ struct LinkSpec {
     const XmlNode* source = nullptr;
 };
 
-// Why a link last turned ERROR.
-enum class LinkFault : std::uint8_t { None, NoReply, Refused, NoSlot, PortDown };
 
 class KRemoteLink : public KObject {
   public:
@@ -116,14 +120,12 @@ class KRemoteLink : public KObject {
     virtual void Step() = 0;
     virtual bool Set() = 0;
     virtual bool Get() = 0;
+    // True when the reply answered the pending request; only such a reply releases it.
     virtual bool HandleReply(const BusPacket& reply) = 0;
 
     // The commands the window and the runner give a link; nothing outside the model and the
     // bus layer writes its fields.
-    void RequestRead() {
-        state = LinkState::GET;
-        Activate();
-    }
+    void RequestRead() { Ask(LinkState::GET); }
     void SetNewNumber(double n);
     void SetNewNumberWithOption(double n, std::uint8_t option);
     void SetPoll(bool on);
@@ -131,6 +133,11 @@ class KRemoteLink : public KObject {
     void SetLog(bool on);
 
     void ReleasePending();
+    // A new read or write is asked for: the cause of an earlier ERROR no longer holds.
+    void ClearFault() {
+        fault = LinkFault::None;
+        refusedCode = 0;
+    }
     // A file handle of either index width; nullptr for a plain property.
     virtual KFileLink* AsFile() { return nullptr; }
     virtual const KFileLink* AsFile() const { return nullptr; }
@@ -143,8 +150,12 @@ class KRemoteLink : public KObject {
     std::string_view helpText;  // as in the file: lines end with CR, LF or CR LF
     bool basic;
     std::uint8_t state = LinkState::UNKNOWN;
+    // The cause of the last ERROR, until a new read or write is asked for.
+    LinkFault fault = LinkFault::None;
+    std::uint8_t refusedCode = 0;  // the code byte of the refusal, for LinkFault::Refused
     std::uint8_t updateMode = UpdateMode::SYNC_ON_CHANGE;
     RequestSlot* pending = nullptr;
+    BusPacket asked;  // the request in `pending`, as it was posted
     ValueRecord current;
     ValueRecord newValue;
     bool poll = false;
@@ -152,8 +163,6 @@ class KRemoteLink : public KObject {
     std::unique_ptr<LogChannel> logChannel;  // properties only
     // Counts the replies that set the current value, so that the plot takes one point per reading.
     std::uint32_t valueUpdates = 0;
-    LinkFault fault = LinkFault::None;
-    std::uint8_t refusedCode = 0;  // the code of the refusal, for LinkFault::Refused
 
     // Kept by the bus layer: the link's place in the model (the order requests go out in), whether
     // it is among the links with work, and how long it has waited for a free slot.
@@ -166,6 +175,22 @@ class KRemoteLink : public KObject {
     void Activate() {
         if (device->bus != nullptr) device->bus->Activate(*this);
     }
+    void Ask(std::uint8_t newState) {
+        state = newState;
+        ClearFault();
+        Activate();
+    }
+    // The pending request is of the reply's class: a read, a write, or a refusal of either.
+    bool PendingOfClass(const BusPacket& reply) const {
+        return pending != nullptr && (asked.code & code::kClassMask) == (reply.code & code::kClassMask);
+    }
+    void Refused(const BusPacket& reply) {
+        state = LinkState::ERROR;
+        fault = LinkFault::Refused;
+        refusedCode = reply.code;
+    }
+    // A reply that answers no request of this link: traced, and nothing else.
+    bool Unasked();
     // Posts a request to the owning device; false when no slot is free, and the link keeps its state
     // until one is.
     bool Post(std::uint8_t requestCode, const std::uint8_t* payload, std::uint8_t length);
@@ -258,6 +283,10 @@ class KFileLink : public KPropertyLink {
     int Elements() const { return size < Capacity() ? size : Capacity(); }
     TransferStep Retry(TransferStep step) const;
     static std::size_t Slot(int index) { return static_cast<std::size_t>(index + kReserve); }
+    // The element a request of this link's index width addresses.
+    int RequestIndex(const BusPacket& request) const;
+    // The reply is for the pending request: its class, and the element it names where it names one.
+    bool Answers(const BusPacket& reply) const;
     void GrowTo(int elements);
     std::int32_t ValueForPosition() const;
     void StoreAtIndex(int index, std::int32_t value);
@@ -268,7 +297,7 @@ class KFileLink : public KPropertyLink {
     std::vector<std::uint8_t> elementStates_;
 };
 
-// The cause of the link's last ERROR in words; empty when it has none.
+// The cause of the link's last ERROR in words; "" when there is none.
 std::string LinkFaultText(const KRemoteLink& link);
 
 // Owns every device and link for the whole run; the device list only refers to them.

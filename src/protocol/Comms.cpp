@@ -57,7 +57,9 @@ void Comms::Route(const BusPacket& packet, const BusPort* arrivedOn) {
     if (listenOnly_ && !incoming) return;
     const std::uint8_t dest = packet.dest;
     const PacketPath out = incoming ? PacketPath::Relayed : PacketPath::Sent;
-    const auto held = [](const BusPort* port) { return port != nullptr ? port->State() : BusPort::Hold::Down; };
+    const auto held = [](const BusPort* port) {
+        return port != nullptr ? port->State() : BusPort::Hold::Down;
+    };
     // A packet never goes back to the port it came in on: between two programs joined by the relay
     // it would bounce for ever. It is still traced where the table says.
     const auto send = [&](BusPort* port) {
@@ -126,8 +128,9 @@ void Comms::Activate(KRemoteLink& link) {
     }
     if (!link.active) {
         link.active = true;
-        const auto at = std::lower_bound(active_.begin(), active_.end(), link.order,
-                                         [](const KRemoteLink* l, std::uint32_t order) { return l->order < order; });
+        const auto at =
+            std::lower_bound(active_.begin(), active_.end(), link.order,
+                             [](const KRemoteLink* l, std::uint32_t order) { return l->order < order; });
         active_.insert(at, &link);
     }
     // Work given between ticks goes out at once.
@@ -139,7 +142,8 @@ namespace {
 bool Idle(const KRemoteLink& link) {
     if (link.state == LinkState::GET || link.state == LinkState::SET || link.pending != nullptr) return false;
     const KFileLink* file = link.AsFile();
-    return file == nullptr || (file->Operation() == TransferOp::None && file->CurrentStep() == TransferStep::Idle);
+    return file == nullptr ||
+           (file->Operation() == TransferOp::None && file->CurrentStep() == TransferStep::Idle);
 }
 }  // namespace
 
@@ -158,16 +162,20 @@ void Comms::ScanLinks(bool onTick) {
         link->Step();
         if (link->pending == nullptr) {
             // The poll also replaces a write that has not gone out yet.
-            if (pollNow_ && link->poll) link->state = LinkState::GET;
+            if (pollNow_ && link->poll) {
+                link->state = LinkState::GET;
+                link->ClearFault();
+            }
             const bool get = link->state == LinkState::GET, set = link->state == LinkState::SET;
             if ((get && link->Get()) || (set && link->Set())) {
                 link->slotWaitTicks = 0;
                 if (set) host_.RefreshDeviceTree();
-            } else if (onTick && (get || set) && link->pending == nullptr && link->state != LinkState::ERROR &&
-                       ++link->slotWaitTicks > kSlotWaitLimit) {
+            } else if (onTick && (get || set) && link->pending == nullptr &&
+                       link->state != LinkState::ERROR && ++link->slotWaitTicks > kSlotWaitLimit) {
                 // No slot came free in a request's own time: the bus is overrun.
                 link->slotWaitTicks = 0;
                 link->state = LinkState::ERROR;
+                link->fault = LinkFault::NoSlot;
                 host_.RefreshDeviceTree();
             }
         }
@@ -177,9 +185,12 @@ void Comms::ScanLinks(bool onTick) {
                 link->ReleasePending();
             } else if (slot.state == SlotState::Failed) {
                 link->state = LinkState::ERROR;
+                link->fault = slot.offBus ? LinkFault::PortDown : LinkFault::NoReply;
                 link->ReleasePending();
             } else if (slot.state == SlotState::Free) {
+                // The slot was taken from under the link: it never held its request to the end.
                 link->state = LinkState::ERROR;
+                link->fault = LinkFault::NoSlot;
                 link->pending = nullptr;
             }
             host_.RefreshDeviceTree();
@@ -193,7 +204,10 @@ void Comms::ScanLinks(bool onTick) {
 }
 
 void Comms::SendReady() {
-    slots_.SendReady([this](const BusPacket& p) { Route(p); });
+    slots_.SendReady([this](const BusPacket& p) {
+        Route(p);
+        return WayUp();
+    });
 }
 
 void Comms::Respond() {
@@ -218,7 +232,10 @@ void Comms::Tick() {
     }
     ProcessReceiveQueue();
     ScanLinks(true);
-    slots_.Run([this](const BusPacket& p) { Route(p); });
+    slots_.Run([this](const BusPacket& p) {
+        Route(p);
+        return WayUp();
+    });
     if (runnerStep) runnerStep();
     pollNow_ = false;
     // What the runner asked for in this tick goes out now, not a tick later.

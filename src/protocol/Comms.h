@@ -19,7 +19,7 @@ namespace korva {
 
 // What the protocol needs of the outside world.
 class CommsHost {
-public:
+  public:
     virtual ~CommsHost() = default;
     virtual void AddLogLine(const std::string& line) = 0;
     virtual void RefreshDeviceTree() = 0;
@@ -30,36 +30,36 @@ public:
 // Hears every packet the router sees, whether or not the log pane traces it: what the program sent,
 // what came for it, what it passed on, what failed its checksum and what it heard for other nodes.
 class PacketObserver {
-public:
+  public:
     virtual ~PacketObserver() = default;
     virtual void OnPacket(PacketPath path, const BusPacket& packet) = 0;
 };
 
 // Ring of 16 packets that holds at most 15; a push onto a full ring is dropped.
 class ReceiveQueue {
-public:
+  public:
     static constexpr std::uint8_t kEntries = 16;
     bool Push(const BusPacket& p);
     bool Pop(BusPacket& p);
     bool Empty() const { return read_ == write_; }
     void Clear() { read_ = write_ = 0; }
 
-private:
+  private:
     std::array<BusPacket, kEntries> ring_{};
     std::uint8_t write_ = 0;
     std::uint8_t read_ = 0;
 };
 
 class RequestSlots {
-public:
+  public:
     static constexpr std::size_t kCount = 10;
     static constexpr std::int32_t kCountdown = 30;
-    static constexpr std::uint8_t kTries = 5;
+    static constexpr std::uint8_t kTries = kRequestSendings;
 
     // First free slot in table order, now Allocated; nullptr when all are in use or `limit` are busy.
     RequestSlot* Take(std::size_t limit = kCount);
     void Reset();
-    // One pass of the slot runner; route sends a packet.
+    // One pass of the slot runner; route sends a packet and says whether a way onto the bus was up.
     template <typename Route>
     void Run(Route&& route);
     // Sends the requests posted since they last ran; repeats and give-ups stay with the tick.
@@ -69,12 +69,12 @@ public:
     std::array<RequestSlot, kCount>& All() { return slots_; }
     const std::array<RequestSlot, kCount>& All() const { return slots_; }
 
-private:
+  private:
     std::array<RequestSlot, kCount> slots_{};
 };
 
 class Comms : public LinkBus, private ReceiverSink {
-public:
+  public:
     explicit Comms(CommsHost& host);
 
     KModel& Model() { return model_; }
@@ -100,6 +100,10 @@ public:
     const BusPort* Serial() const { return serial_; }
     const BusPort* Relay() const { return relay_; }
     bool SerialUp() const { return serial_ != nullptr && serial_->Up(); }
+    // The serial line is up, or the relay has connected to its peer.
+    bool WayUp() const {
+        return SerialUp() || (relay_ != nullptr && relay_->State() == BusPort::Hold::Master);
+    }
     void Route(const BusPacket& packet, const BusPort* arrivedOn = nullptr);
     void SetPacketObserver(PacketObserver* observer) { observer_ = observer; }
     // Listening only: every packet from the line is reported and nothing else happens to it; the
@@ -157,7 +161,7 @@ public:
     std::uint64_t packetsSent = 0;
     std::uint64_t repliesQueued = 0;
 
-private:
+  private:
     void OnPacket(const BusPacket& packet) override;
     void Observe(PacketPath path, const BusPacket& p) {
         if (observer_ != nullptr) observer_->OnPacket(path, p);
@@ -194,7 +198,7 @@ void RequestSlots::SendReady(Route&& route) {
     for (RequestSlot& s : slots_) {
         if (s.state != SlotState::Ready || s.inFlight) continue;
         s.inFlight = true;
-        route(s.packet);
+        s.offBus = !route(s.packet);
         s.state = SlotState::Waiting;
         s.countdown = kCountdown;
     }
@@ -206,7 +210,7 @@ void RequestSlots::Run(Route&& route) {
         bool sentNow = false;
         if (s.state == SlotState::Ready) {
             s.inFlight = true;
-            route(s.packet);
+            s.offBus = !route(s.packet);
             s.state = SlotState::Waiting;
             s.countdown = kCountdown;
             sentNow = true;

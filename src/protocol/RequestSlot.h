@@ -19,6 +19,7 @@ struct RequestSlot {
     std::int32_t countdown = 0;
     std::uint8_t triesLeft = 0;
     SlotOwner owner = SlotOwner::RunnerFreed;
+    bool offBus = false;  // no way onto the bus was up when the packet last went out
 
     void Release() { state = SlotState::Free; }
 };

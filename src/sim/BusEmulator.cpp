@@ -81,6 +81,10 @@ bool BusEmulator::Chance(double rate) {
 void BusEmulator::OnPacket(const BusPacket& request) {
     SimDevice* d = FindDevice(request.dest);
     if (d == nullptr) return;
+    if (Chance(options_.loseRate)) {
+        ++lost;
+        return;
+    }
     seen_.push_back({now_, request});
     if (trace) trace(FormatCaptureLine(-1, PacketPath::Received, request));
     BusPacket reply;
@@ -96,7 +100,7 @@ void BusEmulator::OnPacket(const BusPacket& request) {
 bool BusEmulator::Answer(SimDevice& d, const BusPacket& request, BusPacket& reply) {
     if (d.silent) return false;
     if (request.code & (code::kAck | code::kRefused)) return false;  // replies are not for us
-    if ((request.code & code::kExpectsReply) == 0) return false;    // the boot-loader start, for one
+    if ((request.code & code::kExpectsReply) == 0) return false;     // the boot-loader start, for one
     const std::uint8_t cls = request.code & code::kClassMask;
     const auto refusal = static_cast<std::uint8_t>((request.code & ~code::kExpectsReply) | code::kRefused);
     const auto positive = static_cast<std::uint8_t>((request.code & ~code::kExpectsReply) | code::kAck);
@@ -130,7 +134,12 @@ bool BusEmulator::Answer(SimDevice& d, const BusPacket& request, BusPacket& repl
     }
     if (SimFile* f = d.FindFile(propCode)) {
         if (cls == code::kReadClass && ReadFile(d, *f, request, reply)) reply.code = positive;
-        if (cls == code::kWriteClass && WriteFile(*f, request)) reply.code = positive;
+        if (cls == code::kWriteClass && WriteFile(*f, request)) {
+            // The acknowledgement repeats the request, so that it names the element it answers.
+            reply.code = positive;
+            reply.length = request.length;
+            for (std::size_t i = 0; i < request.WireDataLength(); ++i) reply.data[i] = request.data[i];
+        }
     }
     return true;
 }
@@ -145,11 +154,16 @@ bool BusEmulator::ReadFile(SimDevice& d, SimFile& f, const BusPacket& request, B
         index = static_cast<std::int8_t>(request.data[1]);
     }
     std::int32_t value = 0;
-    if (index == kStatus) value = f.status;
-    else if (index == kSize) value = d.forcedSize >= 0 ? d.forcedSize : static_cast<std::int32_t>(f.elements.size());
-    else if (index == kChecksum) value = f.Checksum();
-    else if (index >= 0 && index < static_cast<int>(f.elements.size())) value = f.elements[static_cast<std::size_t>(index)];
-    else return false;
+    if (index == kStatus)
+        value = f.status;
+    else if (index == kSize)
+        value = d.forcedSize >= 0 ? d.forcedSize : static_cast<std::int32_t>(f.elements.size());
+    else if (index == kChecksum)
+        value = f.Checksum();
+    else if (index >= 0 && index < static_cast<int>(f.elements.size()))
+        value = f.elements[static_cast<std::size_t>(index)];
+    else
+        return false;
     reply.length = 4;
     PutWord(reply, value);
     reply.data[3] = static_cast<std::uint8_t>(index & 0xFF);
@@ -170,11 +184,14 @@ bool BusEmulator::WriteFile(SimFile& f, const BusPacket& request) {
         index = static_cast<std::int8_t>(request.data[3]);
         value = (request.data[1] << 8) | request.data[2];
     }
-    if (index == kStatus) f.status = static_cast<std::uint8_t>(value & 0xFF);
-    else if (index == kSize || index == kChecksum) return true;  // derived from the elements
+    if (index == kStatus)
+        f.status = static_cast<std::uint8_t>(value & 0xFF);
+    else if (index == kSize || index == kChecksum)
+        return true;  // derived from the elements
     else if (index >= 0 && index < static_cast<int>(f.elements.size()))
         f.elements[static_cast<std::size_t>(index)] = static_cast<std::int16_t>(value & 0xFFFF);
-    else return false;
+    else
+        return false;
     return true;
 }
 
@@ -187,12 +204,30 @@ void BusEmulator::Emit(const BusPacket& reply, int latency) {
     }
     if (trace) trace(FormatCaptureLine(-1, PacketPath::Sent, reply));
     ++repliesSent;
-    std::uint64_t due = now_ + static_cast<std::uint64_t>(latency < 0 ? 0 : latency);
+    const std::uint64_t due = now_ + static_cast<std::uint64_t>(latency < 0 ? 0 : latency);
+    if (Chance(options_.doubleRate)) {
+        ++doubled;
+        if (trace) trace(FormatCaptureLine(-1, PacketPath::Sent, reply));
+        Queue(text, due);
+        Queue(std::move(text), due + kDoubleGapTicks);
+        return;
+    }
+    Queue(std::move(text), due);
+}
+
+void BusEmulator::Queue(std::string text, std::uint64_t due) {
     if (lineTicksPerReply > 0) {
         due = std::max(due, lineFreeAt_) + static_cast<std::uint64_t>(lineTicksPerReply);
         lineFreeAt_ = due;
     }
     pending_.push_back({due, std::move(text)});
+}
+
+std::optional<std::uint64_t> BusEmulator::NextDue() const {
+    std::optional<std::uint64_t> next;
+    for (const Pending& p : pending_)
+        if (!next || p.due < *next) next = p.due;
+    return next;
 }
 
 void BusEmulator::SetSecondMaster(std::uint8_t address, int periodTicks) {

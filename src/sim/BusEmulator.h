@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -39,17 +40,19 @@ struct SimDevice {
     std::uint8_t address = 0;
     std::vector<SimProperty> properties;
     std::vector<SimFile> files;
-    bool silent = false;      // never answers
-    bool refuseAll = false;   // answers every request with a refusal
-    int latencyTicks = 0;     // replies leave this many ticks after the request arrived
-    int forcedSize = -1;      // when 0..255, reported for the size element instead of the real size
+    bool silent = false;     // never answers
+    bool refuseAll = false;  // answers every request with a refusal
+    int latencyTicks = 0;    // replies leave this many ticks after the request arrived
+    int forcedSize = -1;     // when 0..255, reported for the size element instead of the real size
 
     SimProperty* FindProperty(std::uint8_t code);
     SimFile* FindFile(std::uint8_t code);
 };
 
 struct FaultOptions {
+    double loseRate = 0;     // request never heard by the device
     double dropRate = 0;     // reply never sent
+    double doubleRate = 0;   // reply sent twice, the copy kDoubleGapTicks after it
     double refuseRate = 0;   // refusal instead of the answer
     double corruptRate = 0;  // one character of the reply text damaged
     bool decimal = false;    // bytes written as three decimal digits
@@ -58,7 +61,10 @@ struct FaultOptions {
 };
 
 class BusEmulator : private ReceiverSink {
-public:
+  public:
+    // A doubled reply's copy leaves this many ticks after the reply: a cluster of its own.
+    static constexpr int kDoubleGapTicks = 20;
+
     explicit BusEmulator(FaultOptions options = {});
 
     SimDevice& AddDevice(const std::string& name, std::uint8_t address);
@@ -71,6 +77,8 @@ public:
     void Tick();
     // The text that has left the devices since the last call, one string per piece.
     std::vector<std::string> TakeOutput();
+    // The tick at which the next reply waiting to leave is due; none when nothing waits.
+    std::optional<std::uint64_t> NextDue() const;
 
     struct Seen {
         std::uint64_t tick;
@@ -92,13 +100,16 @@ public:
 
     std::uint64_t repliesSent = 0;
     std::uint64_t dropped = 0;
+    std::uint64_t lost = 0;     // requests the devices never heard
+    std::uint64_t doubled = 0;  // replies sent twice
 
-private:
+  private:
     void OnPacket(const BusPacket& request) override;
     void OnChecksumError(const BusPacket&, std::uint8_t) override {}
     bool Answer(SimDevice& d, const BusPacket& request, BusPacket& reply);
     bool ReadFile(SimDevice& d, SimFile& f, const BusPacket& request, BusPacket& reply);
     bool WriteFile(SimFile& f, const BusPacket& request);
+    void Queue(std::string text, std::uint64_t due);
     void Emit(const BusPacket& reply, int latency);
     bool Chance(double rate);
     void PollAsSecondMaster();

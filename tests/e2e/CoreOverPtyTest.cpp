@@ -5,6 +5,7 @@
 #include "support/Plant.h"
 #include "trace/TraceDecoder.h"
 
+#include <algorithm>
 #include <set>
 
 namespace korva {
@@ -35,6 +36,28 @@ TEST(CoreOverPty, FaultyLineStillEndsEveryRequest) {
     for (const RequestSlot& s : plant.comms.Slots().All()) EXPECT_EQ(s.state, SlotState::Free);
 }
 
+// The doser's recipe saved over a line that loses requests and doubles replies, then loaded into a
+// wiped copy: the device holds every element the save finished with.
+TEST(CoreOverPty, SaveOverALossyLineHoldsEveryElement) {
+    LivePlant plant({"--lose", "0.2", "--double", "0.5", "--seed", "3"});
+    ASSERT_TRUE(plant.ready) << plant.sim->err;
+    plant.coms.OpenPort(1);
+    KFileLink& recipe = *plant.comms.Model().FindLink("Doser", "Recipe")->AsFile();
+    const std::vector<int> saved{15, 30, 45, 60, 120, 90, 105, 135};
+    std::vector<int> loaded(saved.size());
+    for (std::uint8_t state : {LinkState::KNOWN, LinkState::UNKNOWN}) {
+        for (int i = 0; i < 8; ++i) recipe.SetElement(i, state == LinkState::KNOWN ? saved[i] : 0, state);
+        recipe.StartTransfer(state == LinkState::KNOWN ? TransferOp::Save : TransferOp::Load);
+        ASSERT_TRUE(plant.TickUntil([&] { return recipe.Operation() == TransferOp::None; }, 30000));
+        EXPECT_EQ(recipe.state, LinkState::KNOWN);
+    }
+    for (int i = 0; i < 8; ++i) loaded[i] = recipe.ElementValue(i);
+    EXPECT_EQ(loaded, saved);
+    // The line did its worst: requests went out again, and doubled replies were turned away.
+    EXPECT_GT(plant.comms.packetsSent, 20u);
+    EXPECT_NE(std::find(plant.log.begin(), plant.log.end(), "<Reply answers no request>"), plant.log.end());
+}
+
 // Listening only on a line that another master drives: its requests and the devices' replies are
 // all heard and decoded, and the program sends nothing, not even what it is asked to read.
 TEST(CoreOverPty, MonitorHearsAnotherMasterAndSendsNothing) {
@@ -50,14 +73,18 @@ TEST(CoreOverPty, MonitorHearsAnotherMasterAndSendsNothing) {
     plant.comms.Model().FindLink("FeedPump", "SpeedSetpoint")->RequestRead();
     const TraceDecoder decoder(plant.comms.Model());
     std::set<std::string> replies;  // device and property of every reply to the other master
-    ASSERT_TRUE(plant.TickUntil([&] {
-        for (const auto& [path, p] : heard.seen)
-            if (path == PacketPath::Heard && p.dest == 112 && (p.code & code::kAck)) {
-                const DecodedPacket d = decoder.Decode(p, path);
-                if (d.device != nullptr && !d.value.empty()) replies.insert(d.device->name + "." + d.property);
-            }
-        return replies.size() >= 3;
-    }, 8000)) << heard.seen.size();
+    ASSERT_TRUE(plant.TickUntil(
+        [&] {
+            for (const auto& [path, p] : heard.seen)
+                if (path == PacketPath::Heard && p.dest == 112 && (p.code & code::kAck)) {
+                    const DecodedPacket d = decoder.Decode(p, path);
+                    if (d.device != nullptr && !d.value.empty())
+                        replies.insert(d.device->name + "." + d.property);
+                }
+            return replies.size() >= 3;
+        },
+        8000))
+        << heard.seen.size();
     EXPECT_EQ(plant.comms.packetsSent, 0u);
     for (const auto& [path, p] : heard.seen) EXPECT_NE(path, PacketPath::Sent);
     EXPECT_TRUE(replies.count("FeedPump.FirmwareVersion")) << *replies.begin();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/BusHarness.h"
+#include "support/FakeHost.h"
 
 namespace korva {
 namespace {
@@ -21,9 +22,11 @@ std::vector<Request> FileRequests(const BusHarness& h, int type) {
         const BusPacket& p = seen.packet;
         Request r{p.code, 0, 0, static_cast<int>(seen.tick)};
         if (p.code == code::kRead)
-            r.index = type == 5 ? static_cast<std::int16_t>((p.data[1] << 8) | p.data[2]) : static_cast<std::int8_t>(p.data[1]);
+            r.index = type == 5 ? static_cast<std::int16_t>((p.data[1] << 8) | p.data[2])
+                                : static_cast<std::int8_t>(p.data[1]);
         if (p.code == code::kWrite) {
-            r.index = type == 5 ? static_cast<std::int16_t>((p.data[2] << 8) | p.data[3]) : static_cast<std::int8_t>(p.data[3]);
+            r.index = type == 5 ? static_cast<std::int16_t>((p.data[2] << 8) | p.data[3])
+                                : static_cast<std::int8_t>(p.data[3]);
             r.value = type == 5 ? p.data[1] : static_cast<std::int16_t>((p.data[1] << 8) | p.data[2]);
         }
         out.push_back(r);
@@ -160,10 +163,10 @@ TEST(FileTransfer, DeviceSizeDecidesHowManyElementsMove) {
         int reads;       // element reads after status and size
     };
     const Case cases[] = {
-        {2, 5, -1, 5},    // the arrays grow with the size the device reports
-        {5, 2, -1, 2},    // fewer elements on the device
-        {3, 3, 0, 0},     // an empty file moves nothing
-        {3, 3, 200, 0},   // 200 is negative as a signed byte: nothing to move
+        {2, 5, -1, 5},   // the arrays grow with the size the device reports
+        {5, 2, -1, 2},   // fewer elements on the device
+        {3, 3, 0, 0},    // an empty file moves nothing
+        {3, 3, 200, 0},  // 200 is negative as a signed byte: nothing to move
     };
     for (const Case& c : cases) {
         BusHarness h;
@@ -193,6 +196,45 @@ TEST(FileTransfer, RepliesNamingElementsOutsideTheFileAreIgnored) {
     }
     EXPECT_EQ(f.ElementValue(0), 0);
     EXPECT_EQ(f.ElementValue(1), 0);
+}
+
+// Element 4 is read ('r') or written with 120 ('w'): a reply ends the request only when it answers
+// it, and one for another element never passes for the current value.
+TEST(FileTransfer, RepliesEndOnlyTheRequestTheyAnswer) {
+    struct Case {
+        const char* what;
+        int type;
+        char pending;
+        int code;
+        std::vector<int> data;
+        std::uint8_t state;
+        int current = 77;
+    };
+    const Case cases[] = {
+        {"ack of element 3 while 4 is written", 4, 'w', 0x7A, {20, 0, 120, 3}, LinkState::SET},
+        {"16-bit index: ack of element 3", 5, 'w', 0x7A, {20, 120, 0, 3}, LinkState::SET},
+        {"16-bit index: ack of element 4", 5, 'w', 0x7A, {20, 120, 0, 4}, LinkState::KNOWN},
+        {"ack naming no element", 4, 'w', 0x7A, {20}, LinkState::KNOWN},
+        {"refused read while 4 is written", 4, 'w', 0x8C, {20}, LinkState::SET},
+        {"late size reply while 4 is read", 4, 'r', 0x8A, {20, 0, 8, 0xFE}, LinkState::GET},
+        {"reply of element 4", 4, 'r', 0x8A, {20, 1, 44, 4}, LinkState::KNOWN, 300},
+    };
+    for (const Case& c : cases) {
+        test::FakeHost host;
+        Comms comms(host);
+        KFileLink& f =
+            comms.Model().MakeFileHandle(comms.Model().MakeDevice("Doser", 0x32), {"Recipe", c.type, 20}, 10);
+        if (c.pending == 'w') f.WriteElement(4, 120);
+        if (c.pending == 'r') f.ReadElement(4);
+        f.current.StoreNumber(77);
+        RequestSlot* slot = f.pending;
+        ASSERT_NE(slot, nullptr) << c.what;
+        comms.Route(test::MakePacket({108, 0x32, c.code}, c.data));
+        comms.ProcessReceiveQueue();
+        EXPECT_EQ(f.state, c.state) << c.what;
+        EXPECT_EQ(f.pending, c.state == LinkState::KNOWN ? nullptr : slot) << c.what;
+        EXPECT_EQ(f.current.ReadAsNumber(), c.current) << c.what;
+    }
 }
 
 }  // namespace

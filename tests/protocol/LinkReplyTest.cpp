@@ -9,7 +9,8 @@ namespace {
 using test::FakeHost;
 using test::MakePacket;
 
-// How each kind decodes its value is the value record's test; here the reply meets its link.
+// How each kind decodes its value is the value record's test; here the reply meets its link, and
+// releases the pending request ('r' a read, 'w' a write, '-' none) only when it answers it.
 TEST(PropertyReply, ValueAndStateFromEachKindOfReply) {
     struct Case {
         const char* what;
@@ -19,16 +20,34 @@ TEST(PropertyReply, ValueAndStateFromEachKindOfReply) {
         std::uint8_t state;
         int number;
         const char* logLine;  // "" for none
+        char pending = 'r';
+        bool held = false;  // the request still waits for its answer
     };
+    const char* unasked = "<Reply answers no request>";
     const Case cases[] = {
         {"word 0x8000 is -32768", 0, 0x8A, {5, 0x80, 0x00}, LinkState::KNOWN, -32768, ""},
         {"word and option", 3, 0x8A, {5, 0x12, 0x34, 0x01}, LinkState::KNOWN, 0x1234, ""},
         {"ack and refusal both set is positive", 0, 0x8E, {5, 0x00, 0x2A}, LinkState::KNOWN, 42, ""},
-        {"short reply keeps the value", 0, 0x8A, {5, 0x01}, LinkState::KNOWN, 77, "<Unexpected packet length>"},
-        {"type outside the wire types", 7, 0x8A, {5, 0x01, 0x02}, LinkState::KNOWN, 0, "<Invalid property type>"},
+        {"short reply keeps the value",
+         0,
+         0x8A,
+         {5, 0x01},
+         LinkState::KNOWN,
+         77,
+         "<Unexpected packet length>"},
+        {"type outside the wire types",
+         7,
+         0x8A,
+         {5, 0x01, 0x02},
+         LinkState::KNOWN,
+         0,
+         "<Invalid property type>"},
         {"refusal", 0, 0x8C, {5}, LinkState::ERROR, 77, ""},
-        {"write reply takes the new value", 0, 0x7A, {5}, LinkState::KNOWN, -3, ""},
-        {"a request from the device changes nothing but the slot", 0, 0x89, {5}, LinkState::GET, 77, ""},
+        {"write reply takes the new value", 0, 0x7A, {5}, LinkState::KNOWN, -3, "", 'w'},
+        {"a request from the device answers nothing", 0, 0x89, {5}, LinkState::GET, 77, "", 'r', true},
+        {"late read reply stores, the write waits", 0, 0x8A, {5, 0, 9}, LinkState::SET, 9, "", 'w', true},
+        {"write reply to a read", 0, 0x7A, {5}, LinkState::GET, 77, unasked, 'r', true},
+        {"write reply to nothing", 0, 0x7A, {5}, LinkState::UNKNOWN, 77, unasked, '-'},
     };
     for (const Case& c : cases) {
         FakeHost host;
@@ -36,16 +55,15 @@ TEST(PropertyReply, ValueAndStateFromEachKindOfReply) {
         KDevice& d = comms.Model().MakeDevice("Pump", 0x23);
         KPropertyLink& link = comms.Model().MakeProperty(d, {"Speed", static_cast<std::uint8_t>(c.type), 5});
         link.current.StoreNumber(77);
+        if (c.pending != '-') c.pending == 'r' ? link.RequestRead() : link.SetNewNumber(-3);
         link.newValue.StoreNumber(-3);
-        link.RequestRead();
-        ASSERT_TRUE(link.Get());
         RequestSlot* slot = link.pending;
         comms.Route(MakePacket({108, 0x23, c.code}, c.data));
         comms.ProcessReceiveQueue();
         EXPECT_EQ(link.state, c.state) << c.what;
         EXPECT_EQ(link.current.ReadAsNumber(), c.number) << c.what;
-        EXPECT_EQ(link.pending, nullptr) << c.what;
-        EXPECT_EQ(slot->state, SlotState::Free) << c.what;
+        EXPECT_EQ(link.pending, c.held ? slot : nullptr) << c.what;
+        if (slot != nullptr) EXPECT_EQ(slot->state == SlotState::Free, !c.held) << c.what;
         const bool logged = std::find(host.log.begin(), host.log.end(), c.logLine) != host.log.end();
         EXPECT_TRUE(*c.logLine == 0 || logged) << c.what;
         if (c.code == 0x8A && c.type <= 3) {

@@ -59,6 +59,7 @@ TEST(Tick, RepliesBetweenTicksFreeSlotsForLinksThatWait) {
     EXPECT_EQ(links[0]->state, LinkState::GET);
     h.Step();
     EXPECT_EQ(links[0]->state, LinkState::ERROR);
+    EXPECT_EQ(LinkFaultText(*links[0]), "no free request slot");
 }
 
 // At 9600 baud ten reads would outlast the 30 ticks after which one is repeated: fewer go out at
@@ -96,8 +97,10 @@ TEST(Tick, PollReadsEveryPeriod) {
     std::vector<int> speedReads, setpointReads, writes;
     for (const auto& seen : h.emu.Requests()) {
         if (seen.packet.code == code::kWrite) writes.push_back(static_cast<int>(seen.tick));
-        if (seen.packet.code == code::kRead && seen.packet.data[0] == 5) speedReads.push_back(static_cast<int>(seen.tick));
-        if (seen.packet.code == code::kRead && seen.packet.data[0] == 6) setpointReads.push_back(static_cast<int>(seen.tick));
+        if (seen.packet.code == code::kRead && seen.packet.data[0] == 5)
+            speedReads.push_back(static_cast<int>(seen.tick));
+        if (seen.packet.code == code::kRead && seen.packet.data[0] == 6)
+            setpointReads.push_back(static_cast<int>(seen.tick));
     }
     EXPECT_EQ(speedReads, (std::vector<int>{0, 401, 802}));
     EXPECT_EQ(setpointReads, (std::vector<int>{0, 401, 802}));
@@ -139,6 +142,7 @@ TEST(Tick, RefusalAndAFreedSlotEndInError) {
     speed.RequestRead();
     h.Run(2);
     EXPECT_EQ(speed.state, LinkState::ERROR);
+    EXPECT_EQ(LinkFaultText(speed), "refused by the device (reply code 0x8C)");
     EXPECT_EQ(speed.pending, nullptr);
 
     h.emu.FindDevice(0x23)->silent = true;
@@ -148,7 +152,34 @@ TEST(Tick, RefusalAndAFreedSlotEndInError) {
     speed.pending->Release();  // someone else freed it
     h.Step();
     EXPECT_EQ(speed.state, LinkState::ERROR);
+    EXPECT_EQ(speed.fault, LinkFault::NoSlot);
     EXPECT_EQ(speed.pending, nullptr);
+}
+
+// A request that went unanswered names the way it took: none was up at its last sending, or one
+// was and the device kept silent. A new read forgets the cause.
+TEST(Tick, EveryErrorNamesItsCause) {
+    enum Line { Open, Closed, LostLate, RelayOnly };
+    const std::pair<Line, const char*> cases[] = {
+        {Open, "no reply after 5 sendings"},
+        {Closed, "port not open or lost"},
+        {LostLate, "port not open or lost"},  // up for the first four sendings only
+        {RelayOnly, "no reply after 5 sendings"},
+    };
+    for (const auto& [line, text] : cases) {
+        BusHarness h;
+        KPropertyLink& speed = h.AddProperty(h.AddDevice("Pump", 0x23), "Speed", 0, 5);
+        h.emu.FindDevice(0x23)->silent = true;
+        if (line == Closed || line == RelayOnly) h.serialPort.hold = BusPort::Hold::Down;
+        h.relayPort.hold = line == RelayOnly ? BusPort::Hold::Master : BusPort::Hold::Down;
+        h.comms.AttachRelay(&h.relayPort);
+        speed.RequestRead();
+        for (int t = 0; t < 200 && speed.state != LinkState::ERROR; ++t, h.Step())
+            if (line == LostLate && t == 100) h.serialPort.hold = BusPort::Hold::Down;
+        EXPECT_EQ(LinkFaultText(speed), text) << line;
+        speed.RequestRead();
+        EXPECT_EQ(speed.fault, LinkFault::None) << line;
+    }
 }
 
 TEST(Tick, BootLoaderGoesOutOncePerClickAndItsSlotIsFreedThirtyTicksLater) {
@@ -177,8 +208,8 @@ TEST(Tick, OwnAddressFromTextAndPeriodFromSeconds) {
         bool ok;
         int expected;
     };
-    const AddressCase addresses[] = {{"300", true, 44},  {"140", true, 140},  {" 12 ", true, 12},
-                                     {"-1", true, 255},  {"abc", false, 108}, {"", false, 108},
+    const AddressCase addresses[] = {{"300", true, 44},   {"140", true, 140},         {" 12 ", true, 12},
+                                     {"-1", true, 255},   {"abc", false, 108},        {"", false, 108},
                                      {"12x", false, 108}, {"99999999999", false, 108}};
     for (const AddressCase& c : addresses) {
         BusHarness h;
@@ -197,8 +228,8 @@ TEST(Tick, OwnAddressFromTextAndPeriodFromSeconds) {
         bool ok;
         int period;
     };
-    const PeriodCase periods[] = {{0.29f, true, 28}, {4.0f, true, 400}, {0.0f, true, 0}, {-1.0f, false, 400},
-                                  {1e30f, false, 400}};
+    const PeriodCase periods[] = {
+        {0.29f, true, 28}, {4.0f, true, 400}, {0.0f, true, 0}, {-1.0f, false, 400}, {1e30f, false, 400}};
     for (const PeriodCase& c : periods) {
         BusHarness h;
         EXPECT_EQ(h.comms.SetPeriodSeconds(c.seconds), c.ok) << c.seconds;

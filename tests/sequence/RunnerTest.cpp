@@ -45,7 +45,7 @@ TEST(Runner, DeviceActionsEndWithTheirResults) {
         {"set Pump Recipe 1 5", PASSED, "5", PASSED, false},  // the value written, not the index
         {"test Pump Recipe 1 65516", PASSED, "-20", PASSED, false},
         {"test Pump Recipe 2 31", FAILED, "30", FAILED, false},
-        {"get Dead Level", ERROR, "0", ERROR, false},
+        {"get Dead Level", ERROR, "0", ERROR, false, "get Dead Level: no reply after 5 sendings"},
         {"get Pump Recipe 3", ERROR, "0", ERROR, true,
          "get Pump Recipe 3: element 3 is outside the file (-3 to 2)"},
         {"get Pump Recipe -4", ERROR, "0", ERROR, true},

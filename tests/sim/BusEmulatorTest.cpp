@@ -31,11 +31,12 @@ TEST(BusEmulator, AnswersWithTheWireLayouts) {
         {{0x26, 0x6C, 0x89, 8, 0xFE}, "(x6Cx26x8Ax04x28x08x00x02xFE)"},
         {{0x26, 0x6C, 0x89, 8, 0x01}, "(x6Cx26x8Ax04x27x08xFFxFFx01)"},
         {{0x26, 0x6C, 0x89, 8, 0x02}, "(x6Cx26x8Cx01x27x08)"},  // no element 2: refused
-        {{0x26, 0x6C, 0x89, 99}, "(x6Cx26x8Cx01x82x63)"},        // unknown code: refused
+        {{0x26, 0x6C, 0x89, 99}, "(x6Cx26x8Cx01x82x63)"},       // unknown code: refused
         {{0x26, 0x6C, 0x79, 3, 0x2A}, "(x6Cx26x7Ax01x10x03)"},
-        {{0x26, 0x6C, 0x79, 3, 1, 2}, "(x6Cx26x7Cx01x12x03)"},     // wrong length for a byte value
-        {{0x26, 0x6C, 0xE8}, ""},                                  // boot loader: no answer
-        {{0x27, 0x6C, 0x89, 3}, ""},                               // nobody there
+        {{0x26, 0x6C, 0x79, 8, 0x00, 0x07, 0x01}, "(x6Cx26x7Ax04x20x08x00x07x01)"},  // names the element
+        {{0x26, 0x6C, 0x79, 3, 1, 2}, "(x6Cx26x7Cx01x12x03)"},  // wrong length for a byte value
+        {{0x26, 0x6C, 0xE8}, ""},                               // boot loader: no answer
+        {{0x27, 0x6C, 0x89, 3}, ""},                            // nobody there
     };
     for (const Case& c : cases) {
         emu.Feed(req(c.request));
@@ -46,17 +47,33 @@ TEST(BusEmulator, AnswersWithTheWireLayouts) {
         EXPECT_EQ(joined, c.reply) << req(c.request);
     }
     EXPECT_EQ(d.properties[0].byte, 0x2A);
+    EXPECT_EQ(d.files[0].elements[1], 7);
     // Faults change the answer itself: a refusal, or the decimal form of the same reply.
     sim::FaultOptions refuse, decimal;
     refuse.refuseRate = 1.0;
     decimal.decimal = true;
-    for (const auto& [faults, reply] : {std::pair{refuse, "(x6Cx26x8Cx01x22x03)"}, {decimal, "(108038138002040003007)"}}) {
+    for (const auto& [faults, reply] :
+         {std::pair{refuse, "(x6Cx26x8Cx01x22x03)"}, {decimal, "(108038138002040003007)"}}) {
         sim::BusEmulator faulty(faults);
         faulty.AddDevice("Boiler", 0x26).properties.push_back({"Mode", 1, 3, 0, 7});
         faulty.Feed(req({0x26, 0x6C, 0x89, 3}));
         faulty.Tick();
         const auto out = faulty.TakeOutput();
         EXPECT_EQ(out, std::vector<std::string>{reply});
+    }
+    // A request lost on the line is never heard; a doubled reply's copy leaves a cluster later.
+    for (const bool lose : {true, false}) {
+        sim::FaultOptions faults;
+        (lose ? faults.loseRate : faults.doubleRate) = 1.0;
+        sim::BusEmulator faulty(faults);
+        faulty.AddDevice("Boiler", 0x26).properties.push_back({"Mode", 1, 3, 0, 7});
+        faulty.Feed(req({0x26, 0x6C, 0x89, 3}));
+        std::string line;  // each piece after the tick it left on
+        for (int t = 0; t <= sim::BusEmulator::kDoubleGapTicks + 1; ++t, faulty.Tick())
+            for (const std::string& piece : faulty.TakeOutput()) line += std::to_string(t) + piece;
+        const std::string reply = "(x6Cx26x8Ax02x28x03x07)";
+        EXPECT_EQ(line,
+                  lose ? "" : "1" + reply + std::to_string(sim::BusEmulator::kDoubleGapTicks + 1) + reply);
     }
 }
 

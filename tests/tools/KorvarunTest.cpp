@@ -198,7 +198,11 @@ TEST_F(Korvarun, RunsNodesAndReportsThem) {
          {{"pass", "PASSED"}, {"fail", "FAILED"}},
          "test FeedPump SpeedSetpoint 1 5: FAILED, limits 1 to 5, actual 1234"},
         {{"--all"}, {}, 1, {{"pass", "PASSED"}, {"fail", "FAILED"}}, "limits 1 to 5"},
-        {{"mute"}, {"--drop", "1"}, 2, {{"mute", "ERROR"}}, "get FeedPump FirmwareVersion: ERROR"},
+        {{"mute"},
+         {"--drop", "1"},
+         2,
+         {{"mute", "ERROR"}},
+         "get FeedPump FirmwareVersion: ERROR: no reply after 5 sendings"},
         // A jump away from a pass to a node that errs is no pass; the message names where it failed.
         {{"hop"}, {}, 2, {{"hop", "ERROR"}}, "landing: Invalid Device Name: ERROR: unknown device 'Nobody'"},
         {{"--cleanup", "safe", "--timeout", "0.5", "slow"},

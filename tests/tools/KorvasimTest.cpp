@@ -79,7 +79,8 @@ TEST(Korvasim, FaultOptionsShapeTheReplies) {
     EXPECT_EQ(line.chunks.front().text.find(')'), std::string::npos);
     EXPECT_GE(line.chunks.back().at - line.chunks.front().at, std::chrono::milliseconds(8));
 
-    // --drop 1 answers nothing. Both requests were taken: a reply would have been traced and written with them.
+    // --drop 1 answers nothing. Both requests were taken: a reply would have been traced and written with
+    // them.
     DemoSim mute;
     ASSERT_TRUE(mute.Start({"--drop", "1", "--trace"})) << mute.sim->err;
     BusClient muted(mute.pty);
@@ -101,7 +102,8 @@ std::map<std::string, std::string> PortsOf(const fs::path& file) {
     for (const auto& child : doc.children) {
         std::string name(child->getAttribute("name"));
         for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        EXPECT_TRUE(ports.emplace(name, std::string(child->getAttribute("device"))).second) << "twice: " << name;
+        EXPECT_TRUE(ports.emplace(name, std::string(child->getAttribute("device"))).second)
+            << "twice: " << name;
     }
     return ports;
 }
@@ -142,7 +144,8 @@ TEST(Korvasim, PortsFilePointsAtThePtyAndIsPutBack) {
         const fs::path target = fs::path(bench.dir.Path()) / "site/ports.xml";
         const auto stillLinked = [&] {
             EXPECT_TRUE(fs::is_symlink(PortsFile(bench)));
-            EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+            EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+                      fs::perms::owner_read | fs::perms::owner_write);
         };
         if (c.linked) {
             bench.dir.Write("site/ports.xml", *c.before);
@@ -152,7 +155,8 @@ TEST(Korvasim, PortsFilePointsAtThePtyAndIsPutBack) {
             bench.dir.Write("config/ports.xml", *c.before);
         }
         ASSERT_TRUE(bench.Start({"--link", c.link})) << bench.sim->err;
-        EXPECT_EQ(bench.sim->FirstLine(), "korvasim: serving 5 devices on " + bench.pty + " as COM" + c.link.substr(3));
+        EXPECT_EQ(bench.sim->FirstLine(),
+                  "korvasim: serving 5 devices on " + bench.pty + " as COM" + c.link.substr(3));
 
         auto expected = c.others;
         expected["COM" + c.link.substr(3)] = bench.pty;
@@ -176,16 +180,35 @@ TEST(Korvasim, RefusedStartsExitWithTheirStatus) {
     fs::remove(fs::path(bench.ConfigDir()) / "paths.xml");
     const std::string elsewhere = bench.dir.Path() + "/settings";
     const std::vector<std::vector<std::string>> cases = {
-        {}, {"--drop", "2"}, {"--refuse", "abc"}, {"--corrupt", "nan"}, {"--drop", "-0.1"}, {"--latency", "-1"},
-        {"--latency", "5x"}, {"--latency", "10001"}, {"--seed", "4294967296"}, {"--seed", "-1"}, {"--seed"},
-        {"--device", "--trace"}, {"--link", "COM9"}, {"--link", "LPT1"}, {"--bogus"}, {"extra"}, {"--trace=yes"},
-        {"--config-dir", ""}, {"--config-dir", elsewhere}, {"--drop="}, {"--other-master", "0"},
+        {},
+        {"--drop", "2"},
+        {"--refuse", "abc"},
+        {"--corrupt", "nan"},
+        {"--drop", "-0.1"},
+        {"--latency", "-1"},
+        {"--latency", "5x"},
+        {"--latency", "10001"},
+        {"--seed", "4294967296"},
+        {"--seed", "-1"},
+        {"--seed"},
+        {"--device", "--trace"},
+        {"--link", "COM9"},
+        {"--link", "LPT1"},
+        {"--bogus"},
+        {"extra"},
+        {"--trace=yes"},
+        {"--config-dir", ""},
+        {"--config-dir", elsewhere},
+        {"--drop="},
+        {"--other-master", "0"},
         {"--other-every", "0"},
+        {"--lose", "1.5"},
+        {"--double", "x"},
     };
     for (const auto& args : cases) {
         const bool usage = !args.empty();
-        const std::string says =
-            usage ? args.front().substr(0, args.front().find('=')) : "Invalid or missing path specification data";
+        const std::string says = usage ? args.front().substr(0, args.front().find('='))
+                                       : "Invalid or missing path specification data";
         SCOPED_TRACE(usage ? args.front() + (args.size() > 1 ? " " + args[1] : "") : "no paths.xml");
         std::vector<std::string> all{"--config-dir", bench.ConfigDir()};
         all.insert(all.end(), args.begin(), args.end());

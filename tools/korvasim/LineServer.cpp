@@ -99,7 +99,8 @@ void LineServer::CatchUp() {
         queued_ += text.size();
         // Every reply starts with "(" and the cut of a split reply never falls before it.
         const bool second = split_ && !text.empty() && text.front() != '(';
-        const Clock::time_point notBefore = charTime_.count() > 0 ? Cross(text.size(), outFreeAt_) : Clock::time_point{};
+        const Clock::time_point notBefore =
+            charTime_.count() > 0 ? Cross(text.size(), outFreeAt_) : Clock::time_point{};
         out_.push_back(Piece{std::move(text), 0, second, notBefore});
     }
 }
@@ -153,6 +154,8 @@ timespec LineServer::TimeToWait() const {
     Clock::time_point wake = now + kIdleWait;
     // A reply on its way leaves at the tick after its due tick: wake for exactly that one.
     if (replyPending_) wake = std::min(wake, start_ + std::chrono::milliseconds(replyDueTick_ + 1));
+    // The copy of a doubled reply leaves later than the reply itself.
+    if (const auto due = emu_.NextDue()) wake = std::min(wake, start_ + std::chrono::milliseconds(*due + 1));
     if (!out_.empty() && !writeBlocked_ && out_.front().second)
         wake = std::min(wake, lastPieceDone_ + kSplitGap);
     if (!out_.empty() && !writeBlocked_) wake = std::min(wake, std::max(now, out_.front().notBefore));

@@ -57,8 +57,8 @@ std::string PortName(const std::string& text) {
 
 bool IsValueOption(std::string_view name) {
     for (std::string_view o :
-         {"--config-dir", "--link", "--device", "--latency", "--baud", "--duplex", "--drop", "--refuse", "--corrupt",
-          "--seed", "--other-master", "--other-every"})
+         {"--config-dir", "--link", "--device", "--latency", "--baud", "--duplex", "--lose", "--drop",
+          "--double", "--refuse", "--corrupt", "--seed", "--other-master", "--other-every"})
         if (o == name) return true;
     return false;
 }
@@ -96,10 +96,15 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
             throw UsageError("--baud wants a line speed from 50 to 4000000, not '" + value + "'");
         o.baud = *baud;
     } else if (name == "--duplex") {
-        if (value != "half" && value != "full") throw UsageError("--duplex wants half or full, not '" + value + "'");
+        if (value != "half" && value != "full")
+            throw UsageError("--duplex wants half or full, not '" + value + "'");
         o.halfDuplex = value == "half";
+    } else if (name == "--lose") {
+        o.faults.loseRate = Rate(name, value);
     } else if (name == "--drop") {
         o.faults.dropRate = Rate(name, value);
+    } else if (name == "--double") {
+        o.faults.doubleRate = Rate(name, value);
     } else if (name == "--refuse") {
         o.faults.refuseRate = Rate(name, value);
     } else if (name == "--corrupt") {
@@ -184,7 +189,12 @@ Options:
                     box is not consulted; a pseudo-terminal ignores it.
   --duplex half|full  half (default): requests and replies share one line and
                     wait for each other; full: each way has a line of its own.
-  --drop RATE       Share of replies that are never sent, 0 to 1 (default: 0).
+  --lose RATE       Share of requests that the devices never hear, as if lost
+                    on the line, 0 to 1 (default: 0).
+  --drop RATE       Share of replies that are never sent, 0 to 1 (default: 0);
+                    the device has carried out the request all the same.
+  --double RATE     Share of replies that are sent twice, the copy 20 ms after
+                    the reply, 0 to 1 (default: 0).
   --refuse RATE     Share of requests answered with a refusal, 0 to 1
                     (default: 0).
   --corrupt RATE    Share of replies with one damaged character, so that their

@@ -32,7 +32,7 @@ void BM_LoadPlant(benchmark::State& state) {
     const auto dir = WritePlant(state);
     for (auto _ : state) {
         QuietHost host;
-        Comms comms(host);
+        Engine comms(host);
         ConfigLoader loader(comms.Model(), host, dir.string());
         loader.LoadConfiguration();
         if (!host.failed.empty() || static_cast<std::int64_t>(comms.Model().devices.Count()) != state.range(0)) state.SkipWithError("load failed");

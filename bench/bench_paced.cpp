@@ -68,7 +68,7 @@ void BM_SequenceReadLoop(benchmark::State& state) {
     plant->dir.Write("loop.kts", "testnode loop;\nget " + link->device->name + " " + link->name + ";\nif nodepass loop;\n");
     sequences.LoadSequenceFile(plant->dir.Path() + "/loop.kts");
     double seconds = 0;
-    const auto taken0 = plant->comms.repliesQueued;
+    const auto taken0 = plant->comms.Line().repliesQueued;
     for (auto _ : state) {
         const auto t0 = Clock::now();
         sequences.RunNodeByName("loop");
@@ -78,7 +78,7 @@ void BM_SequenceReadLoop(benchmark::State& state) {
     }
     plant->comms.runnerEvent = nullptr;
     plant->comms.runnerStep = nullptr;
-    Report(state, static_cast<double>(plant->comms.repliesQueued - taken0), seconds);
+    Report(state, static_cast<double>(plant->comms.Line().repliesQueued - taken0), seconds);
 }
 
 // Every property of the plant polled as fast as the period allows: requests sent per reply taken.
@@ -92,14 +92,14 @@ void BM_AllPolled(benchmark::State& state) {
             if (!link->IsFileHandle()) link->SetPoll(true);
     plant->comms.SetPeriodSeconds(0.0f);
     double seconds = 0;
-    const auto sent0 = plant->comms.packetsSent, taken0 = plant->comms.repliesQueued;
+    const auto sent0 = plant->comms.Line().packetsSent, taken0 = plant->comms.Line().repliesQueued;
     for (auto _ : state) {
         const auto t0 = Clock::now();
         plant->TickUntil([&] { return Clock::now() - t0 >= kRun; }, 5000);
         seconds += std::chrono::duration<double>(Clock::now() - t0).count();
     }
-    const double sent = static_cast<double>(plant->comms.packetsSent - sent0);
-    const double taken = static_cast<double>(plant->comms.repliesQueued - taken0);
+    const double sent = static_cast<double>(plant->comms.Line().packetsSent - sent0);
+    const double taken = static_cast<double>(plant->comms.Line().repliesQueued - taken0);
     Report(state, taken, seconds);
     state.counters["requests_per_read"] = taken > 0 ? sent / taken : 0;
 }

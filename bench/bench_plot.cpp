@@ -39,9 +39,9 @@ struct PolledPlant {
         auto& served = win.emu.AddDevice("Unit", 34).properties;
         for (int p = 0; p < kProperties; ++p)
             served.push_back({"Value" + std::to_string(p), 0, static_cast<std::uint8_t>(p + 1), p * 100, 0});
-        for (const auto& [name, link] : win.form->comms().Model().FindLink("Unit", "Value0")->device->links)
+        for (const auto& [name, link] : win.form->engine().Model().FindLink("Unit", "Value0")->device->links)
             link->SetPoll(true);
-        win.form->comms().SetPeriodSeconds(0);
+        win.form->engine().SetPeriodSeconds(0);
         if (shown) win.form->plotWindow->show();
     }
     test::Window win;

@@ -63,7 +63,7 @@ public:
 };
 
 // Devices of 50 properties: 200 of them give 10,000 links, all idle.
-void BuildPlant(Comms& comms, int devices = 200) {
+void BuildPlant(Engine& comms, int devices = 200) {
     for (int d = 0; d < devices; ++d) {
         KDevice& dev = comms.Model().MakeDevice("Device" + std::to_string(d), static_cast<std::uint8_t>(0x22 + d));
         for (int p = 0; p < 50; ++p) comms.Model().MakeProperty(dev, {"Prop" + std::to_string(p), p % 4, p});
@@ -72,7 +72,7 @@ void BuildPlant(Comms& comms, int devices = 200) {
 
 void BM_IdleTick10000Links(benchmark::State& state) {
     NullHost host;
-    Comms comms(host);
+    Engine comms(host);
     comms.Start();
     BuildPlant(comms);
     for (auto _ : state) comms.Tick();
@@ -83,7 +83,7 @@ BENCHMARK(BM_IdleTick10000Links)->Unit(benchmark::kMicrosecond);
 // The tick visits only links with work: 100,000 idle links cost what 10,000 do.
 void BM_IdleTick100000Links(benchmark::State& state) {
     NullHost host;
-    Comms comms(host);
+    Engine comms(host);
     comms.Start();
     BuildPlant(comms, 2000);
     for (auto _ : state) comms.Tick();
@@ -95,10 +95,10 @@ BENCHMARK(BM_IdleTick100000Links)->Unit(benchmark::kMicrosecond);
 // links ask again, so every slot stays busy.
 void BM_TickTenRequestsInFlight(benchmark::State& state) {
     NullHost host;
-    Comms comms(host);
+    Engine comms(host);
     comms.Start();
     CountingLine line;
-    comms.AttachSerial(&line);
+    comms.Line().AttachSerial(&line);
     BuildPlant(comms);
     std::vector<KRemoteLink*> busy;
     for (int i = 0; i < 10; ++i) busy.push_back(comms.Model().devices.Object(static_cast<std::size_t>(i * 7))->links.Object(3));

@@ -25,11 +25,11 @@ namespace korva {
 namespace {
 
 struct Listener : test::FakeHost {
-    Listener() : relay(comms, {[](bool) {}, [](bool) {}, [](bool) {}}, 0, {}) {
-        comms.SetOwnAddress(140);
+    Listener() : relay(comms.Line(), {[](bool) {}, [](bool) {}, [](bool) {}}, 0, {}) {
+        comms.Line().SetOwnAddress(140);
         relay.ListenForRemote();
     }
-    Comms comms{*this};
+    Engine comms{*this};
     TcpRelay relay;
 };
 
@@ -83,7 +83,7 @@ void BM_AcceptFailureCpu(benchmark::State& state) {
         peer.waitForConnected(5000);
         // A first log line while descriptors are left: a sanitizer build checks the call's type
         // once, and that check itself needs a descriptor.
-        slave.comms.AddLogLine("peer waiting");
+        slave.comms.Line().AddLogLine("peer waiting");
         rlimit old{};
         ::getrlimit(RLIMIT_NOFILE, &old);
         const rlimit low{256, old.rlim_max};

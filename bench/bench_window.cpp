@@ -108,8 +108,8 @@ void BM_TraceFloodTicks(benchmark::State& state) {
     form.traceWindow->ShowWindow();
     std::vector<double> gaps;
     auto last = std::chrono::steady_clock::now();
-    const std::function<void()> step = form.comms().runnerStep;
-    form.comms().runnerStep = [&] {
+    const std::function<void()> step = form.engine().runnerStep;
+    form.engine().runnerStep = [&] {
         const auto now = std::chrono::steady_clock::now();
         gaps.push_back(std::chrono::duration<double, std::milli>(now - last).count());
         last = now;
@@ -124,7 +124,7 @@ void BM_TraceFloodTicks(benchmark::State& state) {
     StoreChecksum(p);
     QTimer flood;
     QObject::connect(&flood, &QTimer::timeout, [&] {
-        for (int i = 0; i < 1000; ++i) form.traceWindow->OnPacket(PacketPath::Heard, p);
+        for (int i = 0; i < 1000; ++i) form.traceWindow->OnPacket("COM1", PacketPath::Heard, p);
     });
     flood.start(10);
     double share = 0;

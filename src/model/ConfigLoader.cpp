@@ -135,7 +135,17 @@ void ConfigLoader::MakeDevice(const XmlNode& e) {
     const std::string name(e.getAttribute("Name"));
     const std::int32_t address =
         RequireDecimal(e.getAttribute("Address"), "Address of device '" + name + "'");
-    current_ = &model_.MakeDevice(name, static_cast<std::uint8_t>(address & 0xFF), &e);
+    // The line the device is on; without the attribute it is on the first line, as every plant
+    // of one line always was.
+    std::string port = KDevice::kDefaultPort;
+    if (const std::string_view written = e.getAttribute("Port"); !written.empty()) {
+        if (written.size() != 4 || !SameIgnoringCase(written.substr(0, 3), "COM") || written[3] < '1' ||
+            written[3] > '6')
+            throw ConfigError("Port of device '" + name + "' is not COM1 to COM6: '" + std::string(written) +
+                              "'");
+        port = "COM" + std::string(1, written[3]);
+    }
+    current_ = &model_.MakeDevice(name, static_cast<std::uint8_t>(address & 0xFF), &e, port);
 }
 
 std::uint8_t ConfigLoader::LookUp(const XmlNode& e, const char* attribute) const {

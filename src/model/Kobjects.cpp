@@ -147,8 +147,9 @@ bool KPropertyLink::HandleReply(const BusPacket& reply) {
     return answers;
 }
 
-KDevice& KModel::MakeDevice(const std::string& name, std::uint8_t address, const XmlNode* source) {
-    owned_.push_back(std::make_unique<KDevice>(name, address, bus_));
+KDevice& KModel::MakeDevice(const std::string& name, std::uint8_t address, const XmlNode* source,
+                            const std::string& port) {
+    owned_.push_back(std::make_unique<KDevice>(name, address, busFor_ ? busFor_(port) : nullptr, port));
     KDevice& d = *owned_.back();
     d.sourceElement = source;
     d.model = this;

@@ -77,14 +77,19 @@ class KObject {
 
 class KDevice : public KObject {
   public:
-    KDevice(std::string deviceName, std::uint8_t busAddress, LinkBus* linkBus)
-        : address(busAddress), name(std::move(deviceName)), bus(linkBus) {}
+    KDevice(std::string deviceName, std::uint8_t busAddress, LinkBus* linkBus,
+            std::string linePort = kDefaultPort)
+        : address(busAddress), name(std::move(deviceName)), port(std::move(linePort)), bus(linkBus) {}
+
+    // The line of a device that names none.
+    static constexpr const char* kDefaultPort = "COM1";
 
     // Replies of the read and write classes go to every link whose code is the first data byte.
     void HandlePacket(const BusPacket& packet);
 
     std::uint8_t address;
     std::string name;
+    std::string port;  // the line it is on: COM1 to COM6
     TStringMap<KRemoteLink> links;
     LinkBus* bus;  // none in a model that is only read, never sent from
     std::vector<std::unique_ptr<KRemoteLink>> ownedLinks;  // every link made, replaced ones too
@@ -111,7 +116,6 @@ struct LinkSpec {
     std::string_view helpText;
     const XmlNode* source = nullptr;
 };
-
 
 class KRemoteLink : public KObject {
   public:
@@ -164,12 +168,8 @@ class KRemoteLink : public KObject {
     // Counts the replies that set the current value, so that the plot takes one point per reading.
     std::uint32_t valueUpdates = 0;
 
-    // Kept by the bus layer: the link's place in the model (the order requests go out in), whether
-    // it is among the links with work, and how long it has waited for a free slot.
+    // The link's place in the model: the order in which a line serves its links.
     std::uint32_t order = 0;
-    bool active = false;
-    bool pollListed = false;
-    std::int32_t slotWaitTicks = 0;
 
   protected:
     void Activate() {
@@ -305,12 +305,16 @@ class KModel {
   public:
     // Without a bus the model is a description only: a request from it fails as with no free slot.
     KModel() = default;
-    explicit KModel(LinkBus& linkBus) : bus_(&linkBus) {}
+    explicit KModel(LinkBus& linkBus) : busFor_([&linkBus](const std::string&) { return &linkBus; }) {}
+    // Each device is put on the bus of the line it names.
+    using BusForPort = std::function<LinkBus*(const std::string& port)>;
+    explicit KModel(BusForPort busFor) : busFor_(std::move(busFor)) {}
 
     void SetListener(ModelListener* l) { listener_ = l; }
     void SetLogChannelFactory(LogChannelFactory f) { logFactory_ = std::move(f); }
 
-    KDevice& MakeDevice(const std::string& name, std::uint8_t address, const XmlNode* source = nullptr);
+    KDevice& MakeDevice(const std::string& name, std::uint8_t address, const XmlNode* source = nullptr,
+                        const std::string& port = KDevice::kDefaultPort);
     KPropertyLink& MakeProperty(KDevice& device, const LinkSpec& desc);
     KFileLink& MakeFileHandle(KDevice& device, const LinkSpec& desc, std::int8_t length);
 
@@ -331,7 +335,7 @@ class KModel {
 
   private:
     std::vector<std::shared_ptr<const XmlNode>> documents_;
-    LinkBus* bus_ = nullptr;
+    BusForPort busFor_;
     ModelListener* listener_ = nullptr;
     LogChannelFactory logFactory_;
     std::vector<std::unique_ptr<KDevice>> owned_;

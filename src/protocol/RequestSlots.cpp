@@ -1,4 +1,4 @@
-#include "protocol/Comms.h"
+#include "protocol/Bus.h"
 
 namespace korva {
 
@@ -35,7 +35,7 @@ bool ReceiveQueue::Pop(BusPacket& p) {
     return true;
 }
 
-RequestSlot* Comms::PostRequest(const BusPacket& request) {
+RequestSlot* Bus::PostRequest(const BusPacket& request) {
     if (listenOnly_) return nullptr;
     RequestSlot* s = slots_.Take(maxOutstanding_);
     if (s == nullptr) return nullptr;
@@ -48,7 +48,7 @@ RequestSlot* Comms::PostRequest(const BusPacket& request) {
     return s;
 }
 
-void Comms::RunBootLoader() {
+void Bus::RunBootLoader() {
     RequestSlot* s = listenOnly_ ? nullptr : slots_.Take();
     if (s == nullptr) return;  // silently not sent
     s->packet = BusPacket{};

@@ -55,15 +55,15 @@ std::vector<std::string> OpenFailureLines(const std::string& devicePath, int err
     return lines;
 }
 
-ComPortCommands::ComPortCommands(TSerialPortNG& port, Comms& comms, CommsHost& log, std::string workDir)
-    : port_(port), comms_(comms), log_(log), workDir_(std::move(workDir)) {
+ComPortCommands::ComPortCommands(TSerialPortNG& port, Bus& bus, CommsHost& log, std::string workDir)
+    : port_(port), bus_(bus), log_(log), workDir_(std::move(workDir)) {
     port_.OnRxClusterEvent = [this] { OnRxCluster(); };
     port_.OnLineLost = [this] { LineLost(); };
-    comms_.AttachSerial(this);
+    bus_.AttachSerial(this);
 }
 
 ComPortCommands::~ComPortCommands() {
-    if (comms_.Serial() == this) comms_.AttachSerial(nullptr);
+    if (bus_.Serial() == this) bus_.AttachSerial(nullptr);
 }
 
 void ComPortCommands::Send(const BusPacket& packet) {
@@ -74,7 +74,7 @@ void ComPortCommands::OpenPort(int n) {
     const std::string name = "COM" + std::to_string(n);
     const std::string path = DevicePathForPort(workDir_, name);
     const bool opened = port_.SwitchTo(name, path);
-    comms_.SetLineSpeed(port_.BaudRate());
+    bus_.SetLineSpeed(port_.BaudRate());
     if (opened) {
         log_.AddLogLine("Opening Com" + std::to_string(n));
         openPort_ = n;
@@ -109,7 +109,7 @@ bool ComPortCommands::ChangeBaudRate(const std::string& text) {
     port_.SetActive(false);
     port_.SetBaudRate(*rate);
     port_.SetActive(true);
-    comms_.SetLineSpeed(port_.BaudRate());
+    bus_.SetLineSpeed(port_.BaudRate());
     log_.AddLogLine("Re Opening Com Port at " + std::to_string(*rate));
     line_ = port_.Active() ? Line::Open : Line::Closed;
     failure_.clear();
@@ -119,7 +119,7 @@ bool ComPortCommands::ChangeBaudRate(const std::string& text) {
 
 void ComPortCommands::OnRxCluster() {
     if (port_.NextClusterSize() < 0) return;
-    comms_.TakeCluster(port_.ReadNextClusterAsString());
+    bus_.TakeCluster(port_.ReadNextClusterAsString());
 }
 
 void ComPortCommands::LineLost() {

@@ -22,7 +22,7 @@ class ComPortCommands : public BusPort {
   public:
     enum class Line { Closed, Open, Lost };
 
-    ComPortCommands(TSerialPortNG& port, Comms& comms, CommsHost& log, std::string workDir = ".");
+    ComPortCommands(TSerialPortNG& port, Bus& bus, CommsHost& log, std::string workDir = ".");
     ~ComPortCommands() override;
     ComPortCommands(const ComPortCommands&) = delete;
     ComPortCommands& operator=(const ComPortCommands&) = delete;
@@ -53,7 +53,7 @@ class ComPortCommands : public BusPort {
     void Changed();
 
     TSerialPortNG& port_;
-    Comms& comms_;
+    Bus& bus_;
     CommsHost& log_;
     std::string workDir_;
     int openPort_ = 0;

@@ -50,7 +50,8 @@ RelayAccess RelayAccess::Read(const std::string& workDir, std::string& problem) 
                                     .split(QRegularExpression("[\\s,]+"), Qt::SkipEmptyParts);
     for (const QString& text : allowed) {
         QHostAddress a;
-        if (!a.setAddress(text)) return closed("allow holds \"" + text.toStdString() + "\", which is not an address");
+        if (!a.setAddress(text))
+            return closed("allow holds \"" + text.toStdString() + "\", which is not an address");
         access.allow.push_back(a);
     }
     return access;
@@ -58,8 +59,8 @@ RelayAccess RelayAccess::Read(const std::string& workDir, std::string& problem) 
 
 // --------------------------------------------------------------------------------------- TcpRelay
 
-TcpRelay::TcpRelay(Comms& comms, Indicators indicators, std::uint16_t port, RelayAccess access)
-    : comms_(comms), indicators_(std::move(indicators)), port_(port), access_(std::move(access)) {
+TcpRelay::TcpRelay(Bus& bus, Indicators indicators, std::uint16_t port, RelayAccess access)
+    : bus_(bus), indicators_(std::move(indicators)), port_(port), access_(std::move(access)) {
     connect(&csMaster, &QTcpSocket::connected, this, &TcpRelay::OnMasterConnected);
     connect(&csMaster, &QTcpSocket::disconnected, this, &TcpRelay::OnMasterDisconnected);
     connect(&csMaster, &QTcpSocket::readyRead, this, &TcpRelay::Drain);
@@ -68,14 +69,14 @@ TcpRelay::TcpRelay(Comms& comms, Indicators indicators, std::uint16_t port, Rela
     drainTimer_.setSingleShot(true);
     drainTimer_.setInterval(0);
     connect(&drainTimer_, &QTimer::timeout, this, &TcpRelay::Drain);
-    comms_.AttachRelay(this);
+    bus_.AttachRelay(this);
     acceptPause_.setSingleShot(true);
     acceptPause_.setInterval(kAcceptPauseMs);
     connect(&acceptPause_, &QTimer::timeout, this, [this] { ssSlave.resumeAccepting(); });
 }
 
 TcpRelay::~TcpRelay() {
-    if (comms_.Relay() == this) comms_.AttachRelay(nullptr);
+    if (bus_.Relay() == this) bus_.AttachRelay(nullptr);
     // The sockets close as the members go, and a socket that closes reports it: nobody must
     // be listening by then.
     csMaster.disconnect(this);
@@ -92,7 +93,9 @@ void TcpRelay::Show(const std::function<void(bool)>& box, bool on) {
     if (box) box(on);
 }
 
-void TcpRelay::Log(const QString& line) { comms_.AddLogLine(line.toStdString()); }
+void TcpRelay::Log(const QString& line) {
+    bus_.AddLogLine(line.toStdString());
+}
 
 QString TcpRelay::Name(const QTcpSocket& socket) {
     return socket.peerAddress().toString() + ":" + QString::number(socket.peerPort());
@@ -104,8 +107,9 @@ void TcpRelay::Tune(QTcpSocket& socket) {
     // A peer that vanished without a word (cable, power) is noticed in about 90 s.
     socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     const int fd = static_cast<int>(socket.socketDescriptor());
-    for (const auto& [option, value] : {std::pair{TCP_KEEPIDLE, kKeepIdleS}, std::pair{TCP_KEEPINTVL, kKeepIntervalS},
-                                       std::pair{TCP_KEEPCNT, kKeepProbes}})
+    for (const auto& [option, value] :
+         {std::pair{TCP_KEEPIDLE, kKeepIdleS}, std::pair{TCP_KEEPINTVL, kKeepIntervalS},
+          std::pair{TCP_KEEPCNT, kKeepProbes}})
         ::setsockopt(fd, IPPROTO_TCP, option, &value, sizeof value);
 }
 
@@ -228,18 +232,18 @@ void TcpRelay::Drain() {
         for (const BusPacket& p : TakePackets(csMaster, masterFramer_)) {
             // A program with its own line takes from the peer only what is addressed to it: the
             // rest would go out on that line as well as on the peer's.
-            if (comms_.SerialUp() && p.dest != comms_.OwnAddress()) continue;
-            comms_.Route(p, this);
+            if (bus_.SerialUp() && p.dest != bus_.OwnAddress()) continue;
+            bus_.Route(p, this);
         }
     }
     if (QTcpSocket* socket = peer_) {
         for (const BusPacket& p : TakePackets(*socket, peerFramer_)) {
             if (peer_ != socket) break;  // dropped while its packets were routed
-            comms_.Route(p, this);
+            bus_.Route(p, this);
         }
     }
     // What came in reaches its links now, not at the next tick.
-    comms_.Respond();
+    bus_.Respond();
     const bool more = (connected_ && csMaster.bytesAvailable() > 0) || (peer_ && peer_->bytesAvailable() > 0);
     if (more && !drainTimer_.isActive()) drainTimer_.start();
 }

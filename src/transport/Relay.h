@@ -45,7 +45,7 @@ enum class RelayMode : std::uint8_t { None, MasterConnected, Listening, SlaveCon
 // The relay is one of the program's ways onto the bus; it attaches itself to the router.
 class TcpRelay : public QObject, public BusPort {
     Q_OBJECT
-public:
+  public:
     static constexpr std::uint16_t kPort = 1100;
     // A peer that lets this much wait unsent does not read: it is dropped.
     static constexpr qint64 kSendLimit = 256 * 1024;
@@ -62,7 +62,7 @@ public:
     };
 
     // Port 0 listens on any free port, which is then kept for the later listens.
-    explicit TcpRelay(Comms& comms, Indicators indicators = {}, std::uint16_t port = kPort,
+    explicit TcpRelay(Bus& bus, Indicators indicators = {}, std::uint16_t port = kPort,
                       RelayAccess access = {});
     ~TcpRelay() override;
     TcpRelay(const TcpRelay&) = delete;
@@ -91,7 +91,7 @@ public:
     // The descriptor of the listening side's peer, -1 without one; for checks of its options.
     qintptr PeerDescriptor() const { return peer_ ? peer_->socketDescriptor() : -1; }
 
-private:
+  private:
     void OnMasterConnected();
     void OnMasterDisconnected();
     void OnNewConnections();
@@ -109,7 +109,7 @@ private:
     static QString Name(const QTcpSocket& socket);
     static void Show(const std::function<void(bool)>& box, bool on);
 
-    Comms& comms_;
+    Bus& bus_;
     RelayMode mode_ = RelayMode::None;
     Indicators indicators_;
     std::uint16_t port_;

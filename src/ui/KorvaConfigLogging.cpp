@@ -20,7 +20,7 @@ bool TForm1::ApplyLogInterval() {
         return false;
     }
     // A negative or enormous interval would stop the divider for good: refused like a bad number.
-    if (!comms_.SetPeriodSeconds(*seconds)) {
+    if (!engine_.SetPeriodSeconds(*seconds)) {
         dialogs_.error(QString("'%1' is not a valid log interval").arg(text));
         return false;
     }

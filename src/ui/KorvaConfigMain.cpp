@@ -69,12 +69,14 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     : workDir_(std::move(workDir)),
       dialogs_(wiring.dialogs ? *wiring.dialogs : UiDialogs::Standard(this)),
       bridge_(dialogs_),
-      comms_(bridge_),
+      engine_(bridge_),
       // Clusters reach this thread as queued calls; a call that arrives after the window is gone is dropped.
-      port_([this](std::function<void()> f) { QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection); }),
-      coms_(port_, comms_, bridge_, workDir_),
+      port_([this](std::function<void()> f) {
+          QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+      }),
+      coms_(port_, engine_.Line(), bridge_, workDir_),
       tickByHand_(wiring.tickByHand) {
-    if (wiring.line != nullptr) comms_.AttachSerial(wiring.line);
+    if (wiring.line != nullptr) engine_.Line().AttachSerial(wiring.line);
     bridge_.SetComPorts(&coms_);
     setWindowTitle(QString::fromUtf8(kCaption));
     setWindowIcon(AppIcon());
@@ -135,9 +137,9 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     tbMode = MakeEdit(client, "tbMode", "", 424, 352, 81);
     statusLine = new TStatusLine(this);
     setStatusBar(statusLine);
-    traceWindow = new TTraceWindow(comms_.Model(), dialogs_, this);
-    comms_.SetPacketObserver(traceWindow);
-    plotWindow = new TPlotWindow(comms_.Model(), dialogs_, this);
+    traceWindow = new TTraceWindow(engine_.Model(), dialogs_, this);
+    engine_.Line().SetPacketObserver(traceWindow);
+    plotWindow = new TPlotWindow(engine_.Model(), dialogs_, this);
     plotClock_.start();
 
     BuildMenu();
@@ -156,7 +158,7 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
 }
 
 TForm1::~TForm1() {
-    comms_.SetPacketObserver(nullptr);
+    engine_.Line().SetPacketObserver(nullptr);
     timComs.stop();
     port_.SetActive(false);
     delete plotWindow;  // before the model it reads from
@@ -178,7 +180,8 @@ void TForm1::BuildMenu() {
 
     QMenu* coms = bar->addMenu("&Coms");
     for (int n = 1; n <= 6; ++n) {
-        QAction* open = coms->addAction(QString("Open Com &%1").arg(n), this, [this, n] { Guard([&] { OpenPortClick(n); }); });
+        QAction* open = coms->addAction(QString("Open Com &%1").arg(n), this,
+                                        [this, n] { Guard([&] { OpenPortClick(n); }); });
         open->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + n)));
     }
     coms->addAction("&Close Com Port", this, [this] { Guard([this] { coms_.ClosePort(); }); });
@@ -186,7 +189,8 @@ void TForm1::BuildMenu() {
     coms->addAction("Connect to &Remote", this, [this] { ConnectToRemote(); })->setEnabled(false);
     coms->addAction("&Listen for Remote", this, [this] { ListenForRemote(); })->setEnabled(false);
     coms->addSeparator();
-    coms->addAction("Select &Port\u2026", this, [this] { Guard([this] { SelectPortClick(); }); })->setObjectName("mnSelectPort");
+    coms->addAction("Select &Port\u2026", this, [this] { Guard([this] { SelectPortClick(); }); })
+        ->setObjectName("mnSelectPort");
     coms->addSeparator();
     QAction* trace = coms->addAction("Packet &Trace", this, [this] { traceWindow->ShowWindow(); });
     trace->setObjectName("mnTrace");
@@ -234,8 +238,8 @@ void TForm1::WireUtility() {
         });
     });
     connect(u->chkReceiveBroadcasts, &QCheckBox::clicked, this,
-            [this] { comms_.showBroadcasts = utilityPage->chkReceiveBroadcasts->isChecked(); });
-    connect(u->btRunBootLoader, &QPushButton::clicked, this, [this] { comms_.RunBootLoader(); });
+            [this] { engine_.Line().showBroadcasts = utilityPage->chkReceiveBroadcasts->isChecked(); });
+    connect(u->btRunBootLoader, &QPushButton::clicked, this, [this] { engine_.Line().RunBootLoader(); });
     // The switches and file buttons that act on the device page.
     connect(u->chkAutoGet, &QCheckBox::toggled, devicePage, &TDevicePage::SetAutoGet);
     connect(u->cbHideAdvanced, &QCheckBox::clicked, devicePage, &TDevicePage::cbHideAdvancedClick);
@@ -244,20 +248,25 @@ void TForm1::WireUtility() {
     connect(u->btCancelFile, &QPushButton::clicked, devicePage, &TDevicePage::btCancelFileClick);
     connect(u->btSetAddress, &QPushButton::clicked, this, [this] {
         const QString text = utilityPage->tbMyAddress->text();
-        if (!comms_.SetOwnAddressFromText(text.toStdString()))
+        if (!engine_.Line().SetOwnAddressFromText(text.toStdString()))
             dialogs_.error(QString("'%1' is not a valid integer value").arg(text));
     });
-    connect(u->btStartLogging, &QPushButton::clicked, this, [this] { Guard([this] { btStartLoggingClick(); }); });
-    connect(u->btStopLogging, &QPushButton::clicked, this, [this] { Guard([this] { btStopLoggingClick(); }); });
+    connect(u->btStartLogging, &QPushButton::clicked, this,
+            [this] { Guard([this] { btStartLoggingClick(); }); });
+    connect(u->btStopLogging, &QPushButton::clicked, this,
+            [this] { Guard([this] { btStopLoggingClick(); }); });
     connect(u->chkAppend, &QCheckBox::clicked, this, [this] { chkAppendClick(); });
-    connect(u->btApplyInterval, &QPushButton::clicked, this, [this] { Guard([this] { btApplyIntervalClick(); }); });
+    connect(u->btApplyInterval, &QPushButton::clicked, this,
+            [this] { Guard([this] { btApplyIntervalClick(); }); });
     connect(u->btLogFileName, &QPushButton::clicked, this, [this] { btLogFileNameClick(); });
 }
 
 void TForm1::WireScripting() {
     TScriptingPage* s = scriptingPage;
-    connect(s->btOpenSequence, &QPushButton::clicked, this, [this] { Guard([this] { btOpenSequenceClick(); }); });
-    connect(s->btRunTestNode, &QPushButton::clicked, this, [this] { Guard([this] { btRunTestNodeClick(); }); });
+    connect(s->btOpenSequence, &QPushButton::clicked, this,
+            [this] { Guard([this] { btOpenSequenceClick(); }); });
+    connect(s->btRunTestNode, &QPushButton::clicked, this,
+            [this] { Guard([this] { btRunTestNodeClick(); }); });
     connect(s->btClearAllTS, &QPushButton::clicked, this, [this] { Guard([this] { btClearAllTSClick(); }); });
     connect(s->btStopTestNode, &QPushButton::clicked, this, [this] { btStopTestNodeClick(); });
 }
@@ -273,7 +282,8 @@ void TForm1::AddMenuEntries(QMenu* menu, QAction* before, const std::vector<std:
             });
         });
         // Each entry goes on top, so the last one loaded stands first.
-        menu->insertAction(before ? before : (menu->actions().isEmpty() ? nullptr : menu->actions().first()), entry);
+        menu->insertAction(before ? before : (menu->actions().isEmpty() ? nullptr : menu->actions().first()),
+                           entry);
         before = entry;
         generatedEntries_.push_back(entry);
         menu->setEnabled(true);
@@ -355,7 +365,8 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 void TForm1::RestoreSettings() {
     QSettings settings(kSettingsOwner, kSettingsName);
     if (!restoreGeometry(settings.value("window/geometry").toByteArray()))
-        resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusLine->sizeHint().height());
+        resize(kClientWidth,
+               kClientHeight + menuBar()->sizeHint().height() + statusLine->sizeHint().height());
     const int page = settings.value("window/page", 0).toInt();
     if (page >= 0 && page < pcInterface->count()) pcInterface->setCurrentIndex(page);
 }
@@ -398,10 +409,10 @@ void TForm1::SelectPortClick() {
 }
 
 void TForm1::MonitorClick(bool on) {
-    comms_.SetListenOnly(on);
-    for (QWidget* w : std::initializer_list<QWidget*>{devicePage->btGetVal, devicePage->btSetVal,
-                                                      scriptingPage->btRunTestNode, utilityPage->btRunBootLoader,
-                                                      utilityPage->btLoadFile, utilityPage->btSaveFile})
+    engine_.Line().SetListenOnly(on);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             devicePage->btGetVal, devicePage->btSetVal, scriptingPage->btRunTestNode,
+             utilityPage->btRunBootLoader, utilityPage->btLoadFile, utilityPage->btSaveFile})
         w->setEnabled(!on);
     AddLogLine(on ? "Monitor only: listening, nothing is sent" : "Monitor off: requests are sent again");
 }
@@ -416,17 +427,25 @@ void TForm1::UpdateLineStatus() {
     else if (everOpened_)
         state = TStatusLine::Line::Closed;
     everOpened_ = everOpened_ || port.Active();
-    statusLine->ShowLine(state, QString::fromStdString(port.CommPort()), QString::fromStdString(port.DevicePath()),
-                         port.BaudRate());
+    statusLine->ShowLine(state, QString::fromStdString(port.CommPort()),
+                         QString::fromStdString(port.DevicePath()), port.BaudRate());
 }
 
 void TForm1::UpdateRelayStatus() {
     if (!relay_) return;
     switch (relay_->Mode()) {
-        case RelayMode::None: statusLine->ShowRelay("off"); break;
-        case RelayMode::Listening: statusLine->ShowRelay("listening"); break;
-        case RelayMode::MasterConnected: statusLine->ShowRelay("connected (master)"); break;
-        case RelayMode::SlaveConnected: statusLine->ShowRelay("connected (slave)"); break;
+        case RelayMode::None:
+            statusLine->ShowRelay("off");
+            break;
+        case RelayMode::Listening:
+            statusLine->ShowRelay("listening");
+            break;
+        case RelayMode::MasterConnected:
+            statusLine->ShowRelay("connected (master)");
+            break;
+        case RelayMode::SlaveConnected:
+            statusLine->ShowRelay("connected (slave)");
+            break;
     }
 }
 
@@ -448,22 +467,22 @@ void TForm1::FormActivate() {
         AddLogLine(QString::fromStdString(line));
         lbLogging->hide();
     };
-    comms_.periodicLogStep = [this] { logFile_->LogRowStep(); };
+    engine_.periodicLogStep = [this] { logFile_->LogRowStep(); };
     // Every property gets its column while the configuration loads; none is logged until chosen.
-    comms_.Model().SetLogChannelFactory([this](const std::string& name) -> std::unique_ptr<LogChannel> {
+    engine_.Model().SetLogChannelFactory([this](const std::string& name) -> std::unique_ptr<LogChannel> {
         std::unique_ptr<LogItem> item = logFile_->AddItem(name);
         item->enabled = false;
         return item;
     });
-    comms_.Start();
+    engine_.Start();
     devicePage->BuildGroups();
     devicePage->AddRoot();
-    comms_.showBroadcasts = utilityPage->chkReceiveBroadcasts->isChecked();
-    sequences_ = std::make_unique<TestSequence>(comms_.Model(), bridge_, bridge_);
-    comms_.runnerStep = [this] { sequences_->Step(kTick); };
-    comms_.runnerEvent = [this] { sequences_->Resume(); };
-    comms_.Model().SetListener(&bridge_);
-    loader_ = std::make_unique<ConfigLoader>(comms_.Model(), bridge_, workDir_);
+    engine_.Line().showBroadcasts = utilityPage->chkReceiveBroadcasts->isChecked();
+    sequences_ = std::make_unique<TestSequence>(engine_.Model(), bridge_, bridge_);
+    engine_.runnerStep = [this] { sequences_->Step(kTick); };
+    engine_.runnerEvent = [this] { sequences_->Resume(); };
+    engine_.Model().SetListener(&bridge_);
+    loader_ = std::make_unique<ConfigLoader>(engine_.Model(), bridge_, workDir_);
     Guard([this] { loader_->LoadConfiguration(); });
     if (bridge_.EndRequested()) {
         // Without a configuration there is nothing to work with: the program ends, with a failure status.
@@ -478,7 +497,7 @@ void TForm1::FormActivate() {
     QTreeWidgetItem* root = devicePage->tvDevices->topLevelItem(0);
     devicePage->tvDevices->expandItem(root);
     std::size_t links = 0;
-    for (const auto& entry : comms_.Model().devices) links += entry.second->ownedLinks.size();
+    for (const auto& entry : engine_.Model().devices) links += entry.second->ownedLinks.size();
     for (int i = 0; root != nullptr && links <= kExpandAllLimit && i < root->childCount(); ++i)
         devicePage->tvDevices->expandItem(root->child(i));
     devicePage->tvDevicesUpdate();
@@ -521,7 +540,8 @@ void TForm1::WireBridge() {
                                                           utilityPage->btSaveFile, utilityPage->btCancelFile})
             w->setVisible(shown);
     });
-    connect(devicePage, &TDevicePage::modeText, this, [this](const QString& text) { SetTextIfChanged(tbMode, text); });
+    connect(devicePage, &TDevicePage::modeText, this,
+            [this](const QString& text) { SetTextIfChanged(tbMode, text); });
 }
 
 void TForm1::OnTimComs() {
@@ -529,7 +549,7 @@ void TForm1::OnTimComs() {
     // timer may fire again. Re-arming the timer on every tick would cost more than this flag.
     if (inTick_) return;
     inTick_ = true;
-    Guard([this] { comms_.Tick(); });
+    Guard([this] { engine_.Tick(); });
     traceWindow->AppendBatch();
     ++ticks_;
     const double seconds = static_cast<double>(plotClock_.elapsed()) / 1000.0;
@@ -541,17 +561,25 @@ void TForm1::OnTimComs() {
         devicePage->tvDevicesUpdate();
     }
     UpdateRunControls();
-    statusLine->ShowTraffic({comms_.packetsSent, comms_.repliesQueued, bridge_.BusErrors()});
+    statusLine->ShowTraffic({engine_.Line().packetsSent, engine_.Line().repliesQueued, bridge_.BusErrors()});
     inTick_ = false;
 }
 
-void TForm1::AddLogLine(const QString& line) { memoLog->AddLogLine(line); }
+void TForm1::AddLogLine(const QString& line) {
+    memoLog->AddLogLine(line);
+}
 
-void TForm1::btClearInLogClick() { memoLog->Clear(); }
+void TForm1::btClearInLogClick() {
+    memoLog->Clear();
+}
 
-void TForm1::Exit1Click() { close(); }
+void TForm1::Exit1Click() {
+    close();
+}
 
-void TForm1::MenuItem20Click() { TfrmAbout::ShowAbout(this); }
+void TForm1::MenuItem20Click() {
+    TfrmAbout::ShowAbout(this);
+}
 
 void TForm1::RequestClose() {
     QTimer::singleShot(0, this, [this] {
@@ -579,14 +607,18 @@ void TForm1::WireRelay() {
     };
     // Closed unless config/relay.xml opens it: see korvaconfig(1).
     std::string problem;
-    relay_ = std::make_unique<TcpRelay>(comms_, std::move(boxes), TcpRelay::kPort, RelayAccess::Read(workDir_, problem));
+    relay_ = std::make_unique<TcpRelay>(engine_.Line(), std::move(boxes), TcpRelay::kPort,
+                                        RelayAccess::Read(workDir_, problem));
     if (!problem.empty()) AddLogLine(QString::fromStdString(problem));
     UpdateRelayStatus();
 }
 
-void TForm1::ConnectToRemote() { relay_->ConnectToRemote(utilityPage->tbServerIP->text()); }
+void TForm1::ConnectToRemote() {
+    relay_->ConnectToRemote(utilityPage->tbServerIP->text());
+}
 
-void TForm1::ListenForRemote() { relay_->ListenForRemote(); }
-
+void TForm1::ListenForRemote() {
+    relay_->ListenForRemote();
+}
 
 }  // namespace korva

@@ -46,7 +46,7 @@ struct WindowWiring {
 // The main window composes the pages and wires them to the core through one bridge.
 class TForm1 : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     static constexpr const char* kCaption = "Brenlow Korva\u2122 Config v 1.53";
     // Where the window keeps its geometry and last page between runs (QSettings), nothing else.
     static constexpr const char* kSettingsOwner = "korvaconfig";
@@ -96,7 +96,7 @@ public:
     void btLogFileNameClick();
     void ShowPlotClick();
 
-    Comms& comms() { return comms_; }
+    Engine& engine() { return engine_; }
     TestSequence* Sequences() { return sequences_.get(); }
     ComPortCommands& comPorts() { return coms_; }
     LogFile* Logger() { return logFile_.get(); }
@@ -123,14 +123,14 @@ public:
     QMenu* mnCustomConfig;
     QAction* mnStopTestNode;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     // A running test node is stopped only when the operator agrees.
     void closeEvent(QCloseEvent* event) override;
     // Keeps the mode box below the client area, however large the window grows.
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void SetTicking(bool on);
     // A close request from the bus: the window closes as its exit command does.
     void RequestClose();
@@ -157,13 +157,13 @@ private:
     std::string workDir_;
     UiDialogs dialogs_;
     CoreBridge bridge_;
-    Comms comms_;
+    Engine engine_;
     TSerialPortNG port_;
-    std::unique_ptr<TcpRelay> relay_;  // after comms_, so it goes first
+    std::unique_ptr<TcpRelay> relay_;  // after engine_, so it goes first
     ComPortCommands coms_;
     std::unique_ptr<ConfigLoader> loader_;
     std::unique_ptr<TestSequence> sequences_;
-    // Declared after comms_, so it goes before the model whose properties own its items.
+    // Declared after engine_, so it goes before the model whose properties own its items.
     std::unique_ptr<LogFile> logFile_;
     std::vector<QAction*> generatedEntries_;
     QTimer timComs;

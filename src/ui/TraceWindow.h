@@ -27,7 +27,7 @@ namespace korva {
 
 class TTraceWindow : public QWidget, public PacketObserver {
     Q_OBJECT
-public:
+  public:
     // A recording starts a new file when one reaches this size.
     static constexpr std::uint64_t kRecordFileLimit = std::uint64_t{64} << 20;
     // The status line and a recording's health are looked at this often.
@@ -39,7 +39,7 @@ public:
     ~TTraceWindow() override;
 
     // PacketObserver: only stamps and keeps the packet.
-    void OnPacket(PacketPath path, const BusPacket& packet) override;
+    void OnPacket(const std::string& line, PacketPath path, const BusPacket& packet) override;
     // Once per tick: the packets since the last batch go into the ring and the recording. The table
     // shows them at once when asked, else at most every kViewMs, and not while it is paused.
     void AppendBatch(bool showNow = false);
@@ -81,13 +81,14 @@ public:
     QLineEdit* tbFind;
     QLabel* lbStatus;
 
-private:
+  private:
     void FillDevices();
     void FillProperties();
     void ShowStatus();
     void Save(bool csv);
     void SaveInBackground(const QString& path, bool csv);
-    void Opened(const QString& path, TraceBuffer& loaded, const CaptureReport& report, const std::string& failure);
+    void Opened(const QString& path, TraceBuffer& loaded, const CaptureReport& report,
+                const std::string& failure);
     QString Choose(bool save, const QString& caption, const QString& filter);
 
     const KModel& config_;

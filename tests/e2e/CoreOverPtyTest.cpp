@@ -33,7 +33,7 @@ TEST(CoreOverPty, FaultyLineStillEndsEveryRequest) {
     for (KRemoteLink* l : links) known += l->state == LinkState::KNOWN;
     // Ten slots serve the first ten; the rest find none free and end in ERROR at once.
     EXPECT_GE(known, 8);
-    for (const RequestSlot& s : plant.comms.Slots().All()) EXPECT_EQ(s.state, SlotState::Free);
+    for (const RequestSlot& s : plant.comms.Line().Slots().All()) EXPECT_EQ(s.state, SlotState::Free);
 }
 
 // The doser's recipe saved over a line that loses requests and doubles replies, then loaded into a
@@ -54,7 +54,7 @@ TEST(CoreOverPty, SaveOverALossyLineHoldsEveryElement) {
     for (int i = 0; i < 8; ++i) loaded[i] = recipe.ElementValue(i);
     EXPECT_EQ(loaded, saved);
     // The line did its worst: requests went out again, and doubled replies were turned away.
-    EXPECT_GT(plant.comms.packetsSent, 20u);
+    EXPECT_GT(plant.comms.Line().packetsSent, 20u);
     EXPECT_NE(std::find(plant.log.begin(), plant.log.end(), "<Reply answers no request>"), plant.log.end());
 }
 
@@ -64,11 +64,11 @@ TEST(CoreOverPty, MonitorHearsAnotherMasterAndSendsNothing) {
     LivePlant plant({"--other-master", "112"});
     ASSERT_TRUE(plant.ready) << plant.sim->err;
     struct Heard : PacketObserver {
-        void OnPacket(PacketPath path, const BusPacket& p) override { seen.emplace_back(path, p); }
+        void OnPacket(const std::string&, PacketPath path, const BusPacket& p) override { seen.emplace_back(path, p); }
         std::vector<std::pair<PacketPath, BusPacket>> seen;
     } heard;
-    plant.comms.SetPacketObserver(&heard);
-    plant.comms.SetListenOnly(true);
+    plant.comms.Line().SetPacketObserver(&heard);
+    plant.comms.Line().SetListenOnly(true);
     plant.coms.OpenPort(1);
     plant.comms.Model().FindLink("FeedPump", "SpeedSetpoint")->RequestRead();
     const TraceDecoder decoder(plant.comms.Model());
@@ -85,7 +85,7 @@ TEST(CoreOverPty, MonitorHearsAnotherMasterAndSendsNothing) {
         },
         8000))
         << heard.seen.size();
-    EXPECT_EQ(plant.comms.packetsSent, 0u);
+    EXPECT_EQ(plant.comms.Line().packetsSent, 0u);
     for (const auto& [path, p] : heard.seen) EXPECT_NE(path, PacketPath::Sent);
     EXPECT_TRUE(replies.count("FeedPump.FirmwareVersion")) << *replies.begin();
 }

@@ -24,11 +24,11 @@ struct ProgramA : test::FakeHost, test::FakeLoaderHost {
     ProgramA(const std::string& workDir, std::uint16_t port) : loader(comms.Model(), *this, workDir) {
         comms.Start();
         loader.LoadConfiguration();
-        comms.AttachSerial(&serialPort);  // A has no line: anything handed to it would be a fault
-        relay = std::make_unique<TcpRelay>(comms, TcpRelay::Indicators{}, port);
+        comms.Line().AttachSerial(&serialPort);  // A has no line: anything handed to it would be a fault
+        relay = std::make_unique<TcpRelay>(comms.Line(), TcpRelay::Indicators{}, port);
     }
 
-    Comms comms{*this};
+    Engine comms{*this};
     ConfigLoader loader;
     std::unique_ptr<TcpRelay> relay;
 };
@@ -68,15 +68,15 @@ private slots:
         ProgramB b;
         QVERIFY2(b.ready, b.sim->err.c_str());
         b.coms.OpenPort(1);
-        QVERIFY(b.comms.SerialUp());
-        QVERIFY(b.comms.SetOwnAddressFromText("140"));  // as the "Set" button beside "My Address"
-        b.relay = std::make_unique<TcpRelay>(b.comms, TcpRelay::Indicators{}, 0);
+        QVERIFY(b.comms.Line().SerialUp());
+        QVERIFY(b.comms.Line().SetOwnAddressFromText("140"));  // as the "Set" button beside "My Address"
+        b.relay = std::make_unique<TcpRelay>(b.comms.Line(), TcpRelay::Indicators{}, 0);
         b.relay->ListenForRemote();
         QVERIFY(b.relay->Listening());
 
         ProgramA a(b.dir.Path(), b.relay->Port());
         QVERIFY(a.messages.empty());
-        QCOMPARE(a.comms.OwnAddress(), std::uint8_t(108));
+        QCOMPARE(a.comms.Line().OwnAddress(), std::uint8_t(108));
         a.relay->ConnectToRemote("127.0.0.1");
         QVERIFY(TickBoth(a, b, [&] {
             return a.relay->Mode() == RelayMode::MasterConnected && b.relay->Mode() == RelayMode::SlaveConnected;

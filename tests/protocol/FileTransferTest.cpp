@@ -221,7 +221,7 @@ TEST(FileTransfer, RepliesEndOnlyTheRequestTheyAnswer) {
     };
     for (const Case& c : cases) {
         test::FakeHost host;
-        Comms comms(host);
+        Engine comms(host);
         KFileLink& f =
             comms.Model().MakeFileHandle(comms.Model().MakeDevice("Doser", 0x32), {"Recipe", c.type, 20}, 10);
         if (c.pending == 'w') f.WriteElement(4, 120);
@@ -229,8 +229,8 @@ TEST(FileTransfer, RepliesEndOnlyTheRequestTheyAnswer) {
         f.current.StoreNumber(77);
         RequestSlot* slot = f.pending;
         ASSERT_NE(slot, nullptr) << c.what;
-        comms.Route(test::MakePacket({108, 0x32, c.code}, c.data));
-        comms.ProcessReceiveQueue();
+        comms.Line().Route(test::MakePacket({108, 0x32, c.code}, c.data));
+        comms.Line().ProcessReceiveQueue();
         EXPECT_EQ(f.state, c.state) << c.what;
         EXPECT_EQ(f.pending, c.state == LinkState::KNOWN ? nullptr : slot) << c.what;
         EXPECT_EQ(f.current.ReadAsNumber(), c.current) << c.what;

@@ -51,15 +51,15 @@ TEST(PropertyReply, ValueAndStateFromEachKindOfReply) {
     };
     for (const Case& c : cases) {
         FakeHost host;
-        Comms comms(host);
+        Engine comms(host);
         KDevice& d = comms.Model().MakeDevice("Pump", 0x23);
         KPropertyLink& link = comms.Model().MakeProperty(d, {"Speed", static_cast<std::uint8_t>(c.type), 5});
         link.current.StoreNumber(77);
         if (c.pending != '-') c.pending == 'r' ? link.RequestRead() : link.SetNewNumber(-3);
         link.newValue.StoreNumber(-3);
         RequestSlot* slot = link.pending;
-        comms.Route(MakePacket({108, 0x23, c.code}, c.data));
-        comms.ProcessReceiveQueue();
+        comms.Line().Route(MakePacket({108, 0x23, c.code}, c.data));
+        comms.Line().ProcessReceiveQueue();
         EXPECT_EQ(link.state, c.state) << c.what;
         EXPECT_EQ(link.current.ReadAsNumber(), c.number) << c.what;
         EXPECT_EQ(link.pending, c.held ? slot : nullptr) << c.what;
@@ -89,7 +89,7 @@ TEST(PropertyReply, RequestsCarryTheTypeLayout) {
     };
     for (const Case& c : cases) {
         FakeHost host;
-        Comms comms(host);
+        Engine comms(host);
         host.Wire(comms);
         host.serialPort.hold = BusPort::Hold::Master;
         KDevice& d = comms.Model().MakeDevice("Pump", 0x23);

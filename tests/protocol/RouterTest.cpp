@@ -46,14 +46,14 @@ TEST(Router, WayOutByDestination) {
     };
     for (const Case& c : cases) {
         FakeHost host;
-        Comms comms(host);
+        Engine comms(host);
         host.Wire(comms);
         host.serialPort.hold = c.portOpen ? Hold::Master : Hold::Down;
         host.relayPort.hold = c.relay;
-        comms.showBroadcasts = c.broadcasts;
+        comms.Line().showBroadcasts = c.broadcasts;
         const bool fromPeer = *c.trace == '*';
         const BusPacket p = MakePacket({c.dest, 0x23, 0x8A}, {5, 1, 2});
-        comms.Route(p, fromPeer ? &host.relayPort : nullptr);
+        comms.Line().Route(p, fromPeer ? &host.relayPort : nullptr);
         // A line chosen by bit 2 is handed over even when closed: the port drops it.
         EXPECT_EQ(static_cast<int>(host.serial.size()), c.serial) << c.dest << " " << fromPeer;
         if (!host.serial.empty()) EXPECT_EQ(host.serial[0], EncodeSerial(p));
@@ -61,7 +61,7 @@ TEST(Router, WayOutByDestination) {
         if (!host.tcp.empty()) EXPECT_EQ(host.tcp[0], EncodeRaw(p));
         int queued = 0;
         BusPacket out;
-        while (comms.Queue().Pop(out)) ++queued;
+        while (comms.Line().Queue().Pop(out)) ++queued;
         EXPECT_EQ(queued, c.queued) << c.dest << " " << fromPeer;
         if (fromPeer) {
             EXPECT_EQ(host.log.size(), 1u) << c.dest;
@@ -81,14 +81,14 @@ TEST(Router, APacketSplitBetweenTwoClustersReachesItsLinkWhole) {
     const std::string stream = "noise(x01" + EncodeSerial(MakePacket({108, 0x23, 0x8A}, {5, 0x12, 0x34}));
     for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
         FakeHost host;
-        Comms comms(host);
+        Engine comms(host);
         KDevice& d = comms.Model().MakeDevice("Pump", 0x23);
         KPropertyLink& speed = comms.Model().MakeProperty(d, {"Speed", 0, 5});
         speed.RequestRead();
         ASSERT_TRUE(speed.Get());
-        comms.TakeCluster(stream.substr(0, cut));
+        comms.Line().TakeCluster(stream.substr(0, cut));
         EXPECT_EQ(speed.state == LinkState::KNOWN, cut == stream.size()) << cut;
-        comms.TakeCluster(stream.substr(cut));
+        comms.Line().TakeCluster(stream.substr(cut));
         EXPECT_EQ(speed.state, LinkState::KNOWN) << cut;
         EXPECT_EQ(speed.current.ReadAsNumber(), 0x1234) << cut;
         EXPECT_EQ(std::count_if(host.log.begin(), host.log.end(), [](const std::string& l) { return l.rfind("rx:", 0) == 0; }), 1)
@@ -98,14 +98,14 @@ TEST(Router, APacketSplitBetweenTwoClustersReachesItsLinkWhole) {
 
 TEST(Router, QueueHoldsFifteenAndDropsSilently) {
     FakeHost host;
-    Comms comms(host);
-    for (int i = 0; i < 20; ++i) comms.Route(MakePacket({108, 0x23, 0x8A}, {i}));
+    Engine comms(host);
+    for (int i = 0; i < 20; ++i) comms.Line().Route(MakePacket({108, 0x23, 0x8A}, {i}));
     BusPacket p;
     for (int i = 0; i < 15; ++i) {
-        ASSERT_TRUE(comms.Queue().Pop(p));
+        ASSERT_TRUE(comms.Line().Queue().Pop(p));
         EXPECT_EQ(p.data[0], i);
     }
-    EXPECT_FALSE(comms.Queue().Pop(p));
+    EXPECT_FALSE(comms.Line().Queue().Pop(p));
     EXPECT_EQ(host.log.size(), 20u);  // every packet was traced, queued or not
 }
 
@@ -127,12 +127,12 @@ TEST(Router, RequestsToTheProgramAreAcknowledgedOrObeyed) {
     };
     for (const Case& c : cases) {
         FakeHost host;
-        Comms comms(host);
+        Engine comms(host);
         host.Wire(comms);
         host.serialPort.hold = Hold::Master;
-        comms.Route(MakePacket({108, 0x26, c.code}, std::vector<int>(static_cast<std::size_t>(c.dataLength))));
+        comms.Line().Route(MakePacket({108, 0x26, c.code}, std::vector<int>(static_cast<std::size_t>(c.dataLength))));
         host.serial.clear();
-        comms.ProcessReceiveQueue();
+        comms.Line().ProcessReceiveQueue();
         EXPECT_EQ(host.closeRequests, c.closes) << c.code;
         if (c.acked) {
             ASSERT_EQ(host.serial.size(), 1u) << c.code;
@@ -146,7 +146,7 @@ TEST(Router, RequestsToTheProgramAreAcknowledgedOrObeyed) {
 
 TEST(Router, RepliesReachEveryLinkWithTheCodeOfTheFirstDeviceAtTheAddress) {
     FakeHost host;
-    Comms comms(host);
+    Engine comms(host);
     KModel& m = comms.Model();
     KDevice& pump = m.MakeDevice("Pump", 0x23);
     KDevice& twin = m.MakeDevice("Twin", 0x23);
@@ -154,9 +154,9 @@ TEST(Router, RepliesReachEveryLinkWithTheCodeOfTheFirstDeviceAtTheAddress) {
     auto& speedAlias = m.MakeProperty(pump, {"SpeedAlias", 2, 5});
     auto& other = m.MakeProperty(pump, {"Other", 0, 6});
     auto& twinSpeed = m.MakeProperty(twin, {"Speed", 0, 5});
-    comms.Route(MakePacket({108, 0x23, 0x8A}, {5, 0x12, 0x34}));
-    comms.Route(MakePacket({108, 0x77, 0x8A}, {5, 0x00, 0x01}));  // no device: ignored
-    comms.ProcessReceiveQueue();
+    comms.Line().Route(MakePacket({108, 0x23, 0x8A}, {5, 0x12, 0x34}));
+    comms.Line().Route(MakePacket({108, 0x77, 0x8A}, {5, 0x00, 0x01}));  // no device: ignored
+    comms.Line().ProcessReceiveQueue();
     EXPECT_EQ(speed.current.ReadAsNumber(), 0x1234);
     EXPECT_EQ(speedAlias.current.ReadAsNumber(), 0x1234);
     EXPECT_EQ(speed.state, LinkState::KNOWN);

@@ -29,7 +29,7 @@ TEST(Tick, SilentDeviceIsAskedFiveTimesThenTheLinkFails) {
     EXPECT_FALSE(slot->inFlight);
     EXPECT_EQ(speed.state, LinkState::ERROR);
     EXPECT_EQ(speed.pending, nullptr);
-    for (const RequestSlot& s : h.comms.Slots().All()) EXPECT_EQ(s.state, SlotState::Free);
+    for (const RequestSlot& s : h.comms.Line().Slots().All()) EXPECT_EQ(s.state, SlotState::Free);
     EXPECT_EQ(h.sent.size(), 5u);
 }
 
@@ -45,7 +45,7 @@ TEST(Tick, RepliesBetweenTicksFreeSlotsForLinksThatWait) {
     EXPECT_EQ(links[10]->state, LinkState::GET);
     h.comms.Tick();
     h.emu.Tick();  // the devices answer; the cluster comes in between ticks
-    for (const std::string& piece : h.emu.TakeOutput()) h.comms.TakeCluster(piece);
+    for (const std::string& piece : h.emu.TakeOutput()) h.comms.Line().TakeCluster(piece);
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(links[static_cast<std::size_t>(i)]->state, LinkState::KNOWN) << i;
         EXPECT_EQ(links[static_cast<std::size_t>(i)]->current.ReadAsNumber(), i) << i;
@@ -53,9 +53,9 @@ TEST(Tick, RepliesBetweenTicksFreeSlotsForLinksThatWait) {
     EXPECT_EQ(h.sent.size(), 11u);
     ASSERT_TRUE(h.RunUntil([&] { return links[10]->state == LinkState::KNOWN; }, 3));
     // Only a link that waits longer than a request's own time for a slot gives up.
-    for (RequestSlot& s : h.comms.Slots().All()) s.state = SlotState::Waiting;
+    for (RequestSlot& s : h.comms.Line().Slots().All()) s.state = SlotState::Waiting;
     links[0]->RequestRead();
-    h.Run(Comms::kSlotWaitLimit);
+    h.Run(Bus::kSlotWaitLimit);
     EXPECT_EQ(links[0]->state, LinkState::GET);
     h.Step();
     EXPECT_EQ(links[0]->state, LinkState::ERROR);
@@ -71,11 +71,11 @@ TEST(Tick, SlowLinesKeepFewRequestsOutstanding) {
     } speeds[] = {{9600, 3}, {19200, 5}, {57600, 10}, {115200, 10}, {0, 10}};
     for (const auto& c : speeds) {
         BusHarness h;
-        h.comms.SetLineSpeed(c.baud);
-        EXPECT_EQ(h.comms.MaxOutstanding(), c.outstanding) << c.baud;
+        h.comms.Line().SetLineSpeed(c.baud);
+        EXPECT_EQ(h.comms.Line().MaxOutstanding(), c.outstanding) << c.baud;
     }
     BusHarness h;
-    h.comms.SetLineSpeed(9600);
+    h.comms.Line().SetLineSpeed(9600);
     KDevice& d = h.AddDevice("Rack", 0x2A);
     for (int i = 0; i < 20; ++i) h.AddProperty(d, "P" + std::to_string(i), 0, 10 + i, i).SetPoll(true);
     // As on a 9600 baud line, each exchange holds the line five ticks.
@@ -172,7 +172,7 @@ TEST(Tick, EveryErrorNamesItsCause) {
         h.emu.FindDevice(0x23)->silent = true;
         if (line == Closed || line == RelayOnly) h.serialPort.hold = BusPort::Hold::Down;
         h.relayPort.hold = line == RelayOnly ? BusPort::Hold::Master : BusPort::Hold::Down;
-        h.comms.AttachRelay(&h.relayPort);
+        h.comms.Line().AttachRelay(&h.relayPort);
         speed.RequestRead();
         for (int t = 0; t < 200 && speed.state != LinkState::ERROR; ++t, h.Step())
             if (line == LostLate && t == 100) h.serialPort.hold = BusPort::Hold::Down;
@@ -184,20 +184,20 @@ TEST(Tick, EveryErrorNamesItsCause) {
 
 TEST(Tick, BootLoaderGoesOutOncePerClickAndItsSlotIsFreedThirtyTicksLater) {
     BusHarness h;
-    h.comms.RunBootLoader();
+    h.comms.Line().RunBootLoader();
     h.Run(30);  // ticks 0 .. 29
     ASSERT_EQ(h.sent.size(), 1u);
     EXPECT_EQ(h.sent[0].tick, 0);
     EXPECT_EQ(h.sent[0].text, "(x16x6CxE8x00x6A)");
-    EXPECT_EQ(h.comms.Slots().All()[0].state, SlotState::Waiting);
+    EXPECT_EQ(h.comms.Line().Slots().All()[0].state, SlotState::Waiting);
     h.Step();  // tick 30
-    EXPECT_EQ(h.comms.Slots().All()[0].state, SlotState::Free);
-    h.comms.RunBootLoader();
-    h.comms.RunBootLoader();
+    EXPECT_EQ(h.comms.Line().Slots().All()[0].state, SlotState::Free);
+    h.comms.Line().RunBootLoader();
+    h.comms.Line().RunBootLoader();
     h.Run(200);
     EXPECT_EQ(h.sent.size(), 3u);
-    for (int i = 0; i < 10; ++i) h.comms.Slots().Take();
-    h.comms.RunBootLoader();  // nothing free: silently nothing
+    for (int i = 0; i < 10; ++i) h.comms.Line().Slots().Take();
+    h.comms.Line().RunBootLoader();  // nothing free: silently nothing
     h.Run(5);
     EXPECT_EQ(h.sent.size(), 3u);
 }
@@ -213,8 +213,8 @@ TEST(Tick, OwnAddressFromTextAndPeriodFromSeconds) {
                                      {"12x", false, 108}, {"99999999999", false, 108}};
     for (const AddressCase& c : addresses) {
         BusHarness h;
-        EXPECT_EQ(h.comms.SetOwnAddressFromText(c.text), c.ok) << c.text;
-        EXPECT_EQ(h.comms.OwnAddress(), c.expected) << c.text;
+        EXPECT_EQ(h.comms.Line().SetOwnAddressFromText(c.text), c.ok) << c.text;
+        EXPECT_EQ(h.comms.Line().OwnAddress(), c.expected) << c.text;
         // The address is the source of the next request, and its replies come home.
         KPropertyLink& speed = h.AddProperty(h.AddDevice("Pump", 0x23), "Speed", 1, 5, 77);
         speed.RequestRead();

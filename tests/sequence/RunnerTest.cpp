@@ -147,8 +147,8 @@ TEST_F(Running, ATestComparesTheElementItAskedFor) {
     h.emu.FindDevice(0x32)->silent = true;  // the replies below are the only ones
     seq.RunNodeByName("n");
     h.Run(2);
-    h.comms.Route(test::MakePacket({0x6C, 0x32, 0x8A}, {20, 0xFF, 0xEC, 1}));     // element 1: -20
-    h.comms.Route(test::MakePacket({0x6C, 0x32, 0x8A}, {20, 0x00, 0x08, 0xFE}));  // the size, late
+    h.comms.Line().Route(test::MakePacket({0x6C, 0x32, 0x8A}, {20, 0xFF, 0xEC, 1}));     // element 1: -20
+    h.comms.Line().Route(test::MakePacket({0x6C, 0x32, 0x8A}, {20, 0x00, 0x08, 0xFE}));  // the size, late
     h.comms.Respond();
     ASSERT_EQ(seq.State(), RunnerState::Idle);
     EXPECT_EQ(ActualText(seq.FindNode("n")->actions[0]->actualValue), "-20");

@@ -20,7 +20,7 @@ public:
             sent.push_back({tick, text});
             if (serialPort.Up()) emu.Feed(text);
         };
-        comms.AttachSerial(&serialPort);
+        comms.Line().AttachSerial(&serialPort);
     }
 
 
@@ -28,7 +28,7 @@ public:
     void Step() {
         comms.Tick();
         emu.Tick();
-        for (const std::string& piece : emu.TakeOutput()) comms.TakeCluster(piece);
+        for (const std::string& piece : emu.TakeOutput()) comms.Line().TakeCluster(piece);
         ++tick;
     }
     void Run(int ticks) {
@@ -75,7 +75,7 @@ public:
         std::string text;
     };
     sim::BusEmulator emu;
-    Comms comms;
+    Engine comms;
     std::vector<Sent> sent;
     int tick = 0;
 };

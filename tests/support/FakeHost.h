@@ -17,9 +17,9 @@ public:
     void RefreshDeviceTree() override { ++refreshes; }
     void RequestClose() override { ++closeRequests; }
     // The serial line and the relay, down until a test says otherwise.
-    Comms& Wire(Comms& comms) {
-        comms.AttachSerial(&serialPort);
-        comms.AttachRelay(&relayPort);
+    Engine& Wire(Engine& comms) {
+        comms.Line().AttachSerial(&serialPort);
+        comms.Line().AttachRelay(&relayPort);
         return comms;
     }
 

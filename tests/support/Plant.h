@@ -36,11 +36,11 @@ public:
     }
 
     bool ready = false;
-    Comms comms{*this};
+    Engine comms{*this};
     ConfigLoader loader{comms.Model(), *this, dir.Path()};
     MainQueue main;
     TSerialPortNG port{[this](std::function<void()> f) { main.Post(std::move(f)); }};
-    ComPortCommands coms{port, comms, *this, dir.Path()};
+    ComPortCommands coms{port, comms.Line(), *this, dir.Path()};
 };
 
 }  // namespace korva::test

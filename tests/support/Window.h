@@ -159,7 +159,7 @@ public:
         for (int i = 0; i < n; ++i) {
             form->OnTimComs();
             emu.Tick();
-            for (const std::string& piece : emu.TakeOutput()) form->comms().TakeCluster(piece);
+            for (const std::string& piece : emu.TakeOutput()) form->engine().Line().TakeCluster(piece);
         }
     }
 

@@ -256,26 +256,26 @@ TEST(CaptureFile, SavedWholeOrNotAtAll) {
 // The protocol reports every packet it routes, and while it only listens it sends nothing.
 TEST(PacketObserver, EveryWayIsReported) {
     struct Recorder : PacketObserver {
-        void OnPacket(PacketPath path, const BusPacket& p) override {
+        void OnPacket(const std::string&, PacketPath path, const BusPacket& p) override {
             seen.push_back(std::string(PathToken(path)) + " " + TraceBytes(p));
         }
         std::vector<std::string> seen;
     };
     for (const bool listen : {false, true}) {
         test::FakeHost host;
-        Comms comms(host);
+        Engine comms(host);
         host.Wire(comms);
         host.serialPort.hold = BusPort::Hold::Master;
         Recorder rec;
-        comms.SetPacketObserver(&rec);
-        comms.SetListenOnly(listen);
-        comms.Route(MakePacket({0x22, 0x6C, 0x89}, {16}));  // the program's own request
-        comms.Feed(EncodeSerial(MakePacket({0x6C, 0x22, 0x8A}, {16, 0, 5})));
-        comms.Feed(EncodeSerial(MakePacket({0x70, 0x22, 0x8A}, {16, 0, 5})));  // for another master
-        comms.Feed(EncodeSerial(MakePacket({0x21, 0x70, 0x89}, {16})));        // another master's request
-        comms.Feed(EncodeSerial(MakePacket({0x26, 0x70, 0x89}, {16})));  // passed on by the router's rule
-        comms.Feed("(x6Cx22x8Ax01x00x10)");                              // checksum error
-        comms.RunBootLoader();
+        comms.Line().SetPacketObserver(&rec);
+        comms.Line().SetListenOnly(listen);
+        comms.Line().Route(MakePacket({0x22, 0x6C, 0x89}, {16}));  // the program's own request
+        comms.Line().Feed(EncodeSerial(MakePacket({0x6C, 0x22, 0x8A}, {16, 0, 5})));
+        comms.Line().Feed(EncodeSerial(MakePacket({0x70, 0x22, 0x8A}, {16, 0, 5})));  // for another master
+        comms.Line().Feed(EncodeSerial(MakePacket({0x21, 0x70, 0x89}, {16})));        // another master's request
+        comms.Line().Feed(EncodeSerial(MakePacket({0x26, 0x70, 0x89}, {16})));  // passed on by the router's rule
+        comms.Line().Feed("(x6Cx22x8Ax01x00x10)");                              // checksum error
+        comms.Line().RunBootLoader();
         comms.Tick();
         const std::vector<std::string> expected =
             listen
@@ -288,7 +288,7 @@ TEST(PacketObserver, EveryWayIsReported) {
                       "tx 16 6C E8 00 6A "};
         EXPECT_EQ(rec.seen, expected) << listen;
         EXPECT_EQ(host.serial.size(), listen ? 0u : 3u);
-        EXPECT_EQ(comms.Queue().Empty(), true);
+        EXPECT_EQ(comms.Line().Queue().Empty(), true);
     }
 }
 

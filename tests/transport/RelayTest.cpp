@@ -32,9 +32,9 @@ constexpr int kPatienceMs = 5000;
 // One copy of the program without its window: the router sends towards the peer through the relay.
 struct Endpoint : test::FakeHost {
     explicit Endpoint(std::uint8_t ownAddress, std::uint16_t port = 0, RelayAccess access = {})
-        : relay(comms, Boxes(), port, std::move(access)) {
-        comms.SetOwnAddress(ownAddress);
-        comms.AttachSerial(&serialPort);  // closed unless a test opens it
+        : relay(comms.Line(), Boxes(), port, std::move(access)) {
+        comms.Line().SetOwnAddress(ownAddress);
+        comms.Line().AttachSerial(&serialPort);  // closed unless a test opens it
     }
     TcpRelay::Indicators Boxes() {
         return {[this](bool on) { masterBox = on; }, [this](bool on) { slaveBox = on; },
@@ -56,7 +56,7 @@ struct Endpoint : test::FakeHost {
         return out;
     }
 
-    Comms comms{*this};
+    Engine comms{*this};
     TcpRelay relay;
     bool masterBox = false, slaveBox = false, waitBox = false;
 };
@@ -127,12 +127,12 @@ private slots:
         QCOMPARE(slave_->relay.Mode(), RelayMode::SlaveConnected);
         QVERIFY(master_->masterBox && slave_->slaveBox && !slave_->masterBox);
 
-        master_->comms.Route(kToSlave);  // bit 3 of 140: towards the peer
+        master_->comms.Line().Route(kToSlave);  // bit 3 of 140: towards the peer
         QVERIFY(Received(*slave_, kToSlave.WireSize()));
         QCOMPARE(slave_->TakeQueued(), std::vector<std::string>{EncodeRaw(kToSlave)});
         // The request is acknowledged as soon as it arrives, then the reply follows.
         const BusPacket ack = MakePacket({kMasterAddress, kSlaveAddress, 0x8A});
-        slave_->comms.Route(kToMaster);  // bit 3 of 108
+        slave_->comms.Line().Route(kToMaster);  // bit 3 of 108
         QVERIFY(Received(*master_, ack.WireSize() + kToMaster.WireSize()));
         QCOMPARE(master_->TakeQueued(), (std::vector<std::string>{EncodeRaw(ack), EncodeRaw(kToMaster)}));
         QVERIFY(master_->serial.empty() && slave_->serial.empty());
@@ -181,7 +181,7 @@ private slots:
         std::unique_ptr<QTcpSocket> second = RawClient();
         QVERIFY(second);
         QCOMPARE(slave_->relay.Mode(), RelayMode::SlaveConnected);
-        slave_->comms.Route(kToMaster);
+        slave_->comms.Line().Route(kToMaster);
         QVERIFY(WaitFor([&] { return second->bytesAvailable() >= qint64(kToMaster.WireSize()); }));
         QCOMPARE(second->readAll().toStdString(), EncodeRaw(kToMaster));
 
@@ -193,7 +193,7 @@ private slots:
         QVERIFY(Join());  // a new client is taken and answered
         QCOMPARE(slave_->relay.Mode(), RelayMode::SlaveConnected);
         QVERIFY(slave_->slaveBox);
-        slave_->comms.Route(kToMaster);
+        slave_->comms.Line().Route(kToMaster);
         QVERIFY(Received(*master_, kToMaster.WireSize()));
         QCOMPARE(master_->TakeQueued(), std::vector<std::string>{EncodeRaw(kToMaster)});
     }
@@ -204,12 +204,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!master_->relay.Connected(), kPatienceMs);
         QCOMPARE(master_->relay.Mode(), RelayMode::None);
         QVERIFY(!master_->masterBox);
-        master_->comms.Route(kToSlave);  // nowhere to go, and no complaint
+        master_->comms.Line().Route(kToSlave);  // nowhere to go, and no complaint
     }
 
     void nothingGoesOutWithoutAConnection() {
         // Sent without a connection, a packet is not kept for later either.
-        master_->comms.Route(kToSlave);
+        master_->comms.Line().Route(kToSlave);
         master_->relay.Send(EncodeRaw(kToSlave));
         slave_->relay.Send(EncodeRaw(kToMaster));
         QVERIFY(Join());

@@ -128,10 +128,10 @@ TEST(SerialPort, EverySpeedOfTheBoxIsAccepted) {
 struct CommandRig {
     TempDir dir;
     FakeHost host;
-    Comms comms{host};
+    Engine comms{host};
     MainQueue main;
     TSerialPortNG port{[this](std::function<void()> f) { main.Post(std::move(f)); }};
-    ComPortCommands commands{port, comms, host, dir.Path()};
+    ComPortCommands commands{port, comms.Line(), host, dir.Path()};
 
     void MapCom(int n, const std::string& device) {
         dir.Write("config/ports.xml",
@@ -150,7 +150,7 @@ TEST(ComPort, OpenCloseAndRetimeFromTheMenu) {
     EXPECT_EQ(rig.host.log[0], "Can't Open COM3");
     EXPECT_EQ(rig.host.log[1], "/dev/korva-no-such-device: No such file or directory");
     EXPECT_EQ(rig.commands.OpenPortNumber(), 0);
-    EXPECT_FALSE(rig.comms.SerialUp());
+    EXPECT_FALSE(rig.comms.Line().SerialUp());
     rig.commands.ChangeBaudRate("9600");  // no port: nothing happens
     EXPECT_EQ(rig.host.log.size(), 3u);
     EXPECT_FALSE(rig.port.Active());
@@ -159,7 +159,7 @@ TEST(ComPort, OpenCloseAndRetimeFromTheMenu) {
     rig.commands.OpenPort(1);
     EXPECT_EQ(rig.host.log.back(), "Opening Com1");
     EXPECT_EQ(rig.commands.OpenPortNumber(), 1);
-    EXPECT_TRUE(rig.comms.SerialUp());
+    EXPECT_TRUE(rig.comms.Line().SerialUp());
     rig.commands.ClosePort();
     EXPECT_EQ(rig.host.log.back(), "Closing COM1");
     EXPECT_FALSE(rig.port.Active());

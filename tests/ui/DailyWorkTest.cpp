@@ -80,8 +80,8 @@ private slots:
         win->Click("35  Pump/Speed");  // a read goes out and is answered
         win->Tick(3);
         QVERIFY(form->statusLine->lbTraffic->text().startsWith(
-            QString("sent %1  replies %2  errors 0").arg(form->comms().packetsSent).arg(form->comms().repliesQueued)));
-        QVERIFY(form->comms().packetsSent > 0);
+            QString("sent %1  replies %2  errors 0").arg(form->engine().Line().packetsSent).arg(form->engine().Line().repliesQueued)));
+        QVERIFY(form->engine().Line().packetsSent > 0);
 
         const std::string firstPath = first->SlavePath();
         first.reset();  // the adapter is pulled

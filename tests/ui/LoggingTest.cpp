@@ -47,7 +47,7 @@ private slots:
             util().tbLogFileName->setText(QString::fromStdString(c.file));
             c.button->click();
             QCOMPARE((win->errors + win->alerts).join('\n'), c.shown);
-            QCOMPARE(form->comms().Period(), c.period);
+            QCOMPARE(form->engine().Period(), c.period);
             QCOMPARE(form->Logger()->Active(), c.logging);
             QCOMPARE(form->lbLogging->isHidden(), !c.logging);
         }
@@ -55,10 +55,10 @@ private slots:
     }
 
     void appendBoxSetsTheAppendFlagOnly() {
-        form->comms().showBroadcasts = false;  // differs from its box, so re-applying the box would show
+        form->engine().Line().showBroadcasts = false;  // differs from its box, so re-applying the box would show
         util().chkAppend->click();
         QVERIFY(form->Logger()->append);
-        QVERIFY(!form->comms().showBroadcasts);
+        QVERIFY(!form->engine().Line().showBroadcasts);
         util().chkAppend->click();
         QVERIFY(!form->Logger()->append);
     }

@@ -13,7 +13,7 @@ class MainWindowTest : public QObject, test::WindowFixture {
     Q_OBJECT
 
     TDevicePage& page() { return win->Page(); }
-    KRemoteLink* Link(const char* name) { return form->comms().Model().FindLink("Pump", name); }
+    KRemoteLink* Link(const char* name) { return form->engine().Model().FindLink("Pump", name); }
 
   private slots:
     void init() {
@@ -44,7 +44,7 @@ class MainWindowTest : public QObject, test::WindowFixture {
         QVERIFY(page().tbSetVal->isHidden());
         QVERIFY(page().tbselected->isVisibleTo(&page()));
         // A device not expanded yet has no link nodes; its first expansion makes them in the order made.
-        KModel& model = form->comms().Model();
+        KModel& model = form->engine().Model();
         KDevice& late = model.MakeDevice("Late", 50);
         model.MakeProperty(late, LinkSpec("Alpha", 0, 1));
         model.MakeFileHandle(late, LinkSpec("Table", 4, 2), 3);

@@ -28,7 +28,7 @@ class PlotTest : public QObject, test::WindowFixture {
         form->utilityPage->tbLogInterval->setText(interval);
         form->utilityPage->btApplyInterval->click();
     }
-    KRemoteLink* Link(const char* name) { return form->comms().Model().FindLink("FeedPump", name); }
+    KRemoteLink* Link(const char* name) { return form->engine().Model().FindLink("FeedPump", name); }
 
   private slots:
     // The demo plant; the feed pump answers with a speed and a motor current.

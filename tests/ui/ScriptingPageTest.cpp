@@ -77,7 +77,7 @@ private slots:
         QCOMPARE(form->scriptingPage->tbActiveTestAction->text(), QString("wait 3"));
         form->scriptingPage->btRunTestNode->click();
         // The first action went out at once: the link asks for its value.
-        QCOMPARE(form->comms().Model().FindLink("Pump", "Speed")->state, LinkState::GET);
+        QCOMPARE(form->engine().Model().FindLink("Pump", "Speed")->state, LinkState::GET);
         QCOMPARE(tree->currentItem(), std->child(0));
         QCOMPARE(form->scriptingPage->tbTestNodeStatus->text(), QString("PASSED"));  // the boxes follow the run
     }

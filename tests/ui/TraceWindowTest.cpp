@@ -38,12 +38,12 @@ private slots:
         QVERIFY(w.isVisible());
         QCOMPARE(w.cbDevice->count(), 6);
 
-        KRemoteLink* speed = form.comms().Model().FindLink("FeedPump", "SpeedSetpoint");
+        KRemoteLink* speed = form.engine().Model().FindLink("FeedPump", "SpeedSetpoint");
         speed->RequestRead();
         win.Tick(3);
         speed->SetNewNumber(1450);
         win.Tick(3);
-        form.comms().TakeCluster("(x6Cx22x8Ax03x00x10x05xAA)");  // a damaged reply
+        form.engine().Line().TakeCluster("(x6Cx22x8Ax03x00x10x05xAA)");  // a damaged reply
         w.AppendBatch(true);
         QCOMPARE(w.Model()->rowCount(), 5);
         const QString pump = "34 FeedPump", us = "108";

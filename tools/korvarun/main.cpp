@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Bench.h"
+#include "Station.h"
 #include "Options.h"
 
 int main(int argc, char* argv[]) {
@@ -26,10 +26,10 @@ int main(int argc, char* argv[]) {
         return kPassed;
     }
     try {
-        Bench bench(std::move(options));
-        return bench.Run();
+        Station station(std::move(options));
+        return station.Run();
     } catch (const std::exception& e) {
-        // Whatever escaped the run is reported in one line; the port closed as the bench went.
+        // Whatever escaped the run is reported in one line; the port closed as the station went.
         std::cerr << "korvarun: " << e.what() << std::endl;
         return kError;
     }

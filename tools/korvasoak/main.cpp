@@ -91,7 +91,7 @@ int main(int argc, char* argv[]) {
     form->comPorts().OpenPort(1);
     form->comPorts().ChangeBaudRate("115200");
     std::vector<korva::KRemoteLink*> links;
-    for (const auto& [name, device] : form->comms().Model().devices)
+    for (const auto& [name, device] : form->engine().Model().devices)
         for (const auto& [linkName, link] : device->links) {
             links.push_back(link);
             if (!link->IsFileHandle()) link->SetPoll(true);
@@ -104,8 +104,8 @@ int main(int argc, char* argv[]) {
     QObject::connect(&report, &QTimer::timeout, [&] {
         std::printf("%6.1f min  sent %llu  replies %llu  rss %ld KiB\n",
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / 60.0,
-                    static_cast<unsigned long long>(form->comms().packetsSent),
-                    static_cast<unsigned long long>(form->comms().repliesQueued), ResidentKiB());
+                    static_cast<unsigned long long>(form->engine().Line().packetsSent),
+                    static_cast<unsigned long long>(form->engine().Line().repliesQueued), ResidentKiB());
         std::fflush(stdout);
     });
     report.start(60000);
@@ -122,12 +122,12 @@ int main(int argc, char* argv[]) {
         errors += l->state == korva::LinkState::ERROR;
         stuck += (l->state == korva::LinkState::GET || l->state == korva::LinkState::SET) && l->pending == nullptr;
     }
-    for (const auto& s : form->comms().Slots().All()) busySlots += s.state != korva::SlotState::Free;
+    for (const auto& s : form->engine().Line().Slots().All()) busySlots += s.state != korva::SlotState::Free;
     std::printf("requests sent %llu\nreplies taken %llu\nlinks in ERROR at the end %d of %zu\n"
                 "links left in GET or SET with no request in flight: %d\nslots still busy: %d\n"
                 "resident memory at start %ld KiB, at end %ld KiB\nport open at the end: %s\n",
-                static_cast<unsigned long long>(form->comms().packetsSent),
-                static_cast<unsigned long long>(form->comms().repliesQueued), errors, links.size(), stuck,
+                static_cast<unsigned long long>(form->engine().Line().packetsSent),
+                static_cast<unsigned long long>(form->engine().Line().repliesQueued), errors, links.size(), stuck,
                 busySlots, rssStart, ResidentKiB(), form->SerialPortNG1().Active() ? "yes" : "no");
     form.reset();
     kill(sim, SIGTERM);

@@ -1,26 +1,43 @@
-#include "protocol/Comms.h"
+#include "protocol/Bus.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "model/TextConvert.h"
+#include "protocol/Engine.h"
 
 namespace korva {
 
-Comms::Comms(CommsHost& host) : host_(host), model_(*this), receiver_(*this) {}
+Bus::Bus(Engine& engine, std::string name, CommsHost& host)
+    : engine_(engine), name_(std::move(name)), host_(host), receiver_(*this) {}
 
-void Comms::Start() {
+void Bus::Start() {
     ownAddress_ = kStartOwnAddress;
     slots_.Reset();
     queue_.Clear();
     receiver_.ResetScanner();
 }
 
-void Comms::Feed(std::string_view text) {
+void Bus::Feed(std::string_view text) {
     for (char c : text) receiver_.Feed(c);
 }
 
-void Comms::Trace(const BusPacket& p, char open, char close) {
+void Bus::TakeCluster(std::string_view text) {
+    Feed(text);
+    engine_.Respond();
+}
+
+void Bus::Respond() {
+    engine_.Respond();
+}
+
+KDevice* Bus::FindDevice(std::uint8_t address) const {
+    for (const auto& [deviceName, device] : engine_.Model().devices)
+        if (device->bus == this && device->address == address) return device;
+    return nullptr;
+}
+
+void Bus::Trace(const BusPacket& p, char open, char close) {
     if (!Traced(p)) return;
     std::string line = open == '[' ? "rx: " : "tx: ";
     line += open;
@@ -29,7 +46,7 @@ void Comms::Trace(const BusPacket& p, char open, char close) {
     host_.AddLogLine(line);
 }
 
-void Comms::OnPacket(const BusPacket& packet) {
+void Bus::OnPacket(const BusPacket& packet) {
     if (listenOnly_) {
         const bool forUs = packet.dest == ownAddress_ || packet.dest == kBroadcastAddress;
         Observe(forUs ? PacketPath::Received : PacketPath::Heard, packet);
@@ -40,7 +57,7 @@ void Comms::OnPacket(const BusPacket& packet) {
     fromLine_ = false;
 }
 
-void Comms::OnChecksumError(const BusPacket& packet, std::uint8_t computed) {
+void Bus::OnChecksumError(const BusPacket& packet, std::uint8_t computed) {
     Observe(PacketPath::ChecksumError, packet);
     if (!Traced(packet)) return;
     std::string line = "<";
@@ -51,7 +68,7 @@ void Comms::OnChecksumError(const BusPacket& packet, std::uint8_t computed) {
     host_.AddLogLine(line);
 }
 
-void Comms::Route(const BusPacket& packet, const BusPort* arrivedOn) {
+void Bus::Route(const BusPacket& packet, const BusPort* arrivedOn) {
     const bool incoming = fromLine_ || arrivedOn != nullptr;
     // Nothing of the program's own leaves while it only listens.
     if (listenOnly_ && !incoming) return;
@@ -99,10 +116,10 @@ void Comms::Route(const BusPacket& packet, const BusPort* arrivedOn) {
     }
 }
 
-void Comms::ProcessReceiveQueue() {
+void Bus::ProcessReceiveQueue() {
     BusPacket p;
     while (queue_.Pop(p)) {
-        if (KDevice* d = model_.FindDeviceByAddress(p.source)) {
+        if (KDevice* d = FindDevice(p.source)) {
             d->HandlePacket(p);
             host_.RefreshDeviceTree();
         }
@@ -121,20 +138,27 @@ void Comms::ProcessReceiveQueue() {
     }
 }
 
-void Comms::Activate(KRemoteLink& link) {
-    if (link.poll && !link.pollListed) {
-        link.pollListed = true;
-        polled_.push_back(&link);
+Bus::LinkWork& Bus::WorkOf(KRemoteLink& link) {
+    LinkWork& work = work_[&link];
+    work.link = &link;
+    return work;
+}
+
+void Bus::Activate(KRemoteLink& link) {
+    LinkWork& work = WorkOf(link);
+    if (link.poll && !work.pollListed) {
+        work.pollListed = true;
+        polled_.push_back(&work);
     }
-    if (!link.active) {
-        link.active = true;
+    if (!work.active) {
+        work.active = true;
         const auto at =
             std::lower_bound(active_.begin(), active_.end(), link.order,
-                             [](const KRemoteLink* l, std::uint32_t order) { return l->order < order; });
-        active_.insert(at, &link);
+                             [](const LinkWork* w, std::uint32_t order) { return w->link->order < order; });
+        active_.insert(at, &work);
     }
     // Work given between ticks goes out at once.
-    Respond();
+    engine_.Respond();
 }
 
 namespace {
@@ -147,33 +171,34 @@ bool Idle(const KRemoteLink& link) {
 }
 }  // namespace
 
-void Comms::ScanLinks(bool onTick) {
-    if (pollNow_) {
+void Bus::ScanLinks(bool onTick, bool pollNow) {
+    if (pollNow) {
         // Polled links join the active ones; a link whose flag was cleared leaves the list.
-        std::erase_if(polled_, [](KRemoteLink* l) {
-            l->pollListed = l->poll;
-            return !l->poll;
+        std::erase_if(polled_, [](LinkWork* w) {
+            w->pollListed = w->link->poll;
+            return !w->link->poll;
         });
-        for (KRemoteLink* link : polled_) Activate(*link);
+        for (LinkWork* work : polled_) Activate(*work->link);
     }
     // A link that a visit activates (nothing does today) would wait for the next pass.
-    const std::vector<KRemoteLink*> visit = active_;
-    for (KRemoteLink* link : visit) {
+    const std::vector<LinkWork*> visit = active_;
+    for (LinkWork* work : visit) {
+        KRemoteLink* link = work->link;
         link->Step();
         if (link->pending == nullptr) {
             // The poll also replaces a write that has not gone out yet.
-            if (pollNow_ && link->poll) {
+            if (pollNow && link->poll) {
                 link->state = LinkState::GET;
                 link->ClearFault();
             }
             const bool get = link->state == LinkState::GET, set = link->state == LinkState::SET;
             if ((get && link->Get()) || (set && link->Set())) {
-                link->slotWaitTicks = 0;
+                work->slotWaitTicks = 0;
                 if (set) host_.RefreshDeviceTree();
             } else if (onTick && (get || set) && link->pending == nullptr &&
-                       link->state != LinkState::ERROR && ++link->slotWaitTicks > kSlotWaitLimit) {
+                       link->state != LinkState::ERROR && ++work->slotWaitTicks > kSlotWaitLimit) {
                 // No slot came free in a request's own time: the bus is overrun.
-                link->slotWaitTicks = 0;
+                work->slotWaitTicks = 0;
                 link->state = LinkState::ERROR;
                 link->fault = LinkFault::NoSlot;
                 host_.RefreshDeviceTree();
@@ -196,55 +221,28 @@ void Comms::ScanLinks(bool onTick) {
             host_.RefreshDeviceTree();
         }
     }
-    std::erase_if(active_, [](KRemoteLink* l) {
-        if (!Idle(*l)) return false;
-        l->active = false;
+    std::erase_if(active_, [](LinkWork* w) {
+        if (!Idle(*w->link)) return false;
+        w->active = false;
         return true;
     });
 }
 
-void Comms::SendReady() {
+void Bus::SendReady() {
     slots_.SendReady([this](const BusPacket& p) {
         Route(p);
         return WayUp();
     });
 }
 
-void Comms::Respond() {
-    if (busy_) return;
-    busy_ = true;
-    ProcessReceiveQueue();
-    if (runnerEvent) runnerEvent();
-    // Retries and give-ups wait for the tick; a reply that freed a slot lets the next request out now.
-    ScanLinks(false);
-    SendReady();
-    busy_ = false;
-}
-
-void Comms::Tick() {
-    busy_ = true;
-    if (divider_ == 0) {
-        divider_ = period_;
-        pollNow_ = true;
-        if (periodicLogStep) periodicLogStep();
-    } else {
-        --divider_;
-    }
-    ProcessReceiveQueue();
-    ScanLinks(true);
+void Bus::RunSlots() {
     slots_.Run([this](const BusPacket& p) {
         Route(p);
         return WayUp();
     });
-    if (runnerStep) runnerStep();
-    pollNow_ = false;
-    // What the runner asked for in this tick goes out now, not a tick later.
-    ScanLinks(false);
-    SendReady();
-    busy_ = false;
 }
 
-void Comms::SetLineSpeed(std::int32_t baud) {
+void Bus::SetLineSpeed(std::int32_t baud) {
     // A read is about 46 characters of 10 bits there and back, plus the device's turn-around; the
     // outstanding ones must all be answered well inside the 30 ticks after which one is repeated.
     constexpr double kExchangeBits = 46 * 10, kTurnaroundMs = 2, kBudgetMs = 150;
@@ -257,19 +255,10 @@ void Comms::SetLineSpeed(std::int32_t baud) {
     maxOutstanding_ = std::clamp<std::size_t>(n, 1, RequestSlots::kCount);
 }
 
-bool Comms::SetOwnAddressFromText(std::string_view text) {
+bool Bus::SetOwnAddressFromText(std::string_view text) {
     const auto v = ParseInt(text);
     if (!v) return false;
     ownAddress_ = static_cast<std::uint8_t>(*v & 0xFF);
-    return true;
-}
-
-bool Comms::SetPeriodSeconds(float seconds) {
-    // The interval is held in single precision and multiplied in double: 0.29 s gives 28 ticks.
-    const double ticks = static_cast<double>(seconds) * 100.0;
-    if (!std::isfinite(ticks) || ticks < 0.0 || ticks >= 2147483647.0) return false;
-    period_ = static_cast<std::int32_t>(ticks);
-    divider_ = 0;
     return true;
 }
 

@@ -1,4 +1,4 @@
-#include "Bench.h"
+#include "Station.h"
 
 #include "Reports.h"
 #include "model/Enums.h"
@@ -36,29 +36,29 @@ std::string Lower(std::string s) {
 }
 }  // namespace
 
-Bench::Bench(Options options)
+Station::Station(Options options)
     : options_(std::move(options)),
-      loader_(comms_.Model(), *this, options_.workDir),
+      loader_(engine_.Model(), *this, options_.workDir),
       port_([this](std::function<void()> f) { loop_.Post(std::move(f)); }),
-      coms_(port_, comms_, busLog_, options_.workDir),
-      sequences_(std::make_unique<TestSequence>(comms_.Model(), *this, *this)) {
+      coms_(port_, engine_.Line(), busLog_, options_.workDir),
+      sequences_(std::make_unique<TestSequence>(engine_.Model(), *this, *this)) {
     // NO_COLOR is the common way to ask a program for plain output on a terminal.
     colour_ = ::isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr;
-    comms_.runnerStep = [this] { sequences_->Step(korva::kTick); };
-    comms_.runnerEvent = [this] { sequences_->Resume(); };
+    engine_.runnerStep = [this] { sequences_->Step(korva::kTick); };
+    engine_.runnerEvent = [this] { sequences_->Resume(); };
 }
 
-Bench::~Bench() {
-    comms_.runnerStep = nullptr;
-    comms_.runnerEvent = nullptr;
+Station::~Station() {
+    engine_.runnerStep = nullptr;
+    engine_.runnerEvent = nullptr;
     port_.SetActive(false);
 }
 
-void Bench::Fail(const std::string& why) const {
+void Station::Fail(const std::string& why) const {
     std::cerr << "korvarun: " << why << std::endl;
 }
 
-int Bench::Run() {
+int Station::Run() {
     run_.started = run_.ended = WallClock::now();
     run_.station = HostName();
     run_.dut = options_.dut;
@@ -98,8 +98,8 @@ int Bench::Run() {
     return Finish(status);
 }
 
-bool Bench::LoadConfiguration() {
-    comms_.Start();
+bool Station::LoadConfiguration() {
+    engine_.Start();
     std::vector<std::string> files;
     // Called before each configuration file is read: the files of the run, for their checksums.
     loader_.allocationProbe = [&files](const std::string& path) { files.push_back(path); };
@@ -113,7 +113,7 @@ bool Bench::LoadConfiguration() {
     return true;
 }
 
-bool Bench::LoadSequence() {
+bool Station::LoadSequence() {
     const std::string& path = options_.sequenceFile;
     try {
         // The loader takes a file it cannot read as an empty one; here that is an error of its own.
@@ -141,7 +141,7 @@ bool Bench::LoadSequence() {
     return true;
 }
 
-bool Bench::ChooseNodes() {
+bool Station::ChooseNodes() {
     std::vector<std::string> names = options_.nodes;
     if (options_.all) {
         names = displayNames_;
@@ -177,7 +177,7 @@ bool Bench::ChooseNodes() {
     return true;
 }
 
-void Bench::RunCleanup() {
+void Station::RunCleanup() {
     if (run_.nodes.empty() || !run_.nodes.back().cleanup) return;
     // After a signal the clean-up still runs; only a further one ends it.
     if (loop_.Signal() != 0) {
@@ -189,7 +189,7 @@ void Bench::RunCleanup() {
     WriteReports();
 }
 
-bool Bench::OpenPort() {
+bool Station::OpenPort() {
     if (options_.baud && !port_.SetBaudRate(*options_.baud)) {
         Fail("the line speed " + std::to_string(*options_.baud) + " is not one the system offers");
         return false;
@@ -208,7 +208,7 @@ bool Bench::OpenPort() {
     return false;
 }
 
-void Bench::ListNodes() const {
+void Station::ListNodes() const {
     for (const std::string& name : nodeNames_) {
         const bool shown = std::find(displayNames_.begin(), displayNames_.end(), name) != displayNames_.end();
         std::cout << name << (shown ? "  [displaytestnode]" : "") << "\n";
@@ -218,7 +218,7 @@ void Bench::ListNodes() const {
     std::cout << std::flush;
 }
 
-void Bench::RunNode(NodeRecord& record) {
+void Station::RunNode(NodeRecord& record) {
     current_ = &record;
     record.started = WallClock::now();
     const auto start = EventLoop::Clock::now();
@@ -253,7 +253,7 @@ void Bench::RunNode(NodeRecord& record) {
             stop(timeoutText_);
             break;
         }
-        comms_.Tick();
+        engine_.Tick();
     }
     CloseAction(stoppedInside_);
     const _TestNode* node = sequences_->FindNode(record.name);
@@ -272,7 +272,7 @@ void Bench::RunNode(NodeRecord& record) {
     current_ = nullptr;
 }
 
-void Bench::SelectItem(ItemId id) {
+void Station::SelectItem(ItemId id) {
     const auto it = actions_.find(id);
     CloseAction(false);
     if (it == actions_.end() || current_ == nullptr) return;
@@ -291,14 +291,14 @@ void Bench::SelectItem(ItemId id) {
     openAction_ = &action;
 }
 
-void Bench::ShowResult(ItemId id, std::uint8_t result) {
+void Station::ShowResult(ItemId id, std::uint8_t result) {
     if (!open_ || openAction_ == nullptr || openAction_->item != id) return;
     open_->result = TestStateName(result);
     open_->actual = ActualText(openAction_->actualValue);
     open_->reason = openAction_->reason;
 }
 
-void Bench::CloseAction(bool stopped) {
+void Station::CloseAction(bool stopped) {
     if (!open_ || current_ == nullptr) return;
     ActionRecord a = std::move(*open_);
     open_.reset();
@@ -322,25 +322,25 @@ void Bench::CloseAction(bool stopped) {
     }
 }
 
-void Bench::Output(const std::string& line) {
+void Station::Output(const std::string& line) {
     if (current_ != nullptr) current_->output.push_back(line);
     if (!options_.quiet) std::cout << line << std::endl;
 }
 
-void Bench::AddLogLine(const std::string& line) {
+void Station::AddLogLine(const std::string& line) {
     Output("log: " + line);
 }
 
-void Bench::BusLog::AddLogLine(const std::string& line) {
+void Station::BusLog::AddLogLine(const std::string& line) {
     if (line.rfind("rx: ", 0) == 0 || line.rfind("tx: ", 0) == 0) return;
-    bench_.Output("log: " + line);
+    station_.Output("log: " + line);
 }
 
-void Bench::ShowMessage(const std::string& text) {
+void Station::ShowMessage(const std::string& text) {
     if (firstConfigMessage_.empty()) firstConfigMessage_ = text + " (" + loader_.LastError() + ")";
 }
 
-std::optional<bool> Bench::Ask(const std::string& kind, const std::string& text, bool withCancel) {
+std::optional<bool> Station::Ask(const std::string& kind, const std::string& text, bool withCancel) {
     Output(kind + ": " + text);
     if (options_.answer != Answer::Ask) {
         const bool yes = options_.answer == Answer::Yes;
@@ -375,20 +375,20 @@ std::optional<bool> Bench::Ask(const std::string& kind, const std::string& text,
     }
 }
 
-bool Bench::Confirm(const std::string& text) {
+bool Station::Confirm(const std::string& text) {
     return Ask("userintervention", text, true).value_or(false);
 }
 
-void Bench::Message(const std::string& text) {
+void Station::Message(const std::string& text) {
     (void)Ask("usermessage", text, false);
 }
 
-bool Bench::AskYesNo(const std::string& text) {
+bool Station::AskYesNo(const std::string& text) {
     // Only a file that starts a node on load asks this; loading here starts nothing, so it stays unasked.
     return Ask("question", text, true).value_or(false);
 }
 
-int Bench::OpenComPort(int n) {
+int Station::OpenComPort(int n) {
     if (n < 1 || n > 6) return 0;
     coms_.OpenPort(n);
     if (coms_.OpenPortNumber() != n) return 0;
@@ -396,13 +396,13 @@ int Bench::OpenComPort(int n) {
     return n;
 }
 
-std::string Bench::Paint(const std::string& result) const {
+std::string Station::Paint(const std::string& result) const {
     if (!colour_) return result;
     const char* code = result == "PASSED" ? "32" : result == "FAILED" ? "31" : result == "ERROR" ? "35" : "0";
     return std::string("\033[") + code + "m" + result + "\033[0m";
 }
 
-bool Bench::WriteReports() {
+bool Station::WriteReports() {
     run_.ended = std::max(run_.ended, run_.started);
     bool ok = true;
     std::string why;
@@ -417,7 +417,7 @@ bool Bench::WriteReports() {
     return ok;
 }
 
-int Bench::Finish(int status) {
+int Station::Finish(int status) {
     run_.ended = WallClock::now();
     run_.status = status == kInterrupted ? "aborted" : "complete";
     run_.exitStatus = status;

@@ -20,12 +20,12 @@ namespace korva::korvarun {
 
 enum ExitStatus : int { kPassed = 0, kFailed = 1, kError = 2, kInterrupted = 130 };
 
-class Bench : public LoaderHost, public RunnerHost, public SequenceView {
+class Station : public LoaderHost, public RunnerHost, public SequenceView {
   public:
-    explicit Bench(Options options);
-    ~Bench() override;
-    Bench(const Bench&) = delete;
-    Bench& operator=(const Bench&) = delete;
+    explicit Station(Options options);
+    ~Station() override;
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
 
     // The whole run; the exit status.
     int Run();
@@ -55,13 +55,13 @@ class Bench : public LoaderHost, public RunnerHost, public SequenceView {
     // The port's and the router's lines; a packet trace would drown the run's own lines.
     class BusLog : public CommsHost {
       public:
-        explicit BusLog(Bench& bench) : bench_(bench) {}
+        explicit BusLog(Station& station) : station_(station) {}
         void AddLogLine(const std::string& line) override;
         void RefreshDeviceTree() override {}
         void RequestClose() override {}
 
       private:
-        Bench& bench_;
+        Station& station_;
     };
 
     // Each step returns false with the reason printed when the run cannot go on.
@@ -85,7 +85,7 @@ class Bench : public LoaderHost, public RunnerHost, public SequenceView {
     Options options_;
     EventLoop loop_;
     BusLog busLog_{*this};
-    Comms comms_{busLog_};
+    Engine engine_{busLog_};
     ConfigLoader loader_;
     TSerialPortNG port_;
     ComPortCommands coms_;

@@ -1,0 +1,232 @@
+#pragma once
+// One line of the bus: its scanner, router, receive queue, request slots, ports and own address.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "model/Kobjects.h"
+#include "protocol/BusPort.h"
+#include "packet/BusPacket.h"
+#include "packet/CaptureLine.h"
+#include "packet/Receiver.h"
+#include "protocol/RequestSlot.h"
+
+namespace korva {
+
+// What the protocol needs of the outside world.
+class CommsHost {
+  public:
+    virtual ~CommsHost() = default;
+    virtual void AddLogLine(const std::string& line) = 0;
+    virtual void RefreshDeviceTree() = 0;
+    // As the exit menu command does.
+    virtual void RequestClose() = 0;
+};
+
+// Hears every packet the router sees, whether or not the log pane traces it: what the program sent,
+// what came for it, what it passed on, what failed its checksum and what it heard for other nodes.
+class PacketObserver {
+  public:
+    virtual ~PacketObserver() = default;
+    // line: the name of the bus the packet travelled on ("COM1").
+    virtual void OnPacket(const std::string& line, PacketPath path, const BusPacket& packet) = 0;
+};
+
+// Ring of 16 packets that holds at most 15; a push onto a full ring is dropped.
+class ReceiveQueue {
+  public:
+    static constexpr std::uint8_t kEntries = 16;
+    bool Push(const BusPacket& p);
+    bool Pop(BusPacket& p);
+    bool Empty() const { return read_ == write_; }
+    void Clear() { read_ = write_ = 0; }
+
+  private:
+    std::array<BusPacket, kEntries> ring_{};
+    std::uint8_t write_ = 0;
+    std::uint8_t read_ = 0;
+};
+
+class RequestSlots {
+  public:
+    static constexpr std::size_t kCount = 10;
+    static constexpr std::int32_t kCountdown = 30;
+    static constexpr std::uint8_t kTries = kRequestSendings;
+
+    // First free slot in table order, now Allocated; nullptr when all are in use or `limit` are busy.
+    RequestSlot* Take(std::size_t limit = kCount);
+    void Reset();
+    // One pass of the slot runner; route sends a packet and says whether a way onto the bus was up.
+    template <typename Route>
+    void Run(Route&& route);
+    // Sends the requests posted since they last ran; repeats and give-ups stay with the tick.
+    template <typename Route>
+    void SendReady(Route&& route);
+
+    std::array<RequestSlot, kCount>& All() { return slots_; }
+    const std::array<RequestSlot, kCount>& All() const { return slots_; }
+
+  private:
+    std::array<RequestSlot, kCount> slots_{};
+};
+
+class Engine;
+
+// One line: the devices configured on it (a port name, COM1 when a device names none) talk through
+// its slots and ports, and nothing crosses to another line. It refers to its devices and owns no
+// model object; what it keeps of a link is its own bookkeeping.
+class Bus : public LinkBus, private ReceiverSink {
+  public:
+    Bus(Engine& engine, std::string name, CommsHost& host);
+
+    const std::string& Name() const { return name_; }
+
+    // Receive side.
+    void Feed(std::string_view text);
+    // A cluster as the serial port hands it over: its packets reach their links at once.
+    void TakeCluster(std::string_view text);
+    // What came in between ticks reaches its links now, on every line of the engine.
+    void Respond();
+    void FeedChar(char c) { receiver_.Feed(c); }
+    void ResetScanner() { receiver_.ResetScanner(); }
+    const Receiver& Scanner() const { return receiver_; }
+    // The ways onto the bus; a port left out is down. arrivedOn: the port the packet came in on,
+    // which never gets it back.
+    void AttachSerial(BusPort* port) { serial_ = port; }
+    void AttachRelay(BusPort* port) { relay_ = port; }
+    const BusPort* Serial() const { return serial_; }
+    const BusPort* Relay() const { return relay_; }
+    bool SerialUp() const { return serial_ != nullptr && serial_->Up(); }
+    // The serial line is up, or the relay has connected to its peer.
+    bool WayUp() const {
+        return SerialUp() || (relay_ != nullptr && relay_->State() == BusPort::Hold::Master);
+    }
+    void Route(const BusPacket& packet, const BusPort* arrivedOn = nullptr);
+    void SetPacketObserver(PacketObserver* observer) { observer_ = observer; }
+    // Listening only: every packet from the line is reported and nothing else happens to it; the
+    // program sends nothing, and its links find no free slot.
+    void SetListenOnly(bool on) { listenOnly_ = on; }
+    bool ListenOnly() const { return listenOnly_; }
+    void ProcessReceiveQueue();
+
+    // Start-up state: own address 108, slots free, queue empty, scanner reset.
+    void Start();
+
+    // Utilities.
+    std::uint8_t OwnAddress() const { return ownAddress_; }
+    void SetOwnAddress(std::uint8_t a) { ownAddress_ = a; }
+    // Text that is not an integer leaves the address as it was and returns false.
+    bool SetOwnAddressFromText(std::string_view text);
+    void RunBootLoader();
+
+    // LinkBus
+    RequestSlot* PostRequest(const BusPacket& request) override;
+    void ReleaseRequest(RequestSlot& slot) override { slot.Release(); }
+    void Activate(KRemoteLink& link) override;
+    // A link that finds no free slot waits this long before it gives up: a request's own time.
+    static constexpr std::int32_t kSlotWaitLimit = RequestSlots::kTries * (RequestSlots::kCountdown + 1);
+    void AddLogLine(const std::string& line) override { host_.AddLogLine(line); }
+
+    RequestSlots& Slots() { return slots_; }
+    ReceiveQueue& Queue() { return queue_; }
+
+    // Read by the router.
+    bool showBroadcasts = false;
+
+    // The selected line speed: no more requests are outstanding at once than the line can answer
+    // before a request is repeated. 0 for a line whose speed is not known (all slots are used).
+    void SetLineSpeed(std::int32_t baud);
+    std::size_t MaxOutstanding() const { return maxOutstanding_; }
+    // Links a tick visits: those with work.
+    std::size_t ActiveLinks() const { return active_.size(); }
+
+    // The engine's tick, in its order: the queue, the link scan (onTick: the tick's own pass,
+    // which counts how long links have waited for a slot), the slots.
+    void ScanLinks(bool onTick, bool pollNow);
+    void RunSlots();
+    // Sends the requests posted since they last ran; repeats and give-ups stay with the tick.
+    void SendReady();
+
+    // Counters for soak runs.
+    std::uint64_t packetsSent = 0;
+    std::uint64_t repliesQueued = 0;
+
+  private:
+    // What the bus keeps of a link of its devices: whether it has work, and how long it has
+    // waited for a free slot.
+    struct LinkWork {
+        KRemoteLink* link = nullptr;
+        bool active = false;
+        bool pollListed = false;
+        std::int32_t slotWaitTicks = 0;
+    };
+    LinkWork& WorkOf(KRemoteLink& link);
+    void OnPacket(const BusPacket& packet) override;
+    void Observe(PacketPath path, const BusPacket& p) {
+        if (observer_ != nullptr) observer_->OnPacket(name_, path, p);
+    }
+    void OnChecksumError(const BusPacket& packet, std::uint8_t computed) override;
+    bool Traced(const BusPacket& p) const { return p.dest >= 16 || showBroadcasts; }
+    void Trace(const BusPacket& p, char open, char close);
+    // The first device of this line, in the model's order, with that address.
+    KDevice* FindDevice(std::uint8_t address) const;
+
+    Engine& engine_;
+    std::string name_;
+    CommsHost& host_;
+    BusPort* serial_ = nullptr;
+    BusPort* relay_ = nullptr;
+    PacketObserver* observer_ = nullptr;
+    bool listenOnly_ = false;
+    bool fromLine_ = false;  // the packet being routed came from the serial line
+    Receiver receiver_;
+    ReceiveQueue queue_;
+    RequestSlots slots_;
+    std::uint8_t ownAddress_ = kStartOwnAddress;
+    std::size_t maxOutstanding_ = RequestSlots::kCount;
+    std::unordered_map<const KRemoteLink*, LinkWork> work_;
+    std::vector<LinkWork*> active_;  // in model order, which is the order requests go out in
+    std::vector<LinkWork*> polled_;
+};
+
+template <typename Route>
+void RequestSlots::SendReady(Route&& route) {
+    for (RequestSlot& s : slots_) {
+        if (s.state != SlotState::Ready || s.inFlight) continue;
+        s.inFlight = true;
+        s.offBus = !route(s.packet);
+        s.state = SlotState::Waiting;
+        s.countdown = kCountdown;
+    }
+}
+
+template <typename Route>
+void RequestSlots::Run(Route&& route) {
+    for (RequestSlot& s : slots_) {
+        bool sentNow = false;
+        if (s.state == SlotState::Ready) {
+            s.inFlight = true;
+            s.offBus = !route(s.packet);
+            s.state = SlotState::Waiting;
+            s.countdown = kCountdown;
+            sentNow = true;
+        }
+        if (s.state == SlotState::Waiting && !sentNow) {
+            if (--s.countdown <= 0) {
+                if (s.triesLeft > 0) --s.triesLeft;
+                s.state = s.triesLeft > 0 ? SlotState::Ready : SlotState::Failed;
+            }
+        }
+        if (s.state == SlotState::Failed) {
+            s.inFlight = false;
+            if (s.owner == SlotOwner::RunnerFreed) s.state = SlotState::Free;
+        }
+    }
+}
+
+}  // namespace korva

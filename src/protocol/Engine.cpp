@@ -1,0 +1,76 @@
+#include "protocol/Engine.h"
+
+#include <cmath>
+
+#include "model/TextConvert.h"
+
+namespace korva {
+
+Engine::Engine(CommsHost& host)
+    : host_(host), model_([this](const std::string& port) -> LinkBus* { return &Line(port); }) {
+    Line(kFirstLine);
+}
+
+Bus* Engine::FindLine(std::string_view name) const {
+    for (const auto& bus : buses_)
+        if (SameIgnoringCase(bus->Name(), name)) return bus.get();
+    return nullptr;
+}
+
+Bus& Engine::Line(std::string_view name) {
+    if (Bus* bus = FindLine(name)) return *bus;
+    buses_.push_back(std::make_unique<Bus>(*this, std::string(name), host_));
+    return *buses_.back();
+}
+
+void Engine::Start() {
+    for (const auto& bus : buses_) bus->Start();
+}
+
+void Engine::Respond() {
+    if (busy_) return;
+    busy_ = true;
+    for (const auto& bus : buses_) bus->ProcessReceiveQueue();
+    if (runnerEvent) runnerEvent();
+    // Retries and give-ups wait for the tick; a reply that freed a slot lets the next request out now.
+    for (const auto& bus : buses_) {
+        bus->ScanLinks(false, false);
+        bus->SendReady();
+    }
+    busy_ = false;
+}
+
+void Engine::Tick() {
+    busy_ = true;
+    if (divider_ == 0) {
+        divider_ = period_;
+        pollNow_ = true;
+        if (periodicLogStep) periodicLogStep();
+    } else {
+        --divider_;
+    }
+    for (const auto& bus : buses_) {
+        bus->ProcessReceiveQueue();
+        bus->ScanLinks(true, pollNow_);
+        bus->RunSlots();
+    }
+    if (runnerStep) runnerStep();
+    pollNow_ = false;
+    // What the runner asked for in this tick goes out now, not a tick later.
+    for (const auto& bus : buses_) {
+        bus->ScanLinks(false, false);
+        bus->SendReady();
+    }
+    busy_ = false;
+}
+
+bool Engine::SetPeriodSeconds(float seconds) {
+    // The interval is held in single precision and multiplied in double: 0.29 s gives 28 ticks.
+    const double ticks = static_cast<double>(seconds) * 100.0;
+    if (!std::isfinite(ticks) || ticks < 0.0 || ticks >= 2147483647.0) return false;
+    period_ = static_cast<std::int32_t>(ticks);
+    divider_ = 0;
+    return true;
+}
+
+}  // namespace korva

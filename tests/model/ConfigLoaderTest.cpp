@@ -64,7 +64,7 @@ TEST(ConfigLoader, BuildsThePlantInDocumentOrder) {
                "  <KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"16\"><Display "
                "Level=\"Advanced\"/>"
                "</KFileHandle>\n"
-               "  <KDevice Name=\"PUMP\" Address=\"42\"/>\n"
+               "  <KDevice Name=\"PUMP\" Address=\"42\" Port=\"com2\"/>\n"
                "  <KFileHandle Name=\"Log\" Type=\"File16\" Code=\"LOG\" Length=\"0\"/>\n"
                "</plant>");
     auto l = Load(dir);
@@ -76,6 +76,7 @@ TEST(ConfigLoader, BuildsThePlantInDocumentOrder) {
     ASSERT_EQ(m.devices.Count(), 1u);
     EXPECT_EQ(m.devices.Name(0), "Pump");
     EXPECT_EQ(m.devices.Object(0)->address, 42);
+    EXPECT_EQ(m.devices.Object(0)->port, "COM2");  // the line it names, written as the menu writes it
     const KDevice* second = m.FindDeviceByAddress(42);
     ASSERT_EQ(second, m.devices.Object(0));
     EXPECT_EQ(second->links.Count(), 1u);

@@ -144,6 +144,11 @@ constexpr const char* kBench =
     "testnode landing;\n"
     "  get Nobody.Speed;\n"
     "endnode;\n"
+    "testnode steady;\n"
+    "  get FeedPump.FirmwareVersion;\n"
+    "  wait 100;\n"
+    "  get FeedPump.FirmwareVersion;\n"
+    "endnode;\n"
     "testnode hold;\n"
     "  wait 3000;\n"
     "endnode;\n"
@@ -331,6 +336,41 @@ TEST_F(Korvarun, AbortedRunsReadAsIncompleteAndCleanUp) {
             EXPECT_EQ(junit.at(node).result, result) << c.name << " " << node;
         }
     }
+}
+
+// Two units at once, each on its own simulator: the one whose line is pulled mid-run ends in ERROR
+// with the reason, and the other's record is complete and passed.
+TEST_F(Korvarun, StationsRunSideBySideAndALostLineStopsOnlyItsOwn) {
+    StartSim();
+    test::DemoSim second;
+    ASSERT_TRUE(second.Start()) << second.sim->err;
+    test::SimProcess run({"--workdir", plant->dir.Path(), "--station", plant->pty + "=SN-1", "--station",
+                          second.pty + "=SN-2", "--stop-on-fail", "--junit", Junit(), "--json", Json(),
+                          plant->dir.Path() + "/bench.kts", "steady", "pass"},
+                         KORVARUN_PATH);
+    ASSERT_TRUE(run.WaitForOutput("[SN-2] steady | get FeedPump FirmwareVersion | PASSED"))
+        << run.out << run.err;
+    second.sim->Signal(SIGKILL);
+    ASSERT_EQ(run.Wait(), 2) << run.out << run.err;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(ReadRegularFile(Json())));
+    ASSERT_EQ(doc["format"].toString(), "korvarun-stations");
+    const QJsonArray stations = doc["stations"].toArray();
+    ASSERT_EQ(stations.size(), 2);
+    EXPECT_EQ(stations[0]["dut"], "SN-1");
+    EXPECT_EQ(stations[0]["status"], "complete");
+    EXPECT_EQ(stations[0]["exit_status"].toInt(), 0);
+    for (const QJsonValue& n : stations[0]["nodes"].toArray())
+        EXPECT_EQ(n["result"], "PASSED") << n["name"].toString().toStdString();
+    EXPECT_EQ(stations[1]["exit_status"].toInt(), 2);
+    EXPECT_EQ(stations[1]["nodes"][0]["result"], "ERROR");
+    EXPECT_NE(stations[1]["nodes"][0]["actions"][2]["reason"].toString().toStdString().find(
+                  "port not open or lost"),
+              std::string::npos)
+        << stations[1]["nodes"][0]["actions"].toArray().size();
+    // One suite per unit, so that a viewer never merges the two.
+    const std::string junit = ReadRegularFile(Junit());
+    EXPECT_NE(junit.find("<testsuite name=\"bench.kts SN-1\""), std::string::npos) << junit;
+    EXPECT_NE(junit.find("classname=\"bench.kts.SN-2\""), std::string::npos);
 }
 
 TEST_F(Korvarun, TheTimeoutEndsAPromptOnATerminal) {

@@ -33,8 +33,8 @@ bool SetFlag(Options& o, const std::string& name) {
 }
 
 bool IsValueOption(std::string_view name) {
-    constexpr std::array<std::string_view, 8> names = {"--workdir", "--port", "--baud", "--timeout",
-                                                       "--junit",   "--json", "--dut",  "--cleanup"};
+    constexpr std::array<std::string_view, 9> names = {
+        "--workdir", "--port", "--baud", "--timeout", "--junit", "--json", "--dut", "--cleanup", "--station"};
     for (std::string_view n : names)
         if (n == name) return true;
     return false;
@@ -72,6 +72,17 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
         o.jsonFile = value;
     } else if (name == "--cleanup") {
         o.cleanupNode = value;
+    } else if (name == "--station") {
+        const auto eq = value.find('=');
+        const std::string port = value.substr(0, eq),
+                          dut = eq == std::string::npos ? "" : value.substr(eq + 1);
+        if (port.empty() || dut.empty() || (port.front() != '/' && ComPortNumber(port) == 0))
+            throw UsageError("--station wants PORT=DUT, the port COM1 to COM6 or a device path, not '" +
+                             value + "'");
+        for (const Unit& u : o.stations)
+            if (u.port == port || u.dut == dut)
+                throw UsageError("--station " + value + ": each station needs a port and a DUT of its own");
+        o.stations.push_back({port, dut});
     } else {
         o.dut = value;
     }
@@ -145,6 +156,11 @@ Options:
   --junit FILE      Writes a JUnit report.
   --json FILE       Writes a JSON record of the run.
   --dut ID          The identity of the device under test, for the reports.
+  --station PORT=DUT
+                    One unit on PORT (COM1..COM6 or a device path); given more
+                    than once, the same nodes run on every unit at once, each
+                    with its own engine, timeouts and record. Replaces --port
+                    and --dut. Prompts then need --yes or --no.
   --help            Prints this text.
   --version         Prints the version.
 

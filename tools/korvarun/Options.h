@@ -12,6 +12,12 @@ namespace korva::korvarun {
 // What a prompt of the sequence gets without asking anyone.
 enum class Answer { Ask, Yes, No };
 
+// One unit under test: the port it hangs on and its identity in the reports.
+struct Unit {
+    std::string port;  // COMn or a device path; empty: the sequence opens its own
+    std::string dut;
+};
+
 struct Options {
     std::string workDir = ".";
     std::string sequenceFile;
@@ -28,6 +34,10 @@ struct Options {
     std::string jsonFile;
     std::string dut;
     std::string cleanupNode;  // runs after the others however the run ends
+    // --station PORT=DUT, in the order given: the same nodes on each unit at once.
+    std::vector<Unit> stations;
+    // The units of the run: the stations, or the one that --port and --dut name.
+    std::vector<Unit> Units() const { return stations.empty() ? std::vector<Unit>{{port, dut}} : stations; }
     bool help = false;
     bool version = false;
 };

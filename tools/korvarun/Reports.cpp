@@ -87,39 +87,46 @@ std::string FailureText(const NodeRecord& node) {
     return node.message.empty() ? node.name + ": " + node.result : node.message;
 }
 
-std::string JunitText(const RunRecord& run) {
+namespace {
+struct Counts {
     int tests = 0, failures = 0, errors = 0, skipped = 0;
+};
+
+Counts CountsOf(const RunRecord& run) {
+    Counts c;
     for (const NodeRecord& n : run.nodes) {
-        ++tests;
+        ++c.tests;
         if (n.result == "FAILED")
-            ++failures;
+            ++c.failures;
         else if (n.result == "ERROR" || n.result == "RUNNING")
-            ++errors;
+            ++c.errors;
         else if (!Ran(n) || n.result == "UNTESTED")
-            ++skipped;
+            ++c.skipped;
     }
     if (Incomplete(run)) {
-        ++tests;
-        ++errors;
+        ++c.tests;
+        ++c.errors;
     }
-    QByteArray out;
-    QXmlStreamWriter w(&out);
-    w.setAutoFormatting(true);
-    w.writeStartDocument();
-    const auto counts = [&] {
-        w.writeAttribute("tests", QString::number(tests));
-        w.writeAttribute("failures", QString::number(failures));
-        w.writeAttribute("errors", QString::number(errors));
-        w.writeAttribute("skipped", QString::number(skipped));
-        w.writeAttribute("time", SecondsText(run.started, run.ended));
-    };
-    w.writeStartElement("testsuites");
-    w.writeAttribute("name", "korvarun");
-    counts();
+    return c;
+}
+
+void WriteCounts(QXmlStreamWriter& w, const Counts& c, WallClock::time_point from, WallClock::time_point to) {
+    w.writeAttribute("tests", QString::number(c.tests));
+    w.writeAttribute("failures", QString::number(c.failures));
+    w.writeAttribute("errors", QString::number(c.errors));
+    w.writeAttribute("skipped", QString::number(c.skipped));
+    w.writeAttribute("time", SecondsText(from, to));
+}
+
+// One station's suite. A station of several is named by its DUT, so that the reports of several
+// units never merge into one in a viewer.
+void WriteSuite(QXmlStreamWriter& w, const RunRecord& run, bool byDut) {
+    const std::string file = std::filesystem::path(run.sequence.path).filename().string();
+    const std::string suite = byDut ? file + " " + run.dut : file;
+    const std::string classname = byDut ? file + "." + run.dut : file;
     w.writeStartElement("testsuite");
-    const std::string suite = std::filesystem::path(run.sequence.path).filename().string();
     w.writeAttribute("name", Text(suite));
-    counts();
+    WriteCounts(w, CountsOf(run), run.started, run.ended);
     w.writeAttribute("timestamp", Stamp(run.started));
     w.writeAttribute("hostname", Text(run.station));
     w.writeStartElement("properties");
@@ -139,7 +146,7 @@ std::string JunitText(const RunRecord& run) {
     if (Incomplete(run)) {
         w.writeStartElement("testcase");
         w.writeAttribute("name", kIncomplete);
-        w.writeAttribute("classname", Text(suite));
+        w.writeAttribute("classname", Text(classname));
         w.writeAttribute("time", "0.000");
         w.writeStartElement("error");
         w.writeAttribute("message",
@@ -151,7 +158,7 @@ std::string JunitText(const RunRecord& run) {
     for (const NodeRecord& n : run.nodes) {
         w.writeStartElement("testcase");
         w.writeAttribute("name", Text(n.name));
-        w.writeAttribute("classname", Text(suite));
+        w.writeAttribute("classname", Text(classname));
         w.writeAttribute("time", Ran(n) ? SecondsText(n.started, n.ended) : "0.000");
         if (n.result == "RUNNING") {
             w.writeStartElement("error");
@@ -176,12 +183,41 @@ std::string JunitText(const RunRecord& run) {
         w.writeEndElement();
     }
     w.writeEndElement();
+}
+}  // namespace
+
+std::string JunitText(const std::vector<const RunRecord*>& runs) {
+    QByteArray out;
+    QXmlStreamWriter w(&out);
+    w.setAutoFormatting(true);
+    w.writeStartDocument();
+    Counts all;
+    WallClock::time_point from = WallClock::time_point::max(), to = WallClock::time_point::min();
+    for (const RunRecord* run : runs) {
+        const Counts c = CountsOf(*run);
+        all.tests += c.tests;
+        all.failures += c.failures;
+        all.errors += c.errors;
+        all.skipped += c.skipped;
+        from = std::min(from, run->started);
+        to = std::max(to, run->ended);
+    }
+    if (runs.empty()) from = to = WallClock::now();
+    w.writeStartElement("testsuites");
+    w.writeAttribute("name", "korvarun");
+    WriteCounts(w, all, from, to);
+    for (const RunRecord* run : runs) WriteSuite(w, *run, runs.size() > 1);
     w.writeEndElement();
     w.writeEndDocument();
     return out.toStdString();
 }
 
-std::string JsonText(const RunRecord& run) {
+std::string JunitText(const RunRecord& run) {
+    return JunitText(std::vector<const RunRecord*>{&run});
+}
+
+namespace {
+QJsonObject JsonRecord(const RunRecord& run) {
     QJsonArray configuration;
     for (const FileStamp& f : run.configuration) configuration.append(JsonFile(f));
     QJsonArray nodes;
@@ -230,6 +266,20 @@ std::string JsonText(const RunRecord& run) {
                            {"configuration", configuration},
                            {"sequence", JsonFile(run.sequence)},
                            {"nodes", nodes}};
+    return root;
+}
+}  // namespace
+
+std::string JsonText(const RunRecord& run) {
+    return QJsonDocument(JsonRecord(run)).toJson(QJsonDocument::Indented).toStdString();
+}
+
+std::string JsonText(const std::vector<const RunRecord*>& runs) {
+    if (runs.size() == 1) return JsonText(*runs.front());
+    QJsonArray stations;
+    for (const RunRecord* run : runs) stations.append(JsonRecord(*run));
+    const QJsonObject root{
+        {"format", "korvarun-stations"}, {"version", kJsonVersion}, {"stations", stations}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
 }
 

@@ -13,6 +13,10 @@ inline constexpr int kJsonVersion = 1;
 
 std::string JunitText(const RunRecord& run);
 std::string JsonText(const RunRecord& run);
+// Several stations: one suite per station named after the file and the DUT; one JSON record per
+// station in a "korvarun-stations" document. One station writes as a run of its own.
+std::string JunitText(const std::vector<const RunRecord*>& runs);
+std::string JsonText(const std::vector<const RunRecord*>& runs);
 
 // Replaces the file at once (a new file renamed over the old); false with a reason when it fails or
 // when the name is something other than a regular file.

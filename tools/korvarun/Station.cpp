@@ -15,8 +15,6 @@
 namespace korva::korvarun {
 
 namespace {
-constexpr auto kTickPeriod = std::chrono::milliseconds(10);
-
 std::string Decimal(double value, const char* format) {
     char text[64];
     std::snprintf(text, sizeof text, format, value);
@@ -36,8 +34,11 @@ std::string Lower(std::string s) {
 }
 }  // namespace
 
-Station::Station(Options options)
-    : options_(std::move(options)),
+Station::Station(const Options& options, Unit unit, EventLoop& loop, std::function<bool()> writeReports)
+    : options_(options),
+      unit_(std::move(unit)),
+      loop_(loop),
+      writeReports_(std::move(writeReports)),
       loader_(engine_.Model(), *this, options_.workDir),
       port_([this](std::function<void()> f) { loop_.Post(std::move(f)); }),
       coms_(port_, engine_.Line(), busLog_, options_.workDir),
@@ -55,47 +56,93 @@ Station::~Station() {
 }
 
 void Station::Fail(const std::string& why) const {
-    std::cerr << "korvarun: " << why << std::endl;
+    std::cerr << "korvarun: " << (options_.stations.size() > 1 ? "[" + unit_.dut + "] " : "") << why
+              << std::endl;
 }
 
-int Station::Run() {
+bool Station::Prepare(bool listOnly) {
     run_.started = run_.ended = WallClock::now();
     run_.station = HostName();
-    run_.dut = options_.dut;
+    run_.dut = unit_.dut;
     run_.workDir = options_.workDir;
-    run_.port = options_.port;
-    if (!LoadConfiguration() || !LoadSequence()) return kError;
+    run_.port = unit_.port;
+    if (!LoadConfiguration() || !LoadSequence()) return false;
+    if (listOnly) return true;
+    return ChooseNodes() && OpenPort();
+}
+
+std::vector<std::string> Station::Inputs() const {
     std::vector<std::string> inputs{options_.sequenceFile, options_.workDir + "/config/ports.xml"};
     for (const FileStamp& f : run_.configuration) inputs.push_back(f.path);
-    for (const std::string& report : {options_.junitFile, options_.jsonFile})
-        if (const std::string problem = ReportOverwritesInput(report, inputs); !problem.empty()) {
-            Fail(problem);
-            return kError;
-        }
-    if (options_.list) {
-        ListNodes();
-        return kPassed;
-    }
-    if (!ChooseNodes() || !OpenPort()) return kError;
-    if (!WriteReports()) return kError;
-    for (NodeRecord& record : run_.nodes) {
-        if (record.cleanup || loop_.Signal() != 0) break;
-        RunNode(record);
-        if (loop_.Signal() != 0) break;
-        // The reports stand for the run so far, in case the station loses power.
-        WriteReports();
-        if (options_.stopOnFail && (record.result == "FAILED" || record.result == "ERROR")) break;
-    }
-    const bool interrupted = loop_.Signal() != 0;
-    RunCleanup();
-    port_.SetActive(false);
-    if (interrupted) return Finish(kInterrupted);
+    return inputs;
+}
+
+int Station::Status() const {
+    if (interrupted_) return kInterrupted;
     int status = kPassed;
     for (const NodeRecord& n : run_.nodes) {
-        if (n.result == "ERROR") status = kError;
+        if (n.result == "ERROR" || n.result == "RUNNING") status = kError;
         if (n.result == "FAILED" && status == kPassed) status = kFailed;
     }
-    return Finish(status);
+    return status;
+}
+
+NodeRecord* Station::NextNode() {
+    while (next_ < run_.nodes.size()) {
+        NodeRecord& n = run_.nodes[next_++];
+        if (n.cleanup == (phase_ == Phase::Cleanup)) return &n;
+    }
+    return nullptr;
+}
+
+void Station::Step() {
+    if (phase_ == Phase::Done) return;
+    if (current_ == nullptr) {
+        NodeRecord* n = NextNode();
+        if (n == nullptr && phase_ == Phase::Nodes) {
+            // The clean-up node comes last, however the nodes before it ended.
+            phase_ = Phase::Cleanup;
+            next_ = 0;
+            n = NextNode();
+        }
+        if (n == nullptr) {
+            phase_ = Phase::Done;
+            return;
+        }
+        StartNode(*n);
+    } else if (EventLoop::Clock::now() >= deadline_) {
+        StopNode(timeoutText_);
+    } else {
+        engine_.Tick();
+    }
+    if (current_ != nullptr && !sequences_->Running()) EndNode();
+}
+
+void Station::Interrupt(int signal) {
+    const std::string why = "interrupted by signal " + std::to_string(signal);
+    if (phase_ == Phase::Done) return;
+    interrupted_ = true;
+    if (phase_ == Phase::Cleanup) {
+        // A second signal ends the clean-up too.
+        if (current_ != nullptr) StopNode(why);
+        if (current_ != nullptr) EndNode();
+        phase_ = Phase::Done;
+        return;
+    }
+    if (current_ != nullptr) StopNode(why);
+    if (current_ != nullptr) EndNode();
+    phase_ = Phase::Cleanup;
+    next_ = 0;
+    for (const NodeRecord& n : run_.nodes)
+        if (n.cleanup)
+            Output("korvarun: running the clean-up node '" + n.name + "'; a second signal ends it");
+}
+
+void Station::StopNode(const std::string& why) {
+    if (current_ == nullptr) return;
+    current_->message = why;
+    sequences_->Stop(why);
+    stoppedInside_ = true;
 }
 
 bool Station::LoadConfiguration() {
@@ -177,34 +224,22 @@ bool Station::ChooseNodes() {
     return true;
 }
 
-void Station::RunCleanup() {
-    if (run_.nodes.empty() || !run_.nodes.back().cleanup) return;
-    // After a signal the clean-up still runs; only a further one ends it.
-    if (loop_.Signal() != 0) {
-        Output("korvarun: running the clean-up node '" + run_.nodes.back().name +
-               "'; a second signal ends it");
-        loop_.Rearm();
-    }
-    RunNode(run_.nodes.back());
-    WriteReports();
-}
-
 bool Station::OpenPort() {
     if (options_.baud && !port_.SetBaudRate(*options_.baud)) {
         Fail("the line speed " + std::to_string(*options_.baud) + " is not one the system offers");
         return false;
     }
-    if (options_.port.empty()) return true;
-    if (const int n = ComPortNumber(options_.port); n != 0) {
+    if (unit_.port.empty()) return true;
+    if (const int n = ComPortNumber(unit_.port); n != 0) {
         coms_.OpenPort(n);
         if (coms_.OpenPortNumber() == n) return true;
     } else {
-        port_.SetCommPort(options_.port, options_.port);
+        port_.SetCommPort(unit_.port, unit_.port);
         port_.SetActive(true);
         if (port_.Active()) return true;
     }
-    Fail("cannot open " + options_.port +
-         (port_.DevicePath() != options_.port ? " (" + port_.DevicePath() + ")" : ""));
+    Fail("cannot open " + unit_.port +
+         (port_.DevicePath() != unit_.port ? " (" + port_.DevicePath() + ")" : ""));
     return false;
 }
 
@@ -218,7 +253,7 @@ void Station::ListNodes() const {
     std::cout << std::flush;
 }
 
-void Station::RunNode(NodeRecord& record) {
+void Station::StartNode(NodeRecord& record) {
     current_ = &record;
     record.started = WallClock::now();
     const auto start = EventLoop::Clock::now();
@@ -231,30 +266,14 @@ void Station::RunNode(NodeRecord& record) {
     // Until the node ends, the reports on disk say that it is under way.
     record.result = "RUNNING";
     record.ended = record.started;
-    WriteReports();
+    writeReports_();
     lastReport_ = EventLoop::Clock::now();
-    if (!options_.quiet)
-        std::cout << ">> " << record.name << (record.cleanup ? " (clean-up)" : "") << std::endl;
+    if (!options_.quiet) Print(">> " + record.name + (record.cleanup ? " (clean-up)" : ""));
     sequences_->RunNodeByName(record.name);
-    auto next = start;
-    const auto stop = [&](const std::string& why) {
-        record.message = why;
-        sequences_->Stop(why);
-        stoppedInside_ = true;
-    };
-    while (sequences_->Running()) {
-        // Time lost in a prompt is not made up with a burst of ticks.
-        next = std::max(next + kTickPeriod, EventLoop::Clock::now());
-        if (!loop_.RunUntil(next)) {
-            stop("interrupted by signal " + std::to_string(loop_.Signal()));
-            break;
-        }
-        if (EventLoop::Clock::now() >= deadline_) {
-            stop(timeoutText_);
-            break;
-        }
-        engine_.Tick();
-    }
+}
+
+void Station::EndNode() {
+    NodeRecord& record = *current_;
     CloseAction(stoppedInside_);
     const _TestNode* node = sequences_->FindNode(record.name);
     // The node's result is the run's verdict: the worst of every node it went through.
@@ -268,8 +287,16 @@ void Station::RunNode(NodeRecord& record) {
         Decimal(std::chrono::duration<double>(record.ended - record.started).count(), "%.3f");
     std::string line = "== " + record.name + ": " + Paint(record.result) + " (" + seconds + " s)";
     if (record.result != "PASSED" && record.result != "UNTESTED") line += ": " + FailureText(record);
-    std::cout << line << std::endl;
+    Print(line);
     current_ = nullptr;
+    deadline_ = EventLoop::Clock::time_point::max();
+    // The reports stand for the run so far, in case the station loses power.
+    writeReports_();
+    if (phase_ == Phase::Nodes && options_.stopOnFail &&
+        (record.result == "FAILED" || record.result == "ERROR")) {
+        phase_ = Phase::Cleanup;
+        next_ = 0;
+    }
 }
 
 void Station::SelectItem(ItemId id) {
@@ -313,18 +340,22 @@ void Station::CloseAction(bool stopped) {
     const std::string tail =
         (a.actual.empty() ? "" : " | " + a.actual) + (a.reason.empty() ? "" : " | " + a.reason);
     current_->output.push_back(line + a.result + tail);
-    if (!options_.quiet) std::cout << line << Paint(a.result) << tail << std::endl;
+    if (!options_.quiet) Print(line + Paint(a.result) + tail);
     current_->actions.push_back(std::move(a));
     // A long node leaves its progress on disk, so that a killed run shows what it had done.
     if (EventLoop::Clock::now() - lastReport_ >= std::chrono::seconds(1)) {
-        WriteReports();
+        writeReports_();
         lastReport_ = EventLoop::Clock::now();
     }
 }
 
 void Station::Output(const std::string& line) {
     if (current_ != nullptr) current_->output.push_back(line);
-    if (!options_.quiet) std::cout << line << std::endl;
+    if (!options_.quiet) Print(line);
+}
+
+void Station::Print(const std::string& line) const {
+    std::cout << (options_.stations.size() > 1 ? "[" + unit_.dut + "] " : "") << line << std::endl;
 }
 
 void Station::AddLogLine(const std::string& line) {
@@ -358,6 +389,8 @@ std::optional<bool> Station::Ask(const std::string& kind, const std::string& tex
     };
     if (::isatty(STDIN_FILENO) != 1)
         return stop(kind + " needs an answer, and there is no terminal: give --yes or --no");
+    // One terminal cannot answer several units at once.
+    if (options_.stations.size() > 1) return stop(kind + " needs --yes or --no when several stations run");
     for (;;) {
         std::cout << text << (withCancel ? " [ok/cancel] " : " [Enter] ") << std::flush;
         bool timedOut = false;
@@ -400,35 +433,6 @@ std::string Station::Paint(const std::string& result) const {
     if (!colour_) return result;
     const char* code = result == "PASSED" ? "32" : result == "FAILED" ? "31" : result == "ERROR" ? "35" : "0";
     return std::string("\033[") + code + "m" + result + "\033[0m";
-}
-
-bool Station::WriteReports() {
-    run_.ended = std::max(run_.ended, run_.started);
-    bool ok = true;
-    std::string why;
-    if (!options_.junitFile.empty() && !WriteReport(options_.junitFile, JunitText(run_), why)) {
-        Fail("cannot write " + options_.junitFile + ": " + why);
-        ok = false;
-    }
-    if (!options_.jsonFile.empty() && !WriteReport(options_.jsonFile, JsonText(run_), why)) {
-        Fail("cannot write " + options_.jsonFile + ": " + why);
-        ok = false;
-    }
-    return ok;
-}
-
-int Station::Finish(int status) {
-    run_.ended = WallClock::now();
-    run_.status = status == kInterrupted ? "aborted" : "complete";
-    run_.exitStatus = status;
-    if (!WriteReports() && status != kInterrupted) status = run_.exitStatus = kError;
-    int counts[4] = {0, 0, 0, 0};  // passed, failed, error, other
-    for (const NodeRecord& n : run_.nodes)
-        ++counts[n.result == "PASSED" ? 0 : n.result == "FAILED" ? 1 : n.result == "ERROR" ? 2 : 3];
-    std::cout << "korvarun: " << run_.nodes.size() << " node(s): " << counts[0] << " passed, " << counts[1]
-              << " failed, " << counts[2] << " error, " << counts[3] << " not run or empty"
-              << (status == kInterrupted ? "; interrupted" : "") << "; exit " << status << std::endl;
-    return status;
 }
 
 }  // namespace korva::korvarun

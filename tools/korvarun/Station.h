@@ -1,8 +1,11 @@
 #pragma once
-// One console run: the configuration loaded as the window loads it, one sequence file, the serial
-// port, and the runner ticked every 10 ms; every action and node recorded for the reports.
+// One unit under test: its own engine (the configuration loaded as the window loads it), sequence
+// store, serial port and record. A station runs its nodes one 10 ms step at a time, so that several
+// stations share one event loop.
 
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,13 +25,32 @@ enum ExitStatus : int { kPassed = 0, kFailed = 1, kError = 2, kInterrupted = 130
 
 class Station : public LoaderHost, public RunnerHost, public SequenceView {
   public:
-    explicit Station(Options options);
+    // unit: the port and DUT of this station; writeReports: writes the reports of every station.
+    Station(const Options& options, Unit unit, EventLoop& loop, std::function<bool()> writeReports);
     ~Station() override;
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;
 
-    // The whole run; the exit status.
-    int Run();
+    // Configuration, sequence, nodes and port; false with the reason printed when the run cannot
+    // start. listOnly: the file is loaded to be listed, nothing more.
+    bool Prepare(bool listOnly);
+    void ListNodes() const;
+    // Every report input, for the check that no report overwrites one.
+    std::vector<std::string> Inputs() const;
+
+    // One 10 ms step: the next node starts, the running one is ticked or timed out, an ended one is
+    // recorded.
+    void Step();
+    // A signal came: the running node stops, the nodes left are skipped, the clean-up node runs; a
+    // signal during the clean-up ends it.
+    void Interrupt(int signal);
+    bool Done() const { return phase_ == Phase::Done; }
+    // The station's exit status once done.
+    int Status() const;
+    void ClosePort() { port_.SetActive(false); }
+
+    RunRecord& Record() { return run_; }
+    const RunRecord& Record() const { return run_; }
 
     // LoaderHost
     void ShowMessage(const std::string& text) override;
@@ -63,27 +85,30 @@ class Station : public LoaderHost, public RunnerHost, public SequenceView {
       private:
         Station& station_;
     };
+    enum class Phase { Nodes, Cleanup, Done };
 
-    // Each step returns false with the reason printed when the run cannot go on.
     bool LoadConfiguration();
     bool LoadSequence();
     bool ChooseNodes();
     bool OpenPort();
-    void ListNodes() const;
-    void RunNode(NodeRecord& record);
-    // The clean-up node, after the others however they ended; a second signal ends it.
-    void RunCleanup();
+    // The next node to run in this phase, or nullptr.
+    NodeRecord* NextNode();
+    void StartNode(NodeRecord& record);
+    void EndNode();
+    void StopNode(const std::string& why);
     void CloseAction(bool stopped);
     // The answer to a prompt of the sequence; nullopt when none can be had (the node is then stopped).
     std::optional<bool> Ask(const std::string& kind, const std::string& text, bool withCancel);
     void Output(const std::string& line);
-    int Finish(int status);
-    bool WriteReports();
+    // The station's lines go to standard output, named by the DUT when several stations run.
+    void Print(const std::string& line) const;
     std::string Paint(const std::string& result) const;
     void Fail(const std::string& why) const;
 
-    Options options_;
-    EventLoop loop_;
+    const Options& options_;
+    Unit unit_;
+    EventLoop& loop_;
+    std::function<bool()> writeReports_;
     BusLog busLog_{*this};
     Engine engine_{busLog_};
     ConfigLoader loader_;
@@ -95,16 +120,22 @@ class Station : public LoaderHost, public RunnerHost, public SequenceView {
     std::vector<std::string> nodeNames_;
     std::vector<std::string> displayNames_;
     std::map<ItemId, const TestAction*> actions_;
+    Phase phase_ = Phase::Nodes;
+    std::size_t next_ = 0;              // the next node of run_.nodes to start
     NodeRecord* current_ = nullptr;     // the node running now
     std::optional<ActionRecord> open_;  // the action carried out now
     const TestAction* openAction_ = nullptr;
     std::string firstConfigMessage_;
     bool configFailed_ = false;
     bool stoppedInside_ = false;  // the running node was stopped, not ended by the runner
+    bool interrupted_ = false;
     bool colour_ = false;
     EventLoop::Clock::time_point deadline_ = EventLoop::Clock::time_point::max();  // the node's --timeout
     std::string timeoutText_;
     EventLoop::Clock::time_point lastReport_{};  // reports are written at most once a second mid-node
 };
+
+// The whole run: every station in one event loop; the exit status.
+int RunStations(const Options& options);
 
 }  // namespace korva::korvarun

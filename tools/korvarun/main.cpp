@@ -26,8 +26,7 @@ int main(int argc, char* argv[]) {
         return kPassed;
     }
     try {
-        Station station(std::move(options));
-        return station.Run();
+        return RunStations(options);
     } catch (const std::exception& e) {
         // Whatever escaped the run is reported in one line; the port closed as the station went.
         std::cerr << "korvarun: " << e.what() << std::endl;

@@ -50,7 +50,7 @@ void BM_MemoryPerLink(benchmark::State& state) {
     for (auto _ : state) {
         const std::size_t before = mallinfo2().uordblks + mallinfo2().hblkhd;
         auto host = std::make_unique<QuietHost>();
-        auto comms = std::make_unique<Comms>(*host);
+        auto comms = std::make_unique<Engine>(*host);
         {
             ConfigLoader loader(comms->Model(), *host, dir.string());
             loader.LoadConfiguration();

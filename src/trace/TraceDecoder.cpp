@@ -54,7 +54,9 @@ void TraceDecoder::Rebuild() {
     }
 }
 
-std::uint8_t TraceDecoder::DeviceAddress(const BusPacket& p) { return IsReply(p) ? p.source : p.dest; }
+std::uint8_t TraceDecoder::DeviceAddress(const BusPacket& p) {
+    return IsReply(p) ? p.source : p.dest;
+}
 
 std::string TraceDecoder::KindText(const BusPacket& p) {
     const std::uint8_t cls = p.code & code::kClassMask;
@@ -84,7 +86,8 @@ DecodedPacket TraceDecoder::Decode(const BusPacket& p, PacketPath path) const {
     out.kind = path == PacketPath::ChecksumError ? "CHECKSUM ERROR, " + KindText(p) : KindText(p);
     out.problem = path == PacketPath::ChecksumError || ((p.code & code::kRefused) && !(p.code & code::kAck));
     const std::uint8_t cls = p.code & code::kClassMask;
-    if (out.device == nullptr || p.length == 0 || (cls != code::kReadClass && cls != code::kWriteClass)) return out;
+    if (out.device == nullptr || p.length == 0 || (cls != code::kReadClass && cls != code::kWriteClass))
+        return out;
     out.link = Link(address, p.data[0]);
     if (out.link == nullptr) return out;
     out.property = out.link->name;
@@ -130,7 +133,8 @@ bool TraceDecoder::WordsContain(const TraceRecord& r, std::string_view foldedTex
     }
     if (holds(std::string_view(bytes, r.size == 0 ? 0 : 3 * r.size - 1))) return true;
     const DecodedPacket d = Decode(r.Packet(), r.path);
-    return (d.device != nullptr && holds(d.device->name)) || holds(d.property) || holds(d.value) || holds(d.kind);
+    return (d.device != nullptr && holds(d.device->name)) || holds(d.property) || holds(d.value) ||
+           holds(d.kind);
 }
 
 }  // namespace korva

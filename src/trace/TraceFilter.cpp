@@ -17,7 +17,8 @@ bool MatchesFolded(const TraceFilter& f, const std::string& foldedText, const Tr
         const bool reply = (cmd & (code::kAck | code::kRefused)) != 0;
         const std::uint8_t address = reply ? r.bytes[1] : r.bytes[0];
         if (f.device >= 0 && address != f.device) return false;
-        if (f.propertyCode >= 0 && (r.size <= BusPacket::kHeaderSize || r.bytes[5] != f.propertyCode)) return false;
+        if (f.propertyCode >= 0 && (r.size <= BusPacket::kHeaderSize || r.bytes[5] != f.propertyCode))
+            return false;
     }
     if (foldedText.empty()) return true;
     return decoder.WordsContain(r, foldedText);

@@ -7,7 +7,9 @@
 namespace korva {
 
 namespace {
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 }  // namespace
 
 TTraceModel::TTraceModel(const TraceBuffer& buffer, const TraceDecoder& decoder, QObject* parent)
@@ -85,7 +87,9 @@ int TTraceModel::rowCount(const QModelIndex& parent) const {
     return static_cast<int>(filter_.Empty() ? count_ : rows_.size());
 }
 
-int TTraceModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int TTraceModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
 
 QVariant TTraceModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
@@ -100,30 +104,40 @@ QVariant TTraceModel::data(const QModelIndex& index, int role) const {
         };
         switch (index.column()) {
             case Time:
-                return r.timeUs < 0 ? QString()
-                                    : QDateTime::fromMSecsSinceEpoch(r.timeUs / 1000).toString("HH:mm:ss.zzz");
+                return r.timeUs < 0
+                           ? QString()
+                           : QDateTime::fromMSecsSinceEpoch(r.timeUs / 1000).toString("HH:mm:ss.zzz");
             case Since: {
                 if (index.row() == 0 || r.timeUs < 0) return QString();
                 const std::uint64_t before = RecordAt(index.row() - 1);
                 if (!buffer_.Holds(before) || buffer_.At(before).timeUs < 0) return QString();
-                return QString("+%1 ms").arg(static_cast<double>(r.timeUs - buffer_.At(before).timeUs) / 1000.0, 0, 'f', 1);
+                return QString("+%1 ms").arg(
+                    static_cast<double>(r.timeUs - buffer_.At(before).timeUs) / 1000.0, 0, 'f', 1);
             }
-            case Direction: return QString(PathWords(r.path));
-            case From: return node(p.source);
-            case To: return node(p.dest);
+            case Direction:
+                return QString(PathWords(r.path));
+            case From:
+                return node(p.source);
+            case To:
+                return node(p.dest);
             case Bytes: {
                 std::string bytes = TraceBytes(p);
                 bytes.pop_back();
                 return Q(bytes);
             }
-            default: break;
+            default:
+                break;
         }
         const DecodedPacket d = decoder_.Decode(p, r.path);
         switch (index.column()) {
-            case Property: return Q(d.property);
-            case Value: return Q(d.value);
-            case Kind: return Q(d.kind);
-            default: return {};
+            case Property:
+                return Q(d.property);
+            case Value:
+                return Q(d.value);
+            case Kind:
+                return Q(d.kind);
+            default:
+                return {};
         }
     }
     if (role == Qt::BackgroundRole || role == Qt::ForegroundRole) {

@@ -13,7 +13,7 @@ namespace korva {
 
 class TTraceModel : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     enum Column { Time, Since, Direction, From, To, Kind, Property, Value, Bytes, ColumnCount };
 
     TTraceModel(const TraceBuffer& buffer, const TraceDecoder& decoder, QObject* parent = nullptr);
@@ -34,7 +34,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-private:
+  private:
     const TraceBuffer& buffer_;
     const TraceDecoder& decoder_;
     TraceFilter filter_;

@@ -19,15 +19,19 @@
 namespace korva {
 
 namespace {
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 std::int64_t NowUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 }  // namespace
 
-TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidget* parent, std::size_t capacity)
+TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidget* parent,
+                           std::size_t capacity)
     : QWidget(parent, Qt::Window), config_(model), dialogs_(dialogs), buffer_(capacity), decoder_(model) {
     setObjectName("frmTrace");
     setWindowTitle("Packet Trace");
@@ -65,7 +69,8 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
     cbProperty = combo("cbProperty");
     cbDirection = combo("cbDirection");
     cbDirection->addItem("All directions", TraceFilter::kAllPaths);
-    for (int i = 0; i < kPacketPaths; ++i) cbDirection->addItem(PathWords(static_cast<PacketPath>(i)), 1u << i);
+    for (int i = 0; i < kPacketPaths; ++i)
+        cbDirection->addItem(PathWords(static_cast<PacketPath>(i)), 1u << i);
     cbClass = combo("cbClass");
     cbClass->addItem("All classes", -1);
     cbClass->addItem("read", code::kReadClass);
@@ -77,7 +82,8 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
     tbFind->setPlaceholderText("Find text in any column");
     tbFind->setClearButtonEnabled(true);
     auto* filters = new QHBoxLayout();
-    for (QWidget* w : std::initializer_list<QWidget*>{cbDevice, cbProperty, cbDirection, cbClass}) filters->addWidget(w);
+    for (QWidget* w : std::initializer_list<QWidget*>{cbDevice, cbProperty, cbDirection, cbClass})
+        filters->addWidget(w);
     filters->addWidget(tbFind, 1);
 
     tvTrace = new QTableView(this);
@@ -113,13 +119,16 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
     connect(btRecord, &QPushButton::clicked, this, [this](bool on) {
         if (!on) return StopRecording();
         const QString base = Choose(true, "Record to capture files", "Capture files (*.kcap)");
-        if (base.isEmpty()) btRecord->setChecked(false);
-        else StartRecording(base);
+        if (base.isEmpty())
+            btRecord->setChecked(false);
+        else
+            StartRecording(base);
     });
     connect(btSaveCsv, &QPushButton::clicked, this, [this] { Save(true); });
     connect(btSaveCapture, &QPushButton::clicked, this, [this] { Save(false); });
     connect(btOpenCapture, &QPushButton::clicked, this, [this] {
-        const QString path = Choose(false, "Open capture file", "Capture files (*.kcap *.txt *.log);;All files (*)");
+        const QString path =
+            Choose(false, "Open capture file", "Capture files (*.kcap *.txt *.log);;All files (*)");
         if (!path.isEmpty()) OpenCapture(path);
     });
     connect(btClear, &QPushButton::clicked, this, [this] {
@@ -187,7 +196,8 @@ void TTraceWindow::FillDevices() {
     const int keep = cbDevice->currentData().isValid() ? cbDevice->currentData().toInt() : -1;
     cbDevice->clear();
     cbDevice->addItem("All devices", -1);
-    for (const auto& [name, device] : config_.devices) cbDevice->addItem(Q(DeviceNodeText(*device)), device->address);
+    for (const auto& [name, device] : config_.devices)
+        cbDevice->addItem(Q(DeviceNodeText(*device)), device->address);
     const int at = cbDevice->findData(keep);
     cbDevice->setCurrentIndex(at < 0 ? 0 : at);
     FillProperties();
@@ -200,7 +210,8 @@ void TTraceWindow::FillProperties() {
     const int address = cbDevice->currentData().toInt();
     for (const auto& [name, device] : config_.devices) {
         if (device->address != address) continue;
-        for (const auto& [linkName, link] : device->links) cbProperty->addItem(Q(LinkTitleText(*link)), link->code);
+        for (const auto& [linkName, link] : device->links)
+            cbProperty->addItem(Q(LinkTitleText(*link)), link->code);
         break;
     }
     cbProperty->setEnabled(cbProperty->count() > 1);
@@ -233,15 +244,19 @@ QString TTraceWindow::Choose(bool save, const QString& caption, const QString& f
 }
 
 void TTraceWindow::Save(bool csv) {
-    const QString path =
-        Choose(true, csv ? "Save trace as CSV" : "Save trace as capture", csv ? "CSV files (*.csv)" : "Capture files (*.kcap)");
+    const QString path = Choose(true, csv ? "Save trace as CSV" : "Save trace as capture",
+                                csv ? "CSV files (*.csv)" : "Capture files (*.kcap)");
     if (path.isEmpty()) return;
     csv ? SaveCsv(path) : SaveCapture(path);
 }
 
-void TTraceWindow::SaveCsv(const QString& path) { SaveInBackground(path, true); }
+void TTraceWindow::SaveCsv(const QString& path) {
+    SaveInBackground(path, true);
+}
 
-void TTraceWindow::SaveCapture(const QString& path) { SaveInBackground(path, false); }
+void TTraceWindow::SaveCapture(const QString& path) {
+    SaveInBackground(path, false);
+}
 
 void TTraceWindow::WaitForSave() {
     if (saver_.joinable()) saver_.join();
@@ -270,7 +285,11 @@ void TTraceWindow::SaveInBackground(const QString& path, bool csv) {
         }
         if (failure.empty()) return;
         QMetaObject::invokeMethod(
-            this, [this, failure] { if (dialogs_.error) dialogs_.error(Q(failure)); }, Qt::QueuedConnection);
+            this,
+            [this, failure] {
+                if (dialogs_.error) dialogs_.error(Q(failure));
+            },
+            Qt::QueuedConnection);
     });
 }
 

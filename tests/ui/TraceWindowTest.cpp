@@ -26,7 +26,7 @@ QStringList Row(TTraceWindow& w, int row) {
 class TraceWindowTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void traceWindow() {
         test::Window win(test::Window::PlantOf(KORVA_DEMO_DIR));
         win.emu.AddDevice("FeedPump", 34).properties.push_back({"SpeedSetpoint", 0, 16, 1200, 0});

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "model/Kobjects.h"
@@ -37,9 +36,6 @@ class TraceDecoder {
     // The packet's class in words: "read request", "write reply", "refusal", "acknowledgement",
     // "broadcast", "close request", "boot loader".
     static std::string KindText(const BusPacket& p);
-    // Whether one of the record's words holds the text, which is folded to lower case: the direction,
-    // the device, the property, the value, the kind or the bytes ("8a 03" finds a read reply of three bytes).
-    bool WordsContain(const TraceRecord& r, std::string_view foldedText) const;
 
   private:
     const KModel& model_;

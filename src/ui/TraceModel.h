@@ -1,5 +1,6 @@
 #pragma once
 // The packet trace as a table: every held record, or those the filter lets through, oldest first.
+// Column n is the trace's column n (trace/TraceColumns.h), with its header and its text.
 
 #include <cstdint>
 #include <deque>
@@ -7,6 +8,7 @@
 
 #include <QAbstractTableModel>
 
+#include "trace/TraceColumns.h"
 #include "trace/TraceFilter.h"
 
 namespace korva {
@@ -14,8 +16,6 @@ namespace korva {
 class TTraceModel : public QAbstractTableModel {
     Q_OBJECT
   public:
-    enum Column { Time, Since, Direction, From, To, Kind, Property, Value, Bytes, ColumnCount };
-
     TTraceModel(const TraceBuffer& buffer, const TraceDecoder& decoder, QObject* parent = nullptr);
 
     // Shows the records that match from now on, the held ones included.

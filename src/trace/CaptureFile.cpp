@@ -133,7 +133,7 @@ std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>*
     line([](const TraceColumnInfo& c) { return std::string(c.header); });
     ForRows(buffer, rows, [&](const TraceRecord& r) {
         const TraceRow row(r, decoder);
-        line([&row](const TraceColumnInfo& c) { return c.text(row); });
+        line([&row](const TraceColumnInfo& c) { return c.Text(row); });
     });
     return text;
 }

@@ -1,28 +1,49 @@
 #include "trace/TraceColumns.h"
 
+#include <algorithm>
+
 namespace korva {
 
 namespace {
-std::string Bytes(const TraceRow& row) {
-    std::string bytes = TraceBytes(row.packet);
-    if (!bytes.empty()) bytes.pop_back();  // the space after the last byte
-    return bytes;
+// "22 6C 89 01 28 10".
+std::string_view Bytes(const TraceRow& row, std::string& scratch) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    const std::size_t size = std::min<std::size_t>(row.record.size, sizeof row.record.bytes);
+    scratch.assign(size == 0 ? 0 : 3 * size - 1, ' ');
+    for (std::size_t i = 0; i < size; ++i) {
+        scratch[3 * i] = kDigits[row.record.bytes[i] >> 4];
+        scratch[3 * i + 1] = kDigits[row.record.bytes[i] & 0x0F];
+    }
+    return scratch;
 }
 
 constexpr std::array<TraceColumnInfo, kTraceColumnCount> kColumns{{
     {TraceColumn::Time, "Time", false,
-     [](const TraceRow& r) {
-         return r.record.timeUs >= 0 ? FormatCaptureTime(r.record.timeUs) : std::string();
+     [](const TraceRow& r, std::string& scratch) -> std::string_view {
+         if (r.record.timeUs < 0) return {};
+         return scratch = FormatCaptureTime(r.record.timeUs);
      }},
     {TraceColumn::Direction, "Direction", true,
-     [](const TraceRow& r) { return std::string(PathWords(r.record.path)); }},
-    {TraceColumn::From, "From", false, [](const TraceRow& r) { return std::to_string(r.packet.source); }},
-    {TraceColumn::To, "To", false, [](const TraceRow& r) { return std::to_string(r.packet.dest); }},
+     [](const TraceRow& r, std::string&) -> std::string_view { return PathWords(r.record.path); }},
+    {TraceColumn::From, "From", false,
+     [](const TraceRow& r, std::string& scratch) -> std::string_view {
+         return scratch = std::to_string(r.packet.source);
+     }},
+    {TraceColumn::To, "To", false,
+     [](const TraceRow& r, std::string& scratch) -> std::string_view {
+         return scratch = std::to_string(r.packet.dest);
+     }},
     {TraceColumn::Device, "Device", true,
-     [](const TraceRow& r) { return r.decoded.device != nullptr ? r.decoded.device->name : std::string(); }},
-    {TraceColumn::Property, "Property", true, [](const TraceRow& r) { return r.decoded.property; }},
-    {TraceColumn::Value, "Value", true, [](const TraceRow& r) { return r.decoded.value; }},
-    {TraceColumn::Kind, "Kind", true, [](const TraceRow& r) { return r.decoded.kind; }},
+     [](const TraceRow& r, std::string&) -> std::string_view {
+         if (r.decoded.device == nullptr) return {};
+         return r.decoded.device->name;
+     }},
+    {TraceColumn::Property, "Property", true,
+     [](const TraceRow& r, std::string&) -> std::string_view { return r.decoded.property; }},
+    {TraceColumn::Value, "Value", true,
+     [](const TraceRow& r, std::string&) -> std::string_view { return r.decoded.value; }},
+    {TraceColumn::Kind, "Kind", true,
+     [](const TraceRow& r, std::string&) -> std::string_view { return r.decoded.kind; }},
     {TraceColumn::Bytes, "Bytes", true, Bytes},
 }};
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "trace/TraceDecoder.h"
 
@@ -30,7 +31,14 @@ struct TraceColumnInfo {
     TraceColumn id;
     const char* header;  // "Kind"
     bool searched;       // by the text filter
-    std::string (*text)(const TraceRow& row);
+    // The row's text in this column: the row's own, or one written into scratch. The text filter asks
+    // for it of a million records and passes one scratch string for all of them.
+    std::string_view (*text)(const TraceRow& row, std::string& scratch);
+
+    std::string Text(const TraceRow& row) const {
+        std::string scratch;
+        return std::string(text(row, scratch));
+    }
 };
 
 // In the order of TraceColumn.

@@ -96,7 +96,7 @@ QVariant TTraceModel::data(const QModelIndex& index, int role) const {
     if (!buffer_.Holds(n)) return {};
     const TraceRecord& r = buffer_.At(n);
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return Q(TraceColumns()[static_cast<std::size_t>(index.column())].text(TraceRow(r, decoder_)));
+        return Q(TraceColumns()[static_cast<std::size_t>(index.column())].Text(TraceRow(r, decoder_)));
     if (role == Qt::BackgroundRole || role == Qt::ForegroundRole) {
         const BusPacket p = r.Packet();
         const bool crc = r.path == PacketPath::ChecksumError;

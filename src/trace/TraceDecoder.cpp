@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "model/TextConvert.h"
-
 namespace korva {
 
 namespace {

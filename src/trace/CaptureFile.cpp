@@ -120,12 +120,12 @@ std::string CaptureText(const TraceBuffer& buffer, const std::vector<std::uint64
 std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows,
                     const TraceDecoder& decoder) {
     std::string text;
-    // One line of the table's columns, each field by the quoting rule.
+    // One line of the CSV's fields, each by the quoting rule.
     const auto line = [&text](auto&& field) {
         const char* comma = "";
-        for (const TraceColumnInfo& c : TraceColumns()) {
+        for (const TraceColumnInfo* c : TraceCsvColumns()) {
             text += comma;
-            text += CsvField(field(c));
+            text += CsvField(field(*c));
             comma = ",";
         }
         text += '\n';

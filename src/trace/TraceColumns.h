@@ -1,8 +1,8 @@
 #pragma once
 // The trace's columns in one table: the table view, the CSV export and the text filter take their
-// names, their order and their cell texts from here, so that a row reads the same in all three.
-// Order and names are the CSV's, which stored files and users' scripts rely on: a new column goes
-// at the end.
+// names, their places and their cell texts from here. The view and the CSV each show their own
+// choice of columns in their own order, and a column both show has one name. The CSV's fields and
+// texts are what stored files and users' scripts read: a new CSV field goes at the end.
 
 #include <array>
 #include <cstddef>
@@ -14,34 +14,68 @@
 
 namespace korva {
 
-enum class TraceColumn : std::uint8_t { Time, Direction, From, To, Device, Property, Value, Kind, Bytes };
-inline constexpr std::size_t kTraceColumnCount = 9;
+enum class TraceColumn : std::uint8_t {
+    Time,
+    Since,
+    Direction,
+    From,
+    To,
+    Device,
+    Property,
+    Value,
+    Kind,
+    Bytes
+};
+inline constexpr std::size_t kTraceColumnCount = 10;
+inline constexpr std::size_t kTraceViewColumns = 9;
+inline constexpr std::size_t kTraceCsvColumns = 9;
 
 // A record with its packet decoded once, for the texts of all its columns.
 struct TraceRow {
-    TraceRow(const TraceRecord& r, const TraceDecoder& decoder)
-        : record(r), packet(r.Packet()), decoded(decoder.Decode(packet, r.path)) {}
+    // beforeUs is the time of the row the view shows above this one, for "Since"; -1 for none.
+    TraceRow(const TraceRecord& r, const TraceDecoder& d, std::int64_t before = -1)
+        : record(r), packet(r.Packet()), decoded(d.Decode(packet, r.path)), decoder(d), beforeUs(before) {}
 
     TraceRecord record;
     BusPacket packet;
     DecodedPacket decoded;
+    const TraceDecoder& decoder;
+    std::int64_t beforeUs;
 };
+
+// The row's text in a column: the row's own, or one written into scratch. The text filter asks for
+// it of a million records and passes one scratch string for all of them.
+using TraceText = std::string_view (*)(const TraceRow& row, std::string& scratch);
 
 struct TraceColumnInfo {
     TraceColumn id;
-    const char* header;  // "Kind"
-    bool searched;       // by the text filter
-    // The row's text in this column: the row's own, or one written into scratch. The text filter asks
-    // for it of a million records and passes one scratch string for all of them.
-    std::string_view (*text)(const TraceRow& row, std::string& scratch);
+    const char* header;  // the view's and the CSV's: "Kind"
+    int viewAt;          // its place among the view's columns, -1 when the view does not show it
+    int csvAt;           // its place among the CSV's fields, -1 when the CSV has none
+    bool searched;       // by the text filter, in its view text
+    TraceText text;      // as the CSV writes it
+    TraceText viewText;  // as the view shows it, where that differs; nullptr: text
 
+    std::string_view ViewText(const TraceRow& row, std::string& scratch) const {
+        return (viewText != nullptr ? viewText : text)(row, scratch);
+    }
+    std::string ViewText(const TraceRow& row) const {
+        std::string scratch;
+        return std::string(ViewText(row, scratch));
+    }
     std::string Text(const TraceRow& row) const {
         std::string scratch;
         return std::string(text(row, scratch));
     }
 };
 
-// In the order of TraceColumn.
+// Every column, in the order of TraceColumn.
 const std::array<TraceColumnInfo, kTraceColumnCount>& TraceColumns();
+inline const TraceColumnInfo& TraceColumnOf(TraceColumn id) {
+    return TraceColumns()[static_cast<std::size_t>(id)];
+}
+// The view's columns from left to right, and the CSV's fields in their order.
+const std::array<const TraceColumnInfo*, kTraceViewColumns>& TraceViewColumns();
+const std::array<const TraceColumnInfo*, kTraceCsvColumns>& TraceCsvColumns();
 
 }  // namespace korva

@@ -8,8 +8,9 @@
 namespace korva {
 
 namespace {
-// Whether the text, folded to lower case, is in one of the row's searched columns ("8a 03" finds a read
-// reply of three bytes). Compared in place, without folded copies: a filter runs over a million records.
+// Whether the text, folded to lower case, is in the view text of one of the row's searched columns
+// ("8a 03" finds a read reply of three bytes). Compared in place, without folded copies: a filter runs over a
+// million records.
 bool WordsContain(const TraceRecord& r, const TraceDecoder& decoder, std::string_view foldedText,
                   std::string& scratch) {
     const auto holds = [foldedText](std::string_view word) {
@@ -21,8 +22,9 @@ bool WordsContain(const TraceRecord& r, const TraceDecoder& decoder, std::string
         return false;
     };
     const TraceRow row(r, decoder);
-    return std::any_of(TraceColumns().begin(), TraceColumns().end(),
-                       [&](const TraceColumnInfo& c) { return c.searched && holds(c.text(row, scratch)); });
+    return std::any_of(TraceColumns().begin(), TraceColumns().end(), [&](const TraceColumnInfo& c) {
+        return c.searched && holds(c.ViewText(row, scratch));
+    });
 }
 
 // The filter's text is folded once, by the caller.

@@ -87,7 +87,7 @@ int TTraceModel::rowCount(const QModelIndex& parent) const {
 }
 
 int TTraceModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(TraceColumns().size());
+    return parent.isValid() ? 0 : static_cast<int>(TraceViewColumns().size());
 }
 
 QVariant TTraceModel::data(const QModelIndex& index, int role) const {
@@ -95,8 +95,16 @@ QVariant TTraceModel::data(const QModelIndex& index, int role) const {
     const std::uint64_t n = RecordAt(index.row());
     if (!buffer_.Holds(n)) return {};
     const TraceRecord& r = buffer_.At(n);
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return Q(TraceColumns()[static_cast<std::size_t>(index.column())].Text(TraceRow(r, decoder_)));
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        // "Since" counts from the row shown above, whichever record that is.
+        std::int64_t beforeUs = -1;
+        if (index.row() > 0) {
+            const std::uint64_t before = RecordAt(index.row() - 1);
+            if (buffer_.Holds(before)) beforeUs = buffer_.At(before).timeUs;
+        }
+        const TraceRow row(r, decoder_, beforeUs);
+        return Q(TraceViewColumns()[static_cast<std::size_t>(index.column())]->ViewText(row));
+    }
     if (role == Qt::BackgroundRole || role == Qt::ForegroundRole) {
         const BusPacket p = r.Packet();
         const bool crc = r.path == PacketPath::ChecksumError;
@@ -111,7 +119,7 @@ QVariant TTraceModel::data(const QModelIndex& index, int role) const {
 QVariant TTraceModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return {};
-    return QString(TraceColumns()[static_cast<std::size_t>(section)].header);
+    return QString(TraceViewColumns()[static_cast<std::size_t>(section)]->header);
 }
 
 }  // namespace korva

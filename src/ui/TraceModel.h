@@ -1,6 +1,7 @@
 #pragma once
 // The packet trace as a table: every held record, or those the filter lets through, oldest first.
-// Column n is the trace's column n (trace/TraceColumns.h), with its header and its text.
+// Its columns are the view's of the trace's table of columns (trace/TraceColumns.h), with their headers
+// and view texts.
 
 #include <cstdint>
 #include <deque>

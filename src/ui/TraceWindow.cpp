@@ -27,18 +27,18 @@ QString Q(const std::string& s) {
 int ColumnWidth(TraceColumn c) {
     switch (c) {
         case TraceColumn::Time:
-            return 200;
-        case TraceColumn::From:
-        case TraceColumn::To:
-            return 50;
+        case TraceColumn::Value:
+            return 90;
+        case TraceColumn::Since:
+            return 70;
         case TraceColumn::Direction:
             return 95;
+        case TraceColumn::From:
+        case TraceColumn::To:
         case TraceColumn::Device:
             return 110;
         case TraceColumn::Property:
             return 130;
-        case TraceColumn::Value:
-            return 90;
         case TraceColumn::Kind:
             return 170;
         case TraceColumn::Bytes:
@@ -120,8 +120,8 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
     tvTrace->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     tvTrace->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     tvTrace->horizontalHeader()->setStretchLastSection(true);
-    for (std::size_t c = 0; c < TraceColumns().size(); ++c)
-        tvTrace->setColumnWidth(static_cast<int>(c), ColumnWidth(TraceColumns()[c].id));
+    for (std::size_t c = 0; c < TraceViewColumns().size(); ++c)
+        tvTrace->setColumnWidth(static_cast<int>(c), ColumnWidth(TraceViewColumns()[c]->id));
     lbStatus = new QLabel(this);
     lbStatus->setObjectName("lbTraceStatus");
 

@@ -39,7 +39,7 @@ QStringList CsvFields(const QString& line) {
 // A row as the operator reads it, from the direction on: the time differs from run to run.
 QStringList Row(TTraceWindow& w, int row) {
     QStringList cells;
-    for (int c = static_cast<int>(TraceColumn::Direction); c < w.Model()->columnCount(); ++c)
+    for (int c = TraceColumnOf(TraceColumn::Direction).viewAt; c < w.Model()->columnCount(); ++c)
         cells << w.Model()->index(row, c).data().toString();
     return cells;
 }
@@ -49,8 +49,8 @@ class TraceWindowTest : public QObject {
     Q_OBJECT
 
   private slots:
-    // The view, the CSV and the text filter read each packet alike, column by column, as the trace's
-    // table of columns has it. A cell's text finds its packet when a column the filter searches holds it.
+    // The view and the CSV each show their columns of the trace's table, in their own order, with the
+    // table's names and texts; the text filter finds a packet by the view texts of the searched columns.
     void columnsAgree() {
         KModel model;
         model.MakeProperty(model.MakeDevice("FeedPump", 0x22), LinkSpec("Speed", 0, 16));
@@ -61,47 +61,75 @@ class TraceWindowTest : public QObject {
             std::int64_t timeUs;
             PacketPath path;
             BusPacket packet;
-            QString kind;
+            QString since, from, to, kind;  // as the view shows them
         } cases[] = {
-            {"read reply", kNoon, PacketPath::Received, MakePacket({0x6C, 0x22, 0x8A}, {16, 0xFF, 0xFE}),
-             "read reply"},
-            {"checksum error, a comma in the kind", kNoon + 2, PacketPath::ChecksumError,
-             MakePacket({0x6C, 0x22, 0x8A}, {16, 0, 5}), "CHECKSUM ERROR, read reply"},
-            {"refusal by a device whose name needs quotes", kNoon + 3, PacketPath::Received,
-             MakePacket({0x6C, 0x23, 0x8C}, {16}), "refusal"},
-            {"broadcast heard, without a time", -1, PacketPath::Heard, MakePacket({6, 0x6C, 0x89}, {16}),
-             "broadcast"},
+            {"read reply", kNoon, PacketPath::Received, MakePacket({0x6C, 0x22, 0x8A}, {16, 0xFF, 0xFE}), "",
+             "34 FeedPump", "108", "read reply"},
+            {"checksum error, a comma in the kind", kNoon + 1250, PacketPath::ChecksumError,
+             MakePacket({0x6C, 0x22, 0x8A}, {16, 0, 5}), "+1.3 ms", "34 FeedPump", "108",
+             "CHECKSUM ERROR, read reply"},
+            {"refusal by a device whose name needs quotes", kNoon + 31250, PacketPath::Received,
+             MakePacket({0x6C, 0x23, 0x8C}, {16}), "+30.0 ms", "35 Pump \"B\", spare", "108", "refusal"},
+            {"broadcast heard, without a time", -1, PacketPath::Heard, MakePacket({6, 0x6C, 0x89}, {16}), "",
+             "108", "6", "broadcast"},
+            {"read request after a row without a time", kNoon + 40000, PacketPath::Sent,
+             MakePacket({0x22, 0x6C, 0x89}, {16}), "", "108", "34 FeedPump", "read request"},
         };
         TraceBuffer buffer;
         for (const auto& c : cases) buffer.Append(TraceRecord::From(c.timeUs, c.path, c.packet));
         TTraceModel view(buffer, decoder);
         const QStringList csv = QString::fromStdString(CsvText(buffer, nullptr, decoder)).split('\n');
-        QStringList header, shown;
-        for (const TraceColumnInfo& column : TraceColumns()) header << column.header;
+        QStringList viewHeader, csvHeader, shown;
+        for (const TraceColumnInfo* column : TraceViewColumns()) viewHeader << column->header;
+        for (const TraceColumnInfo* column : TraceCsvColumns()) csvHeader << column->header;
         for (int col = 0; col < view.columnCount(); ++col)
             shown << view.headerData(col, Qt::Horizontal, Qt::DisplayRole).toString();
-        QCOMPARE(shown, header);
-        QCOMPARE(CsvFields(csv[0]), header);
+        QCOMPARE(shown, viewHeader);
+        QCOMPARE(shown, (QStringList{"Time", "Since", "Direction", "From", "To", "Kind", "Property", "Value",
+                                     "Bytes"}));
+        QCOMPARE(CsvFields(csv[0]), csvHeader);
+        for (const TraceColumnInfo& column : TraceColumns())
+            if (column.viewAt >= 0 && column.csvAt >= 0)
+                QCOMPARE(shown[column.viewAt], csvHeader[column.csvAt]);
+        const auto at = [](TraceColumn id) { return TraceColumnOf(id).viewAt; };
         for (int row = 0; row < view.rowCount(); ++row) {
             const auto& c = cases[row];
-            const TraceRecord& r = buffer.At(static_cast<std::uint64_t>(row));
-            QCOMPARE(view.index(row, static_cast<int>(TraceColumn::Kind)).data().toString(), c.kind);
-            QStringList cells, searched;
-            for (int col = 0; col < header.size(); ++col) {
+            const TraceRow traced(buffer.At(static_cast<std::uint64_t>(row)), decoder,
+                                  row > 0 ? cases[row - 1].timeUs : -1);
+            QStringList cells, texts, fields, searched;
+            for (int col = 0; col < view.columnCount(); ++col)
                 cells << view.index(row, col).data().toString();
-                if (TraceColumns()[static_cast<std::size_t>(col)].searched) searched << cells.last();
-            }
-            QCOMPARE(CsvFields(csv[row + 1]), cells);
-            for (const QString& cell : cells) {
+            for (const TraceColumnInfo* column : TraceViewColumns())
+                texts << QString::fromStdString(column->ViewText(traced));
+            for (const TraceColumnInfo* column : TraceCsvColumns())
+                fields << QString::fromStdString(column->Text(traced));
+            for (const TraceColumnInfo& column : TraceColumns())
+                if (column.searched) searched << QString::fromStdString(column.ViewText(traced));
+            QCOMPARE(cells, texts);
+            const QString local =
+                c.timeUs < 0 ? QString()
+                             : QDateTime::fromMSecsSinceEpoch(c.timeUs / 1000).toString("HH:mm:ss.zzz");
+            QCOMPARE(cells[at(TraceColumn::Time)], local);
+            QCOMPARE((QStringList{cells[at(TraceColumn::Since)], cells[at(TraceColumn::From)],
+                                  cells[at(TraceColumn::To)], cells[at(TraceColumn::Kind)]}),
+                     (QStringList{c.since, c.from, c.to, c.kind}));
+            QCOMPARE(CsvFields(csv[row + 1]), fields);
+            for (const QString& word : cells + fields) {
                 TraceFilter filter;
-                filter.text = cell.toStdString();
+                filter.text = word.toStdString();
                 const bool held = std::any_of(searched.begin(), searched.end(), [&](const QString& s) {
-                    return s.contains(cell, Qt::CaseInsensitive);
+                    return s.contains(word, Qt::CaseInsensitive);
                 });
-                if (!cell.isEmpty())
-                    QVERIFY2(filter.Matches(r, decoder) == held, qPrintable(c.name + (": " + cell)));
+                if (!word.isEmpty())
+                    QVERIFY2(filter.Matches(traced.record, decoder) == held,
+                             qPrintable(c.name + (": " + word)));
             }
         }
+        // Filtered, "Since" counts from the row shown above: 31.25 ms, half a tenth, goes up.
+        TraceFilter received;
+        received.paths = 1u << static_cast<unsigned>(PacketPath::Received);
+        view.SetFilter(received);
+        QCOMPARE(view.index(1, at(TraceColumn::Since)).data().toString(), QString("+31.3 ms"));
     }
 
     void traceWindow() {
@@ -123,8 +151,9 @@ class TraceWindowTest : public QObject {
         form.comms().TakeCluster("(x6Cx22x8Ax03x00x10x05xAA)");  // a damaged reply
         w.AppendBatch(true);
         QCOMPARE(w.Model()->rowCount(), 5);
-        QCOMPARE(Row(w, 2), (QStringList{"sent", "108", "34", "FeedPump", "SpeedSetpoint", "1450",
-                                         "write request", "22 6C 79 03 C9 10 05 AA"}));
+        const QString pump = "34 FeedPump", us = "108";
+        QCOMPARE(Row(w, 2), (QStringList{"sent", us, pump, "write request", "SpeedSetpoint", "1450",
+                                         "22 6C 79 03 C9 10 05 AA"}));
         QVERIFY(w.Model()->index(4, 0).data(Qt::BackgroundRole).isValid());  // the damaged reply
         QVERIFY(!w.Model()->index(1, 0).data(Qt::BackgroundRole).isValid());
 

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "trace/TraceColumns.h"
+
 namespace korva {
 
 namespace {
@@ -117,16 +119,21 @@ std::string CaptureText(const TraceBuffer& buffer, const std::vector<std::uint64
 
 std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows,
                     const TraceDecoder& decoder) {
-    std::string text = "Time,Direction,From,To,Device,Property,Value,Kind,Bytes\n";
+    std::string text;
+    // One line of the CSV's fields, each by the quoting rule.
+    const auto line = [&text](auto&& field) {
+        const char* comma = "";
+        for (const TraceColumnInfo* c : TraceCsvColumns()) {
+            text += comma;
+            text += CsvField(field(*c));
+            comma = ",";
+        }
+        text += '\n';
+    };
+    line([](const TraceColumnInfo& c) { return std::string(c.header); });
     ForRows(buffer, rows, [&](const TraceRecord& r) {
-        const BusPacket p = r.Packet();
-        const DecodedPacket d = decoder.Decode(p, r.path);
-        std::string bytes = TraceBytes(p);
-        bytes.pop_back();
-        text += (r.timeUs >= 0 ? FormatCaptureTime(r.timeUs) : std::string()) + ',' + PathWords(r.path) +
-                ',' + std::to_string(p.source) + ',' + std::to_string(p.dest) + ',' +
-                CsvField(d.device != nullptr ? d.device->name : std::string()) + ',' + CsvField(d.property) +
-                ',' + CsvField(d.value) + ',' + d.kind + ',' + bytes + '\n';
+        const TraceRow row(r, decoder);
+        line([&row](const TraceColumnInfo& c) { return c.Text(row); });
     });
     return text;
 }

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "model/TextConvert.h"
-
 namespace korva {
 
 namespace {
@@ -54,7 +52,9 @@ void TraceDecoder::Rebuild() {
     }
 }
 
-std::uint8_t TraceDecoder::DeviceAddress(const BusPacket& p) { return IsReply(p) ? p.source : p.dest; }
+std::uint8_t TraceDecoder::DeviceAddress(const BusPacket& p) {
+    return IsReply(p) ? p.source : p.dest;
+}
 
 std::string TraceDecoder::KindText(const BusPacket& p) {
     const std::uint8_t cls = p.code & code::kClassMask;
@@ -84,7 +84,8 @@ DecodedPacket TraceDecoder::Decode(const BusPacket& p, PacketPath path) const {
     out.kind = path == PacketPath::ChecksumError ? "CHECKSUM ERROR, " + KindText(p) : KindText(p);
     out.problem = path == PacketPath::ChecksumError || ((p.code & code::kRefused) && !(p.code & code::kAck));
     const std::uint8_t cls = p.code & code::kClassMask;
-    if (out.device == nullptr || p.length == 0 || (cls != code::kReadClass && cls != code::kWriteClass)) return out;
+    if (out.device == nullptr || p.length == 0 || (cls != code::kReadClass && cls != code::kWriteClass))
+        return out;
     out.link = Link(address, p.data[0]);
     if (out.link == nullptr) return out;
     out.property = out.link->name;
@@ -107,30 +108,6 @@ DecodedPacket TraceDecoder::Decode(const BusPacket& p, PacketPath path) const {
         out.value = "<Invalid property type>";
     }
     return out;
-}
-
-bool TraceDecoder::WordsContain(const TraceRecord& r, std::string_view foldedText) const {
-    // Compared field by field without building a line: a filter runs over a million records.
-    const auto holds = [foldedText](std::string_view word) {
-        if (word.size() < foldedText.size()) return false;
-        for (std::size_t at = 0; at + foldedText.size() <= word.size(); ++at) {
-            std::size_t i = 0;
-            while (i < foldedText.size() && FoldChar(word[at + i]) == foldedText[i]) ++i;
-            if (i == foldedText.size()) return true;
-        }
-        return false;
-    };
-    if (holds(PathWords(r.path))) return true;
-    char bytes[3 * sizeof r.bytes];
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    for (std::size_t i = 0; i < r.size; ++i) {
-        bytes[3 * i] = kDigits[r.bytes[i] >> 4];
-        bytes[3 * i + 1] = kDigits[r.bytes[i] & 0x0F];
-        bytes[3 * i + 2] = ' ';
-    }
-    if (holds(std::string_view(bytes, r.size == 0 ? 0 : 3 * r.size - 1))) return true;
-    const DecodedPacket d = Decode(r.Packet(), r.path);
-    return (d.device != nullptr && holds(d.device->name)) || holds(d.property) || holds(d.value) || holds(d.kind);
 }
 
 }  // namespace korva

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "model/Kobjects.h"
@@ -13,16 +12,16 @@
 namespace korva {
 
 struct DecodedPacket {
-    const KDevice* device = nullptr;   // none for an address no device has
+    const KDevice* device = nullptr;    // none for an address no device has
     const KRemoteLink* link = nullptr;  // none when the first data byte names no link of the device
-    std::string property;              // the link's name; a file element adds "[index]"
-    std::string value;                 // empty when the packet carries none
-    std::string kind;  // "read request", "write reply", "refusal", "CHECKSUM ERROR, read reply"
-    bool problem = false;              // a checksum error or a refusal
+    std::string property;               // the link's name; a file element adds "[index]"
+    std::string value;                  // empty when the packet carries none
+    std::string kind;      // "read request", "write reply", "refusal", "CHECKSUM ERROR, read reply"
+    bool problem = false;  // a checksum error or a refusal
 };
 
 class TraceDecoder {
-public:
+  public:
     // Indexes the model's names; Rebuild after devices or links were added.
     explicit TraceDecoder(const KModel& model) : model_(model) { Rebuild(); }
     void Rebuild();
@@ -37,11 +36,8 @@ public:
     // The packet's class in words: "read request", "write reply", "refusal", "acknowledgement",
     // "broadcast", "close request", "boot loader".
     static std::string KindText(const BusPacket& p);
-    // Whether one of the record's words holds the text, which is folded to lower case: the direction,
-    // the device, the property, the value, the kind or the bytes ("8a 03" finds a read reply of three bytes).
-    bool WordsContain(const TraceRecord& r, std::string_view foldedText) const;
 
-private:
+  private:
     const KModel& model_;
     const KDevice* devices_[256] = {};
     std::vector<const KRemoteLink*> links_;  // address * 256 + code

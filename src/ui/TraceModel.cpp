@@ -2,12 +2,13 @@
 
 #include <QBrush>
 #include <QColor>
-#include <QDateTime>
 
 namespace korva {
 
 namespace {
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 }  // namespace
 
 TTraceModel::TTraceModel(const TraceBuffer& buffer, const TraceDecoder& decoder, QObject* parent)
@@ -85,48 +86,27 @@ int TTraceModel::rowCount(const QModelIndex& parent) const {
     return static_cast<int>(filter_.Empty() ? count_ : rows_.size());
 }
 
-int TTraceModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int TTraceModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(TraceViewColumns().size());
+}
 
 QVariant TTraceModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount()) return {};
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
     const std::uint64_t n = RecordAt(index.row());
     if (!buffer_.Holds(n)) return {};
     const TraceRecord& r = buffer_.At(n);
-    const BusPacket p = r.Packet();
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-        const auto node = [this](std::uint8_t address) {
-            const KDevice* d = decoder_.Device(address);
-            return d != nullptr ? QString("%1 %2").arg(address).arg(Q(d->name)) : QString::number(address);
-        };
-        switch (index.column()) {
-            case Time:
-                return r.timeUs < 0 ? QString()
-                                    : QDateTime::fromMSecsSinceEpoch(r.timeUs / 1000).toString("HH:mm:ss.zzz");
-            case Since: {
-                if (index.row() == 0 || r.timeUs < 0) return QString();
-                const std::uint64_t before = RecordAt(index.row() - 1);
-                if (!buffer_.Holds(before) || buffer_.At(before).timeUs < 0) return QString();
-                return QString("+%1 ms").arg(static_cast<double>(r.timeUs - buffer_.At(before).timeUs) / 1000.0, 0, 'f', 1);
-            }
-            case Direction: return QString(PathWords(r.path));
-            case From: return node(p.source);
-            case To: return node(p.dest);
-            case Bytes: {
-                std::string bytes = TraceBytes(p);
-                bytes.pop_back();
-                return Q(bytes);
-            }
-            default: break;
+        // "Since" counts from the row shown above, whichever record that is.
+        std::int64_t beforeUs = -1;
+        if (index.row() > 0) {
+            const std::uint64_t before = RecordAt(index.row() - 1);
+            if (buffer_.Holds(before)) beforeUs = buffer_.At(before).timeUs;
         }
-        const DecodedPacket d = decoder_.Decode(p, r.path);
-        switch (index.column()) {
-            case Property: return Q(d.property);
-            case Value: return Q(d.value);
-            case Kind: return Q(d.kind);
-            default: return {};
-        }
+        const TraceRow row(r, decoder_, beforeUs);
+        return Q(TraceViewColumns()[static_cast<std::size_t>(index.column())]->ViewText(row));
     }
     if (role == Qt::BackgroundRole || role == Qt::ForegroundRole) {
+        const BusPacket p = r.Packet();
         const bool crc = r.path == PacketPath::ChecksumError;
         const bool refused = (p.code & code::kRefused) && !(p.code & code::kAck);
         if (!crc && !refused) return {};
@@ -137,10 +117,9 @@ QVariant TTraceModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TTraceModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (role != Qt::DisplayRole || orientation != Qt::Horizontal) return {};
-    static const char* const kNames[ColumnCount] = {"Time",  "Since",    "Direction", "From", "To",
-                                                    "Class", "Property", "Value",     "Bytes"};
-    return section >= 0 && section < ColumnCount ? QString(kNames[section]) : QVariant();
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= columnCount())
+        return {};
+    return QString(TraceViewColumns()[static_cast<std::size_t>(section)]->header);
 }
 
 }  // namespace korva

@@ -1,5 +1,7 @@
 #pragma once
 // The packet trace as a table: every held record, or those the filter lets through, oldest first.
+// Its columns are the view's of the trace's table of columns (trace/TraceColumns.h), with their headers
+// and view texts.
 
 #include <cstdint>
 #include <deque>
@@ -7,15 +9,14 @@
 
 #include <QAbstractTableModel>
 
+#include "trace/TraceColumns.h"
 #include "trace/TraceFilter.h"
 
 namespace korva {
 
 class TTraceModel : public QAbstractTableModel {
     Q_OBJECT
-public:
-    enum Column { Time, Since, Direction, From, To, Kind, Property, Value, Bytes, ColumnCount };
-
+  public:
     TTraceModel(const TraceBuffer& buffer, const TraceDecoder& decoder, QObject* parent = nullptr);
 
     // Shows the records that match from now on, the held ones included.
@@ -34,7 +35,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-private:
+  private:
     const TraceBuffer& buffer_;
     const TraceDecoder& decoder_;
     TraceFilter filter_;

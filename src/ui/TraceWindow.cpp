@@ -23,6 +23,30 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// Room for a column's usual text, in pixels.
+int ColumnWidth(TraceColumn c) {
+    switch (c) {
+        case TraceColumn::Time:
+        case TraceColumn::Value:
+            return 90;
+        case TraceColumn::Since:
+            return 70;
+        case TraceColumn::Direction:
+            return 95;
+        case TraceColumn::From:
+        case TraceColumn::To:
+        case TraceColumn::Device:
+            return 110;
+        case TraceColumn::Property:
+            return 130;
+        case TraceColumn::Kind:
+            return 170;
+        case TraceColumn::Bytes:
+            return 180;
+    }
+    return 100;
+}
+
 std::int64_t NowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::system_clock::now().time_since_epoch())
@@ -96,8 +120,8 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
     tvTrace->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     tvTrace->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     tvTrace->horizontalHeader()->setStretchLastSection(true);
-    const int widths[TTraceModel::ColumnCount] = {90, 70, 95, 110, 110, 170, 130, 90, 180};
-    for (int c = 0; c < TTraceModel::ColumnCount; ++c) tvTrace->setColumnWidth(c, widths[c]);
+    for (std::size_t c = 0; c < TraceViewColumns().size(); ++c)
+        tvTrace->setColumnWidth(static_cast<int>(c), ColumnWidth(TraceViewColumns()[c]->id));
     lbStatus = new QLabel(this);
     lbStatus->setObjectName("lbTraceStatus");
 

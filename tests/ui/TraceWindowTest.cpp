@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "support/Packets.h"
 #include "support/Window.h"
 #include "trace/CaptureFile.h"
 #include "ui/DevicePage.h"
@@ -12,12 +13,33 @@
 #include "ui/TraceWindow.h"
 
 using namespace korva;
+using korva::test::MakePacket;
 
 namespace {
+constexpr std::int64_t kNoon = 1796644800LL * 1000000;  // 2026-12-07T12:00:00Z
+
+// The fields of a CSV line: a quoted field may hold commas, and doubles its quotes.
+QStringList CsvFields(const QString& line) {
+    QStringList fields{QString()};
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const bool doubled = quoted && line[i] == '"' && line.mid(i + 1, 1) == "\"";
+        if (doubled)
+            fields.last() += line[++i];
+        else if (line[i] == '"')
+            quoted = !quoted;
+        else if (line[i] == ',' && !quoted)
+            fields << QString();
+        else
+            fields.last() += line[i];
+    }
+    return fields;
+}
+
 // A row as the operator reads it, from the direction on: the time differs from run to run.
 QStringList Row(TTraceWindow& w, int row) {
     QStringList cells;
-    for (int c = TTraceModel::Direction; c < TTraceModel::ColumnCount; ++c)
+    for (int c = TraceColumnOf(TraceColumn::Direction).viewAt; c < w.Model()->columnCount(); ++c)
         cells << w.Model()->index(row, c).data().toString();
     return cells;
 }
@@ -26,7 +48,90 @@ QStringList Row(TTraceWindow& w, int row) {
 class TraceWindowTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
+    // The view and the CSV each show their columns of the trace's table, in their own order, with the
+    // table's names and texts; the text filter finds a packet by the view texts of the searched columns.
+    void columnsAgree() {
+        KModel model;
+        model.MakeProperty(model.MakeDevice("FeedPump", 0x22), LinkSpec("Speed", 0, 16));
+        model.MakeDevice("Pump \"B\", spare", 0x23);
+        const TraceDecoder decoder(model);
+        const struct {
+            const char* name;
+            std::int64_t timeUs;
+            PacketPath path;
+            BusPacket packet;
+            QString since, from, to, kind;  // as the view shows them
+        } cases[] = {
+            {"read reply", kNoon, PacketPath::Received, MakePacket({0x6C, 0x22, 0x8A}, {16, 0xFF, 0xFE}), "",
+             "34 FeedPump", "108", "read reply"},
+            {"checksum error, a comma in the kind", kNoon + 1250, PacketPath::ChecksumError,
+             MakePacket({0x6C, 0x22, 0x8A}, {16, 0, 5}), "+1.3 ms", "34 FeedPump", "108",
+             "CHECKSUM ERROR, read reply"},
+            {"refusal by a device whose name needs quotes", kNoon + 31250, PacketPath::Received,
+             MakePacket({0x6C, 0x23, 0x8C}, {16}), "+30.0 ms", "35 Pump \"B\", spare", "108", "refusal"},
+            {"broadcast heard, without a time", -1, PacketPath::Heard, MakePacket({6, 0x6C, 0x89}, {16}), "",
+             "108", "6", "broadcast"},
+            {"read request after a row without a time", kNoon + 40000, PacketPath::Sent,
+             MakePacket({0x22, 0x6C, 0x89}, {16}), "", "108", "34 FeedPump", "read request"},
+        };
+        TraceBuffer buffer;
+        for (const auto& c : cases) buffer.Append(TraceRecord::From(c.timeUs, c.path, c.packet));
+        TTraceModel view(buffer, decoder);
+        const QStringList csv = QString::fromStdString(CsvText(buffer, nullptr, decoder)).split('\n');
+        QStringList viewHeader, csvHeader, shown;
+        for (const TraceColumnInfo* column : TraceViewColumns()) viewHeader << column->header;
+        for (const TraceColumnInfo* column : TraceCsvColumns()) csvHeader << column->header;
+        for (int col = 0; col < view.columnCount(); ++col)
+            shown << view.headerData(col, Qt::Horizontal, Qt::DisplayRole).toString();
+        QCOMPARE(shown, viewHeader);
+        QCOMPARE(shown, (QStringList{"Time", "Since", "Direction", "From", "To", "Kind", "Property", "Value",
+                                     "Bytes"}));
+        QCOMPARE(CsvFields(csv[0]), csvHeader);
+        for (const TraceColumnInfo& column : TraceColumns())
+            if (column.viewAt >= 0 && column.csvAt >= 0)
+                QCOMPARE(shown[column.viewAt], csvHeader[column.csvAt]);
+        const auto at = [](TraceColumn id) { return TraceColumnOf(id).viewAt; };
+        for (int row = 0; row < view.rowCount(); ++row) {
+            const auto& c = cases[row];
+            const TraceRow traced(buffer.At(static_cast<std::uint64_t>(row)), decoder,
+                                  row > 0 ? cases[row - 1].timeUs : -1);
+            QStringList cells, texts, fields, searched;
+            for (int col = 0; col < view.columnCount(); ++col)
+                cells << view.index(row, col).data().toString();
+            for (const TraceColumnInfo* column : TraceViewColumns())
+                texts << QString::fromStdString(column->ViewText(traced));
+            for (const TraceColumnInfo* column : TraceCsvColumns())
+                fields << QString::fromStdString(column->Text(traced));
+            for (const TraceColumnInfo& column : TraceColumns())
+                if (column.searched) searched << QString::fromStdString(column.ViewText(traced));
+            QCOMPARE(cells, texts);
+            const QString local =
+                c.timeUs < 0 ? QString()
+                             : QDateTime::fromMSecsSinceEpoch(c.timeUs / 1000).toString("HH:mm:ss.zzz");
+            QCOMPARE(cells[at(TraceColumn::Time)], local);
+            QCOMPARE((QStringList{cells[at(TraceColumn::Since)], cells[at(TraceColumn::From)],
+                                  cells[at(TraceColumn::To)], cells[at(TraceColumn::Kind)]}),
+                     (QStringList{c.since, c.from, c.to, c.kind}));
+            QCOMPARE(CsvFields(csv[row + 1]), fields);
+            for (const QString& word : cells + fields) {
+                TraceFilter filter;
+                filter.text = word.toStdString();
+                const bool held = std::any_of(searched.begin(), searched.end(), [&](const QString& s) {
+                    return s.contains(word, Qt::CaseInsensitive);
+                });
+                if (!word.isEmpty())
+                    QVERIFY2(filter.Matches(traced.record, decoder) == held,
+                             qPrintable(c.name + (": " + word)));
+            }
+        }
+        // Filtered, "Since" counts from the row shown above: 31.25 ms, half a tenth, goes up.
+        TraceFilter received;
+        received.paths = 1u << static_cast<unsigned>(PacketPath::Received);
+        view.SetFilter(received);
+        QCOMPARE(view.index(1, at(TraceColumn::Since)).data().toString(), QString("+31.3 ms"));
+    }
+
     void traceWindow() {
         test::Window win(test::Window::PlantOf(KORVA_DEMO_DIR));
         win.emu.AddDevice("FeedPump", 34).properties.push_back({"SpeedSetpoint", 0, 16, 1200, 0});

@@ -10,7 +10,7 @@
 #include <QWidget>
 
 #include "model/Kobjects.h"
-#include "sequence/SeriesStore.h"
+#include "trace/SeriesStore.h"
 #include "ui/Dialogs.h"
 
 class QChart;

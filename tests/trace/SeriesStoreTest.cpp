@@ -1,5 +1,5 @@
 // The plot's store: bounded series that thin their older half, time ranges, CSV, axis choice.
-#include "sequence/SeriesStore.h"
+#include "trace/SeriesStore.h"
 
 #include <gtest/gtest.h>
 

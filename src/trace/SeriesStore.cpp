@@ -1,4 +1,4 @@
-#include "sequence/SeriesStore.h"
+#include "trace/SeriesStore.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,5 +1,5 @@
 #pragma once
-// The three byte enumerations and their name tables.
+// The byte enumerations and their name tables.
 
 #include <cstdint>
 #include <string>
@@ -26,6 +26,16 @@ namespace UpdateMode {
 constexpr std::uint8_t DONT_CARE = 20;
 constexpr std::uint8_t SYNC_ON_CHANGE = 21;
 }  // namespace UpdateMode
+
+// The types of the configuration's properties and file handles, by their numbers.
+namespace PropertyType {
+constexpr std::uint8_t Word = 0;        // 16 bits
+constexpr std::uint8_t Byte = 1;        // 8 bits
+constexpr std::uint8_t SignedWord = 2;  // 16 bits, the same layout as a word
+constexpr std::uint8_t WordOption = 3;  // 16 bits and an option byte
+constexpr std::uint8_t File8 = 4;       // a file whose element index travels as one byte
+constexpr std::uint8_t File16 = 5;      // a file whose element index travels as 16 bits
+}  // namespace PropertyType
 
 // Names for every byte value: a value outside a table is shown as its number,
 // since a file handle's state byte also carries the device's status word.

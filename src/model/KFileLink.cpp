@@ -2,6 +2,8 @@
 // whole-file transfer that moves one element per request.
 #include "model/Kobjects.h"
 
+#include "model/ElementLayout.h"
+
 namespace korva {
 
 KFileLink::KFileLink(KDevice& owner, const LinkSpec& desc, std::int8_t length)
@@ -63,38 +65,18 @@ void KFileLink::StoreAtIndex(int index, std::int32_t value) {
 }
 
 bool KFileLink::Get() {
-    if (type == 5) {
-        const auto pos16 = static_cast<std::uint16_t>(static_cast<std::int16_t>(position));
-        const std::uint8_t payload[3] = {code, static_cast<std::uint8_t>(pos16 >> 8),
-                                         static_cast<std::uint8_t>(pos16 & 0xFF)};
-        return Post(code::kRead, payload, 3);
-    }
-    const std::uint8_t payload[2] = {code, static_cast<std::uint8_t>(position)};
-    return Post(code::kRead, payload, 2);
+    std::uint8_t payload[4] = {};
+    return Post(code::kRead, payload, EncodeElementRead(Wide(), code, position, payload));
 }
 
 bool KFileLink::Set() {
-    const std::int32_t v = ValueForPosition();
-    const auto hi = static_cast<std::uint8_t>((v >> 8) & 0xFF);
-    const auto lo = static_cast<std::uint8_t>(v & 0xFF);
-    const auto pos16 = static_cast<std::uint16_t>(static_cast<std::int16_t>(position));
-    if (type == 5) {
-        const std::uint8_t payload[4] = {code, lo, static_cast<std::uint8_t>(pos16 >> 8),
-                                         static_cast<std::uint8_t>(pos16 & 0xFF)};
-        return Post(code::kWrite, payload, 4);
-    }
-    const std::uint8_t payload[4] = {code, hi, lo, static_cast<std::uint8_t>(position)};
-    return Post(code::kWrite, payload, 4);
+    std::uint8_t payload[4] = {};
+    return Post(code::kWrite, payload,
+                EncodeElementWrite(Wide(), code, position, ValueForPosition(), payload));
 }
 
 int KFileLink::RequestIndex(const BusPacket& p) const {
-    const bool read = (p.code & code::kClassMask) == code::kReadClass;
-    const bool wide = type == 5;
-    if (read)
-        return wide ? static_cast<std::int16_t>((p.data[1] << 8) | p.data[2])
-                    : static_cast<std::int8_t>(p.data[1]);
-    return wide ? static_cast<std::int16_t>((p.data[2] << 8) | p.data[3])
-                : static_cast<std::int8_t>(p.data[3]);
+    return DecodeElement(Wide(), p).index;
 }
 
 bool KFileLink::Answers(const BusPacket& reply) const {
@@ -102,8 +84,7 @@ bool KFileLink::Answers(const BusPacket& reply) const {
     const std::uint8_t cls = reply.code & code::kClassMask;
     // A refusal carries no index: it answers the pending request of its class.
     if (!(reply.code & code::kAck)) return true;
-    // A read reply names its element in the fourth data byte, whatever the index width.
-    if (cls == code::kReadClass) return static_cast<std::int8_t>(reply.data[3]) == RequestIndex(asked);
+    if (cls == code::kReadClass) return DecodeElement(Wide(), reply).index == RequestIndex(asked);
     // A write acknowledgement that repeats the request names the element written; one that carries
     // the code alone cannot be told from a duplicate, and answers the pending write.
     if (reply.length >= 4) return RequestIndex(reply) == RequestIndex(asked);
@@ -115,8 +96,9 @@ bool KFileLink::HandleReply(const BusPacket& reply) {
     const bool answers = Answers(reply);
     if (reply.code & code::kAck) {
         if (cls == code::kReadClass) {
-            const int index = static_cast<std::int8_t>(reply.data[3]);
-            const auto value = static_cast<std::int16_t>((reply.data[1] << 8) | reply.data[2]);
+            const ElementFields fields = DecodeElement(Wide(), reply);
+            const int index = fields.index;
+            const auto value = static_cast<std::int16_t>(fields.value);
             const bool writing = state == LinkState::SET;
             // A late reply for another element must not pass for the value of the one asked for.
             if (index == position) current.StoreNumber(value);

@@ -98,7 +98,7 @@ class KDevice : public KObject {
 
 // Types 4 and 5 address the elements of a device file; every other type is a plain property.
 inline bool IsFileType(std::uint8_t type) {
-    return type == 4 || type == 5;
+    return type == PropertyType::File8 || type == PropertyType::File16;
 }
 
 struct LinkSpec {
@@ -251,7 +251,9 @@ class KFileLink : public KPropertyLink {
     bool Writable(int index) const { return index >= 0 && index < Elements(); }
     ElementFault CheckWrite(int index, std::int32_t value) const;
     // What one element write carries: a 16-bit index leaves room for the value's low byte only.
-    WireRange ElementRange() const { return type == 5 ? WireRange{kNarrowMin, kNarrowMax} : kWordRange; }
+    WireRange ElementRange() const { return Wide() ? WireRange{kNarrowMin, kNarrowMax} : kWordRange; }
+    // The element index travels as 16 bits.
+    bool Wide() const { return type == PropertyType::File16; }
 
     // Commands: read or write one element, store one without sending, start or cancel a transfer.
     bool ReadElement(int index);

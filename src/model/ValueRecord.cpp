@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "model/Enums.h"
 #include "packet/BusPacket.h"
 
 namespace korva {
@@ -17,21 +18,26 @@ std::int16_t ToInt16(double n) {
 void ValueRecord::StoreNumber(double n) {
     const std::int16_t v = ToInt16(n);
     switch (kind) {
-        case 0:
-        case 2: word = v; break;
-        case 1: byte = static_cast<std::uint8_t>(v & 0xFF); break;
-        case 3:
+        case PropertyType::Word:
+        case PropertyType::SignedWord:
+            word = v;
+            break;
+        case PropertyType::Byte:
+            byte = static_cast<std::uint8_t>(v & 0xFF);
+            break;
+        case PropertyType::WordOption:
             word = v;
             byte = 0;
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
 void ValueRecord::StoreNumberAndOption(double n, std::uint8_t option) {
     try {
-        if (kind <= 2) throw KvEx_ValueSize();
-        if (kind == 3) {
+        if (kind < PropertyType::WordOption) throw KvEx_ValueSize();
+        if (kind == PropertyType::WordOption) {
             word = ToInt16(n);
             byte = option;
         }
@@ -41,11 +47,13 @@ void ValueRecord::StoreNumberAndOption(double n, std::uint8_t option) {
 }
 
 int ValueRecord::ReadAsNumber() const {
-    if (kind == 1) return byte;
+    if (kind == PropertyType::Byte) return byte;
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(word & 0xFFFF));
 }
 
-std::uint8_t ValueRecord::ReadAsByte() const { return kind == 1 ? byte : static_cast<std::uint8_t>(word & 0xFF); }
+std::uint8_t ValueRecord::ReadAsByte() const {
+    return kind == PropertyType::Byte ? byte : static_cast<std::uint8_t>(word & 0xFF);
+}
 
 void ValueRecord::CopyFrom(const ValueRecord& other) {
     try {
@@ -61,21 +69,22 @@ void ValueRecord::DecodeReply(const BusPacket& reply) {
     // A reply's 16-bit value is kept zero-extended; readers use the low 16 bits.
     const auto word16 = [&] { return static_cast<std::int32_t>((reply.data[1] << 8) | reply.data[2]); };
     switch (kind) {
-        case 0:
-        case 2:
+        case PropertyType::Word:
+        case PropertyType::SignedWord:
             if (reply.length != 3) throw KvEx_WrongPacketLength();
             word = word16();
             break;
-        case 1:
+        case PropertyType::Byte:
             if (reply.length != 2) throw KvEx_WrongPacketLength();
             byte = reply.data[1];
             break;
-        case 3:
+        case PropertyType::WordOption:
             if (reply.length != 4) throw KvEx_WrongPacketLength();
             word = word16();
             byte = reply.data[3];
             break;
-        default: throw KvEx_BadPropertyType();
+        default:
+            throw KvEx_BadPropertyType();
     }
 }
 
@@ -83,18 +92,21 @@ int ValueRecord::Encode(std::uint8_t out[3]) const {
     const auto hi = static_cast<std::uint8_t>((word >> 8) & 0xFF);
     const auto lo = static_cast<std::uint8_t>(word & 0xFF);
     switch (kind) {
-        case 0:
-        case 2:
+        case PropertyType::Word:
+        case PropertyType::SignedWord:
             out[0] = hi;
             out[1] = lo;
             return 2;
-        case 1: out[0] = byte; return 1;
-        case 3:
+        case PropertyType::Byte:
+            out[0] = byte;
+            return 1;
+        case PropertyType::WordOption:
             out[0] = hi;
             out[1] = lo;
             out[2] = byte;
             return 3;
-        default: throw KvEx_BadPropertyType();
+        default:
+            throw KvEx_BadPropertyType();
     }
 }
 

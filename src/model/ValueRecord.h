@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "model/Enums.h"
+
 namespace korva {
 
 struct BusPacket;
@@ -33,7 +35,7 @@ inline constexpr WireRange kWordRange{-32768, 65535};
 inline constexpr WireRange kByteRange{-128, 255};
 // The range of a value of kind 0 to 3 (the option byte of kind 3 has kByteRange).
 inline WireRange WireRangeOf(std::uint8_t kind) {
-    return kind == 1 ? kByteRange : kWordRange;
+    return kind == PropertyType::Byte ? kByteRange : kWordRange;
 }
 
 // Low 16 bits of a number truncated toward zero, as a signed 16-bit value; NaN and infinities give 0.

@@ -42,7 +42,7 @@ std::int32_t ReadValue(const KRemoteLink& link, int index) {
         if (index == KFileLink::kStatus) return file->current.ReadAsNumber();
         return file->ElementValue(index);
     }
-    return link.current.kind == 1 ? link.current.byte : link.current.word;
+    return link.current.kind == PropertyType::Byte ? link.current.byte : link.current.word;
 }
 
 std::string LinkName(const TestAction& action) {

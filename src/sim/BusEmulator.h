@@ -1,6 +1,8 @@
 #pragma once
 // Device side of the bus: the configured devices answer the requests the program sends.
 // Shared by the tests and the simulator program; it has no clock of its own, time is Tick().
+// It writes and reads the packet layouts itself, by the types' numbers, and does not use the
+// model's codec: it is the tests' independent view of the wire.
 
 #include <cstdint>
 #include <deque>

@@ -2,39 +2,21 @@
 
 #include <algorithm>
 
+#include "model/ElementLayout.h"
+
 namespace korva {
 
 namespace {
-std::int16_t Word(const BusPacket& p, std::size_t at) {
-    return static_cast<std::int16_t>((p.data[at] << 8) | p.data[at + 1]);
-}
-
 // The element a file packet addresses and the value it carries, by the layouts of the two index widths.
 void DecodeFile(const KRemoteLink& link, const BusPacket& p, DecodedPacket& out) {
-    const std::uint8_t cls = p.code & code::kClassMask;
-    const bool reply = TraceDecoder::IsReply(p), ack = (p.code & code::kAck) != 0;
-    int index = 0;
-    bool hasIndex = false, hasValue = false;
-    std::int32_t value = 0;
-    if (cls == code::kReadClass && !reply && p.length >= 2) {
-        index = link.type == 5 && p.length >= 3 ? Word(p, 1) : static_cast<std::int8_t>(p.data[1]);
-        hasIndex = true;
-    } else if (cls == code::kReadClass && ack && p.length >= 4) {
-        index = static_cast<std::int8_t>(p.data[3]);
-        value = Word(p, 1);
-        hasIndex = hasValue = true;
-    } else if (cls == code::kWriteClass && !reply && p.length >= 4) {
-        if (link.type == 5) {
-            index = Word(p, 2);
-            value = p.data[1];  // only the low byte travels
-        } else {
-            index = static_cast<std::int8_t>(p.data[3]);
-            value = Word(p, 1);
-        }
-        hasIndex = hasValue = true;
-    }
-    if (hasIndex) out.property += "[" + std::to_string(index) + "]";
-    if (hasValue) out.value = std::to_string(value);
+    const bool reply = TraceDecoder::IsReply(p);
+    // A read reply too short to hold its index shows none.
+    if ((p.code & code::kClassMask) == code::kReadClass && reply && p.length < 4) return;
+    // A write acknowledgement is shown as a reply, without the element it may repeat.
+    if ((p.code & code::kClassMask) == code::kWriteClass && reply) return;
+    const ElementFields f = DecodeElement(link.type == PropertyType::File16, p);
+    if (f.hasIndex) out.property += "[" + std::to_string(f.index) + "]";
+    if (f.hasValue) out.value = std::to_string(f.value);
 }
 }  // namespace
 

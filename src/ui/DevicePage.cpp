@@ -259,7 +259,7 @@ void TDevicePage::tvDevicesUpdate() {
 
 void TDevicePage::ShowPropBoxes() {
     const bool file = IsFileType(selectedType);
-    const bool options = selectedType == 3 || file;
+    const bool options = selectedType == PropertyType::WordOption || file;
     lbOptions->setVisible(options);
     tbOptions->setVisible(options);
     tbFilePos->setVisible(file);
@@ -345,7 +345,7 @@ void TDevicePage::btSetValClick() {
                            .arg(range.max));
         return false;
     };
-    if (selectedObject->type == 3) {
+    if (selectedObject->type == PropertyType::WordOption) {
         int option = 0;
         if (!ReadInteger(tbOptions, option) || !ReadInteger(tbSetVal, value)) return;
         if (!fits(value, kWordRange, "the value") || !fits(option, kByteRange, "the option byte")) return;

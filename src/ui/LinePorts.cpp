@@ -24,6 +24,7 @@ LinePorts::LinePorts(Engine& engine, CommsHost& log, std::string workDir, TSeria
       workDir_(std::move(workDir)),
       post_(std::move(post)),
       errorsSoFar_(std::move(errors)) {
+    if (!errorsSoFar_) errorsSoFar_ = [] { return std::uint64_t{0}; };
     Make(Engine::kFirstLine);
 }
 

@@ -1,11 +1,13 @@
 #include "ui/CoreBridge.h"
 
-#include "transport/ComPortCommands.h"
+#include "ui/LinePorts.h"
 
 namespace korva {
 
 namespace {
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 }  // namespace
 
 CoreBridge::CoreBridge(const UiDialogs& dialogs, QObject* parent) : QObject(parent), dialogs_(dialogs) {}
@@ -23,17 +25,21 @@ void CoreBridge::AddLogLine(const std::string& line) {
     emit logLine(QString::fromStdString(line));
 }
 
-bool CoreBridge::Confirm(const std::string& text) { return dialogs_.confirm && dialogs_.confirm(Q(text)); }
-
-bool CoreBridge::AskYesNo(const std::string& text) { return dialogs_.question && dialogs_.question(Q(text)); }
-
-int CoreBridge::OpenComPort(int n) {
-    if (ports_ == nullptr || n < 1 || n > 6) return 0;
-    ports_->OpenPort(n);
-    return ports_->OpenPortNumber() == n ? n : 0;
+bool CoreBridge::Confirm(const std::string& text) {
+    return dialogs_.confirm && dialogs_.confirm(Q(text));
 }
 
-void CoreBridge::AddNodeItem(ItemId id, const std::string& text) { emit nodeItemAdded(id, Q(text)); }
+bool CoreBridge::AskYesNo(const std::string& text) {
+    return dialogs_.question && dialogs_.question(Q(text));
+}
+
+int CoreBridge::OpenComPort(int n) {
+    return ports_ == nullptr ? 0 : ports_->OpenForRunner(n);
+}
+
+void CoreBridge::AddNodeItem(ItemId id, const std::string& text) {
+    emit nodeItemAdded(id, Q(text));
+}
 
 void CoreBridge::AddActionItem(ItemId nodeId, ItemId id, const std::string& label) {
     emit actionItemAdded(nodeId, id, Q(label));
@@ -43,7 +49,8 @@ void CoreBridge::ShowNode(const std::string& itemText, const std::string& status
     emit nodeShown(Q(itemText), Q(status));
 }
 
-void CoreBridge::ShowAction(const std::string& label, const std::string& status, const std::string& actualValue) {
+void CoreBridge::ShowAction(const std::string& label, const std::string& status,
+                            const std::string& actualValue) {
     emit actionShown(Q(label), Q(status), Q(actualValue));
 }
 

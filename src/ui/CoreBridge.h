@@ -16,7 +16,7 @@
 
 namespace korva {
 
-class ComPortCommands;
+class LinePorts;
 
 class CoreBridge : public QObject,
                    public CommsHost,
@@ -25,10 +25,10 @@ class CoreBridge : public QObject,
                    public ModelListener,
                    public SequenceView {
     Q_OBJECT
-public:
+  public:
     CoreBridge(const UiDialogs& dialogs, QObject* parent = nullptr);
 
-    void SetComPorts(ComPortCommands* ports) { ports_ = ports; }
+    void SetComPorts(LinePorts* ports) { ports_ = ports; }
     // A failed load asked to end: every message was shown first, the program ends once loading is over.
     bool EndRequested() const { return endRequested_; }
     // Bus errors logged so far: the log's lines in angle brackets (checksum, length, type).
@@ -51,7 +51,9 @@ public:
     int OpenComPort(int n) override;
     // ModelListener
     void On_NewKorvaDevice(KDevice& device) override { emit deviceAdded(&device); }
-    void On_NewKorvaProperty(KDevice& device, KPropertyLink& link) override { emit propertyAdded(&device, &link); }
+    void On_NewKorvaProperty(KDevice& device, KPropertyLink& link) override {
+        emit propertyAdded(&device, &link);
+    }
     void On_NewKFileLink(KDevice& device, KFileLink& link) override { emit fileLinkAdded(&device, &link); }
     // SequenceView
     void ResetTree(const std::string& rootText) override { emit treeReset(QString::fromStdString(rootText)); }
@@ -60,10 +62,11 @@ public:
     void SelectItem(ItemId id) override { emit itemSelected(id); }
     void CollapseSelected() override { emit selectedCollapsed(); }
     void ShowNode(const std::string& itemText, const std::string& status) override;
-    void ShowAction(const std::string& label, const std::string& status, const std::string& actualValue) override;
+    void ShowAction(const std::string& label, const std::string& status,
+                    const std::string& actualValue) override;
     void ShowResult(ItemId id, std::uint8_t result) override { emit resultShown(id, result); }
 
-signals:
+  signals:
     void logLine(const QString& line);
     void deviceTreeChanged();
     void closeRequested();
@@ -80,9 +83,9 @@ signals:
     void actionShown(const QString& label, const QString& status, const QString& actualValue);
     void resultShown(korva::ItemId id, std::uint8_t result);
 
-private:
+  private:
     UiDialogs dialogs_;
-    ComPortCommands* ports_ = nullptr;
+    LinePorts* ports_ = nullptr;
     bool endRequested_ = false;
     std::uint64_t busErrors_ = 0;
 };

@@ -144,9 +144,46 @@ QTreeWidgetItem* TDevicePage::AddChild(QTreeWidgetItem* parent, const QString& t
     return item;
 }
 
+void TDevicePage::OpenDevices(bool withLinks) {
+    if (root_ == nullptr) return;
+    tvDevices->expandItem(root_);
+    for (int i = 0; i < root_->childCount(); ++i) {
+        QTreeWidgetItem* child = root_->child(i);
+        if (ObjectOf(child) != nullptr) {
+            if (withLinks) tvDevices->expandItem(child);
+            continue;
+        }
+        tvDevices->expandItem(child);
+        for (int j = 0; withLinks && j < child->childCount(); ++j) tvDevices->expandItem(child->child(j));
+    }
+}
+
+QTreeWidgetItem* TDevicePage::LineNode(const std::string& line) {
+    for (QTreeWidgetItem* node : lineNodes_)
+        if (SameIgnoringCase(node->text(0).toStdString(), line)) return node;
+    const auto at = std::find_if(lineNodes_.begin(), lineNodes_.end(), [&](const QTreeWidgetItem* node) {
+        return LineBefore(line, node->text(0).toStdString());
+    });
+    auto* node = new QTreeWidgetItem(QStringList{Q(line)});
+    root_->insertChild(static_cast<int>(at - lineNodes_.begin()), node);
+    lineNodes_.insert(at, node);
+    return node;
+}
+
+QTreeWidgetItem* TDevicePage::ParentFor(const KDevice& device) {
+    const bool firstLine = SameIgnoringCase(device.port, KDevice::kDefaultPort);
+    if (lineNodes_.empty() && firstLine) return root_;
+    if (lineNodes_.empty()) {
+        // Until now every device stood on COM1.
+        const QList<QTreeWidgetItem*> before = root_->takeChildren();
+        if (!before.isEmpty()) LineNode(KDevice::kDefaultPort)->addChildren(before);
+    }
+    return LineNode(device.port);
+}
+
 void TDevicePage::On_NewKorvaDevice(KDevice* device) {
     if (root_ == nullptr) AddRoot();
-    QTreeWidgetItem* node = AddChild(root_, Q(DeviceNodeText(*device)), device);
+    QTreeWidgetItem* node = AddChild(ParentFor(*device), Q(DeviceNodeText(*device)), device);
     deviceNodes_[device] = node;
 }
 
@@ -190,20 +227,11 @@ KObject* TDevicePage::ObjectOf(const QTreeWidgetItem* node) const {
     return it == objects_.end() ? nullptr : it->second;
 }
 
-int TDevicePage::Level(const QTreeWidgetItem* node) {
-    int level = 0;
-    for (const QTreeWidgetItem* p = node ? node->parent() : nullptr; p != nullptr; p = p->parent()) ++level;
-    return level;
-}
-
 void TDevicePage::tvDevicesClick() {
-    QTreeWidgetItem* node = tvDevices->currentItem();
-    if (node != nullptr && Level(node) == 2) {
-        if (auto* link = dynamic_cast<KRemoteLink*>(ObjectOf(node))) {
-            selectedObject = link;
-            // File handles are never marked by a click.
-            if (autoGet_ && !link->IsFileHandle()) link->RequestRead();
-        }
+    if (auto* link = dynamic_cast<KRemoteLink*>(ObjectOf(tvDevices->currentItem()))) {
+        selectedObject = link;
+        // File handles are never marked by a click.
+        if (autoGet_ && !link->IsFileHandle()) link->RequestRead();
     }
     tvDevicesUpdate();
 }
@@ -214,19 +242,23 @@ void TDevicePage::tvDevicesChange() {
 
 void TDevicePage::tvDevicesUpdate() {
     QTreeWidgetItem* node = tvDevices->currentItem();
-    const int level = node ? Level(node) : -1;
+    KObject* object = ObjectOf(node);
+    const bool device = dynamic_cast<KDevice*>(object) != nullptr;
+    // The root and a line's node are named; a device also empties the value boxes.
+    const bool named =
+        node != nullptr && (device || node->parent() == nullptr ||
+                            std::find(lineNodes_.begin(), lineNodes_.end(), node) != lineNodes_.end());
     if (node == nullptr) {
         selectedType = kNoSelection;
-    } else if (level == 0) {
+    } else if (named) {
         SetTextIfChanged(tbselected, node->text(0));
+        if (device) {
+            SetTextIfChanged(lbActVal, QString());
+            SetTextIfChanged(tbSetVal, QString());
+        }
         selectedType = kNoSelection;
-    } else if (level == 1) {
-        SetTextIfChanged(tbselected, node->text(0));
-        SetTextIfChanged(lbActVal, QString());
-        SetTextIfChanged(tbSetVal, QString());
-        selectedType = kNoSelection;
-    } else if (level == 2) {
-        if (auto* link = dynamic_cast<KRemoteLink*>(ObjectOf(node))) {
+    } else {
+        if (auto* link = dynamic_cast<KRemoteLink*>(object)) {
             selectedType = link->type;
             QStringList help;
             for (const std::string& line : SplitLines(link->helpText)) help << Q(line);

@@ -23,12 +23,12 @@ namespace korva {
 
 // Controls shown and hidden together.
 class ControlGroup {
-public:
+  public:
     void Add(QWidget* w) { controls_.push_back(w); }
     void Show();
     void Hide();
 
-private:
+  private:
     std::vector<QWidget*> controls_;
 };
 
@@ -36,7 +36,7 @@ private:
 // and what it decides for controls elsewhere (the advanced group, the mode box) leaves as signals.
 class TDevicePage : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr std::uint8_t kNoSelection = 255;
     // The help text's height alone, and with the option and position boxes below it.
     static constexpr int kHelpFull = 89, kHelpShort = 57;
@@ -47,6 +47,8 @@ public:
 
     void BuildGroups();
     void AddRoot();
+    // Opens the root and the line nodes; withLinks: the devices too, so their properties show.
+    void OpenDevices(bool withLinks);
 
     void On_NewKorvaDevice(KDevice* device);
     void On_NewKorvaProperty(KDevice* device, KPropertyLink* link);
@@ -69,7 +71,6 @@ public:
 
     // The object behind a tree node, if any.
     KObject* ObjectOf(const QTreeWidgetItem* node) const;
-    static int Level(const QTreeWidgetItem* node);
 
     std::uint8_t selectedType = kNoSelection;
     KRemoteLink* selectedObject = nullptr;
@@ -97,15 +98,15 @@ public:
     QLineEdit* tbFilePos;
     QCheckBox* chkLog;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-signals:
+  signals:
     // The advanced group: the mode box of the window and the device-file buttons of the Utility page.
     void advancedShown(bool shown);
     void modeText(const QString& text);
 
-private:
+  private:
     // The file handle selected, of either index width, or nullptr.
     KFileLink* SelectedFile() const;
     bool ReadInteger(const QLineEdit* box, int& out);
@@ -114,6 +115,10 @@ private:
     // Help text height and option row position for the panel's height.
     void FitPanel();
     QTreeWidgetItem* AddChild(QTreeWidgetItem* parent, const QString& text, KObject* object);
+    // Where a device's node goes: the root, or once a device names a line other than COM1, the
+    // node of its line (the devices before it move under "COM1").
+    QTreeWidgetItem* ParentFor(const KDevice& device);
+    QTreeWidgetItem* LineNode(const std::string& line);
     void LinkArrived(KDevice* device, KRemoteLink* link);
     // Gives a device node the nodes of its links, once.
     void Fill(QTreeWidgetItem* node);
@@ -124,6 +129,7 @@ private:
     bool autoGet_ = true;
     ControlGroup basic_;
     QTreeWidgetItem* root_ = nullptr;
+    std::vector<QTreeWidgetItem*> lineNodes_;  // in line order; none while the plant has one line
     // The device's node is found directly, not by scanning the tree: start-up stays linear.
     std::unordered_map<const KDevice*, QTreeWidgetItem*> deviceNodes_;
     std::unordered_set<const KDevice*> filled_;  // device nodes that hold their links' nodes

@@ -71,13 +71,15 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
       bridge_(dialogs_),
       engine_(bridge_),
       // Clusters reach this thread as queued calls; a call that arrives after the window is gone is dropped.
-      port_([this](std::function<void()> f) {
-          QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
-      }),
-      coms_(port_, engine_.Line(), bridge_, workDir_),
+      ports_(
+          engine_, bridge_, workDir_,
+          [this](std::function<void()> f) {
+              QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+          },
+          [this] { return bridge_.BusErrors(); }),
       tickByHand_(wiring.tickByHand) {
     if (wiring.line != nullptr) engine_.Line().AttachSerial(wiring.line);
-    bridge_.SetComPorts(&coms_);
+    bridge_.SetComPorts(&ports_);
     setWindowTitle(QString::fromUtf8(kCaption));
     setWindowIcon(AppIcon());
     auto* client = new QWidget(this);
@@ -149,7 +151,7 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     WireRelay();
     WireKeys();
     connect(btClearInLog, &QPushButton::clicked, this, [this] { btClearInLogClick(); });
-    coms_.lineChanged = [this] { UpdateLineStatus(); };
+    ports_.lineChanged = [this] { ports_.ShowLines(*statusLine); };
 
     timComs.setObjectName("timComs");
     timComs.setInterval(10);
@@ -160,7 +162,6 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
 TForm1::~TForm1() {
     engine_.Line().SetPacketObserver(nullptr);
     timComs.stop();
-    port_.SetActive(false);
     delete plotWindow;  // before the model it reads from
 }
 
@@ -184,7 +185,9 @@ void TForm1::BuildMenu() {
                                         [this, n] { Guard([&] { OpenPortClick(n); }); });
         open->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + n)));
     }
-    coms->addAction("&Close Com Port", this, [this] { Guard([this] { coms_.ClosePort(); }); });
+    QAction* close =
+        coms->addAction("&Close Com Port", this, [this] { Guard([this] { comPorts().ClosePort(); }); });
+    ports_.AddCloseEntries(*coms, close, this, [this](int n) { Guard([&] { ports_.Close(n); }); });
     // The relay's commands are wired but not offered: their items stay greyed.
     coms->addAction("Connect to &Remote", this, [this] { ConnectToRemote(); })->setEnabled(false);
     coms->addAction("&Listen for Remote", this, [this] { ListenForRemote(); })->setEnabled(false);
@@ -233,12 +236,12 @@ void TForm1::WireUtility() {
     TUtilityPage* u = utilityPage;
     connect(u->cbBaudRate, &QComboBox::textActivated, this, [this](const QString& text) {
         Guard([&] {
-            if (!coms_.ChangeBaudRate(text.toStdString()))
+            if (!ports_.ChangeBaudRate(text.toStdString()))
                 dialogs_.error(QString("'%1' is not a valid integer value").arg(text));
         });
     });
     connect(u->chkReceiveBroadcasts, &QCheckBox::clicked, this,
-            [this] { engine_.Line().showBroadcasts = utilityPage->chkReceiveBroadcasts->isChecked(); });
+            [this] { BroadcastsOnEveryLine(utilityPage->chkReceiveBroadcasts->isChecked()); });
     connect(u->btRunBootLoader, &QPushButton::clicked, this, [this] { engine_.Line().RunBootLoader(); });
     // The switches and file buttons that act on the device page.
     connect(u->chkAutoGet, &QCheckBox::toggled, devicePage, &TDevicePage::SetAutoGet);
@@ -248,8 +251,9 @@ void TForm1::WireUtility() {
     connect(u->btCancelFile, &QPushButton::clicked, devicePage, &TDevicePage::btCancelFileClick);
     connect(u->btSetAddress, &QPushButton::clicked, this, [this] {
         const QString text = utilityPage->tbMyAddress->text();
-        if (!engine_.Line().SetOwnAddressFromText(text.toStdString()))
-            dialogs_.error(QString("'%1' is not a valid integer value").arg(text));
+        bool ok = true;  // the program has one address, on every line
+        for (const auto& bus : engine_.Buses()) ok = bus->SetOwnAddressFromText(text.toStdString()) && ok;
+        if (!ok) dialogs_.error(QString("'%1' is not a valid integer value").arg(text));
     });
     connect(u->btStartLogging, &QPushButton::clicked, this,
             [this] { Guard([this] { btStartLoggingClick(); }); });
@@ -394,10 +398,10 @@ void TForm1::WireKeys() {
 }
 
 void TForm1::OpenPortClick(int n) {
-    coms_.OpenPort(n);
-    if (coms_.LastFailure().empty()) return;
+    const ComPortCommands& coms = ports_.Open(n);
+    if (coms.LastFailure().empty()) return;
     QStringList lines{QString("Can't Open COM%1").arg(n)};
-    for (const std::string& line : coms_.LastFailure()) lines << QString::fromStdString(line);
+    for (const std::string& line : coms.LastFailure()) lines << QString::fromStdString(line);
     statusLine->showMessage(lines.join("  "), 20000);
 }
 
@@ -409,7 +413,7 @@ void TForm1::SelectPortClick() {
 }
 
 void TForm1::MonitorClick(bool on) {
-    engine_.Line().SetListenOnly(on);
+    for (const auto& bus : engine_.Buses()) bus->SetListenOnly(on);
     for (QWidget* w : std::initializer_list<QWidget*>{
              devicePage->btGetVal, devicePage->btSetVal, scriptingPage->btRunTestNode,
              utilityPage->btRunBootLoader, utilityPage->btLoadFile, utilityPage->btSaveFile})
@@ -417,18 +421,8 @@ void TForm1::MonitorClick(bool on) {
     AddLogLine(on ? "Monitor only: listening, nothing is sent" : "Monitor off: requests are sent again");
 }
 
-void TForm1::UpdateLineStatus() {
-    const TSerialPortNG& port = coms_.Port();
-    TStatusLine::Line state = TStatusLine::Line::None;
-    if (port.Active())
-        state = TStatusLine::Line::Open;
-    else if (coms_.LineState() == ComPortCommands::Line::Lost)
-        state = TStatusLine::Line::Lost;
-    else if (everOpened_)
-        state = TStatusLine::Line::Closed;
-    everOpened_ = everOpened_ || port.Active();
-    statusLine->ShowLine(state, QString::fromStdString(port.CommPort()),
-                         QString::fromStdString(port.DevicePath()), port.BaudRate());
+void TForm1::BroadcastsOnEveryLine(bool on) {
+    for (const auto& bus : engine_.Buses()) bus->showBroadcasts = on;
 }
 
 void TForm1::UpdateRelayStatus() {
@@ -477,7 +471,6 @@ void TForm1::FormActivate() {
     engine_.Start();
     devicePage->BuildGroups();
     devicePage->AddRoot();
-    engine_.Line().showBroadcasts = utilityPage->chkReceiveBroadcasts->isChecked();
     sequences_ = std::make_unique<TestSequence>(engine_.Model(), bridge_, bridge_);
     engine_.runnerStep = [this] { sequences_->Step(kTick); };
     engine_.runnerEvent = [this] { sequences_->Resume(); };
@@ -489,17 +482,16 @@ void TForm1::FormActivate() {
         dialogs_.requestEnd();
         return;
     }
+    ports_.TakePlant();
+    BroadcastsOnEveryLine(utilityPage->chkReceiveBroadcasts->isChecked());
     Guard([this] { ReloadSequences(); });
     devicePage->cbHideAdvancedClick(utilityPage->cbHideAdvanced->isChecked());
     devicePage->SetAutoGet(utilityPage->chkAutoGet->isChecked());
     // The devices and their properties are what the operator came for: they show without a click,
     // unless there are more than anybody scrolls through.
-    QTreeWidgetItem* root = devicePage->tvDevices->topLevelItem(0);
-    devicePage->tvDevices->expandItem(root);
     std::size_t links = 0;
     for (const auto& entry : engine_.Model().devices) links += entry.second->ownedLinks.size();
-    for (int i = 0; root != nullptr && links <= kExpandAllLimit && i < root->childCount(); ++i)
-        devicePage->tvDevices->expandItem(root->child(i));
+    devicePage->OpenDevices(links <= kExpandAllLimit);
     devicePage->tvDevicesUpdate();
     UpdateRunControls();
     SetTicking(true);
@@ -561,7 +553,7 @@ void TForm1::OnTimComs() {
         devicePage->tvDevicesUpdate();
     }
     UpdateRunControls();
-    statusLine->ShowTraffic({engine_.Line().packetsSent, engine_.Line().repliesQueued, bridge_.BusErrors()});
+    ports_.ShowTraffic(*statusLine);
     inTick_ = false;
 }
 

@@ -11,11 +11,10 @@
 #include "model/ConfigLoader.h"
 #include "protocol/Comms.h"
 #include "sequence/Util.h"
-#include "transport/ComPortCommands.h"
 #include "transport/Relay.h"
-#include "transport/Serialng.h"
 #include "ui/CoreBridge.h"
 #include "ui/Dialogs.h"
+#include "ui/LinePorts.h"
 #include "ui/StatusLine.h"
 
 class QAction;
@@ -68,7 +67,8 @@ class TForm1 : public QMainWindow {
     void btClearInLogClick();
     void Exit1Click();
     void MenuItem20Click();
-    // "Coms": open port n (a failure also shows in the status bar); map the ports to devices.
+    // "Coms": open port n, of line n when the plant has several (a failure also shows in the status
+    // bar); map the ports to devices.
     void OpenPortClick(int n);
     void SelectPortClick();
     // "Coms", "Monitor Only": the port listens; nothing is sent and the sending controls are off.
@@ -98,9 +98,11 @@ class TForm1 : public QMainWindow {
 
     Engine& engine() { return engine_; }
     TestSequence* Sequences() { return sequences_.get(); }
-    ComPortCommands& comPorts() { return coms_; }
+    // COM1's port, the only one of a plant on one line.
+    ComPortCommands& comPorts() { return *ports_.First().coms; }
     LogFile* Logger() { return logFile_.get(); }
-    TSerialPortNG& SerialPortNG1() { return port_; }
+    TSerialPortNG& SerialPortNG1() { return *ports_.First().serial; }
+    LinePorts& linePorts() { return ports_; }
 
     QTabWidget* pcInterface;
     TDevicePage* devicePage;
@@ -143,11 +145,11 @@ class TForm1 : public QMainWindow {
     void WireKeys();
     void RestoreSettings();
     void SaveSettings();
-    void UpdateLineStatus();
     // The interval box as the divider period; false, with the box's error shown, when it is no period.
     bool ApplyLogInterval();
     void UpdateLogStatus();
     void UpdateRelayStatus();
+    void BroadcastsOnEveryLine(bool on);
     // Stop is offered while a node runs.
     void UpdateRunControls();
     // Runs a handler; an error it raises is shown in the standard error box and the window goes on.
@@ -158,9 +160,8 @@ class TForm1 : public QMainWindow {
     UiDialogs dialogs_;
     CoreBridge bridge_;
     Engine engine_;
-    TSerialPortNG port_;
+    LinePorts ports_;                  // after engine_, so it goes first
     std::unique_ptr<TcpRelay> relay_;  // after engine_, so it goes first
-    ComPortCommands coms_;
     std::unique_ptr<ConfigLoader> loader_;
     std::unique_ptr<TestSequence> sequences_;
     // Declared after engine_, so it goes before the model whose properties own its items.
@@ -177,7 +178,6 @@ class TForm1 : public QMainWindow {
     bool inTick_ = false;
     bool closingForBus_ = false;
     bool runControlsRunning_ = true;  // forces the first update
-    bool everOpened_ = false;
 };
 
 }  // namespace korva

@@ -2,11 +2,17 @@
 
 namespace korva {
 
-std::string DeviceNodeText(const KDevice& device) { return std::to_string(device.address) + "  " + device.name; }
+std::string DeviceNodeText(const KDevice& device) {
+    return std::to_string(device.address) + "  " + device.name;
+}
 
-std::string LinkTitleText(const KRemoteLink& link) { return std::to_string(link.code) + "  " + link.name; }
+std::string LinkTitleText(const KRemoteLink& link) {
+    return std::to_string(link.code) + "  " + link.name;
+}
 
-int PanelNumber(const KRemoteLink& link) { return link.current.ReadAsNumber(); }
+int PanelNumber(const KRemoteLink& link) {
+    return link.current.ReadAsNumber();
+}
 
 std::string ValueText(const KRemoteLink& link, bool binary) {
     if (link.state != LinkState::KNOWN) return "???";
@@ -35,12 +41,20 @@ std::string DataRowText(const KFileLink& file) {
     return row;
 }
 
-std::string StatusNodeText(const KFileLink& file) { return "Status = " + std::to_string(file.state); }
+std::string StatusNodeText(const KFileLink& file) {
+    return "Status = " + std::to_string(file.state);
+}
 
-std::string SizeNodeText(const KFileLink& file) { return "Size = " + std::to_string(file.size); }
+std::string SizeNodeText(const KFileLink& file) {
+    return "Size = " + std::to_string(file.size);
+}
 
 std::string ChecksumNodeText(const KFileLink& file) {
     return "Checksum = " + std::to_string(static_cast<std::int32_t>(file.checksum));
+}
+
+bool LineBefore(const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
 }
 
 }  // namespace korva

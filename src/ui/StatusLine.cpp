@@ -1,6 +1,7 @@
 #include "ui/StatusLine.h"
 
 #include <QLabel>
+#include <QStringList>
 
 namespace korva {
 
@@ -36,10 +37,47 @@ void TStatusLine::ShowLine(Line state, const QString& name, const QString& path,
     }
     lbPort->setText(name + "  " + path);
     lbSpeed->setText(QString("%1 baud").arg(baud));
-    lbState->setText(state == Line::Open ? "open" : state == Line::Lost ? "lost, no port open" : "closed, no port open");
+    lbState->setText(state == Line::Open   ? "open"
+                     : state == Line::Lost ? "lost, no port open"
+                                           : "closed, no port open");
 }
 
-void TStatusLine::ShowRelay(const QString& state) { lbRelay->setText("relay " + state); }
+void TStatusLine::ShowLines(const std::vector<LineField>& lines) {
+    QStringList texts;
+    for (const LineField& l : lines) {
+        if (l.state == Line::Open)
+            texts << QString("%1  %2  %3 baud  open  sent %4  replies %5  errors %6")
+                         .arg(l.name, l.path)
+                         .arg(l.baud)
+                         .arg(l.traffic.sent)
+                         .arg(l.traffic.replies)
+                         .arg(l.traffic.errors);
+        else if (l.state == Line::Lost)
+            texts << l.name + "  " + l.path + "  lost";
+    }
+    // Only the hint leaves the speed empty.
+    if (texts.isEmpty() && (lbPort->isHidden() || !lbSpeed->text().isEmpty()))
+        ShowLine(Line::None, {}, {}, 0);
+    for (QLabel* one : {lbPort, lbSpeed, lbState}) one->setVisible(texts.isEmpty());
+    lbTraffic->hide();
+    // The fields stand where the one line's do, before the relay.
+    while (lineFields_.size() < static_cast<std::size_t>(texts.size())) {
+        auto* field = new QLabel(this);
+        field->setObjectName(QString("lbLine%1").arg(lineFields_.size() + 1));
+        insertPermanentWidget(3 + static_cast<int>(lineFields_.size()), field);
+        lineFields_.push_back(field);
+    }
+    for (std::size_t i = 0; i < lineFields_.size(); ++i) {
+        const bool used = i < static_cast<std::size_t>(texts.size());
+        if (used && lineFields_[i]->text() != texts[static_cast<qsizetype>(i)])
+            lineFields_[i]->setText(texts[static_cast<qsizetype>(i)]);
+        lineFields_[i]->setVisible(used);
+    }
+}
+
+void TStatusLine::ShowRelay(const QString& state) {
+    lbRelay->setText("relay " + state);
+}
 
 void TStatusLine::ShowTraffic(const Traffic& t) {
     if (t == shown_) return;

@@ -32,7 +32,7 @@ class DailyWorkTest : public QObject, test::WindowFixture {
     QString State() const { return form->statusLine->lbState->text(); }
     QStringList Log() const { return form->memoLog->Lines(); }
 
-private slots:
+  private slots:
     void cleanup() { win.reset(); }
 
     // Grown, the tree, the help text and the log pane take the room; the mode box stays out of
@@ -50,7 +50,8 @@ private slots:
         const QSize tree = page.tvDevices->size(), help = page.memoHelp->size(), log = form->memoLog->size();
         form->resize(form->size() + QSize(300, 200));
         QTRY_COMPARE(form->centralWidget()->size(), start + QSize(300, 200));
-        QTRY_VERIFY(page.tvDevices->width() >= tree.width() + 290 && page.tvDevices->height() >= tree.height() + 190);
+        QTRY_VERIFY(page.tvDevices->width() >= tree.width() + 290 &&
+                    page.tvDevices->height() >= tree.height() + 190);
         QTRY_VERIFY(page.memoHelp->height() >= help.height() + 190);
         QCOMPARE(page.memoHelp->width(), help.width());
         QVERIFY(form->memoLog->height() >= log.height() + 190);
@@ -79,8 +80,10 @@ private slots:
         QCOMPARE(form->statusLine->lbRelay->text(), QString("relay off"));
         win->Click("35  Pump/Speed");  // a read goes out and is answered
         win->Tick(3);
-        QVERIFY(form->statusLine->lbTraffic->text().startsWith(
-            QString("sent %1  replies %2  errors 0").arg(form->engine().Line().packetsSent).arg(form->engine().Line().repliesQueued)));
+        QVERIFY(
+            form->statusLine->lbTraffic->text().startsWith(QString("sent %1  replies %2  errors 0")
+                                                               .arg(form->engine().Line().packetsSent)
+                                                               .arg(form->engine().Line().repliesQueued)));
         QVERIFY(form->engine().Line().packetsSent > 0);
 
         const std::string firstPath = first->SlavePath();
@@ -97,6 +100,74 @@ private slots:
         win->Menu("Close Com Port")->trigger();
         QCOMPARE(State(), QString("closed, no port open"));
         QCOMPARE(Log().last(), QString("Closing COM1"));
+    }
+
+    // A plant on two lines: a port for each, open at once; a device's request goes out on its own
+    // line only; the status bar names both with their own traffic; the tree groups by line; the
+    // runner's "opencom 2" and "Close Com 2" act on that line alone.
+    void twoLinesOpenAtOnce() {
+        test::Window::Files files = test::Window::SmallPlant();
+        files[2].second.insert(files[2].second.find("</plant>"),
+                               "<KDevice Name=\"Valve\" Address=\"36\" Port=\"COM2\">"
+                               "<KProperty Name=\"Travel\" Type=\"Word\" Code=\"SPEED\"/></KDevice>");
+        files.push_back({"config/tools/reopen.kts", "displaytestnode Reopen;\nopencom 2;\nendnode;\n"});
+        Start(files);
+        form->engine().Line().AttachSerial(
+            &form->comPorts());  // COM1 on its own terminal, not the test's line
+        test::Pty one, two;
+        MapPort(1, one.SlavePath());
+        MapPort(2, two.SlavePath());
+        win->Menu("Open Com 1")->trigger();
+        win->Menu("Open Com 2")->trigger();
+        const Bus* com2 = form->engine().FindLine("COM2");
+        QVERIFY(com2 != nullptr && com2->SerialUp() && form->SerialPortNG1().Active());
+        const auto children = [this](const QString& path) {
+            QStringList out;
+            for (int i = 0; i < win->Node(path)->childCount(); ++i) out << win->Node(path)->child(i)->text(0);
+            return out;
+        };
+        QCOMPARE(children(""), (QStringList{"COM1", "COM2"}));
+        QCOMPARE(children("COM1"), (QStringList{"35  Pump", "42  Fan"}));
+        QCOMPARE(children("COM2/36  Valve"), QStringList{"Travel"});
+
+        win->Click("COM2/36  Valve/Travel");
+        std::string heard;
+        for (int i = 0; i < 50 && heard.find(')') == std::string::npos; ++i) heard += two.Read(1, 20);
+        QVERIFY2(heard.find(')') != std::string::npos, heard.c_str());
+        QCOMPARE(one.Read(1, 100), std::string());
+        sim::BusEmulator valve;
+        valve.AddDevice("Valve", 36).properties.push_back({"Travel", 0, 5, 1234, 0});
+        valve.Feed(heard);
+        std::string reply;
+        for (int i = 0; i < 20 && reply.empty(); ++i) {
+            valve.Tick();
+            for (const std::string& piece : valve.TakeOutput()) reply += piece;
+        }
+        std::string corrupt = reply;  // the same reply with a checksum that does not fit
+        corrupt[corrupt.size() - 2] = corrupt[corrupt.size() - 2] == '0' ? '1' : '0';
+        QVERIFY(two.Write(reply + corrupt));
+        const auto statusText = [this] {
+            QStringList texts;
+            for (const QLabel* l : form->statusLine->findChildren<QLabel*>())
+                if (l->isVisibleTo(form->statusLine)) texts << l->text();
+            return texts.join(" | ");
+        };
+        const QString com1 = QString::fromStdString("COM1  " + one.SlavePath()) +
+                             "  57600 baud  open  sent 0  replies 0  errors 0";
+        const QString com2Open = QString::fromStdString("COM2  " + two.SlavePath()) + "  57600 baud  open";
+        QTRY_VERIFY2((win->Tick(), statusText().contains(com2Open + "  sent 1  replies 1  errors 1")),
+                     qPrintable(statusText()));
+        QVERIFY2(statusText().contains(com1), qPrintable(statusText()));
+        QCOMPARE(win->Page().lbActVal->text(), QString("1234"));
+
+        win->Menu("Close Com 2")->trigger();
+        QVERIFY(!com2->SerialUp() && form->SerialPortNG1().Active());
+        QVERIFY(!win->Menu("Close Com 2")->isVisible() && win->Menu("Close Com 1")->isVisible());
+        QVERIFY(!win->Menu("Close Com Port")->isVisible());
+        QVERIFY2(!statusText().contains("COM2") && statusText().contains(com1), qPrintable(statusText()));
+        win->Menu("Reopen")->trigger();
+        win->Tick(3);
+        QVERIFY(com2->SerialUp() && form->SerialPortNG1().Active());
     }
 
     // A port that cannot be opened is named with its device and the system's reason (and what to
@@ -156,7 +227,8 @@ private slots:
             return true;
         };
         win->Menu(QString::fromUtf8("Select Port\u2026"))->trigger();
-        QCOMPARE(ReadPortMap(win->dir.Path()), (std::map<std::string, std::string>{{"COM3", typed.toStdString()}}));
+        QCOMPARE(ReadPortMap(win->dir.Path()),
+                 (std::map<std::string, std::string>{{"COM3", typed.toStdString()}}));
         QVERIFY(win->errors.isEmpty());
         // A cancelled picker, or a path the file cannot hold, leaves the file alone.
         win->onDialog = [](QDialog&) { return false; };
@@ -184,8 +256,8 @@ private slots:
     // Configuration faults: the message first, then the file, where the reader stopped, and why.
     void configurationErrorsSayWhereAndWhy() {
         struct Case {
-            const char* plant;      // nullptr: no plant file at all
-            QStringList wanted;     // the lines after the message, "FILE" standing for the plant's path
+            const char* plant;   // nullptr: no plant file at all
+            QStringList wanted;  // the lines after the message, "FILE" standing for the plant's path
         };
         const Case cases[] = {
             {nullptr, {"File: FILE", "cannot open 'FILE': No such file or directory"}},

@@ -28,7 +28,8 @@ inline std::string PlantText(int devices) {
 inline void WritePlantFiles(const std::filesystem::path& dir, int devices) {
     std::filesystem::create_directories(dir / "config");
     std::ofstream(dir / "config/paths.xml")
-        << "<paths><constantspath>config/constants.xml</constantspath><configpath>config/plant.xml</configpath></paths>";
+        << "<paths><constantspath>config/constants.xml</constantspath><configpath>config/plant.xml</"
+           "configpath></paths>";
     std::ofstream constants(dir / "config/constants.xml");
     constants << "<constants><symbols Word=\"0\" Byte=\"1\" SignedWord=\"2\" WordOpt=\"3\"";
     for (int p = 0; p < 50; ++p) constants << " C" << p << "=\"" << p << "\"";

@@ -15,7 +15,7 @@ namespace korva {
 namespace {
 
 class QuietHost : public CommsHost, public LoaderHost {
-public:
+  public:
     void AddLogLine(const std::string&) override {}
     void RefreshDeviceTree() override {}
     void RequestClose() override {}
@@ -35,7 +35,9 @@ void BM_LoadPlant(benchmark::State& state) {
         Engine comms(host);
         ConfigLoader loader(comms.Model(), host, dir.string());
         loader.LoadConfiguration();
-        if (!host.failed.empty() || static_cast<std::int64_t>(comms.Model().devices.Count()) != state.range(0)) state.SkipWithError("load failed");
+        if (!host.failed.empty() ||
+            static_cast<std::int64_t>(comms.Model().devices.Count()) != state.range(0))
+            state.SkipWithError("load failed");
         benchmark::DoNotOptimize(comms.Model().devices.Count());
     }
     std::filesystem::remove_all(dir);
@@ -60,7 +62,12 @@ void BM_MemoryPerLink(benchmark::State& state) {
     state.counters["bytes_per_link"] = perLink;
     std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_MemoryPerLink)->ArgName("devices")->Arg(200)->Arg(2000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemoryPerLink)
+    ->ArgName("devices")
+    ->Arg(200)
+    ->Arg(2000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace korva

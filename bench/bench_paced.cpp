@@ -65,7 +65,8 @@ void BM_SequenceReadLoop(benchmark::State& state) {
     TestSequence sequences(plant->comms.Model(), view, host);
     plant->comms.runnerStep = [&] { sequences.Step(kTick); };
     plant->comms.runnerEvent = [&] { sequences.Resume(); };
-    plant->dir.Write("loop.kts", "testnode loop;\nget " + link->device->name + " " + link->name + ";\nif nodepass loop;\n");
+    plant->dir.Write("loop.kts", "testnode loop;\nget " + link->device->name + " " + link->name +
+                                     ";\nif nodepass loop;\n");
     sequences.LoadSequenceFile(plant->dir.Path() + "/loop.kts");
     double seconds = 0;
     const auto taken0 = plant->comms.Line().repliesQueued;

@@ -10,8 +10,11 @@ namespace korva {
 namespace {
 
 class CountingSink : public ReceiverSink {
-public:
-    void OnPacket(const BusPacket& p) override { sum += p.data[1]; ++packets; }
+  public:
+    void OnPacket(const BusPacket& p) override {
+        sum += p.data[1];
+        ++packets;
+    }
     void OnChecksumError(const BusPacket&, std::uint8_t) override { ++errors; }
     std::uint64_t packets = 0, errors = 0, sum = 0;
 };
@@ -48,7 +51,7 @@ void BM_ScannerFramedText(benchmark::State& state) {
 BENCHMARK(BM_ScannerFramedText)->Unit(benchmark::kMillisecond);
 
 class NullHost : public CommsHost {
-public:
+  public:
     void AddLogLine(const std::string&) override {}
     void RefreshDeviceTree() override {}
     void RequestClose() override {}
@@ -56,7 +59,7 @@ public:
 
 // An open line that frames what it is handed and counts it.
 class CountingLine : public BusPort {
-public:
+  public:
     Hold State() const override { return Hold::Master; }
     void Send(const BusPacket& packet) override { bytes += EncodeSerial(packet).size(); }
     std::size_t bytes = 0;
@@ -65,7 +68,8 @@ public:
 // Devices of 50 properties: 200 of them give 10,000 links, all idle.
 void BuildPlant(Engine& comms, int devices = 200) {
     for (int d = 0; d < devices; ++d) {
-        KDevice& dev = comms.Model().MakeDevice("Device" + std::to_string(d), static_cast<std::uint8_t>(0x22 + d));
+        KDevice& dev =
+            comms.Model().MakeDevice("Device" + std::to_string(d), static_cast<std::uint8_t>(0x22 + d));
         for (int p = 0; p < 50; ++p) comms.Model().MakeProperty(dev, {"Prop" + std::to_string(p), p % 4, p});
     }
 }
@@ -101,7 +105,8 @@ void BM_TickTenRequestsInFlight(benchmark::State& state) {
     comms.Line().AttachSerial(&line);
     BuildPlant(comms);
     std::vector<KRemoteLink*> busy;
-    for (int i = 0; i < 10; ++i) busy.push_back(comms.Model().devices.Object(static_cast<std::size_t>(i * 7))->links.Object(3));
+    for (int i = 0; i < 10; ++i)
+        busy.push_back(comms.Model().devices.Object(static_cast<std::size_t>(i * 7))->links.Object(3));
     for (auto _ : state) {
         for (KRemoteLink* l : busy)
             if (l->state != LinkState::GET) l->RequestRead();

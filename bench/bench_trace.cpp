@@ -14,7 +14,8 @@ using namespace korva;
 struct Plant {
     Plant() {
         for (int d = 0; d < 5; ++d) {
-            KDevice& dev = model.MakeDevice("Device" + std::to_string(d), static_cast<std::uint8_t>(0x22 + d));
+            KDevice& dev =
+                model.MakeDevice("Device" + std::to_string(d), static_cast<std::uint8_t>(0x22 + d));
             for (int p = 0; p < 20; ++p)
                 model.MakeProperty(dev, LinkSpec("Property" + std::to_string(p), p % 4, 10 + p));
         }
@@ -52,7 +53,8 @@ TraceBuffer& Full(const std::vector<BusPacket>& traffic) {
     static TraceBuffer buffer;
     if (buffer.Size() == 0)
         for (std::size_t i = 0; i < TraceBuffer::kDefaultCapacity; ++i)
-            buffer.Append(TraceRecord::From(static_cast<std::int64_t>(i), i % 2 ? PacketPath::Received : PacketPath::Sent,
+            buffer.Append(TraceRecord::From(static_cast<std::int64_t>(i),
+                                            i % 2 ? PacketPath::Received : PacketPath::Sent,
                                             traffic[i % traffic.size()]));
     return buffer;
 }
@@ -86,7 +88,8 @@ void BM_AppendOnly(benchmark::State& state) {
     TraceBuffer buffer;
     std::size_t i = 0;
     for (auto _ : state) {
-        buffer.Append(TraceRecord::From(static_cast<std::int64_t>(i), PacketPath::Received, traffic[i % traffic.size()]));
+        buffer.Append(TraceRecord::From(static_cast<std::int64_t>(i), PacketPath::Received,
+                                        traffic[i % traffic.size()]));
         ++i;
     }
     state.SetItemsProcessed(state.iterations());

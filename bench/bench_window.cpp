@@ -36,7 +36,9 @@ UiDialogs Silent() {
     return d;
 }
 
-std::size_t HeapBytes() { return mallinfo2().uordblks + mallinfo2().hblkhd; }
+std::size_t HeapBytes() {
+    return mallinfo2().uordblks + mallinfo2().hblkhd;
+}
 
 // From the window's creation to COM1 open on korvasim: configuration loaded, tree filled and shown.
 // The heap the window keeps, with its model and documents, is counted per link.
@@ -55,17 +57,22 @@ void StartUp(benchmark::State& state, int devices) {
         QApplication::processEvents();
         state.PauseTiming();
         perLink = static_cast<double>(HeapBytes() - before) / (expected * 50.0);
-        if (form.devicePage->tvDevices->topLevelItem(0)->childCount() != expected || !form.SerialPortNG1().Active())
+        if (form.devicePage->tvDevices->topLevelItem(0)->childCount() != expected ||
+            !form.SerialPortNG1().Active())
             state.SkipWithError("tree not filled or port not open");
         state.ResumeTiming();
     }
     if (devices > 0) state.counters["bytes_per_link"] = perLink;
 }
 
-void BM_StartUpDemo(benchmark::State& state) { StartUp(state, 0); }
+void BM_StartUpDemo(benchmark::State& state) {
+    StartUp(state, 0);
+}
 BENCHMARK(BM_StartUpDemo)->Unit(benchmark::kMillisecond);
 
-void BM_StartUpPlant(benchmark::State& state) { StartUp(state, static_cast<int>(state.range(0))); }
+void BM_StartUpPlant(benchmark::State& state) {
+    StartUp(state, static_cast<int>(state.range(0)));
+}
 BENCHMARK(BM_StartUpPlant)->ArgName("devices")->Arg(200)->Arg(2000)->Unit(benchmark::kMillisecond);
 
 using bench::CpuSeconds;
@@ -92,7 +99,13 @@ void BM_IdleWindowCpu(benchmark::State& state) {
     state.counters["cpu_percent_of_core"] = share * 100.0;
     state.counters["port_open"] = form.SerialPortNG1().Active() ? 1 : 0;
 }
-BENCHMARK(BM_IdleWindowCpu)->ArgName("devices")->Arg(0)->Arg(2000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_IdleWindowCpu)
+    ->ArgName("devices")
+    ->Arg(0)
+    ->Arg(2000)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 // The trace window open and following, the port listening to korvasim's second master polling as
 // fast as it can, and on top 1,000 more packets every 10 ms handed to the trace as the protocol

@@ -73,7 +73,9 @@ const std::string& plant100k() {
     return source;
 }
 
-void BM_ParsePlant100k(benchmark::State& state) { parseRepeatedly(state, plant100k()); }
+void BM_ParsePlant100k(benchmark::State& state) {
+    parseRepeatedly(state, plant100k());
+}
 BENCHMARK(BM_ParsePlant100k)->Unit(benchmark::kMillisecond);
 
 #ifdef KORVA_HAVE_PUGIXML
@@ -88,9 +90,13 @@ void pugiParse(benchmark::State& state, unsigned options) {
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(source.size()));
 }
-void BM_PugiParsePlant100k(benchmark::State& state) { pugiParse(state, pugi::parse_default); }
+void BM_PugiParsePlant100k(benchmark::State& state) {
+    pugiParse(state, pugi::parse_default);
+}
 BENCHMARK(BM_PugiParsePlant100k)->Unit(benchmark::kMillisecond);
-void BM_PugiMinimalParsePlant100k(benchmark::State& state) { pugiParse(state, pugi::parse_minimal); }
+void BM_PugiMinimalParsePlant100k(benchmark::State& state) {
+    pugiParse(state, pugi::parse_minimal);
+}
 BENCHMARK(BM_PugiMinimalParsePlant100k)->Unit(benchmark::kMillisecond);
 #endif
 

@@ -14,12 +14,14 @@ using korva::fuzz::QuietLoader;
 
 const std::string& WorkDir() {
     static const std::string dir = [] {
-        const auto d = std::filesystem::temp_directory_path() / ("korva-fuzz-config-" + std::to_string(getpid()));
+        const auto d =
+            std::filesystem::temp_directory_path() / ("korva-fuzz-config-" + std::to_string(getpid()));
         std::filesystem::create_directories(d / "config");
         std::ofstream(d / "config/paths.xml")
             << "<p><constantspath>config\\c.xml</constantspath><configpath>config/plant.xml</configpath></p>";
-        std::ofstream(d / "config/c.xml") << "<c><s Word=\"0\" Byte=\"1\" Opt=\"3\" F8=\"4\" F16=\"5\" Bad=\"x\""
-                                              " A=\"1\" B=\"2\" C=\"300\" D=\"-4\"/></c>";
+        std::ofstream(d / "config/c.xml")
+            << "<c><s Word=\"0\" Byte=\"1\" Opt=\"3\" F8=\"4\" F16=\"5\" Bad=\"x\""
+               " A=\"1\" B=\"2\" C=\"300\" D=\"-4\"/></c>";
         return d.string();
     }();
     return dir;

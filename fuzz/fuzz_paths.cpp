@@ -16,7 +16,8 @@ using korva::fuzz::QuietLoader;
 
 const std::string& WorkDir() {
     static const std::string dir = [] {
-        const auto d = std::filesystem::temp_directory_path() / ("korva-fuzz-paths-" + std::to_string(getpid()));
+        const auto d =
+            std::filesystem::temp_directory_path() / ("korva-fuzz-paths-" + std::to_string(getpid()));
         std::filesystem::create_directories(d / "config");
         std::ofstream(d / "config/plant.xml")
             << "<p><KDevice Name=\"Pump\" Address=\"34\"><KProperty Name=\"S\" Type=\"Word\" Code=\"A\"/>"

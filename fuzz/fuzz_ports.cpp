@@ -14,7 +14,8 @@
 namespace {
 const std::string& WorkDir() {
     static const std::string dir = [] {
-        const auto d = std::filesystem::temp_directory_path() / ("korva-fuzz-ports-" + std::to_string(getpid()));
+        const auto d =
+            std::filesystem::temp_directory_path() / ("korva-fuzz-ports-" + std::to_string(getpid()));
         std::filesystem::create_directories(d / "config");
         return d.string();
     }();

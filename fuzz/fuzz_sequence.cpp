@@ -11,7 +11,7 @@
 
 namespace {
 class NullView : public korva::SequenceView {
-public:
+  public:
     void ResetTree(const std::string&) override {}
     void AddNodeItem(korva::ItemId, const std::string&) override {}
     void AddActionItem(korva::ItemId, korva::ItemId, const std::string&) override {}
@@ -22,7 +22,7 @@ public:
     void ShowResult(korva::ItemId, std::uint8_t) override {}
 };
 class NullHost : public korva::RunnerHost {
-public:
+  public:
     bool Confirm(const std::string& t) override { return t.size() % 2 == 0; }
     void Message(const std::string&) override {}
     bool AskYesNo(const std::string& t) override { return t.size() % 2 == 1; }
@@ -36,7 +36,8 @@ public:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace korva;
     static const std::string path =
-        (std::filesystem::temp_directory_path() / ("korva-fuzz-" + std::to_string(getpid()) + ".kts")).string();
+        (std::filesystem::temp_directory_path() / ("korva-fuzz-" + std::to_string(getpid()) + ".kts"))
+            .string();
     {
         std::ofstream f(path, std::ios::binary | std::ios::trunc);
         f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));

@@ -24,7 +24,8 @@ std::vector<std::string> Flatten(const korva::XmlDocument& doc) {
         pending.pop_back();
         Require(node.document == &doc);
         out.push_back(std::string(node.name) + '\1' + std::string(node.text));
-        for (const auto& a : node.attributes) out.push_back(std::string(a.name) + '\2' + std::string(a.value));
+        for (const auto& a : node.attributes)
+            out.push_back(std::string(a.name) + '\2' + std::string(a.value));
         for (const korva::XmlNode* c : node.children) {
             Require(c->parent == &node);
             pending.push_back(c);

@@ -19,9 +19,10 @@ bool DisplayMissing() {
 
 int main(int argc, char* argv[]) {
     if (DisplayMissing()) {
-        std::fputs("korvaconfig: no display to show the window on (DISPLAY is not set): start it in a desktop "
-                   "session, or without one under a virtual display: xvfb-run -a korvaconfig\n",
-                   stderr);
+        std::fputs(
+            "korvaconfig: no display to show the window on (DISPLAY is not set): start it in a desktop "
+            "session, or without one under a virtual display: xvfb-run -a korvaconfig\n",
+            stderr);
         return 1;
     }
     QApplication app(argc, argv);

@@ -14,23 +14,25 @@ class XmlDocument;
 
 // What loading needs of the window.
 class LoaderHost {
-public:
+  public:
     virtual ~LoaderHost() = default;
     // A message box with the text and an OK button, no title of its own.
     virtual void ShowMessage(const std::string& text) = 0;
     // The program ends once control is back in its event loop; loading goes on meanwhile.
     virtual void RequestEnd() = 0;
     // A failed load: the message box text, then what is known of the failure (file, place, reason).
-    virtual void ShowFailure(const std::string& message, const std::string& /*detail*/) { ShowMessage(message); }
+    virtual void ShowFailure(const std::string& message, const std::string& /*detail*/) {
+        ShowMessage(message);
+    }
 };
 
 class ConfigError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class ConfigLoader {
-public:
+  public:
     static constexpr const char* kPathMessage = "Invalid or missing path specification data";
     static constexpr const char* kConstantsMessage = "Invalid or missing constants data";
     static constexpr const char* kConfigMessage = "Invalid or missing config data";
@@ -53,7 +55,7 @@ public:
     // A path as written in a file: backslashes become slashes, relative means below workDir.
     std::string Resolve(const std::string& written) const;
 
-private:
+  private:
     void Fail(const char* message, const std::string& why);
     void Load(XmlDocument& doc, const std::string& path);
     // The file being read, and where its reader stopped when it stopped early.

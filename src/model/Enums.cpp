@@ -6,7 +6,8 @@
 namespace korva {
 
 namespace {
-constexpr std::array<std::string_view, 6> kLinkStateNames = {"UNKNOWN", "KNOWN", "STALE", "GET", "SET", "ERROR"};
+constexpr std::array<std::string_view, 6> kLinkStateNames = {"UNKNOWN", "KNOWN", "STALE",
+                                                             "GET",     "SET",   "ERROR"};
 constexpr std::array<std::string_view, 4> kTestStateNames = {"UNTESTED", "FAILED", "ERROR", "PASSED"};
 
 template <std::size_t N>
@@ -17,9 +18,13 @@ std::string Lookup(const std::array<std::string_view, N>& table, int first, std:
 }
 }  // namespace
 
-std::string LinkStateName(std::uint8_t state) { return Lookup(kLinkStateNames, LinkState::UNKNOWN, state); }
+std::string LinkStateName(std::uint8_t state) {
+    return Lookup(kLinkStateNames, LinkState::UNKNOWN, state);
+}
 
-std::string TestStateName(std::uint8_t state) { return Lookup(kTestStateNames, TestState::UNTESTED, state); }
+std::string TestStateName(std::uint8_t state) {
+    return Lookup(kTestStateNames, TestState::UNTESTED, state);
+}
 
 std::string UpdateModeName(std::uint8_t mode) {
     if (mode == UpdateMode::DONT_CARE) return "Dont Care";

@@ -16,7 +16,7 @@ namespace korva {
 
 template <typename T>
 class TStringMap {
-public:
+  public:
     // A name already present keeps its first spelling and position; only the object is replaced.
     void Add(const std::string& name, T* object) {
         const auto it = LowerBound(name);
@@ -30,7 +30,8 @@ public:
 
     int IndexOf(std::string_view name) const {
         const auto it = LowerBound(name);
-        return it != byName_.end() && SameIgnoringCase(entries_[*it].first, name) ? static_cast<int>(*it) : -1;
+        return it != byName_.end() && SameIgnoringCase(entries_[*it].first, name) ? static_cast<int>(*it)
+                                                                                  : -1;
     }
     T* Find(std::string_view name) const {
         const int i = IndexOf(name);
@@ -48,16 +49,16 @@ public:
     auto begin() const { return entries_.begin(); }
     auto end() const { return entries_.end(); }
 
-private:
+  private:
     static bool FoldedLess(std::string_view a, std::string_view b) {
         return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
             return static_cast<unsigned char>(FoldChar(x)) < static_cast<unsigned char>(FoldChar(y));
         });
     }
     std::vector<std::uint32_t>::const_iterator LowerBound(std::string_view name) const {
-        return std::lower_bound(byName_.begin(), byName_.end(), name, [this](std::uint32_t i, std::string_view n) {
-            return FoldedLess(entries_[i].first, n);
-        });
+        return std::lower_bound(
+            byName_.begin(), byName_.end(), name,
+            [this](std::uint32_t i, std::string_view n) { return FoldedLess(entries_[i].first, n); });
     }
 
     std::vector<std::pair<std::string, T*>> entries_;

@@ -4,12 +4,18 @@ namespace korva {
 
 std::uint8_t BusPacket::ByteAt(std::size_t i) const {
     switch (i) {
-        case 0: return dest;
-        case 1: return source;
-        case 2: return code;
-        case 3: return length;
-        case 4: return checksum;
-        default: return i - kHeaderSize < kDataCapacity ? data[i - kHeaderSize] : 0;
+        case 0:
+            return dest;
+        case 1:
+            return source;
+        case 2:
+            return code;
+        case 3:
+            return length;
+        case 4:
+            return checksum;
+        default:
+            return i - kHeaderSize < kDataCapacity ? data[i - kHeaderSize] : 0;
     }
 }
 
@@ -20,9 +26,13 @@ std::uint8_t Checksum(const BusPacket& p) {
     return static_cast<std::uint8_t>(sum);
 }
 
-void StoreChecksum(BusPacket& p) { p.checksum = Checksum(p); }
+void StoreChecksum(BusPacket& p) {
+    p.checksum = Checksum(p);
+}
 
-bool ChecksumOk(const BusPacket& p) { return Checksum(p) == p.checksum; }
+bool ChecksumOk(const BusPacket& p) {
+    return Checksum(p) == p.checksum;
+}
 
 std::string HexByte(std::uint8_t b) {
     static constexpr char kDigits[] = "0123456789ABCDEF";

@@ -12,7 +12,9 @@ namespace {
 constexpr std::array<const char*, kPacketPaths> kTokens = {"tx", "rx", "relay", "crc", "bus"};
 constexpr std::int64_t kMicro = 1'000'000;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // The next field, with the blanks before it skipped; empty at the end of the line.
 std::string_view NextField(std::string_view& rest) {
@@ -55,8 +57,8 @@ const char* PathToken(PacketPath path) {
 }
 
 const char* PathWords(PacketPath path) {
-    static constexpr std::array<const char*, kPacketPaths> kWords = {"sent", "received", "relayed", "checksum error",
-                                                                     "not for us"};
+    static constexpr std::array<const char*, kPacketPaths> kWords = {"sent", "received", "relayed",
+                                                                     "checksum error", "not for us"};
     const auto i = static_cast<std::size_t>(path);
     return i < kWords.size() ? kWords[i] : "?";
 }
@@ -95,7 +97,8 @@ std::optional<std::int64_t> ParseCaptureTime(std::string_view s) {
     tm.tm_min = Digits(s, 14, 2);
     tm.tm_sec = Digits(s, 17, 2);
     if (tm.tm_year < -1900 || tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > 31 ||
-        tm.tm_hour < 0 || tm.tm_hour > 23 || tm.tm_min < 0 || tm.tm_min > 59 || tm.tm_sec < 0 || tm.tm_sec > 60)
+        tm.tm_hour < 0 || tm.tm_hour > 23 || tm.tm_min < 0 || tm.tm_min > 59 || tm.tm_sec < 0 ||
+        tm.tm_sec > 60)
         return std::nullopt;
     std::int64_t micros = 0;
     const std::string_view fraction = s.substr(19, s.size() - 20);
@@ -126,11 +129,16 @@ std::string FormatCaptureLine(std::int64_t timeUs, PacketPath path, const BusPac
 
 const char* CaptureFaultText(CaptureFault fault) {
     switch (fault) {
-        case CaptureFault::None: return "taken";
-        case CaptureFault::Comment: return "blank or comment";
-        case CaptureFault::BadTime: return "time not understood";
-        case CaptureFault::BadPath: return "direction not one of tx, rx, relay, crc, bus";
-        case CaptureFault::BadPacket: return "not one whole packet in the bus's text encoding";
+        case CaptureFault::None:
+            return "taken";
+        case CaptureFault::Comment:
+            return "blank or comment";
+        case CaptureFault::BadTime:
+            return "time not understood";
+        case CaptureFault::BadPath:
+            return "direction not one of tx, rx, relay, crc, bus";
+        case CaptureFault::BadPacket:
+            return "not one whole packet in the bus's text encoding";
     }
     return "?";
 }
@@ -153,7 +161,8 @@ CaptureFault ParseCaptureLine(std::string_view line, CapturedPacket& out) {
     // The rest of the line is one packet as the line carries it, and nothing else.
     const std::size_t start = rest.find_first_not_of(" \t");
     const std::size_t end = rest.find_last_not_of(" \t");
-    if (start == std::string_view::npos || rest[start] != '(' || rest[end] != ')') return CaptureFault::BadPacket;
+    if (start == std::string_view::npos || rest[start] != '(' || rest[end] != ')')
+        return CaptureFault::BadPacket;
     OnePacket one;
     Receiver scanner(one);
     for (char c : rest.substr(start, end - start + 1)) scanner.Feed(c);

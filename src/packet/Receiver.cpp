@@ -3,7 +3,9 @@
 namespace korva {
 
 namespace {
-bool IsDecimal(char c) { return c >= '0' && c <= '9'; }
+bool IsDecimal(char c) {
+    return c >= '0' && c <= '9';
+}
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;

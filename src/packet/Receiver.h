@@ -8,14 +8,14 @@
 namespace korva {
 
 class ReceiverSink {
-public:
+  public:
     virtual ~ReceiverSink() = default;
     virtual void OnPacket(const BusPacket& packet) = 0;
     virtual void OnChecksumError(const BusPacket& packet, std::uint8_t computed) = 0;
 };
 
 class Receiver {
-public:
+  public:
     enum State : std::uint8_t {
         Idle = 0,
         InPacket = 1,
@@ -38,7 +38,7 @@ public:
     }
     State state() const { return state_; }
 
-private:
+  private:
     void TakeDigit(char c);
     void TakeHexDigit(char c);
     void CompletePacket();

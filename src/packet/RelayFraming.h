@@ -14,7 +14,7 @@
 namespace korva {
 
 class RelayFramer {
-public:
+  public:
     static constexpr std::size_t kMaxFrame = BusPacket::kHeaderSize + BusPacket::kMaxWireLength;
 
     using Sink = std::function<void(const BusPacket&)>;
@@ -30,7 +30,7 @@ public:
     std::uint64_t SkippedBytes() const { return skipped_; }
     std::uint64_t BadFrames() const { return badFrames_; }
 
-private:
+  private:
     std::array<std::uint8_t, kMaxFrame> buf_{};
     std::size_t size_ = 0;
     std::uint64_t skipped_ = 0;

@@ -9,7 +9,7 @@
 namespace korva {
 
 class BusPort {
-public:
+  public:
     // How this program holds the port: not at all; as the side that made the link (an open serial
     // line, a relay that connected to its peer); or as the side that was reached (a relay that a
     // peer connected to).

@@ -8,7 +8,7 @@
 namespace korva {
 
 class TokenReader {
-public:
+  public:
     // The text as the file holds it; a carriage return before a line feed is dropped here.
     explicit TokenReader(std::string_view fileBytes);
 
@@ -19,7 +19,7 @@ public:
     // Text mode: CR LF becomes LF; a lone CR stays.
     static std::string TextMode(std::string_view bytes);
 
-private:
+  private:
     std::string text_;
     std::size_t pos_ = 0;
 };

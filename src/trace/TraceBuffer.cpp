@@ -19,7 +19,8 @@ BusPacket TraceRecord::Packet() const {
 
 void TraceBuffer::Append(const TraceRecord& r) {
     if (ring_.size() < capacity_) {
-        if (ring_.capacity() == ring_.size()) ring_.reserve(std::min(capacity_, std::max<std::size_t>(1024, ring_.size() * 2)));
+        if (ring_.capacity() == ring_.size())
+            ring_.reserve(std::min(capacity_, std::max<std::size_t>(1024, ring_.size() * 2)));
         ring_.push_back(r);
     } else {
         ring_[static_cast<std::size_t>(end_ % capacity_)] = r;

@@ -22,7 +22,7 @@ struct TraceRecord {
 // Records are numbered in the order they came, from 0 for the first ever appended; the ring holds
 // the numbers First() to End() - 1.
 class TraceBuffer {
-public:
+  public:
     static constexpr std::size_t kDefaultCapacity = 1'000'000;
     explicit TraceBuffer(std::size_t capacity = kDefaultCapacity) : capacity_(capacity == 0 ? 1 : capacity) {}
 
@@ -39,7 +39,7 @@ public:
     // n must be held.
     const TraceRecord& At(std::uint64_t n) const { return ring_[static_cast<std::size_t>(n % capacity_)]; }
 
-private:
+  private:
     std::size_t capacity_;
     std::vector<TraceRecord> ring_;  // grows to the capacity, then wraps: record n sits at n % capacity
     std::uint64_t end_ = 0;

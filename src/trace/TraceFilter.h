@@ -18,7 +18,9 @@ struct TraceFilter {
     int commandClass = -1;       // code & 0xF8; -1 any
     std::string text;            // found in one of the row's words, ignoring case; empty any
 
-    bool Empty() const { return device < 0 && propertyCode < 0 && paths == kAllPaths && commandClass < 0 && text.empty(); }
+    bool Empty() const {
+        return device < 0 && propertyCode < 0 && paths == kAllPaths && commandClass < 0 && text.empty();
+    }
     bool Matches(const TraceRecord& r, const TraceDecoder& decoder) const;
 };
 

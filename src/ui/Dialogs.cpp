@@ -17,7 +17,8 @@ UiDialogs UiDialogs::Standard(QWidget* parent) {
         QMessageBox::critical(parent, QCoreApplication::applicationName(), text);
     };
     d.confirm = [parent](const QString& text) {
-        QMessageBox box(QMessageBox::Question, QString(), text, QMessageBox::Ok | QMessageBox::Cancel, parent);
+        QMessageBox box(QMessageBox::Question, QString(), text, QMessageBox::Ok | QMessageBox::Cancel,
+                        parent);
         return box.exec() == QMessageBox::Ok;
     };
     d.alert = [parent](const QString& text, const QString& caption) {
@@ -32,8 +33,9 @@ UiDialogs UiDialogs::Standard(QWidget* parent) {
         dialog.setObjectName("odTestSequence");
         dialog.setDefaultSuffix("kts");
         dialog.setFileMode(QFileDialog::ExistingFile);
-        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
-                                                                                        : QString();
+        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+                   ? dialog.selectedFiles().first()
+                   : QString();
     };
     d.saveFile = [parent](const QString& caption, const QString& filter, const QString& suggested) {
         return QFileDialog::getSaveFileName(parent, caption, suggested, filter);

@@ -9,7 +9,7 @@ namespace korva {
 
 class TLogPane : public QPlainTextEdit {
     Q_OBJECT
-public:
+  public:
     static constexpr int kMaxLines = 17;
     // A busy bus traces thousands of lines a second; the pane shows them at most this often.
     static constexpr int kShowEveryMs = 50;
@@ -19,7 +19,7 @@ public:
     QStringList Lines();
     void Clear();
 
-private:
+  private:
     void Show();
 
     QStringList waiting_;  // at most kMaxLines: older ones would scroll away unseen

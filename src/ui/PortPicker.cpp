@@ -14,7 +14,8 @@ namespace korva {
 QString StableName(const QString& devicePath, const QString& byIdDir) {
     const QString target = QFileInfo(devicePath).canonicalFilePath();
     if (target.isEmpty()) return devicePath;
-    const QFileInfoList links = QDir(byIdDir).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    const QFileInfoList links =
+        QDir(byIdDir).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& link : links)
         if (link.isSymLink() && link.canonicalFilePath() == target) return link.absoluteFilePath();
     return devicePath;

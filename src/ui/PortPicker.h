@@ -25,7 +25,7 @@ std::vector<SerialChoice> FindSerialPorts(const QString& byIdDir = "/dev/serial/
 
 class TPortPicker : public QDialog {
     Q_OBJECT
-public:
+  public:
     static constexpr int kPorts = 6;
 
     // current: the entries of the ports file by port name.
@@ -36,7 +36,7 @@ public:
     std::map<std::string, std::string> Devices() const;
     QComboBox* Box(int n) const { return boxes_.at(static_cast<std::size_t>(n - 1)); }
 
-private:
+  private:
     std::vector<QComboBox*> boxes_;
 };
 

@@ -81,7 +81,8 @@ void TScriptingPage::ShowResult(ItemId id, std::uint8_t result) {
     if (found == items_.end()) return;
     QTreeWidgetItem* it = found->second;
     // Colour helps the eye; the word says it for everyone.
-    static const QColor colours[] = {QColor(96, 96, 96), QColor(200, 0, 0), QColor(190, 90, 0), QColor(0, 128, 0)};
+    static const QColor colours[] = {QColor(96, 96, 96), QColor(200, 0, 0), QColor(190, 90, 0),
+                                     QColor(0, 128, 0)};
     it->setText(1, result == TestState::UNTESTED ? QString() : QString::fromStdString(TestStateName(result)));
     it->setForeground(1, result < 4 ? colours[result] : QColor(Qt::black));
     QFont bold = it->font(1);

@@ -19,7 +19,7 @@ namespace korva {
 // carry the numbers the store gave them, and the status boxes.
 class TScriptingPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TScriptingPage(QWidget* parent = nullptr);
 
     void ResetTree(const QString& rootText);
@@ -49,11 +49,11 @@ public:
     QPushButton* btRemoveTS;
     QPushButton* btClearAllTS;
 
-signals:
+  signals:
     // The operator clicked the item of this node or action.
     void itemChosen(korva::ItemId id);
 
-private:
+  private:
     std::unordered_map<ItemId, QTreeWidgetItem*> items_;
 };
 

@@ -48,9 +48,9 @@ TUtilityPage::TUtilityPage(QWidget* parent) : QWidget(parent) {
     tbLogFileName = MakeEdit(this, "tbLogFileName", "c:\\log.csv", 400, 177, 189);
     btLogFileName = MakeButton(this, "btLogFileName", "...", 593, 177, 25, 21);
     chkAppend = MakeCheck(this, "chkAppend", "Append to Log File", 400, 203, false);
-    for (QWidget* w : std::initializer_list<QWidget*>{btLoadFile, btSaveFile, btCancelFile, Label15, tbServerIP,
-                                                      chkSlaveConnect, chkMasterConnect, chkWaitConnect, Label16,
-                                                      tbMyAddress, btSetAddress})
+    for (QWidget* w : std::initializer_list<QWidget*>{btLoadFile, btSaveFile, btCancelFile, Label15,
+                                                      tbServerIP, chkSlaveConnect, chkMasterConnect,
+                                                      chkWaitConnect, Label16, tbMyAddress, btSetAddress})
         w->hide();
 }
 

@@ -14,7 +14,7 @@ namespace korva {
 
 class TUtilityPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit TUtilityPage(QWidget* parent = nullptr);
 
     QLabel* StaticText72;

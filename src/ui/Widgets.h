@@ -25,15 +25,18 @@ W* Place(W* w, const char* name, int x, int y, int width = -1, int height = -1) 
 inline QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int x, int y) {
     return Place(new QLabel(text, parent), name, x, y);
 }
-inline TSmartEdit* MakeEdit(QWidget* parent, const char* name, const QString& text, int x, int y, int w, int h = 21) {
+inline TSmartEdit* MakeEdit(QWidget* parent, const char* name, const QString& text, int x, int y, int w,
+                            int h = 21) {
     auto* e = new TSmartEdit(parent);
     e->setText(text);
     return Place(e, name, x, y, w, h);
 }
-inline QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, int x, int y, int w, int h) {
+inline QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, int x, int y, int w,
+                               int h) {
     return Place(new QPushButton(text, parent), name, x, y, w, h);
 }
-inline QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& text, int x, int y, bool checked) {
+inline QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& text, int x, int y,
+                            bool checked) {
     auto* c = new QCheckBox(text, parent);
     c->setChecked(checked);
     return Place(c, name, x, y);

@@ -247,7 +247,8 @@ bool XmlDocument::parseText(XmlNode& node, size_t& pos) {
     const std::string_view src(source);
     const size_t open = findByte(src, '<', pos);
     if (open == std::string_view::npos) return fail("Expected < when parsing text");
-    if (open + 1 < src.size() && src[open + 1] == '!' && src.substr(open, kCdataStart.size()) == kCdataStart) {
+    if (open + 1 < src.size() && src[open + 1] == '!' &&
+        src.substr(open, kCdataStart.size()) == kCdataStart) {
         pos = open + kCdataStart.size();
         const size_t end = src.find(kCdataEnd, pos);
         if (end == std::string_view::npos) return fail("Expected ]]> when parsing CDATA section");
@@ -296,7 +297,8 @@ bool XmlDocument::parseAttributes(size_t begin, size_t end, XmlNode& node) {
             for (XmlAttribute& attribute : list) {
                 // Names of one tag mostly differ in length or first byte: skip the full compare.
                 if (attribute.name.size() == attrName.size() &&
-                    (attrName.empty() || attribute.name.front() == attrName.front()) && attribute.name == attrName) {
+                    (attrName.empty() || attribute.name.front() == attrName.front()) &&
+                    attribute.name == attrName) {
                     existing = &attribute;
                     break;
                 }

@@ -42,8 +42,8 @@ class XmlNode {
     std::string_view text;
     XmlDocument* document = nullptr;
     XmlNode* parent = nullptr;
-    std::span<XmlNode* const> children;         // document order
-    std::span<const XmlAttribute> attributes;   // document order, names unique
+    std::span<XmlNode* const> children;        // document order
+    std::span<const XmlAttribute> attributes;  // document order, names unique
 
     // Value of the attribute named exactly `attrName`; "" when there is none.
     std::string_view getAttribute(std::string_view attrName) const;

@@ -64,7 +64,9 @@ TEST(CoreOverPty, MonitorHearsAnotherMasterAndSendsNothing) {
     LivePlant plant({"--other-master", "112"});
     ASSERT_TRUE(plant.ready) << plant.sim->err;
     struct Heard : PacketObserver {
-        void OnPacket(const std::string&, PacketPath path, const BusPacket& p) override { seen.emplace_back(path, p); }
+        void OnPacket(const std::string&, PacketPath path, const BusPacket& p) override {
+            seen.emplace_back(path, p);
+        }
         std::vector<std::pair<PacketPath, BusPacket>> seen;
     } heard;
     plant.comms.Line().SetPacketObserver(&heard);

@@ -33,13 +33,15 @@ TEST(DemoSequences, EveryMenuNodePasses) {
         host.log.clear();
         ASSERT_TRUE(sequences.RunNodeByName(name)) << name;
         // Three-millisecond ticks keep the waits short; replies still come well inside a slot's time.
-        ASSERT_TRUE(plant.TickUntil([&] { return sequences.State() == RunnerState::Idle; }, 30000, 3)) << name;
+        ASSERT_TRUE(plant.TickUntil([&] { return sequences.State() == RunnerState::Idle; }, 30000, 3))
+            << name;
         EXPECT_EQ(sequences.FindNode(name)->result, TestState::PASSED) << name;
         std::vector<std::string> said = host.events;  // dialogs and their answers
         said.insert(said.end(), host.log.begin(), host.log.end());
         for (const std::string& m : said) {
             std::string lower = m;
-            std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+            std::transform(lower.begin(), lower.end(), lower.begin(),
+                           [](unsigned char c) { return std::tolower(c); });
             EXPECT_EQ(lower.find("fail"), std::string::npos) << name << ": " << m;
         }
     }

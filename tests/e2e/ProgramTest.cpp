@@ -20,7 +20,8 @@ TEST(Program, TalksToTheDemoPlantThroughTheSerialLine) {
     ASSERT_TRUE(plant.Start({"--trace"})) << plant.sim->err;
     test::SimProcess& sim = *plant.sim;
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("XDG_CONFIG_HOME", plant.dir.Path().c_str(), 1);  // the window keeps its geometry there, not in the tester's
+    setenv("XDG_CONFIG_HOME", plant.dir.Path().c_str(),
+           1);  // the window keeps its geometry there, not in the tester's
     test::SimProcess program({}, KORVACONFIG_PATH, plant.dir.Path().c_str());
     // The write of 1234 (04 D2) to code 16 at address 0x22, then the pump's answer to the read of it.
     EXPECT_TRUE(sim.WaitForOutput("rx (x22x6Cx79x03")) << sim.out;

@@ -34,7 +34,8 @@ struct ProgramA : test::FakeHost, test::FakeLoaderHost {
 };
 
 bool HasLineStarting(const std::vector<std::string>& log, const std::string& start) {
-    return std::any_of(log.begin(), log.end(), [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+    return std::any_of(log.begin(), log.end(),
+                       [&](const std::string& line) { return line.rfind(start, 0) == 0; });
 }
 
 }  // namespace
@@ -63,7 +64,7 @@ class RelayE2ETest : public QObject {
         return true;
     }
 
-private slots:
+  private slots:
     void readAndWriteADeviceOnThePeersBus() {
         ProgramB b;
         QVERIFY2(b.ready, b.sim->err.c_str());
@@ -79,7 +80,8 @@ private slots:
         QCOMPARE(a.comms.Line().OwnAddress(), std::uint8_t(108));
         a.relay->ConnectToRemote("127.0.0.1");
         QVERIFY(TickBoth(a, b, [&] {
-            return a.relay->Mode() == RelayMode::MasterConnected && b.relay->Mode() == RelayMode::SlaveConnected;
+            return a.relay->Mode() == RelayMode::MasterConnected &&
+                   b.relay->Mode() == RelayMode::SlaveConnected;
         }));
 
         KRemoteLink* link = a.comms.Model().FindLink("FeedPump", "SpeedSetpoint");

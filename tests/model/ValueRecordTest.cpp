@@ -18,11 +18,10 @@ TEST(ValueRecord, StoreNumberAndReadBack) {
         int byte;
     };
     const Case cases[] = {
-        {0, 40000, -25536, 0x40},  {2, 40000, -25536, 0x40}, {3, 40000, -25536, 0x40},
-        {1, 300, 44, 44},          {1, -1, 255, 255},        {0, -5, -5, 0xFB},
-        {0, 12.9, 12, 12},         {0, -12.9, -12, 0xF4},    {0, 65536 + 7, 7, 7},
-        {0, 1e300, 0, 0},          {0, NAN, 0, 0},           {0, -INFINITY, 0, 0},
-        {3, 0x8000, -32768, 0},    {1, 255.99, 255, 255},
+        {0, 40000, -25536, 0x40}, {2, 40000, -25536, 0x40}, {3, 40000, -25536, 0x40}, {1, 300, 44, 44},
+        {1, -1, 255, 255},        {0, -5, -5, 0xFB},        {0, 12.9, 12, 12},        {0, -12.9, -12, 0xF4},
+        {0, 65536 + 7, 7, 7},     {0, 1e300, 0, 0},         {0, NAN, 0, 0},           {0, -INFINITY, 0, 0},
+        {3, 0x8000, -32768, 0},   {1, 255.99, 255, 255},
     };
     for (const Case& c : cases) {
         ValueRecord r;
@@ -92,7 +91,8 @@ TEST(ValueRecord, DecodeAndEncodeFollowTheKind) {
         std::uint8_t out[3] = {};
         const int n = r.Encode(out);
         ASSERT_EQ(n, static_cast<int>(c.encoded.size()));
-        for (int i = 0; i < n; ++i) EXPECT_EQ(out[i], c.encoded[static_cast<std::size_t>(i)]) << c.kind << " " << i;
+        for (int i = 0; i < n; ++i)
+            EXPECT_EQ(out[i], c.encoded[static_cast<std::size_t>(i)]) << c.kind << " " << i;
     }
     ValueRecord bad;
     bad.kind = 4;

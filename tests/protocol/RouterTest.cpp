@@ -91,7 +91,9 @@ TEST(Router, APacketSplitBetweenTwoClustersReachesItsLinkWhole) {
         comms.Line().TakeCluster(stream.substr(cut));
         EXPECT_EQ(speed.state, LinkState::KNOWN) << cut;
         EXPECT_EQ(speed.current.ReadAsNumber(), 0x1234) << cut;
-        EXPECT_EQ(std::count_if(host.log.begin(), host.log.end(), [](const std::string& l) { return l.rfind("rx:", 0) == 0; }), 1)
+        EXPECT_EQ(std::count_if(host.log.begin(), host.log.end(),
+                                [](const std::string& l) { return l.rfind("rx:", 0) == 0; }),
+                  1)
             << cut;
     }
 }
@@ -117,20 +119,20 @@ TEST(Router, RequestsToTheProgramAreAcknowledgedOrObeyed) {
         int closes;
     };
     const Case cases[] = {
-        {0x89, 1, true, 0},   // class 0x88 has bit 3: acknowledged with 0x8A
-        {0x59, 0, true, 1},   // close, reply expected
-        {0x58, 0, false, 1},  // close, no reply expected
-        {0x79, 3, true, 0},
-        {0x71, 1, false, 0},  // class 0x70 has bit 3 clear
-        {0x8A, 1, false, 0},  // a reply is no request
-        {0x8C, 1, false, 0},  // nor is a refusal
+        {0x89, 1, true, 0},                        // class 0x88 has bit 3: acknowledged with 0x8A
+        {0x59, 0, true, 1},                        // close, reply expected
+        {0x58, 0, false, 1},                       // close, no reply expected
+        {0x79, 3, true, 0},  {0x71, 1, false, 0},  // class 0x70 has bit 3 clear
+        {0x8A, 1, false, 0},                       // a reply is no request
+        {0x8C, 1, false, 0},                       // nor is a refusal
     };
     for (const Case& c : cases) {
         FakeHost host;
         Engine comms(host);
         host.Wire(comms);
         host.serialPort.hold = Hold::Master;
-        comms.Line().Route(MakePacket({108, 0x26, c.code}, std::vector<int>(static_cast<std::size_t>(c.dataLength))));
+        comms.Line().Route(
+            MakePacket({108, 0x26, c.code}, std::vector<int>(static_cast<std::size_t>(c.dataLength))));
         host.serial.clear();
         comms.Line().ProcessReceiveQueue();
         EXPECT_EQ(host.closeRequests, c.closes) << c.code;

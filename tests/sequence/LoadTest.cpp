@@ -85,13 +85,16 @@ TEST_F(Loading, PathsThatAreNoFilesLoadNothing) {
     dir.Write("sub/x.kts", "displaytestnode autorun;\nusermessage x;\n");
     const std::string pipe = dir.Path() + "/pipe.kts";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    for (const std::string& path : {dir.Path() + "/missing.kts", dir.Path() + "/sub", std::string(".kts"), pipe,
-                                    std::string("/dev/zero")}) {
+    for (const std::string& path : {dir.Path() + "/missing.kts", dir.Path() + "/sub", std::string(".kts"),
+                                    pipe, std::string("/dev/zero")}) {
         // Files, nodes, tree lines and messages, counted in the child that did the loading.
-        EXPECT_EQ(test::InChild([&] {
-            const std::size_t files = seq.LoadSequenceFile(path).size();
-            return std::to_string(files + seq.NodeCount() + view.Lines().size() + host.messages.size());
-        }), "0") << path;
+        EXPECT_EQ(
+            test::InChild([&] {
+                const std::size_t files = seq.LoadSequenceFile(path).size();
+                return std::to_string(files + seq.NodeCount() + view.Lines().size() + host.messages.size());
+            }),
+            "0")
+            << path;
     }
 }
 

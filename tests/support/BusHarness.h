@@ -11,7 +11,7 @@
 namespace korva::test {
 
 class BusHarness : public FakeHost {
-public:
+  public:
     explicit BusHarness(sim::FaultOptions faults = {}) : emu(faults), comms(*this) {
         comms.Start();
         // The line is open and carries what goes out to the device emulation.
@@ -22,7 +22,6 @@ public:
         };
         comms.Line().AttachSerial(&serialPort);
     }
-
 
     // One communications tick, then the line carries whatever the devices answered.
     void Step() {
@@ -59,15 +58,16 @@ public:
         emu.FindDevice(d.address)->properties.push_back(p);
         return comms.Model().MakeProperty(d, {name, type, code});
     }
-    KFileLink& AddFile(KDevice& d, const std::string& name, int type, int code, std::vector<std::int16_t> elements,
-                       int configuredLength) {
+    KFileLink& AddFile(KDevice& d, const std::string& name, int type, int code,
+                       std::vector<std::int16_t> elements, int configuredLength) {
         sim::SimFile f;
         f.name = name;
         f.type = static_cast<std::uint8_t>(type);
         f.code = static_cast<std::uint8_t>(code);
         f.elements = std::move(elements);
         emu.FindDevice(d.address)->files.push_back(f);
-        return comms.Model().MakeFileHandle(d, {name, type, code}, static_cast<std::int8_t>(configuredLength));
+        return comms.Model().MakeFileHandle(d, {name, type, code},
+                                            static_cast<std::int8_t>(configuredLength));
     }
 
     struct Sent {

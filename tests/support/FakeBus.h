@@ -11,7 +11,7 @@
 namespace korva::test {
 
 class FakeBus : public LinkBus {
-public:
+  public:
     RequestSlot* PostRequest(const BusPacket&) override {
         slots.push_back(std::make_unique<RequestSlot>());
         slots.back()->state = SlotState::Ready;

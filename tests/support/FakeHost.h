@@ -12,7 +12,7 @@ namespace korva::test {
 
 // The window's side of the protocol, and the two ways onto the bus, as records.
 class FakeHost : public CommsHost {
-public:
+  public:
     void AddLogLine(const std::string& line) override { log.push_back(line); }
     void RefreshDeviceTree() override { ++refreshes; }
     void RequestClose() override { ++closeRequests; }

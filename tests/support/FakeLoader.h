@@ -9,15 +9,18 @@
 namespace korva::test {
 
 class FakeLoaderHost : public LoaderHost, public ModelListener {
-public:
+  public:
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void RequestEnd() override { ++endRequests; }
     void On_NewKorvaDevice(KDevice& d) override { announced.push_back("device " + d.name); }
     // "listed": the link is in its device's list by the time it is announced.
     void On_NewKorvaProperty(KDevice& d, KPropertyLink& l) override {
-        announced.push_back("property " + d.name + "." + l.name + (d.links.Find(l.name) == &l ? " listed" : ""));
+        announced.push_back("property " + d.name + "." + l.name +
+                            (d.links.Find(l.name) == &l ? " listed" : ""));
     }
-    void On_NewKFileLink(KDevice& d, KFileLink& l) override { announced.push_back("file " + d.name + "." + l.name); }
+    void On_NewKFileLink(KDevice& d, KFileLink& l) override {
+        announced.push_back("file " + d.name + "." + l.name);
+    }
 
     std::vector<std::string> messages;
     std::vector<std::string> announced;

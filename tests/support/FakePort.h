@@ -11,7 +11,7 @@
 namespace korva::test {
 
 class FakePort : public BusPort {
-public:
+  public:
     using Framing = std::string (*)(const BusPacket&);
     explicit FakePort(Hold h = Hold::Down, Framing f = EncodeSerial) : hold(h), frame(f) {}
     Hold State() const override { return hold; }

@@ -16,7 +16,7 @@
 namespace korva::test {
 
 class LivePlant : public DemoSim, public FakeHost, public FakeLoaderHost {
-public:
+  public:
     // korvasim serves the copy as COM1, its ports.xml written for the program to find.
     explicit LivePlant(std::vector<std::string> simOptions = {}) {
         ready = Start(std::move(simOptions));

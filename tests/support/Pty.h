@@ -19,7 +19,7 @@ namespace korva::test {
 
 // One end of a serial line, held raw and without blocking, for tests that play the other side.
 class RawLine {
-public:
+  public:
     // Takes the descriptor over.
     explicit RawLine(int fd) : fd_(fd) {
         if (fd_ < 0) return;
@@ -72,13 +72,13 @@ public:
         return out;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 
 // A pseudo-terminal pair for serial tests: the test holds the master, the port opens the slave.
 class Pty {
-public:
+  public:
     Pty() : master_(posix_openpt(O_RDWR | O_NOCTTY)) {
         const int fd = master_.Fd();
         if (fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0)
@@ -91,14 +91,14 @@ public:
     // What the port wrote, waiting up to the timeout for at least `want` bytes.
     std::string Read(std::size_t want, int timeoutMs = 2000) { return master_.Read(want, timeoutMs); }
 
-private:
+  private:
     RawLine master_;
     std::string slavePath_;
 };
 
 // Stands in for the main thread's event queue.
 class MainQueue {
-public:
+  public:
     void Post(std::function<void()> f) {
         {
             std::lock_guard lock(mutex_);
@@ -125,7 +125,7 @@ public:
         return queue_.size();
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::function<void()>> queue_;

@@ -14,10 +14,10 @@
 namespace korva::test {
 
 class FakeView : public SequenceView {
-public:
+  public:
     struct Item {
         std::string text;
-        ItemId parent;  // 0 for the root's children
+        ItemId parent;                    // 0 for the root's children
         std::string result = "UNTESTED";  // drawn on the item
     };
     void ResetTree(const std::string& rootText) override {
@@ -26,10 +26,14 @@ public:
         order.clear();
     }
     void AddNodeItem(ItemId id, const std::string& text) override { Add(id, text, 0); }
-    void AddActionItem(ItemId nodeId, ItemId id, const std::string& label) override { Add(id, label, nodeId); }
+    void AddActionItem(ItemId nodeId, ItemId id, const std::string& label) override {
+        Add(id, label, nodeId);
+    }
     void SelectItem(ItemId id) override { selected = id; }
     void CollapseSelected() override { collapsed.push_back(selected ? items.at(selected).text : "(none)"); }
-    void ShowNode(const std::string& text, const std::string& status) override { nodeBox = text + " " + status; }
+    void ShowNode(const std::string& text, const std::string& status) override {
+        nodeBox = text + " " + status;
+    }
     void ShowAction(const std::string& label, const std::string& status, const std::string& actual) override {
         actionBox = label + "|" + status + "|" + actual;
     }
@@ -52,7 +56,7 @@ public:
     std::vector<std::string> collapsed;
     std::string nodeBox, actionBox;
 
-private:
+  private:
     void Add(ItemId id, const std::string& text, ItemId parent) {
         items[id] = Item{text, parent};
         order.push_back(id);
@@ -60,7 +64,7 @@ private:
 };
 
 class FakeRunnerHost : public RunnerHost {
-public:
+  public:
     bool Confirm(const std::string& text) override {
         events.push_back("confirm " + text);
         return answer;
@@ -93,7 +97,7 @@ public:
 // a 16-bit index: 5, 6, 7).
 // Dead (0x42): Level, never answers.
 class SequenceFixture {
-public:
+  public:
     SequenceFixture() {
         KDevice& pump = h.AddDevice("Pump", 0x32);
         speed = &h.AddProperty(pump, "Speed", 0, 1, 0xFFFB);

@@ -34,7 +34,7 @@
 namespace korva::test {
 
 class Window {
-public:
+  public:
     // Paths below the folder and their contents, written before the window starts.
     using Files = std::vector<std::pair<std::string, std::string>>;
 
@@ -42,7 +42,8 @@ public:
     // by side never share them; emptied first unless kept from the window before.
     explicit Window(const Files& files, bool start = true, bool keepSettings = false) {
         static const TempDir settingsDir;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(settingsDir.Path()));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(settingsDir.Path()));
         if (!keepSettings) QSettings(TForm1::kSettingsOwner, TForm1::kSettingsName).clear();
         for (const auto& [path, text] : files) dir.Write(path, text);
         dialogs.message = [this](const QString& t) {
@@ -58,7 +59,9 @@ public:
             questions << t;
             return yes;
         };
-        dialogs.alert = [this](const QString& text, const QString& caption) { alerts << caption + "|" + text; };
+        dialogs.alert = [this](const QString& text, const QString& caption) {
+            alerts << caption + "|" + text;
+        };
         dialogs.openSequence = [this] { return chosenFile; };
         dialogs.saveFile = [this](const QString&, const QString&, const QString&) { return savedFile; };
         dialogs.requestEnd = [this] { ++endRequests; };
@@ -79,20 +82,22 @@ public:
     // A small plant: a pump with a word, a byte, an option, an advanced word, a file on an 8-bit and one
     // on a 16-bit index, and a fan with nothing on it.
     static Files SmallPlant() {
-        return {{"config/paths.xml",
-                 "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>"},
-                {"config/c.xml",
-                 "<c><s Word=\"0\" Byte=\"1\" Opt=\"3\" File8=\"4\" File16=\"5\" SPEED=\"5\" MODE=\"6\" "
-                 "LIMIT=\"7\" HIDDEN=\"8\" CURVE=\"40\" LOG=\"41\"/></c>"},
-                {"config/plant.xml",
-                 "<plant><KDevice Name=\"Pump\" Address=\"35\">"
-                 "<KProperty Name=\"Speed\" Type=\"Word\" Code=\"SPEED\"><Helptext>Shaft speed\nin rpm</Helptext>"
-                 "</KProperty><KProperty Name=\"Mode\" Type=\"Byte\" Code=\"MODE\"/>"
-                 "<KProperty Name=\"Limit\" Type=\"Opt\" Code=\"LIMIT\"/>"
-                 "<KProperty Name=\"Secret\" Type=\"Word\" Code=\"HIDDEN\"><Display Level=\"Advanced\"/></KProperty>"
-                 "<KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"3\"/>"
-                 "<KFileHandle Name=\"Log\" Type=\"File16\" Code=\"LOG\" Length=\"4\"/>"
-                 "</KDevice><KDevice Name=\"Fan\" Address=\"42\"/></plant>"}};
+        return {
+            {"config/paths.xml",
+             "<p><constantspath>config/c.xml</constantspath><configpath>config/plant.xml</configpath></p>"},
+            {"config/c.xml",
+             "<c><s Word=\"0\" Byte=\"1\" Opt=\"3\" File8=\"4\" File16=\"5\" SPEED=\"5\" MODE=\"6\" "
+             "LIMIT=\"7\" HIDDEN=\"8\" CURVE=\"40\" LOG=\"41\"/></c>"},
+            {"config/plant.xml",
+             "<plant><KDevice Name=\"Pump\" Address=\"35\">"
+             "<KProperty Name=\"Speed\" Type=\"Word\" Code=\"SPEED\"><Helptext>Shaft speed\nin rpm</Helptext>"
+             "</KProperty><KProperty Name=\"Mode\" Type=\"Byte\" Code=\"MODE\"/>"
+             "<KProperty Name=\"Limit\" Type=\"Opt\" Code=\"LIMIT\"/>"
+             "<KProperty Name=\"Secret\" Type=\"Word\" Code=\"HIDDEN\"><Display "
+             "Level=\"Advanced\"/></KProperty>"
+             "<KFileHandle Name=\"Curve\" Type=\"File8\" Code=\"CURVE\" Length=\"3\"/>"
+             "<KFileHandle Name=\"Log\" Type=\"File16\" Code=\"LOG\" Length=\"4\"/>"
+             "</KDevice><KDevice Name=\"Fan\" Address=\"42\"/></plant>"}};
     }
 
     // The small plant's pump on the line: speed -32768, mode 200, limit 0x1234 with option 2, the
@@ -171,14 +176,15 @@ public:
     int endRequests = 0;
     bool yes = false;
     QString chosenFile, savedFile;
-    std::function<void()> onMessage;  // what happens while a message box is open
+    std::function<void()> onMessage;         // what happens while a message box is open
     std::function<bool(QDialog&)> onDialog;  // fills a dialog the window runs; true accepts it
     std::unique_ptr<TForm1> form;
 };
 
 // A widget test's window, made anew by each test function that starts it.
 struct WindowFixture {
-    void Start(const Window::Files& files = Window::SmallPlant(), bool start = true, bool keepSettings = false) {
+    void Start(const Window::Files& files = Window::SmallPlant(), bool start = true,
+               bool keepSettings = false) {
         win.reset();  // the window before keeps its settings first
         win = std::make_unique<Window>(files, start, keepSettings);
         form = win->form.get();

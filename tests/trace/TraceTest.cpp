@@ -272,9 +272,10 @@ TEST(PacketObserver, EveryWayIsReported) {
         comms.Line().Route(MakePacket({0x22, 0x6C, 0x89}, {16}));  // the program's own request
         comms.Line().Feed(EncodeSerial(MakePacket({0x6C, 0x22, 0x8A}, {16, 0, 5})));
         comms.Line().Feed(EncodeSerial(MakePacket({0x70, 0x22, 0x8A}, {16, 0, 5})));  // for another master
-        comms.Line().Feed(EncodeSerial(MakePacket({0x21, 0x70, 0x89}, {16})));        // another master's request
-        comms.Line().Feed(EncodeSerial(MakePacket({0x26, 0x70, 0x89}, {16})));  // passed on by the router's rule
-        comms.Line().Feed("(x6Cx22x8Ax01x00x10)");                              // checksum error
+        comms.Line().Feed(EncodeSerial(MakePacket({0x21, 0x70, 0x89}, {16})));  // another master's request
+        comms.Line().Feed(
+            EncodeSerial(MakePacket({0x26, 0x70, 0x89}, {16})));  // passed on by the router's rule
+        comms.Line().Feed("(x6Cx22x8Ax01x00x10)");                // checksum error
         comms.Line().RunBootLoader();
         comms.Tick();
         const std::vector<std::string> expected =

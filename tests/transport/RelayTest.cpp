@@ -105,7 +105,7 @@ class RelayTest : public QObject {
         return WaitFor([&] { return server.relay.ActiveConnections() == 0; }) && taken;
     }
 
-private slots:
+  private slots:
     void init() {
         // A write on a closed socket, or any other complaint of the socket layer, fails the test.
         QTest::failOnWarning(QRegularExpression("."));
@@ -224,14 +224,20 @@ private slots:
     void accessFollowsRelayXml_data() {
         QTest::addColumn<QString>("file");  // config/relay.xml; "-" for none, "fifo" for a pipe
         QTest::addColumn<QString>("problem");
-        QTest::addColumn<bool>("local");     // a peer from 127.0.0.1 is taken
-        QTest::addColumn<bool>("remote");    // and one from 127.0.0.2
-        QTest::newRow("no file: loopback") << "-" << "" << true << true;
-        QTest::newRow("allow-list") << "<relay listen='0.0.0.0' allow='10.1.2.3, 127.0.0.1'/>" << "" << true << false;
-        QTest::newRow("no allow-list") << "<relay listen='0.0.0.0'/>" << "" << false << false;
-        QTest::newRow("bad address") << "<relay listen='0.0.0.0' allow='127.0.0.2 10.1.2.x'/>" << "10.1.2.x" << true << true;
-        QTest::newRow("bad listen") << "<relay listen='all'/>" << "all" << true << true;
-        QTest::newRow("a pipe") << "fifo" << "a pipe" << true << true;
+        QTest::addColumn<bool>("local");   // a peer from 127.0.0.1 is taken
+        QTest::addColumn<bool>("remote");  // and one from 127.0.0.2
+        QTest::newRow("no file: loopback") << "-"
+                                           << "" << true << true;
+        QTest::newRow("allow-list") << "<relay listen='0.0.0.0' allow='10.1.2.3, 127.0.0.1'/>"
+                                    << "" << true << false;
+        QTest::newRow("no allow-list") << "<relay listen='0.0.0.0'/>"
+                                       << "" << false << false;
+        QTest::newRow("bad address") << "<relay listen='0.0.0.0' allow='127.0.0.2 10.1.2.x'/>"
+                                     << "10.1.2.x" << true << true;
+        QTest::newRow("bad listen") << "<relay listen='all'/>"
+                                    << "all" << true << true;
+        QTest::newRow("a pipe") << "fifo"
+                                << "a pipe" << true << true;
     }
     void accessFollowsRelayXml() {
         QFETCH(QString, file);
@@ -248,13 +254,15 @@ private slots:
         }
         std::string why;
         Endpoint server(kSlaveAddress, 0, RelayAccess::Read(dir.Path(), why));
-        QVERIFY2(problem.isEmpty() ? why.empty() : why.find(problem.toStdString()) != std::string::npos, why.c_str());
+        QVERIFY2(problem.isEmpty() ? why.empty() : why.find(problem.toStdString()) != std::string::npos,
+                 why.c_str());
         server.relay.ListenForRemote();
         QVERIFY(server.relay.Listening());
         QCOMPARE(Taken(server, "127.0.0.1"), local);
         QCOMPARE(Taken(server, "127.0.0.2"), remote);
-        const std::size_t refusals = std::count_if(server.log.begin(), server.log.end(),
-            [](const std::string& l) { return l.find("refused") != std::string::npos; });
+        const std::size_t refusals =
+            std::count_if(server.log.begin(), server.log.end(),
+                          [](const std::string& l) { return l.find("refused") != std::string::npos; });
         QCOMPARE(refusals, std::size_t(!local + !remote));
     }
 
@@ -269,7 +277,8 @@ private slots:
         };
         QCOMPARE(option(SOL_SOCKET, SO_KEEPALIVE), 1);
         QCOMPARE(option(IPPROTO_TCP, TCP_KEEPIDLE) * 100 + option(IPPROTO_TCP, TCP_KEEPINTVL) * 10 +
-                     option(IPPROTO_TCP, TCP_KEEPCNT), 60 * 100 + 10 * 10 + 3);
+                     option(IPPROTO_TCP, TCP_KEEPCNT),
+                 60 * 100 + 10 * 10 + 3);
         peer->setReadBufferSize(1);  // the test's own socket must not take it all in either
         const std::string block(4096, '\x11');
         std::size_t sent = 0;

@@ -11,10 +11,9 @@ using namespace korva;
 class LoggingTest : public QObject, test::WindowFixture {
     Q_OBJECT
 
-
     TUtilityPage& util() { return *form->utilityPage; }
 
-private slots:
+  private slots:
     void init() {
         Start();
         win->EmulatePump();
@@ -55,7 +54,8 @@ private slots:
     }
 
     void appendBoxSetsTheAppendFlagOnly() {
-        form->engine().Line().showBroadcasts = false;  // differs from its box, so re-applying the box would show
+        form->engine().Line().showBroadcasts =
+            false;  // differs from its box, so re-applying the box would show
         util().chkAppend->click();
         QVERIFY(form->Logger()->append);
         QVERIFY(!form->engine().Line().showBroadcasts);
@@ -81,7 +81,8 @@ private slots:
         QCOMPARE(form->statusLine->lbLog->text(), QString("Logging to chosen.csv: 4 rows"));
         win->Menu("Stop Logging")->trigger();
         QVERIFY(form->statusLine->lbLog->isHidden());
-        const QStringList lines = QString::fromStdString(ReadRegularFile(win->savedFile.toStdString())).split("\r\n");
+        const QStringList lines =
+            QString::fromStdString(ReadRegularFile(win->savedFile.toStdString())).split("\r\n");
         QCOMPARE(lines.size(), 8 + 4 + 1);  // and the empty rest after the last line end
         QCOMPARE(lines[7], QString("Time,Time Elapsed,Speed,"));
         // The first row is written before the first reply; every later one has the polled value.

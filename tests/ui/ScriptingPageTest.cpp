@@ -13,16 +13,17 @@ class ScriptingPageTest : public QObject, test::WindowFixture {
     // Below the generated entries the Tools menu always holds these.
     const QStringList kFixedTools{"Standard Config", "Custom Config", "", "Stop Test Node"};
 
-private slots:
+  private slots:
     void init() {
         test::Window::Files files = test::Window::SmallPlant();
         // A ";" ends a statement and makes the rest of its line a comment: one statement a line.
-        files.insert(files.end(),
-                     {{"config/tools/bravo.kts",
-                       "displaytestnode \"B One\";\nwait 1;\nendnode;\ndisplaytestnode \"B Two\";\nendnode;\n"},
-                      {"config/tools/Alpha.kts", "displaytestnode \"A One\";\nusermessage \"Hello\";\nendnode;\n"},
-                      {"config/standard/s.kts",
-                       "displaytestnode Std;\nget Pump.Speed;\nwait 3;\nendnode;\ntestnode Helper;\nendnode;\n"}});
+        files.insert(
+            files.end(),
+            {{"config/tools/bravo.kts",
+              "displaytestnode \"B One\";\nwait 1;\nendnode;\ndisplaytestnode \"B Two\";\nendnode;\n"},
+             {"config/tools/Alpha.kts", "displaytestnode \"A One\";\nusermessage \"Hello\";\nendnode;\n"},
+             {"config/standard/s.kts",
+              "displaytestnode Std;\nget Pump.Speed;\nwait 3;\nendnode;\ntestnode Helper;\nendnode;\n"}});
         Start(files, false);
         win->onMessage = [this] { timerRanDuringDialog_ = timerRanDuringDialog_ || form->Ticking(); };
         form->FormActivate();
@@ -79,7 +80,8 @@ private slots:
         // The first action went out at once: the link asks for its value.
         QCOMPARE(form->engine().Model().FindLink("Pump", "Speed")->state, LinkState::GET);
         QCOMPARE(tree->currentItem(), std->child(0));
-        QCOMPARE(form->scriptingPage->tbTestNodeStatus->text(), QString("PASSED"));  // the boxes follow the run
+        QCOMPARE(form->scriptingPage->tbTestNodeStatus->text(),
+                 QString("PASSED"));  // the boxes follow the run
     }
 
     void aRunningNodeEndsOnlyWhenTheOperatorSaysSo() {

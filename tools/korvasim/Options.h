@@ -18,7 +18,7 @@ struct Options {
     bool halfDuplex = true;  // requests and replies share one line
     sim::FaultOptions faults;
     bool trace = false;
-    int otherMaster = 0;  // 0: none; else the address of a second master that polls the devices
+    int otherMaster = 0;     // 0: none; else the address of a second master that polls the devices
     int otherEveryMs = 100;  // how often it sends a request
     bool help = false;
 };

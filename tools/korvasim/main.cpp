@@ -40,11 +40,13 @@ int Serve(const Options& options, korva::sim::BusEmulator& emu, int devices, con
         if (options.trace)
             emu.trace = [](const std::string& text) {
                 const auto now = std::chrono::system_clock::now().time_since_epoch();
-                std::cout << korva::FormatCaptureTime(std::chrono::duration_cast<std::chrono::microseconds>(now).count())
+                std::cout << korva::FormatCaptureTime(
+                                 std::chrono::duration_cast<std::chrono::microseconds>(now).count())
                           << ' ' << text << std::endl;
             };
         // The emulator's tick is a millisecond here.
-        if (options.otherMaster != 0) emu.SetSecondMaster(static_cast<std::uint8_t>(options.otherMaster), options.otherEveryMs);
+        if (options.otherMaster != 0)
+            emu.SetSecondMaster(static_cast<std::uint8_t>(options.otherMaster), options.otherEveryMs);
 
         LineServer server(emu, line.io.Get(), options.latencyMs, options.faults.split,
                           LineServer::Pacing{options.baud, options.halfDuplex});

@@ -84,7 +84,9 @@ int main(int argc, char* argv[]) {
     quiet.openSequence = [] { return QString(); };
     quiet.requestEnd = [] {};
     quiet.question = [](const QString&) { return true; };
-    quiet.alert = [](const QString& t, const QString&) { std::fprintf(stderr, "alert: %s\n", qPrintable(t)); };
+    quiet.alert = [](const QString& t, const QString&) {
+        std::fprintf(stderr, "alert: %s\n", qPrintable(t));
+    };
     auto form = std::make_unique<korva::TForm1>(work.string(), korva::WindowWiring{&quiet});
     form->show();
     form->FormActivate();
@@ -120,15 +122,17 @@ int main(int argc, char* argv[]) {
     int errors = 0, stuck = 0, busySlots = 0;
     for (auto* l : links) {
         errors += l->state == korva::LinkState::ERROR;
-        stuck += (l->state == korva::LinkState::GET || l->state == korva::LinkState::SET) && l->pending == nullptr;
+        stuck +=
+            (l->state == korva::LinkState::GET || l->state == korva::LinkState::SET) && l->pending == nullptr;
     }
     for (const auto& s : form->engine().Line().Slots().All()) busySlots += s.state != korva::SlotState::Free;
-    std::printf("requests sent %llu\nreplies taken %llu\nlinks in ERROR at the end %d of %zu\n"
-                "links left in GET or SET with no request in flight: %d\nslots still busy: %d\n"
-                "resident memory at start %ld KiB, at end %ld KiB\nport open at the end: %s\n",
-                static_cast<unsigned long long>(form->engine().Line().packetsSent),
-                static_cast<unsigned long long>(form->engine().Line().repliesQueued), errors, links.size(), stuck,
-                busySlots, rssStart, ResidentKiB(), form->SerialPortNG1().Active() ? "yes" : "no");
+    std::printf(
+        "requests sent %llu\nreplies taken %llu\nlinks in ERROR at the end %d of %zu\n"
+        "links left in GET or SET with no request in flight: %d\nslots still busy: %d\n"
+        "resident memory at start %ld KiB, at end %ld KiB\nport open at the end: %s\n",
+        static_cast<unsigned long long>(form->engine().Line().packetsSent),
+        static_cast<unsigned long long>(form->engine().Line().repliesQueued), errors, links.size(), stuck,
+        busySlots, rssStart, ResidentKiB(), form->SerialPortNG1().Active() ? "yes" : "no");
     form.reset();
     kill(sim, SIGTERM);
     waitpid(sim, nullptr, 0);

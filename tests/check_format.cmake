@@ -1,0 +1,27 @@
+# Fails when a C++ file of the project is not laid out as .clang-format says.
+# Run with -DROOT=<the source tree> -DCLANG_FORMAT=<the program> [-DFOLDERS=<folders below ROOT>].
+if(NOT CLANG_FORMAT)
+  message(FATAL_ERROR "clang-format was not found; scripts/test.sh installs it")
+endif()
+set(own_files FALSE)
+if(NOT FOLDERS)
+  set(FOLDERS src tools tests bench fuzz)
+  set(own_files TRUE)
+endif()
+set(files "")
+foreach(folder ${FOLDERS})
+  file(GLOB_RECURSE found "${ROOT}/${folder}/*.cpp" "${ROOT}/${folder}/*.h")
+  list(APPEND files ${found})
+endforeach()
+# The sample that the check must reject is left out of the project's own files.
+if(own_files)
+  list(FILTER files EXCLUDE REGEX "/tests/format/")
+endif()
+if(NOT files)
+  message(FATAL_ERROR "no C++ files under ${ROOT}")
+endif()
+execute_process(COMMAND ${CLANG_FORMAT} --dry-run --Werror ${files}
+                RESULT_VARIABLE result ERROR_VARIABLE complaints)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "files not laid out as .clang-format says (run clang-format -i on them):\n${complaints}")
+endif()

@@ -30,7 +30,7 @@ class CountingPort : public BusPort {
     std::size_t sent = 0;
 };
 
-inline void BuildPlant(Comms& comms) {
+inline void BuildPlant(Engine& comms) {
     KModel& m = comms.Model();
     for (int d = 0; d < 2; ++d) {
         KDevice& dev = m.MakeDevice(d == 0 ? "Pump" : "Mixer", static_cast<std::uint8_t>(0x22 + 4 * d));

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         plant.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     fuzz::QuietHost host;
-    Comms comms(host);
+    Engine comms(host);
     QuietLoader quiet;
     ConfigLoader loader(comms.Model(), quiet, WorkDir());
     loader.LoadConfiguration();

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Put("paths.xml", all.substr(0, cut));
     Put("c.xml", cut == std::string_view::npos ? std::string_view{} : all.substr(cut + 1));
     fuzz::QuietHost host;
-    Comms comms(host);
+    Engine comms(host);
     QuietLoader quiet;
     ConfigLoader loader(comms.Model(), quiet, WorkDir());
     loader.LoadConfiguration();

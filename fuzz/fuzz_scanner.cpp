@@ -7,16 +7,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace korva;
     fuzz::QuietHost host;
-    Comms comms(host);
+    Engine comms(host);
     comms.Start();
     fuzz::CountingPort line;
-    comms.AttachSerial(&line);
-    comms.showBroadcasts = (size & 1) != 0;
+    comms.Line().AttachSerial(&line);
+    comms.Line().showBroadcasts = (size & 1) != 0;
     fuzz::BuildPlant(comms);
     for (const auto& [name, device] : comms.Model().devices)
         for (const auto& [linkName, link] : device->links) link->RequestRead();
     for (std::size_t i = 0; i < size; ++i) {
-        comms.FeedChar(static_cast<char>(data[i]));
+        comms.Line().FeedChar(static_cast<char>(data[i]));
         if (i % 97 == 96) comms.Tick();
     }
     for (int t = 0; t < 40; ++t) comms.Tick();

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     fuzz::QuietHost host;
-    Comms comms(host);
+    Engine comms(host);
     fuzz::BuildPlant(comms);
     NullView view;
     NullHost runnerHost;

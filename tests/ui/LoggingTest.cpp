@@ -20,7 +20,7 @@ class LoggingTest : public QObject, test::WindowFixture {
     }
     void cleanup() { win.reset(); }
 
-    // The interval's own checks are LogFile's and the period's are Comms's: the page passes their
+    // The interval's own checks are LogFile's and the period's are the engine's: the page passes their
     // verdict on in its own words, a refused start starts nothing, and the label shows while a log runs.
     void startStopAndTheirErrors() {
         const std::string never = win->dir.Path() + "/never.csv", run = win->dir.Path() + "/run.csv";

@@ -275,6 +275,12 @@ class TraceWindowTest : public QObject {
         // and is saved as it was read.
         test::Window one(test::Window::SmallPlant());
         TTraceWindow& v = *one.form->traceWindow;
+        const std::string again = out.Path() + "/again.kcap";
+        one.form->engine().Line().TakeCluster(packets[0].text);
+        v.ShowWindow();
+        v.SaveCapture(QString::fromStdString(again));
+        v.WaitForSave();
+        QVERIFY(ReadRegularFile(again).find("COM") == std::string::npos);
         v.OpenCapture(QString::fromStdString(capture));
         QTRY_COMPARE(v.Model()->rowCount(), 3);
         QCOMPARE(v.Model()->index(2, lineAt).data().toString(), QString("COM2"));
@@ -282,7 +288,6 @@ class TraceWindowTest : public QObject {
         const std::string plain =
             std::string(kCaptureHeader) + "\n" +
             FormatCaptureLine(kNoon, PacketPath::Received, MakePacket({0x6C, 0x23, 0x8A}, {5, 0, 7})) + "\n";
-        const std::string again = out.Path() + "/again.kcap";
         test::TempDir in;
         in.Write("plain.kcap", plain);
         v.OpenCapture(QString::fromStdString(in.Path() + "/plain.kcap"));

@@ -69,6 +69,19 @@ std::optional<PacketPath> PathFromToken(std::string_view token) {
     return std::nullopt;
 }
 
+std::uint8_t LineNumber(std::string_view name) {
+    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    if (name.size() != 4 || upper(name[0]) != 'C' || upper(name[1]) != 'O' || upper(name[2]) != 'M' ||
+        name[3] < '1' || name[3] > '0' + kMaxLine)
+        return 0;
+    return static_cast<std::uint8_t>(name[3] - '0');
+}
+
+std::string LineWord(std::uint8_t line) {
+    if (line < 1 || line > kMaxLine) return {};
+    return "COM" + std::to_string(line);
+}
+
 std::string FormatCaptureTime(std::int64_t timeUs) {
     std::int64_t seconds = timeUs / kMicro, micros = timeUs % kMicro;
     if (micros < 0) {
@@ -114,17 +127,19 @@ std::optional<std::int64_t> ParseCaptureTime(std::string_view s) {
     return static_cast<std::int64_t>(timegm(&tm)) * kMicro + micros;
 }
 
-std::string FormatCaptureLine(std::int64_t timeUs, PacketPath path, const BusPacket& packet) {
-    std::string line;
-    line.reserve(80);
+std::string FormatCaptureLine(std::int64_t timeUs, PacketPath path, const BusPacket& packet,
+                              std::uint8_t line) {
+    std::string text;
+    text.reserve(80);
     if (timeUs >= 0) {
-        line += FormatCaptureTime(timeUs);
-        line += ' ';
+        text += FormatCaptureTime(timeUs);
+        text += ' ';
     }
-    line += PathToken(path);
-    line += ' ';
-    line += EncodeSerial(packet);
-    return line;
+    text += PathToken(path);
+    text += ' ';
+    if (line >= 1 && line <= kMaxLine) text += LineWord(line) + ' ';
+    text += EncodeSerial(packet);
+    return text;
 }
 
 const char* CaptureFaultText(CaptureFault fault) {
@@ -158,6 +173,13 @@ CaptureFault ParseCaptureLine(std::string_view line, CapturedPacket& out) {
     const auto path = PathFromToken(field);
     if (!path) return CaptureFault::BadPath;
     p.path = *path;
+    // A line's word stands before the packet; what starts otherwise is left to the packet's check,
+    // so that a line without one reads as it always did.
+    std::string_view after = rest;
+    if (const std::uint8_t n = LineNumber(NextField(after)); n != 0) {
+        p.line = n;
+        rest = after;
+    }
     // The rest of the line is one packet as the line carries it, and nothing else.
     const std::size_t start = rest.find_first_not_of(" \t");
     const std::size_t end = rest.find_last_not_of(" \t");

@@ -58,6 +58,7 @@ void Bus::OnPacket(const BusPacket& packet) {
 }
 
 void Bus::OnChecksumError(const BusPacket& packet, std::uint8_t computed) {
+    ++busErrors;
     Observe(PacketPath::ChecksumError, packet);
     if (!Traced(packet)) return;
     std::string line = "<";

@@ -155,6 +155,8 @@ class Bus : public LinkBus, private ReceiverSink {
     // Counters for soak runs.
     std::uint64_t packetsSent = 0;
     std::uint64_t repliesQueued = 0;
+    // Packets from this line whose checksum did not fit.
+    std::uint64_t busErrors = 0;
 
   private:
     // What the bus keeps of a link of its devices: whether it has work, and how long it has

@@ -20,7 +20,13 @@ Bus* Engine::FindLine(std::string_view name) const {
 Bus& Engine::Line(std::string_view name) {
     if (Bus* bus = FindLine(name)) return *bus;
     buses_.push_back(std::make_unique<Bus>(*this, std::string(name), host_));
+    buses_.back()->SetPacketObserver(observer_);
     return *buses_.back();
+}
+
+void Engine::SetPacketObserver(PacketObserver* observer) {
+    observer_ = observer;
+    for (const auto& bus : buses_) bus->SetPacketObserver(observer);
 }
 
 void Engine::Start() {

@@ -31,6 +31,8 @@ class Engine {
     // nullptr for a line no device named and nobody asked for.
     Bus* FindLine(std::string_view name) const;
     const std::vector<std::unique_ptr<Bus>>& Buses() const { return buses_; }
+    // Hears every bus, those made later included; nullptr stops it.
+    void SetPacketObserver(PacketObserver* observer);
 
     // The 10 ms tick: the divider; then for each bus its queue, link scan and slots; the runner's
     // step; and what the runner asked for goes out.
@@ -55,6 +57,7 @@ class Engine {
 
   private:
     CommsHost& host_;
+    PacketObserver* observer_ = nullptr;
     std::vector<std::unique_ptr<Bus>> buses_;
     KModel model_;
     std::int32_t period_ = 400;

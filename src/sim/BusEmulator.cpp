@@ -86,7 +86,7 @@ void BusEmulator::OnPacket(const BusPacket& request) {
         return;
     }
     seen_.push_back({now_, request});
-    if (trace) trace(FormatCaptureLine(-1, PacketPath::Received, request));
+    if (trace) trace(FormatCaptureLine(-1, PacketPath::Received, request, traceLine));
     BusPacket reply;
     if (!Answer(*d, request, reply)) return;
     if (Chance(options_.dropRate)) {
@@ -202,12 +202,12 @@ void BusEmulator::Emit(const BusPacket& reply, int latency) {
         const std::size_t at = 2 + std::uniform_int_distribution<std::size_t>(0, text.size() - 4)(rng_);
         text[at] = text[at] == '0' ? '1' : '0';
     }
-    if (trace) trace(FormatCaptureLine(-1, PacketPath::Sent, reply));
+    if (trace) trace(FormatCaptureLine(-1, PacketPath::Sent, reply, traceLine));
     ++repliesSent;
     const std::uint64_t due = now_ + static_cast<std::uint64_t>(latency < 0 ? 0 : latency);
     if (Chance(options_.doubleRate)) {
         ++doubled;
-        if (trace) trace(FormatCaptureLine(-1, PacketPath::Sent, reply));
+        if (trace) trace(FormatCaptureLine(-1, PacketPath::Sent, reply, traceLine));
         Queue(text, due);
         Queue(std::move(text), due + kDoubleGapTicks);
         return;

@@ -93,6 +93,8 @@ class BusEmulator : private ReceiverSink {
     // One line per packet in and out, when set, in the capture line format without a time: "rx" for a
     // request a served device took, "tx" for its reply.
     std::function<void(const std::string&)> trace;
+    // The COM number the trace names after the direction, for a plant on several lines; 0 names none.
+    std::uint8_t traceLine = 0;
     // Another master on the line: every periodTicks ticks it reads the next property of the served
     // devices in turn. Its request and the device's reply both go out on the line, for a listener to
     // hear; address 0 switches it off.

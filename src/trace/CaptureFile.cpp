@@ -95,7 +95,7 @@ CaptureReport ReadCapture(std::string_view text, TraceBuffer& into) {
         ++report.lines[static_cast<std::size_t>(fault)];
         if (fault == CaptureFault::None) {
             if (p.timeUs >= 0) lastTime = p.timeUs;
-            into.Append(TraceRecord::From(p.timeUs >= 0 ? p.timeUs : lastTime, p.path, p.packet));
+            into.Append(TraceRecord::From(p.timeUs >= 0 ? p.timeUs : lastTime, p.path, p.packet, p.line));
             ++report.taken;
         } else if (fault != CaptureFault::Comment && report.firstSkippedLine == 0) {
             report.firstSkippedLine = lineNo;
@@ -108,22 +108,23 @@ CaptureReport LoadCaptureFile(const std::string& path, TraceBuffer& into) {
     return ReadCapture(ReadRegularFile(path, kMaxCaptureBytes), into);
 }
 
-std::string CaptureText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows) {
-    std::string text = std::string(kCaptureHeader) + "\n";
+std::string CaptureText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows,
+                        bool severalLines) {
+    std::string text = std::string(severalLines ? kCaptureHeaderLines : kCaptureHeader) + "\n";
     ForRows(buffer, rows, [&](const TraceRecord& r) {
-        text += FormatCaptureLine(r.timeUs, r.path, r.Packet());
+        text += FormatCaptureLine(r.timeUs, r.path, r.Packet(), severalLines ? r.line : 0);
         text += '\n';
     });
     return text;
 }
 
 std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows,
-                    const TraceDecoder& decoder) {
+                    const TraceDecoder& decoder, bool severalLines) {
     std::string text;
     // One line of the CSV's fields, each by the quoting rule.
-    const auto line = [&text](auto&& field) {
+    const auto line = [&text, severalLines](auto&& field) {
         const char* comma = "";
-        for (const TraceColumnInfo* c : TraceCsvColumns()) {
+        for (const TraceColumnInfo* c : TraceCsvColumns(severalLines)) {
             text += comma;
             text += CsvField(field(*c));
             comma = ",";
@@ -138,8 +139,8 @@ std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>*
     return text;
 }
 
-CaptureRecorder::CaptureRecorder(std::string base, std::uint64_t limitBytes)
-    : base_(std::move(base)), limit_(limitBytes < 4096 ? 4096 : limitBytes) {
+CaptureRecorder::CaptureRecorder(std::string base, std::uint64_t limitBytes, bool severalLines)
+    : base_(std::move(base)), limit_(limitBytes < 4096 ? 4096 : limitBytes), lines_(severalLines) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -153,7 +154,7 @@ CaptureRecorder::~CaptureRecorder() {
 }
 
 void CaptureRecorder::Add(const TraceRecord& r) {
-    const std::string line = FormatCaptureLine(r.timeUs, r.path, r.Packet()) + '\n';
+    const std::string line = FormatCaptureLine(r.timeUs, r.path, r.Packet(), lines_ ? r.line : 0) + '\n';
     const std::lock_guard<std::mutex> lock(mutex_);
     if (!error_.empty()) return;
     pending_ += line;
@@ -223,7 +224,7 @@ void CaptureRecorder::StartFile() {
         throw FileError("cannot write '" + name + "': every name near it is taken",
                         "every name near it is taken");
     fd_ = std::move(fd);
-    const std::string header = std::string(kCaptureHeader) + "\n";
+    const std::string header = std::string(lines_ ? kCaptureHeaderLines : kCaptureHeader) + "\n";
     WriteAll(fd_, header, name);
     inFile_ = header.size();
     const std::lock_guard<std::mutex> lock(mutex_);

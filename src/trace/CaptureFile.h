@@ -18,6 +18,9 @@ namespace korva {
 
 inline constexpr const char* kCaptureHeader =
     "# KorvaConfig packet capture: time, direction (tx rx relay crc bus), bytes";
+// The header of a capture of several lines.
+inline constexpr const char* kCaptureHeaderLines =
+    "# KorvaConfig packet capture: time, direction (tx rx relay crc bus), line (COM1 to COM6), bytes";
 
 // What reading a capture made of its lines.
 struct CaptureReport {
@@ -34,10 +37,12 @@ CaptureReport ReadCapture(std::string_view text, TraceBuffer& into);
 // Throws FileError.
 CaptureReport LoadCaptureFile(const std::string& path, TraceBuffer& into);
 
-// The held records, or those numbered in rows, as a capture or as CSV with a header row.
-std::string CaptureText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows);
+// The held records, or those numbered in rows, as a capture or as CSV with a header row; with each
+// record's line for a plant on several lines.
+std::string CaptureText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows,
+                        bool severalLines = false);
 std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows,
-                    const TraceDecoder& decoder);
+                    const TraceDecoder& decoder, bool severalLines = false);
 
 // Writes packets to files as they come, on a thread of its own so that neither the tick nor the
 // window waits for the disk: Add only formats under a lock. A file that reaches the size limit is
@@ -45,7 +50,8 @@ std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>*
 // highest file of that base already there; a file is always a new one, so nothing earlier is touched.
 class CaptureRecorder {
   public:
-    CaptureRecorder(std::string base, std::uint64_t limitBytes);
+    // severalLines: each line names the packet's line.
+    CaptureRecorder(std::string base, std::uint64_t limitBytes, bool severalLines = false);
     // Writes what was added and ends the thread.
     ~CaptureRecorder();
     CaptureRecorder(const CaptureRecorder&) = delete;
@@ -66,6 +72,7 @@ class CaptureRecorder {
 
     const std::string base_;
     const std::uint64_t limit_;
+    const bool lines_;
     mutable std::mutex mutex_;
     std::condition_variable wake_, written_;
     std::string pending_;

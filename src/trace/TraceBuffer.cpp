@@ -4,10 +4,12 @@
 
 namespace korva {
 
-TraceRecord TraceRecord::From(std::int64_t timeUs, PacketPath path, const BusPacket& packet) {
+TraceRecord TraceRecord::From(std::int64_t timeUs, PacketPath path, const BusPacket& packet,
+                              std::uint8_t line) {
     TraceRecord r;
     r.timeUs = timeUs;
     r.path = path;
+    r.line = line <= kMaxLine ? line : 0;
     r.size = static_cast<std::uint8_t>(packet.WireSize());
     for (std::size_t i = 0; i < r.size; ++i) r.bytes[i] = packet.ByteAt(i);
     return r;

@@ -8,16 +8,21 @@
 
 namespace korva {
 
-// 24 bytes: the time, the way the packet took and its bytes as on the wire.
+// 24 bytes: the time, the way the packet took, its line and its bytes as on the wire.
 struct TraceRecord {
     std::int64_t timeUs = -1;
     PacketPath path = PacketPath::Sent;
+    std::uint8_t line = 0;  // the COM number of the line it travelled on, 1 to 6; 0 not known
     std::uint8_t size = 0;
     std::uint8_t bytes[BusPacket::kHeaderSize + BusPacket::kMaxWireLength] = {};
 
-    static TraceRecord From(std::int64_t timeUs, PacketPath path, const BusPacket& packet);
+    static TraceRecord From(std::int64_t timeUs, PacketPath path, const BusPacket& packet,
+                            std::uint8_t line = 0);
     BusPacket Packet() const;
 };
+
+// A million of them are held: the line takes a byte the padding had.
+static_assert(sizeof(TraceRecord) == 24);
 
 // Records are numbered in the order they came, from 0 for the first ever appended; the ring holds
 // the numbers First() to End() - 1.

@@ -90,6 +90,11 @@ constexpr std::array<TraceColumnInfo, kTraceColumnCount> kColumns{{
     {TraceColumn::Kind, "Kind", 5, 7, true,
      [](const TraceRow& r, std::string&) -> std::string_view { return r.decoded.kind; }, nullptr},
     {TraceColumn::Bytes, "Bytes", 8, 8, true, Bytes, nullptr},
+    {TraceColumn::Line, "Line", -1, -1, false,
+     [](const TraceRow& r, std::string& scratch) -> std::string_view {
+         return scratch = LineWord(r.record.line);
+     },
+     nullptr},
 }};
 
 constexpr bool InOrder() {
@@ -117,6 +122,18 @@ constexpr std::array<const TraceColumnInfo*, N> Layout(int TraceColumnInfo::*at)
 constexpr auto kView = Layout<kTraceViewColumns>(&TraceColumnInfo::viewAt);
 constexpr auto kCsv = Layout<kTraceCsvColumns>(&TraceColumnInfo::csvAt);
 
+// A layout with the line's column after the others.
+template <std::size_t N>
+constexpr std::array<const TraceColumnInfo*, N + 1> WithLine(
+    const std::array<const TraceColumnInfo*, N>& layout) {
+    std::array<const TraceColumnInfo*, N + 1> out{};
+    for (std::size_t i = 0; i < N; ++i) out[i] = layout[i];
+    out[N] = &kColumns[static_cast<std::size_t>(TraceColumn::Line)];
+    return out;
+}
+constexpr auto kViewLines = WithLine(kView);
+constexpr auto kCsvLines = WithLine(kCsv);
+
 // The filter has no row above a record: what it searches must not need one.
 static_assert(!kColumns[static_cast<std::size_t>(TraceColumn::Since)].searched);
 }  // namespace
@@ -130,6 +147,16 @@ const std::array<const TraceColumnInfo*, kTraceViewColumns>& TraceViewColumns() 
 }
 
 const std::array<const TraceColumnInfo*, kTraceCsvColumns>& TraceCsvColumns() {
+    return kCsv;
+}
+
+std::span<const TraceColumnInfo* const> TraceViewColumns(bool severalLines) {
+    if (severalLines) return kViewLines;
+    return kView;
+}
+
+std::span<const TraceColumnInfo* const> TraceCsvColumns(bool severalLines) {
+    if (severalLines) return kCsvLines;
     return kCsv;
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -24,9 +25,10 @@ enum class TraceColumn : std::uint8_t {
     Property,
     Value,
     Kind,
-    Bytes
+    Bytes,
+    Line
 };
-inline constexpr std::size_t kTraceColumnCount = 10;
+inline constexpr std::size_t kTraceColumnCount = 11;
 inline constexpr std::size_t kTraceViewColumns = 9;
 inline constexpr std::size_t kTraceCsvColumns = 9;
 
@@ -52,6 +54,7 @@ struct TraceColumnInfo {
     const char* header;  // the view's and the CSV's: "Kind"
     int viewAt;          // its place among the view's columns, -1 when the view does not show it
     int csvAt;           // its place among the CSV's fields, -1 when the CSV has none
+    // "Line" has neither: only a plant on several lines shows it, after all the others.
     bool searched;       // by the text filter, in its view text
     TraceText text;      // as the CSV writes it
     TraceText viewText;  // as the view shows it, where that differs; nullptr: text
@@ -77,5 +80,8 @@ inline const TraceColumnInfo& TraceColumnOf(TraceColumn id) {
 // The view's columns from left to right, and the CSV's fields in their order.
 const std::array<const TraceColumnInfo*, kTraceViewColumns>& TraceViewColumns();
 const std::array<const TraceColumnInfo*, kTraceCsvColumns>& TraceCsvColumns();
+// The same, and for a plant on several lines the line's column after them.
+std::span<const TraceColumnInfo* const> TraceViewColumns(bool severalLines);
+std::span<const TraceColumnInfo* const> TraceCsvColumns(bool severalLines);
 
 }  // namespace korva

@@ -31,6 +31,7 @@ bool WordsContain(const TraceRecord& r, const TraceDecoder& decoder, std::string
 bool MatchesFolded(const TraceFilter& f, const std::string& foldedText, const TraceRecord& r,
                    const TraceDecoder& decoder, std::string& scratch) {
     if (!(f.paths & (1u << static_cast<unsigned>(r.path)))) return false;
+    if (f.line >= 0 && r.line != f.line) return false;
     const std::uint8_t cmd = r.bytes[2];
     if (f.commandClass >= 0 && (cmd & code::kClassMask) != f.commandClass) return false;
     if (f.device >= 0 || f.propertyCode >= 0) {

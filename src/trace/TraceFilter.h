@@ -17,9 +17,11 @@ struct TraceFilter {
     unsigned paths = kAllPaths;  // one bit per PacketPath
     int commandClass = -1;       // code & 0xF8; -1 any
     std::string text;            // found in one of the row's words, ignoring case; empty any
+    int line = -1;               // COM number of the line the packet travelled on; -1 any
 
     bool Empty() const {
-        return device < 0 && propertyCode < 0 && paths == kAllPaths && commandClass < 0 && text.empty();
+        return device < 0 && propertyCode < 0 && paths == kAllPaths && commandClass < 0 && text.empty() &&
+               line < 0;
     }
     bool Matches(const TraceRecord& r, const TraceDecoder& decoder) const;
 };

@@ -140,7 +140,7 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     statusLine = new TStatusLine(this);
     setStatusBar(statusLine);
     traceWindow = new TTraceWindow(engine_.Model(), dialogs_, this);
-    engine_.Line().SetPacketObserver(traceWindow);
+    engine_.SetPacketObserver(traceWindow);
     plotWindow = new TPlotWindow(engine_.Model(), dialogs_, this);
     plotClock_.start();
 
@@ -160,7 +160,7 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
 }
 
 TForm1::~TForm1() {
-    engine_.Line().SetPacketObserver(nullptr);
+    engine_.SetPacketObserver(nullptr);
     timComs.stop();
     delete plotWindow;  // before the model it reads from
 }

@@ -40,12 +40,6 @@ LinePorts::Port& LinePorts::Make(const std::string& name) {
     port->coms = std::make_unique<ComPortCommands>(*port->serial, engine_.Line(name), log_, workDir_);
     port->coms->lineChanged = [this] { Changed(); };
     Port* raw = port.get();
-    // What a cluster adds to the bus errors is its line's: the bus reports them to the one log.
-    raw->serial->OnRxClusterEvent = [this, raw] {
-        const std::uint64_t before = errorsSoFar_();
-        raw->coms->OnRxCluster();
-        raw->errors += errorsSoFar_() - before;
-    };
     const auto at = std::find_if(ports_.begin(), ports_.end(),
                                  [&](const auto& other) { return LineBefore(name, other->name); });
     ports_.insert(at, std::move(port));
@@ -151,7 +145,7 @@ void LinePorts::ShowLines(TStatusLine& status) {
                           QString::fromStdString(serial.DevicePath()),
                           serial.BaudRate(),
                           state,
-                          {bus.packetsSent, bus.repliesQueued, port->errors}});
+                          {bus.packetsSent, bus.repliesQueued, bus.busErrors}});
     }
     if (!several_) {
         const TStatusLine::LineField& one = fields.front();

@@ -24,14 +24,14 @@ class TStatusLine;
 
 class LinePorts {
   public:
-    // The bus errors counted so far, all lines together: a line's share is what its clusters added.
+    // The bus errors logged so far, all lines together: what a plant on one line shows. A plant on
+    // several shows each line's own count, kept by its bus.
     using ErrorCount = std::function<std::uint64_t()>;
 
     struct Port {
         std::string name;  // the line, "COM2"
         std::unique_ptr<TSerialPortNG> serial;
         std::unique_ptr<ComPortCommands> coms;
-        std::uint64_t errors = 0;
         bool everOpened = false;
     };
 

@@ -21,6 +21,13 @@ void TTraceModel::SetFilter(const TraceFilter& filter) {
     Reload();
 }
 
+void TTraceModel::SetSeveralLines(bool on) {
+    if (on == severalLines_) return;
+    beginResetModel();
+    severalLines_ = on;
+    endResetModel();
+}
+
 void TTraceModel::Reload() {
     beginResetModel();
     rows_.clear();
@@ -87,7 +94,7 @@ int TTraceModel::rowCount(const QModelIndex& parent) const {
 }
 
 int TTraceModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(TraceViewColumns().size());
+    return parent.isValid() ? 0 : static_cast<int>(TraceViewColumns(severalLines_).size());
 }
 
 QVariant TTraceModel::data(const QModelIndex& index, int role) const {
@@ -103,7 +110,7 @@ QVariant TTraceModel::data(const QModelIndex& index, int role) const {
             if (buffer_.Holds(before)) beforeUs = buffer_.At(before).timeUs;
         }
         const TraceRow row(r, decoder_, beforeUs);
-        return Q(TraceViewColumns()[static_cast<std::size_t>(index.column())]->ViewText(row));
+        return Q(TraceViewColumns(severalLines_)[static_cast<std::size_t>(index.column())]->ViewText(row));
     }
     if (role == Qt::BackgroundRole || role == Qt::ForegroundRole) {
         const BusPacket p = r.Packet();
@@ -119,7 +126,7 @@ QVariant TTraceModel::data(const QModelIndex& index, int role) const {
 QVariant TTraceModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return {};
-    return QString(TraceViewColumns()[static_cast<std::size_t>(section)]->header);
+    return QString(TraceViewColumns(severalLines_)[static_cast<std::size_t>(section)]->header);
 }
 
 }  // namespace korva

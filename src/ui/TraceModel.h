@@ -22,6 +22,9 @@ class TTraceModel : public QAbstractTableModel {
     // Shows the records that match from now on, the held ones included.
     void SetFilter(const TraceFilter& filter);
     const TraceFilter& Filter() const { return filter_; }
+    // With the line's column after the others, for a plant on several lines.
+    void SetSeveralLines(bool on);
+    bool SeveralLines() const { return severalLines_; }
     // Rows of records appended since the last refresh come in; rows of records the ring dropped leave.
     void Refresh();
     // Every row again, as after a change of the buffer's content or of the model's names.
@@ -39,6 +42,7 @@ class TTraceModel : public QAbstractTableModel {
     const TraceBuffer& buffer_;
     const TraceDecoder& decoder_;
     TraceFilter filter_;
+    bool severalLines_ = false;
     std::string foldedText_;
     // Unfiltered, row r shows record first_ + r; filtered, record rows_[r].
     std::uint64_t first_ = 0;

@@ -14,6 +14,7 @@
 
 #include <chrono>
 
+#include "model/TextConvert.h"
 #include "ui/PanelText.h"
 
 namespace korva {
@@ -43,6 +44,8 @@ int ColumnWidth(TraceColumn c) {
             return 170;
         case TraceColumn::Bytes:
             return 180;
+        case TraceColumn::Line:
+            return 60;
     }
     return 100;
 }
@@ -101,12 +104,15 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
     cbClass->addItem("write", code::kWriteClass);
     cbClass->addItem("boot", code::kBootClass);
     cbClass->addItem("close", code::kCloseClass);
+    cbLine = combo("cbLine");
+    cbLine->addItem("All lines", -1);
+    cbLine->hide();
     tbFind = new QLineEdit(this);
     tbFind->setObjectName("tbFind");
     tbFind->setPlaceholderText("Find text in any column");
     tbFind->setClearButtonEnabled(true);
     auto* filters = new QHBoxLayout();
-    for (QWidget* w : std::initializer_list<QWidget*>{cbDevice, cbProperty, cbDirection, cbClass})
+    for (QWidget* w : std::initializer_list<QWidget*>{cbDevice, cbProperty, cbDirection, cbClass, cbLine})
         filters->addWidget(w);
     filters->addWidget(tbFind, 1);
 
@@ -158,6 +164,9 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
     connect(btClear, &QPushButton::clicked, this, [this] {
         buffer_.Clear();
         viewing_.clear();
+        captureLines_ = false;
+        linesHeard_ = 0;
+        ShowLines();
         table_->Reload();
         ShowStatus();
     });
@@ -165,7 +174,7 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
         FillProperties();
         ApplyFilters();
     });
-    for (QComboBox* c : {cbProperty, cbDirection, cbClass})
+    for (QComboBox* c : {cbProperty, cbDirection, cbClass, cbLine})
         connect(c, &QComboBox::currentIndexChanged, this, [this] { ApplyFilters(); });
     connect(tbFind, &QLineEdit::textChanged, this, [this] { ApplyFilters(); });
 
@@ -183,20 +192,23 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
     });
     status_.start();
     FillDevices();
+    ShowLines();
     ShowStatus();
 }
 
 void TTraceWindow::OnPacket(const std::string& line, PacketPath path, const BusPacket& packet) {
-    (void)line;  // one line is traced today
-    pending_.push_back(TraceRecord::From(NowUs(), path, packet));
+    pending_.push_back(TraceRecord::From(NowUs(), path, packet, LineNumber(line)));
 }
 
 void TTraceWindow::AppendBatch(bool showNow) {
+    const unsigned heard = linesHeard_;
     for (const TraceRecord& r : pending_) {
         buffer_.Append(r);
         if (recorder_) recorder_->Add(r);
+        linesHeard_ |= 1u << r.line;
     }
     pending_.clear();
+    if (linesHeard_ != heard) ShowLines();
     // Paused or hidden, the table stands still; the ring and the recording go on. Under a flood the
     // table catches up twenty times a second, not on every tick: the eye reads no faster.
     if (btPause->isChecked() || !isVisible()) return;
@@ -209,6 +221,7 @@ void TTraceWindow::AppendBatch(bool showNow) {
 void TTraceWindow::ShowWindow() {
     decoder_.Rebuild();
     FillDevices();
+    ShowLines();
     table_->Reload();
     show();
     raise();
@@ -242,6 +255,42 @@ void TTraceWindow::FillProperties() {
     cbProperty->setEnabled(cbProperty->count() > 1);
 }
 
+bool TTraceWindow::SeveralLines() const {
+    if (captureLines_) return true;
+    for (const auto& [name, device] : config_.devices)
+        if (!SameIgnoringCase(device->port, "COM1")) return true;
+    return false;
+}
+
+void TTraceWindow::ShowLines() {
+    const bool several = SeveralLines();
+    if (several != table_->SeveralLines()) {
+        table_->SetSeveralLines(several);
+        const auto columns = TraceViewColumns(several);
+        for (std::size_t c = 0; c < columns.size(); ++c)
+            tvTrace->setColumnWidth(static_cast<int>(c), ColumnWidth(columns[c]->id));
+    }
+    cbLine->setVisible(several);
+    // The plant's lines, and those the trace has heard or the capture named.
+    unsigned lines = several ? linesHeard_ | 2u : 0u;
+    if (several)
+        for (const auto& [name, device] : config_.devices) lines |= 1u << LineNumber(device->port);
+    lines &= ~1u;  // a record of no known line
+    if (lines == linesOffered_) return;
+    linesOffered_ = lines;
+    const int keep = cbLine->currentData().toInt();
+    {
+        const QSignalBlocker block(cbLine);
+        cbLine->clear();
+        cbLine->addItem("All lines", -1);
+        for (std::uint8_t n = 1; n <= kMaxLine; ++n)
+            if (lines & (1u << n)) cbLine->addItem(Q(LineWord(n)), n);
+        const int at = cbLine->findData(keep);
+        cbLine->setCurrentIndex(at < 0 ? 0 : at);
+    }
+    if (cbLine->currentData().toInt() != keep) ApplyFilters();
+}
+
 void TTraceWindow::ApplyFilters() {
     TraceFilter f;
     f.device = cbDevice->currentData().toInt();
@@ -249,6 +298,7 @@ void TTraceWindow::ApplyFilters() {
     f.paths = cbDirection->currentData().toUInt();
     f.commandClass = cbClass->currentData().toInt();
     f.text = tbFind->text().toStdString();
+    f.line = cbLine->currentData().toInt();
     table_->SetFilter(f);
     if (chkFollow->isChecked()) tvTrace->scrollToBottom();
     ShowStatus();
@@ -301,10 +351,11 @@ void TTraceWindow::SaveInBackground(const QString& path, bool csv) {
     for (std::uint64_t n : table_->ShownRecords())
         if (buffer_.Holds(n)) shown->Append(buffer_.At(n));
     // The decoder reads only names, codes and types, which stay as loaded.
-    saver_ = std::thread([this, shown, csv, file = path.toStdString()] {
+    saver_ = std::thread([this, shown, csv, lines = SeveralLines(), file = path.toStdString()] {
         std::string failure;
         try {
-            ReplaceFileSafely(file, csv ? CsvText(*shown, nullptr, decoder_) : CaptureText(*shown, nullptr));
+            ReplaceFileSafely(
+                file, csv ? CsvText(*shown, nullptr, decoder_, lines) : CaptureText(*shown, nullptr, lines));
         } catch (const FileError& e) {
             failure = e.what();
         }
@@ -354,8 +405,14 @@ void TTraceWindow::Opened(const QString& path, TraceBuffer& loaded, const Captur
     if (report.Skipped() > 0 && dialogs_.message)
         dialogs_.message(QFileInfo(path).fileName() + ": " + Q(report.Summary()));
     buffer_.Clear();
-    for (std::uint64_t n = loaded.First(); n < loaded.End(); ++n) buffer_.Append(loaded.At(n));
+    linesHeard_ = 0;
+    for (std::uint64_t n = loaded.First(); n < loaded.End(); ++n) {
+        buffer_.Append(loaded.At(n));
+        linesHeard_ |= 1u << loaded.At(n).line;
+    }
     viewing_ = QFileInfo(path).fileName();
+    captureLines_ = (linesHeard_ & ~1u) != 0;
+    ShowLines();
     table_->Reload();
     ShowStatus();
 }
@@ -363,7 +420,7 @@ void TTraceWindow::Opened(const QString& path, TraceBuffer& loaded, const Captur
 void TTraceWindow::StartRecording(const QString& base) {
     QString stem = base;
     if (stem.endsWith(".kcap")) stem.chop(5);
-    recorder_ = std::make_unique<CaptureRecorder>(stem.toStdString(), kRecordFileLimit);
+    recorder_ = std::make_unique<CaptureRecorder>(stem.toStdString(), kRecordFileLimit, SeveralLines());
     btRecord->setChecked(true);
     ShowStatus();
 }

@@ -60,6 +60,8 @@ class TTraceWindow : public QWidget, public PacketObserver {
     void StartRecording(const QString& base);
     void StopRecording();
     void ApplyFilters();
+    // Whether the trace names lines: the plant has several, or the capture viewed names them.
+    bool SeveralLines() const;
 
     // Asks for a file name; tests answer without a dialog. save: a file to write.
     std::function<QString(bool save, const QString& caption, const QString& filter)> chooseFile;
@@ -78,12 +80,15 @@ class TTraceWindow : public QWidget, public PacketObserver {
     QComboBox* cbProperty;
     QComboBox* cbDirection;
     QComboBox* cbClass;
+    QComboBox* cbLine;  // shown for several lines only
     QLineEdit* tbFind;
     QLabel* lbStatus;
 
   private:
     void FillDevices();
     void FillProperties();
+    // The line's column and filter follow SeveralLines; the filter offers the lines known so far.
+    void ShowLines();
     void ShowStatus();
     void Save(bool csv);
     void SaveInBackground(const QString& path, bool csv);
@@ -98,7 +103,10 @@ class TTraceWindow : public QWidget, public PacketObserver {
     TTraceModel* table_ = nullptr;
     std::vector<TraceRecord> pending_;
     std::unique_ptr<CaptureRecorder> recorder_;
-    QString viewing_;  // the capture file shown, when one was opened
+    QString viewing_;            // the capture file shown, when one was opened
+    bool captureLines_ = false;  // the capture shown names lines
+    unsigned linesHeard_ = 0;    // bit n: a record of line COMn came
+    unsigned linesOffered_ = 0;  // the lines the filter offers, as bits
     QTimer status_;
     QElapsedTimer shown_;
     std::thread saver_;

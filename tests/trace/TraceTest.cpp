@@ -56,6 +56,30 @@ TEST(CaptureLine, WhatEachLineBecomes) {
     EXPECT_EQ(TraceBytes(back.packet), TraceBytes(p));
 }
 
+TEST(CaptureLine, NamesTheLineAfterTheDirection) {
+    const struct {
+        const char* line;
+        CaptureFault fault;
+        std::uint8_t number;
+    } cases[] = {
+        {"tx COM2 (x16x6CxE8x00x6A)", CaptureFault::None, 2},
+        {"2026-12-07T12:00:00Z crc\tcom6  (x16x6CxE8x00x00)", CaptureFault::None, 6},
+        {"tx (x16x6CxE8x00x6A)", CaptureFault::None, 0},
+        {"tx COM7 (x16x6CxE8x00x6A)", CaptureFault::BadPacket, 0},
+        {"tx COM0 (x16x6CxE8x00x6A)", CaptureFault::BadPacket, 0},
+        {"tx COM2", CaptureFault::BadPacket, 0},
+        {"tx COM2 COM3 (x16x6CxE8x00x6A)", CaptureFault::BadPacket, 0},
+    };
+    for (const auto& c : cases) {
+        CapturedPacket p;
+        EXPECT_EQ(ParseCaptureLine(c.line, p), c.fault) << c.line;
+        EXPECT_EQ(p.line, c.number) << c.line;
+    }
+    const BusPacket p = MakePacket({0x23, 0x6C, 0x89}, {5});
+    EXPECT_EQ(FormatCaptureLine(-1, PacketPath::Sent, p, 2), "tx COM2 (x23x6Cx89x01x1Ex05)");
+    EXPECT_EQ(FormatCaptureLine(-1, PacketPath::Sent, p, 7), "tx (x23x6Cx89x01x1Ex05)");
+}
+
 TEST(TraceBuffer, KeepsTheNewest) {
     TraceBuffer b(3);
     for (int i = 0; i < 5; ++i) b.Append(TraceRecord::From(i, PacketPath::Sent, MakePacket({i, 0, 0})));

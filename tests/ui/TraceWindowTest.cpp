@@ -211,6 +211,92 @@ class TraceWindowTest : public QObject {
         form.mnMonitor->trigger();
         QVERIFY(form.devicePage->btGetVal->isEnabled());
     }
+    // A plant on two lines: the trace hears both buses and keeps each packet's line; the "Line"
+    // column, the line filter, the CSV and a capture read back agree; each bus counts its own bad
+    // checksums; a capture without lines reads and writes as it always did.
+    void severalLines() {
+        test::Window::Files files = test::Window::SmallPlant();
+        files[2].second.insert(files[2].second.find("</plant>"),
+                               "<KDevice Name=\"Valve\" Address=\"36\" Port=\"COM2\"/>");
+        test::Window two(files);
+        TTraceWindow& w = *two.form->traceWindow;
+        std::string damaged = EncodeSerial(MakePacket({0x6C, 0x24, 0x8A}, {5, 0, 9}));
+        damaged[damaged.size() - 2] = damaged[damaged.size() - 2] == '0' ? '1' : '0';
+        const struct {
+            const char* name;
+            const char* line;
+            std::string text;
+        } packets[] = {
+            {"the pump's reply on COM1", "COM1", EncodeSerial(MakePacket({0x6C, 0x23, 0x8A}, {5, 0, 7}))},
+            {"the valve's reply on COM2", "COM2", EncodeSerial(MakePacket({0x6C, 0x24, 0x8A}, {5, 0, 9}))},
+            {"a damaged reply on COM2", "COM2", damaged},
+        };
+        for (const auto& p : packets) two.form->engine().Line(p.line).TakeCluster(p.text);
+        w.ShowWindow();
+        QCOMPARE(two.form->engine().Line("COM1").busErrors, std::uint64_t{0});
+        QCOMPARE(two.form->engine().Line("COM2").busErrors, std::uint64_t{1});
+        const int lineAt = w.Model()->columnCount() - 1;
+        QCOMPARE(w.Model()->headerData(lineAt, Qt::Horizontal, Qt::DisplayRole).toString(), QString("Line"));
+        QVERIFY(w.cbLine->isVisibleTo(&w));
+        QStringList offered;
+        for (int i = 0; i < w.cbLine->count(); ++i) offered << w.cbLine->itemText(i);
+        QCOMPARE(offered, (QStringList{"All lines", "COM1", "COM2"}));
+        const auto lines = [&] {
+            QStringList shown;
+            for (int row = 0; row < w.Model()->rowCount(); ++row)
+                shown << w.Model()->index(row, lineAt).data().toString();
+            return shown;
+        };
+        QCOMPARE(lines(), (QStringList{"COM1", "COM2", "COM2"}));
+        for (const char* line : {"COM1", "COM2", "All lines"}) {
+            w.cbLine->setCurrentIndex(w.cbLine->findText(line));
+            QStringList wanted;
+            for (const auto& p : packets)
+                if (QString(line) == "All lines" || QString(line) == p.line) wanted << p.line;
+            QCOMPARE(lines(), wanted);
+        }
+        test::TempDir out;
+        const std::string csv = out.Path() + "/lines.csv", capture = out.Path() + "/lines.kcap";
+        w.SaveCsv(QString::fromStdString(csv));
+        w.WaitForSave();
+        const QStringList rows = QString::fromStdString(ReadRegularFile(csv)).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 4);
+        QVERIFY2(rows[0].endsWith(",Bytes,Line"), qPrintable(rows[0]));
+        for (int i = 0; i < 3; ++i) QCOMPARE(CsvFields(rows[i + 1]).last(), QString(packets[i].line));
+        w.SaveCapture(QString::fromStdString(capture));
+        w.WaitForSave();
+        const std::string saved = ReadRegularFile(capture);
+        QVERIFY2(saved.find(" rx COM2 (") != std::string::npos, saved.c_str());
+        TraceBuffer back;
+        QCOMPARE(ReadCapture(saved, back).Summary(), std::string("3 packets"));
+        QCOMPARE(CaptureText(back, nullptr, true), saved);
+
+        // Opened on a plant of one line, a capture of two shows its lines; one of one line does not,
+        // and is saved as it was read.
+        test::Window one(test::Window::SmallPlant());
+        TTraceWindow& v = *one.form->traceWindow;
+        const std::string again = out.Path() + "/again.kcap";
+        one.form->engine().Line().TakeCluster(packets[0].text);
+        v.ShowWindow();
+        v.SaveCapture(QString::fromStdString(again));
+        v.WaitForSave();
+        QVERIFY(ReadRegularFile(again).find("COM") == std::string::npos);
+        v.OpenCapture(QString::fromStdString(capture));
+        QTRY_COMPARE(v.Model()->rowCount(), 3);
+        QCOMPARE(v.Model()->index(2, lineAt).data().toString(), QString("COM2"));
+        QVERIFY(v.cbLine->isVisibleTo(&v));
+        const std::string plain =
+            std::string(kCaptureHeader) + "\n" +
+            FormatCaptureLine(kNoon, PacketPath::Received, MakePacket({0x6C, 0x23, 0x8A}, {5, 0, 7})) + "\n";
+        test::TempDir in;
+        in.Write("plain.kcap", plain);
+        v.OpenCapture(QString::fromStdString(in.Path() + "/plain.kcap"));
+        QTRY_COMPARE(v.Model()->columnCount(), lineAt);
+        QVERIFY(!v.cbLine->isVisibleTo(&v));
+        v.SaveCapture(QString::fromStdString(again));
+        v.WaitForSave();
+        QCOMPARE(ReadRegularFile(again), plain);
+    }
 };
 
 QTEST_MAIN(TraceWindowTest)

@@ -214,9 +214,10 @@ Options:
                     milliseconds (default: 100); 1 floods the line.
   --trace           Print one line per packet on stdout, in the format of the
                     program's capture files: the time (UTC), "rx" for each
-                    request to a served device or "tx" for each reply, and the
-                    packet as the line carries it. "Open Capture" in the
-                    program's packet trace reads such a file.
+                    request to a served device or "tx" for each reply, the
+                    --link name when the plant's devices stand on several
+                    lines, and the packet as the line carries it. "Open
+                    Capture" in the program's packet trace reads such a file.
   --help            Print this text and exit.
 
 The first line on stdout names the line being served. SIGINT and SIGTERM end

@@ -5,6 +5,7 @@
 
 #include "model/ConfigLoader.h"
 #include "model/Kobjects.h"
+#include "model/TextConvert.h"
 
 namespace korva::korvasim {
 
@@ -70,6 +71,7 @@ PlantReport LoadPlant(const std::string& configDir, int latencyTicks, sim::BusEm
     }
     report.loaded = true;
     for (const auto& [deviceName, device] : model.devices) {
+        report.severalLines = report.severalLines || !SameIgnoringCase(device->port, "COM1");
         // The program routes a reply by its sender, and the first device at an address wins there too.
         if (const sim::SimDevice* first = emu.FindDevice(device->address)) {
             report.warnings.push_back("'" + deviceName + "' shares address " +

@@ -11,6 +11,7 @@ namespace korva::korvasim {
 struct PlantReport {
     bool loaded = false;
     int devices = 0;                    // devices the emulator serves
+    bool severalLines = false;          // a device names a line other than COM1
     std::vector<std::string> problems;  // why loading failed, for the operator
     std::vector<std::string> warnings;  // configured things that cannot be served
 };

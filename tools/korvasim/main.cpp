@@ -85,5 +85,7 @@ int main(int argc, char** argv) {
     if (!plant.loaded) return kBadConfiguration;
     for (const std::string& warning : plant.warnings) std::cerr << "korvasim: " << warning << '\n';
 
+    // The trace of a plant on several lines names the line served, as the program's captures do.
+    if (plant.severalLines) emu.traceLine = korva::LineNumber(options.link);
     return Serve(options, emu, plant.devices, waitMask);
 }

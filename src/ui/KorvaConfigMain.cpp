@@ -142,8 +142,9 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
 TForm1::~TForm1() {
     engine_.Line().SetPacketObserver(nullptr);
     timComs.stop();
-    delete plotWindow;                      // before the model it reads from
-    scriptingPage->TakeSequences(nullptr);  // before the model its nodes name
+    delete plotWindow;  // before the model it reads from
+    // The pages, with the sequence store and the relay they own, before the engine they act on.
+    delete pcInterface;
 }
 
 TestSequence* TForm1::Sequences() {
@@ -294,24 +295,6 @@ void TForm1::MonitorClick(bool on) {
     AddLogLine(on ? "Monitor only: listening, nothing is sent" : "Monitor off: requests are sent again");
 }
 
-void TForm1::UpdateRelayStatus() {
-    if (!relay_) return;
-    switch (relay_->Mode()) {
-        case RelayMode::None:
-            statusLine->ShowRelay("off");
-            break;
-        case RelayMode::Listening:
-            statusLine->ShowRelay("listening");
-            break;
-        case RelayMode::MasterConnected:
-            statusLine->ShowRelay("connected (master)");
-            break;
-        case RelayMode::SlaveConnected:
-            statusLine->ShowRelay("connected (slave)");
-            break;
-    }
-}
-
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     // There may be no activation without a window manager: the first show starts the program.
@@ -436,35 +419,21 @@ void TForm1::RequestClose() {
 }
 
 void TForm1::WireRelay() {
-    // The relay shows its state in the hidden boxes of the "Utility" page.
-    TcpRelay::Indicators boxes;
-    // The status bar follows the same changes.
-    boxes.masterConnect = [this](bool on) {
-        utilityPage->chkMasterConnect->setChecked(on);
-        UpdateRelayStatus();
-    };
-    boxes.slaveConnect = [this](bool on) {
-        utilityPage->chkSlaveConnect->setChecked(on);
-        UpdateRelayStatus();
-    };
-    boxes.waitConnect = [this](bool on) {
-        utilityPage->chkWaitConnect->setChecked(on);
-        UpdateRelayStatus();
-    };
-    // Closed unless config/relay.xml opens it: see korvaconfig(1).
-    std::string problem;
-    relay_ = std::make_unique<TcpRelay>(engine_.Line(), std::move(boxes), TcpRelay::kPort,
-                                        RelayAccess::Read(workDir_, problem));
+    connect(utilityPage, &TUtilityPage::relayShown, statusLine, &TStatusLine::ShowRelay);
+    const std::string problem = utilityPage->OpenRelay(workDir_);
     if (!problem.empty()) AddLogLine(QString::fromStdString(problem));
-    UpdateRelayStatus();
 }
 
 void TForm1::ConnectToRemote() {
-    relay_->ConnectToRemote(utilityPage->tbServerIP->text());
+    utilityPage->ConnectToRemote();
 }
 
 void TForm1::ListenForRemote() {
-    relay_->ListenForRemote();
+    utilityPage->ListenForRemote();
+}
+
+TcpRelay& TForm1::relay() {
+    return utilityPage->relay();
 }
 
 void TForm1::UpdateLogStatus() {

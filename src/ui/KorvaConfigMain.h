@@ -78,7 +78,7 @@ class TForm1 : public QMainWindow {
     // The TCP relay; its two menu items stay greyed, but the commands work when called.
     void ConnectToRemote();  // to the address in tbServerIP
     void ListenForRemote();
-    TcpRelay& relay() { return *relay_; }
+    TcpRelay& relay();
 
     void ShowPlotClick();
 
@@ -130,7 +130,6 @@ class TForm1 : public QMainWindow {
     void RestoreSettings();
     void SaveSettings();
     void UpdateLogStatus();
-    void UpdateRelayStatus();
     template <typename F>
     void Guard(F&& handler) {
         Guarded(dialogs_, std::forward<F>(handler));
@@ -140,8 +139,7 @@ class TForm1 : public QMainWindow {
     UiDialogs dialogs_;
     CoreBridge bridge_;
     Engine engine_;
-    LinePorts ports_;                  // after engine_, so it goes first
-    std::unique_ptr<TcpRelay> relay_;  // after engine_, so it goes first
+    LinePorts ports_;  // after engine_, so it goes first
     std::unique_ptr<ConfigLoader> loader_;
     // Declared after engine_, so it goes before the model whose properties own its items.
     Logging logging_;

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 
 #include "protocol/Engine.h"
+#include "transport/Relay.h"
 #include "ui/LinePorts.h"
 #include "ui/Logging.h"
 #include "ui/Widgets.h"
@@ -71,6 +72,57 @@ TUtilityPage::TUtilityPage(UtilityTargets targets, QWidget* parent) : QWidget(pa
     connect(btApplyInterval, &QPushButton::clicked, this,
             [this, &d] { Guarded(d, [this] { btApplyIntervalClick(); }); });
     connect(btLogFileName, &QPushButton::clicked, this, [this] { btLogFileNameClick(); });
+}
+
+// The relay goes first: it leaves the line it serves.
+TUtilityPage::~TUtilityPage() = default;
+
+std::string TUtilityPage::OpenRelay(const std::string& workDir) {
+    TcpRelay::Indicators boxes;
+    // The status bar follows the same changes.
+    boxes.masterConnect = [this](bool on) {
+        chkMasterConnect->setChecked(on);
+        UpdateRelayStatus();
+    };
+    boxes.slaveConnect = [this](bool on) {
+        chkSlaveConnect->setChecked(on);
+        UpdateRelayStatus();
+    };
+    boxes.waitConnect = [this](bool on) {
+        chkWaitConnect->setChecked(on);
+        UpdateRelayStatus();
+    };
+    std::string problem;
+    relay_ = std::make_unique<TcpRelay>(targets_.engine->Line(), std::move(boxes), TcpRelay::kPort,
+                                        RelayAccess::Read(workDir, problem));
+    UpdateRelayStatus();
+    return problem;
+}
+
+void TUtilityPage::UpdateRelayStatus() {
+    if (!relay_) return;
+    switch (relay_->Mode()) {
+        case RelayMode::None:
+            emit relayShown("off");
+            break;
+        case RelayMode::Listening:
+            emit relayShown("listening");
+            break;
+        case RelayMode::MasterConnected:
+            emit relayShown("connected (master)");
+            break;
+        case RelayMode::SlaveConnected:
+            emit relayShown("connected (slave)");
+            break;
+    }
+}
+
+void TUtilityPage::ConnectToRemote() {
+    relay_->ConnectToRemote(tbServerIP->text());
+}
+
+void TUtilityPage::ListenForRemote() {
+    relay_->ListenForRemote();
 }
 
 void TUtilityPage::cbBaudRateChange(const QString& text) {

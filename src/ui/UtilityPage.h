@@ -2,6 +2,9 @@
 // The "Utility" page: speed, tracing and selection switches, the boot loader, the logging controls;
 // the relay and own-address controls stay hidden. The page's handlers act on the lines and the log.
 
+#include <memory>
+#include <string>
+
 #include <QWidget>
 
 #include "ui/Dialogs.h"
@@ -17,6 +20,7 @@ namespace korva {
 class Engine;
 class LinePorts;
 class Logging;
+class TcpRelay;
 
 // What the page's handlers act on.
 struct UtilityTargets {
@@ -30,6 +34,14 @@ class TUtilityPage : public QWidget {
     Q_OBJECT
   public:
     explicit TUtilityPage(UtilityTargets targets, QWidget* parent = nullptr);
+    ~TUtilityPage() override;
+
+    // The TCP relay on COM1, closed unless workDir's config/relay.xml opens it: see korvaconfig(1).
+    // Its state shows in the hidden boxes; the answer is what was wrong with that file, if anything.
+    std::string OpenRelay(const std::string& workDir);
+    TcpRelay& relay() { return *relay_; }
+    void ConnectToRemote();  // to the address in tbServerIP
+    void ListenForRemote();
 
     // A new speed for every line opened so far.
     void cbBaudRateChange(const QString& text);
@@ -79,9 +91,14 @@ class TUtilityPage : public QWidget {
   signals:
     // After a start or stop: whether a log runs now.
     void loggingShown(bool active);
+    // The relay's state, as the status bar says it.
+    void relayShown(const QString& state);
 
   private:
+    void UpdateRelayStatus();
+
     UtilityTargets targets_;
+    std::unique_ptr<TcpRelay> relay_;
 };
 
 }  // namespace korva

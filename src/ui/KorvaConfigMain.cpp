@@ -159,17 +159,20 @@ void TForm1::BuildMenu() {
     QMenu* coms = bar->addMenu("&Coms");
     for (int n = 1; n <= 6; ++n) {
         QAction* open = coms->addAction(QString("Open Com &%1").arg(n), this,
-                                        [this, n] { Guard([&] { OpenPortClick(n); }); });
+                                        [this, n] { Guarded(dialogs_, [&] { OpenPortClick(n); }); });
         open->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + n)));
     }
-    QAction* close =
-        coms->addAction("&Close Com Port", this, [this] { Guard([this] { comPorts().ClosePort(); }); });
-    ports_.AddCloseEntries(*coms, close, this, [this](int n) { Guard([&] { ports_.Close(n); }); });
+    QAction* close = coms->addAction("&Close Com Port", this,
+                                     [this] { Guarded(dialogs_, [this] { comPorts().ClosePort(); }); });
+    ports_.AddCloseEntries(*coms, close, this,
+                           [this](int n) { Guarded(dialogs_, [&] { ports_.Close(n); }); });
     // The relay's commands are wired but not offered: their items stay greyed.
-    coms->addAction("Connect to &Remote", this, [this] { ConnectToRemote(); })->setEnabled(false);
-    coms->addAction("&Listen for Remote", this, [this] { ListenForRemote(); })->setEnabled(false);
+    coms->addAction("Connect to &Remote", this, [this] { utilityPage->ConnectToRemote(); })
+        ->setEnabled(false);
+    coms->addAction("&Listen for Remote", this, [this] { utilityPage->ListenForRemote(); })
+        ->setEnabled(false);
     coms->addSeparator();
-    coms->addAction("Select &Port\u2026", this, [this] { Guard([this] { SelectPortClick(); }); })
+    coms->addAction("Select &Port\u2026", this, [this] { Guarded(dialogs_, [this] { SelectPortClick(); }); })
         ->setObjectName("mnSelectPort");
     coms->addSeparator();
     QAction* trace = coms->addAction("Packet &Trace", this, [this] { traceWindow->ShowWindow(); });
@@ -182,8 +185,10 @@ void TForm1::BuildMenu() {
     QMenu* logging = bar->addMenu("&Logging");
     logging->setObjectName("mnLogging");
     TUtilityPage* u = utilityPage;
-    logging->addAction("&Start Logging", this, [this, u] { Guard([u] { u->btStartLoggingClick(); }); });
-    logging->addAction("S&top Logging", this, [this, u] { Guard([u] { u->btStopLoggingClick(); }); });
+    logging->addAction("&Start Logging", this,
+                       [this, u] { Guarded(dialogs_, [u] { u->btStartLoggingClick(); }); });
+    logging->addAction("S&top Logging", this,
+                       [this, u] { Guarded(dialogs_, [u] { u->btStopLoggingClick(); }); });
     logging->addSeparator();
     logging->addAction("&Plot\u2026", this, [this] { ShowPlotClick(); })->setObjectName("mnPlot");
     // A menu that stays hidden for the whole run, with nothing behind it.
@@ -316,7 +321,7 @@ void TForm1::FormActivate() {
     engine_.runnerEvent = [this] { Sequences()->Resume(); };
     engine_.Model().SetListener(&bridge_);
     loader_ = std::make_unique<ConfigLoader>(engine_.Model(), bridge_, workDir_);
-    Guard([this] { loader_->LoadConfiguration(); });
+    Guarded(dialogs_, [this] { loader_->LoadConfiguration(); });
     if (bridge_.EndRequested()) {
         // Without a configuration there is nothing to work with: the program ends, with a failure status.
         dialogs_.requestEnd();
@@ -324,7 +329,7 @@ void TForm1::FormActivate() {
     }
     ports_.TakePlant();
     utilityPage->chkReceiveBroadcastsClick();
-    Guard([this] { scriptingPage->ReloadSequences(); });
+    Guarded(dialogs_, [this] { scriptingPage->ReloadSequences(); });
     devicePage->cbHideAdvancedClick(utilityPage->cbHideAdvanced->isChecked());
     devicePage->SetAutoGet(utilityPage->chkAutoGet->isChecked());
     // The devices and their properties are what the operator came for: they show without a click,
@@ -378,7 +383,7 @@ void TForm1::OnTimComs() {
     // timer may fire again. Re-arming the timer on every tick would cost more than this flag.
     if (inTick_) return;
     inTick_ = true;
-    Guard([this] { engine_.Tick(); });
+    Guarded(dialogs_, [this] { engine_.Tick(); });
     traceWindow->AppendBatch();
     ++ticks_;
     const double seconds = static_cast<double>(plotClock_.elapsed()) / 1000.0;
@@ -422,18 +427,6 @@ void TForm1::WireRelay() {
     connect(utilityPage, &TUtilityPage::relayShown, statusLine, &TStatusLine::ShowRelay);
     const std::string problem = utilityPage->OpenRelay(workDir_);
     if (!problem.empty()) AddLogLine(QString::fromStdString(problem));
-}
-
-void TForm1::ConnectToRemote() {
-    utilityPage->ConnectToRemote();
-}
-
-void TForm1::ListenForRemote() {
-    utilityPage->ListenForRemote();
-}
-
-TcpRelay& TForm1::relay() {
-    return utilityPage->relay();
 }
 
 void TForm1::UpdateLogStatus() {

@@ -75,10 +75,6 @@ class TForm1 : public QMainWindow {
     // "Coms", "Monitor Only": the port listens; nothing is sent and the sending controls are off.
     void MonitorClick(bool on);
     void OnTimComs();
-    // The TCP relay; its two menu items stay greyed, but the commands work when called.
-    void ConnectToRemote();  // to the address in tbServerIP
-    void ListenForRemote();
-    TcpRelay& relay();
 
     void ShowPlotClick();
 
@@ -130,10 +126,6 @@ class TForm1 : public QMainWindow {
     void RestoreSettings();
     void SaveSettings();
     void UpdateLogStatus();
-    template <typename F>
-    void Guard(F&& handler) {
-        Guarded(dialogs_, std::forward<F>(handler));
-    }
 
     std::string workDir_;
     UiDialogs dialogs_;

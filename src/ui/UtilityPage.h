@@ -40,6 +40,7 @@ class TUtilityPage : public QWidget {
     // Its state shows in the hidden boxes; the answer is what was wrong with that file, if anything.
     std::string OpenRelay(const std::string& workDir);
     TcpRelay& relay() { return *relay_; }
+    // The "Coms" menu's relay items stay greyed, but the commands work when called.
     void ConnectToRemote();  // to the address in tbServerIP
     void ListenForRemote();
 

@@ -58,23 +58,22 @@ TUtilityPage::TUtilityPage(UtilityTargets targets, QWidget* parent) : QWidget(pa
                                                       chkWaitConnect, Label16, tbMyAddress, btSetAddress})
         w->hide();
 
-    const UiDialogs& d = *targets_.dialogs;
     connect(cbBaudRate, &QComboBox::textActivated, this,
-            [this, &d](const QString& text) { Guarded(d, [&] { cbBaudRateChange(text); }); });
+            [this](const QString& text) { Guarded(*targets_.dialogs, [&] { cbBaudRateChange(text); }); });
     connect(chkReceiveBroadcasts, &QCheckBox::clicked, this, [this] { chkReceiveBroadcastsClick(); });
     connect(btRunBootLoader, &QPushButton::clicked, this, [this] { btRunBootLoaderClick(); });
     connect(btSetAddress, &QPushButton::clicked, this, [this] { btSetAddressClick(); });
     connect(btStartLogging, &QPushButton::clicked, this,
-            [this, &d] { Guarded(d, [this] { btStartLoggingClick(); }); });
+            [this] { Guarded(*targets_.dialogs, [this] { btStartLoggingClick(); }); });
     connect(btStopLogging, &QPushButton::clicked, this,
-            [this, &d] { Guarded(d, [this] { btStopLoggingClick(); }); });
+            [this] { Guarded(*targets_.dialogs, [this] { btStopLoggingClick(); }); });
     connect(chkAppend, &QCheckBox::clicked, this, [this] { chkAppendClick(); });
     connect(btApplyInterval, &QPushButton::clicked, this,
-            [this, &d] { Guarded(d, [this] { btApplyIntervalClick(); }); });
+            [this] { Guarded(*targets_.dialogs, [this] { btApplyIntervalClick(); }); });
     connect(btLogFileName, &QPushButton::clicked, this, [this] { btLogFileNameClick(); });
 }
 
-// The relay goes first: it leaves the line it serves.
+// Out of line: the relay is only declared in the header.
 TUtilityPage::~TUtilityPage() = default;
 
 std::string TUtilityPage::OpenRelay(const std::string& workDir) {

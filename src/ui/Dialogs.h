@@ -1,6 +1,7 @@
 #pragma once
 // The modal boxes the window shows. Tests replace them with recorders; the program uses Qt's.
 
+#include <exception>
 #include <functional>
 
 #include <QString>
@@ -32,5 +33,15 @@ struct UiDialogs {
 
     static UiDialogs Standard(QWidget* parent);
 };
+
+// Runs a handler; an error it raises is shown in the standard error box and the window goes on.
+template <typename F>
+void Guarded(const UiDialogs& dialogs, F&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        dialogs.error(QString::fromUtf8(e.what()));
+    }
+}
 
 }  // namespace korva

@@ -18,13 +18,7 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
-#include <system_error>
 
 #include "transport/PortMap.h"
 #include "ui/Aboutform.h"
@@ -49,20 +43,6 @@ QIcon AppIcon() {
     const QString built = ":/icons/korvaconfig.png";
     return QFile::exists(built) ? QIcon(built) : QIcon::fromTheme("korvaconfig");
 }
-
-// Why a file cannot be read, empty when it can. Only a regular file is opened, and without
-// waiting: a named pipe in its place must not hold up the window.
-std::string UnreadableReason(const std::filesystem::path& path) {
-    std::error_code ec;
-    const std::filesystem::file_status st = std::filesystem::status(path, ec);
-    if (ec) return ec.message();
-    if (std::filesystem::is_directory(st)) return std::generic_category().message(EISDIR);
-    if (!std::filesystem::is_regular_file(st)) return "not a regular file";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::generic_category().message(errno);
-    ::close(fd);
-    return {};
-}
 }  // namespace
 
 TForm1::TForm1(std::string workDir, Wiring wiring)
@@ -77,6 +57,7 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
               QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
           },
           [this] { return bridge_.BusErrors(); }),
+      logging_(engine_, dialogs_),
       tickByHand_(wiring.tickByHand) {
     if (wiring.line != nullptr) engine_.Line().AttachSerial(wiring.line);
     bridge_.SetComPorts(&ports_);
@@ -98,8 +79,8 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     pcInterface = new QTabWidget(client);
     pcInterface->setObjectName("pcInterface");
     devicePage = new TDevicePage(nullptr, dialogs_);
-    scriptingPage = new TScriptingPage();
-    utilityPage = new TUtilityPage();
+    scriptingPage = new TScriptingPage(dialogs_, workDir_);
+    utilityPage = new TUtilityPage(UtilityTargets{&engine_, &ports_, &logging_, &dialogs_});
     pcInterface->addTab(devicePage, "Device Manager");
     pcInterface->addTab(scriptingPage, "Scripting");
     pcInterface->addTab(utilityPage, "Utility");
@@ -147,7 +128,6 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     BuildMenu();
     WireBridge();
     WireUtility();
-    WireScripting();
     WireRelay();
     WireKeys();
     connect(btClearInLog, &QPushButton::clicked, this, [this] { btClearInLogClick(); });
@@ -163,15 +143,12 @@ TForm1::~TForm1() {
     engine_.SetPacketObserver(nullptr);
     timComs.stop();
     delete plotWindow;  // before the model it reads from
+    // The pages, with the sequence store and the relay they own, before the engine they act on.
+    delete pcInterface;
 }
 
-template <typename F>
-void TForm1::Guard(F&& handler) {
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        dialogs_.error(QString::fromUtf8(e.what()));
-    }
+TestSequence* TForm1::Sequences() {
+    return scriptingPage->Sequences();
 }
 
 void TForm1::BuildMenu() {
@@ -182,17 +159,20 @@ void TForm1::BuildMenu() {
     QMenu* coms = bar->addMenu("&Coms");
     for (int n = 1; n <= 6; ++n) {
         QAction* open = coms->addAction(QString("Open Com &%1").arg(n), this,
-                                        [this, n] { Guard([&] { OpenPortClick(n); }); });
+                                        [this, n] { Guarded(dialogs_, [&] { OpenPortClick(n); }); });
         open->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + n)));
     }
-    QAction* close =
-        coms->addAction("&Close Com Port", this, [this] { Guard([this] { comPorts().ClosePort(); }); });
-    ports_.AddCloseEntries(*coms, close, this, [this](int n) { Guard([&] { ports_.Close(n); }); });
+    QAction* close = coms->addAction("&Close Com Port", this,
+                                     [this] { Guarded(dialogs_, [this] { comPorts().ClosePort(); }); });
+    ports_.AddCloseEntries(*coms, close, this,
+                           [this](int n) { Guarded(dialogs_, [&] { ports_.Close(n); }); });
     // The relay's commands are wired but not offered: their items stay greyed.
-    coms->addAction("Connect to &Remote", this, [this] { ConnectToRemote(); })->setEnabled(false);
-    coms->addAction("&Listen for Remote", this, [this] { ListenForRemote(); })->setEnabled(false);
+    coms->addAction("Connect to &Remote", this, [this] { utilityPage->ConnectToRemote(); })
+        ->setEnabled(false);
+    coms->addAction("&Listen for Remote", this, [this] { utilityPage->ListenForRemote(); })
+        ->setEnabled(false);
     coms->addSeparator();
-    coms->addAction("Select &Port\u2026", this, [this] { Guard([this] { SelectPortClick(); }); })
+    coms->addAction("Select &Port\u2026", this, [this] { Guarded(dialogs_, [this] { SelectPortClick(); }); })
         ->setObjectName("mnSelectPort");
     coms->addSeparator();
     QAction* trace = coms->addAction("Packet &Trace", this, [this] { traceWindow->ShowWindow(); });
@@ -204,8 +184,11 @@ void TForm1::BuildMenu() {
 
     QMenu* logging = bar->addMenu("&Logging");
     logging->setObjectName("mnLogging");
-    logging->addAction("&Start Logging", this, [this] { Guard([this] { btStartLoggingClick(); }); });
-    logging->addAction("S&top Logging", this, [this] { Guard([this] { btStopLoggingClick(); }); });
+    TUtilityPage* u = utilityPage;
+    logging->addAction("&Start Logging", this,
+                       [this, u] { Guarded(dialogs_, [u] { u->btStartLoggingClick(); }); });
+    logging->addAction("S&top Logging", this,
+                       [this, u] { Guarded(dialogs_, [u] { u->btStopLoggingClick(); }); });
     logging->addSeparator();
     logging->addAction("&Plot\u2026", this, [this] { ShowPlotClick(); })->setObjectName("mnPlot");
     // A menu that stays hidden for the whole run, with nothing behind it.
@@ -215,18 +198,11 @@ void TForm1::BuildMenu() {
     setup->addAction("Show Proto-Interface")->setVisible(false);
     setup->menuAction()->setVisible(false);
 
-    mnTools = bar->addMenu("&Tools");
-    mnTools->setObjectName("mnTools");
-    mnStandardConfig = mnTools->addMenu("&Standard Config");
-    mnStandardConfig->setObjectName("mnStandardConfig");
-    mnCustomConfig = mnTools->addMenu("C&ustom Config");
-    mnCustomConfig->setObjectName("mnCustomConfig");
-    mnStandardConfig->setEnabled(false);
-    mnCustomConfig->setEnabled(false);
-    // Generated entries go on top; stopping stays at the bottom.
-    mnTools->addSeparator();
-    mnStopTestNode = mnTools->addAction("Sto&p Test Node", this, [this] { btStopTestNodeClick(); });
-    mnStopTestNode->setObjectName("mnStopTestNode");
+    const ToolsMenu tools = scriptingPage->BuildToolsMenu(*bar);
+    mnTools = tools.tools;
+    mnStandardConfig = tools.standard;
+    mnCustomConfig = tools.custom;
+    mnStopTestNode = tools.stop;
 
     QMenu* help = bar->addMenu("&Help");
     help->addAction("&About", this, [this] { MenuItem20Click(); });
@@ -234,124 +210,27 @@ void TForm1::BuildMenu() {
 
 void TForm1::WireUtility() {
     TUtilityPage* u = utilityPage;
-    connect(u->cbBaudRate, &QComboBox::textActivated, this, [this](const QString& text) {
-        Guard([&] {
-            if (!ports_.ChangeBaudRate(text.toStdString()))
-                dialogs_.error(QString("'%1' is not a valid integer value").arg(text));
-        });
-    });
-    connect(u->chkReceiveBroadcasts, &QCheckBox::clicked, this,
-            [this] { BroadcastsOnEveryLine(utilityPage->chkReceiveBroadcasts->isChecked()); });
-    connect(u->btRunBootLoader, &QPushButton::clicked, this, [this] { engine_.Line().RunBootLoader(); });
     // The switches and file buttons that act on the device page.
     connect(u->chkAutoGet, &QCheckBox::toggled, devicePage, &TDevicePage::SetAutoGet);
     connect(u->cbHideAdvanced, &QCheckBox::clicked, devicePage, &TDevicePage::cbHideAdvancedClick);
     connect(u->btLoadFile, &QPushButton::clicked, devicePage, &TDevicePage::btLoadFileClick);
     connect(u->btSaveFile, &QPushButton::clicked, devicePage, &TDevicePage::btSaveFileClick);
     connect(u->btCancelFile, &QPushButton::clicked, devicePage, &TDevicePage::btCancelFileClick);
-    connect(u->btSetAddress, &QPushButton::clicked, this, [this] {
-        const QString text = utilityPage->tbMyAddress->text();
-        bool ok = true;  // the program has one address, on every line
-        for (const auto& bus : engine_.Buses()) ok = bus->SetOwnAddressFromText(text.toStdString()) && ok;
-        if (!ok) dialogs_.error(QString("'%1' is not a valid integer value").arg(text));
+    connect(u, &TUtilityPage::loggingShown, this, [this](bool active) {
+        lbLogging->setVisible(active);
+        UpdateLogStatus();
     });
-    connect(u->btStartLogging, &QPushButton::clicked, this,
-            [this] { Guard([this] { btStartLoggingClick(); }); });
-    connect(u->btStopLogging, &QPushButton::clicked, this,
-            [this] { Guard([this] { btStopLoggingClick(); }); });
-    connect(u->chkAppend, &QCheckBox::clicked, this, [this] { chkAppendClick(); });
-    connect(u->btApplyInterval, &QPushButton::clicked, this,
-            [this] { Guard([this] { btApplyIntervalClick(); }); });
-    connect(u->btLogFileName, &QPushButton::clicked, this, [this] { btLogFileNameClick(); });
-}
-
-void TForm1::WireScripting() {
-    TScriptingPage* s = scriptingPage;
-    connect(s->btOpenSequence, &QPushButton::clicked, this,
-            [this] { Guard([this] { btOpenSequenceClick(); }); });
-    connect(s->btRunTestNode, &QPushButton::clicked, this,
-            [this] { Guard([this] { btRunTestNodeClick(); }); });
-    connect(s->btClearAllTS, &QPushButton::clicked, this, [this] { Guard([this] { btClearAllTSClick(); }); });
-    connect(s->btStopTestNode, &QPushButton::clicked, this, [this] { btStopTestNodeClick(); });
-}
-
-void TForm1::AddMenuEntries(QMenu* menu, QAction* before, const std::vector<std::string>& names) {
-    for (const std::string& name : names) {
-        // The caption is the node's name as written: an "&" in it is no hot key.
-        auto* entry = new QAction(QString::fromStdString(name).replace("&", "&&"), menu);
-        connect(entry, &QAction::triggered, this, [this, name] {
-            Guard([&] {
-                if (sequences_ && sequences_->ConfirmStop()) sequences_->RunNodeByName(name);
-                UpdateRunControls();
-            });
-        });
-        // Each entry goes on top, so the last one loaded stands first.
-        menu->insertAction(before ? before : (menu->actions().isEmpty() ? nullptr : menu->actions().first()),
-                           entry);
-        before = entry;
-        generatedEntries_.push_back(entry);
-        menu->setEnabled(true);
-    }
-}
-
-void TForm1::ReloadSequences() {
-    for (QAction* a : generatedEntries_) delete a;
-    generatedEntries_.clear();
-    mnTools->setEnabled(true);
-    mnStandardConfig->setEnabled(false);
-    mnCustomConfig->setEnabled(false);
-    const SequenceMenus menus = sequences_->ReloadSequences(workDir_);
-    AddMenuEntries(mnStandardConfig, nullptr, menus.standard);
-    AddMenuEntries(mnCustomConfig, nullptr, menus.custom);
-    AddMenuEntries(mnTools, nullptr, menus.tools);
-}
-
-void TForm1::btOpenSequenceClick() {
-    const QString chosen = dialogs_.openSequence ? dialogs_.openSequence() : QString();
-    if (!chosen.isEmpty()) scriptingPage->tbTSFilename->setText(chosen);
-    std::filesystem::path path = scriptingPage->tbTSFilename->text().toStdString();
-    if (path.is_relative()) path = std::filesystem::path(workDir_) / path;
-    // A chosen file that cannot be read is named with the reason; a cancel stays silent.
-    const std::string why = chosen.isEmpty() ? std::string() : UnreadableReason(path);
-    if (!why.empty()) {
-        dialogs_.error(QString::fromStdString("Can't read the sequence file " + path.string() + ": " + why));
-        return;
-    }
-    sequences_->LoadSequenceFile(path);
-}
-
-void TForm1::btRunTestNodeClick() {
-    if (sequences_ && sequences_->CurrentNode() && sequences_->ConfirmStop()) sequences_->RunNode();
-    UpdateRunControls();
-}
-
-void TForm1::btStopTestNodeClick() {
-    if (sequences_) sequences_->Stop();
-    UpdateRunControls();
-}
-
-void TForm1::btClearAllTSClick() {
-    if (sequences_ && !sequences_->ConfirmStop()) return;
-    ReloadSequences();
-    UpdateRunControls();
-}
-
-void TForm1::UpdateRunControls() {
-    const bool running = sequences_ && sequences_->Running();
-    if (running == runControlsRunning_) return;
-    runControlsRunning_ = running;
-    mnStopTestNode->setEnabled(running);
-    scriptingPage->btStopTestNode->setEnabled(running);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (sequences_ && sequences_->Running()) {
+    TestSequence* sequences = Sequences();
+    if (sequences && sequences->Running()) {
         // A close request from the bus cannot wait for an answer; the node is still named in the log.
         if (closingForBus_)
-            sequences_->Stop();
-        else if (!sequences_->ConfirmStop()) {
+            sequences->Stop();
+        else if (!sequences->ConfirmStop()) {
             event->ignore();
-            UpdateRunControls();
+            scriptingPage->UpdateRunControls();
             return;
         }
     }
@@ -421,28 +300,6 @@ void TForm1::MonitorClick(bool on) {
     AddLogLine(on ? "Monitor only: listening, nothing is sent" : "Monitor off: requests are sent again");
 }
 
-void TForm1::BroadcastsOnEveryLine(bool on) {
-    for (const auto& bus : engine_.Buses()) bus->showBroadcasts = on;
-}
-
-void TForm1::UpdateRelayStatus() {
-    if (!relay_) return;
-    switch (relay_->Mode()) {
-        case RelayMode::None:
-            statusLine->ShowRelay("off");
-            break;
-        case RelayMode::Listening:
-            statusLine->ShowRelay("listening");
-            break;
-        case RelayMode::MasterConnected:
-            statusLine->ShowRelay("connected (master)");
-            break;
-        case RelayMode::SlaveConnected:
-            statusLine->ShowRelay("connected (slave)");
-            break;
-    }
-}
-
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     // There may be no activation without a window manager: the first show starts the program.
@@ -452,39 +309,27 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::FormActivate() {
     if (started_) return;
     started_ = true;
-    logFile_ = std::make_unique<LogFile>();
-    logFile_->fileName = "c:\\log.csv";
-    logFile_->alert = [this](const std::string& text, const std::string& caption) {
-        if (dialogs_.alert) dialogs_.alert(QString::fromStdString(text), QString::fromStdString(caption));
-    };
-    logFile_->writeFailed = [this](const std::string& line) {
+    logging_.Start([this](const std::string& line) {
         AddLogLine(QString::fromStdString(line));
         lbLogging->hide();
-    };
-    engine_.periodicLogStep = [this] { logFile_->LogRowStep(); };
-    // Every property gets its column while the configuration loads; none is logged until chosen.
-    engine_.Model().SetLogChannelFactory([this](const std::string& name) -> std::unique_ptr<LogChannel> {
-        std::unique_ptr<LogItem> item = logFile_->AddItem(name);
-        item->enabled = false;
-        return item;
     });
     engine_.Start();
     devicePage->BuildGroups();
     devicePage->AddRoot();
-    sequences_ = std::make_unique<TestSequence>(engine_.Model(), bridge_, bridge_);
-    engine_.runnerStep = [this] { sequences_->Step(kTick); };
-    engine_.runnerEvent = [this] { sequences_->Resume(); };
+    scriptingPage->TakeSequences(std::make_unique<TestSequence>(engine_.Model(), bridge_, bridge_));
+    engine_.runnerStep = [this] { Sequences()->Step(kTick); };
+    engine_.runnerEvent = [this] { Sequences()->Resume(); };
     engine_.Model().SetListener(&bridge_);
     loader_ = std::make_unique<ConfigLoader>(engine_.Model(), bridge_, workDir_);
-    Guard([this] { loader_->LoadConfiguration(); });
+    Guarded(dialogs_, [this] { loader_->LoadConfiguration(); });
     if (bridge_.EndRequested()) {
         // Without a configuration there is nothing to work with: the program ends, with a failure status.
         dialogs_.requestEnd();
         return;
     }
     ports_.TakePlant();
-    BroadcastsOnEveryLine(utilityPage->chkReceiveBroadcasts->isChecked());
-    Guard([this] { ReloadSequences(); });
+    utilityPage->chkReceiveBroadcastsClick();
+    Guarded(dialogs_, [this] { scriptingPage->ReloadSequences(); });
     devicePage->cbHideAdvancedClick(utilityPage->cbHideAdvanced->isChecked());
     devicePage->SetAutoGet(utilityPage->chkAutoGet->isChecked());
     // The devices and their properties are what the operator came for: they show without a click,
@@ -493,7 +338,7 @@ void TForm1::FormActivate() {
     for (const auto& entry : engine_.Model().devices) links += entry.second->ownedLinks.size();
     devicePage->OpenDevices(links <= kExpandAllLimit);
     devicePage->tvDevicesUpdate();
-    UpdateRunControls();
+    scriptingPage->UpdateRunControls();
     SetTicking(true);
 }
 
@@ -523,9 +368,6 @@ void TForm1::WireBridge() {
     connect(b, &CoreBridge::nodeShown, s, &TScriptingPage::ShowNode);
     connect(b, &CoreBridge::actionShown, s, &TScriptingPage::ShowAction);
     connect(b, &CoreBridge::resultShown, s, &TScriptingPage::ShowResult);
-    connect(s, &TScriptingPage::itemChosen, this, [this](ItemId id) {
-        if (sequences_) sequences_->tvTestClick(id);
-    });
     // The device page decides what the advanced group shows; the group's controls live elsewhere.
     connect(devicePage, &TDevicePage::advancedShown, this, [this](bool shown) {
         for (QWidget* w : std::initializer_list<QWidget*>{tbMode, stMode, utilityPage->btLoadFile,
@@ -541,7 +383,7 @@ void TForm1::OnTimComs() {
     // timer may fire again. Re-arming the timer on every tick would cost more than this flag.
     if (inTick_) return;
     inTick_ = true;
-    Guard([this] { engine_.Tick(); });
+    Guarded(dialogs_, [this] { engine_.Tick(); });
     traceWindow->AppendBatch();
     ++ticks_;
     const double seconds = static_cast<double>(plotClock_.elapsed()) / 1000.0;
@@ -552,7 +394,7 @@ void TForm1::OnTimComs() {
         panelDirty_ = false;
         devicePage->tvDevicesUpdate();
     }
-    UpdateRunControls();
+    scriptingPage->UpdateRunControls();
     ports_.ShowTraffic(*statusLine);
     inTick_ = false;
 }
@@ -582,35 +424,19 @@ void TForm1::RequestClose() {
 }
 
 void TForm1::WireRelay() {
-    // The relay shows its state in the hidden boxes of the "Utility" page.
-    TcpRelay::Indicators boxes;
-    // The status bar follows the same changes.
-    boxes.masterConnect = [this](bool on) {
-        utilityPage->chkMasterConnect->setChecked(on);
-        UpdateRelayStatus();
-    };
-    boxes.slaveConnect = [this](bool on) {
-        utilityPage->chkSlaveConnect->setChecked(on);
-        UpdateRelayStatus();
-    };
-    boxes.waitConnect = [this](bool on) {
-        utilityPage->chkWaitConnect->setChecked(on);
-        UpdateRelayStatus();
-    };
-    // Closed unless config/relay.xml opens it: see korvaconfig(1).
-    std::string problem;
-    relay_ = std::make_unique<TcpRelay>(engine_.Line(), std::move(boxes), TcpRelay::kPort,
-                                        RelayAccess::Read(workDir_, problem));
+    connect(utilityPage, &TUtilityPage::relayShown, statusLine, &TStatusLine::ShowRelay);
+    const std::string problem = utilityPage->OpenRelay(workDir_);
     if (!problem.empty()) AddLogLine(QString::fromStdString(problem));
-    UpdateRelayStatus();
 }
 
-void TForm1::ConnectToRemote() {
-    relay_->ConnectToRemote(utilityPage->tbServerIP->text());
+void TForm1::UpdateLogStatus() {
+    statusLine->ShowLogging(logging_.StatusText());
 }
 
-void TForm1::ListenForRemote() {
-    relay_->ListenForRemote();
+void TForm1::ShowPlotClick() {
+    plotWindow->show();
+    plotWindow->raise();
+    plotWindow->activateWindow();
 }
 
 }  // namespace korva

@@ -15,6 +15,7 @@
 #include "ui/CoreBridge.h"
 #include "ui/Dialogs.h"
 #include "ui/LinePorts.h"
+#include "ui/Logging.h"
 #include "ui/StatusLine.h"
 
 class QAction;
@@ -74,33 +75,14 @@ class TForm1 : public QMainWindow {
     // "Coms", "Monitor Only": the port listens; nothing is sent and the sending controls are off.
     void MonitorClick(bool on);
     void OnTimComs();
-    // The TCP relay; its two menu items stay greyed, but the commands work when called.
-    void ConnectToRemote();  // to the address in tbServerIP
-    void ListenForRemote();
-    TcpRelay& relay() { return *relay_; }
 
-    // "..." beside the file box: choose a file, then load the file the box names.
-    void btOpenSequenceClick();
-    void btRunTestNodeClick();
-    void btStopTestNodeClick();
-    void btClearAllTSClick();
-    // Loads the three configuration folders and rebuilds the menu entries they give.
-    void ReloadSequences();
-
-    // The CSV log: interval and file name from the "Utility" page, then start; stop; append flag.
-    void btStartLoggingClick();
-    void btStopLoggingClick();
-    void chkAppendClick();
-    // The interval as the poll period, without a log; the file name from a save dialog.
-    void btApplyIntervalClick();
-    void btLogFileNameClick();
     void ShowPlotClick();
 
     Engine& engine() { return engine_; }
-    TestSequence* Sequences() { return sequences_.get(); }
+    TestSequence* Sequences();
     // COM1's port, the only one of a plant on one line.
     ComPortCommands& comPorts() { return *ports_.First().coms; }
-    LogFile* Logger() { return logFile_.get(); }
+    LogFile* Logger() { return logging_.File(); }
     TSerialPortNG& SerialPortNG1() { return *ports_.First().serial; }
     LinePorts& linePorts() { return ports_; }
 
@@ -138,35 +120,21 @@ class TForm1 : public QMainWindow {
     void RequestClose();
     void WireBridge();
     void BuildMenu();
-    void WireScripting();
-    void AddMenuEntries(QMenu* menu, QAction* before, const std::vector<std::string>& names);
     void WireUtility();
     void WireRelay();
     void WireKeys();
     void RestoreSettings();
     void SaveSettings();
-    // The interval box as the divider period; false, with the box's error shown, when it is no period.
-    bool ApplyLogInterval();
     void UpdateLogStatus();
-    void UpdateRelayStatus();
-    void BroadcastsOnEveryLine(bool on);
-    // Stop is offered while a node runs.
-    void UpdateRunControls();
-    // Runs a handler; an error it raises is shown in the standard error box and the window goes on.
-    template <typename F>
-    void Guard(F&& handler);
 
     std::string workDir_;
     UiDialogs dialogs_;
     CoreBridge bridge_;
     Engine engine_;
-    LinePorts ports_;                  // after engine_, so it goes first
-    std::unique_ptr<TcpRelay> relay_;  // after engine_, so it goes first
+    LinePorts ports_;  // after engine_, so it goes first
     std::unique_ptr<ConfigLoader> loader_;
-    std::unique_ptr<TestSequence> sequences_;
     // Declared after engine_, so it goes before the model whose properties own its items.
-    std::unique_ptr<LogFile> logFile_;
-    std::vector<QAction*> generatedEntries_;
+    Logging logging_;
     QTimer timComs;
     // The plot's time axis: the wall clock, or the ticks when they are given by hand.
     QElapsedTimer plotClock_;
@@ -177,7 +145,6 @@ class TForm1 : public QMainWindow {
     bool panelDirty_ = false;
     bool inTick_ = false;
     bool closingForBus_ = false;
-    bool runControlsRunning_ = true;  // forces the first update
 };
 
 }  // namespace korva

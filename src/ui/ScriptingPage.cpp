@@ -1,7 +1,16 @@
 #include "ui/ScriptingPage.h"
 
 #include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTreeWidget>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include "model/Enums.h"
 
@@ -9,7 +18,24 @@
 
 namespace korva {
 
-TScriptingPage::TScriptingPage(QWidget* parent) : QWidget(parent) {
+namespace {
+// Why a file cannot be read, empty when it can. Only a regular file is opened, and without
+// waiting: a named pipe in its place must not hold up the window.
+std::string UnreadableReason(const std::filesystem::path& path) {
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(path, ec);
+    if (ec) return ec.message();
+    if (std::filesystem::is_directory(st)) return std::generic_category().message(EISDIR);
+    if (!std::filesystem::is_regular_file(st)) return "not a regular file";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::generic_category().message(errno);
+    ::close(fd);
+    return {};
+}
+}  // namespace
+
+TScriptingPage::TScriptingPage(const UiDialogs& dialogs, std::string workDir, QWidget* parent)
+    : QWidget(parent), dialogs_(dialogs), workDir_(std::move(workDir)) {
     setObjectName("tsTrial");
     tvTest = Place(new QTreeWidget(this), "tvTest", 0, 16, 289, 233);
     tvTest->setHeaderHidden(true);
@@ -40,6 +66,108 @@ TScriptingPage::TScriptingPage(QWidget* parent) : QWidget(parent) {
         for (const auto& [id, known] : items_)
             if (known == item) emit itemChosen(id);
     });
+    connect(this, &TScriptingPage::itemChosen, this, [this](ItemId id) {
+        if (sequences_) sequences_->tvTestClick(id);
+    });
+    connect(btOpenSequence, &QPushButton::clicked, this,
+            [this] { Guarded(dialogs_, [this] { btOpenSequenceClick(); }); });
+    connect(btRunTestNode, &QPushButton::clicked, this,
+            [this] { Guarded(dialogs_, [this] { btRunTestNodeClick(); }); });
+    connect(btClearAllTS, &QPushButton::clicked, this,
+            [this] { Guarded(dialogs_, [this] { btClearAllTSClick(); }); });
+    connect(btStopTestNode, &QPushButton::clicked, this, [this] { btStopTestNodeClick(); });
+}
+
+TScriptingPage::~TScriptingPage() = default;
+
+ToolsMenu TScriptingPage::BuildToolsMenu(QMenuBar& bar) {
+    menu_.tools = bar.addMenu("&Tools");
+    menu_.tools->setObjectName("mnTools");
+    menu_.standard = menu_.tools->addMenu("&Standard Config");
+    menu_.standard->setObjectName("mnStandardConfig");
+    menu_.custom = menu_.tools->addMenu("C&ustom Config");
+    menu_.custom->setObjectName("mnCustomConfig");
+    menu_.standard->setEnabled(false);
+    menu_.custom->setEnabled(false);
+    // Generated entries go on top; stopping stays at the bottom.
+    menu_.tools->addSeparator();
+    menu_.stop = menu_.tools->addAction("Sto&p Test Node", this, [this] { btStopTestNodeClick(); });
+    menu_.stop->setObjectName("mnStopTestNode");
+    return menu_;
+}
+
+void TScriptingPage::TakeSequences(std::unique_ptr<TestSequence> sequences) {
+    sequences_ = std::move(sequences);
+}
+
+void TScriptingPage::AddMenuEntries(QMenu* menu, const std::vector<std::string>& names) {
+    QAction* before = nullptr;
+    for (const std::string& name : names) {
+        // The caption is the node's name as written: an "&" in it is no hot key.
+        auto* entry = new QAction(QString::fromStdString(name).replace("&", "&&"), menu);
+        connect(entry, &QAction::triggered, this, [this, name] {
+            Guarded(dialogs_, [&] {
+                if (sequences_ && sequences_->ConfirmStop()) sequences_->RunNodeByName(name);
+                UpdateRunControls();
+            });
+        });
+        // Each entry goes on top, so the last one loaded stands first.
+        menu->insertAction(before ? before : (menu->actions().isEmpty() ? nullptr : menu->actions().first()),
+                           entry);
+        before = entry;
+        generatedEntries_.push_back(entry);
+        menu->setEnabled(true);
+    }
+}
+
+void TScriptingPage::ReloadSequences() {
+    for (QAction* a : generatedEntries_) delete a;
+    generatedEntries_.clear();
+    menu_.tools->setEnabled(true);
+    menu_.standard->setEnabled(false);
+    menu_.custom->setEnabled(false);
+    const SequenceMenus menus = sequences_->ReloadSequences(workDir_);
+    AddMenuEntries(menu_.standard, menus.standard);
+    AddMenuEntries(menu_.custom, menus.custom);
+    AddMenuEntries(menu_.tools, menus.tools);
+}
+
+void TScriptingPage::btOpenSequenceClick() {
+    const QString chosen = dialogs_.openSequence ? dialogs_.openSequence() : QString();
+    if (!chosen.isEmpty()) tbTSFilename->setText(chosen);
+    std::filesystem::path path = tbTSFilename->text().toStdString();
+    if (path.is_relative()) path = std::filesystem::path(workDir_) / path;
+    // A chosen file that cannot be read is named with the reason; a cancel stays silent.
+    const std::string why = chosen.isEmpty() ? std::string() : UnreadableReason(path);
+    if (!why.empty()) {
+        dialogs_.error(QString::fromStdString("Can't read the sequence file " + path.string() + ": " + why));
+        return;
+    }
+    sequences_->LoadSequenceFile(path);
+}
+
+void TScriptingPage::btRunTestNodeClick() {
+    if (sequences_ && sequences_->CurrentNode() && sequences_->ConfirmStop()) sequences_->RunNode();
+    UpdateRunControls();
+}
+
+void TScriptingPage::btStopTestNodeClick() {
+    if (sequences_) sequences_->Stop();
+    UpdateRunControls();
+}
+
+void TScriptingPage::btClearAllTSClick() {
+    if (sequences_ && !sequences_->ConfirmStop()) return;
+    ReloadSequences();
+    UpdateRunControls();
+}
+
+void TScriptingPage::UpdateRunControls() {
+    const bool running = sequences_ && sequences_->Running();
+    if (running == runControlsRunning_) return;
+    runControlsRunning_ = running;
+    if (menu_.stop) menu_.stop->setEnabled(running);
+    btStopTestNode->setEnabled(running);
 }
 
 void TScriptingPage::ResetTree(const QString& rootText) {

@@ -1,26 +1,60 @@
 #pragma once
-// The "Scripting" page: the test tree, the sequence file box and the state of the running test.
+// The "Scripting" page: the test tree, the sequence file box and the state of the running test; it
+// owns the sequence store, runs its nodes and fills the "Tools" menu with the nodes the folders name.
 
+#include <memory>
+#include <string>
 #include <unordered_map>
+#include <vector>
 
 #include <QWidget>
 
 #include "sequence/Util.h"
+#include "ui/Dialogs.h"
 
+class QAction;
 class QLabel;
 class QLineEdit;
+class QMenu;
+class QMenuBar;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace korva {
 
+// The "Tools" menu: the entries of the configuration folders' nodes go on top, stopping stays at the bottom.
+struct ToolsMenu {
+    QMenu* tools = nullptr;
+    QMenu* standard = nullptr;
+    QMenu* custom = nullptr;
+    QAction* stop = nullptr;  // offered while a node runs
+};
+
 // The page shows the sequence store, drawn from the store's events: the test tree, whose items
 // carry the numbers the store gave them, and the status boxes.
 class TScriptingPage : public QWidget {
     Q_OBJECT
   public:
-    explicit TScriptingPage(QWidget* parent = nullptr);
+    // workDir is the folder that holds config/; relative sequence files are found from there.
+    TScriptingPage(const UiDialogs& dialogs, std::string workDir, QWidget* parent = nullptr);
+    ~TScriptingPage() override;
+
+    // Adds the "Tools" menu to the bar; its entries follow the store.
+    ToolsMenu BuildToolsMenu(QMenuBar& bar);
+    // The store, made once the model is there; nullptr drops it (before the model goes).
+    void TakeSequences(std::unique_ptr<TestSequence> sequences);
+    TestSequence* Sequences() { return sequences_.get(); }
+
+    // "..." beside the file box: choose a file, then load the file the box names.
+    void btOpenSequenceClick();
+    void btRunTestNodeClick();
+    void btStopTestNodeClick();
+    void btClearAllTSClick();
+    // Loads the three configuration folders and rebuilds the menu entries they give.
+    void ReloadSequences();
+    // Stop is offered while a node runs.
+    void UpdateRunControls();
 
     void ResetTree(const QString& rootText);
     void AddNodeItem(ItemId id, const QString& text);
@@ -54,6 +88,14 @@ class TScriptingPage : public QWidget {
     void itemChosen(korva::ItemId id);
 
   private:
+    void AddMenuEntries(QMenu* menu, const std::vector<std::string>& names);
+
+    const UiDialogs& dialogs_;
+    std::string workDir_;
+    std::unique_ptr<TestSequence> sequences_;
+    ToolsMenu menu_;
+    std::vector<QAction*> generatedEntries_;
+    bool runControlsRunning_ = true;  // forces the first update
     std::unordered_map<ItemId, QTreeWidgetItem*> items_;
 };
 

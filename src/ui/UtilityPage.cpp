@@ -2,12 +2,17 @@
 
 #include <QComboBox>
 #include <QFrame>
+#include <QLineEdit>
 
+#include "protocol/Engine.h"
+#include "transport/Relay.h"
+#include "ui/LinePorts.h"
+#include "ui/Logging.h"
 #include "ui/Widgets.h"
 
 namespace korva {
 
-TUtilityPage::TUtilityPage(QWidget* parent) : QWidget(parent) {
+TUtilityPage::TUtilityPage(UtilityTargets targets, QWidget* parent) : QWidget(parent), targets_(targets) {
     setObjectName("tsUtil");
     StaticText72 = MakeLabel(this, "StaticText72", "Baud Rate", 264, 24);
     cbBaudRate = Place(new QComboBox(this), "cbBaudRate", 264, 40, 97, 21);
@@ -52,6 +57,122 @@ TUtilityPage::TUtilityPage(QWidget* parent) : QWidget(parent) {
                                                       tbServerIP, chkSlaveConnect, chkMasterConnect,
                                                       chkWaitConnect, Label16, tbMyAddress, btSetAddress})
         w->hide();
+
+    connect(cbBaudRate, &QComboBox::textActivated, this,
+            [this](const QString& text) { Guarded(*targets_.dialogs, [&] { cbBaudRateChange(text); }); });
+    connect(chkReceiveBroadcasts, &QCheckBox::clicked, this, [this] { chkReceiveBroadcastsClick(); });
+    connect(btRunBootLoader, &QPushButton::clicked, this, [this] { btRunBootLoaderClick(); });
+    connect(btSetAddress, &QPushButton::clicked, this, [this] { btSetAddressClick(); });
+    connect(btStartLogging, &QPushButton::clicked, this,
+            [this] { Guarded(*targets_.dialogs, [this] { btStartLoggingClick(); }); });
+    connect(btStopLogging, &QPushButton::clicked, this,
+            [this] { Guarded(*targets_.dialogs, [this] { btStopLoggingClick(); }); });
+    connect(chkAppend, &QCheckBox::clicked, this, [this] { chkAppendClick(); });
+    connect(btApplyInterval, &QPushButton::clicked, this,
+            [this] { Guarded(*targets_.dialogs, [this] { btApplyIntervalClick(); }); });
+    connect(btLogFileName, &QPushButton::clicked, this, [this] { btLogFileNameClick(); });
+}
+
+// Out of line: the relay is only declared in the header.
+TUtilityPage::~TUtilityPage() = default;
+
+std::string TUtilityPage::OpenRelay(const std::string& workDir) {
+    TcpRelay::Indicators boxes;
+    // The status bar follows the same changes.
+    boxes.masterConnect = [this](bool on) {
+        chkMasterConnect->setChecked(on);
+        UpdateRelayStatus();
+    };
+    boxes.slaveConnect = [this](bool on) {
+        chkSlaveConnect->setChecked(on);
+        UpdateRelayStatus();
+    };
+    boxes.waitConnect = [this](bool on) {
+        chkWaitConnect->setChecked(on);
+        UpdateRelayStatus();
+    };
+    std::string problem;
+    relay_ = std::make_unique<TcpRelay>(targets_.engine->Line(), std::move(boxes), TcpRelay::kPort,
+                                        RelayAccess::Read(workDir, problem));
+    UpdateRelayStatus();
+    return problem;
+}
+
+void TUtilityPage::UpdateRelayStatus() {
+    if (!relay_) return;
+    switch (relay_->Mode()) {
+        case RelayMode::None:
+            emit relayShown("off");
+            break;
+        case RelayMode::Listening:
+            emit relayShown("listening");
+            break;
+        case RelayMode::MasterConnected:
+            emit relayShown("connected (master)");
+            break;
+        case RelayMode::SlaveConnected:
+            emit relayShown("connected (slave)");
+            break;
+    }
+}
+
+void TUtilityPage::ConnectToRemote() {
+    relay_->ConnectToRemote(tbServerIP->text());
+}
+
+void TUtilityPage::ListenForRemote() {
+    relay_->ListenForRemote();
+}
+
+void TUtilityPage::cbBaudRateChange(const QString& text) {
+    if (!targets_.ports->ChangeBaudRate(text.toStdString()))
+        targets_.dialogs->error(QString("'%1' is not a valid integer value").arg(text));
+}
+
+void TUtilityPage::chkReceiveBroadcastsClick() {
+    const bool on = chkReceiveBroadcasts->isChecked();
+    for (const auto& bus : targets_.engine->Buses()) bus->showBroadcasts = on;
+}
+
+void TUtilityPage::btRunBootLoaderClick() {
+    targets_.engine->Line().RunBootLoader();
+}
+
+void TUtilityPage::btSetAddressClick() {
+    const QString text = tbMyAddress->text();
+    bool ok = true;  // the program has one address, on every line
+    for (const auto& bus : targets_.engine->Buses())
+        ok = bus->SetOwnAddressFromText(text.toStdString()) && ok;
+    if (!ok) targets_.dialogs->error(QString("'%1' is not a valid integer value").arg(text));
+}
+
+void TUtilityPage::btApplyIntervalClick() {
+    targets_.logging->ApplyInterval(tbLogInterval->text());
+}
+
+void TUtilityPage::btStartLoggingClick() {
+    LogFile* log = targets_.logging->File();
+    if (!log || !targets_.logging->ApplyInterval(tbLogInterval->text())) return;
+    log->fileName = tbLogFileName->text().toStdString();
+    log->StartLogging();
+    // A failed restart has closed the log that ran before it; a missing name leaves that one running.
+    emit loggingShown(log->Active());
+}
+
+void TUtilityPage::btStopLoggingClick() {
+    if (LogFile* log = targets_.logging->File()) log->StopLogging();
+    emit loggingShown(false);
+}
+
+void TUtilityPage::btLogFileNameClick() {
+    const UiDialogs& d = *targets_.dialogs;
+    const QString chosen =
+        d.saveFile ? d.saveFile("Log File", "CSV files (*.csv)", tbLogFileName->text()) : QString();
+    if (!chosen.isEmpty()) tbLogFileName->setText(chosen);
+}
+
+void TUtilityPage::chkAppendClick() {
+    if (LogFile* log = targets_.logging->File()) log->append = chkAppend->isChecked();
 }
 
 }  // namespace korva

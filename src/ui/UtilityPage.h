@@ -1,8 +1,13 @@
 #pragma once
 // The "Utility" page: speed, tracing and selection switches, the boot loader, the logging controls;
-// the relay and own-address controls stay hidden.
+// the relay and own-address controls stay hidden. The page's handlers act on the lines and the log.
+
+#include <memory>
+#include <string>
 
 #include <QWidget>
+
+#include "ui/Dialogs.h"
 
 class QCheckBox;
 class QComboBox;
@@ -12,10 +17,47 @@ class QPushButton;
 
 namespace korva {
 
+class Engine;
+class LinePorts;
+class Logging;
+class TcpRelay;
+
+// What the page's handlers act on.
+struct UtilityTargets {
+    Engine* engine = nullptr;
+    LinePorts* ports = nullptr;
+    Logging* logging = nullptr;
+    const UiDialogs* dialogs = nullptr;
+};
+
 class TUtilityPage : public QWidget {
     Q_OBJECT
   public:
-    explicit TUtilityPage(QWidget* parent = nullptr);
+    explicit TUtilityPage(UtilityTargets targets, QWidget* parent = nullptr);
+    ~TUtilityPage() override;
+
+    // The TCP relay on COM1, closed unless workDir's config/relay.xml opens it: see korvaconfig(1).
+    // Its state shows in the hidden boxes; the answer is what was wrong with that file, if anything.
+    std::string OpenRelay(const std::string& workDir);
+    TcpRelay& relay() { return *relay_; }
+    // The "Coms" menu's relay items stay greyed, but the commands work when called.
+    void ConnectToRemote();  // to the address in tbServerIP
+    void ListenForRemote();
+
+    // A new speed for every line opened so far.
+    void cbBaudRateChange(const QString& text);
+    // Broadcasts to other nodes show in the log, on every line, while the box is ticked.
+    void chkReceiveBroadcastsClick();
+    void btRunBootLoaderClick();
+    // The program's own address, the same on every line.
+    void btSetAddressClick();
+    // The CSV log: interval and file name from the boxes, then start; stop; append flag.
+    void btStartLoggingClick();
+    void btStopLoggingClick();
+    void chkAppendClick();
+    // The interval as the poll period, without a log; the file name from a save dialog.
+    void btApplyIntervalClick();
+    void btLogFileNameClick();
 
     QLabel* StaticText72;
     QComboBox* cbBaudRate;
@@ -46,6 +88,18 @@ class TUtilityPage : public QWidget {
     QPushButton* btApplyInterval;
     // Chooses the log file with a save dialog.
     QPushButton* btLogFileName;
+
+  signals:
+    // After a start or stop: whether a log runs now.
+    void loggingShown(bool active);
+    // The relay's state, as the status bar says it.
+    void relayShown(const QString& state);
+
+  private:
+    void UpdateRelayStatus();
+
+    UtilityTargets targets_;
+    std::unique_ptr<TcpRelay> relay_;
 };
 
 }  // namespace korva

@@ -91,7 +91,7 @@ class ScriptingPageTest : public QObject, test::WindowFixture {
         page.btOpenSequence->click();
         QTreeWidgetItem* node = page.tvTest->topLevelItem(0)->child(5);
         emit page.tvTest->itemClicked(node, 0);
-        QVERIFY(!page.btStopTestNode->isEnabled());
+        QVERIFY(!page.btStopTestNode->isEnabled() && !form->mnStopTestNode->isEnabled());
         page.btRunTestNode->click();
         QVERIFY(page.btStopTestNode->isEnabled() && form->mnStopTestNode->isEnabled());
         const QString question = "'Long Run' is running. Stop it?";
@@ -121,7 +121,7 @@ class ScriptingPageTest : public QObject, test::WindowFixture {
         form->mnStopTestNode->trigger();
         QVERIFY(!form->Sequences()->Running());
         QCOMPARE(win->questions.size(), 4);
-        QVERIFY(!page.btStopTestNode->isEnabled());
+        QVERIFY(!page.btStopTestNode->isEnabled() && !form->mnStopTestNode->isEnabled());
         // Every result fits its box, and Clear All leaves no text of a node that is gone.
         for (QLineEdit* box : {page.tbTestNodeStatus, page.tbTestActionStatus})
             QVERIFY(box->fontMetrics().horizontalAdvance("UNTESTED") + 10 <= box->width());

@@ -62,17 +62,20 @@ bool ConditionHolds(const std::string& condition, std::uint8_t result) {
 
 void TestSequence::Step(RunnerCommand command) {
     // A block sees the state that the blocks before it in this pass left.
-    if (command == kRunAll && nodes_.Count() > 0) {
+    const bool runAll = command == kRunAll && nodes_.Count() > 0;
+    const bool runNode = command == kRunNode && ctx_.currentNode != nullptr;
+    if (runAll) {
         ctx_.runAll = true;
         ctx_.state = RunnerState::StartingNode;
         ctx_.nodeIndex = 0;
         ctx_.currentNode = NodeAt(0);
-        writes_.clear();
-        BeginRequest(ctx_.currentNode);
-    } else if (command == kRunNode && ctx_.currentNode != nullptr) {
+    } else if (runNode) {
         ctx_.nodeIndex = NodePosition(ctx_.currentNode->name);
         ctx_.runAll = false;
         ctx_.state = RunnerState::StartingNode;
+    }
+    // A run command starts a run: what it writes and the verdict are gathered afresh.
+    if (runAll || runNode) {
         writes_.clear();
         BeginRequest(ctx_.currentNode);
     }
@@ -253,7 +256,7 @@ void TestSequence::ExecuteDeviceAction(TestAction& action) {
     KFileLink* file = link->AsFile();
     if (action.kind == kLoadFile || action.kind == kSaveFile) {
         if (file == nullptr) return fail(LinkName(action) + " is not a file");
-        if (action.kind == kSaveFile) NoteWrite(LinkName(action) + " (the whole file)");
+        if (action.kind == kSaveFile) writes_.push_back(LinkName(action) + " (the whole file)");
         file->StartTransfer(action.kind == kLoadFile ? TransferOp::Load : TransferOp::Save);
         ctx_.state = RunnerState::AwaitingTransfer;
         return;
@@ -293,14 +296,15 @@ void TestSequence::ExecuteDeviceAction(TestAction& action) {
                     return fail(std::to_string(first) + " is outside what the property can carry" +
                                 range(WireRangeOf(link->type)));
                 link->SetNewNumber(first);
-                NoteWrite(LinkName(action) + " = " + std::to_string(first));
+                writes_.push_back(LinkName(action) + " = " + std::to_string(first));
             } else if (const ElementFault fault = file->WriteElement(first, second);
                        fault != ElementFault::None) {
                 if (fault == ElementFault::OutsideFile) return outside(true);
                 return fail(std::to_string(second) + " does not fit an element of this file" +
                             range(file->ElementRange()));
             } else {
-                NoteWrite(LinkName(action) + "[" + std::to_string(first) + "] = " + std::to_string(second));
+                writes_.push_back(LinkName(action) + "[" + std::to_string(first) +
+                                  "] = " + std::to_string(second));
             }
             ctx_.state = RunnerState::AwaitingReply;
             return;
@@ -392,11 +396,8 @@ void TestSequence::EndRequest() {
     // Each node counts with the worst it met since it last started: a call that returns PASSED
     // overwrites a caller's FAILED, but does not undo it.
     verdict_ = TestState::UNTESTED;
-    for (std::size_t i = 0; i < reached_.size(); ++i) {
-        const std::uint8_t last =
-            Rank(reached_[i]->result) > Rank(worst_[i]) ? reached_[i]->result : worst_[i];
-        if (Rank(last) > Rank(verdict_)) verdict_ = last;
-    }
+    for (const std::uint8_t worst : worst_)
+        if (Rank(worst) > Rank(verdict_)) verdict_ = worst;
     // The boxes and the tree give the requested node's verdict, whichever node the run ended in.
     node.result = verdict_;
     view_.ShowResult(node.item, verdict_);
@@ -411,10 +412,6 @@ void TestSequence::ForgetOutcomes(const _TestNode& node) {
     } else {
         worst_[static_cast<std::size_t>(at - reached_.begin())] = TestState::UNTESTED;
     }
-}
-
-void TestSequence::NoteWrite(const std::string& what) {
-    writes_.push_back(what);
 }
 
 void TestSequence::Jump() {

@@ -237,7 +237,6 @@ class TestSequence {
     void BeginRequest(_TestNode* node);
     // The verdict becomes the requested node's result and is shown.
     void EndRequest();
-    void NoteWrite(const std::string& what);
     // The node starts afresh: what it met before no longer counts against the verdict.
     void ForgetOutcomes(const _TestNode& node);
     void SetActionResult(TestAction& action, std::uint8_t result);

@@ -56,8 +56,7 @@ Station::~Station() {
 }
 
 void Station::Fail(const std::string& why) const {
-    std::cerr << "korvarun: " << (options_.stations.size() > 1 ? "[" + unit_.dut + "] " : "") << why
-              << std::endl;
+    std::cerr << "korvarun: " << Prefix() << why << std::endl;
 }
 
 bool Station::Prepare(bool listOnly) {
@@ -122,15 +121,16 @@ void Station::Interrupt(int signal) {
     const std::string why = "interrupted by signal " + std::to_string(signal);
     if (phase_ == Phase::Done) return;
     interrupted_ = true;
-    if (phase_ == Phase::Cleanup) {
-        // A second signal ends the clean-up too.
-        if (current_ != nullptr) StopNode(why);
-        if (current_ != nullptr) EndNode();
+    const bool cleaningUp = phase_ == Phase::Cleanup;
+    if (current_ != nullptr) {
+        StopNode(why);
+        EndNode();
+    }
+    // A second signal ends the clean-up too.
+    if (cleaningUp) {
         phase_ = Phase::Done;
         return;
     }
-    if (current_ != nullptr) StopNode(why);
-    if (current_ != nullptr) EndNode();
     phase_ = Phase::Cleanup;
     next_ = 0;
     for (const NodeRecord& n : run_.nodes)
@@ -355,7 +355,11 @@ void Station::Output(const std::string& line) {
 }
 
 void Station::Print(const std::string& line) const {
-    std::cout << (options_.stations.size() > 1 ? "[" + unit_.dut + "] " : "") << line << std::endl;
+    std::cout << Prefix() << line << std::endl;
+}
+
+std::string Station::Prefix() const {
+    return options_.stations.size() > 1 ? "[" + unit_.dut + "] " : "";
 }
 
 void Station::AddLogLine(const std::string& line) {

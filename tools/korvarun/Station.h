@@ -102,6 +102,8 @@ class Station : public LoaderHost, public RunnerHost, public SequenceView {
     void Output(const std::string& line);
     // The station's lines go to standard output, named by the DUT when several stations run.
     void Print(const std::string& line) const;
+    // "[DUT] " when several stations run, so that their lines can be told apart.
+    std::string Prefix() const;
     std::string Paint(const std::string& result) const;
     void Fail(const std::string& why) const;
 

@@ -12,10 +12,11 @@ set(allowed_protocol model packet)
 set(allowed_trace model packet xml)
 set(allowed_sequence model xml)
 set(allowed_transport protocol model packet xml)
-set(allowed_ui transport sequence protocol trace model xml units)
+set(allowed_compose transport sequence protocol model packet xml)
+set(allowed_ui compose transport sequence protocol trace model xml units)
 set(allowed_app ui)
-# Below the line no Qt; units/ holds the Qt-free value library and the Qt edit field.
-set(core_folders packet xml model sim protocol sequence trace)
+# Below the line no Qt (compose builds on the serial port, which is Qt-free); units/ holds the Qt-free value library and the Qt edit field.
+set(core_folders packet xml model sim protocol sequence trace compose)
 
 set(offenders "")
 file(GLOB folders RELATIVE "${ROOT}/src" "${ROOT}/src/*")

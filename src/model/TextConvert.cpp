@@ -25,6 +25,10 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+bool LineBefore(std::string_view a, std::string_view b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
 namespace {
 int DigitValue(char c, int base) {
     int d = -1;

@@ -17,6 +17,8 @@ std::string FoldCase(std::string_view s);
 // The lines of a text whose lines end with CR, LF or CR LF; no empty last line.
 std::vector<std::string> SplitLines(std::string_view text);
 bool SameIgnoringCase(std::string_view a, std::string_view b);
+// The order lines are shown in: COM2 before COM10.
+bool LineBefore(std::string_view a, std::string_view b);
 
 // Blanks around a typed or configured number: the control characters and the space.
 bool IsBlank(char c);

@@ -19,8 +19,16 @@ Bus* Engine::FindLine(std::string_view name) const {
 
 Bus& Engine::Line(std::string_view name) {
     if (Bus* bus = FindLine(name)) return *bus;
-    buses_.push_back(std::make_unique<Bus>(*this, std::string(name), host_));
-    buses_.back()->SetPacketObserver(observer_);
+    auto bus = std::make_unique<Bus>(*this, std::string(name), host_);
+    bus->SetPacketObserver(observer_);
+    // A line opened later follows what the operator chose for the lines before it.
+    if (!buses_.empty()) {
+        const Bus& first = *buses_.front();
+        bus->SetListenOnly(first.ListenOnly());
+        bus->SetOwnAddress(first.OwnAddress());
+        bus->showBroadcasts = first.showBroadcasts;
+    }
+    buses_.push_back(std::move(bus));
     return *buses_.back();
 }
 

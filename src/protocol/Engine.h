@@ -26,7 +26,8 @@ class Engine {
     KModel& Model() { return model_; }
     const KModel& Model() const { return model_; }
 
-    // The bus of a line by its name, letter case ignored; made on first use. COM1 always exists.
+    // The bus of a line by its name, letter case ignored; made on first use with COM1's listening,
+    // own address and broadcast settings. COM1 always exists.
     Bus& Line(std::string_view name = kFirstLine);
     // nullptr for a line no device named and nobody asked for.
     Bus* FindLine(std::string_view name) const;

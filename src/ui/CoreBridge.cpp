@@ -1,6 +1,6 @@
 #include "ui/CoreBridge.h"
 
-#include "ui/LinePorts.h"
+#include "compose/LinePorts.h"
 
 namespace korva {
 

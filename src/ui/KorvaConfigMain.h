@@ -8,13 +8,12 @@
 #include <QMainWindow>
 #include <QTimer>
 
-#include "model/ConfigLoader.h"
-#include "protocol/Comms.h"
+#include "compose/Composition.h"
 #include "sequence/Util.h"
 #include "transport/Relay.h"
 #include "ui/CoreBridge.h"
 #include "ui/Dialogs.h"
-#include "ui/LinePorts.h"
+#include "ui/PortsMenu.h"
 #include "ui/Logging.h"
 #include "ui/StatusLine.h"
 
@@ -78,13 +77,13 @@ class TForm1 : public QMainWindow {
 
     void ShowPlotClick();
 
-    Engine& engine() { return engine_; }
+    Engine& engine() { return core_.engine(); }
     TestSequence* Sequences();
     // COM1's port, the only one of a plant on one line.
-    ComPortCommands& comPorts() { return *ports_.First().coms; }
+    ComPortCommands& comPorts() { return *core_.ports().First().coms; }
     LogFile* Logger() { return logging_.File(); }
-    TSerialPortNG& SerialPortNG1() { return *ports_.First().serial; }
-    LinePorts& linePorts() { return ports_; }
+    TSerialPortNG& SerialPortNG1() { return *core_.ports().First().serial; }
+    LinePorts& linePorts() { return core_.ports(); }
 
     QTabWidget* pcInterface;
     TDevicePage* devicePage;
@@ -111,7 +110,6 @@ class TForm1 : public QMainWindow {
     void showEvent(QShowEvent* event) override;
     // A running test node is stopped only when the operator agrees.
     void closeEvent(QCloseEvent* event) override;
-    // Keeps the mode box below the client area, however large the window grows.
     void resizeEvent(QResizeEvent* event) override;
 
   private:
@@ -119,21 +117,15 @@ class TForm1 : public QMainWindow {
     // A close request from the bus: the window closes as its exit command does.
     void RequestClose();
     void WireBridge();
-    void BuildMenu();
     void WireUtility();
     void WireRelay();
-    void WireKeys();
-    void RestoreSettings();
-    void SaveSettings();
     void UpdateLogStatus();
 
     std::string workDir_;
     UiDialogs dialogs_;
     CoreBridge bridge_;
-    Engine engine_;
-    LinePorts ports_;  // after engine_, so it goes first
-    std::unique_ptr<ConfigLoader> loader_;
-    // Declared after engine_, so it goes before the model whose properties own its items.
+    Composition core_;
+    PortsMenu portsMenu_;
     Logging logging_;
     QTimer timComs;
     // The plot's time axis: the wall clock, or the ticks when they are given by hand.

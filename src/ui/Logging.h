@@ -1,9 +1,8 @@
 #pragma once
-// The window's CSV log: every property gets its column while the configuration loads, the log
-// interval is the engine's poll period.
+// The window's side of the CSV log: its alerts, the interval typed as the engine's poll period,
+// and what the status bar says of it.
 
 #include <functional>
-#include <memory>
 #include <string>
 
 #include <QString>
@@ -16,13 +15,12 @@ namespace korva {
 
 class Logging {
   public:
-    Logging(Engine& engine, const UiDialogs& dialogs) : engine_(engine), dialogs_(dialogs) {}
+    Logging(Engine& engine, LogFile& file, const UiDialogs& dialogs)
+        : engine_(engine), dialogs_(dialogs), file_(file) {}
 
-    // Makes the log and hooks it into the engine and the model, before the configuration loads;
-    // writeFailed hears the line of a write that stopped the log.
+    // The log's alerts become boxes; writeFailed hears the line of a write that stopped the log.
     void Start(std::function<void(const std::string&)> writeFailed);
-    // nullptr until the start.
-    LogFile* File() { return file_.get(); }
+    LogFile* File() { return &file_; }
     // The interval as the divider period; false, with the box's error shown, when it is no period.
     bool ApplyInterval(const QString& text);
     // What the status bar says of the log: its file and rows while it runs, nothing otherwise.
@@ -31,7 +29,7 @@ class Logging {
   private:
     Engine& engine_;
     const UiDialogs& dialogs_;
-    std::unique_ptr<LogFile> file_;
+    LogFile& file_;
 };
 
 }  // namespace korva

@@ -53,8 +53,4 @@ std::string ChecksumNodeText(const KFileLink& file) {
     return "Checksum = " + std::to_string(static_cast<std::int32_t>(file.checksum));
 }
 
-bool LineBefore(const std::string& a, const std::string& b) {
-    return a.size() != b.size() ? a.size() < b.size() : a < b;
-}
-
 }  // namespace korva

@@ -24,7 +24,5 @@ std::string DataRowText(const KFileLink& file);
 std::string StatusNodeText(const KFileLink& file);
 std::string SizeNodeText(const KFileLink& file);
 std::string ChecksumNodeText(const KFileLink& file);
-// The order lines are shown in: COM2 before COM10.
-bool LineBefore(const std::string& a, const std::string& b);
 
 }  // namespace korva

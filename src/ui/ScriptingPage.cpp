@@ -96,10 +96,6 @@ ToolsMenu TScriptingPage::BuildToolsMenu(QMenuBar& bar) {
     return menu_;
 }
 
-void TScriptingPage::TakeSequences(std::unique_ptr<TestSequence> sequences) {
-    sequences_ = std::move(sequences);
-}
-
 void TScriptingPage::AddMenuEntries(QMenu* menu, const std::vector<std::string>& names) {
     QAction* before = nullptr;
     for (const std::string& name : names) {

@@ -42,9 +42,9 @@ class TScriptingPage : public QWidget {
 
     // Adds the "Tools" menu to the bar; its entries follow the store.
     ToolsMenu BuildToolsMenu(QMenuBar& bar);
-    // The store, made once the model is there; nullptr drops it (before the model goes).
-    void TakeSequences(std::unique_ptr<TestSequence> sequences);
-    TestSequence* Sequences() { return sequences_.get(); }
+    // The store the page acts on, from the start on; it outlives the page.
+    void UseSequences(TestSequence& sequences) { sequences_ = &sequences; }
+    TestSequence* Sequences() { return sequences_; }
 
     // "..." beside the file box: choose a file, then load the file the box names.
     void btOpenSequenceClick();
@@ -92,7 +92,7 @@ class TScriptingPage : public QWidget {
 
     const UiDialogs& dialogs_;
     std::string workDir_;
-    std::unique_ptr<TestSequence> sequences_;
+    TestSequence* sequences_ = nullptr;
     ToolsMenu menu_;
     std::vector<QAction*> generatedEntries_;
     bool runControlsRunning_ = true;  // forces the first update

@@ -6,7 +6,7 @@
 
 #include "protocol/Engine.h"
 #include "transport/Relay.h"
-#include "ui/LinePorts.h"
+#include "compose/LinePorts.h"
 #include "ui/Logging.h"
 #include "ui/Widgets.h"
 

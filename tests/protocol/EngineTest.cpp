@@ -90,6 +90,15 @@ TEST_F(TwoLines, NothingCrossesFromOneLineToTheOther) {
     EXPECT_EQ(speed[1]->state, LinkState::GET);
     EXPECT_EQ(speed[1]->current.word, 77);
     EXPECT_EQ(engine.Buses().size(), 2u);  // "com2" is the line COM2, letter case aside
+
+    // A line opened later listens, answers to and shows what COM1 does.
+    engine.Line().SetListenOnly(true);
+    engine.Line().SetOwnAddress(0x21);
+    engine.Line().showBroadcasts = true;
+    const Bus& later = engine.Line("COM3");
+    EXPECT_TRUE(later.ListenOnly());
+    EXPECT_EQ(later.OwnAddress(), 0x21);
+    EXPECT_TRUE(later.showBroadcasts);
 }
 
 }  // namespace

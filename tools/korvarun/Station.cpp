@@ -39,19 +39,13 @@ Station::Station(const Options& options, Unit unit, EventLoop& loop, std::functi
       unit_(std::move(unit)),
       loop_(loop),
       writeReports_(std::move(writeReports)),
-      loader_(engine_.Model(), *this, options_.workDir),
-      port_([this](std::function<void()> f) { loop_.Post(std::move(f)); }),
-      coms_(port_, engine_.Line(), busLog_, options_.workDir),
-      sequences_(std::make_unique<TestSequence>(engine_.Model(), *this, *this)) {
+      core_(options_.workDir,
+            {busLog_, *this, *this, *this, [this](std::function<void()> f) { loop_.Post(std::move(f)); }}) {
     // NO_COLOR is the common way to ask a program for plain output on a terminal.
     colour_ = ::isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr;
-    engine_.runnerStep = [this] { sequences_->Step(korva::kTick); };
-    engine_.runnerEvent = [this] { sequences_->Resume(); };
 }
 
 Station::~Station() {
-    engine_.runnerStep = nullptr;
-    engine_.runnerEvent = nullptr;
     port_.SetActive(false);
 }
 
@@ -114,7 +108,7 @@ void Station::Step() {
     } else {
         engine_.Tick();
     }
-    if (current_ != nullptr && !sequences_->Running()) EndNode();
+    if (current_ != nullptr && !sequences_.Running()) EndNode();
 }
 
 void Station::Interrupt(int signal) {
@@ -141,7 +135,7 @@ void Station::Interrupt(int signal) {
 void Station::StopNode(const std::string& why) {
     if (current_ == nullptr) return;
     current_->message = why;
-    sequences_->Stop(why);
+    sequences_.Stop(why);
     stoppedInside_ = true;
 }
 
@@ -173,14 +167,14 @@ bool Station::LoadSequence() {
         return false;
     }
     run_.sequence = {path, FileSha256(path)};
-    sequences_->SetAutorunOnLoad(false);
-    displayNames_ = sequences_->LoadSequenceFile(path);
-    if (sequences_->NodeCount() == 0) {
+    sequences_.SetAutorunOnLoad(false);
+    displayNames_ = sequences_.LoadSequenceFile(path);
+    if (sequences_.NodeCount() == 0) {
         Fail(path + ": no testnode or displaytestnode in the file");
         return false;
     }
-    for (std::size_t i = 0; i < sequences_->NodeCount(); ++i) {
-        const _TestNode* node = sequences_->NodeAt(static_cast<int>(i));
+    for (std::size_t i = 0; i < sequences_.NodeCount(); ++i) {
+        const _TestNode* node = sequences_.NodeAt(static_cast<int>(i));
         nodeNames_.push_back(node->name);
         for (const auto& action : node->actions)
             if (action != nullptr) actions_[action->item] = action.get();
@@ -200,7 +194,7 @@ bool Station::ChooseNodes() {
         names.push_back("autorun");
     }
     for (const std::string& name : names) {
-        const _TestNode* node = sequences_->FindNode(name);
+        const _TestNode* node = sequences_.FindNode(name);
         if (node == nullptr) {
             Fail(options_.sequenceFile + ": no test node '" + name + "'" +
                  (options_.nodes.empty() ? "; name the nodes to run, or give --all" : ""));
@@ -211,7 +205,7 @@ bool Station::ChooseNodes() {
         run_.nodes.push_back(std::move(record));
     }
     if (!options_.cleanupNode.empty()) {
-        const _TestNode* node = sequences_->FindNode(options_.cleanupNode);
+        const _TestNode* node = sequences_.FindNode(options_.cleanupNode);
         if (node == nullptr) {
             Fail(options_.sequenceFile + ": no test node '" + options_.cleanupNode + "' for --cleanup");
             return false;
@@ -247,7 +241,7 @@ void Station::ListNodes() const {
     for (const std::string& name : nodeNames_) {
         const bool shown = std::find(displayNames_.begin(), displayNames_.end(), name) != displayNames_.end();
         std::cout << name << (shown ? "  [displaytestnode]" : "") << "\n";
-        for (const auto& action : sequences_->FindNode(name)->actions)
+        for (const auto& action : sequences_.FindNode(name)->actions)
             if (action != nullptr) std::cout << "    " << action->label << "\n";
     }
     std::cout << std::flush;
@@ -269,17 +263,17 @@ void Station::StartNode(NodeRecord& record) {
     writeReports_();
     lastReport_ = EventLoop::Clock::now();
     if (!options_.quiet) Print(">> " + record.name + (record.cleanup ? " (clean-up)" : ""));
-    sequences_->RunNodeByName(record.name);
+    sequences_.RunNodeByName(record.name);
 }
 
 void Station::EndNode() {
     NodeRecord& record = *current_;
     CloseAction(stoppedInside_);
-    const _TestNode* node = sequences_->FindNode(record.name);
+    const _TestNode* node = sequences_.FindNode(record.name);
     // The node's result is the run's verdict: the worst of every node it went through.
     record.result = TestStateName(node != nullptr ? node->result : TestState::ERROR);
     record.reached.clear();
-    for (const _TestNode* reached : sequences_->ReachedNodes())
+    for (const _TestNode* reached : sequences_.ReachedNodes())
         if (reached != node) record.reached.push_back({reached->name, TestStateName(reached->result)});
     record.ended = WallClock::now();
     run_.ended = record.ended;
@@ -388,7 +382,7 @@ std::optional<bool> Station::Ask(const std::string& kind, const std::string& tex
         if (current_ != nullptr && current_->message.empty()) current_->message = why;
         stoppedInside_ = true;
         // The runner expects a dialog to end the run; it checks its state when the dialog returns.
-        sequences_->Stop(why);
+        sequences_.Stop(why);
         return std::nullopt;
     };
     if (::isatty(STDIN_FILENO) != 1)

@@ -13,11 +13,7 @@
 #include "EventLoop.h"
 #include "Options.h"
 #include "RunRecord.h"
-#include "model/ConfigLoader.h"
-#include "protocol/Comms.h"
-#include "sequence/TestSequence.h"
-#include "transport/ComPortCommands.h"
-#include "transport/Serialng.h"
+#include "compose/Composition.h"
 
 namespace korva::korvarun {
 
@@ -112,11 +108,13 @@ class Station : public LoaderHost, public RunnerHost, public SequenceView {
     EventLoop& loop_;
     std::function<bool()> writeReports_;
     BusLog busLog_{*this};
-    Engine engine_{busLog_};
-    ConfigLoader loader_;
-    TSerialPortNG port_;
-    ComPortCommands coms_;
-    std::unique_ptr<TestSequence> sequences_;
+    Composition core_;
+    // The parts a station uses, named once.
+    Engine& engine_ = core_.engine();
+    ConfigLoader& loader_ = core_.loader();
+    TSerialPortNG& port_ = *core_.ports().First().serial;
+    ComPortCommands& coms_ = *core_.ports().First().coms;
+    TestSequence& sequences_ = core_.sequences();
 
     RunRecord run_;
     std::vector<std::string> nodeNames_;

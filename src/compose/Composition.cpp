@@ -1,0 +1,30 @@
+#include "compose/Composition.h"
+
+namespace korva {
+
+Composition::Composition(const std::string& workDir, CompositionHosts hosts)
+    : engine_(hosts.comms),
+      ports_(engine_, hosts.comms, workDir, std::move(hosts.post)),
+      loader_(engine_.Model(), hosts.loader, workDir),
+      log_(std::make_unique<LogFile>()),
+      sequences_(std::make_unique<TestSequence>(engine_.Model(), hosts.view, hosts.runner)) {
+    log_->fileName = "c:\\log.csv";
+    engine_.periodicLogStep = [this] { log_->LogRowStep(); };
+    // Every property gets its column while the configuration loads; none is logged until chosen.
+    engine_.Model().SetLogChannelFactory([this](const std::string& name) -> std::unique_ptr<LogChannel> {
+        std::unique_ptr<LogItem> item = log_->AddItem(name);
+        item->enabled = false;
+        return item;
+    });
+    engine_.runnerStep = [this] { sequences_->Step(kTick); };
+    engine_.runnerEvent = [this] { sequences_->Resume(); };
+}
+
+Composition::~Composition() {
+    engine_.runnerStep = nullptr;
+    engine_.runnerEvent = nullptr;
+    engine_.periodicLogStep = nullptr;
+    engine_.Model().SetLogChannelFactory(nullptr);
+}
+
+}  // namespace korva

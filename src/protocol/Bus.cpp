@@ -121,6 +121,7 @@ void Bus::ProcessReceiveQueue() {
     BusPacket p;
     while (queue_.Pop(p)) {
         if (KDevice* d = FindDevice(p.source)) {
+            if (DeviceWork* w = FindDeviceWork(*d)) w->silent = false;
             d->HandlePacket(p);
             host_.RefreshDeviceTree();
         }
@@ -137,96 +138,6 @@ void Bus::ProcessReceiveQueue() {
             Route(ack);
         }
     }
-}
-
-Bus::LinkWork& Bus::WorkOf(KRemoteLink& link) {
-    LinkWork& work = work_[&link];
-    work.link = &link;
-    return work;
-}
-
-void Bus::Activate(KRemoteLink& link) {
-    LinkWork& work = WorkOf(link);
-    if (link.poll && !work.pollListed) {
-        work.pollListed = true;
-        polled_.push_back(&work);
-    }
-    if (!work.active) {
-        work.active = true;
-        const auto at =
-            std::lower_bound(active_.begin(), active_.end(), link.order,
-                             [](const LinkWork* w, std::uint32_t order) { return w->link->order < order; });
-        active_.insert(at, &work);
-    }
-    // Work given between ticks goes out at once.
-    engine_.Respond();
-}
-
-namespace {
-// Nothing to send, nothing in flight, no transfer under way: the link needs no visits.
-bool Idle(const KRemoteLink& link) {
-    if (link.state == LinkState::GET || link.state == LinkState::SET || link.pending != nullptr) return false;
-    const KFileLink* file = link.AsFile();
-    return file == nullptr ||
-           (file->Operation() == TransferOp::None && file->CurrentStep() == TransferStep::Idle);
-}
-}  // namespace
-
-void Bus::ScanLinks(bool onTick, bool pollNow) {
-    if (pollNow) {
-        // Polled links join the active ones; a link whose flag was cleared leaves the list.
-        std::erase_if(polled_, [](LinkWork* w) {
-            w->pollListed = w->link->poll;
-            return !w->link->poll;
-        });
-        for (LinkWork* work : polled_) Activate(*work->link);
-    }
-    // A link that a visit activates (nothing does today) would wait for the next pass.
-    const std::vector<LinkWork*> visit = active_;
-    for (LinkWork* work : visit) {
-        KRemoteLink* link = work->link;
-        link->Step();
-        if (link->pending == nullptr) {
-            // The poll also replaces a write that has not gone out yet.
-            if (pollNow && link->poll) {
-                link->state = LinkState::GET;
-                link->ClearFault();
-            }
-            const bool get = link->state == LinkState::GET, set = link->state == LinkState::SET;
-            if ((get && link->Get()) || (set && link->Set())) {
-                work->slotWaitTicks = 0;
-                if (set) host_.RefreshDeviceTree();
-            } else if (onTick && (get || set) && link->pending == nullptr &&
-                       link->state != LinkState::ERROR && ++work->slotWaitTicks > kSlotWaitLimit) {
-                // No slot came free in a request's own time: the bus is overrun.
-                work->slotWaitTicks = 0;
-                link->state = LinkState::ERROR;
-                link->fault = LinkFault::NoSlot;
-                host_.RefreshDeviceTree();
-            }
-        }
-        if (link->pending != nullptr) {
-            RequestSlot& slot = *link->pending;
-            if (link->state == LinkState::KNOWN) {
-                link->ReleasePending();
-            } else if (slot.state == SlotState::Failed) {
-                link->state = LinkState::ERROR;
-                link->fault = slot.offBus ? LinkFault::PortDown : LinkFault::NoReply;
-                link->ReleasePending();
-            } else if (slot.state == SlotState::Free) {
-                // The slot was taken from under the link: it never held its request to the end.
-                link->state = LinkState::ERROR;
-                link->fault = LinkFault::NoSlot;
-                link->pending = nullptr;
-            }
-            host_.RefreshDeviceTree();
-        }
-    }
-    std::erase_if(active_, [](LinkWork* w) {
-        if (!Idle(*w->link)) return false;
-        w->active = false;
-        return true;
-    });
 }
 
 void Bus::SendReady() {

@@ -128,8 +128,6 @@ class Bus : public LinkBus, private ReceiverSink {
     RequestSlot* PostRequest(const BusPacket& request) override;
     void ReleaseRequest(RequestSlot& slot) override { slot.Release(); }
     void Activate(KRemoteLink& link) override;
-    // A link that finds no free slot waits this long before it gives up: a request's own time.
-    static constexpr std::int32_t kSlotWaitLimit = RequestSlots::kTries * (RequestSlots::kCountdown + 1);
     void AddLogLine(const std::string& line) override { host_.AddLogLine(line); }
 
     RequestSlots& Slots() { return slots_; }
@@ -145,9 +143,14 @@ class Bus : public LinkBus, private ReceiverSink {
     // Links a tick visits: those with work.
     std::size_t ActiveLinks() const { return active_.size(); }
 
-    // The engine's tick, in its order: the queue, the link scan (onTick: the tick's own pass,
-    // which counts how long links have waited for a slot), the slots.
-    void ScanLinks(bool onTick, bool pollNow);
+    // The engine's tick, in its order: the queue, the link scan, the slots. The scan gives free
+    // slots round-robin over the devices, then over a device's links; a link waits for a slot as
+    // long as it takes. A device that gave up a request unanswered is silent: it holds at most
+    // one slot, and is asked once a period (pollNow starts one), one link at a time, until it
+    // answers; its other requests end ERROR meanwhile.
+    void ScanLinks(bool pollNow);
+    // The device gave up a request unanswered and has not been heard since.
+    bool Silent(const KDevice& device) const;
     void RunSlots();
     // Sends the requests posted since they last ran; repeats and give-ups stay with the tick.
     void SendReady();
@@ -165,9 +168,23 @@ class Bus : public LinkBus, private ReceiverSink {
         KRemoteLink* link = nullptr;
         bool active = false;
         bool pollListed = false;
-        std::int32_t slotWaitTicks = 0;
+    };
+    // What the bus keeps of a device: its place in the round, where its own round stands, and
+    // whether it is silent.
+    struct DeviceWork {
+        std::size_t rank = 0;        // the order the bus first served the device in
+        std::uint32_t lastLink = 0;  // the order of its link that last got a slot
+        bool silent = false;
+        bool triedThisPeriod = false;  // a silent device's one try of the period went out
+        std::size_t held = 0;          // slots its links hold now
     };
     LinkWork& WorkOf(KRemoteLink& link);
+    DeviceWork& WorkOf(const KDevice& device);
+    DeviceWork* FindDeviceWork(const KDevice& device);
+    // A link's request in flight: at its end the slot is released, or the link turns ERROR.
+    void FollowRequest(KRemoteLink& link);
+    // Free slots to the links that wait for one, fairly; see ScanLinks.
+    void GiveSlots(const std::vector<KRemoteLink*>& waiting);
     void OnPacket(const BusPacket& packet) override;
     void Observe(PacketPath path, const BusPacket& p) {
         if (observer_ != nullptr) observer_->OnPacket(name_, path, p);
@@ -192,6 +209,8 @@ class Bus : public LinkBus, private ReceiverSink {
     std::uint8_t ownAddress_ = kStartOwnAddress;
     std::size_t maxOutstanding_ = RequestSlots::kCount;
     std::unordered_map<const KRemoteLink*, LinkWork> work_;
+    std::unordered_map<const KDevice*, DeviceWork> devices_;
+    std::size_t lastRank_ = 0;       // the device that last got a slot
     std::vector<LinkWork*> active_;  // in model order, which is the order requests go out in
     std::vector<LinkWork*> polled_;
 };

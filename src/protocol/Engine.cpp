@@ -48,7 +48,7 @@ void Engine::Respond() {
     if (runnerEvent) runnerEvent();
     // Retries and give-ups wait for the tick; a reply that freed a slot lets the next request out now.
     for (const auto& bus : buses_) {
-        bus->ScanLinks(false, false);
+        bus->ScanLinks(false);
         bus->SendReady();
     }
     busy_ = false;
@@ -65,14 +65,14 @@ void Engine::Tick() {
     }
     for (const auto& bus : buses_) {
         bus->ProcessReceiveQueue();
-        bus->ScanLinks(true, pollNow_);
+        bus->ScanLinks(pollNow_);
         bus->RunSlots();
     }
     if (runnerStep) runnerStep();
     pollNow_ = false;
     // What the runner asked for in this tick goes out now, not a tick later.
     for (const auto& bus : buses_) {
-        bus->ScanLinks(false, false);
+        bus->ScanLinks(false);
         bus->SendReady();
     }
     busy_ = false;

@@ -18,12 +18,14 @@ Composition::Composition(const std::string& workDir, CompositionHosts hosts)
     });
     engine_.runnerStep = [this] { sequences_->Step(kTick); };
     engine_.runnerEvent = [this] { sequences_->Resume(); };
+    engine_.othersBusy = [this] { return log_->Active() || sequences_->Running(); };
 }
 
 Composition::~Composition() {
     engine_.runnerStep = nullptr;
     engine_.runnerEvent = nullptr;
     engine_.periodicLogStep = nullptr;
+    engine_.othersBusy = nullptr;
     engine_.Model().SetLogChannelFactory(nullptr);
 }
 

@@ -142,6 +142,8 @@ class Bus : public LinkBus, private ReceiverSink {
     std::size_t MaxOutstanding() const { return maxOutstanding_; }
     // Links a tick visits: those with work.
     std::size_t ActiveLinks() const { return active_.size(); }
+    // No link has work or is polled, every slot is free and the queue is empty.
+    bool Idle() const;
 
     // The engine's tick, in its order: the queue, the link scan, the slots. The scan gives free
     // slots round-robin over the devices, then over a device's links; a link waits for a slot as

@@ -1,5 +1,7 @@
 #include "protocol/Engine.h"
 
+#include <algorithm>
+
 #include <cmath>
 
 #include "model/TextConvert.h"
@@ -41,7 +43,24 @@ void Engine::Start() {
     for (const auto& bus : buses_) bus->Start();
 }
 
+bool Engine::Idle() const {
+    if (othersBusy && othersBusy()) return false;
+    return std::all_of(buses_.begin(), buses_.end(), [](const auto& bus) { return bus->Idle(); });
+}
+
+void Engine::SkipTicks(std::int64_t ticks) {
+    if (ticks <= 0) return;
+    // The poll comes on the tick the divider reaches 0, then every period + 1 ticks.
+    if (ticks <= divider_) {
+        divider_ -= static_cast<std::int32_t>(ticks);
+        return;
+    }
+    const std::int64_t sincePoll = (ticks - divider_ - 1) % (static_cast<std::int64_t>(period_) + 1);
+    divider_ = period_ - static_cast<std::int32_t>(sincePoll);
+}
+
 void Engine::Respond() {
+    if (woken) woken();
     if (busy_) return;
     busy_ = true;
     for (const auto& bus : buses_) bus->ProcessReceiveQueue();

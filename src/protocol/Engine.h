@@ -45,6 +45,15 @@ class Engine {
     // Start-up state of every bus.
     void Start();
 
+    // Nothing to do until a command or a reply comes: no link has work or is polled, no slot is
+    // taken, nothing waits in a queue, and neither the runner nor the logger runs (othersBusy).
+    bool Idle() const;
+    // Ticks that passed without being run while idle: the divider keeps its phase with the clock.
+    void SkipTicks(std::int64_t ticks);
+    std::function<bool()> othersBusy;
+    // Told first whenever a reply or new work comes in between ticks: a sleeping clock wakes.
+    std::function<void()> woken;
+
     // The interval in seconds, in single precision, times 100, truncated; the divider restarts.
     bool SetPeriodSeconds(float seconds);
     std::int32_t Period() const { return period_; }

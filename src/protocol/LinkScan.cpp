@@ -7,7 +7,7 @@ namespace korva {
 
 namespace {
 // Nothing to send, nothing in flight, no transfer under way: the link needs no visits.
-bool Idle(const KRemoteLink& link) {
+bool LinkIdle(const KRemoteLink& link) {
     if (link.state == LinkState::GET || link.state == LinkState::SET || link.pending != nullptr) return false;
     const KFileLink* file = link.AsFile();
     return file == nullptr ||
@@ -35,6 +35,13 @@ Bus::DeviceWork* Bus::FindDeviceWork(const KDevice& device) {
 bool Bus::Silent(const KDevice& device) const {
     const auto it = devices_.find(&device);
     return it != devices_.end() && it->second.silent;
+}
+
+bool Bus::Idle() const {
+    if (!active_.empty() || !polled_.empty() || !queue_.Empty()) return false;
+    const auto& slots = slots_.All();
+    return std::all_of(slots.begin(), slots.end(),
+                       [](const RequestSlot& s) { return s.state == SlotState::Free; });
 }
 
 void Bus::Activate(KRemoteLink& link) {
@@ -108,7 +115,7 @@ void Bus::ScanLinks(bool pollNow) {
     }
     GiveSlots(waiting);
     std::erase_if(active_, [](LinkWork* w) {
-        if (!Idle(*w->link)) return false;
+        if (!LinkIdle(*w->link)) return false;
         w->active = false;
         return true;
     });

@@ -43,6 +43,7 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
                        }}),
       portsMenu_(core_.ports(), core_.engine(), [this] { return bridge_.BusErrors(); }),
       logging_(core_.engine(), core_.log(), dialogs_),
+      clock_(core_.engine(), [this] { OnTimComs(); }),
       tickByHand_(wiring.tickByHand) {
     if (wiring.line != nullptr) engine().Line().AttachSerial(wiring.line);
     bridge_.SetComPorts(&core_.ports());
@@ -75,15 +76,12 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
         portsMenu_.ShowLines(*statusLine);
     };
 
-    timComs.setObjectName("timComs");
-    timComs.setInterval(10);
-    connect(&timComs, &QTimer::timeout, this, [this] { OnTimComs(); });
     RestoreWindowSettings(*this);
 }
 
 TForm1::~TForm1() {
     engine().SetPacketObserver(nullptr);
-    timComs.stop();
+    clock_.SetRunning(false);
     delete plotWindow;  // before the model it reads from
     // The pages, with the relay they own, before the engine and the store they act on.
     delete pcInterface;
@@ -194,10 +192,7 @@ void TForm1::FormActivate() {
 
 void TForm1::SetTicking(bool on) {
     ticking_ = on;
-    if (on && !tickByHand_)
-        timComs.start();
-    else
-        timComs.stop();
+    clock_.SetRunning(on && !tickByHand_);
 }
 
 void TForm1::WireBridge() {
@@ -247,6 +242,7 @@ void TForm1::OnTimComs() {
     scriptingPage->UpdateRunControls();
     portsMenu_.ShowTraffic(*statusLine);
     inTick_ = false;
+    if (!tickByHand_) clock_.TickDone();
 }
 
 void TForm1::AddLogLine(const QString& line) {

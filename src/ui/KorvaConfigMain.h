@@ -6,7 +6,6 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
-#include <QTimer>
 
 #include "compose/Composition.h"
 #include "sequence/Util.h"
@@ -16,6 +15,7 @@
 #include "ui/PortsMenu.h"
 #include "ui/Logging.h"
 #include "ui/StatusLine.h"
+#include "ui/TickTimer.h"
 
 class QAction;
 class QLabel;
@@ -100,6 +100,7 @@ class TForm1 : public QMainWindow {
     TPlotWindow* plotWindow;
     // The communications timer runs, or would run when ticks are driven from outside.
     bool Ticking() const { return ticking_; }
+    const TickTimer& Clock() const { return clock_; }
 
     QMenu* mnTools;
     QMenu* mnStandardConfig;
@@ -127,7 +128,7 @@ class TForm1 : public QMainWindow {
     Composition core_;
     PortsMenu portsMenu_;
     Logging logging_;
-    QTimer timComs;
+    TickTimer clock_;  // the communications timer
     // The plot's time axis: the wall clock, or the ticks when they are given by hand.
     QElapsedTimer plotClock_;
     std::uint64_t ticks_ = 0;

@@ -101,5 +101,41 @@ TEST_F(TwoLines, NothingCrossesFromOneLineToTheOther) {
     EXPECT_TRUE(later.showBroadcasts);
 }
 
+// The engine sleeps only with nothing to do, and the ticks it slept through keep the polls' phase.
+TEST(Engine, IdleOnlyWithNothingToDoAndPollsKeepTheirPhase) {
+    test::FakeHost host;
+    Engine engine(host);
+    KDevice& pump = engine.Model().MakeDevice("Pump", 0x32);
+    KPropertyLink& speed = engine.Model().MakeProperty(pump, {"Speed", 0, 1});
+    bool runnerBusy = false;
+    engine.othersBusy = [&] { return runnerBusy; };
+    EXPECT_TRUE(engine.Idle());
+    runnerBusy = true;
+    EXPECT_FALSE(engine.Idle()) << "the runner runs";
+    runnerBusy = false;
+    speed.RequestRead();  // no port: it waits for its slot
+    EXPECT_FALSE(engine.Idle()) << "a link has work";
+    speed.state = LinkState::KNOWN;
+    engine.Tick();
+    EXPECT_TRUE(engine.Idle());
+    speed.SetPoll(true);
+    EXPECT_FALSE(engine.Idle()) << "a link is polled";
+    speed.SetPoll(false);
+
+    // Polls come on ticks 0, 401, 802, ... however many ticks were skipped in between.
+    const std::int64_t skips[] = {0, 1, 399, 400, 401, 402, 1000, 4010};
+    for (const std::int64_t skip : skips) {
+        Engine e(host);
+        bool polled = false;
+        e.periodicLogStep = [&] { polled = true; };  // runs on the ticks that poll
+        e.Tick();                                    // tick 0 polls
+        e.SkipTicks(skip);
+        std::int64_t tick = 1 + skip;
+        for (polled = false; e.Tick(), !polled && tick < 10000;) ++tick;
+        EXPECT_EQ(tick % 401, 0) << "skipped " << skip;
+        EXPECT_LE(tick - skip, 401) << "skipped " << skip;
+    }
+}
+
 }  // namespace
 }  // namespace korva

@@ -237,6 +237,19 @@ class MainWindowTest : public QObject, test::WindowFixture {
         QTimer::singleShot(2000, &loop, [&] { loop.exit(99); });
         QCOMPARE(loop.exec(), 1);
     }
+
+    // Idle, the communications clock sleeps; a key, or work for a link, wakes it.
+    void theClockSleepsWhileIdle() {
+        TForm1 own(win->dir.Path(), WindowWiring{&win->dialogs, &win->line, false});
+        own.show();
+        QTRY_VERIFY(own.Started());
+        QTRY_VERIFY(own.Clock().Asleep());
+        QTest::keyClick(&own, Qt::Key_Shift);
+        QVERIFY(own.Clock().Running() && !own.Clock().Asleep());
+        QTRY_VERIFY(own.Clock().Asleep());
+        own.engine().Model().FindLink("Pump", "Speed")->RequestRead();
+        QVERIFY(!own.Clock().Asleep());
+    }
 };
 
 QTEST_MAIN(MainWindowTest)

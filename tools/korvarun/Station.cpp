@@ -230,6 +230,8 @@ bool Station::OpenPort() {
     } else {
         port_.SetCommPort(unit_.port, unit_.port);
         port_.SetActive(true);
+        // As "Open Com n" does: no more requests are outstanding than the line's speed carries.
+        engine_.Line().SetLineSpeed(port_.BaudRate());
         if (port_.Active()) return true;
     }
     Fail("cannot open " + unit_.port +

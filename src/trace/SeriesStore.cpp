@@ -100,4 +100,38 @@ std::vector<int> AssignAxes(const std::vector<double>& magnitudes, double decade
     return axis;
 }
 
+std::vector<SeriesPoint> ColumnExtremes(const SeriesPoint* b, const SeriesPoint* e, double from, double to,
+                                        std::size_t columns) {
+    std::vector<SeriesPoint> out;
+    if (columns == 0 || b == nullptr || e <= b) return out;
+    out.reserve(std::min(static_cast<std::size_t>(e - b), 2 * columns));
+    // A span of no width, or an unbounded one, is a single column.
+    const double width = to - from;
+    const double scale = std::isfinite(width) && width > 0 ? static_cast<double>(columns) / width : 0;
+    const auto last = static_cast<double>(columns - 1);
+    const SeriesPoint* lo = nullptr;
+    const SeriesPoint* hi = nullptr;
+    std::size_t column = 0;
+    const auto flush = [&] {
+        if (lo == nullptr) return;
+        out.push_back(*std::min(lo, hi));  // the earlier of the two first
+        if (lo != hi) out.push_back(*std::max(lo, hi));
+        lo = hi = nullptr;
+    };
+    for (const SeriesPoint* p = b; p != e; ++p) {
+        if (std::isnan(p->v) || std::isnan(p->t)) continue;
+        // Clamped while still a double: a NaN, an infinity or a far time never reaches the conversion.
+        const double x = std::min((p->t - from) * scale, last);
+        const std::size_t c = x > 0 ? static_cast<std::size_t>(x) : 0;
+        if (c != column) {
+            flush();
+            column = c;
+        }
+        if (lo == nullptr || p->v < lo->v) lo = p;
+        if (hi == nullptr || p->v > hi->v) hi = p;
+    }
+    flush();
+    return out;
+}
+
 }  // namespace korva

@@ -27,30 +27,18 @@ namespace korva {
 namespace {
 constexpr double kSpanSeconds[] = {60.0, 600.0, 0.0};
 
-// A long run is drawn as the lowest and highest value of each bucket, in time order, so that
-// no peak is lost between drawn points.
-QList<QPointF> Drawn(const SeriesPoint* b, const SeriesPoint* e, double& lo, double& hi) {
+// What Qt Charts is given of one series: at most the lowest and highest point of each pixel
+// column, so a redraw costs the same for an hour as for a minute and no spike is lost. The value
+// range of those points is the whole range's.
+QList<QPointF> Drawn(const SeriesPoint* b, const SeriesPoint* e, double from, double to, std::size_t columns,
+                     double& lo, double& hi) {
+    const std::vector<SeriesPoint> kept = ColumnExtremes(b, e, from, to, columns);
     QList<QPointF> out;
-    const auto n = static_cast<std::size_t>(e - b);
-    const std::size_t buckets = TPlotWindow::kMaxDrawn / 2;
-    const std::size_t step =
-        n <= static_cast<std::size_t>(TPlotWindow::kMaxDrawn) ? 1 : (n + buckets - 1) / buckets;
-    out.reserve(static_cast<qsizetype>(std::min<std::size_t>(n, TPlotWindow::kMaxDrawn)));
-    for (const SeriesPoint* p = b; p < e;
-         p += std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(step), e - p)) {
-        const SeriesPoint* end = p + std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(step), e - p);
-        const SeriesPoint* mn = p;
-        const SeriesPoint* mx = p;
-        for (const SeriesPoint* q = p; q < end; ++q) {
-            if (q->v < mn->v) mn = q;
-            if (q->v > mx->v) mx = q;
-        }
-        const SeriesPoint* first = mn->t <= mx->t ? mn : mx;
-        const SeriesPoint* second = first == mn ? mx : mn;
-        out.append(QPointF(first->t, first->v));
-        if (second != first) out.append(QPointF(second->t, second->v));
-        lo = std::min(lo, mn->v);
-        hi = std::max(hi, mx->v);
+    out.reserve(static_cast<qsizetype>(kept.size()));
+    for (const SeriesPoint& p : kept) {
+        out.append(QPointF(p.t, p.v));
+        lo = std::min(lo, p.v);
+        hi = std::max(hi, p.v);
     }
     return out;
 }
@@ -185,13 +173,22 @@ void TPlotWindow::Refresh() {
     // A span longer than the run shows the run from its first reading.
     const double start = any_ ? first_ : 0;
     const double from = span > 0 ? std::max(start, to - span) : start;
+    const double axisTo = to > from ? to : from + 1;  // the time axis is never of no width
+    // Before the chart's first layout its plot area is empty; the view's width stands in for it.
+    const double pixels = chart->plotArea().width() > 0 ? chart->plotArea().width() : chartView->width();
+    const auto columns =
+        static_cast<std::size_t>(std::clamp(std::ceil(pixels * chartView->devicePixelRatioF()), 1.0, 1e5));
     std::vector<double> magnitude(lines_.size(), 0.0);
     std::vector<double> lo(lines_.size(), HUGE_VAL), hi(lines_.size(), -HUGE_VAL);
+    std::vector<QList<QPointF>> drawn(lines_.size());
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const auto [b, e] = store_.At(i).Range(from, to);
-        lines_[i]->replace(Drawn(b, e, lo[i], hi[i]));
+        drawn[i] = Drawn(b, e, from, axisTo, columns, lo[i], hi[i]);
         if (lines_[i]->isVisible() && b != e) magnitude[i] = std::max(std::fabs(lo[i]), std::fabs(hi[i]));
     }
+    // Qt Charts lays out every point of a series again on each change of its axes: the old points
+    // go first, so that the new ones are laid out once, against the axes they end with.
+    for (QLineSeries* line : lines_) line->clear();
     const std::vector<int> axes = AssignAxes(magnitude);
     double range[2][2] = {{HUGE_VAL, -HUGE_VAL}, {HUGE_VAL, -HUGE_VAL}};
     for (std::size_t i = 0; i < lines_.size(); ++i) {
@@ -207,7 +204,8 @@ void TPlotWindow::Refresh() {
     SetRange(axisLeft_, range[0][0], range[0][1]);
     SetRange(axisRight_, range[1][0], range[1][1]);
     axisRight_->setVisible(std::find(axes.begin(), axes.end(), 1) != axes.end());
-    axisTime_->setRange(from, to > from ? to : from + 1);
+    axisTime_->setRange(from, axisTo);
+    for (std::size_t i = 0; i < lines_.size(); ++i) lines_[i]->replace(drawn[i]);
     shownFrom_ = from;
     shownTo_ = to;
     // A redraw of d ms waits d ticks (10 d ms) for the next: the plot takes at most a tenth of the thread.

@@ -27,7 +27,6 @@ class TPlotWindow : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kRefreshTicks = 20;  // a redraw every 200 ms at the 10 ms tick, or rarer
-    static constexpr int kMaxDrawn = 600;     // points drawn per series; more are drawn as min and max
     enum Span { LastMinute, LastTenMinutes, All };
 
     TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* parent = nullptr,

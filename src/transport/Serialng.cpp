@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -87,6 +88,8 @@ int LineErrorCount(int fd) {
 TSerialPortNG::TSerialPortNG(Poster poster) : poster_(std::move(poster)) {
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     worker_ = std::thread([this] { WorkerLoop(); });
+    // Named before the port is handed out, so that a debugger, top and the tests can tell it apart.
+    pthread_setname_np(worker_.native_handle(), kWorkerName);
 }
 
 TSerialPortNG::~TSerialPortNG() {

@@ -6,10 +6,13 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QGraphicsItem>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
@@ -27,20 +30,12 @@ namespace korva {
 namespace {
 constexpr double kSpanSeconds[] = {60.0, 600.0, 0.0};
 
-// What Qt Charts is given of one series: at most the lowest and highest point of each pixel
-// column, so a redraw costs the same for an hour as for a minute and no spike is lost. The value
-// range of those points is the whole range's.
-QList<QPointF> Drawn(const SeriesPoint* b, const SeriesPoint* e, double from, double to, std::size_t columns,
-                     double& lo, double& hi) {
-    const std::vector<SeriesPoint> kept = ColumnExtremes(b, e, from, to, columns);
-    QList<QPointF> out;
-    out.reserve(static_cast<qsizetype>(kept.size()));
-    for (const SeriesPoint& p : kept) {
-        out.append(QPointF(p.t, p.v));
+// The lowest and highest value of the drawn points, which are the whole range's.
+void Extent(const std::vector<SeriesPoint>& points, double& lo, double& hi) {
+    for (const SeriesPoint& p : points) {
         lo = std::min(lo, p.v);
         hi = std::max(hi, p.v);
     }
-    return out;
 }
 
 void SetRange(QValueAxis* axis, double lo, double hi) {
@@ -54,6 +49,35 @@ void SetRange(QValueAxis* axis, double lo, double hi) {
     axis->applyNiceNumbers();
 }
 }  // namespace
+
+// One series' line in the chart, its points already in the chart's pixels. Qt Charts' own line
+// item makes a stroked outline of every point on each change, for mouse hits the plot does not
+// take, and that cost more than all the rest of a redraw; this one draws the same path and clips
+// it to the plot area, nothing more.
+class TPlotWindow::Trace : public QGraphicsItem {
+  public:
+    explicit Trace(QGraphicsItem* parent) : QGraphicsItem(parent) {}
+    void Set(QPainterPath path, const QRectF& area, const QPen& pen) {
+        prepareGeometryChange();
+        path_ = std::move(path);
+        area_ = area;
+        pen_ = pen;
+        update();
+    }
+    const QPainterPath& Path() const { return path_; }
+    QRectF boundingRect() const override { return area_; }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+        painter->setClipRect(area_);
+        painter->setPen(pen_);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawPath(path_);
+    }
+
+  private:
+    QPainterPath path_;
+    QRectF area_;
+    QPen pen_;
+};
 
 TPlotWindow::TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* parent, std::size_t capacity)
     : QWidget(parent, Qt::Window), model_(model), dialogs_(dialogs), store_(capacity) {
@@ -93,6 +117,8 @@ TPlotWindow::TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* paren
     chartView = new QChartView(chart, this);  // owns the chart
     chartView->setObjectName("chartView");
     chartView->setRenderHint(QPainter::Antialiasing);
+    // A new size moves the lines with the axes; the next redraw takes the new width's columns.
+    connect(chart, &QChart::plotAreaChanged, this, [this] { LayOut(); });
 
     auto* bar = new QHBoxLayout();
     bar->addWidget(cbSpan);
@@ -124,7 +150,11 @@ std::size_t TPlotWindow::AddSeries(KRemoteLink& link) {
     chart->addSeries(line);
     line->attachAxis(axisTime_);
     line->attachAxis(axisLeft_);
-    lines_.push_back(line);
+    lines_.push_back(line);  // the legend entry, its colour and its axes; the points are the trace's
+    auto* trace = new Trace(chart);
+    trace->setZValue(kTraceZ);
+    traces_.push_back(trace);
+    drawn_.emplace_back();
     axisOf_.push_back(0);
     for (QLegendMarker* marker : chart->legend()->markers(line))
         connect(marker, &QLegendMarker::clicked, this, [this, i] { ToggleSeries(i); });
@@ -180,15 +210,12 @@ void TPlotWindow::Refresh() {
         static_cast<std::size_t>(std::clamp(std::ceil(pixels * chartView->devicePixelRatioF()), 1.0, 1e5));
     std::vector<double> magnitude(lines_.size(), 0.0);
     std::vector<double> lo(lines_.size(), HUGE_VAL), hi(lines_.size(), -HUGE_VAL);
-    std::vector<QList<QPointF>> drawn(lines_.size());
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const auto [b, e] = store_.At(i).Range(from, to);
-        drawn[i] = Drawn(b, e, from, axisTo, columns, lo[i], hi[i]);
+        drawn_[i] = ColumnExtremes(b, e, from, axisTo, columns);
+        Extent(drawn_[i], lo[i], hi[i]);
         if (lines_[i]->isVisible() && b != e) magnitude[i] = std::max(std::fabs(lo[i]), std::fabs(hi[i]));
     }
-    // Qt Charts lays out every point of a series again on each change of its axes: the old points
-    // go first, so that the new ones are laid out once, against the axes they end with.
-    for (QLineSeries* line : lines_) line->clear();
     const std::vector<int> axes = AssignAxes(magnitude);
     double range[2][2] = {{HUGE_VAL, -HUGE_VAL}, {HUGE_VAL, -HUGE_VAL}};
     for (std::size_t i = 0; i < lines_.size(); ++i) {
@@ -205,11 +232,41 @@ void TPlotWindow::Refresh() {
     SetRange(axisRight_, range[1][0], range[1][1]);
     axisRight_->setVisible(std::find(axes.begin(), axes.end(), 1) != axes.end());
     axisTime_->setRange(from, axisTo);
-    for (std::size_t i = 0; i < lines_.size(); ++i) lines_[i]->replace(drawn[i]);
+    LayOut();
     shownFrom_ = from;
     shownTo_ = to;
     // A redraw of d ms waits d ticks (10 d ms) for the next: the plot takes at most a tenth of the thread.
     refreshGap_ = std::max<int>(kRefreshTicks, static_cast<int>(took.elapsed()));
+}
+
+void TPlotWindow::LayOut() {
+    const QRectF area = chart->plotArea();
+    // The axes' ranges are never empty (SetRange pads them), so the scales are finite.
+    const double t0 = axisTime_->min();
+    const double tScale = area.width() / (axisTime_->max() - t0);
+    for (std::size_t i = 0; i < traces_.size(); ++i) {
+        const QValueAxis* axis = axisOf_[i] ? axisRight_ : axisLeft_;
+        const double v0 = axis->min();
+        const double vScale = area.height() / (axis->max() - v0);
+        QPainterPath path;
+        path.reserve(static_cast<int>(drawn_[i].size()));
+        for (std::size_t k = 0; k < drawn_[i].size(); ++k) {
+            const SeriesPoint& p = drawn_[i][k];
+            const QPointF at(area.left() + (p.t - t0) * tScale, area.bottom() - (p.v - v0) * vScale);
+            // Not by the path's element count: a path with room reserved already holds a move to 0,0.
+            if (k == 0)
+                path.moveTo(at);
+            else
+                path.lineTo(at);
+        }
+        traces_[i]->Set(std::move(path), area, lines_[i]->pen());
+        traces_[i]->setVisible(lines_[i]->isVisible());
+    }
+}
+
+QPainterPath TPlotWindow::DrawnPath(std::size_t i) const {
+    const Trace* trace = traces_.at(i);
+    return trace->isVisible() ? trace->Path() : QPainterPath();
 }
 
 void TPlotWindow::SetPaused(bool paused) {

@@ -7,6 +7,10 @@
 #include <sstream>
 
 namespace korva {
+void PrintTo(const SeriesPoint& p, std::ostream* out) {
+    *out << "{" << p.t << ", " << p.v << "}";
+}
+
 namespace {
 
 TEST(SeriesStore, FullSeriesThinsOlderPointsAndKeepsTheNewestWhole) {

@@ -12,7 +12,7 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
-#include <QPainterPath>
+#include <QPolygonF>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
@@ -52,29 +52,29 @@ void SetRange(QValueAxis* axis, double lo, double hi) {
 
 // One series' line in the chart, its points already in the chart's pixels. Qt Charts' own line
 // item makes a stroked outline of every point on each change, for mouse hits the plot does not
-// take, and that cost more than all the rest of a redraw; this one draws the same path and clips
-// it to the plot area, nothing more.
+// take, and that cost more than all the rest of a redraw. This one only clips to the plot area and
+// draws segment by segment, as Qt Charts does for a solid pen: one path of a thousand joined
+// segments, dense and crossing itself, costs the painter many times more.
 class TPlotWindow::Trace : public QGraphicsItem {
   public:
     explicit Trace(QGraphicsItem* parent) : QGraphicsItem(parent) {}
-    void Set(QPainterPath path, const QRectF& area, const QPen& pen) {
+    void Set(QPolygonF points, const QRectF& area, const QPen& pen) {
         prepareGeometryChange();
-        path_ = std::move(path);
+        points_ = std::move(points);
         area_ = area;
         pen_ = pen;
         update();
     }
-    const QPainterPath& Path() const { return path_; }
+    const QPolygonF& Points() const { return points_; }
     QRectF boundingRect() const override { return area_; }
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
         painter->setClipRect(area_);
         painter->setPen(pen_);
-        painter->setBrush(Qt::NoBrush);
-        painter->drawPath(path_);
+        for (qsizetype k = 1; k < points_.size(); ++k) painter->drawLine(points_[k - 1], points_[k]);
     }
 
   private:
-    QPainterPath path_;
+    QPolygonF points_;
     QRectF area_;
     QPen pen_;
 };
@@ -139,6 +139,11 @@ TPlotWindow::TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* paren
             [this] { Export("Export PNG", "PNG images (*.png)", false); });
     connect(btExportCsv, &QPushButton::clicked, this,
             [this] { Export("Export CSV", "CSV files (*.csv)", true); });
+}
+
+TPlotWindow::~TPlotWindow() {
+    // The chart, a child widget's, goes after the members: nothing it signals may reach them.
+    disconnect(chart, nullptr, this, nullptr);
 }
 
 std::size_t TPlotWindow::AddSeries(KRemoteLink& link) {
@@ -248,25 +253,18 @@ void TPlotWindow::LayOut() {
         const QValueAxis* axis = axisOf_[i] ? axisRight_ : axisLeft_;
         const double v0 = axis->min();
         const double vScale = area.height() / (axis->max() - v0);
-        QPainterPath path;
-        path.reserve(static_cast<int>(drawn_[i].size()));
-        for (std::size_t k = 0; k < drawn_[i].size(); ++k) {
-            const SeriesPoint& p = drawn_[i][k];
-            const QPointF at(area.left() + (p.t - t0) * tScale, area.bottom() - (p.v - v0) * vScale);
-            // Not by the path's element count: a path with room reserved already holds a move to 0,0.
-            if (k == 0)
-                path.moveTo(at);
-            else
-                path.lineTo(at);
-        }
-        traces_[i]->Set(std::move(path), area, lines_[i]->pen());
+        QPolygonF points;
+        points.reserve(static_cast<qsizetype>(drawn_[i].size()));
+        for (const SeriesPoint& p : drawn_[i])
+            points.append({area.left() + (p.t - t0) * tScale, area.bottom() - (p.v - v0) * vScale});
+        traces_[i]->Set(std::move(points), area, lines_[i]->pen());
         traces_[i]->setVisible(lines_[i]->isVisible());
     }
 }
 
-QPainterPath TPlotWindow::DrawnPath(std::size_t i) const {
+QPolygonF TPlotWindow::DrawnLine(std::size_t i) const {
     const Trace* trace = traces_.at(i);
-    return trace->isVisible() ? trace->Path() : QPainterPath();
+    return trace->isVisible() ? trace->Points() : QPolygonF();
 }
 
 void TPlotWindow::SetPaused(bool paused) {

@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include <QPainterPath>
+#include <QPolygonF>
 #include <QWidget>
 
 #include "model/Kobjects.h"
@@ -32,6 +32,7 @@ class TPlotWindow : public QWidget {
 
     TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* parent = nullptr,
                 std::size_t capacity = SeriesStore::kDefaultCapacity);
+    ~TPlotWindow() override;
 
     // Once per tick, t in seconds: a point for each plotted property with a new reading.
     void Sample(double t);
@@ -51,7 +52,7 @@ class TPlotWindow : public QWidget {
     // The points drawn of a series: at most two for each pixel column of the plot.
     const std::vector<SeriesPoint>& Drawn(std::size_t i) const { return drawn_.at(i); }
     // Those points as the chart draws them, in its pixels; empty while the series is hidden.
-    QPainterPath DrawnPath(std::size_t i) const;
+    QPolygonF DrawnLine(std::size_t i) const;
     // The value axis a series is drawn on: 0 left, 1 right.
     int AxisOf(std::size_t i) const { return axisOf_.at(i); }
 

@@ -126,12 +126,12 @@ class PlotTest : public QObject, test::WindowFixture {
         const auto linesLieOnTheAxes = [&] {
             for (std::size_t i = 0; i < 2; ++i) {
                 const auto& drawn = plot.Drawn(i);
-                const QPainterPath path = plot.DrawnPath(i);
-                QCOMPARE(static_cast<std::size_t>(path.elementCount()), drawn.size());
+                const QPolygonF line = plot.DrawnLine(i);
+                QCOMPARE(static_cast<std::size_t>(line.size()), drawn.size());
                 for (std::size_t k = 0; k < drawn.size(); ++k) {
                     const QPointF want =
                         plot.chart->mapToPosition({drawn[k].t, drawn[k].v}, plot.ChartSeries(i));
-                    QVERIFY2(QLineF(want, path.elementAt(static_cast<int>(k))).length() < 0.5,
+                    QVERIFY2(QLineF(want, line[static_cast<qsizetype>(k)]).length() < 0.5,
                              qPrintable(QString("series %1 point %2").arg(i).arg(k)));
                 }
             }
@@ -150,8 +150,8 @@ class PlotTest : public QObject, test::WindowFixture {
                     plot.Drawn(0).end());
         }
         plot.ToggleSeries(1);
-        QVERIFY(plot.DrawnPath(1).isEmpty());
-        QVERIFY(!plot.DrawnPath(0).isEmpty());
+        QVERIFY(plot.DrawnLine(1).isEmpty());
+        QVERIFY(!plot.DrawnLine(0).isEmpty());
     }
 
     // An export that cannot be written says where and why, and leaves whatever had the name.

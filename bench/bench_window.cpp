@@ -1,7 +1,7 @@
 // Start-up of the main window (created, shown, configuration loaded, tree filled, COM1 open) for
 // the demo plant and for generated plants of 10,000 and 100,000 links, with the heap it keeps per
 // link; the CPU an idle window uses with the port open on korvasim; and the tick with the packet
-// trace open under a flood.
+// trace open under a flood; the wakeups of an idle window.
 #include <benchmark/benchmark.h>
 
 #include "CpuTime.h"
@@ -15,10 +15,13 @@
 #include <functional>
 #include <vector>
 
+#include <memory>
+
 #include <malloc.h>
 
 #include "GeneratedPlant.h"
 #include "support/Plant.h"
+#include "support/Wakeups.h"
 #include "ui/DevicePage.h"
 #include "ui/KorvaConfigMain.h"
 #include "ui/TraceWindow.h"
@@ -106,6 +109,63 @@ BENCHMARK(BM_IdleWindowCpu)
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
+
+// How often the process wakes while the event loop idles for three seconds, over all its threads
+// (voluntary and involuntary context switches): a plain QWidget window, for what Qt costs by itself;
+// the main window with its port closed; the main window with COM1 open on korvasim's
+// pseudo-terminal and nothing polled.
+enum class Idle { Plain, PortClosed, PortOpen };
+
+void IdleWakeups(benchmark::State& state, Idle what) {
+    using enum Idle;
+    test::DemoSim sim;  // a copy of the demo plant; korvasim only for the open port
+    if (what == PortOpen && !sim.Start()) {
+        state.SkipWithError("korvasim did not start");
+        return;
+    }
+    const UiDialogs dialogs = Silent();
+    std::unique_ptr<QWidget> plain;
+    std::unique_ptr<TForm1> form;
+    if (what == Plain) {
+        plain = std::make_unique<QWidget>();
+        plain->show();
+    } else {
+        form = std::make_unique<TForm1>(sim.dir.Path(), WindowWiring{&dialogs});
+        form->show();
+        form->FormActivate();
+        if (what == PortOpen) form->comPorts().OpenPort(1);
+    }
+    QApplication::processEvents();
+    double perSecond = 0, voluntaryPerSecond = 0;
+    for (auto _ : state) {
+        const test::Switches before = test::ContextSwitches();
+        const auto t0 = std::chrono::steady_clock::now();
+        QEventLoop loop;
+        QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const test::Switches after = test::ContextSwitches();
+        perSecond = static_cast<double>(after.Total() - before.Total()) / wall;
+        voluntaryPerSecond = static_cast<double>(after.voluntary - before.voluntary) / wall;
+    }
+    state.counters["wakeups_per_s"] = perSecond;
+    // The involuntary ones depend on what else the machine runs; these are the process's own.
+    state.counters["voluntary_per_s"] = voluntaryPerSecond;
+    state.counters["threads"] = static_cast<double>(test::Tasks().size());
+    state.counters["port_open"] = form && form->SerialPortNG1().Active() ? 1 : 0;
+}
+void BM_IdleWakeupsPlainWidget(benchmark::State& state) {
+    IdleWakeups(state, Idle::Plain);
+}
+void BM_IdleWakeupsPortClosed(benchmark::State& state) {
+    IdleWakeups(state, Idle::PortClosed);
+}
+void BM_IdleWakeupsPortOpen(benchmark::State& state) {
+    IdleWakeups(state, Idle::PortOpen);
+}
+BENCHMARK(BM_IdleWakeupsPlainWidget)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_IdleWakeupsPortClosed)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_IdleWakeupsPortOpen)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // The trace window open and following, the port listening to korvasim's second master polling as
 // fast as it can, and on top 1,000 more packets every 10 ms handed to the trace as the protocol

@@ -100,4 +100,49 @@ std::vector<int> AssignAxes(const std::vector<double>& magnitudes, double decade
     return axis;
 }
 
+std::vector<SeriesPoint> ColumnExtremes(const SeriesPoint* b, const SeriesPoint* e, double from, double to,
+                                        std::size_t columns) {
+    std::vector<SeriesPoint> out;
+    if (columns == 0 || b == nullptr || e <= b) return out;
+    out.reserve(std::min(static_cast<std::size_t>(e - b), 2 * columns));
+    // A span of no width, or an unbounded one, is a single column.
+    const double width = to - from;
+    const double scale = std::isfinite(width) && width > 0 ? static_cast<double>(columns) / width : 0;
+    const auto last = static_cast<double>(columns - 1);
+    const auto columnOf = [&](const SeriesPoint& p) {
+        // Clamped while still a double: a NaN, an infinity or a far time never reaches the conversion.
+        const double x = std::min((p.t - from) * scale, last);
+        return x > 0 ? static_cast<std::size_t>(x) : std::size_t{0};
+    };
+    for (const SeriesPoint* p = b; p != e;) {
+        // Times ascend, so a column ends where steps that double from p first pass it, found then
+        // by halving: a long span costs a comparison of values per point, and the steps stay near p
+        // in memory. The end lies past p, as p is in its own column.
+        const std::size_t column = columnOf(*p);
+        const auto inColumn = [&](const SeriesPoint& q) { return columnOf(q) <= column; };
+        std::ptrdiff_t step = 1;
+        while (step < e - p && inColumn(p[step])) step *= 2;
+        const SeriesPoint* end = std::partition_point(p + step / 2, p + std::min(step, e - p), inColumn);
+        const SeriesPoint* lo = nullptr;
+        const SeriesPoint* hi = nullptr;
+        double low = 0, high = 0;  // lo's and hi's values, kept out of memory
+        for (; p != end; ++p) {
+            const double v = p->v;
+            if (std::isnan(v) || std::isnan(p->t)) continue;
+            if (lo == nullptr || v < low) {
+                low = v;
+                lo = p;
+            }
+            if (hi == nullptr || v > high) {
+                high = v;
+                hi = p;
+            }
+        }
+        if (lo == nullptr) continue;
+        out.push_back(*std::min(lo, hi));  // the earlier of the two first
+        if (lo != hi) out.push_back(*std::max(lo, hi));
+    }
+    return out;
+}
+
 }  // namespace korva

@@ -74,4 +74,11 @@ class SeriesStore {
 // ten; the small ones then go right, split where the gap between neighbours is widest.
 std::vector<int> AssignAxes(const std::vector<double>& magnitudes, double decades = 2.0);
 
+// The points of [b, e), times ascending, as the plot draws them `columns` pixels wide over the span
+// from..to: the lowest and the highest value of each column, in time order, so that a spike one
+// sample wide stays on the line; a column of one value keeps its first point. A point without a
+// number (NaN) is left out, and a time outside the span goes to the column at its edge.
+std::vector<SeriesPoint> ColumnExtremes(const SeriesPoint* b, const SeriesPoint* e, double from, double to,
+                                        std::size_t columns);
+
 }  // namespace korva

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <linux/serial.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -86,6 +88,8 @@ int LineErrorCount(int fd) {
 TSerialPortNG::TSerialPortNG(Poster poster) : poster_(std::move(poster)) {
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     worker_ = std::thread([this] { WorkerLoop(); });
+    // Named before the port is handed out, so that a debugger, top and the tests can tell it apart.
+    pthread_setname_np(worker_.native_handle(), kWorkerName);
 }
 
 TSerialPortNG::~TSerialPortNG() {
@@ -373,11 +377,13 @@ bool TSerialPortNG::Pass(int fd, Clock::time_point& lastByte, std::unique_lock<s
     const auto quiet = std::max<Clock::duration>(
         std::chrono::milliseconds(1),
         std::chrono::microseconds(kQuietCharacters * 10'000'000LL / std::max(baud_.load(), 50)));
-    int timeout = sendInProgress_ ? 2 : kIdlePollMs;
+    // An idle line sleeps until bytes come or the eventfd says the port is closing; the quiet time
+    // runs only once bytes came. Without an eventfd nothing could end the wait, so it stays bounded.
+    int timeout = sendInProgress_ ? 2 : wakeFd_ >= 0 ? -1 : kIdlePollMs;
     if (!gathered_.empty()) {
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(lastByte + quiet - Clock::now()).count();
-        timeout = static_cast<int>(std::clamp<long long>(left, 0, timeout));
+        timeout = static_cast<int>(std::clamp<long long>(left, 0, timeout < 0 ? INT_MAX : timeout));
     }
     pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (sendInProgress_ ? POLLOUT : 0)), 0},
                      {wakeFd_, POLLIN, 0}};

@@ -25,6 +25,7 @@ class TSerialPortNG {
     static constexpr int kQuietCharacters = 3;
     static constexpr int kWtoCharDelayUs = 43;
     static constexpr int kWtoExtraDelayMs = 20;
+    static constexpr const char* kWorkerName = "serial worker";  // the system takes 15 characters
 
     explicit TSerialPortNG(Poster poster);
     ~TSerialPortNG();

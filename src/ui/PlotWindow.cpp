@@ -6,10 +6,13 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QGraphicsItem>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QPainter>
+#include <QPolygonF>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
@@ -27,32 +30,12 @@ namespace korva {
 namespace {
 constexpr double kSpanSeconds[] = {60.0, 600.0, 0.0};
 
-// A long run is drawn as the lowest and highest value of each bucket, in time order, so that
-// no peak is lost between drawn points.
-QList<QPointF> Drawn(const SeriesPoint* b, const SeriesPoint* e, double& lo, double& hi) {
-    QList<QPointF> out;
-    const auto n = static_cast<std::size_t>(e - b);
-    const std::size_t buckets = TPlotWindow::kMaxDrawn / 2;
-    const std::size_t step =
-        n <= static_cast<std::size_t>(TPlotWindow::kMaxDrawn) ? 1 : (n + buckets - 1) / buckets;
-    out.reserve(static_cast<qsizetype>(std::min<std::size_t>(n, TPlotWindow::kMaxDrawn)));
-    for (const SeriesPoint* p = b; p < e;
-         p += std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(step), e - p)) {
-        const SeriesPoint* end = p + std::min<std::ptrdiff_t>(static_cast<std::ptrdiff_t>(step), e - p);
-        const SeriesPoint* mn = p;
-        const SeriesPoint* mx = p;
-        for (const SeriesPoint* q = p; q < end; ++q) {
-            if (q->v < mn->v) mn = q;
-            if (q->v > mx->v) mx = q;
-        }
-        const SeriesPoint* first = mn->t <= mx->t ? mn : mx;
-        const SeriesPoint* second = first == mn ? mx : mn;
-        out.append(QPointF(first->t, first->v));
-        if (second != first) out.append(QPointF(second->t, second->v));
-        lo = std::min(lo, mn->v);
-        hi = std::max(hi, mx->v);
+// The lowest and highest value of the drawn points, which are the whole range's.
+void Extent(const std::vector<SeriesPoint>& points, double& lo, double& hi) {
+    for (const SeriesPoint& p : points) {
+        lo = std::min(lo, p.v);
+        hi = std::max(hi, p.v);
     }
-    return out;
 }
 
 void SetRange(QValueAxis* axis, double lo, double hi) {
@@ -66,6 +49,35 @@ void SetRange(QValueAxis* axis, double lo, double hi) {
     axis->applyNiceNumbers();
 }
 }  // namespace
+
+// One series' line in the chart, its points already in the chart's pixels. Qt Charts' own line
+// item makes a stroked outline of every point on each change, for mouse hits the plot does not
+// take, and that cost more than all the rest of a redraw. This one only clips to the plot area and
+// draws segment by segment, as Qt Charts does for a solid pen: one path of a thousand joined
+// segments, dense and crossing itself, costs the painter many times more.
+class TPlotWindow::Trace : public QGraphicsItem {
+  public:
+    explicit Trace(QGraphicsItem* parent) : QGraphicsItem(parent) {}
+    void Set(QPolygonF points, const QRectF& area, const QPen& pen) {
+        prepareGeometryChange();
+        points_ = std::move(points);
+        area_ = area;
+        pen_ = pen;
+        update();
+    }
+    const QPolygonF& Points() const { return points_; }
+    QRectF boundingRect() const override { return area_; }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+        painter->setClipRect(area_);
+        painter->setPen(pen_);
+        for (qsizetype k = 1; k < points_.size(); ++k) painter->drawLine(points_[k - 1], points_[k]);
+    }
+
+  private:
+    QPolygonF points_;
+    QRectF area_;
+    QPen pen_;
+};
 
 TPlotWindow::TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* parent, std::size_t capacity)
     : QWidget(parent, Qt::Window), model_(model), dialogs_(dialogs), store_(capacity) {
@@ -105,6 +117,8 @@ TPlotWindow::TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* paren
     chartView = new QChartView(chart, this);  // owns the chart
     chartView->setObjectName("chartView");
     chartView->setRenderHint(QPainter::Antialiasing);
+    // A new size moves the lines with the axes; the next redraw takes the new width's columns.
+    connect(chart, &QChart::plotAreaChanged, this, [this] { LayOut(); });
 
     auto* bar = new QHBoxLayout();
     bar->addWidget(cbSpan);
@@ -127,6 +141,11 @@ TPlotWindow::TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* paren
             [this] { Export("Export CSV", "CSV files (*.csv)", true); });
 }
 
+TPlotWindow::~TPlotWindow() {
+    // The chart, a child widget's, goes after the members: nothing it signals may reach them.
+    disconnect(chart, nullptr, this, nullptr);
+}
+
 std::size_t TPlotWindow::AddSeries(KRemoteLink& link) {
     const std::size_t i = store_.Add(link.device->name + "." + link.name);
     plotted_.push_back({&link, link.valueUpdates});
@@ -136,7 +155,11 @@ std::size_t TPlotWindow::AddSeries(KRemoteLink& link) {
     chart->addSeries(line);
     line->attachAxis(axisTime_);
     line->attachAxis(axisLeft_);
-    lines_.push_back(line);
+    lines_.push_back(line);  // the legend entry, its colour and its axes; the points are the trace's
+    auto* trace = new Trace(chart);
+    trace->setZValue(kTraceZ);
+    traces_.push_back(trace);
+    drawn_.emplace_back();
     axisOf_.push_back(0);
     for (QLegendMarker* marker : chart->legend()->markers(line))
         connect(marker, &QLegendMarker::clicked, this, [this, i] { ToggleSeries(i); });
@@ -185,11 +208,17 @@ void TPlotWindow::Refresh() {
     // A span longer than the run shows the run from its first reading.
     const double start = any_ ? first_ : 0;
     const double from = span > 0 ? std::max(start, to - span) : start;
+    const double axisTo = to > from ? to : from + 1;  // the time axis is never of no width
+    // Before the chart's first layout its plot area is empty; the view's width stands in for it.
+    const double pixels = chart->plotArea().width() > 0 ? chart->plotArea().width() : chartView->width();
+    const auto columns =
+        static_cast<std::size_t>(std::clamp(std::ceil(pixels * chartView->devicePixelRatioF()), 1.0, 1e5));
     std::vector<double> magnitude(lines_.size(), 0.0);
     std::vector<double> lo(lines_.size(), HUGE_VAL), hi(lines_.size(), -HUGE_VAL);
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const auto [b, e] = store_.At(i).Range(from, to);
-        lines_[i]->replace(Drawn(b, e, lo[i], hi[i]));
+        drawn_[i] = ColumnExtremes(b, e, from, axisTo, columns);
+        Extent(drawn_[i], lo[i], hi[i]);
         if (lines_[i]->isVisible() && b != e) magnitude[i] = std::max(std::fabs(lo[i]), std::fabs(hi[i]));
     }
     const std::vector<int> axes = AssignAxes(magnitude);
@@ -207,11 +236,35 @@ void TPlotWindow::Refresh() {
     SetRange(axisLeft_, range[0][0], range[0][1]);
     SetRange(axisRight_, range[1][0], range[1][1]);
     axisRight_->setVisible(std::find(axes.begin(), axes.end(), 1) != axes.end());
-    axisTime_->setRange(from, to > from ? to : from + 1);
+    axisTime_->setRange(from, axisTo);
+    LayOut();
     shownFrom_ = from;
     shownTo_ = to;
     // A redraw of d ms waits d ticks (10 d ms) for the next: the plot takes at most a tenth of the thread.
     refreshGap_ = std::max<int>(kRefreshTicks, static_cast<int>(took.elapsed()));
+}
+
+void TPlotWindow::LayOut() {
+    const QRectF area = chart->plotArea();
+    // The axes' ranges are never empty (SetRange pads them), so the scales are finite.
+    const double t0 = axisTime_->min();
+    const double tScale = area.width() / (axisTime_->max() - t0);
+    for (std::size_t i = 0; i < traces_.size(); ++i) {
+        const QValueAxis* axis = axisOf_[i] ? axisRight_ : axisLeft_;
+        const double v0 = axis->min();
+        const double vScale = area.height() / (axis->max() - v0);
+        QPolygonF points;
+        points.reserve(static_cast<qsizetype>(drawn_[i].size()));
+        for (const SeriesPoint& p : drawn_[i])
+            points.append({area.left() + (p.t - t0) * tScale, area.bottom() - (p.v - v0) * vScale});
+        traces_[i]->Set(std::move(points), area, lines_[i]->pen());
+        traces_[i]->setVisible(lines_[i]->isVisible());
+    }
+}
+
+QPolygonF TPlotWindow::DrawnLine(std::size_t i) const {
+    const Trace* trace = traces_.at(i);
+    return trace->isVisible() ? trace->Points() : QPolygonF();
 }
 
 void TPlotWindow::SetPaused(bool paused) {

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include <QPolygonF>
 #include <QWidget>
 
 #include "model/Kobjects.h"
@@ -27,11 +28,11 @@ class TPlotWindow : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kRefreshTicks = 20;  // a redraw every 200 ms at the 10 ms tick, or rarer
-    static constexpr int kMaxDrawn = 600;     // points drawn per series; more are drawn as min and max
     enum Span { LastMinute, LastTenMinutes, All };
 
     TPlotWindow(KModel& model, const UiDialogs& dialogs, QWidget* parent = nullptr,
                 std::size_t capacity = SeriesStore::kDefaultCapacity);
+    ~TPlotWindow() override;
 
     // Once per tick, t in seconds: a point for each plotted property with a new reading.
     void Sample(double t);
@@ -48,6 +49,10 @@ class TPlotWindow : public QWidget {
 
     const SeriesStore& Store() const { return store_; }
     QLineSeries* ChartSeries(std::size_t i) const { return lines_.at(i); }
+    // The points drawn of a series: at most two for each pixel column of the plot.
+    const std::vector<SeriesPoint>& Drawn(std::size_t i) const { return drawn_.at(i); }
+    // Those points as the chart draws them, in its pixels; empty while the series is hidden.
+    QPolygonF DrawnLine(std::size_t i) const;
     // The value axis a series is drawn on: 0 left, 1 right.
     int AxisOf(std::size_t i) const { return axisOf_.at(i); }
 
@@ -63,7 +68,12 @@ class TPlotWindow : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
+    class Trace;
+    static constexpr double kTraceZ = 4;  // over the grid and the axes, under the legend
+
     std::size_t AddSeries(KRemoteLink& link);
+    // The drawn points into the chart's pixels, against the axes as they are.
+    void LayOut();
     void Export(const char* caption, const char* filter, bool csv);
     // The file replaced whole (a new file renamed over it); why not, empty when it was.
     static QString Replace(const QString& path, const std::string& content);
@@ -80,6 +90,8 @@ class TPlotWindow : public QWidget {
     std::uint64_t flagsSeen_ = ~std::uint64_t{0};
     std::unordered_map<const KRemoteLink*, std::size_t> index_;
     std::vector<QLineSeries*> lines_;
+    std::vector<Trace*> traces_;  // the chart owns them
+    std::vector<std::vector<SeriesPoint>> drawn_;
     std::vector<int> axisOf_;
     QValueAxis* axisTime_;
     QValueAxis* axisLeft_;

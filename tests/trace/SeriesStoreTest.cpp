@@ -3,9 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 
 namespace korva {
+void PrintTo(const SeriesPoint& p, std::ostream* out) {
+    *out << "{" << p.t << ", " << p.v << "}";
+}
+
 namespace {
 
 TEST(SeriesStore, FullSeriesThinsOlderPointsAndKeepsTheNewestWhole) {
@@ -81,6 +86,35 @@ TEST(SeriesStore, SecondAxisOnlyForValuesOrdersOfMagnitudeApart) {
         {{1, 10, 100, 1000, 10000}, {1, 0, 0, 0, 0}},  // even steps: the first of the widest gaps splits
     };
     for (const auto& c : cases) EXPECT_EQ(AssignAxes(c.magnitudes), c.axes) << c.magnitudes.size();
+}
+
+TEST(SeriesStore, ColumnExtremesKeepTheLowestAndHighestOfEachColumnInTimeOrder) {
+    const double nan = std::nan("");
+    using P = std::vector<SeriesPoint>;
+    const struct {
+        const char* name;
+        P points;
+        double from, to;
+        std::size_t columns;
+        P drawn;
+    } cases[] = {
+        {"empty", {}, 0, 10, 4, {}},
+        {"no columns", {{1, 1}}, 0, 10, 0, {}},
+        {"fewer samples than columns", {{0, 3}, {1, 1}, {2, 4}}, 0, 2, 10, {{0, 3}, {1, 1}, {2, 4}}},
+        {"a spike kept", {{0, 5}, {1, 5}, {2, 90}, {3, 5}, {4, 4}, {5, 5}}, 0, 10, 1, {{2, 90}, {4, 4}}},
+        {"the low before the high", {{0, 2}, {1, 0}, {2, 7}, {3, 1}}, 0, 4, 1, {{1, 0}, {2, 7}}},
+        {"a flat column keeps its first", {{0, 3}, {1, 3}, {2, 3}}, 0, 4, 1, {{0, 3}}},
+        {"two columns", {{0, 1}, {1, 9}, {2, 5}, {5, 2}, {7, 8}}, 0, 8, 2, {{0, 1}, {1, 9}, {5, 2}, {7, 8}}},
+        {"the end, last column", {{0, 1}, {6, 5}, {9.9, 2}, {10, 3}}, 0, 10, 2, {{0, 1}, {6, 5}, {9.9, 2}}},
+        {"outside the span", {{-5, 1}, {9, 3}, {20, 9}, {1e300, 4}}, 0, 10, 2, {{-5, 1}, {9, 3}, {20, 9}}},
+        {"an unbounded span", {{0, 1}, {5, 9}, {9, 3}}, SeriesStore::kAll, 9, 4, {{0, 1}, {5, 9}}},
+        {"a span of no width", {{3, 1}, {3, 2}, {3, 0}}, 3, 3, 4, {{3, 2}, {3, 0}}},
+        {"NaN gaps left out", {{0, nan}, {1, 4}, {2, nan}, {3, -1}, {nan, 100}}, 0, 10, 1, {{1, 4}, {3, -1}}},
+    };
+    for (const auto& c : cases) {
+        const SeriesPoint* b = c.points.data();
+        EXPECT_EQ(ColumnExtremes(b, b + c.points.size(), c.from, c.to, c.columns), c.drawn) << c.name;
+    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "support/FakeHost.h"
 #include "support/Pty.h"
 #include "support/TempDir.h"
+#include "support/Wakeups.h"
 #include "transport/ComPortCommands.h"
 #include "transport/PortMap.h"
 #include "xml/SafeFile.h"
@@ -78,6 +79,22 @@ TEST(SerialPort, AClusterEndsAtAClosedPacketAfterAQuietTimeOrWhenFull) {
     ASSERT_TRUE(
         rig.main.RunUntil([&] { return rig.Received() >= burst.size() + 2 * packet.size() + block.size(); }));
     EXPECT_GE(rig.clusters[3].size(), static_cast<std::size_t>(TSerialPortNG::kClusterSize));
+}
+
+TEST(SerialPort, AnIdleOpenPortSleepsUntilBytesCome) {
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    Rig rig(pty.SlavePath());
+    ASSERT_TRUE(rig.port.Active());
+    const auto worker = test::Tasks(TSerialPortNG::kWorkerName);
+    ASSERT_EQ(worker.size(), 1u);
+    std::this_thread::sleep_for(milliseconds(50));  // the worker settles into its wait
+    const auto before = test::ContextSwitches(worker).voluntary;
+    std::this_thread::sleep_for(milliseconds(600));
+    // A worker that woke on a timer would have woken every few dozen ms.
+    EXPECT_LE(test::ContextSwitches(worker).voluntary - before, 1);
+    ASSERT_TRUE(pty.Write("abc"));  // no ")": the quiet time ends the cluster once bytes came
+    ASSERT_TRUE(rig.main.RunUntil([&] { return rig.Received() == 3u; }));
 }
 
 TEST(SerialPort, SecondSendWhileOneIsPendingIsRefused) {

@@ -1,6 +1,8 @@
 // The plot window on the demo plant, offscreen: polled properties become series, pause holds the
-// view, the CSV export reads back, a value far smaller than the others gets the second axis. How a
-// series thins, the CSV's form and the choice of axes are the store's own and tested there.
+// view, the CSV export reads back, a value far smaller than the others gets the second axis, a long
+// run is drawn as each pixel column's extremes where the axes put them. How a series thins, the
+// CSV's form, the choice of axes and the columns' extremes are the store's own and tested there.
+#include <QChart>
 #include <QLineSeries>
 #include <QtTest>
 
@@ -77,15 +79,14 @@ class PlotTest : public QObject, test::WindowFixture {
         QCOMPARE(plot_->AxisOf(1), 1);  // 2 beside 1450: its own axis
         plot_->btPause->click();
         QCOMPARE(plot_->btPause->text(), QString("Resume"));
-        const qsizetype drawn = plot_->ChartSeries(0)->count();
+        const std::size_t drawn = plot_->Drawn(0).size();
         const std::size_t stored = plot_->Store().At(0).Points().size();
         win->Tick(3 * TPlotWindow::kRefreshTicks);
         plot_->SetSpan(TPlotWindow::All);
-        QCOMPARE(plot_->ChartSeries(0)->count(), drawn);
+        QCOMPARE(plot_->Drawn(0).size(), drawn);
         QVERIFY(plot_->Store().At(0).Points().size() > stored);
         plot_->btPause->click();
-        QCOMPARE(plot_->ChartSeries(0)->count(),
-                 static_cast<qsizetype>(plot_->Store().At(0).Points().size()));
+        QCOMPARE(plot_->Drawn(0).size(), plot_->Store().At(0).Points().size());
 
         plot_->ToggleSeries(0);  // hidden by its legend entry: not exported
         win->savedFile = QString::fromStdString(win->dir.Path() + "/shown.csv");
@@ -100,6 +101,57 @@ class PlotTest : public QObject, test::WindowFixture {
         plot_->btExportPng->click();
         QVERIFY(QImage(win->savedFile).width() > 0);
         QVERIFY(win->errors.isEmpty());
+    }
+
+    // Ten thousand readings with one spike, a series a thousand times smaller beside: each is drawn
+    // as at most two points a pixel column, the spike among them, and every point of the line lies
+    // where Qt Charts puts that value on the series' own axis, after a resize too; hidden, no line.
+    void aLongRunIsDrawnAsEachColumnsExtremesAtItsAxesPlace() {
+        KModel model;
+        KDevice& device = model.MakeDevice("Unit", 34);
+        KPropertyLink* links[] = {&model.MakeProperty(device, LinkSpec("Big", 0, 1)),
+                                  &model.MakeProperty(device, LinkSpec("Small", 0, 2))};
+        for (KPropertyLink* link : links) link->SetPoll(true);
+        TPlotWindow plot(model, UiDialogs{});
+        plot.show();
+        for (int k = 0; k < 10000; ++k) {
+            links[0]->current.StoreNumber(k == 6789 ? 30000 : 1000 + k % 7);
+            links[1]->current.StoreNumber(k % 3);
+            for (KPropertyLink* link : links) ++link->valueUpdates;
+            plot.Sample(k * 0.01);
+        }
+        plot.SetSpan(TPlotWindow::All);
+        QCOMPARE(plot.AxisOf(1), 1);
+        // Where Qt Charts puts each drawn value on the series' own axis, to half a pixel.
+        const auto linesLieOnTheAxes = [&] {
+            for (std::size_t i = 0; i < 2; ++i) {
+                const auto& drawn = plot.Drawn(i);
+                const QPolygonF line = plot.DrawnLine(i);
+                QCOMPARE(static_cast<std::size_t>(line.size()), drawn.size());
+                for (std::size_t k = 0; k < drawn.size(); ++k) {
+                    const QPointF want =
+                        plot.chart->mapToPosition({drawn[k].t, drawn[k].v}, plot.ChartSeries(i));
+                    QVERIFY2(QLineF(want, line[static_cast<qsizetype>(k)]).length() < 0.5,
+                             qPrintable(QString("series %1 point %2").arg(i).arg(k)));
+                }
+            }
+        };
+        for (const QSize size : {QSize(760, 420), QSize(1100, 600)}) {
+            plot.resize(size);
+            QApplication::processEvents();  // the chart lays itself out anew, and the lines with it
+            linesLieOnTheAxes();
+            plot.Refresh();  // and now with the new width's columns
+            linesLieOnTheAxes();
+            const double width = plot.chart->plotArea().width();
+            for (std::size_t i = 0; i < 2; ++i)
+                QVERIFY(plot.Drawn(i).size() > width &&
+                        plot.Drawn(i).size() <= 2 * static_cast<std::size_t>(width) + 2);
+            QVERIFY(std::find(plot.Drawn(0).begin(), plot.Drawn(0).end(), SeriesPoint{67.89, 30000}) !=
+                    plot.Drawn(0).end());
+        }
+        plot.ToggleSeries(1);
+        QVERIFY(plot.DrawnLine(1).isEmpty());
+        QVERIFY(!plot.DrawnLine(0).isEmpty());
     }
 
     // An export that cannot be written says where and why, and leaves whatever had the name.

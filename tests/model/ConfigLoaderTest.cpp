@@ -125,148 +125,60 @@ TEST(ConfigLoader, LinkFieldsFromTheElements) {
 }
 
 TEST(ConfigLoader, FailuresGiveTheirMessageAndKeepWhatWasMade) {
-    const std::string device =
-        "<KDevice Name=\"Pump\" Address=\"35\"><KProperty Name=\"Speed\" Type=\"Word\" Code=\"SPEED\"/>";
-    struct Case {
+    // Pump with its Speed, and what the row puts inside it.
+    const auto pump = [](const std::string& inside, const char* end = "</KDevice></p>") {
+        return "<p><KDevice Name=\"Pump\" Address=\"35\"><KProperty Name=\"Speed\" Type=\"Word\" "
+               "Code=\"SPEED\"/>" +
+               inside + end;
+    };
+    const auto prop = [](const char* type, const char* code) {
+        return std::string("<KProperty Name=\"T\" Type=\"") + type + "\" Code=\"" + code + "\"/>";
+    };
+    const auto curve = [](const char* type, const char* length) {
+        return std::string("<KFileHandle Name=\"C\" Type=\"") + type + "\" Code=\"CURVE\" Length=\"" +
+               length + "\"/>";
+    };
+    const struct {
         const char* what;
-        bool paths, constants, config;
-        std::string constantsText;
+        const char* missing;  // the file not written: paths, consts or plant
         std::string plant;
-        std::vector<std::string> messages;
-        std::size_t links;  // links of Pump made before the failure
+        std::size_t messages;  // the last ones of the three, in their order
+        std::size_t links;     // links of Pump made before the failure
+        const char* constants = kConstants;
+    } cases[] = {
+        {"no paths file", "paths", "<p/>", 3, 0},
+        {"no constants file", "consts", pump(""), 2, 0},
+        {"no config file", "plant", "", 1, 0},
+        {"bad address", "", pump("", "</KDevice><KDevice Name=\"B\" Address=\"x\"/></p>"), 1, 1},
+        {"hexadecimal address", "", pump("", "</KDevice><KDevice Name=\"B\" Address=\"0x23\"/></p>"), 1, 1},
+        {"hexadecimal length", "", pump(curve("File8", "$3")), 1, 1},
+        {"unknown type symbol", "", pump(prop("Float", "TEMP")), 1, 1},
+        {"code not an integer", "", pump(prop("Word", "BAD")), 1, 1},
+        {"property before any device", "", "<p>" + prop("Word", "TEMP") + "</p>", 1, 0},
+        {"length too large", "", pump(curve("File8", "128")), 1, 1},
+        {"length negative", "", pump(curve("File8", "-1")), 1, 1},
+        {"property of a file type", "", pump(prop("File8", "CURVE")), 1, 1},
+        {"file handle of a property type", "", pump(curve("Word", "3")), 1, 1},
+        {"constants without symbols", "", pump(""), 1, 0, "<constants/>"},
+        {"a damaged file loads as far as it goes", "",
+         pump(prop("Word", "TEMP") + "<KProperty Name=\"U\" Type =\"Word\"", ""), 0, 2},
+        {"only the first element of the constants counts", "", pump(prop("Word", "Late")), 1, 1},
     };
     const std::vector<std::string> all = {ConfigLoader::kPathMessage, ConfigLoader::kConstantsMessage,
                                           ConfigLoader::kConfigMessage};
-    const Case cases[] = {
-        {"no paths file", false, true, true, kConstants, "<p/>", all, 0},
-        {"no constants file",
-         true,
-         false,
-         true,
-         "",
-         "<p>" + device + "</KDevice></p>",
-         {ConfigLoader::kConstantsMessage, ConfigLoader::kConfigMessage},
-         0},
-        {"no config file", true, true, false, kConstants, "", {ConfigLoader::kConfigMessage}, 0},
-        {"bad address",
-         true,
-         true,
-         true,
-         kConstants,
-         "<p>" + device + "</KDevice><KDevice Name=\"B\" Address=\"x\"/></p>",
-         {ConfigLoader::kConfigMessage},
-         1},
-        {"hexadecimal address",
-         true,
-         true,
-         true,
-         kConstants,
-         "<p>" + device + "</KDevice><KDevice Name=\"B\" Address=\"0x23\"/></p>",
-         {ConfigLoader::kConfigMessage},
-         1},
-        {"hexadecimal length",
-         true,
-         true,
-         true,
-         kConstants,
-         "<p>" + device +
-             "<KFileHandle Name=\"C\" Type=\"File8\" Code=\"CURVE\" Length=\"$3\"/></KDevice></p>",
-         {ConfigLoader::kConfigMessage},
-         1},
-        {"unknown type symbol",
-         true,
-         true,
-         true,
-         kConstants,
-         "<p>" + device + "<KProperty Name=\"T\" Type=\"Float\" Code=\"TEMP\"/></KDevice></p>",
-         {ConfigLoader::kConfigMessage},
-         1},
-        {"code not an integer",
-         true,
-         true,
-         true,
-         kConstants,
-         "<p>" + device + "<KProperty Name=\"T\" Type=\"Word\" Code=\"BAD\"/></KDevice></p>",
-         {ConfigLoader::kConfigMessage},
-         1},
-        {"property before any device",
-         true,
-         true,
-         true,
-         kConstants,
-         "<p><KProperty Name=\"T\" Type=\"Word\" Code=\"TEMP\"/></p>",
-         {ConfigLoader::kConfigMessage},
-         0},
-        {"length too large",
-         true,
-         true,
-         true,
-         kConstants,
-         "<p>" + device +
-             "<KFileHandle Name=\"C\" Type=\"File8\" Code=\"CURVE\" Length=\"128\"/></KDevice></p>",
-         {ConfigLoader::kConfigMessage},
-         1},
-        {"length negative",
-         true,
-         true,
-         true,
-         kConstants,
-         "<p>" + device +
-             "<KFileHandle Name=\"C\" Type=\"File8\" Code=\"CURVE\" Length=\"-1\"/></KDevice></p>",
-         {ConfigLoader::kConfigMessage},
-         1},
-        {"property of a file type",
-         true,
-         true,
-         true,
-         kConstants,
-         "<p>" + device + "<KProperty Name=\"C\" Type=\"File8\" Code=\"CURVE\"/></KDevice></p>",
-         {ConfigLoader::kConfigMessage},
-         1},
-        {"file handle of a property type",
-         true,
-         true,
-         true,
-         kConstants,
-         "<p>" + device + "<KFileHandle Name=\"C\" Type=\"Word\" Code=\"CURVE\" Length=\"3\"/></KDevice></p>",
-         {ConfigLoader::kConfigMessage},
-         1},
-        {"constants without symbols",
-         true,
-         true,
-         true,
-         "<constants/>",
-         "<p>" + device + "</KDevice></p>",
-         {ConfigLoader::kConfigMessage},
-         0},
-        {"a damaged file loads as far as it goes",
-         true,
-         true,
-         true,
-         kConstants,
-         "<p>" + device +
-             "<KProperty Name=\"T\" Type=\"Word\" Code=\"TEMP\"/><KProperty Name=\"U\" Type =\"Word\"",
-         {},
-         2},
-        {"only the first element of the constants counts",
-         true,
-         true,
-         true,
-         kConstants,
-         "<p>" + device + "<KProperty Name=\"T\" Type=\"Word\" Code=\"Late\"/></KDevice></p>",
-         {ConfigLoader::kConfigMessage},
-         1},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         TempDir dir;
-        if (c.paths) dir.Write("config/paths.xml", kPaths);
-        if (c.constants) dir.Write("config/consts.xml", c.constantsText);
-        if (c.config) dir.Write("config/plant.xml", c.plant);
+        const std::string missing = c.missing;
+        if (missing != "paths") dir.Write("config/paths.xml", kPaths);
+        if (missing != "consts") dir.Write("config/consts.xml", c.constants);
+        if (missing != "plant") dir.Write("config/plant.xml", c.plant);
         auto l = Load(dir);
-        EXPECT_EQ(l->rec.messages, c.messages) << c.what;
-        EXPECT_EQ(l->rec.endRequests, static_cast<int>(c.messages.size())) << c.what;
-        KDevice* pump = l->model.devices.Find("Pump");
-        EXPECT_EQ(pump ? pump->links.Count() : 0u, c.links) << c.what;
+        EXPECT_EQ(l->rec.messages,
+                  std::vector<std::string>(all.end() - static_cast<long>(c.messages), all.end()))
+            << c.what;
+        EXPECT_EQ(l->rec.endRequests, static_cast<int>(c.messages)) << c.what;
+        KDevice* pumpDevice = l->model.devices.Find("Pump");
+        EXPECT_EQ(pumpDevice ? pumpDevice->links.Count() : 0u, c.links) << c.what;
     }
 }
 

@@ -184,22 +184,9 @@ TEST(FileTransfer, DeviceSizeDecidesHowManyElementsMove) {
     }
 }
 
-TEST(FileTransfer, RepliesNamingElementsOutsideTheFileAreIgnored) {
-    BusHarness h;
-    KDevice& d = h.AddDevice("Mixer", 0x32);
-    KFileLink& f = h.AddFile(d, "Recipe", 4, 20, {1, 2}, 2);
-    f.ReadElement(0);
-    for (int index : {-128, -11, 2, 100, 127}) {
-        f.HandleReply(test::MakePacket({108, 0x32, 0x8A}, {20, 0x12, 0x34, index & 0xFF}));
-        EXPECT_EQ(f.state, LinkState::GET) << index;  // not the position asked for
-        EXPECT_EQ(f.ElementValue(index), 0) << index;
-    }
-    EXPECT_EQ(f.ElementValue(0), 0);
-    EXPECT_EQ(f.ElementValue(1), 0);
-}
-
 // Element 4 is read ('r') or written with 120 ('w'): a reply ends the request only when it answers
-// it, and one for another element never passes for the current value.
+// it, and one for another element never passes for the current value; one for an element outside
+// the file lands on none.
 TEST(FileTransfer, RepliesEndOnlyTheRequestTheyAnswer) {
     struct Case {
         const char* what;
@@ -218,6 +205,10 @@ TEST(FileTransfer, RepliesEndOnlyTheRequestTheyAnswer) {
         {"refused read while 4 is written", 4, 'w', 0x8C, {20}, LinkState::SET},
         {"late size reply while 4 is read", 4, 'r', 0x8A, {20, 0, 8, 0xFE}, LinkState::GET},
         {"reply of element 4", 4, 'r', 0x8A, {20, 1, 44, 4}, LinkState::KNOWN, 300},
+        {"reply of element 10, past the end", 4, 'r', 0x8A, {20, 0x12, 0x34, 10}, LinkState::GET},
+        {"reply of element 127", 4, 'r', 0x8A, {20, 0x12, 0x34, 0x7F}, LinkState::GET},
+        {"reply of element -11", 4, 'r', 0x8A, {20, 0x12, 0x34, 0xF5}, LinkState::GET},
+        {"reply of element -128", 4, 'r', 0x8A, {20, 0x12, 0x34, 0x80}, LinkState::GET},
     };
     for (const Case& c : cases) {
         test::FakeHost host;
@@ -234,6 +225,8 @@ TEST(FileTransfer, RepliesEndOnlyTheRequestTheyAnswer) {
         EXPECT_EQ(f.state, c.state) << c.what;
         EXPECT_EQ(f.pending, c.state == LinkState::KNOWN ? nullptr : slot) << c.what;
         EXPECT_EQ(f.current.ReadAsNumber(), c.current) << c.what;
+        for (int i = 0; i < 10; ++i)
+            if (i != 4) EXPECT_EQ(f.ElementValue(i), 0) << c.what << " element " << i;
     }
 }
 

@@ -7,7 +7,6 @@
 #include "model/Kobjects.h"
 #include "model/TextConvert.h"
 #include "support/FakeBus.h"
-#include "support/FakeLoader.h"
 
 namespace korva {
 namespace {
@@ -60,27 +59,6 @@ TEST(TextConvert, WholeNumbersAsTypedAndConfigured) {
         {"", std::nullopt},
     };
     for (const auto& [text, value] : cases) EXPECT_EQ(ParseInt(text), value) << '"' << text << '"';
-}
-
-TEST(Model, DevicesDifferingInCaseShareOneEntryAndBothAreAnnounced) {
-    FakeBus bus;
-    KModel model(bus);
-    test::FakeLoaderHost listener;
-    KModel& m = model;
-    m.SetListener(&listener);
-    KDevice& first = m.MakeDevice("Pump", 0x22);
-    KDevice& second = m.MakeDevice("PUMP", 0x26);
-    m.MakeProperty(second, {"Speed", 0, 5});
-    m.MakeFileHandle(second, {"Curve", 4, 9}, 16);
-    EXPECT_EQ(listener.announced,
-              (std::vector<std::string>{"device Pump", "device PUMP", "property PUMP.Speed listed",
-                                        "file PUMP.Curve"}));
-    ASSERT_EQ(m.devices.Count(), 1u);
-    EXPECT_EQ(m.devices.Name(0), "Pump");
-    EXPECT_EQ(m.devices.Object(0), &second);
-    EXPECT_NE(&first, &second);
-    EXPECT_EQ(m.FindLink("pump", "SPEED"), second.links.Find("Speed"));
-    EXPECT_EQ(m.FindDeviceByAddress(0x22), nullptr);  // the replaced device is no longer listed
 }
 
 TEST(Model, NewLinksStartQuiet) {

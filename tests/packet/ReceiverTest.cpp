@@ -46,6 +46,7 @@ TEST(Receiver, GrammarTable) {
     const std::string wire = EncodeSerial(kReply);
     std::string badSum = wire;
     badSum.replace(14, 2, "00");  // the checksum token
+    const std::string sum = HexByte(kReply.checksum), decimalSum = std::to_string(kReply.checksum);
     std::string longPacket = "(";
     for (int i = 0; i < 100; ++i) longPacket += "x00";
     struct Case {
@@ -56,28 +57,20 @@ TEST(Receiver, GrammarTable) {
     const Case cases[] = {
         {"hex form", wire, {kReplyOk}},
         {"decimal form", Decimal(kReply), {kReplyOk}},
-        {"decimal and hex mixed", "(108x23138x03x" + HexByte(kReply.checksum) + "005x9C064)", {kReplyOk}},
-        {"blank between tokens rejects", "(x6C x23x8Ax03x" + HexByte(kReply.checksum) + "x05x9Cx40)", {}},
-        {"blanks inside tokens skipped",
-         "(x 6Cx2 3x8Ax03x" + HexByte(kReply.checksum) + "x05x9Cx4 0)",
-         {kReplyOk}},
-        {"lowercase hex skipped", "(x6cCx23x8Ax03x" + HexByte(kReply.checksum) + "x05x9Cx40)", {kReplyOk}},
+        {"decimal and hex mixed", "(108x23138x03x" + sum + "005x9C064)", {kReplyOk}},
+        {"blank between tokens rejects", "(x6C x23x8Ax03x" + sum + "x05x9Cx40)", {}},
+        {"blanks inside tokens skipped", "(x 6Cx2 3x8Ax03x" + sum + "x05x9Cx4 0)", {kReplyOk}},
+        {"lowercase hex skipped", "(x6cCx23x8Ax03x" + sum + "x05x9Cx40)", {kReplyOk}},
         {"256 abandoned at the 6", "(256" + wire.substr(1), {kReplyOk}},
         {"26 abandoned at the 6", "(26" + wire.substr(1), {kReplyOk}},
-        {"3 abandoned, next digits a new number",
-         "(3108035138003" + std::to_string(kReply.checksum) + "005156064)",
-         {kReplyOk}},
+        {"3 abandoned, next digits a new number", "(3108035138003" + decimalSum + "005156064)", {kReplyOk}},
         {"unfinished packet dropped by a new bracket", "(x01x02" + wire, {kReplyOk}},
         {"close bracket inside a token is skipped", "(x6)" + wire, {kReplyOk}},
-        {"garbage around packets",
+        {"garbage around",
          "hello)x41 99" + wire + "zz)" + EncodeSerial(kShort) + "\r\n",
          {kReplyOk, kShortOk}},
-        {"bad checksum traced with the computed sum",
-         badSum,
-         {"crc:6C 23 8A 03 00 05 9C 40 /" + HexByte(kReply.checksum)}},
-        {"length five never passes",
-         "(x6Cx23x8Ax05x00x05x9Cx40x00x00)",
-         {"crc:6C 23 8A 05 00 05 9C 40 00 /FF"}},
+        {"bad checksum traced with the computed sum", badSum, {"crc:6C 23 8A 03 00 05 9C 40 /" + sum}},
+        {"length 5 never passes", "(x6Cx23x8Ax05x00x05x9Cx40x00x00)", {"crc:6C 23 8A 05 00 05 9C 40 00 /FF"}},
         {"100 byte tokens are taken", longPacket + ")", {"ok:00 00 00 00 00 "}},
         {"101 byte tokens drop the packet", longPacket + "x00)", {}},
         {"empty packet after a good one is not the good one again", wire + "()" + "(x6C)", {kReplyOk}},

@@ -1,6 +1,7 @@
 #pragma once
 // korvasim as a child process on a copy of the demo plant, and the program's end of the line it serves.
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -36,6 +37,16 @@ constexpr std::chrono::milliseconds kPatience{5000};
 inline int MillisLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// A command line written as one text: its words, split at blanks; a blank at the end gives an empty word.
+inline std::vector<std::string> Words(const std::string& line) {
+    std::vector<std::string> out;
+    for (std::size_t from = 0, at = 0; !line.empty() && from <= line.size(); from = at + 1) {
+        at = std::min(line.find(' ', from), line.size());
+        out.push_back(line.substr(from, at - from));
+    }
+    return out;
 }
 
 // Killed and reaped when it goes out of scope, whatever the test did. korvasim by default; any

@@ -168,17 +168,8 @@ class Korvarun : public ::testing::Test {
     }
     // korvarun on the bench file, with the options and nodes given.
     std::unique_ptr<test::SimProcess> Start(std::vector<std::string> args) {
-        std::vector<std::string> all{"--workdir",
-                                     plant->dir.Path(),
-                                     "--port",
-                                     "COM1",
-                                     "--dut",
-                                     "SN-0042",
-                                     "--junit",
-                                     Junit(),
-                                     "--json",
-                                     Json(),
-                                     plant->dir.Path() + "/bench.kts"};
+        std::vector<std::string> all{"--workdir", plant->dir.Path(), "--port", "COM1", "--dut", "SN-0042"};
+        all.insert(all.end(), {"--junit", Junit(), "--json", Json(), plant->dir.Path() + "/bench.kts"});
         all.insert(all.end(), args.begin(), args.end());
         return std::make_unique<test::SimProcess>(all, KORVARUN_PATH);
     }
@@ -188,68 +179,53 @@ class Korvarun : public ::testing::Test {
     std::unique_ptr<test::DemoSim> plant;
 };
 
+// "node=RESULT ..." as a map.
+std::map<std::string, std::string> Results(const std::string& text) {
+    std::map<std::string, std::string> out;
+    for (const std::string& w : test::Words(text)) out[w.substr(0, w.find('='))] = w.substr(w.find('=') + 1);
+    return out;
+}
+
 TEST_F(Korvarun, RunsNodesAndReportsThem) {
     const struct {
-        std::vector<std::string> args;
-        std::vector<std::string> sim;
+        std::string args, sim;  // korvarun's and korvasim's, as words
         int status;
-        std::map<std::string, std::string> results;  // node: result
-        std::string message;                         // in the first failure or error, when one is expected
+        std::string results;  // node=RESULT
+        std::string message;  // in the first failure or error, when one is expected
     } cases[] = {
-        {{"pass"}, {}, 0, {{"pass", "PASSED"}}, ""},
-        {{"pass", "fail"},
-         {},
-         1,
-         {{"pass", "PASSED"}, {"fail", "FAILED"}},
+        {"pass", "", 0, "pass=PASSED", ""},
+        {"pass fail", "", 1, "pass=PASSED fail=FAILED",
          "test FeedPump SpeedSetpoint 1 5: FAILED, limits 1 to 5, actual 1234"},
-        {{"--all"}, {}, 1, {{"pass", "PASSED"}, {"fail", "FAILED"}}, "limits 1 to 5"},
-        {{"mute"},
-         {"--drop", "1"},
-         2,
-         {{"mute", "ERROR"}},
+        {"--all", "", 1, "pass=PASSED fail=FAILED", "limits 1 to 5"},
+        {"mute", "--drop 1", 2, "mute=ERROR",
          "get FeedPump FirmwareVersion: ERROR: no reply after 5 sendings"},
         // A jump away from a pass to a node that errs is no pass; the message names where it failed.
-        {{"hop"}, {}, 2, {{"hop", "ERROR"}}, "landing: Invalid Device Name: ERROR: unknown device 'Nobody'"},
-        {{"--cleanup", "safe", "--timeout", "0.5", "slow"},
-         {},
-         2,
-         {{"slow", "ERROR"}, {"safe", "PASSED"}},
-         "timed out after 0.5 s"},
-        {{"--no", "ask", "pass"},
-         {},
-         1,
-         {{"ask", "FAILED"}, {"pass", "PASSED"}},
-         "userintervention Fit the test plug: FAILED"},
-        {{"--yes", "ask"}, {}, 0, {{"ask", "PASSED"}}, ""},
+        {"hop", "", 2, "hop=ERROR", "landing: Invalid Device Name: ERROR: unknown device 'Nobody'"},
+        {"--cleanup safe --timeout 0.5 slow", "", 2, "slow=ERROR safe=PASSED", "timed out after 0.5 s"},
+        {"--no ask pass", "", 1, "ask=FAILED pass=PASSED", "userintervention Fit the test plug: FAILED"},
+        {"--yes ask", "", 0, "ask=PASSED", ""},
         // Without a terminal and without --yes or --no, a prompt ends its node and never waits.
-        {{"ask", "pass"},
-         {},
-         2,
-         {{"ask", "ERROR"}, {"pass", "PASSED"}},
-         "there is no terminal: give --yes or --no"},
-        {{"--timeout", "0.5", "slow", "pass"},
-         {},
-         2,
-         {{"slow", "ERROR"}, {"pass", "PASSED"}},
-         "timed out after 0.5 s"},
-        {{"--stop-on-fail", "fail", "pass"}, {}, 1, {{"fail", "FAILED"}, {"pass", "SKIPPED"}}, "actual 1234"},
+        {"ask pass", "", 2, "ask=ERROR pass=PASSED", "there is no terminal: give --yes or --no"},
+        {"--timeout 0.5 slow pass", "", 2, "slow=ERROR pass=PASSED", "timed out after 0.5 s"},
+        {"--stop-on-fail fail pass", "", 1, "fail=FAILED pass=SKIPPED", "actual 1234"},
     };
     for (const auto& c : cases) {
-        StartSim(c.sim);  // every row on a plant of its own
-        auto run = Start(c.args);
-        const std::string row = ::testing::PrintToString(c.args);
+        StartSim(test::Words(c.sim));  // every row on a plant of its own
+        auto run = Start(test::Words(c.args));
+        const std::string& row = c.args;
+        const std::map<std::string, std::string> results = Results(c.results);
         ASSERT_EQ(run->Wait(), c.status) << row << "\n" << run->out << run->err;
         const auto junit = ReadJunit(ReadRegularFile(Junit()));
         const QJsonArray nodes = ReadJson(ReadRegularFile(Json()), "complete");
-        ASSERT_EQ(junit.size(), c.results.size()) << row;
-        ASSERT_EQ(nodes.size(), static_cast<qsizetype>(c.results.size())) << row;
+        ASSERT_EQ(junit.size(), results.size()) << row;
+        ASSERT_EQ(nodes.size(), static_cast<qsizetype>(results.size())) << row;
         std::string firstMessage;
         for (const QJsonValue& n : nodes) {
             const std::string name = n["name"].toString().toStdString();
-            EXPECT_EQ(n["result"].toString().toStdString(), c.results.at(name)) << row << " " << name;
-            EXPECT_EQ(junit.at(name).result, c.results.at(name)) << row << " " << name;
+            EXPECT_EQ(n["result"].toString().toStdString(), results.at(name)) << row << " " << name;
+            EXPECT_EQ(junit.at(name).result, results.at(name)) << row << " " << name;
             if (firstMessage.empty()) firstMessage = junit.at(name).message;
-            if (name != "fail" || c.args != std::vector<std::string>{"pass", "fail"}) continue;
+            if (name != "fail" || c.args != "pass fail") continue;
             // The failed test carries its limits and actual value, and the get after it still runs.
             const QJsonArray actions = n["actions"].toArray();
             ASSERT_EQ(actions.size(), 3);
@@ -288,35 +264,28 @@ TEST_F(Korvarun, SigtermDuringAWaitEndsWithACompleteAbortedRecord) {
 // However a run ends, the reports on disk never read as a clean pass, and the clean-up node runs.
 TEST_F(Korvarun, AbortedRunsReadAsIncompleteAndCleanUp) {
     const struct {
-        std::string name;
-        std::vector<std::string> args;
+        std::string name, args;
         std::vector<int> sent;  // sent once ">> slow" has shown, each after the output before it
         int status;
-        std::string runStatus;
-        std::map<std::string, std::string> results;
+        std::string runStatus, results;
     } cases[] = {
-        {"killed",
-         {"pass", "slow"},
-         {SIGKILL},
-         128 + SIGKILL,
-         "running",
-         {{"pass", "PASSED"}, {"slow", "ERROR"}}},
+        {"killed", "pass slow", {SIGKILL}, 128 + SIGKILL, "running", "pass=PASSED slow=ERROR"},
         {"terminated, then cleaned up",
-         {"--cleanup", "safe", "pass", "slow"},
+         "--cleanup safe pass slow",
          {SIGTERM},
          130,
          "aborted",
-         {{"pass", "PASSED"}, {"slow", "ERROR"}, {"safe", "PASSED"}}},
+         "pass=PASSED slow=ERROR safe=PASSED"},
         {"a second signal ends the clean-up",
-         {"--cleanup", "hold", "slow"},
+         "--cleanup hold slow",
          {SIGTERM, SIGTERM},
          130,
          "aborted",
-         {{"slow", "ERROR"}, {"hold", "ERROR"}}},
+         "slow=ERROR hold=ERROR"},
     };
     for (const auto& c : cases) {
         StartSim();
-        auto run = Start(c.args);
+        auto run = Start(test::Words(c.args));
         ASSERT_TRUE(run->WaitForOutput(">> slow\n")) << c.name << run->out << run->err;
         run->Signal(c.sent[0]);
         if (c.sent.size() > 1) {
@@ -331,7 +300,7 @@ TEST_F(Korvarun, AbortedRunsReadAsIncompleteAndCleanUp) {
         EXPECT_EQ(doc["exit_status"].isNull(), c.runStatus == "running") << c.name << json;
         const auto junit = ReadJunit(ReadRegularFile(Junit()));
         EXPECT_EQ(junit.count("run incomplete"), c.runStatus == "running" ? 1u : 0u) << c.name;
-        for (const auto& [node, result] : c.results) {
+        for (const auto& [node, result] : Results(c.results)) {
             ASSERT_EQ(junit.count(node), 1u) << c.name << " " << node;
             EXPECT_EQ(junit.at(node).result, result) << c.name << " " << node;
         }
@@ -376,16 +345,8 @@ TEST_F(Korvarun, StationsRunSideBySideAndALostLineStopsOnlyItsOwn) {
 TEST_F(Korvarun, TheTimeoutEndsAPromptOnATerminal) {
     StartSim();
     test::Pty terminal;
-    std::vector<std::string> args{"--workdir",
-                                  plant->dir.Path(),
-                                  "--port",
-                                  "COM1",
-                                  "--timeout",
-                                  "0.5",
-                                  "--json",
-                                  Json(),
-                                  plant->dir.Path() + "/bench.kts",
-                                  "ask"};
+    std::vector<std::string> args{"--workdir", plant->dir.Path(), "--port", "COM1", "--json", Json()};
+    args.insert(args.end(), {"--timeout", "0.5", plant->dir.Path() + "/bench.kts", "ask"});
     test::SimProcess run(args, KORVARUN_PATH, nullptr, terminal.SlavePath().c_str());
     ASSERT_EQ(run.Wait(), 2) << run.out << run.err;
     EXPECT_NE(run.out.find("Fit the test plug [ok/cancel]"), std::string::npos) << run.out;

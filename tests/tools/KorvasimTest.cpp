@@ -179,33 +179,18 @@ TEST(Korvasim, RefusedStartsExitWithTheirStatus) {
     DemoSim bench;
     fs::remove(fs::path(bench.ConfigDir()) / "paths.xml");
     const std::string elsewhere = bench.dir.Path() + "/settings";
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"--drop", "2"},
-        {"--refuse", "abc"},
-        {"--corrupt", "nan"},
-        {"--drop", "-0.1"},
-        {"--latency", "-1"},
-        {"--latency", "5x"},
-        {"--latency", "10001"},
-        {"--seed", "4294967296"},
-        {"--seed", "-1"},
-        {"--seed"},
-        {"--device", "--trace"},
-        {"--link", "COM9"},
-        {"--link", "LPT1"},
-        {"--bogus"},
-        {"extra"},
-        {"--trace=yes"},
-        {"--config-dir", ""},
-        {"--config-dir", elsewhere},
-        {"--drop="},
-        {"--other-master", "0"},
-        {"--other-every", "0"},
-        {"--lose", "1.5"},
-        {"--double", "x"},
+    // A row's words are its arguments; the empty row first.
+    std::vector<std::string> rows = {
+        "--drop 2",         "--refuse abc",    "--corrupt nan",     "--drop -0.1",      "--latency -1",
+        "--latency 5x",     "--latency 10001", "--seed 4294967296", "--seed -1",        "--seed",
+        "--device --trace", "--link COM9",     "--link LPT1",       "--bogus",          "extra",
+        "--trace=yes",      "--config-dir ",   "--drop=",           "--other-master 0", "--other-every 0",
+        "--lose 1.5",       "--double x",
     };
-    for (const auto& args : cases) {
+    rows.insert(rows.begin(), "");
+    rows.push_back("--config-dir " + elsewhere);
+    for (const std::string& row : rows) {
+        const std::vector<std::string> args = Words(row);
         const bool usage = !args.empty();
         const std::string says = usage ? args.front().substr(0, args.front().find('='))
                                        : "Invalid or missing path specification data";

@@ -130,30 +130,12 @@ TEST(Formatting, FixedWithFourSignificantDigits) {
 }
 
 TEST(CommitText, OnlyWholeNumbersInRangeAreStored) {
-    const std::string nines(400, '9');
+    const std::string nines(400, '9'), zeros17 = std::string(400, '0') + "17", nul = std::string("1\0", 2);
     // The value starts at 5 in the range -10 to 100; a refused text leaves 5.
     const std::vector<std::pair<std::string, double>> cases = {
-        {"12", 12},
-        {"+7", 7},
-        {"-0", 0},
-        {"0042", 42},
-        {"100", 100},
-        {"-10", -10},
-        {"101", 5},
-        {"-11", 5},
-        {"12.5", 5},
-        {"", 5},
-        {"+", 5},
-        {"1e3", 5},
-        {" 12", 5},
-        {"12 ", 5},
-        {"12 bar", 5},
-        {"0x1F", 5},
-        {"--1", 5},
-        {nines, 5},
-        {"-" + nines, 5},
-        {std::string(400, '0') + "17", 17},
-        {std::string("1\0", 2), 5},
+        {"12", 12},    {"+7", 7},   {"-0", 0},  {"0042", 42}, {"100", 100},     {"-10", -10},  {"101", 5},
+        {"-11", 5},    {"12.5", 5}, {"", 5},    {"+", 5},     {"1e3", 5},       {" 12", 5},    {"12 ", 5},
+        {"12 bar", 5}, {"0x1F", 5}, {"--1", 5}, {nines, 5},   {"-" + nines, 5}, {zeros17, 17}, {nul, 5},
     };
     for (const auto& [text, raw] : cases) {
         KValue v;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <sstream>
 #include <thread>
 
@@ -22,12 +23,11 @@ std::vector<Tally> Tallies(const std::string& out) {
     std::vector<Tally> tallies;
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
-        std::istringstream words(line);
-        std::string device, reads, errors;
+        char name[64] = {}, rest = 0;
         Tally t;
-        if (words >> device >> t.device >> reads >> t.reads >> errors >> t.errors && device == "device" &&
-            reads == "reads" && errors == "errors" && words.eof())
-            tallies.push_back(t);
+        if (std::sscanf(line.c_str(), "device %63s reads %ld errors %ld%c", name, &t.reads, &t.errors,
+                        &rest) == 3)
+            tallies.push_back({name, t.reads, t.errors});
     }
     return tallies;
 }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "model/TextConvert.h"
+#include "sequence/LogFile.h"
 
 namespace korva::korvarun {
 
@@ -33,11 +34,27 @@ bool SetFlag(Options& o, const std::string& name) {
 }
 
 bool IsValueOption(std::string_view name) {
-    constexpr std::array<std::string_view, 9> names = {
-        "--workdir", "--port", "--baud", "--timeout", "--junit", "--json", "--dut", "--cleanup", "--station"};
+    constexpr std::array<std::string_view, 13> names = {
+        "--workdir", "--port",    "--baud", "--timeout",  "--junit", "--json", "--dut",
+        "--cleanup", "--station", "--poll", "--interval", "--for",   "--log"};
     for (std::string_view n : names)
         if (n == name) return true;
     return false;
+}
+
+// Seconds above 0 and up to the bound, as a decimal number.
+double Seconds(const std::string& name, const std::string& value, double most) {
+    std::size_t used = 0;
+    double seconds = 0;
+    try {
+        seconds = std::stod(value, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != value.size() || !std::isfinite(seconds) || seconds <= 0 || seconds > most)
+        throw UsageError(name + " wants seconds above 0 and up to " +
+                         std::to_string(static_cast<long>(most)) + ", not '" + value + "'");
+    return seconds;
 }
 
 void SetValue(Options& o, const std::string& name, const std::string& value) {
@@ -55,17 +72,21 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
             throw UsageError("--baud wants a positive whole number, not '" + value + "'");
         o.baud = *rate;
     } else if (name == "--timeout") {
-        std::size_t used = 0;
-        double seconds = 0;
-        try {
-            seconds = std::stod(value, &used);
-        } catch (const std::exception&) {
-            used = 0;
-        }
         // A day is far beyond any bench node; the bound keeps the deadline arithmetic finite.
-        if (used != value.size() || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400)
-            throw UsageError("--timeout wants seconds above 0 and up to 86400, not '" + value + "'");
-        o.timeoutSeconds = seconds;
+        o.timeoutSeconds = Seconds(name, value, 86400);
+    } else if (name == "--for") {
+        // A year of polling keeps the deadline arithmetic finite.
+        o.forSeconds = Seconds(name, value, 366 * 86400);
+    } else if (name == "--interval") {
+        // Read as the window reads its log interval; the engine holds at most this many 10 ms ticks.
+        const std::optional<float> seconds = ParseLogInterval(value);
+        if (!seconds || *seconds < 0 || static_cast<double>(*seconds) * 100.0 >= 2147483647.0)
+            throw UsageError("--interval wants seconds from 0 up, not '" + value + "'");
+        o.intervalSeconds = *seconds;
+    } else if (name == "--poll") {
+        o.poll.push_back(value);
+    } else if (name == "--log") {
+        o.logFile = value;
     } else if (name == "--junit") {
         o.junitFile = value;
     } else if (name == "--json") {
@@ -86,6 +107,25 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
     } else {
         o.dut = value;
     }
+}
+
+// A poll runs no sequence: what only a sequence run uses is refused rather than ignored.
+void CheckPollMode(const Options& o, const std::vector<std::string>& positional) {
+    if (!positional.empty())
+        throw UsageError("--poll runs no sequence file, but '" + positional.front() + "' was given");
+    const std::pair<bool, const char*> sequenceOnly[] = {{o.all, "--all"},
+                                                         {o.list, "--list"},
+                                                         {o.stopOnFail, "--stop-on-fail"},
+                                                         {o.timeoutSeconds.has_value(), "--timeout"},
+                                                         {!o.cleanupNode.empty(), "--cleanup"},
+                                                         {!o.junitFile.empty(), "--junit"},
+                                                         {!o.jsonFile.empty(), "--json"},
+                                                         {o.answer != Answer::Ask, "--yes and --no"}};
+    for (const auto& [given, name] : sequenceOnly)
+        if (given) throw UsageError(std::string(name) + " belongs to a sequence run, not to --poll");
+    if (o.stations.size() > 1) throw UsageError("--poll polls one unit: give one --port or --station");
+    if (o.Units().front().port.empty())
+        throw UsageError("--poll needs the port to poll over: --port or --station");
 }
 
 }  // namespace
@@ -124,6 +164,15 @@ Options ParseArguments(std::span<const std::string> args) {
         SetValue(o, name, attached ? *attached : args[++i]);
     }
     if (o.help || o.version) return o;
+    if (!o.poll.empty()) {
+        CheckPollMode(o, positional);
+        return o;
+    }
+    const std::pair<bool, const char*> pollOnly[] = {{o.intervalSeconds.has_value(), "--interval"},
+                                                     {o.forSeconds.has_value(), "--for"},
+                                                     {!o.logFile.empty(), "--log"}};
+    for (const auto& [given, name] : pollOnly)
+        if (given) throw UsageError(std::string(name) + " belongs to --poll");
     if (positional.empty()) throw UsageError("no sequence file given");
     o.sequenceFile = positional.front();
     o.nodes.assign(positional.begin() + 1, positional.end());
@@ -134,6 +183,8 @@ Options ParseArguments(std::span<const std::string> args) {
 
 const char* UsageText() {
     return R"(Usage: korvarun [options] FILE.kts [NODE...]
+       korvarun --poll SPEC [--poll SPEC...] --port PORT [--interval SECONDS]
+                [--for SECONDS] [--log FILE.csv]
 
 Runs test nodes of a sequence file against the devices of a KorvaConfig
 configuration, without a window, and ends. Without NODE it runs the node
@@ -163,6 +214,23 @@ Options:
                     and --dut. Prompts then need --yes or --no.
   --help            Prints this text.
   --version         Prints the version.
+
+Polling, without a sequence file:
+  --poll SPEC       Polls Device.Property, every property of Device, or all
+                    properties of all devices; may be given more than once.
+                    An unknown device or property is refused before anything
+                    is sent.
+  --interval SECONDS
+                    The poll period, which is also the log interval
+                    (default: the program's own, 4 s).
+  --for SECONDS     Ends the poll after this long (default: at SIGINT or
+                    SIGTERM, which end it just as cleanly).
+  --log FILE.csv    Logs the polled properties, one row a period, in the CSV
+                    layout of the program's log.
+  At the end one line per polled device, in the configuration's order:
+  "device NAME reads N errors M" (N replies read, M times a property of it
+  turned ERROR). Exit status: 0 every polled device answered, 1 a device
+  never answered, 2 an error (a SPEC, the configuration, the port, the log).
 
 Exit status: 0 every node passed, 1 a node failed, 2 an error (a node in
 ERROR, the configuration, the file or the port), 130 interrupted.

@@ -54,11 +54,6 @@ void Station::Fail(const std::string& why) const {
 }
 
 bool Station::Prepare(bool listOnly) {
-    run_.started = run_.ended = WallClock::now();
-    run_.station = HostName();
-    run_.dut = unit_.dut;
-    run_.workDir = options_.workDir;
-    run_.port = unit_.port;
     if (!LoadConfiguration() || !LoadSequence()) return false;
     if (listOnly) return true;
     return ChooseNodes() && OpenPort();
@@ -140,6 +135,11 @@ void Station::StopNode(const std::string& why) {
 }
 
 bool Station::LoadConfiguration() {
+    run_.started = run_.ended = WallClock::now();
+    run_.station = HostName();
+    run_.dut = unit_.dut;
+    run_.workDir = options_.workDir;
+    run_.port = unit_.port;
     engine_.Start();
     std::vector<std::string> files;
     // Called before each configuration file is read: the files of the run, for their checksums.

@@ -30,6 +30,12 @@ class Station : public LoaderHost, public RunnerHost, public SequenceView {
     // Configuration, sequence, nodes and port; false with the reason printed when the run cannot
     // start. listOnly: the file is loaded to be listed, nothing more.
     bool Prepare(bool listOnly);
+    // The two steps of Prepare that a poll without a sequence takes: the configuration, then the port.
+    bool LoadConfiguration();
+    bool OpenPort();
+    Composition& Core() { return core_; }
+    // Called each time the bus has changed links, before the tick or the reply goes on.
+    std::function<void()> onLinksChanged;
     void ListNodes() const;
     // Every report input, for the check that no report overwrites one.
     std::vector<std::string> Inputs() const;
@@ -75,7 +81,9 @@ class Station : public LoaderHost, public RunnerHost, public SequenceView {
       public:
         explicit BusLog(Station& station) : station_(station) {}
         void AddLogLine(const std::string& line) override;
-        void RefreshDeviceTree() override {}
+        void RefreshDeviceTree() override {
+            if (station_.onLinksChanged) station_.onLinksChanged();
+        }
         void RequestClose() override {}
 
       private:
@@ -83,10 +91,8 @@ class Station : public LoaderHost, public RunnerHost, public SequenceView {
     };
     enum class Phase { Nodes, Cleanup, Done };
 
-    bool LoadConfiguration();
     bool LoadSequence();
     bool ChooseNodes();
-    bool OpenPort();
     // The next node to run in this phase, or nullptr.
     NodeRecord* NextNode();
     void StartNode(NodeRecord& record);

@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "Station.h"
 #include "Options.h"
+#include "Poller.h"
+#include "Station.h"
 
 int main(int argc, char* argv[]) {
     using namespace korva::korvarun;
@@ -26,7 +27,7 @@ int main(int argc, char* argv[]) {
         return kPassed;
     }
     try {
-        return RunStations(options);
+        return options.poll.empty() ? RunStations(options) : RunPoll(options);
     } catch (const std::exception& e) {
         // Whatever escaped the run is reported in one line; the port closed as the station went.
         std::cerr << "korvarun: " << e.what() << std::endl;

@@ -189,6 +189,8 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
             if (dialogs_.error) dialogs_.error("Recording stopped: " + why);
         }
         if (isVisible()) ShowStatus();
+        // Nothing to show, record or hand on: the timer waits for the next packet or showing.
+        if (!isVisible() && !recorder_ && pending_.empty()) status_.stop();
     });
     status_.start();
     FillDevices();
@@ -198,6 +200,7 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
 
 void TTraceWindow::OnPacket(const std::string& line, PacketPath path, const BusPacket& packet) {
     pending_.push_back(TraceRecord::From(NowUs(), path, packet, LineNumber(line)));
+    if (!status_.isActive()) status_.start();
 }
 
 void TTraceWindow::AppendBatch(bool showNow) {
@@ -224,6 +227,7 @@ void TTraceWindow::ShowWindow() {
     ShowLines();
     table_->Reload();
     show();
+    status_.start();
     raise();
     activateWindow();
     AppendBatch(true);
@@ -421,6 +425,7 @@ void TTraceWindow::StartRecording(const QString& base) {
     QString stem = base;
     if (stem.endsWith(".kcap")) stem.chop(5);
     recorder_ = std::make_unique<CaptureRecorder>(stem.toStdString(), kRecordFileLimit, SeveralLines());
+    status_.start();  // it watches the recorder's errors
     btRecord->setChecked(true);
     ShowStatus();
 }

@@ -117,7 +117,7 @@ struct Tally {
     std::string device;
     long reads = 0, errors = 0;
 };
-std::vector<Tally> PollOnce(const char* korvarun, int baud, const std::vector<std::string>& specs,
+std::vector<Tally> PollOnce(const char* korvarun, int baud, const std::vector<std::string>& items,
                             const std::string& interval, const std::string& silent, int seconds,
                             std::string& trouble) {
     test::DemoSim plant;
@@ -135,7 +135,7 @@ std::vector<Tally> PollOnce(const char* korvarun, int baud, const std::vector<st
     std::vector<std::string> args{"--workdir", KORVA_DEMO_DIR,         "--port",     plant.pty,
                                   "--baud",    std::to_string(baud),   "--interval", interval,
                                   "--for",     std::to_string(seconds)};
-    for (const std::string& spec : specs) args.insert(args.end(), {"--poll", spec});
+    for (const std::string& item : items) args.insert(args.end(), {"--poll", item});
     test::SimProcess run(args, korvarun);
     std::optional<int> status;
     for (const auto until = Clock::now() + std::chrono::seconds(seconds + 20);
@@ -156,7 +156,7 @@ std::vector<Tally> PollOnce(const char* korvarun, int baud, const std::vector<st
 }
 
 // One fairness case on both builds: reads and errors per device, side by side, and as counters.
-void Fairness(benchmark::State& state, const char* title, const std::vector<std::string>& specs,
+void Fairness(benchmark::State& state, const char* title, const std::vector<std::string>& items,
               const std::string& interval, const std::string& silent, int periods) {
     constexpr int kSeconds = 20;
     const int baud = static_cast<int>(state.range(0));
@@ -164,9 +164,9 @@ void Fairness(benchmark::State& state, const char* title, const std::vector<std:
     std::vector<Tally> then, now;
     std::string trouble;
     for (auto _ : state) {
-        now = PollOnce(KORVARUN_PATH, baud, specs, interval, silent, kSeconds, trouble);
+        now = PollOnce(KORVARUN_PATH, baud, items, interval, silent, kSeconds, trouble);
         if (before != nullptr && *before != '\0')
-            then = PollOnce(before, baud, specs, interval, silent, kSeconds, trouble);
+            then = PollOnce(before, baud, items, interval, silent, kSeconds, trouble);
     }
     if (!trouble.empty()) return state.SkipWithError(trouble.c_str());
     std::printf("\n%s, %d baud, %d s (before: %s)\n%-12s %16s %16s\n", title, baud, kSeconds,

@@ -183,7 +183,7 @@ Options ParseArguments(std::span<const std::string> args) {
 
 const char* UsageText() {
     return R"(Usage: korvarun [options] FILE.kts [NODE...]
-       korvarun --poll SPEC [--poll SPEC...] --port PORT [--interval SECONDS]
+       korvarun --poll ITEM [--poll ITEM...] --port PORT [--interval SECONDS]
                 [--for SECONDS] [--log FILE.csv]
 
 Runs test nodes of a sequence file against the devices of a KorvaConfig
@@ -216,7 +216,7 @@ Options:
   --version         Prints the version.
 
 Polling, without a sequence file:
-  --poll SPEC       Polls Device.Property, every property of Device, or all
+  --poll ITEM       Polls Device.Property, every property of Device, or all
                     properties of all devices; may be given more than once.
                     An unknown device or property is refused before anything
                     is sent.
@@ -230,7 +230,7 @@ Polling, without a sequence file:
   At the end one line per polled device, in the configuration's order:
   "device NAME reads N errors M" (N replies read, M times a property of it
   turned ERROR). Exit status: 0 every polled device answered, 1 a device
-  never answered, 2 an error (a SPEC, the configuration, the port, the log).
+  never answered, 2 an error (a ITEM, the configuration, the port, the log).
 
 Exit status: 0 every node passed, 1 a node failed, 2 an error (a node in
 ERROR, the configuration, the file or the port), 130 interrupted.

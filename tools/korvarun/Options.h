@@ -38,7 +38,7 @@ struct Options {
     std::vector<Unit> stations;
     // The units of the run: the stations, or the one that --port and --dut name.
     std::vector<Unit> Units() const { return stations.empty() ? std::vector<Unit>{{port, dut}} : stations; }
-    // --poll mode: no sequence; the SPECs (Device.Property, Device or all) are polled and logged.
+    // --poll mode: no sequence; the ITEMs (Device.Property, Device or all) are polled and logged.
     std::vector<std::string> poll;
     std::optional<float> intervalSeconds;  // the poll period; none: the engine's own
     std::optional<double> forSeconds;      // none: until SIGINT or SIGTERM

@@ -18,9 +18,9 @@ void Poller::Fail(const std::string& why) const {
 }
 
 bool Poller::Choose() {
-    for (const std::string& spec : options_.poll)
-        if (!ChooseSpec(spec)) return false;
-    // The lines come in the model's device order, whatever the order of the SPECs.
+    for (const std::string& item : options_.poll)
+        if (!ChooseItem(item)) return false;
+    // The lines come in the model's device order, whatever the order of the ITEMs.
     std::sort(tallies_.begin(), tallies_.end(),
               [](const Tally& a, const Tally& b) { return a.rank < b.rank; });
     for (Watch& w : watches_)
@@ -29,32 +29,32 @@ bool Poller::Choose() {
     return true;
 }
 
-bool Poller::ChooseSpec(const std::string& spec) {
+bool Poller::ChooseItem(const std::string& item) {
     const KModel& model = station_.Core().engine().Model();
-    if (spec == "all") {
+    if (item == "all") {
         for (const auto& [name, device] : model.devices) ChooseDevice(*device);
         return true;
     }
-    if (KDevice* device = model.devices.Find(spec)) {
+    if (KDevice* device = model.devices.Find(item)) {
         ChooseDevice(*device);
         return true;
     }
     // The property's name follows the last dot: a device name may hold one.
-    const std::size_t dot = spec.rfind('.');
-    const std::string deviceName = spec.substr(0, dot);
+    const std::size_t dot = item.rfind('.');
+    const std::string deviceName = item.substr(0, dot);
     KDevice* device = model.devices.Find(deviceName);
     if (device == nullptr) {
-        Fail("--poll " + spec + ": no device '" + deviceName + "' in the configuration");
+        Fail("--poll " + item + ": no device '" + deviceName + "' in the configuration");
         return false;
     }
-    const std::string linkName = spec.substr(dot + 1);
+    const std::string linkName = item.substr(dot + 1);
     KRemoteLink* link = device->links.Find(linkName);
     if (link == nullptr) {
-        Fail("--poll " + spec + ": device '" + device->name + "' has no property '" + linkName + "'");
+        Fail("--poll " + item + ": device '" + device->name + "' has no property '" + linkName + "'");
         return false;
     }
     if (link->IsFileHandle()) {
-        Fail("--poll " + spec + ": '" + link->name + "' of device '" + device->name +
+        Fail("--poll " + item + ": '" + link->name + "' of device '" + device->name +
              "' is a device file, not a property");
         return false;
     }
@@ -107,7 +107,7 @@ void Poller::Observe() {
 }
 
 int Poller::Run() {
-    // Every SPEC is checked before the port opens, so that a refused one has sent nothing.
+    // Every ITEM is checked before the port opens, so that a refused one has sent nothing.
     if (!station_.LoadConfiguration() || !Choose() || !station_.OpenPort()) return kError;
     Engine& engine = station_.Core().engine();
     if (options_.intervalSeconds && !engine.SetPeriodSeconds(*options_.intervalSeconds)) {

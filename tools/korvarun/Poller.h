@@ -38,9 +38,9 @@ class Poller {
         std::uint32_t updates = 0;
     };
 
-    // The links that the SPECs name; false with the SPEC at fault printed.
+    // The links that the ITEMs name; false with the ITEM at fault printed.
     bool Choose();
-    bool ChooseSpec(const std::string& spec);
+    bool ChooseItem(const std::string& item);
     void ChooseDevice(KDevice& device);
     void ChooseLink(KDevice& device, KRemoteLink& link);
     bool StartLog();

@@ -121,7 +121,7 @@ void Bus::ProcessReceiveQueue() {
     BusPacket p;
     while (queue_.Pop(p)) {
         if (KDevice* d = FindDevice(p.source)) {
-            if (DeviceWork* w = FindDeviceWork(*d)) w->silent = false;
+            WorkOf(*d).silent = false;  // heard again
             d->HandlePacket(p);
             host_.RefreshDeviceTree();
         }

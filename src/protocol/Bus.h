@@ -182,7 +182,6 @@ class Bus : public LinkBus, private ReceiverSink {
     };
     LinkWork& WorkOf(KRemoteLink& link);
     DeviceWork& WorkOf(const KDevice& device);
-    DeviceWork* FindDeviceWork(const KDevice& device);
     // A link's request in flight: at its end the slot is released, or the link turns ERROR.
     void FollowRequest(KRemoteLink& link);
     // Free slots to the links that wait for one, fairly; see ScanLinks.

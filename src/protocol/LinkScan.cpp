@@ -27,11 +27,6 @@ Bus::DeviceWork& Bus::WorkOf(const KDevice& device) {
     return it->second;
 }
 
-Bus::DeviceWork* Bus::FindDeviceWork(const KDevice& device) {
-    const auto it = devices_.find(&device);
-    return it == devices_.end() ? nullptr : &it->second;
-}
-
 bool Bus::Silent(const KDevice& device) const {
     const auto it = devices_.find(&device);
     return it != devices_.end() && it->second.silent;

@@ -45,9 +45,7 @@ Station::Station(const Options& options, Unit unit, EventLoop& loop, std::functi
     colour_ = ::isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr;
 }
 
-Station::~Station() {
-    port_.SetActive(false);
-}
+Station::~Station() = default;
 
 void Station::Fail(const std::string& why) const {
     std::cerr << "korvarun: " << Prefix() << why << std::endl;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/TextConvert.h"
+#include "model/UnitsConfig.h"
 #include "xml/XmlDocument.h"
 
 namespace korva {
@@ -63,7 +64,7 @@ void ConfigLoader::LoadConfiguration() {
             Fail(message, "out of memory while loading");
         }
     };
-    std::string constantsPath, configPath;
+    std::string constantsPath, configPath, unitsPath;
     stage(kPathMessage, [&] {
         XmlDocument paths;
         Load(paths, Resolve("config/paths.xml"));
@@ -71,8 +72,16 @@ void ConfigLoader::LoadConfiguration() {
         for (const auto& child : paths.children) {
             if (child->name == "constantspath") constantsPath = child->text;
             if (child->name == "configpath") configPath = child->text;
+            if (child->name == "unitspath") unitsPath = child->text;
         }
     });
+    // The units document is optional; one that is named must be read, or values would show wrong.
+    if (!unitsPath.empty())
+        stage(kUnitsMessage, [&] {
+            XmlDocument units;
+            Load(units, Resolve(unitsPath));
+            model_.SetUnitCatalog(ReadUnits(units));
+        });
     stage(kConstantsMessage, [&] {
         constants_ = std::make_shared<XmlDocument>();
         Load(*constants_, Resolve(constantsPath));
@@ -178,6 +187,7 @@ void ConfigLoader::MakeLink(const XmlNode& e, bool file) {
                           std::to_string(desc.type) + "; types 4 and 5 are " +
                           (file ? "the only file handle types" : "for file handles only"));
     if (!file) {
+        desc.format = ReadValueFormat(e, desc.type == PropertyType::Byte ? 8 : 16);
         model_.MakeProperty(*current_, desc);
         return;
     }

@@ -36,6 +36,7 @@ class ConfigLoader {
     static constexpr const char* kPathMessage = "Invalid or missing path specification data";
     static constexpr const char* kConstantsMessage = "Invalid or missing constants data";
     static constexpr const char* kConfigMessage = "Invalid or missing config data";
+    static constexpr const char* kUnitsMessage = "Invalid or missing units data";
 
     // workDir is the folder that holds config/; relative paths in the files start there too.
     ConfigLoader(KModel& model, LoaderHost& host, std::string workDir = ".");

@@ -22,6 +22,17 @@ KRemoteLink::KRemoteLink(KDevice& owner, const LinkSpec& desc)
     sourceElement = desc.source;
 }
 
+std::int32_t KRemoteLink::RawValue() const {
+    if (engineering.Plain()) return current.ReadAsNumber();
+    const auto bits =
+        current.kind == PropertyType::Byte ? current.byte : static_cast<std::uint32_t>(current.word);
+    return engineering.RawOf(bits);
+}
+
+std::string KRemoteLink::FullName() const {
+    return (device != nullptr ? device->name + "." : std::string()) + name;
+}
+
 void KRemoteLink::SetNewNumber(double n) {
     newValue.StoreNumber(n);
     Ask(LinkState::SET);
@@ -130,7 +141,7 @@ bool KPropertyLink::HandleReply(const BusPacket& reply) {
             // request's; a write asked for while the read was on its way still goes out.
             if (state != LinkState::SET && (answers || pending == nullptr)) state = LinkState::KNOWN;
             ++valueUpdates;
-            if (logChannel) logChannel->UpdateValue(current.ReadAsNumber());
+            if (logChannel) logChannel->UpdateValue(ShownValue());
         } else if (cls == code::kWriteClass) {
             if (!answers) return Unasked();
             current.CopyFrom(newValue);
@@ -161,7 +172,15 @@ KDevice& KModel::MakeDevice(const std::string& name, std::uint8_t address, const
 
 KPropertyLink& KModel::MakeProperty(KDevice& device, const LinkSpec& desc) {
     auto link = std::make_unique<KPropertyLink>(device, desc);
-    link->logChannel = logFactory_ ? logFactory_(desc.name) : std::make_unique<LogChannel>(desc.name);
+    if (desc.format.given) {
+        link->engineering =
+            EngineeringValue(desc.format, desc.type == PropertyType::Byte ? 8 : 16, catalog_.get());
+        if (catalog_ != nullptr) link->engineering.UseScheme(catalog_->Schemes().Find(scheme_));
+    }
+    const std::string column = link->FullName();
+    link->logChannel = logFactory_ ? logFactory_(column) : std::make_unique<LogChannel>(column);
+    link->logChannel->unit = link->engineering.Unit();
+    link->logChannel->decimals = link->engineering.Plain() ? 0 : link->engineering.Decimals();
     KPropertyLink& ref = *link;
     ref.order = ++linksMade_;
     device.ownedLinks.push_back(std::move(link));
@@ -178,6 +197,23 @@ KFileLink& KModel::MakeFileHandle(KDevice& device, const LinkSpec& desc, std::in
     device.links.Add(desc.name, &ref);
     if (listener_) listener_->On_NewKFileLink(device, ref);
     return ref;
+}
+
+bool KModel::UseUnitScheme(const std::string& name) {
+    const KUnitScheme* scheme = catalog_ != nullptr ? catalog_->Schemes().Find(name) : nullptr;
+    scheme_ = scheme != nullptr ? name : "";
+    ++schemeChanges_;
+    for (const auto& device : owned_)
+        for (const auto& link : device->ownedLinks) {
+            if (link->engineering.Plain()) continue;
+            link->engineering.UseScheme(scheme);
+            if (link->logChannel) {
+                link->logChannel->unit = link->engineering.Unit();
+                link->logChannel->decimals = link->engineering.Decimals();
+                if (link->logChannel->hasValue) link->logChannel->UpdateValue(link->ShownValue());
+            }
+        }
+    return scheme != nullptr;
 }
 
 KDevice* KModel::FindDeviceByAddress(std::uint8_t address) const {

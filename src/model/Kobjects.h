@@ -12,6 +12,7 @@
 #include "model/TStringMap.h"
 #include "model/ValueRecord.h"
 #include "packet/BusPacket.h"
+#include "units/Engineering.h"
 
 namespace korva {
 
@@ -62,10 +63,12 @@ class LogChannel {
         value = v;
         hasValue = true;
     }
-    std::string name;
+    std::string name;  // "Device.Property"
     bool enabled = false;
-    double value = 0;
+    double value = 0;  // the shown value
     bool hasValue = false;
+    std::string unit;  // the shown unit's label; "" without one
+    int decimals = 0;
 };
 using LogChannelFactory = std::function<std::unique_ptr<LogChannel>(const std::string& name)>;
 
@@ -115,6 +118,7 @@ struct LinkSpec {
     // A view of the help element's text in the configuration document, which the model keeps.
     std::string_view helpText;
     const XmlNode* source = nullptr;
+    ValueFormat format;  // properties only
 };
 
 class KRemoteLink : public KObject {
@@ -165,6 +169,17 @@ class KRemoteLink : public KObject {
     bool poll = false;
     bool log = false;
     std::unique_ptr<LogChannel> logChannel;  // properties only
+    // How the value is shown and typed; plain unless the configuration says otherwise.
+    EngineeringValue engineering;
+    // The current value as a raw number: the register read as the engineering value says, or for a
+    // plain value a 16-bit word read signed, a byte unsigned.
+    std::int32_t RawValue() const;
+    // The current value in shown units, and as the panel writes it (names, unit).
+    double ShownValue() const { return engineering.Shown(RawValue()); }
+    std::string ShownText() const { return engineering.Text(RawValue()); }
+    // "Device.Property"
+    std::string FullName() const;
+
     // Counts the replies that set the current value, so that the plot takes one point per reading.
     std::uint32_t valueUpdates = 0;
 
@@ -325,6 +340,16 @@ class KModel {
     // Device name then link name, both ignoring case.
     KRemoteLink* FindLink(const std::string& device, const std::string& link) const;
 
+    // The units document, read before any property is made; null without one.
+    void SetUnitCatalog(std::shared_ptr<const UnitCatalog> catalog) { catalog_ = std::move(catalog); }
+    const UnitCatalog* Units() const { return catalog_.get(); }
+    // Every property shows its value in the scheme's units; "" or an unknown name shows each
+    // property's own unit. Returns whether the scheme exists.
+    bool UseUnitScheme(const std::string& name);
+    const std::string& UnitScheme() const { return scheme_; }
+    // Counts the changes of scheme, so that whoever shows units knows when to write them again.
+    std::uint64_t SchemeChanges() const { return schemeChanges_; }
+
     // The parsed configuration stays alive as long as the objects that point into it.
     void KeepDocument(std::shared_ptr<const XmlNode> document) { documents_.push_back(std::move(document)); }
 
@@ -337,6 +362,9 @@ class KModel {
 
   private:
     std::vector<std::shared_ptr<const XmlNode>> documents_;
+    std::shared_ptr<const UnitCatalog> catalog_;
+    std::string scheme_;
+    std::uint64_t schemeChanges_ = 0;
     BusForPort busFor_;
     ModelListener* listener_ = nullptr;
     LogChannelFactory logFactory_;

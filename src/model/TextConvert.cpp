@@ -1,5 +1,9 @@
 #include "model/TextConvert.h"
 
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
 #include <limits>
 
 namespace korva {
@@ -83,6 +87,20 @@ std::optional<std::int32_t> ParseInt(std::string_view text) {
 
 std::optional<std::int32_t> ParseDecimal(std::string_view text) {
     return Parse(text, false);
+}
+
+std::optional<double> ParseReal(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    // from_chars would read "inf" and "nan" too; a number starts with a digit, a point or a minus.
+    if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) || text.front() == '.' ||
+                          text.front() == '-'))
+        return std::nullopt;
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v)) return std::nullopt;
+    return v;
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {

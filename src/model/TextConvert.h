@@ -28,4 +28,8 @@ std::optional<std::int32_t> ParseInt(std::string_view text);
 // whose numbers are decimal by definition (sequences, device addresses) must not read "0x10" as 16.
 std::optional<std::int32_t> ParseDecimal(std::string_view text);
 
+// A decimal real number as configuration files write it: blanks around it, an optional sign, a
+// decimal point and an exponent allowed; finite only. The same on every machine whatever its locale.
+std::optional<double> ParseReal(std::string_view text);
+
 }  // namespace korva

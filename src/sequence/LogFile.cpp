@@ -28,6 +28,10 @@ void LogItem::UpdateValue(double v) {
     number_ = std::isfinite(v) ? static_cast<int>(std::clamp(v, -2147483648.0, 2147483647.0)) : 0;
 }
 
+std::string LogItem::Text() const {
+    return decimals > 0 ? FixedText(value, decimals) : std::to_string(number_);
+}
+
 LogFile::LogFile() = default;
 
 LogFile::~LogFile() {
@@ -103,7 +107,7 @@ std::string LogFile::Header() const {
     if (timeColumn) h += "Time,";
     if (elapsedColumn) h += "Time Elapsed,";
     for (const LogItem* item : items_)
-        if (item->enabled) h += item->name + ",";
+        if (item->enabled) h += item->name + (item->unit.empty() ? "" : " [" + item->unit + "]") + ",";
     return h + kLineEnd;
 }
 
@@ -114,7 +118,7 @@ void LogFile::LogRowStep() {
     if (timeColumn) row += formatDateTime(t) + ",";
     if (elapsedColumn) row += ElapsedText(t - startTime_) + ",";
     for (const LogItem* item : items_)
-        if (item->enabled) row += std::to_string(item->Number()) + ",";
+        if (item->enabled) row += item->Text() + ",";
     row += kLineEnd;
     Write(row);
     if (active_) ++rows_;

@@ -26,9 +26,11 @@ class LogItem : public LogChannel {
     LogItem(const LogItem&) = delete;
     LogItem& operator=(const LogItem&) = delete;
 
-    // The link passes its value already read as a signed 16-bit word or a byte.
+    // The link passes its shown value: for a plain value the signed 16-bit word or the byte.
     void UpdateValue(double v) override;
     int Number() const { return number_; }
+    // The shown value with its decimals.
+    std::string Text() const;
 
   private:
     friend class LogFile;

@@ -42,7 +42,16 @@ std::int32_t ReadValue(const KRemoteLink& link, int index) {
         if (index == KFileLink::kStatus) return file->current.ReadAsNumber();
         return file->ElementValue(index);
     }
+    // An engineering value says how its register reads: signed or not.
+    if (!link.engineering.Plain()) return link.RawValue();
     return link.current.kind == PropertyType::Byte ? link.current.byte : link.current.word;
+}
+
+// What a property can be set to: the wire's range, or an engineering value's own (its register read
+// as it says, within its Min and Max).
+WireRange SetRange(const KRemoteLink& link) {
+    if (link.engineering.Plain()) return WireRangeOf(link.type);
+    return {link.engineering.RawMin(), link.engineering.RawMax()};
 }
 
 std::string LinkName(const TestAction& action) {
@@ -292,9 +301,9 @@ void TestSequence::ExecuteDeviceAction(TestAction& action) {
         case kSet:
             if (file == nullptr) {
                 // Cut to its low bits, the number would reach the device as another one.
-                if (!WireRangeOf(link->type).Holds(first))
+                if (!SetRange(*link).Holds(first))
                     return fail(std::to_string(first) + " is outside what the property can carry" +
-                                range(WireRangeOf(link->type)));
+                                range(SetRange(*link)));
                 link->SetNewNumber(first);
                 writes_.push_back(LinkName(action) + " = " + std::to_string(first));
             } else if (const ElementFault fault = file->WriteElement(first, second);

@@ -38,6 +38,18 @@ std::string ActualText(const ActualValue& v) {
     return std::get<std::string>(v);
 }
 
+std::string ActualText(const TestAction& action) {
+    const std::string raw = ActualText(action.actualValue);
+    const KRemoteLink* link = action.target;
+    // An action in ERROR read nothing: a shown value would only mislead.
+    if (link == nullptr || link->IsFileHandle() || link->engineering.Plain() ||
+        action.result == TestState::ERROR)
+        return raw;
+    const auto* n = std::get_if<std::int32_t>(&action.actualValue);
+    const std::optional<std::int32_t> value = n != nullptr ? std::optional(*n) : ParseDecimal(raw);
+    return value ? raw + " (" + link->engineering.Text(*value) + ")" : raw;
+}
+
 TestSequence::TestSequence(const KModel& model, SequenceView& view, RunnerHost& host)
     : model_(model), view_(view), host_(host) {}
 
@@ -232,7 +244,7 @@ void TestSequence::ShowNode() {
 }
 
 void TestSequence::ShowAction(const TestAction& action) {
-    view_.ShowAction(action.label, TestStateName(action.result), ActualText(action.actualValue));
+    view_.ShowAction(action.label, TestStateName(action.result), ActualText(action));
 }
 
 }  // namespace korva

@@ -122,6 +122,8 @@ struct TestAction {
     // What loading could not find for a device action: "unknown device 'X'".
     std::string missing;
 };
+// The raw value, and beside it the shown value of an engineering property: "650 (65.0 °C)".
+std::string ActualText(const TestAction& action);
 
 struct _TestNode {
     std::string name;

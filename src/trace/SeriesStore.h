@@ -31,6 +31,11 @@ class Series {
     // The points with from <= t <= to; times are ascending, so the range is found by halving.
     std::pair<const SeriesPoint*, const SeriesPoint*> Range(double from, double to) const;
     const std::vector<SeriesPoint>& Points() const { return points_; }
+    // Every value through f, for a change of unit.
+    template <class F>
+    void MapValues(F f) {
+        for (SeriesPoint& p : points_) p.v = f(p.v);
+    }
     std::size_t Capacity() const { return capacity_; }
     // Heap held by the points, reserved room included.
     std::size_t Bytes() const { return points_.capacity() * sizeof(SeriesPoint); }

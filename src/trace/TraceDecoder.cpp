@@ -82,7 +82,18 @@ DecodedPacket TraceDecoder::Decode(const BusPacket& p, PacketPath path) const {
     v.kind = out.link->type;
     try {
         v.DecodeReply(p);
-        out.value = std::to_string(v.ReadAsNumber());
+        const EngineeringValue& e = out.link->engineering;
+        if (e.Plain()) {
+            out.value = std::to_string(v.ReadAsNumber());
+        } else {
+            // The engineer reads the value; the raw number beside it is what went on the wire.
+            const std::int32_t raw =
+                e.RawOf(v.kind == PropertyType::Byte ? v.byte : static_cast<std::uint32_t>(v.word));
+            const std::string rawText = std::to_string(raw);
+            const std::string text = e.Text(raw);
+            const bool sameNumber = text == rawText || text == rawText + " " + e.Unit();
+            out.value = sameNumber ? text : text + " (" + rawText + ")";
+        }
     } catch (const KvEx_WrongPacketLength&) {
         out.value = "<Unexpected packet length>";
         out.problem = true;

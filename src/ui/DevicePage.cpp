@@ -84,7 +84,10 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     Bevel8 = Place(bevel, "Bevel8", 392 - x0, 96 - y0, 217, 33);
     stActVal = MakeLabel(p, "stActVal", "Value", 344 - x0, 104 - y0);
     lbActVal = MakeLabel(p, "lbActVal", "", 400 - x0, 104 - y0);
-    lbActVal->setMinimumWidth(80);
+    // A flag word's bit names take two lines; all of them show in the tooltip.
+    lbActVal->setFixedSize(84, 36);
+    lbActVal->setWordWrap(true);
+    lbActVal->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     btGetVal = MakeButton(p, "btGetVal", "Refresh", 488 - x0, 104 - y0, 57, 17);
     chkShowBin = MakeCheck(p, "chkShowBin", "Binary", 552 - x0, 104 - y0, false);
     stSetVal = MakeLabel(p, "stSetVal", "New Value", 320 - x0, 144 - y0);
@@ -216,7 +219,7 @@ void TDevicePage::Fill(QTreeWidgetItem* node) {
 }
 
 void TDevicePage::AddLinkNode(QTreeWidgetItem* deviceNode, KRemoteLink* link) {
-    QTreeWidgetItem* node = AddChild(deviceNode, Q(link->name), link);
+    QTreeWidgetItem* node = AddChild(deviceNode, Q(LinkNodeText(*link)), link);
     if (!link->IsFileHandle()) return;
     for (const char* child : {"Status", "Size", "CheckSum"}) AddChild(node, child, nullptr);
     AddChild(AddChild(node, "Data", nullptr), "??? ??? ???", nullptr);
@@ -270,6 +273,7 @@ void TDevicePage::tvDevicesUpdate() {
                 chkLog->setChecked(link->log);
                 emit modeText(Q(UpdateModeName(link->updateMode)));
                 SetTextIfChanged(lbActVal, Q(ValueText(*link, chkShowBin->isChecked())));
+                ShowUnitHints(*link);
             } else {
                 emit modeText(QString());
                 if (node->childCount() >= 4) {
@@ -287,6 +291,27 @@ void TDevicePage::tvDevicesUpdate() {
         }
     }
     ShowPropBoxes();
+}
+
+void TDevicePage::ShowUnitHints(const KRemoteLink& link) {
+    if (lbActVal->toolTip() != lbActVal->text()) lbActVal->setToolTip(lbActVal->text());
+    const EngineeringValue& e = link.engineering;
+    QString unit, range;
+    if (!e.Plain()) {
+        unit = Q(e.Unit());
+        const double a = e.Shown(e.RawMin()), b = e.Shown(e.RawMax());
+        range = Q("Type a value in " + (e.Unit().empty() ? std::string("shown units") : e.Unit()) + ": " +
+                  FixedText(std::min(a, b), e.Decimals()) + " to " + FixedText(std::max(a, b), e.Decimals()));
+    }
+    if (tbSetVal->placeholderText() != unit) tbSetVal->setPlaceholderText(unit);
+    if (tbSetVal->toolTip() != range) tbSetVal->setToolTip(range);
+}
+
+void TDevicePage::ShowUnits() {
+    for (const auto& [item, object] : objects_)
+        if (auto* link = dynamic_cast<KRemoteLink*>(object))
+            const_cast<QTreeWidgetItem*>(item)->setText(0, Q(LinkNodeText(*link)));
+    tvDevicesUpdate();
 }
 
 void TDevicePage::ShowPropBoxes() {
@@ -377,14 +402,23 @@ void TDevicePage::btSetValClick() {
                            .arg(range.max));
         return false;
     };
+    // An engineering value is typed in shown units and checked against its own range.
+    const bool engineered = !selectedObject->IsFileHandle() && !selectedObject->engineering.Plain();
+    const auto readValue = [&] {
+        if (!engineered) return ReadInteger(tbSetVal, value);
+        const auto parsed = selectedObject->engineering.Parse(tbSetVal->text().toStdString());
+        if (!parsed.raw) dialogs_.error(Q(selectedObject->FullName() + ": " + parsed.error));
+        value = parsed.raw.value_or(0);
+        return parsed.raw.has_value();
+    };
     if (selectedObject->type == PropertyType::WordOption) {
         int option = 0;
-        if (!ReadInteger(tbOptions, option) || !ReadInteger(tbSetVal, value)) return;
+        if (!ReadInteger(tbOptions, option) || !readValue()) return;
         if (!fits(value, kWordRange, "the value") || !fits(option, kByteRange, "the option byte")) return;
         selectedObject->SetNewNumberWithOption(value, static_cast<std::uint8_t>(option & 0xFF));
         return;
     }
-    if (!ReadInteger(tbSetVal, value)) return;
+    if (!readValue()) return;
     KFileLink* file = SelectedFile();
     if (file == nullptr) {
         if (!fits(value, WireRangeOf(selectedObject->type), "the value")) return;

@@ -58,6 +58,8 @@ class TDevicePage : public QWidget {
     void tvDevicesChange();
     void tvDevicesUpdate();
     void ShowPropBoxes();
+    // The unit scheme changed: the tree's units and the panel are written again.
+    void ShowUnits();
     void btGetValClick();
     void btSetValClick();
     void chkPollClick();
@@ -114,6 +116,8 @@ class TDevicePage : public QWidget {
     bool ReadPosition(const KFileLink& file, bool write, int& out);
     // Help text height and option row position for the panel's height.
     void FitPanel();
+    // The unit beside "New Value" and the range it takes.
+    void ShowUnitHints(const KRemoteLink& link);
     QTreeWidgetItem* AddChild(QTreeWidgetItem* parent, const QString& text, KObject* object);
     // Where a device's node goes: the root, or once a device names a line other than COM1, the
     // node of its line (the devices before it move under "COM1").

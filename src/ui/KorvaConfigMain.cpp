@@ -99,6 +99,10 @@ void TForm1::WireUtility() {
     connect(u->btLoadFile, &QPushButton::clicked, devicePage, &TDevicePage::btLoadFileClick);
     connect(u->btSaveFile, &QPushButton::clicked, devicePage, &TDevicePage::btSaveFileClick);
     connect(u->btCancelFile, &QPushButton::clicked, devicePage, &TDevicePage::btCancelFileClick);
+    connect(u, &TUtilityPage::unitSchemeChosen, this, [this](const QString& scheme) {
+        UseUnitScheme(scheme.toStdString());
+        SaveUnitScheme(scheme);
+    });
     connect(u, &TUtilityPage::loggingShown, this, [this](bool active) {
         lbLogging->setVisible(active);
         UpdateLogStatus();
@@ -173,6 +177,11 @@ void TForm1::FormActivate() {
         // Without a configuration there is nothing to work with: the program ends, with a failure status.
         dialogs_.requestEnd();
         return;
+    }
+    if (const UnitCatalog* units = engine().Model().Units()) {
+        const std::string scheme = RestoredUnitScheme().toStdString();
+        UseUnitScheme(scheme);
+        utilityPage->ShowUnitSchemes(units->SchemeNames(), engine().Model().UnitScheme());
     }
     core_.ports().TakePlant();
     portsMenu_.ShowCloseEntries();
@@ -277,6 +286,15 @@ void TForm1::WireRelay() {
 
 void TForm1::UpdateLogStatus() {
     statusLine->ShowLogging(logging_.StatusText());
+}
+
+void TForm1::UseUnitScheme(const std::string& scheme) {
+    // A trace being saved reads the units of the properties: it finishes first.
+    traceWindow->WaitForSave();
+    engine().Model().UseUnitScheme(scheme);
+    devicePage->ShowUnits();
+    plotWindow->ShowUnits();
+    traceWindow->ShowUnits();
 }
 
 void TForm1::ShowPlotClick() {

@@ -76,6 +76,8 @@ class TForm1 : public QMainWindow {
     void OnTimComs();
 
     void ShowPlotClick();
+    // Shows every value in the scheme's units ("" for each property's own) everywhere.
+    void UseUnitScheme(const std::string& scheme);
 
     Engine& engine() { return core_.engine(); }
     TestSequence* Sequences();

@@ -10,13 +10,18 @@ std::string LinkTitleText(const KRemoteLink& link) {
     return std::to_string(link.code) + "  " + link.name;
 }
 
-int PanelNumber(const KRemoteLink& link) {
-    return link.current.ReadAsNumber();
+std::string LinkNodeText(const KRemoteLink& link) {
+    const std::string& unit = link.engineering.Unit();
+    return unit.empty() ? link.name : link.name + " [" + unit + "]";
+}
+
+double PanelNumber(const KRemoteLink& link) {
+    return link.ShownValue();
 }
 
 std::string ValueText(const KRemoteLink& link, bool binary) {
     if (link.state != LinkState::KNOWN) return "???";
-    if (!binary) return std::to_string(PanelNumber(link));
+    if (!binary) return link.ShownText();
     const std::uint8_t b = link.current.ReadAsByte();
     std::string bits;
     for (int i = 7; i >= 0; --i) bits += (b >> i) & 1 ? '1' : '0';

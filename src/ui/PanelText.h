@@ -12,9 +12,12 @@ namespace korva {
 std::string DeviceNodeText(const KDevice& device);
 // "16  SpeedSetpoint": the code in unsigned decimal, two blanks, the name.
 std::string LinkTitleText(const KRemoteLink& link);
-// The number the value box shows for a known value; the plot takes its points from here too.
-int PanelNumber(const KRemoteLink& link);
-// The value box: the number (or, in binary, the low byte as eight digits) when KNOWN, else "???".
+// The tree's node of a link: its name, and its unit in brackets when it has one.
+std::string LinkNodeText(const KRemoteLink& link);
+// The value in shown units; the plot takes its points from here.
+double PanelNumber(const KRemoteLink& link);
+// The value box when KNOWN, else "???": the shown value (a name, bit names, or the number and its
+// unit), or in binary the low byte as eight digits.
 std::string ValueText(const KRemoteLink& link, bool binary);
 // The value at a file handle's position when KNOWN, else "???"; a position outside the file shows "???".
 // A read of the status, size or checksum element shows what the device answered.

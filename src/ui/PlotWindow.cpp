@@ -38,6 +38,12 @@ void Extent(const std::vector<SeriesPoint>& points, double& lo, double& hi) {
     }
 }
 
+// "Boiler.FlowTemp [°C]"
+std::string SeriesName(const KRemoteLink& link) {
+    const std::string& unit = link.engineering.Unit();
+    return link.FullName() + (unit.empty() ? "" : " [" + unit + "]");
+}
+
 void SetRange(QValueAxis* axis, double lo, double hi) {
     if (lo > hi) {
         lo = 0;
@@ -147,8 +153,8 @@ TPlotWindow::~TPlotWindow() {
 }
 
 std::size_t TPlotWindow::AddSeries(KRemoteLink& link) {
-    const std::size_t i = store_.Add(link.device->name + "." + link.name);
-    plotted_.push_back({&link, link.valueUpdates});
+    const std::size_t i = store_.Add(SeriesName(link));
+    plotted_.push_back({&link, link.valueUpdates, link.engineering});
     index_.emplace(&link, i);
     auto* line = new QLineSeries(chart);
     line->setName(QString::fromStdString(store_.At(i).name));
@@ -164,6 +170,19 @@ std::size_t TPlotWindow::AddSeries(KRemoteLink& link) {
     for (QLegendMarker* marker : chart->legend()->markers(line))
         connect(marker, &QLegendMarker::clicked, this, [this, i] { ToggleSeries(i); });
     return i;
+}
+
+void TPlotWindow::ShowUnits() {
+    for (std::size_t i = 0; i < plotted_.size(); ++i) {
+        Plotted& p = plotted_[i];
+        const EngineeringValue& now = p.link->engineering;
+        if (now.Plain()) continue;
+        store_.At(i).MapValues([&](double v) { return now.Shown(p.units.RawOfShown(v)); });
+        p.units = now;
+        store_.At(i).name = SeriesName(*p.link);
+        lines_[i]->setName(QString::fromStdString(store_.At(i).name));
+    }
+    Refresh();
 }
 
 void TPlotWindow::Sample(double t) {
@@ -183,7 +202,7 @@ void TPlotWindow::Sample(double t) {
         Plotted& p = plotted_[i];
         if (p.seen == link->valueUpdates) continue;
         p.seen = link->valueUpdates;
-        store_.At(i).Append({t, static_cast<double>(PanelNumber(*link))});
+        store_.At(i).Append({t, PanelNumber(*link)});
         if (!any_) first_ = t;
         any_ = true;
         last_ = std::max(last_, t);
@@ -232,6 +251,17 @@ void TPlotWindow::Refresh() {
         if (!lines_[i]->isVisible()) continue;
         range[axes[i]][0] = std::min(range[axes[i]][0], lo[i]);
         range[axes[i]][1] = std::max(range[axes[i]][1], hi[i]);
+    }
+    // Each value axis names the units of the series it carries.
+    QStringList units[2];
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const QString unit = QString::fromStdString(plotted_[i].link->engineering.Unit());
+        if (lines_[i]->isVisible() && !unit.isEmpty() && !units[axes[i]].contains(unit))
+            units[axes[i]] << unit;
+    }
+    for (int a = 0; a < 2; ++a) {
+        QValueAxis* axis = a ? axisRight_ : axisLeft_;
+        if (axis->titleText() != units[a].join(", ")) axis->setTitleText(units[a].join(", "));
     }
     SetRange(axisLeft_, range[0][0], range[0][1]);
     SetRange(axisRight_, range[1][0], range[1][1]);

@@ -36,6 +36,8 @@ class TPlotWindow : public QWidget {
 
     // Once per tick, t in seconds: a point for each plotted property with a new reading.
     void Sample(double t);
+    // The unit scheme changed: the points taken so far are converted, the names and axes retitled.
+    void ShowUnits();
     // Redraws the shown span from the store; nothing changes the view while paused.
     void Refresh();
     void SetPaused(bool paused);
@@ -84,6 +86,7 @@ class TPlotWindow : public QWidget {
     struct Plotted {
         KRemoteLink* link;
         std::uint32_t seen;
+        EngineeringValue units;  // how the stored points were converted
     };
     std::vector<Plotted> plotted_;          // by series index
     std::vector<KRemoteLink*> candidates_;  // polled or logged properties, in plant order

@@ -221,6 +221,10 @@ void TTraceWindow::AppendBatch(bool showNow) {
     if (chkFollow->isChecked()) tvTrace->scrollToBottom();
 }
 
+void TTraceWindow::ShowUnits() {
+    tvTrace->viewport()->update();
+}
+
 void TTraceWindow::ShowWindow() {
     decoder_.Rebuild();
     FillDevices();
@@ -354,7 +358,8 @@ void TTraceWindow::SaveInBackground(const QString& path, bool csv) {
     auto shown = std::make_shared<TraceBuffer>(std::max<std::size_t>(1, table_->rowCount()));
     for (std::uint64_t n : table_->ShownRecords())
         if (buffer_.Holds(n)) shown->Append(buffer_.At(n));
-    // The decoder reads only names, codes and types, which stay as loaded.
+    // The decoder reads names, codes and types, which stay as loaded, and the units, which a change
+    // of scheme leaves alone until this save is done.
     saver_ = std::thread([this, shown, csv, lines = SeveralLines(), file = path.toStdString()] {
         std::string failure;
         try {

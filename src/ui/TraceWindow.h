@@ -56,6 +56,8 @@ class TTraceWindow : public QWidget, public PacketObserver {
     void SaveCsv(const QString& path);
     void SaveCapture(const QString& path);
     void WaitForSave();
+    // The Value column is decoded as it is drawn: a change of units only draws it again.
+    void ShowUnits();
     // A base name; files base-001.kcap, base-002.kcap, ... follow. Empty stops.
     void StartRecording(const QString& base);
     void StopRecording();

@@ -53,6 +53,10 @@ TUtilityPage::TUtilityPage(UtilityTargets targets, QWidget* parent) : QWidget(pa
     tbLogFileName = MakeEdit(this, "tbLogFileName", "c:\\log.csv", 400, 177, 189);
     btLogFileName = MakeButton(this, "btLogFileName", "...", 593, 177, 25, 21);
     chkAppend = MakeCheck(this, "chkAppend", "Append to Log File", 400, 203, false);
+    lbUnits = MakeLabel(this, "lbUnits", "Units", 264, 72);
+    cbUnits = Place(new QComboBox(this), "cbUnits", 264, 88, 97, 21);
+    cbUnits->addItem(kOwnUnits);
+    cbUnits->setToolTip("The units values are shown and typed in");
     for (QWidget* w : std::initializer_list<QWidget*>{btLoadFile, btSaveFile, btCancelFile, Label15,
                                                       tbServerIP, chkSlaveConnect, chkMasterConnect,
                                                       chkWaitConnect, Label16, tbMyAddress, btSetAddress})
@@ -60,6 +64,8 @@ TUtilityPage::TUtilityPage(UtilityTargets targets, QWidget* parent) : QWidget(pa
 
     connect(cbBaudRate, &QComboBox::textActivated, this,
             [this](const QString& text) { Guarded(*targets_.dialogs, [&] { cbBaudRateChange(text); }); });
+    connect(cbUnits, &QComboBox::activated, this,
+            [this](int index) { emit unitSchemeChosen(index <= 0 ? QString() : cbUnits->itemText(index)); });
     connect(chkReceiveBroadcasts, &QCheckBox::clicked, this, [this] { chkReceiveBroadcastsClick(); });
     connect(btRunBootLoader, &QPushButton::clicked, this, [this] { btRunBootLoaderClick(); });
     connect(btSetAddress, &QPushButton::clicked, this, [this] { btSetAddressClick(); });
@@ -71,6 +77,14 @@ TUtilityPage::TUtilityPage(UtilityTargets targets, QWidget* parent) : QWidget(pa
     connect(btApplyInterval, &QPushButton::clicked, this,
             [this] { Guarded(*targets_.dialogs, [this] { btApplyIntervalClick(); }); });
     connect(btLogFileName, &QPushButton::clicked, this, [this] { btLogFileNameClick(); });
+}
+
+void TUtilityPage::ShowUnitSchemes(const std::vector<std::string>& names, const std::string& current) {
+    cbUnits->clear();
+    cbUnits->addItem(kOwnUnits);
+    for (const std::string& name : names) cbUnits->addItem(QString::fromStdString(name));
+    const int at = cbUnits->findText(QString::fromStdString(current));
+    cbUnits->setCurrentIndex(current.empty() || at < 0 ? 0 : at);
 }
 
 // Out of line: the relay is only declared in the header.

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QWidget>
 
@@ -88,8 +89,16 @@ class TUtilityPage : public QWidget {
     QPushButton* btApplyInterval;
     // Chooses the log file with a save dialog.
     QPushButton* btLogFileName;
+    // The unit scheme values are shown in; the first entry shows each property's own unit.
+    QLabel* lbUnits;
+    QComboBox* cbUnits;
+    static constexpr const char* kOwnUnits = "As configured";
+    // The schemes of the units document; `current` is chosen when it is one of them.
+    void ShowUnitSchemes(const std::vector<std::string>& names, const std::string& current);
 
   signals:
+    // A scheme was picked: "" for each property's own unit.
+    void unitSchemeChosen(const QString& scheme);
     // After a start or stop: whether a log runs now.
     void loggingShown(bool active);
     // The relay's state, as the status bar says it.

@@ -95,3 +95,15 @@ void SaveWindowSettings(TForm1& form) {
 }
 
 }  // namespace korva
+
+namespace korva {
+
+QString RestoredUnitScheme() {
+    return QSettings(TForm1::kSettingsOwner, TForm1::kSettingsName).value("units/scheme").toString();
+}
+
+void SaveUnitScheme(const QString& scheme) {
+    QSettings(TForm1::kSettingsOwner, TForm1::kSettingsName).setValue("units/scheme", scheme);
+}
+
+}  // namespace korva

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace korva {
 
@@ -78,6 +79,7 @@ class KValue {
     bool SetShown(double shown) { return SetRaw(Raw(shown)); }
 
     void SetDimension(std::string_view name) { dimension_ = KDimensions::FromName(name); }
+    void SetDimension(const KDimensions& dimension) { dimension_ = dimension; }
     const KDimensions& Dimension() const { return dimension_; }
 
     // Takes the scheme's unit for this value's dimension; a scheme without one leaves the unit as it is.
@@ -85,6 +87,8 @@ class KValue {
     // schemes may be null (no list exists); an unknown name leaves the unit as it is.
     void SetUnitScheme(std::string_view name, const KUnitSchemes* schemes);
 
+    // A unit made for this value alone; none again with nullopt.
+    void SetUnit(std::optional<KUnit> unit) { unit_ = std::move(unit); }
     // Null when the value has no unit. The unit is held by copy, so a scheme may go away.
     const KUnit* Unit() const { return unit_ ? &*unit_ : nullptr; }
 

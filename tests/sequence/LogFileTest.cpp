@@ -90,8 +90,8 @@ TEST_F(LogFileTest, HeaderThenRowsWithTimeElapsedAndOneColumnPerEnabledItem) {
     std::vector<std::string> expected{
         "KorvaConfig Log File,", ",", ",", "Start Time:,", start + ",", ",", ","};
     expected.insert(expected.end(),
-                    {"Time,Time Elapsed,Speed,Mode,", Stamp(clock - 3600s + 12005ms) + ",12.005,0,0,",
-                     Stamp(clock) + ",3600.000,0,0,"});
+                    {"Time,Time Elapsed,Pump.Speed,Pump.Mode,",
+                     Stamp(clock - 3600s + 12005ms) + ",12.005,0,0,", Stamp(clock) + ",3600.000,0,0,"});
     EXPECT_EQ(Lines(log.fileName), expected);
     EXPECT_EQ(log.StopLogging(), LogFile::kStopped);
     EXPECT_FALSE(log.Active());
@@ -130,8 +130,31 @@ TEST_F(LogFileTest, ValuesComeFromReadRepliesAsSignedWordsOrBytes) {
     log.LogRowStep();
     const auto lines = Lines(log.fileName);
     ASSERT_EQ(lines.size(), 9u);
-    EXPECT_EQ(lines[7], "Time,Time Elapsed,Level,Mode,Limit,Unread,Level,");
+    EXPECT_EQ(lines[7], "Time,Time Elapsed,Pump.Level,Pump.Mode,Pump.Limit,Pump.Unread,Tank.Level,");
     EXPECT_EQ(lines[8], Stamp(clock) + ",0.000,-5,250,-5,0,321,");
+}
+
+// An engineering value is logged as shown, with its decimals, and its unit heads the column.
+TEST_F(LogFileTest, EngineeringValuesAreLoggedInShownUnits) {
+    ValueFormat tenths;
+    tenths.given = tenths.isSigned = true;
+    tenths.unit = "°C";
+    tenths.scale = 0.1;
+    KPropertyLink& temp = bus.AddProperty(*pump, "Temp", 2, 5, 0xFFE7, tenths);
+    temp.logChannel->enabled = true;
+    ValueFormat plainLabel;
+    plainLabel.given = true;
+    plainLabel.unit = "rpm";
+    KPropertyLink& speed = bus.AddProperty(*pump, "Speed", 0, 6, 0xFFFB, plainLabel);
+    speed.logChannel->enabled = true;
+    Read(temp);
+    Read(speed);
+    ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+    log.LogRowStep();
+    const auto lines = Lines(log.fileName);
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(lines[7], "Time,Time Elapsed,Pump.Temp [°C],Pump.Speed [rpm],");
+    EXPECT_EQ(lines[8], Stamp(clock) + ",0.000,-2.5,65531,");
 }
 
 TEST_F(LogFileTest, AnItemSwitchedOnWhileLoggingAddsAColumnToLaterRowsOnly) {
@@ -143,7 +166,7 @@ TEST_F(LogFileTest, AnItemSwitchedOnWhileLoggingAddsAColumnToLaterRowsOnly) {
     log.LogRowStep();
     const auto lines = Lines(log.fileName);
     ASSERT_EQ(lines.size(), 10u);
-    EXPECT_EQ(lines[7], "Time,Time Elapsed,Speed,");
+    EXPECT_EQ(lines[7], "Time,Time Elapsed,Pump.Speed,");
     EXPECT_EQ(lines[8], Stamp(clock) + ",0.000,0,");
     EXPECT_EQ(lines[9], Stamp(clock) + ",0.000,0,0,");
 }

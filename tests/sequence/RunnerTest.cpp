@@ -103,6 +103,40 @@ TEST(Runner, DeviceActionsEndWithTheirResults) {
     }
 }
 
+// A sequence's numbers are raw, read as the property's configuration says (a signed register reads
+// negative); the shown value stands beside the raw one, and a set outside its range is never sent.
+TEST(Runner, EngineeringPropertiesKeepRawNumbersAndShowTheValueBeside) {
+    const struct {
+        std::string statement;
+        std::uint8_t result;
+        std::string box;  // the action's box after the run
+        std::string log = "";
+    } cases[] = {
+        {"test Pump Offset -30 -20", PASSED, "-25 (-2.5 °C)"},
+        {"test Pump Offset 65511 65511", FAILED, "-25 (-2.5 °C)"},
+        {"set Pump Offset -50", PASSED, "-50 (-5.0 °C)"},
+        {"set Pump Offset -51", ERROR, "0",
+         "set Pump Offset -51: -51 is outside what the property can carry (-50 to 50)"},
+    };
+    ValueFormat offset;
+    offset.given = offset.isSigned = true;
+    offset.unit = "°C";
+    offset.scale = 0.1;
+    offset.min = -5;
+    offset.max = 5;
+    for (const auto& c : cases) {
+        SequenceFixture f;
+        f.h.AddProperty(*f.h.comms.Model().devices.Find("Pump"), "Offset", 2, 3, 0xFFE7, offset);
+        f.Load("testnode n;\n" + c.statement + ";\n");
+        ASSERT_TRUE(f.seq.RunNodeByName("n"));
+        ASSERT_TRUE(f.RunToIdle(400)) << c.statement;
+        const TestAction& a = *f.seq.FindNode("n")->actions.at(0);
+        EXPECT_EQ(a.result, c.result) << c.statement;
+        EXPECT_EQ(f.view.actionBox, a.label + "|" + TestStateName(c.result) + "|" + c.box) << c.statement;
+        EXPECT_EQ(f.host.log, c.log.empty() ? V{} : V{c.log}) << c.statement;
+    }
+}
+
 // A run's verdict is the worst that every node it reached met since that node last started: a jump or a
 // call away from a failure never turns it into a pass, a node that repeats itself until it passes passes.
 TEST(Runner, TheVerdictCoversEveryNodeTheRunReached) {

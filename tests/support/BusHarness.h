@@ -48,7 +48,8 @@ class BusHarness : public FakeHost {
         emu.AddDevice(name, address);
         return comms.Model().MakeDevice(name, address);
     }
-    KPropertyLink& AddProperty(KDevice& d, const std::string& name, int type, int code, int value = 0) {
+    KPropertyLink& AddProperty(KDevice& d, const std::string& name, int type, int code, int value = 0,
+                               const ValueFormat& format = {}) {
         sim::SimProperty p;
         p.name = name;
         p.type = static_cast<std::uint8_t>(type);
@@ -56,7 +57,9 @@ class BusHarness : public FakeHost {
         p.word = value & 0xFFFF;
         p.byte = static_cast<std::uint8_t>(value & 0xFF);
         emu.FindDevice(d.address)->properties.push_back(p);
-        return comms.Model().MakeProperty(d, {name, type, code});
+        LinkSpec spec{name, type, code};
+        spec.format = format;
+        return comms.Model().MakeProperty(d, spec);
     }
     KFileLink& AddFile(KDevice& d, const std::string& name, int type, int code,
                        std::vector<std::int16_t> elements, int configuredLength) {

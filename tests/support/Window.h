@@ -74,7 +74,8 @@ class Window {
     // A plant's paths, constants and plant files as found in its folder.
     static Files PlantOf(const std::string& folder) {
         Files files;
-        for (const char* name : {"config/paths.xml", "config/constants.xml", "config/plant.xml"})
+        for (const char* name :
+             {"config/paths.xml", "config/constants.xml", "config/units.xml", "config/plant.xml"})
             files.emplace_back(name, ReadRegularFile(folder + "/" + name));
         return files;
     }
@@ -139,12 +140,15 @@ class Window {
     TDevicePage& Page() const { return *form->devicePage; }
 
     // A node of the device tree by its captions below the root, joined by "/"; null when there is none.
+    // A property's node is found by its name; the unit that follows it is left out of the path.
     QTreeWidgetItem* Node(const QString& path) const {
         QTreeWidgetItem* node = Page().tvDevices->topLevelItem(0);
         for (const QString& part : path.split('/', Qt::SkipEmptyParts)) {
             QTreeWidgetItem* next = nullptr;
             for (int i = 0; node && i < node->childCount() && !next; ++i)
-                if (node->child(i)->text(0) == part) next = node->child(i);
+                if (const QString text = node->child(i)->text(0);
+                    text == part || text.startsWith(part + " ["))
+                    next = node->child(i);
             node = next;
         }
         return node;

@@ -116,7 +116,7 @@ TEST(KorvarunPoll, PollsLogsAndTellsWhoAnswered) {
         while (std::getline(csv, line) && line.rfind("Time,Time Elapsed,", 0) != 0) {
         }
         header = line;
-        EXPECT_NE(header.find(",FirmwareVersion,"), std::string::npos) << header;
+        EXPECT_NE(header.find(",Boiler.FirmwareVersion,"), std::string::npos) << header;
         int logged = 0;
         for (; std::getline(csv, line); ++logged)
             EXPECT_EQ(std::count(line.begin(), line.end(), ','),

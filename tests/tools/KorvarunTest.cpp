@@ -101,7 +101,7 @@ QJsonArray ReadJson(const std::string& text, const std::string& status) {
     EXPECT_EQ(root["dut"].toString(), "SN-0042");
     EXPECT_TRUE(IsStamp(root["started"]) && IsStamp(root["ended"]));
     EXPECT_TRUE(IsSha(root["sequence"]["sha256"])) << root["sequence"]["sha256"].toString().toStdString();
-    EXPECT_EQ(root["configuration"].toArray().size(), 3);  // paths, constants, plant
+    EXPECT_EQ(root["configuration"].toArray().size(), 4);  // paths, constants, units, plant
     for (const QJsonValue& f : root["configuration"].toArray()) EXPECT_TRUE(IsSha(f["sha256"]));
     for (const QJsonValue& n : root["nodes"].toArray()) {
         EXPECT_TRUE(n["name"].isString() && n["result"].isString() && n["message"].isString());
@@ -152,6 +152,10 @@ constexpr const char* kBench =
     "testnode hold;\n"
     "  wait 3000;\n"
     "endnode;\n"
+    "testnode units;\n"
+    "  set Boiler.FlowTemp 650;\n"
+    "  test Boiler FlowTemp 0 950;\n"
+    "endnode;\n"
     "testnode safe;\n"
     "  set FeedPump.SpeedSetpoint 0;\n"
     "  test FeedPump.SpeedSetpoint 0 0;\n"
@@ -195,7 +199,7 @@ TEST_F(Korvarun, RunsNodesAndReportsThem) {
     } cases[] = {
         {"pass", "", 0, "pass=PASSED", ""},
         {"pass fail", "", 1, "pass=PASSED fail=FAILED",
-         "test FeedPump SpeedSetpoint 1 5: FAILED, limits 1 to 5, actual 1234"},
+         "test FeedPump SpeedSetpoint 1 5: FAILED, limits 1 to 5 (1 to 5 rpm), actual 1234 (1234 rpm)"},
         {"--all", "", 1, "pass=PASSED fail=FAILED", "limits 1 to 5"},
         {"mute", "--drop 1", 2, "mute=ERROR",
          "get FeedPump FirmwareVersion: ERROR: no reply after 5 sendings"},
@@ -230,7 +234,8 @@ TEST_F(Korvarun, RunsNodesAndReportsThem) {
             const QJsonArray actions = n["actions"].toArray();
             ASSERT_EQ(actions.size(), 3);
             EXPECT_EQ(actions[1]["kind"], "test");
-            EXPECT_EQ(actions[1]["limits"].toObject(), (QJsonObject{{"min", "1"}, {"max", "5"}}));
+            EXPECT_EQ(actions[1]["limits"].toObject(),
+                      (QJsonObject{{"min", 1}, {"max", 5}, {"shownMin", 1}, {"shownMax", 5}}));
             EXPECT_EQ(actions[1]["actual"], "1234");
             EXPECT_EQ(actions[2]["result"], "PASSED");
         }
@@ -244,6 +249,42 @@ TEST_F(Korvarun, RunsNodesAndReportsThem) {
             ++lines;
         EXPECT_EQ(lines, actions) << row << "\n" << run->out;
     }
+}
+
+// Sequences keep raw numbers; the reports carry the shown value and its unit beside them.
+TEST_F(Korvarun, ReportsEngineeringValuesInTheChosenUnits) {
+    const struct {
+        std::vector<std::string> args;
+        QJsonObject shown, limits;
+        std::string line;
+    } cases[] = {
+        {{"units"},
+         {{"raw", 650}, {"value", 65.0}, {"decimals", 1}, {"unit", "°C"}, {"text", "65.0 °C"}},
+         {{"min", 0}, {"max", 950}, {"shownMin", 0.0}, {"shownMax", 95.0}},
+         "| test Boiler FlowTemp 0 950 | PASSED | 650 (65.0 °C)"},
+        {{"--units", "US", "units"},
+         {{"raw", 650}, {"value", 149.0}, {"decimals", 1}, {"unit", "°F"}, {"text", "149.0 °F"}},
+         {{"min", 0}, {"max", 950}, {"shownMin", 32.0}, {"shownMax", 203.0}},
+         "| test Boiler FlowTemp 0 950 | PASSED | 650 (149.0 °F)"},
+    };
+    for (const auto& c : cases) {
+        StartSim();
+        auto run = Start(c.args);
+        ASSERT_EQ(run->Wait(), 0) << run->out << run->err;
+        EXPECT_NE(run->out.find(c.line), std::string::npos) << run->out;
+        const QJsonArray nodes = ReadJson(ReadRegularFile(Json()), "complete");
+        ASSERT_EQ(nodes.size(), 1);
+        const QJsonArray actions = nodes[0]["actions"].toArray();
+        ASSERT_EQ(actions.size(), 2);
+        EXPECT_EQ(actions[1]["actual"], "650");
+        EXPECT_EQ(actions[1]["shown"].toObject(), c.shown)
+            << QJsonDocument(actions[1].toObject()).toJson().data();
+        EXPECT_EQ(actions[1]["limits"].toObject(), c.limits);
+    }
+    auto unknown = Start({"--units", "Imperial", "units"});
+    EXPECT_EQ(unknown->Wait(), 2);
+    EXPECT_NE(unknown->err.find("--units Imperial: no such unit scheme; there are SI, US"), std::string::npos)
+        << unknown->err;
 }
 
 TEST_F(Korvarun, SigtermDuringAWaitEndsWithACompleteAbortedRecord) {

@@ -105,6 +105,15 @@ struct Plant {
         model.MakeProperty(pump, LinkSpec("Valve", 3, 18));
         model.MakeFileHandle(pump, LinkSpec("Curve", 4, 40), 8);
         model.MakeFileHandle(pump, LinkSpec("Table", 5, 41), 8);
+        LinkSpec temp("Temp", 2, 19);
+        temp.format.given = temp.format.isSigned = true;
+        temp.format.unit = "°C";
+        temp.format.scale = 0.1;
+        model.MakeProperty(pump, temp);
+        LinkSpec alarms("Alarms", 1, 20);
+        alarms.format.given = true;
+        alarms.format.bits = {{0, "Dry run"}, {2, "Low water"}};
+        model.MakeProperty(pump, alarms);
         model.MakeDevice("Boiler", 0x23);
     }
     KModel model;
@@ -129,6 +138,11 @@ TEST(TraceDecoder, NamesAndValues) {
          "write request", false},
         {MakePacket({0x6C, 0x22, 0x7A}, {18}), PacketPath::Received, "FeedPump", "Valve", "", "write reply",
          false},
+        // An engineering value as the engineer reads it, the raw number beside it where it differs.
+        {MakePacket({0x6C, 0x22, 0x8A}, {19, 0xFF, 0xE7}), PacketPath::Received, "FeedPump", "Temp",
+         "-2.5 °C (-25)", "read reply", false},
+        {MakePacket({0x22, 0x6C, 0x79}, {20, 5}), PacketPath::Sent, "FeedPump", "Alarms",
+         "Dry run | Low water (5)", "write request", false},
         {MakePacket({0x6C, 0x22, 0x8C}, {16}), PacketPath::Received, "FeedPump", "Speed", "", "refusal",
          true},
         {MakePacket({0x6C, 0x22, 0x8A}, {16, 1}), PacketPath::Received, "FeedPump", "Speed",

@@ -84,7 +84,7 @@ class LoggingTest : public QObject, test::WindowFixture {
         const QStringList lines =
             QString::fromStdString(ReadRegularFile(win->savedFile.toStdString())).split("\r\n");
         QCOMPARE(lines.size(), 8 + 4 + 1);  // and the empty rest after the last line end
-        QCOMPARE(lines[7], QString("Time,Time Elapsed,Speed,"));
+        QCOMPARE(lines[7], QString("Time,Time Elapsed,Pump.Speed,"));
         // The first row is written before the first reply; every later one has the polled value.
         for (qsizetype row = 9; row < lines.size() - 1; ++row) QVERIFY(lines[row].endsWith(",-32768,"));
     }

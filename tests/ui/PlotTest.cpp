@@ -48,9 +48,9 @@ class PlotTest : public QObject, test::WindowFixture {
         win->Tick(40);
         const SeriesStore& store = plot_->Store();
         QCOMPARE(store.Count(), std::size_t{2});
-        QCOMPARE(store.At(0).name, std::string("FeedPump.ActualSpeed"));
-        QCOMPARE(store.At(1).name, std::string("FeedPump.MotorCurrent"));
-        win->emu.FindDevice(34)->properties[0].word = 0xFFFB;  // read back as the panel does: -5
+        QCOMPARE(store.At(0).name, std::string("FeedPump.ActualSpeed [rpm]"));
+        QCOMPARE(store.At(1).name, std::string("FeedPump.MotorCurrent [A]"));
+        win->emu.FindDevice(34)->properties[0].word = 0xFFFB;  // an unsigned speed, as the panel reads it
         win->Tick(10);
         for (const char* name : {"ActualSpeed", "MotorCurrent"}) {
             const auto& points = store.At(name[0] == 'A' ? 0 : 1).Points();
@@ -59,8 +59,9 @@ class PlotTest : public QObject, test::WindowFixture {
             QVERIFY(Link(name)->valueUpdates - points.size() <= 1);
             for (std::size_t k = 1; k < points.size(); ++k) QVERIFY(points[k - 1].t < points[k].t);
         }
-        QCOMPARE(store.At(0).Points().back().v, -5.0);
-        QCOMPARE(store.At(1).Points().back().v, 2.0);
+        // The points are the shown values: the current's raw 2 is 0.2 A.
+        QCOMPARE(store.At(0).Points().back().v, 65531.0);
+        QCOMPARE(store.At(1).Points().back().v, 0.2);
         // Unpolled, the series stays and takes no more points.
         Poll("ActualSpeed");
         const std::size_t kept = store.At(0).Points().size();
@@ -76,7 +77,10 @@ class PlotTest : public QObject, test::WindowFixture {
         plot_->show();
         win->Tick(30);
         plot_->Refresh();
-        QCOMPARE(plot_->AxisOf(1), 1);  // 2 beside 1450: its own axis
+        QCOMPARE(plot_->AxisOf(1), 1);  // 0.2 A beside 1450 rpm: its own axis, each named by its unit
+        const auto axes = plot_->chart->axes(Qt::Vertical);
+        QCOMPARE(axes.size(), 2);
+        QCOMPARE(axes[0]->titleText() + " " + axes[1]->titleText(), QString("rpm A"));
         plot_->btPause->click();
         QCOMPARE(plot_->btPause->text(), QString("Resume"));
         const std::size_t drawn = plot_->Drawn(0).size();

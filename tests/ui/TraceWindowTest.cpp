@@ -152,7 +152,7 @@ class TraceWindowTest : public QObject {
         w.AppendBatch(true);
         QCOMPARE(w.Model()->rowCount(), 5);
         const QString pump = "34 FeedPump", us = "108";
-        QCOMPARE(Row(w, 2), (QStringList{"sent", us, pump, "write request", "SpeedSetpoint", "1450",
+        QCOMPARE(Row(w, 2), (QStringList{"sent", us, pump, "write request", "SpeedSetpoint", "1450 rpm",
                                          "22 6C 79 03 C9 10 05 AA"}));
         QVERIFY(w.Model()->index(4, 0).data(Qt::BackgroundRole).isValid());  // the damaged reply
         QVERIFY(!w.Model()->index(1, 0).data(Qt::BackgroundRole).isValid());

@@ -34,9 +34,9 @@ bool SetFlag(Options& o, const std::string& name) {
 }
 
 bool IsValueOption(std::string_view name) {
-    constexpr std::array<std::string_view, 13> names = {
+    constexpr std::array<std::string_view, 14> names = {
         "--workdir", "--port",    "--baud", "--timeout",  "--junit", "--json", "--dut",
-        "--cleanup", "--station", "--poll", "--interval", "--for",   "--log"};
+        "--cleanup", "--station", "--poll", "--interval", "--for",   "--log",  "--units"};
     for (std::string_view n : names)
         if (n == name) return true;
     return false;
@@ -87,6 +87,8 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
         o.poll.push_back(value);
     } else if (name == "--log") {
         o.logFile = value;
+    } else if (name == "--units") {
+        o.unitScheme = value;
     } else if (name == "--junit") {
         o.junitFile = value;
     } else if (name == "--json") {
@@ -207,6 +209,9 @@ Options:
   --junit FILE      Writes a JUnit report.
   --json FILE       Writes a JSON record of the run.
   --dut ID          The identity of the device under test, for the reports.
+  --units SCHEME    Shows engineering values in a unit scheme of the units
+                    document (for example SI or US) instead of each
+                    property's own unit. Sequences keep their raw numbers.
   --station PORT=DUT
                     One unit on PORT (COM1..COM6 or a device path); given more
                     than once, the same nodes run on every unit at once, each

@@ -43,6 +43,8 @@ struct Options {
     std::optional<float> intervalSeconds;  // the poll period; none: the engine's own
     std::optional<double> forSeconds;      // none: until SIGINT or SIGTERM
     std::string logFile;
+    // The unit scheme values are reported in; empty: each property's own unit.
+    std::string unitScheme;
     bool help = false;
     bool version = false;
 };

@@ -1,5 +1,7 @@
 #include "Reports.h"
 
+#include "model/TextConvert.h"
+#include "units/Engineering.h"
 #include "xml/SafeFile.h"
 
 #include <QByteArray>
@@ -58,14 +60,39 @@ QJsonObject JsonFile(const FileStamp& f) {
     return {{"path", Text(f.path)}, {"sha256", QString::fromStdString(f.sha256)}};
 }
 
+// A limit the runner took is a whole number; one it refused stays the text it was.
+QJsonValue JsonNumber(const std::string& text) {
+    const auto n = ParseDecimal(text);
+    return n ? QJsonValue(*n) : QJsonValue(Text(text));
+}
+
 QJsonValue JsonLimits(const ActionRecord& a) {
     if (!a.limits) return QJsonValue::Null;
     if (a.fileLimits)
-        return QJsonObject{{"index", Text(a.limits->first)}, {"expected", Text(a.limits->second)}};
-    return QJsonObject{{"min", Text(a.limits->first)}, {"max", Text(a.limits->second)}};
+        return QJsonObject{{"index", JsonNumber(a.limits->first)},
+                           {"expected", JsonNumber(a.limits->second)}};
+    QJsonObject limits{{"min", JsonNumber(a.limits->first)}, {"max", JsonNumber(a.limits->second)}};
+    if (a.shownLimits) {
+        limits["shownMin"] = a.shownLimits->first;
+        limits["shownMax"] = a.shownLimits->second;
+    }
+    return limits;
+}
+
+QJsonValue JsonShown(const ActionRecord& a) {
+    if (!a.shown) return QJsonValue::Null;
+    return QJsonObject{{"raw", a.shown->raw},
+                       {"value", a.shown->value},
+                       {"decimals", a.shown->decimals},
+                       {"unit", Text(a.shown->unit)},
+                       {"text", Text(a.shown->text)}};
 }
 
 }  // namespace
+
+std::string ActualWithShown(const ActionRecord& a) {
+    return a.shown ? a.actual + " (" + a.shown->text + ")" : a.actual;
+}
 
 std::string FailureText(const NodeRecord& node) {
     for (const ActionRecord& a : node.actions) {
@@ -74,8 +101,12 @@ std::string FailureText(const NodeRecord& node) {
         if (a.limits)
             text += a.fileLimits ? ", element " + a.limits->first + " expected " + a.limits->second
                                  : ", limits " + a.limits->first + " to " + a.limits->second;
+        if (a.limits && a.shownLimits && a.shown)
+            text += " (" + FixedText(a.shownLimits->first, a.shown->decimals) + " to " +
+                    FixedText(a.shownLimits->second, a.shown->decimals) +
+                    (a.shown->unit.empty() ? "" : " " + a.shown->unit) + ")";
         // An action in ERROR read nothing: its actual value would only mislead.
-        if (!a.actual.empty() && a.result != "ERROR") text += ", actual " + a.actual;
+        if (!a.actual.empty() && a.result != "ERROR") text += ", actual " + ActualWithShown(a);
         if (!a.reason.empty())
             text += ": " + a.reason;
         else if (!node.message.empty())
@@ -230,6 +261,7 @@ QJsonObject JsonRecord(const RunRecord& run) {
                                        {"result", Text(a.result)},
                                        {"limits", JsonLimits(a)},
                                        {"actual", Text(a.actual)},
+                                       {"shown", JsonShown(a)},
                                        {"reason", Text(a.reason)},
                                        {"started", Stamp(a.started)},
                                        {"seconds", Seconds(a.started, a.ended)}});

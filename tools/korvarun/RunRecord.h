@@ -2,6 +2,7 @@
 // What a run leaves behind for the reports: the run, each node started, each action carried out.
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,17 @@ struct ActionRecord {
     std::optional<std::pair<std::string, std::string>> limits;
     bool fileLimits = false;
     std::string actual;
+    // An engineering property's value beside the raw one: the raw number, the shown number, its
+    // unit and how the window writes it ("65.0 °C", a value's name); and the limits in shown units.
+    struct Shown {
+        std::int32_t raw = 0;
+        double value = 0;
+        int decimals = 0;
+        std::string unit;
+        std::string text;
+    };
+    std::optional<Shown> shown;
+    std::optional<std::pair<double, double>> shownLimits;
     std::string reason;  // why it ended ERROR or was refused, in words
     WallClock::time_point started, ended;
 };
@@ -60,6 +72,9 @@ struct RunRecord {
     std::string status = "running";
     int exitStatus = 0;
 };
+
+// The raw value, and the shown one beside it where there is one: "650 (65.0 °C)".
+std::string ActualWithShown(const ActionRecord& a);
 
 // One line on the first action of a node that did not pass: what it is, its limits, what came back.
 std::string FailureText(const NodeRecord& node);

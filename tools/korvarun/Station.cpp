@@ -2,6 +2,7 @@
 
 #include "Reports.h"
 #include "model/Enums.h"
+#include "model/TextConvert.h"
 #include "xml/SafeFile.h"
 
 #include <algorithm>
@@ -149,8 +150,32 @@ bool Station::LoadConfiguration() {
         return false;
     }
     for (const std::string& f : files) run_.configuration.push_back({f, FileSha256(f)});
+    if (!options_.unitScheme.empty() && !engine_.Model().UseUnitScheme(options_.unitScheme)) {
+        const UnitCatalog* units = engine_.Model().Units();
+        std::string known;
+        for (const std::string& name : units ? units->SchemeNames() : std::vector<std::string>{})
+            known += (known.empty() ? "" : ", ") + name;
+        Fail("--units " + options_.unitScheme + ": no such unit scheme; " +
+             (known.empty() ? std::string("the configuration has no units document") : "there are " + known));
+        return false;
+    }
     return true;
 }
+
+namespace {
+// The shown side of a property action's value, for an engineering property only.
+std::optional<ActionRecord::Shown> ShownOf(const TestAction& action) {
+    const KRemoteLink* link = action.target;
+    if (link == nullptr || link->IsFileHandle() || link->engineering.Plain()) return std::nullopt;
+    const auto* n = std::get_if<std::int32_t>(&action.actualValue);
+    const std::optional<std::int32_t> raw =
+        n != nullptr ? std::optional(*n) : ParseDecimal(ActualText(action.actualValue));
+    if (!raw) return std::nullopt;
+    const EngineeringValue& e = link->engineering;
+    return ActionRecord::Shown{*raw, ParseReal(e.Number(*raw)).value_or(e.Shown(*raw)), e.Decimals(),
+                               e.Unit(), e.Text(*raw)};
+}
+}  // namespace
 
 bool Station::LoadSequence() {
     const std::string& path = options_.sequenceFile;
@@ -306,6 +331,13 @@ void Station::SelectItem(ItemId id) {
     if (action.kind == kTest) {
         a.limits = {action.firstValue.value_or(""), action.secondValue.value_or("")};
         a.fileLimits = action.target != nullptr && action.target->IsFileHandle();
+        const auto low = ParseDecimal(a.limits->first), high = ParseDecimal(a.limits->second);
+        if (!a.fileLimits && action.target != nullptr && !action.target->engineering.Plain() && low && high) {
+            const EngineeringValue& e = action.target->engineering;
+            const double x = ParseReal(e.Number(*low)).value_or(0),
+                         y = ParseReal(e.Number(*high)).value_or(0);
+            a.shownLimits = std::pair(std::min(x, y), std::max(x, y));
+        }
     }
     a.started = a.ended = WallClock::now();
     open_ = std::move(a);
@@ -316,6 +348,7 @@ void Station::ShowResult(ItemId id, std::uint8_t result) {
     if (!open_ || openAction_ == nullptr || openAction_->item != id) return;
     open_->result = TestStateName(result);
     open_->actual = ActualText(openAction_->actualValue);
+    open_->shown = ShownOf(*openAction_);
     open_->reason = openAction_->reason;
 }
 
@@ -332,7 +365,7 @@ void Station::CloseAction(bool stopped) {
     // An action in ERROR read nothing: its reason stands where a value would.
     if (a.result == "ERROR") a.actual.clear();
     const std::string tail =
-        (a.actual.empty() ? "" : " | " + a.actual) + (a.reason.empty() ? "" : " | " + a.reason);
+        (a.actual.empty() ? "" : " | " + ActualWithShown(a)) + (a.reason.empty() ? "" : " | " + a.reason);
     current_->output.push_back(line + a.result + tail);
     if (!options_.quiet) Print(line + Paint(a.result) + tail);
     current_->actions.push_back(std::move(a));

@@ -28,8 +28,9 @@ QString Q(const std::string& s) {
 int ColumnWidth(TraceColumn c) {
     switch (c) {
         case TraceColumn::Time:
-        case TraceColumn::Value:
             return 90;
+        case TraceColumn::Value:  // an engineering value with its unit and the raw number beside
+            return 150;
         case TraceColumn::Since:
             return 70;
         case TraceColumn::Direction:

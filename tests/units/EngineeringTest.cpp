@@ -128,20 +128,3 @@ TEST(EngineeringValue, TypedTextIsCheckedAgainstTheRangeAndNames) {
     EXPECT_EQ(v.Text(12), "Low water | Pump fault");
     EXPECT_EQ(v.Text(0x82), "bit 1 | bit 7");
 }
-
-TEST(EngineeringValue, APlainValueShowsItsRawNumber) {
-    const EngineeringValue plain;
-    EXPECT_TRUE(plain.Plain());
-    EXPECT_EQ(plain.Text(-25), "-25");
-    EXPECT_EQ(plain.Shown(650), 650);
-    EXPECT_EQ(plain.Unit(), "");
-}
-
-TEST(EngineeringValue, FixedTextIgnoresTheLocaleAndNegativeZero) {
-    EXPECT_EQ(FixedText(-0.04, 1), "0.0");
-    EXPECT_EQ(FixedText(149.0, 1), "149.0");
-    EXPECT_EQ(FixedText(2.345, 9), "2.345000");  // at most six decimals
-    EXPECT_EQ(DecimalsFor(0.18), 1);
-    EXPECT_EQ(DecimalsFor(0.1), 2);  // a step of exactly one shown digit is not kept apart by it
-    EXPECT_EQ(DecimalsFor(1.8), 0);
-}

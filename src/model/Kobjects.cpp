@@ -23,10 +23,10 @@ KRemoteLink::KRemoteLink(KDevice& owner, const LinkSpec& desc)
 }
 
 std::int32_t KRemoteLink::RawValue() const {
-    if (engineering.Plain()) return current.ReadAsNumber();
+    if (!engineering_) return current.ReadAsNumber();
     const auto bits =
         current.kind == PropertyType::Byte ? current.byte : static_cast<std::uint32_t>(current.word);
-    return engineering.RawOf(bits);
+    return engineering_->RawOf(bits);
 }
 
 std::string KRemoteLink::FullName() const {
@@ -173,14 +173,14 @@ KDevice& KModel::MakeDevice(const std::string& name, std::uint8_t address, const
 KPropertyLink& KModel::MakeProperty(KDevice& device, const LinkSpec& desc) {
     auto link = std::make_unique<KPropertyLink>(device, desc);
     if (desc.format.given) {
-        link->engineering =
-            EngineeringValue(desc.format, desc.type == PropertyType::Byte ? 8 : 16, catalog_.get());
-        if (catalog_ != nullptr) link->engineering.UseScheme(catalog_->Schemes().Find(scheme_));
+        link->SetEngineering(
+            EngineeringValue(desc.format, desc.type == PropertyType::Byte ? 8 : 16, catalog_.get()));
+        if (catalog_ != nullptr) link->MutableEngineering()->UseScheme(catalog_->Schemes().Find(scheme_));
     }
     const std::string column = link->FullName();
     link->logChannel = logFactory_ ? logFactory_(column) : std::make_unique<LogChannel>(column);
-    link->logChannel->unit = link->engineering.Unit();
-    link->logChannel->decimals = link->engineering.Plain() ? 0 : link->engineering.Decimals();
+    link->logChannel->unit = link->Engineering().Unit();
+    link->logChannel->decimals = link->Engineering().Plain() ? 0 : link->Engineering().Decimals();
     KPropertyLink& ref = *link;
     ref.order = ++linksMade_;
     device.ownedLinks.push_back(std::move(link));
@@ -205,11 +205,12 @@ bool KModel::UseUnitScheme(const std::string& name) {
     ++schemeChanges_;
     for (const auto& device : owned_)
         for (const auto& link : device->ownedLinks) {
-            if (link->engineering.Plain()) continue;
-            link->engineering.UseScheme(scheme);
+            EngineeringValue* e = link->MutableEngineering();
+            if (e == nullptr) continue;
+            e->UseScheme(scheme);
             if (link->logChannel) {
-                link->logChannel->unit = link->engineering.Unit();
-                link->logChannel->decimals = link->engineering.Decimals();
+                link->logChannel->unit = link->Engineering().Unit();
+                link->logChannel->decimals = link->Engineering().Decimals();
                 if (link->logChannel->hasValue) link->logChannel->UpdateValue(link->ShownValue());
             }
         }

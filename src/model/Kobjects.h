@@ -169,14 +169,19 @@ class KRemoteLink : public KObject {
     bool poll = false;
     bool log = false;
     std::unique_ptr<LogChannel> logChannel;  // properties only
-    // How the value is shown and typed; plain unless the configuration says otherwise.
-    EngineeringValue engineering;
+    // How the value is shown and typed; plain unless the configuration says otherwise. Kept apart
+    // from the link: most links of a large plant are plain and carry no more than a pointer for it.
+    const EngineeringValue& Engineering() const { return engineering_ ? *engineering_ : kPlainValue; }
+    EngineeringValue* MutableEngineering() { return engineering_.get(); }
+    void SetEngineering(EngineeringValue value) {
+        engineering_ = std::make_unique<EngineeringValue>(std::move(value));
+    }
     // The current value as a raw number: the register read as the engineering value says, or for a
     // plain value a 16-bit word read signed, a byte unsigned.
     std::int32_t RawValue() const;
     // The current value in shown units, and as the panel writes it (names, unit).
-    double ShownValue() const { return engineering.Shown(RawValue()); }
-    std::string ShownText() const { return engineering.Text(RawValue()); }
+    double ShownValue() const { return Engineering().Shown(RawValue()); }
+    std::string ShownText() const { return Engineering().Text(RawValue()); }
     // "Device.Property"
     std::string FullName() const;
 
@@ -187,6 +192,9 @@ class KRemoteLink : public KObject {
     std::uint32_t order = 0;
 
   protected:
+    static inline const EngineeringValue kPlainValue{};
+    std::unique_ptr<EngineeringValue> engineering_;
+
     void Activate() {
         if (device->bus != nullptr) device->bus->Activate(*this);
     }

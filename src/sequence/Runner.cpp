@@ -43,15 +43,15 @@ std::int32_t ReadValue(const KRemoteLink& link, int index) {
         return file->ElementValue(index);
     }
     // An engineering value says how its register reads: signed or not.
-    if (!link.engineering.Plain()) return link.RawValue();
+    if (!link.Engineering().Plain()) return link.RawValue();
     return link.current.kind == PropertyType::Byte ? link.current.byte : link.current.word;
 }
 
 // What a property can be set to: the wire's range, or an engineering value's own (its register read
 // as it says, within its Min and Max).
 WireRange SetRange(const KRemoteLink& link) {
-    if (link.engineering.Plain()) return WireRangeOf(link.type);
-    return {link.engineering.RawMin(), link.engineering.RawMax()};
+    if (link.Engineering().Plain()) return WireRangeOf(link.type);
+    return {link.Engineering().RawMin(), link.Engineering().RawMax()};
 }
 
 std::string LinkName(const TestAction& action) {

@@ -42,12 +42,12 @@ std::string ActualText(const TestAction& action) {
     const std::string raw = ActualText(action.actualValue);
     const KRemoteLink* link = action.target;
     // An action in ERROR read nothing: a shown value would only mislead.
-    if (link == nullptr || link->IsFileHandle() || link->engineering.Plain() ||
+    if (link == nullptr || link->IsFileHandle() || link->Engineering().Plain() ||
         action.result == TestState::ERROR)
         return raw;
     const auto* n = std::get_if<std::int32_t>(&action.actualValue);
     const std::optional<std::int32_t> value = n != nullptr ? std::optional(*n) : ParseDecimal(raw);
-    return value ? raw + " (" + link->engineering.Text(*value) + ")" : raw;
+    return value ? raw + " (" + link->Engineering().Text(*value) + ")" : raw;
 }
 
 TestSequence::TestSequence(const KModel& model, SequenceView& view, RunnerHost& host)

@@ -82,7 +82,7 @@ DecodedPacket TraceDecoder::Decode(const BusPacket& p, PacketPath path) const {
     v.kind = out.link->type;
     try {
         v.DecodeReply(p);
-        const EngineeringValue& e = out.link->engineering;
+        const EngineeringValue& e = out.link->Engineering();
         if (e.Plain()) {
             out.value = std::to_string(v.ReadAsNumber());
         } else {

@@ -295,7 +295,7 @@ void TDevicePage::tvDevicesUpdate() {
 
 void TDevicePage::ShowUnitHints(const KRemoteLink& link) {
     if (lbActVal->toolTip() != lbActVal->text()) lbActVal->setToolTip(lbActVal->text());
-    const EngineeringValue& e = link.engineering;
+    const EngineeringValue& e = link.Engineering();
     QString unit, range;
     if (!e.Plain()) {
         unit = Q(e.Unit());
@@ -403,10 +403,10 @@ void TDevicePage::btSetValClick() {
         return false;
     };
     // An engineering value is typed in shown units and checked against its own range.
-    const bool engineered = !selectedObject->IsFileHandle() && !selectedObject->engineering.Plain();
+    const bool engineered = !selectedObject->IsFileHandle() && !selectedObject->Engineering().Plain();
     const auto readValue = [&] {
         if (!engineered) return ReadInteger(tbSetVal, value);
-        const auto parsed = selectedObject->engineering.Parse(tbSetVal->text().toStdString());
+        const auto parsed = selectedObject->Engineering().Parse(tbSetVal->text().toStdString());
         if (!parsed.raw) dialogs_.error(Q(selectedObject->FullName() + ": " + parsed.error));
         value = parsed.raw.value_or(0);
         return parsed.raw.has_value();

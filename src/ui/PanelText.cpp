@@ -11,7 +11,7 @@ std::string LinkTitleText(const KRemoteLink& link) {
 }
 
 std::string LinkNodeText(const KRemoteLink& link) {
-    const std::string& unit = link.engineering.Unit();
+    const std::string& unit = link.Engineering().Unit();
     return unit.empty() ? link.name : link.name + " [" + unit + "]";
 }
 

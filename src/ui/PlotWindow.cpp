@@ -40,7 +40,7 @@ void Extent(const std::vector<SeriesPoint>& points, double& lo, double& hi) {
 
 // "Boiler.FlowTemp [°C]"
 std::string SeriesName(const KRemoteLink& link) {
-    const std::string& unit = link.engineering.Unit();
+    const std::string& unit = link.Engineering().Unit();
     return link.FullName() + (unit.empty() ? "" : " [" + unit + "]");
 }
 
@@ -154,7 +154,7 @@ TPlotWindow::~TPlotWindow() {
 
 std::size_t TPlotWindow::AddSeries(KRemoteLink& link) {
     const std::size_t i = store_.Add(SeriesName(link));
-    plotted_.push_back({&link, link.valueUpdates, link.engineering});
+    plotted_.push_back({&link, link.valueUpdates, link.Engineering()});
     index_.emplace(&link, i);
     auto* line = new QLineSeries(chart);
     line->setName(QString::fromStdString(store_.At(i).name));
@@ -175,7 +175,7 @@ std::size_t TPlotWindow::AddSeries(KRemoteLink& link) {
 void TPlotWindow::ShowUnits() {
     for (std::size_t i = 0; i < plotted_.size(); ++i) {
         Plotted& p = plotted_[i];
-        const EngineeringValue& now = p.link->engineering;
+        const EngineeringValue& now = p.link->Engineering();
         if (now.Plain()) continue;
         store_.At(i).MapValues([&](double v) { return now.Shown(p.units.RawOfShown(v)); });
         p.units = now;
@@ -255,7 +255,7 @@ void TPlotWindow::Refresh() {
     // Each value axis names the units of the series it carries.
     QStringList units[2];
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        const QString unit = QString::fromStdString(plotted_[i].link->engineering.Unit());
+        const QString unit = QString::fromStdString(plotted_[i].link->Engineering().Unit());
         if (lines_[i]->isVisible() && !unit.isEmpty() && !units[axes[i]].contains(unit))
             units[axes[i]] << unit;
     }

@@ -30,7 +30,7 @@ TEST(DemoUnits, EveryRawValueShowsAndTypesBackExactly) {
         EXPECT_EQ(demo.model.UseUnitScheme(scheme), *scheme != 0);
         for (const auto& [deviceName, device] : demo.model.devices)
             for (const auto& [linkName, link] : device->links) {
-                const EngineeringValue& e = link->engineering;
+                const EngineeringValue& e = link->Engineering();
                 if (e.Plain() || link->IsFileHandle()) continue;
                 ++engineered;
                 const std::uint32_t registers = link->type == PropertyType::Byte ? 0x100 : 0x10000;
@@ -49,7 +49,7 @@ TEST(DemoUnits, EveryRawValueShowsAndTypesBackExactly) {
     EXPECT_EQ(engineered, 3 * 44);  // every property of the demo but the two file handles
     ASSERT_TRUE(demo.model.UseUnitScheme("US"));
     const KRemoteLink* flow = demo.model.FindLink("Boiler", "FlowTempSetpoint");
-    EXPECT_EQ(flow->engineering.Text(650), "149.0 °F");
+    EXPECT_EQ(flow->Engineering().Text(650), "149.0 °F");
     EXPECT_EQ(flow->logChannel->unit, "°F");
 }
 

@@ -166,12 +166,12 @@ namespace {
 // The shown side of a property action's value, for an engineering property only.
 std::optional<ActionRecord::Shown> ShownOf(const TestAction& action) {
     const KRemoteLink* link = action.target;
-    if (link == nullptr || link->IsFileHandle() || link->engineering.Plain()) return std::nullopt;
+    if (link == nullptr || link->IsFileHandle() || link->Engineering().Plain()) return std::nullopt;
     const auto* n = std::get_if<std::int32_t>(&action.actualValue);
     const std::optional<std::int32_t> raw =
         n != nullptr ? std::optional(*n) : ParseDecimal(ActualText(action.actualValue));
     if (!raw) return std::nullopt;
-    const EngineeringValue& e = link->engineering;
+    const EngineeringValue& e = link->Engineering();
     return ActionRecord::Shown{*raw, ParseReal(e.Number(*raw)).value_or(e.Shown(*raw)), e.Decimals(),
                                e.Unit(), e.Text(*raw)};
 }
@@ -332,8 +332,9 @@ void Station::SelectItem(ItemId id) {
         a.limits = {action.firstValue.value_or(""), action.secondValue.value_or("")};
         a.fileLimits = action.target != nullptr && action.target->IsFileHandle();
         const auto low = ParseDecimal(a.limits->first), high = ParseDecimal(a.limits->second);
-        if (!a.fileLimits && action.target != nullptr && !action.target->engineering.Plain() && low && high) {
-            const EngineeringValue& e = action.target->engineering;
+        if (!a.fileLimits && action.target != nullptr && !action.target->Engineering().Plain() && low &&
+            high) {
+            const EngineeringValue& e = action.target->Engineering();
             const double x = ParseReal(e.Number(*low)).value_or(0),
                          y = ParseReal(e.Number(*high)).value_or(0);
             a.shownLimits = std::pair(std::min(x, y), std::max(x, y));

@@ -296,13 +296,8 @@ void TDevicePage::tvDevicesUpdate() {
 void TDevicePage::ShowUnitHints(const KRemoteLink& link) {
     if (lbActVal->toolTip() != lbActVal->text()) lbActVal->setToolTip(lbActVal->text());
     const EngineeringValue& e = link.Engineering();
-    QString unit, range;
-    if (!e.Plain()) {
-        unit = Q(e.Unit());
-        const double a = e.Shown(e.RawMin()), b = e.Shown(e.RawMax());
-        range = Q("Type a value in " + (e.Unit().empty() ? std::string("shown units") : e.Unit()) + ": " +
-                  FixedText(std::min(a, b), e.Decimals()) + " to " + FixedText(std::max(a, b), e.Decimals()));
-    }
+    const QString unit = Q(e.Unit());
+    const QString range = e.Plain() ? QString() : Q("Range: " + e.RangeText());
     if (tbSetVal->placeholderText() != unit) tbSetVal->setPlaceholderText(unit);
     if (tbSetVal->toolTip() != range) tbSetVal->setToolTip(range);
 }

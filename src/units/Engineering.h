@@ -104,11 +104,12 @@ class EngineeringValue {
     // Typed text in shown units (a number, optionally followed by the unit; a value's name; bit names
     // joined by "|") to the raw number, nearest whole number, checked against the range.
     Parsed Parse(std::string_view text) const;
+    // What may be typed, in shown units: "20.0 to 85.0 °C".
+    std::string RangeText() const;
 
   private:
     std::optional<double> ParseNumber(std::string_view text) const;
     std::optional<std::int64_t> ParseFlags(std::string_view text) const;
-    std::string RangeText() const;
 
     ValueFormat format_;
     int registerBits_ = 16;

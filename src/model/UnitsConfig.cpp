@@ -1,6 +1,8 @@
 #include "model/UnitsConfig.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -96,9 +98,18 @@ std::shared_ptr<UnitCatalog> ReadUnits(const XmlNode& root) {
 
 ValueFormat ReadValueFormat(const XmlNode& e, int registerBits) {
     ValueFormat f;
+    // Most properties of a large plant say nothing of their value: they cost one look at each
+    // attribute and child.
+    constexpr std::string_view kAttributes[] = {"Unit",     "Scale", "Offset", "Signed",
+                                                "Decimals", "Min",   "Max"};
+    for (const XmlAttribute& a : e.attributes)
+        if (!a.value.empty() &&
+            std::find(std::begin(kAttributes), std::end(kAttributes), a.name) != std::end(kAttributes))
+            f.given = true;
+    for (const XmlNode* child : e.children)
+        if (child->name == "Value" || child->name == "Bit") f.given = true;
+    if (!f.given) return f;
     const std::string owner = Quoted(e.getAttribute("Name"));
-    for (const char* attribute : {"Unit", "Scale", "Offset", "Signed", "Decimals", "Min", "Max"})
-        if (!e.getAttribute(attribute).empty()) f.given = true;
     f.unit = e.getAttribute("Unit");
     f.scale = Real(e, "Scale", owner).value_or(1);
     f.offset = Real(e, "Offset", owner).value_or(0);
@@ -124,10 +135,7 @@ ValueFormat ReadValueFormat(const XmlNode& e, int registerBits) {
                                   std::to_string(registerBits - 1));
             if (name.empty()) throw ConfigError("Bit " + std::to_string(n) + " of " + owner + " has no Name");
             f.bits.push_back({n, name});
-        } else {
-            continue;
         }
-        f.given = true;
     }
     return f;
 }

@@ -141,7 +141,7 @@ bool KPropertyLink::HandleReply(const BusPacket& reply) {
             // request's; a write asked for while the read was on its way still goes out.
             if (state != LinkState::SET && (answers || pending == nullptr)) state = LinkState::KNOWN;
             ++valueUpdates;
-            if (logChannel) logChannel->UpdateValue(ShownValue());
+            if (logChannel) logChannel->UpdateValue(RawValue());
         } else if (cls == code::kWriteClass) {
             if (!answers) return Unasked();
             current.CopyFrom(newValue);
@@ -177,10 +177,8 @@ KPropertyLink& KModel::MakeProperty(KDevice& device, const LinkSpec& desc) {
             EngineeringValue(desc.format, desc.type == PropertyType::Byte ? 8 : 16, catalog_.get()));
         if (catalog_ != nullptr) link->MutableEngineering()->UseScheme(catalog_->Schemes().Find(scheme_));
     }
-    const std::string column = link->FullName();
-    link->logChannel = logFactory_ ? logFactory_(column) : std::make_unique<LogChannel>(column);
-    link->logChannel->unit = link->Engineering().Unit();
-    link->logChannel->decimals = link->Engineering().Plain() ? 0 : link->Engineering().Decimals();
+    link->logChannel = logFactory_ ? logFactory_(desc.name) : std::make_unique<LogChannel>(desc.name);
+    link->logChannel->link = link.get();
     KPropertyLink& ref = *link;
     ref.order = ++linksMade_;
     device.ownedLinks.push_back(std::move(link));
@@ -208,11 +206,6 @@ bool KModel::UseUnitScheme(const std::string& name) {
             EngineeringValue* e = link->MutableEngineering();
             if (e == nullptr) continue;
             e->UseScheme(scheme);
-            if (link->logChannel) {
-                link->logChannel->unit = link->Engineering().Unit();
-                link->logChannel->decimals = link->Engineering().Decimals();
-                if (link->logChannel->hasValue) link->logChannel->UpdateValue(link->ShownValue());
-            }
         }
     return scheme != nullptr;
 }

@@ -63,12 +63,11 @@ class LogChannel {
         value = v;
         hasValue = true;
     }
-    std::string name;  // "Device.Property"
+    std::string name;                   // the property's name
+    const KRemoteLink* link = nullptr;  // the property, which owns the column
     bool enabled = false;
-    double value = 0;  // the shown value
+    double value = 0;  // the raw value
     bool hasValue = false;
-    std::string unit;  // the shown unit's label; "" without one
-    int decimals = 0;
 };
 using LogChannelFactory = std::function<std::unique_ptr<LogChannel>(const std::string& name)>;
 

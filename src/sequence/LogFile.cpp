@@ -28,8 +28,19 @@ void LogItem::UpdateValue(double v) {
     number_ = std::isfinite(v) ? static_cast<int>(std::clamp(v, -2147483648.0, 2147483647.0)) : 0;
 }
 
+void LogItem::Pin() {
+    units_.reset();
+    if (link != nullptr && !link->Engineering().Plain())
+        units_ = std::make_unique<const EngineeringValue>(link->Engineering());
+}
+
+std::string LogItem::Heading() const {
+    const std::string column = link != nullptr ? link->FullName() : name;
+    return units_ && !units_->Unit().empty() ? column + " [" + units_->Unit() + "]" : column;
+}
+
 std::string LogItem::Text() const {
-    return decimals > 0 ? FixedText(value, decimals) : std::to_string(number_);
+    return units_ ? units_->Number(value) : std::to_string(number_);
 }
 
 LogFile::LogFile() = default;
@@ -64,6 +75,7 @@ int LogFile::StartLogging() {
     if (file_) StopLogging();
     startTime_ = now();
     rows_ = 0;
+    for (LogItem* item : items_) item->Pin();
     // Only a regular file: a pipe or a device would block the window or swallow the rows. A new log
     // takes the old file's place only once its header is written whole; a full disk leaves the old one.
     try {
@@ -107,7 +119,7 @@ std::string LogFile::Header() const {
     if (timeColumn) h += "Time,";
     if (elapsedColumn) h += "Time Elapsed,";
     for (const LogItem* item : items_)
-        if (item->enabled) h += item->name + (item->unit.empty() ? "" : " [" + item->unit + "]") + ",";
+        if (item->enabled) h += item->Heading() + ",";
     return h + kLineEnd;
 }
 

@@ -26,16 +26,22 @@ class LogItem : public LogChannel {
     LogItem(const LogItem&) = delete;
     LogItem& operator=(const LogItem&) = delete;
 
-    // The link passes its shown value: for a plain value the signed 16-bit word or the byte.
+    // The link passes its raw value: for a plain value the signed 16-bit word or the byte.
     void UpdateValue(double v) override;
     int Number() const { return number_; }
-    // The shown value with its decimals.
+    // A log that starts takes the property's units as they are now; a column keeps them for the
+    // whole log, whatever scheme is chosen meanwhile, so that its heading holds for every row.
+    void Pin();
+    // "Device.Property [unit]"
+    std::string Heading() const;
+    // The value in the column's units, with their decimals.
     std::string Text() const;
 
   private:
     friend class LogFile;
     LogFile* owner_;
     int number_ = 0;
+    std::unique_ptr<const EngineeringValue> units_;  // none for a plain value
 };
 
 class LogFile {

@@ -78,7 +78,8 @@ TEST(Model, NewLinksStartQuiet) {
     EXPECT_EQ(p.current.kind, 3);
     EXPECT_EQ(f.current.kind, 0);
     ASSERT_NE(p.logChannel, nullptr);
-    EXPECT_EQ(p.logChannel->name, "Boiler.Setpoint");
+    EXPECT_EQ(p.logChannel->name, "Setpoint");
+    EXPECT_EQ(p.logChannel->link, &p);
     EXPECT_FALSE(p.logChannel->enabled);
     EXPECT_EQ(f.logChannel, nullptr);
 }

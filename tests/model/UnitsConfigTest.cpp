@@ -50,7 +50,6 @@ TEST(DemoUnits, EveryRawValueShowsAndTypesBackExactly) {
     ASSERT_TRUE(demo.model.UseUnitScheme("US"));
     const KRemoteLink* flow = demo.model.FindLink("Boiler", "FlowTempSetpoint");
     EXPECT_EQ(flow->Engineering().Text(650), "149.0 °F");
-    EXPECT_EQ(flow->logChannel->unit, "°F");
 }
 
 // What a configuration cannot mean is refused with the file's message and the reason.

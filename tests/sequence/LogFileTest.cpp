@@ -134,21 +134,35 @@ TEST_F(LogFileTest, ValuesComeFromReadRepliesAsSignedWordsOrBytes) {
     EXPECT_EQ(lines[8], Stamp(clock) + ",0.000,-5,250,-5,0,321,");
 }
 
-// An engineering value is logged as shown, with its decimals, and its unit heads the column.
-TEST_F(LogFileTest, EngineeringValuesAreLoggedInShownUnits) {
+// An engineering value is logged as shown, with its decimals, and its unit heads the column; a
+// scheme chosen while the log runs changes the next log's units, never a column's midway.
+TEST_F(LogFileTest, EngineeringValuesAreLoggedInTheUnitsTheirColumnStartedWith) {
+    auto units = std::make_shared<UnitCatalog>();
+    units->AddUnit({"degC", "°C", KDimensions::FromName("Temperature"), 1, 0});
+    units->AddUnit({"degF", "°F", KDimensions::FromName("Temperature"), 1.8, 32});
+    units->AddScheme("US", {"degF"});
+    bus.comms.Model().SetUnitCatalog(units);
     ValueFormat tenths;
     tenths.given = tenths.isSigned = true;
-    tenths.unit = "°C";
+    tenths.unit = "degC";
     tenths.scale = 0.1;
     KPropertyLink& temp = bus.AddProperty(*pump, "Temp", 2, 5, 0xFFE7, tenths);
     temp.logChannel->enabled = true;
     Read(temp);
     ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
     log.LogRowStep();
-    const auto lines = Lines(log.fileName);
-    ASSERT_EQ(lines.size(), 9u);
+    ASSERT_TRUE(bus.comms.Model().UseUnitScheme("US"));
+    log.LogRowStep();
+    auto lines = Lines(log.fileName);
+    ASSERT_EQ(lines.size(), 10u);
     EXPECT_EQ(lines[7], "Time,Time Elapsed,Pump.Temp [°C],");
     EXPECT_EQ(lines[8], Stamp(clock) + ",0.000,-2.5,");
+    EXPECT_EQ(lines[9], Stamp(clock) + ",0.000,-2.5,");
+    ASSERT_EQ(log.StartLogging(), LogFile::kStarted);
+    log.LogRowStep();
+    lines = Lines(log.fileName);
+    EXPECT_EQ(lines[7], "Time,Time Elapsed,Pump.Temp [°F],");
+    EXPECT_EQ(lines[8], Stamp(clock) + ",0.000,27.5,");
 }
 
 TEST_F(LogFileTest, AnItemSwitchedOnWhileLoggingAddsAColumnToLaterRowsOnly) {

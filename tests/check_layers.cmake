@@ -14,9 +14,10 @@ set(allowed_sequence model xml units)
 set(allowed_transport protocol model packet xml units)
 set(allowed_compose transport sequence protocol model packet xml units)
 set(allowed_ui compose transport sequence protocol trace model xml units)
+set(allowed_results "")
 set(allowed_app ui)
 # Below the line no Qt (compose builds on the serial port, which is Qt-free); units/ holds the Qt-free value library and the Qt edit field.
-set(core_folders packet xml model sim protocol sequence trace compose)
+set(core_folders packet xml model sim protocol sequence trace compose results)
 
 set(offenders "")
 file(GLOB folders RELATIVE "${ROOT}/src" "${ROOT}/src/*")

@@ -214,10 +214,10 @@ void SqliteStore::AddSteps(const std::string& runId, const std::vector<StepRow>&
 }
 
 void SqliteStore::EndRun(const std::string& runId, const std::string& ended, const std::string& verdict,
-                         const std::string& reason) {
+                         const std::string& reason, bool incomplete) {
     Transaction t(db_);
-    Statement update(db_, "UPDATE runs SET ended = ?, verdict = ?, reason = ?, incomplete = 0 WHERE id = ?");
-    update.Bind(1, ended).Bind(2, verdict).Bind(3, reason).Bind(4, runId);
+    Statement update(db_, "UPDATE runs SET ended = ?, verdict = ?, reason = ?, incomplete = ? WHERE id = ?");
+    update.Bind(1, ended).Bind(2, verdict).Bind(3, reason).Bind(4, incomplete ? 1 : 0).Bind(5, runId);
     update.Run();
     if (sqlite3_changes(db_) != 1) throw StoreError("results store: no run " + runId);
     t.Commit();

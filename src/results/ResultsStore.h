@@ -88,8 +88,9 @@ class SqliteStore {
     std::string BeginRun(const RunInfo& info);
     // The steps of one node, in one transaction.
     void AddSteps(const std::string& runId, const std::vector<StepRow>& steps);
+    // incomplete: the run was cut short (a signal) and did not run all it was asked to.
     void EndRun(const std::string& runId, const std::string& ended, const std::string& verdict,
-                const std::string& reason);
+                const std::string& reason, bool incomplete = false);
 
     // A DUT's runs, oldest first.
     std::vector<RunRow> History(const std::string& dut) const;

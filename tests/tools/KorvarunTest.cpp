@@ -18,6 +18,7 @@
 #include <sys/sysmacros.h>
 
 #include "support/SimProcess.h"
+#include "results/ResultsStore.h"
 #include "support/TempDir.h"
 #include "xml/SafeFile.h"
 
@@ -285,6 +286,49 @@ TEST_F(Korvarun, ReportsEngineeringValuesInTheChosenUnits) {
     EXPECT_EQ(unknown->Wait(), 2);
     EXPECT_NE(unknown->err.find("--units Imperial: no such unit scheme; there are SI, US"), std::string::npos)
         << unknown->err;
+}
+
+// Every run of a unit is kept with its steps, counted as the unit's next attempt; a killed run stays
+// as an incomplete one with the nodes it finished.
+TEST_F(Korvarun, KeepsEveryRunOfAUnitInTheResultsStore) {
+    StartSim();
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        auto run = Start({"--operator", "ann", "--part", "P-7", "pass", "fail"});
+        ASSERT_EQ(run->Wait(), 1) << run->out << run->err;
+    }
+    auto killed = Start({"pass", "slow"});
+    ASSERT_TRUE(killed->WaitForOutput(">> slow")) << killed->out << killed->err;
+    killed->Signal(SIGKILL);
+    killed->Wait();
+    auto none = Start({"--results", "none", "pass"});
+    ASSERT_EQ(none->Wait(), 0) << none->err;
+
+    const results::SqliteStore store(plant->dir.Path() + "/results.sqlite");
+    const auto runs = store.History("SN-0042");
+    ASSERT_EQ(runs.size(), 3u);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(runs[i].attempt, i + 1);
+        EXPECT_EQ(runs[i].verdict, "FAILED");
+        EXPECT_EQ(runs[i].operatorName, "ann");
+        EXPECT_EQ(runs[i].part, "P-7");
+        EXPECT_FALSE(runs[i].incomplete);
+    }
+    EXPECT_TRUE(runs[2].incomplete);
+    EXPECT_EQ(store.Steps(runs[2].id).size(), 2u);  // the pass node, which ended before the kill
+    const auto steps = store.Steps(runs[1].id);
+    ASSERT_EQ(steps.size(), 5u);
+    const results::StepRow& test = steps[3];
+    EXPECT_EQ(test.node, "fail");
+    EXPECT_EQ(test.action, "test FeedPump SpeedSetpoint 1 5");
+    EXPECT_EQ(test.device, "FeedPump");
+    EXPECT_EQ(test.address, 34);
+    EXPECT_EQ(test.property, "SpeedSetpoint");
+    EXPECT_EQ(test.raw, 1234);
+    EXPECT_EQ(test.unit, "rpm");
+    EXPECT_EQ(test.low, 1.0);
+    EXPECT_EQ(test.high, 5.0);
+    EXPECT_EQ(test.result, "FAILED");
+    EXPECT_EQ(store.Pareto("").at(0).failures, 2);
 }
 
 TEST_F(Korvarun, SigtermDuringAWaitEndsWithACompleteAbortedRecord) {

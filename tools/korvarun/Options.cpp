@@ -34,9 +34,10 @@ bool SetFlag(Options& o, const std::string& name) {
 }
 
 bool IsValueOption(std::string_view name) {
-    constexpr std::array<std::string_view, 14> names = {
-        "--workdir", "--port",    "--baud", "--timeout",  "--junit", "--json", "--dut",
-        "--cleanup", "--station", "--poll", "--interval", "--for",   "--log",  "--units"};
+    constexpr std::array<std::string_view, 17> names = {
+        "--workdir", "--port",    "--baud",    "--timeout",  "--junit",    "--json",
+        "--dut",     "--cleanup", "--station", "--poll",     "--interval", "--for",
+        "--log",     "--units",   "--results", "--operator", "--part"};
     for (std::string_view n : names)
         if (n == name) return true;
     return false;
@@ -87,6 +88,14 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
         o.poll.push_back(value);
     } else if (name == "--log") {
         o.logFile = value;
+    } else if (name == "--results") {
+        if (value.rfind("postgresql:", 0) == 0)
+            throw UsageError("--results " + value + ": a results server is not supported yet; give a file");
+        o.resultsFile = value;
+    } else if (name == "--operator") {
+        o.operatorName = value;
+    } else if (name == "--part") {
+        o.part = value;
     } else if (name == "--units") {
         o.unitScheme = value;
     } else if (name == "--junit") {
@@ -122,6 +131,7 @@ void CheckPollMode(const Options& o, const std::vector<std::string>& positional)
                                                          {!o.cleanupNode.empty(), "--cleanup"},
                                                          {!o.junitFile.empty(), "--junit"},
                                                          {!o.jsonFile.empty(), "--json"},
+                                                         {!o.resultsFile.empty(), "--results"},
                                                          {o.answer != Answer::Ask, "--yes and --no"}};
     for (const auto& [given, name] : sequenceOnly)
         if (given) throw UsageError(std::string(name) + " belongs to a sequence run, not to --poll");
@@ -209,6 +219,11 @@ Options:
   --junit FILE      Writes a JUnit report.
   --json FILE       Writes a JSON record of the run.
   --dut ID          The identity of the device under test, for the reports.
+  --results FILE    Keeps every run and its steps in this SQLite file (default:
+                    results.sqlite in the working folder; "none" keeps none).
+                    Several korvarun processes may write one file at once.
+  --operator NAME   Who ran the test, for the results (default: the login name).
+  --part NUMBER     The part number of the unit, for the results.
   --units SCHEME    Shows engineering values in a unit scheme of the units
                     document (for example SI or US) instead of each
                     property's own unit. Sequences keep their raw numbers.

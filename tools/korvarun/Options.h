@@ -43,6 +43,10 @@ struct Options {
     std::optional<float> intervalSeconds;  // the poll period; none: the engine's own
     std::optional<double> forSeconds;      // none: until SIGINT or SIGTERM
     std::string logFile;
+    // The results store; empty: results.sqlite in the working folder. "none" keeps no results.
+    std::string resultsFile;
+    std::string operatorName;  // empty: the login name
+    std::string part;
     // The unit scheme values are reported in; empty: each property's own unit.
     std::string unitScheme;
     bool help = false;

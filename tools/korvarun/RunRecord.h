@@ -20,6 +20,10 @@ struct ActionRecord {
     std::string node;    // the node the action belongs to: a call or a jump runs another node's actions
     std::string action;  // the label, as the window's tree shows it
     std::string kind;    // the keyword
+    // What the action acts on, when it names a device and one of its properties.
+    std::string device, property;
+    std::optional<int> address;
+    std::optional<int> element;  // a file's element
     std::string result;  // PASSED, FAILED, ERROR, or DONE for an action that has no outcome of its own
     // The limits of a "test": minimum and maximum of a property, index and expected value of a file.
     std::optional<std::pair<std::string, std::string>> limits;

@@ -35,13 +35,28 @@ std::string Lower(std::string s) {
 }
 }  // namespace
 
+namespace {
+std::string ResultsPath(const Options& o) {
+    if (o.resultsFile == "none") return "";
+    return o.resultsFile.empty() ? o.workDir + "/results.sqlite" : o.resultsFile;
+}
+
+std::string LoginName() {
+    if (const char* user = std::getenv("USER"); user != nullptr && *user != 0) return user;
+    if (const char* login = getlogin(); login != nullptr) return login;
+    return "unknown";
+}
+}  // namespace
+
 Station::Station(const Options& options, Unit unit, EventLoop& loop, std::function<bool()> writeReports)
     : options_(options),
       unit_(std::move(unit)),
       loop_(loop),
       writeReports_(std::move(writeReports)),
       core_(options_.workDir,
-            {busLog_, *this, *this, *this, [this](std::function<void()> f) { loop_.Post(std::move(f)); }}) {
+            {busLog_, *this, *this, *this, [this](std::function<void()> f) { loop_.Post(std::move(f)); }}),
+      recorder_(ResultsPath(options_), options_.operatorName.empty() ? LoginName() : options_.operatorName,
+                options_.part) {
     // NO_COLOR is the common way to ask a program for plain output on a terminal.
     colour_ = ::isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr;
 }
@@ -50,6 +65,14 @@ Station::~Station() = default;
 
 void Station::Fail(const std::string& why) const {
     std::cerr << "korvarun: " << Prefix() << why << std::endl;
+}
+
+void Station::BeginResults() {
+    recorder_.Begin(run_, KORVA_VERSION);
+}
+
+void Station::EndResults() {
+    recorder_.End(run_, interrupted_);
 }
 
 bool Station::Prepare(bool listOnly) {
@@ -309,7 +332,8 @@ void Station::EndNode() {
     Print(line);
     current_ = nullptr;
     deadline_ = EventLoop::Clock::time_point::max();
-    // The reports stand for the run so far, in case the station loses power.
+    // The reports and the store stand for the run so far, in case the station loses power.
+    recorder_.NodeEnded(record);
     writeReports_();
     if (phase_ == Phase::Nodes && options_.stopOnFail &&
         (record.result == "FAILED" || record.result == "ERROR")) {
@@ -328,6 +352,15 @@ void Station::SelectItem(ItemId id) {
     a.action = action.label;
     const bool device = action.kind >= 0 && action.kind < static_cast<int>(kKeywords.size());
     a.kind = device ? std::string(kKeywords[static_cast<std::size_t>(action.kind)]) : "";
+    if (const KRemoteLink* link = action.target) {
+        a.property = link->name;
+        if (link->device != nullptr) {
+            a.device = link->device->name;
+            a.address = link->device->address;
+        }
+        if (link->IsFileHandle() && action.firstValue)
+            if (const auto index = ParseDecimal(*action.firstValue)) a.element = *index;
+    }
     if (action.kind == kTest) {
         a.limits = {action.firstValue.value_or(""), action.secondValue.value_or("")};
         a.fileLimits = action.target != nullptr && action.target->IsFileHandle();

@@ -12,6 +12,7 @@
 
 #include "EventLoop.h"
 #include "Options.h"
+#include "Recorder.h"
 #include "RunRecord.h"
 #include "compose/Composition.h"
 
@@ -52,6 +53,9 @@ class Station : public LoaderHost, public RunnerHost, public SequenceView {
     void ClosePort() { port_.SetActive(false); }
 
     RunRecord& Record() { return run_; }
+    // The run in the results store: begun once the station is ready, ended with its status.
+    void BeginResults();
+    void EndResults();
     const RunRecord& Record() const { return run_; }
 
     // LoaderHost
@@ -123,6 +127,7 @@ class Station : public LoaderHost, public RunnerHost, public SequenceView {
     TestSequence& sequences_ = core_.sequences();
 
     RunRecord run_;
+    Recorder recorder_;
     std::vector<std::string> nodeNames_;
     std::vector<std::string> displayNames_;
     std::map<ItemId, const TestAction*> actions_;

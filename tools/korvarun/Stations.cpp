@@ -37,6 +37,7 @@ class Run {
             if (!CheckInputs(*s)) return kError;
         }
         if (!WriteReports()) return kError;
+        for (auto& s : stations_) s->BeginResults();
         auto next = EventLoop::Clock::now();
         const auto running = [&] {
             return std::any_of(stations_.begin(), stations_.end(), [](const auto& s) { return !s->Done(); });
@@ -95,6 +96,7 @@ class Run {
             run.status = run.exitStatus == kInterrupted ? "aborted" : "complete";
             status = Worse(status, run.exitStatus);
         }
+        for (auto& s : stations_) s->EndResults();
         if (!WriteReports() && status != kInterrupted) {
             status = kError;
             for (auto& s : stations_) s->Record().exitStatus = kError;

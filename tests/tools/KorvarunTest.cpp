@@ -329,6 +329,38 @@ TEST_F(Korvarun, KeepsEveryRunOfAUnitInTheResultsStore) {
     EXPECT_EQ(test.high, 5.0);
     EXPECT_EQ(test.result, "FAILED");
     EXPECT_EQ(store.Pareto("").at(0).failures, 2);
+
+    // What the store answers from a terminal.
+    const std::string d = plant->dir.Path();
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // all of it, or the start of the error
+    } queries[] = {
+        {{"yield", "--workdir", d, "--csv"},
+         0,
+         "all,units,first_pass,final_pass,first_pass_%,final_%\n,1,0,0,0.0,0.0\n"},
+        {{"pareto", "--csv", "--workdir", d},
+         0,
+         "failures,node,action\n2,fail,test FeedPump SpeedSetpoint 1 5\n"},
+        {{"history", "--workdir", d}, 2, "korvarun: results history: which DUT?"},
+        {{"yield", "--by", "colour", "--workdir", d}, 2, "korvarun: results store: no yield by 'colour'"},
+        {{"pareto", "--results", d + "/none.sqlite"}, 2, "korvarun: results: no results file"},
+    };
+    for (const auto& q : queries) {
+        std::vector<std::string> args{"results"};
+        args.insert(args.end(), q.args.begin(), q.args.end());
+        test::SimProcess run(args, KORVARUN_PATH);
+        EXPECT_EQ(run.Wait(), q.status) << q.args[0] << run.err;
+        if (q.status == 0)
+            EXPECT_EQ(run.out, q.out);
+        else
+            EXPECT_EQ(run.err.rfind(q.out, 0), 0u) << run.err;
+    }
+    test::SimProcess history({"results", "history", "SN-0042", "--workdir", d}, KORVARUN_PATH);
+    ASSERT_EQ(history.Wait(), 0) << history.err;
+    EXPECT_EQ(std::count(history.out.begin(), history.out.end(), '\n'), 4) << history.out;
+    EXPECT_NE(history.out.find("INCOMPLETE"), std::string::npos) << history.out;
 }
 
 TEST_F(Korvarun, SigtermDuringAWaitEndsWithACompleteAbortedRecord) {

@@ -197,6 +197,8 @@ const char* UsageText() {
     return R"(Usage: korvarun [options] FILE.kts [NODE...]
        korvarun --poll ITEM [--poll ITEM...] --port PORT [--interval SECONDS]
                 [--for SECONDS] [--log FILE.csv]
+       korvarun results history DUT | yield [--since DATE] [--by day|station|part]
+                | pareto [--since DATE]   [--csv|--json] [--results FILE]
 
 Runs test nodes of a sequence file against the devices of a KorvaConfig
 configuration, without a window, and ends. Without NODE it runs the node
@@ -251,6 +253,13 @@ Polling, without a sequence file:
   "device NAME reads N errors M" (N replies read, M times a property of it
   turned ERROR). Exit status: 0 every polled device answered, 1 a device
   never answered, 2 an error (a ITEM, the configuration, the port, the log).
+
+The results store, from a terminal (in the working folder's results.sqlite
+unless --results or --workdir says otherwise): "history DUT" lists every run
+of a unit, oldest first; "yield" counts the units with a finished run and
+those whose first attempt passed and whose last run passed, over all or per
+day, station or part; "pareto" lists the failing steps by count. --since
+takes a date or time (2026-12-07). As a table, or --csv or --json.
 
 Exit status: 0 every node passed, 1 a node failed, 2 an error (a node in
 ERROR, the configuration, the file or the port), 130 interrupted.

@@ -6,11 +6,14 @@
 
 #include "Options.h"
 #include "Poller.h"
+#include "ResultsCommand.h"
 #include "Station.h"
 
 int main(int argc, char* argv[]) {
     using namespace korva::korvarun;
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args.front() == "results")
+        return RunResultsCommand(std::span(args).subspan(1), std::cout, std::cerr);
     Options options;
     try {
         options = ParseArguments(args);

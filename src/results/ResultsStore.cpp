@@ -19,7 +19,7 @@ const char* const kMigrations[] = {
     "  dut TEXT NOT NULL, part TEXT, attempt INTEGER NOT NULL, tool_version TEXT,"
     "  configuration_hash TEXT, sequence_hash TEXT, verdict TEXT, reason TEXT,"
     "  incomplete INTEGER NOT NULL DEFAULT 1);"
-    "CREATE INDEX runs_dut ON runs(dut, started);"
+    "CREATE INDEX runs_dut ON runs(dut, attempt);"
     "CREATE INDEX runs_started ON runs(started);"
     "CREATE TABLE steps ("
     "  run TEXT NOT NULL REFERENCES runs(id), node TEXT NOT NULL, position INTEGER NOT NULL,"
@@ -276,16 +276,17 @@ std::vector<YieldRow> SqliteStore::Yield(const std::string& since, const std::st
     if (by == "station") group = "f.station";
     if (by == "part") group = "f.part";
     if (group == "''" && !by.empty()) throw StoreError("results store: no yield by '" + by + "'");
+    // Each DUT's first and last finished run in the span: with one MIN() or MAX() in a grouped
+    // query, SQLite takes the other columns from the row that holds it.
     const std::string sql =
-        "WITH done AS (SELECT * FROM runs WHERE incomplete = 0 AND started >= ?),"
-        " first AS (SELECT d.* FROM done d WHERE d.attempt = (SELECT MIN(attempt) FROM done x WHERE x.dut = "
-        "d.dut)),"
-        " last AS (SELECT d.* FROM done d WHERE d.attempt = (SELECT MAX(attempt) FROM done x WHERE x.dut = "
-        "d.dut))"
+        "WITH f AS (SELECT dut, MIN(attempt) AS attempt, verdict, started, station, part FROM runs"
+        "   WHERE incomplete = 0 AND started >= ?1 GROUP BY dut),"
+        " l AS (SELECT dut, MAX(attempt) AS attempt, verdict FROM runs"
+        "   WHERE incomplete = 0 AND started >= ?1 GROUP BY dut)"
         " SELECT " +
         group +
         ", COUNT(*), SUM(f.attempt = 1 AND f.verdict = 'PASSED'),"
-        " SUM(l.verdict = 'PASSED') FROM first f JOIN last l ON l.dut = f.dut GROUP BY 1 ORDER BY 1";
+        " SUM(l.verdict = 'PASSED') FROM f JOIN l ON l.dut = f.dut GROUP BY 1 ORDER BY 1";
     Statement q(db_, sql.c_str());
     q.Bind(1, since);
     std::vector<YieldRow> out;

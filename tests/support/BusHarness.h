@@ -57,9 +57,9 @@ class BusHarness : public FakeHost {
         p.word = value & 0xFFFF;
         p.byte = static_cast<std::uint8_t>(value & 0xFF);
         emu.FindDevice(d.address)->properties.push_back(p);
-        LinkSpec spec{name, type, code};
-        spec.format = format;
-        return comms.Model().MakeProperty(d, spec);
+        LinkSpec desc{name, type, code};
+        desc.format = format;
+        return comms.Model().MakeProperty(d, desc);
     }
     KFileLink& AddFile(KDevice& d, const std::string& name, int type, int code,
                        std::vector<std::int16_t> elements, int configuredLength) {

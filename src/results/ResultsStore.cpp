@@ -27,6 +27,9 @@ const char* const kMigrations[] = {
     "  raw INTEGER, shown REAL, unit TEXT, low REAL, high REAL, result TEXT NOT NULL, reason TEXT,"
     "  started TEXT, seconds REAL);"
     "CREATE INDEX steps_run ON steps(run);",
+    // 2: the spool, runs kept for a server that could not be reached.
+    "ALTER TABLE runs ADD COLUMN server TEXT;"
+    "CREATE INDEX runs_waiting ON runs(server) WHERE server IS NOT NULL;",
 };
 static_assert(std::size(kMigrations) == SqliteStore::kSchemaVersion);
 
@@ -116,6 +119,30 @@ class Transaction {
     bool done_ = false;
 };
 
+void InsertSteps(sqlite3* db, const std::string& runId, const std::vector<StepRow>& steps) {
+    Statement insert(db,
+                     "INSERT INTO steps (run, node, position, action, device, address, property, element,"
+                     " raw, shown, unit, low, high, result, reason, started, seconds)"
+                     " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    for (const StepRow& s : steps) {
+        insert.Bind(1, runId).Bind(2, s.node).Bind(3, s.position).Bind(4, s.action).Bind(5, s.device);
+        insert.Bind(6, s.address).Bind(7, s.property).Bind(8, s.element).Bind(9, s.raw).Bind(10, s.shown);
+        insert.Bind(11, s.unit).Bind(12, s.low).Bind(13, s.high).Bind(14, s.result).Bind(15, s.reason);
+        insert.Bind(16, s.started).Bind(17, s.seconds);
+        insert.Run();
+        insert.Reset();
+    }
+}
+
+const char* const kRunColumns =
+    "id, started, ended, station, operator, dut, part, attempt, verdict, reason, incomplete";
+
+RunRow ReadRun(const Statement& q) {
+    return {q.Text(0), q.Text(1), q.Text(2),     q.Text(3),
+            q.Text(4), q.Text(5), q.Text(6),     static_cast<int>(q.Int(7)),
+            q.Text(8), q.Text(9), q.Int(10) != 0};
+}
+
 }  // namespace
 
 std::string NewRunId() {
@@ -198,18 +225,7 @@ std::string SqliteStore::BeginRun(const RunInfo& info) {
 
 void SqliteStore::AddSteps(const std::string& runId, const std::vector<StepRow>& steps) {
     Transaction t(db_);
-    Statement insert(db_,
-                     "INSERT INTO steps (run, node, position, action, device, address, property, element,"
-                     " raw, shown, unit, low, high, result, reason, started, seconds)"
-                     " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-    for (const StepRow& s : steps) {
-        insert.Bind(1, runId).Bind(2, s.node).Bind(3, s.position).Bind(4, s.action).Bind(5, s.device);
-        insert.Bind(6, s.address).Bind(7, s.property).Bind(8, s.element).Bind(9, s.raw).Bind(10, s.shown);
-        insert.Bind(11, s.unit).Bind(12, s.low).Bind(13, s.high).Bind(14, s.result).Bind(15, s.reason);
-        insert.Bind(16, s.started).Bind(17, s.seconds);
-        insert.Run();
-        insert.Reset();
-    }
+    InsertSteps(db_, runId, steps);
     t.Commit();
 }
 
@@ -224,15 +240,24 @@ void SqliteStore::EndRun(const std::string& runId, const std::string& ended, con
 }
 
 std::vector<RunRow> SqliteStore::History(const std::string& dut) const {
-    Statement q(
-        db_,
-        "SELECT id, started, ended, station, operator, dut, part, attempt, verdict, reason, incomplete"
-        " FROM runs WHERE dut = ? ORDER BY started, attempt");
+    Statement q(db_,
+                (std::string("SELECT ") + kRunColumns + " FROM runs WHERE dut = ? ORDER BY started, attempt")
+                    .c_str());
     q.Bind(1, dut);
     std::vector<RunRow> out;
-    while (q.Step())
-        out.push_back({q.Text(0), q.Text(1), q.Text(2), q.Text(3), q.Text(4), q.Text(5), q.Text(6),
-                       static_cast<int>(q.Int(7)), q.Text(8), q.Text(9), q.Int(10) != 0});
+    while (q.Step()) out.push_back(ReadRun(q));
+    return out;
+}
+
+std::vector<RunRow> SqliteStore::Runs(const RunFilter& f) const {
+    Statement q(db_, (std::string("SELECT ") + kRunColumns +
+                      " FROM runs WHERE (?1 = '' OR instr(dut, ?1) > 0) AND (?2 = '' OR started >= ?2)"
+                      " AND (?3 = '' OR started < ?3) AND (?4 = '' OR (?4 = 'INCOMPLETE' AND incomplete = 1)"
+                      " OR (incomplete = 0 AND verdict = ?4)) ORDER BY started DESC LIMIT ?5")
+                         .c_str());
+    q.Bind(1, f.dut).Bind(2, f.from).Bind(3, f.until).Bind(4, f.verdict).Bind(5, f.limit);
+    std::vector<RunRow> out;
+    while (q.Step()) out.push_back(ReadRun(q));
     return out;
 }
 
@@ -267,6 +292,79 @@ std::vector<StepRow> SqliteStore::Steps(const std::string& runId) const {
         out.push_back(std::move(s));
     }
     return out;
+}
+
+void SqliteStore::PutRun(const StoredRun& run) {
+    Transaction t(db_);
+    PutRunLocked(run);
+    t.Commit();
+}
+
+void SqliteStore::PutRunLocked(const StoredRun& run) {
+    std::optional<int> attempt;
+    {
+        Statement old(db_, "SELECT attempt FROM runs WHERE id = ?");
+        old.Bind(1, run.id);
+        if (old.Step()) attempt = static_cast<int>(old.Int(0));
+    }
+    if (!attempt) {
+        Statement count(db_, "SELECT COUNT(*) FROM runs WHERE dut = ? AND started < ?");
+        count.Bind(1, run.info.dut).Bind(2, run.info.started);
+        attempt = count.Step() ? static_cast<int>(count.Int(0)) + 1 : 1;
+    }
+    Statement(db_, "DELETE FROM steps WHERE run = ?").Bind(1, run.id).Run();
+    Statement(db_, "DELETE FROM runs WHERE id = ?").Bind(1, run.id).Run();
+    Statement insert(
+        db_,
+        "INSERT INTO runs (id, started, ended, station, operator, dut, part, attempt, tool_version,"
+        " configuration_hash, sequence_hash, verdict, reason, incomplete)"
+        " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    const RunInfo& i = run.info;
+    insert.Bind(1, run.id).Bind(2, i.started).Bind(3, run.ended).Bind(4, i.station).Bind(5, i.operatorName);
+    insert.Bind(6, i.dut)
+        .Bind(7, i.part)
+        .Bind(8, *attempt)
+        .Bind(9, i.toolVersion)
+        .Bind(10, i.configurationHash);
+    insert.Bind(11, i.sequenceHash)
+        .Bind(12, run.verdict)
+        .Bind(13, run.reason)
+        .Bind(14, run.incomplete ? 1 : 0);
+    insert.Run();
+    InsertSteps(db_, run.id, run.steps);
+}
+
+void SqliteStore::MarkForServer(const std::string& runId, const std::string& server) {
+    Statement(db_, "UPDATE runs SET server = ? WHERE id = ?").Bind(1, server).Bind(2, runId).Run();
+}
+
+void SqliteStore::MarkSent(const std::string& runId) {
+    Statement(db_, "UPDATE runs SET server = NULL WHERE id = ?").Bind(1, runId).Run();
+}
+
+std::vector<std::string> SqliteStore::Waiting(const std::string& server) const {
+    Statement q(db_, "SELECT id FROM runs WHERE server = ? ORDER BY started");
+    q.Bind(1, server);
+    std::vector<std::string> out;
+    while (q.Step()) out.push_back(q.Text(0));
+    return out;
+}
+
+StoredRun SqliteStore::Load(const std::string& runId) const {
+    Statement q(db_,
+                "SELECT started, station, operator, dut, part, tool_version, configuration_hash,"
+                " sequence_hash, ended, verdict, reason, incomplete FROM runs WHERE id = ?");
+    q.Bind(1, runId);
+    if (!q.Step()) throw StoreError("results store: no run " + runId);
+    StoredRun r;
+    r.id = runId;
+    r.info = {q.Text(0), q.Text(1), q.Text(2), q.Text(3), q.Text(4), q.Text(5), q.Text(6), q.Text(7)};
+    r.ended = q.Text(8);
+    r.verdict = q.Text(9);
+    r.reason = q.Text(10);
+    r.incomplete = q.Int(11) != 0;
+    r.steps = Steps(runId);
+    return r;
 }
 
 std::vector<YieldRow> SqliteStore::Yield(const std::string& since, const std::string& by) const {

@@ -1,13 +1,16 @@
 #include "results/ResultsStore.h"
 
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 #include <set>
 
+#include "results/RunWriter.h"
 #include "support/TempDir.h"
 
 namespace korva::results {
@@ -39,13 +42,38 @@ void InChild(const std::function<void()>& body) {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
-TEST(ResultsStore, KeepsEveryStepOfARunWithItsValueAndUnit) {
-    test::TempDir dir;
-    const std::string path = dir.Path() + "/results.sqlite";
+// The same tests on both engines. The server's are run by the test script against a cluster of
+// its own (KORVA_TEST_PG_URL); each test starts on an empty database.
+class ResultsStore : public testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        if (GetParam() == "sqlite") {
+            location_ = dir_.Path() + "/results.sqlite";
+            return;
+        }
+        const char* url = std::getenv("KORVA_TEST_PG_URL");
+        if (url == nullptr) GTEST_SKIP() << "no PostgreSQL test cluster (the test script starts one)";
+        location_ = url;
+        PGconn* db = PQconnectdb(url);
+        ASSERT_EQ(PQstatus(db), CONNECTION_OK) << PQerrorMessage(db);
+        PQclear(
+            PQexec(db, "SET client_min_messages = warning; DROP TABLE IF EXISTS steps, runs, korva_schema"));
+        PQfinish(db);
+    }
+    std::unique_ptr<Store> Open() const { return OpenStore(location_); }
+
+    test::TempDir dir_;
+    std::string location_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Engines, ResultsStore, testing::Values("sqlite", "postgresql"),
+                         [](const auto& engine) { return engine.param; });
+
+TEST_P(ResultsStore, KeepsEveryStepOfARunWithItsValueAndUnit) {
     std::string id;
     {
-        SqliteStore store(path);
-        EXPECT_EQ(store.SchemaVersion(), SqliteStore::kSchemaVersion);
+        const auto opened = Open();
+        Store& store = *opened;
         id = store.BeginRun(Unit("SN-1", "2026-12-07T10:00:00.000Z"));
         StepRow measured = Step("heat", 1, "FAILED");
         measured.device = "Boiler";
@@ -63,7 +91,8 @@ TEST(ResultsStore, KeepsEveryStepOfARunWithItsValueAndUnit) {
         store.AddSteps(id, {element, Step("curve", 2, "DONE")});
         store.EndRun(id, "2026-12-07T10:00:05.000Z", "ERROR", "curve: no reply");
     }
-    const SqliteStore store(path);  // what a later process finds
+    const auto later = Open();  // what a later process finds
+    const Store& store = *later;
     const auto runs = store.History("SN-1");
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].id, id);
@@ -80,18 +109,21 @@ TEST(ResultsStore, KeepsEveryStepOfARunWithItsValueAndUnit) {
     EXPECT_EQ(steps[2].element, -2);
     EXPECT_EQ(steps[2].reason, "no reply after 5 sendings");
     EXPECT_EQ(steps[3].raw, std::nullopt);
-    EXPECT_THROW(SqliteStore(dir.Path() + "/no/such/folder/r.sqlite"), StoreError);
+    EXPECT_EQ(store.Runs({"N-", "", "", "ERROR"}).size(), 1u);
+    EXPECT_EQ(store.Runs({"", "", "", "PASSED"}).size(), 0u);
+    EXPECT_EQ(store.Runs({"", "2026-12-08", "", ""}).size(), 0u);
+    EXPECT_THROW(SqliteStore(dir_.Path() + "/no/such/folder/r.sqlite"), StoreError);
+    EXPECT_THROW(OpenStore("postgresql:///korva?host=" + dir_.Path() + "/none"), StoreError);
 }
 
-TEST(ResultsStore, AKilledRunStaysIncompleteWithTheNodesItFinished) {
-    test::TempDir dir;
-    const std::string path = dir.Path() + "/results.sqlite";
+TEST_P(ResultsStore, AKilledRunStaysIncompleteWithTheNodesItFinished) {
     InChild([&] {
-        SqliteStore store(path);
-        store.AddSteps(store.BeginRun(Unit("SN-2", "2026-12-07T11:00:00.000Z")),
-                       {Step("first", 0, "PASSED")});
+        const auto store = Open();
+        store->AddSteps(store->BeginRun(Unit("SN-2", "2026-12-07T11:00:00.000Z")),
+                        {Step("first", 0, "PASSED")});
     });
-    const SqliteStore store(path);
+    const auto opened = Open();
+    const Store& store = *opened;
     const auto runs = store.History("SN-2");
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_TRUE(runs[0].incomplete);
@@ -99,21 +131,19 @@ TEST(ResultsStore, AKilledRunStaysIncompleteWithTheNodesItFinished) {
     EXPECT_EQ(store.Steps(runs[0].id).size(), 1u);
 }
 
-TEST(ResultsStore, TwoProcessesWritingAtOnceCountEveryAttemptOnce) {
-    test::TempDir dir;
-    const std::string path = dir.Path() + "/results.sqlite";
-    { const SqliteStore schema(path); }  // the schema, before two writers race for it
+TEST_P(ResultsStore, TwoProcessesWritingAtOnceCountEveryAttemptOnce) {
+    Open();  // the schema, before two writers race for it
     constexpr int kRuns = 40;
     std::vector<pid_t> children;
     for (int c = 0; c < 2; ++c) {
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            SqliteStore store(path);
+            const auto store = Open();
             for (int i = 0; i < kRuns; ++i) {
-                const std::string id = store.BeginRun(Unit("SN-3", "2026-12-07T12:00:00.000Z"));
-                store.AddSteps(id, {Step("n", 0, "PASSED"), Step("n", 1, "PASSED")});
-                store.EndRun(id, "2026-12-07T12:00:01.000Z", "PASSED", "");
+                const std::string id = store->BeginRun(Unit("SN-3", "2026-12-07T12:00:00.000Z"));
+                store->AddSteps(id, {Step("n", 0, "PASSED"), Step("n", 1, "PASSED")});
+                store->EndRun(id, "2026-12-07T12:00:01.000Z", "PASSED", "");
             }
             _exit(0);
         }
@@ -124,7 +154,7 @@ TEST(ResultsStore, TwoProcessesWritingAtOnceCountEveryAttemptOnce) {
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    const auto runs = SqliteStore(path).History("SN-3");
+    const auto runs = Open()->History("SN-3");
     ASSERT_EQ(runs.size(), 2u * kRuns);
     std::set<int> attempts;
     for (const RunRow& r : runs) attempts.insert(r.attempt);
@@ -134,9 +164,9 @@ TEST(ResultsStore, TwoProcessesWritingAtOnceCountEveryAttemptOnce) {
 
 // First-pass yield counts the units whose first attempt passed, final yield those whose last run
 // passed; a unit counts once, in the group of its first run.
-TEST(ResultsStore, YieldAndTheFailingStepsByCount) {
-    test::TempDir dir;
-    SqliteStore store(dir.Path() + "/results.sqlite");
+TEST_P(ResultsStore, YieldAndTheFailingStepsByCount) {
+    const auto opened = Open();
+    Store& store = *opened;
     const struct {
         const char *dut, *started, *station, *verdict, *failingNode;
     } runs[] = {
@@ -174,6 +204,59 @@ TEST(ResultsStore, YieldAndTheFailingStepsByCount) {
     EXPECT_EQ(pareto[0].failures, 2);
     EXPECT_EQ(pareto[1].failures, 2);
     EXPECT_EQ(store.Pareto("2026-12-07").at(0).node, "power");
+}
+
+// The line's server goes away in the middle of a run and comes back: the run goes on in the spool,
+// a sync sends it whole, and a second sync (as after one cut short) leaves it once.
+TEST_P(ResultsStore, ARunWhoseServerWentAwayIsSpooledAndSentOnce) {
+    const char* cluster = std::getenv("KORVA_TEST_PG_DIR");
+    if (GetParam() == "sqlite" || cluster == nullptr) GTEST_SKIP() << "a server's test";
+    const std::string script = std::string(KORVA_SOURCE_DIR) + "/scripts/pg-cluster.sh ";
+    std::vector<std::string> said;
+    const std::string spoolPath = dir_.Path() + "/results.sqlite";
+    RunWriter writer(location_, spoolPath, [&](const std::string& s) { said.push_back(s); });
+    writer.Begin(Unit("SN-9", "2026-12-07T13:00:00.000Z"));
+    writer.AddSteps({Step("first", 0, "PASSED")});
+    ASSERT_EQ(std::system((script + "down " + cluster).c_str()), 0);
+    writer.AddSteps({Step("second", 0, "FAILED")});
+    writer.End("2026-12-07T13:00:09.000Z", "FAILED", "second", false);
+    const bool restarted = std::system((script + "up " + cluster).c_str()) == 0;
+    ASSERT_TRUE(restarted);
+    EXPECT_TRUE(writer.Spooled());
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_NE(said[0].find("kept in " + spoolPath + " and sent by 'korvarun results sync'"),
+              std::string::npos);
+
+    SqliteStore spool(spoolPath);
+    const auto server = Open();
+    const SyncResult first = SendWaiting(spool, *server, location_);
+    EXPECT_EQ(first.sent, 1);
+    EXPECT_EQ(first.waiting, 0);
+    server->PutRun(spool.Load(writer.RunId()));  // a sync cut short before it marked the run sent
+    EXPECT_EQ(SendWaiting(spool, *server, location_).sent, 0);
+    const auto runs = server->History("SN-9");
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].verdict, "FAILED");
+    EXPECT_FALSE(runs[0].incomplete);
+    EXPECT_EQ(server->Steps(runs[0].id).size(), 2u);
+}
+
+TEST(RunWriter, AServerThatCannotBeReachedKeepsTheRunInTheSpool) {
+    test::TempDir dir;
+    const std::string server = "postgresql:///korva?host=" + dir.Path() + "/nothing&connect_timeout=2";
+    std::vector<std::string> said;
+    RunWriter writer(server, dir.Path() + "/results.sqlite",
+                     [&](const std::string& s) { said.push_back(s); });
+    writer.Begin(Unit("SN-8", "2026-12-07T14:00:00.000Z"));
+    writer.AddSteps({Step("only", 0, "PASSED")});
+    writer.End("2026-12-07T14:00:01.000Z", "PASSED", "", false);
+    EXPECT_EQ(said.size(), 1u);
+    SqliteStore spool(dir.Path() + "/results.sqlite");
+    ASSERT_EQ(spool.Waiting(server), std::vector<std::string>{writer.RunId()});
+    const StoredRun kept = spool.Load(writer.RunId());
+    EXPECT_EQ(kept.verdict, "PASSED");
+    EXPECT_EQ(kept.steps.size(), 1u);
+    EXPECT_TRUE(spool.Waiting("postgresql://elsewhere").empty());
 }
 
 }  // namespace

@@ -3,11 +3,16 @@
 // its steps (target: under 50 ms), the yield of every run (target: under 1 s), the failing steps.
 #include <benchmark/benchmark.h>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <type_traits>
 
+#include "results/PgStore.h"
 #include "results/ResultsStore.h"
 
 namespace {
@@ -74,8 +79,55 @@ const std::string& Filled() {
     return path;
 }
 
+// The same rows on the server of KORVA_BENCH_PG_URL (scripts/pg-cluster.sh starts one), made by
+// the server itself from generate_series.
+const std::string& FilledServer() {
+    static const std::string url = [] {
+        const char* u = std::getenv("KORVA_BENCH_PG_URL");
+        if (u == nullptr) return std::string();
+        PGconn* db = PQconnectdb(u);
+        PQclear(PQexec(db, "DROP TABLE IF EXISTS steps, runs, korva_schema"));
+        { PgStore schema(u); }
+        const std::string runs =
+            "INSERT INTO runs (id, started, ended, station, dut, part, attempt, verdict, incomplete)"
+            " SELECT 'run-' || r, d, d, CASE WHEN r % 3 = 0 THEN 's2' ELSE 's1' END, 'SN-' || (r % " +
+            std::to_string(kUnits) + "), 'P-1', r / " + std::to_string(kUnits) +
+            " + 1, CASE WHEN r % 7 = 0 THEN 'FAILED' ELSE 'PASSED' END, 0 FROM (SELECT r, '2026-12-' || (10 "
+            "+ r % "
+            "20) || 'T08:00:00.000Z' AS d FROM generate_series(0, " +
+            std::to_string(kRuns - 1) + ") r) g";
+        const std::string steps =
+            "INSERT INTO steps (run, node, position, action, result) SELECT 'run-' || r, 'node' || s, s,"
+            " 'test Boiler FlowTemp 0 950', CASE WHEN r % 7 = 0 AND s = r % " +
+            std::to_string(kSteps) + " THEN 'FAILED' ELSE 'PASSED' END FROM generate_series(0, " +
+            std::to_string(kRuns - 1) + ") r, generate_series(0, " + std::to_string(kSteps - 1) + ") s";
+        PQclear(PQexec(db, runs.c_str()));
+        PQclear(PQexec(db, steps.c_str()));
+        PQclear(PQexec(db, "VACUUM ANALYZE"));
+        PQfinish(db);
+        return std::string(u);
+    }();
+    return url;
+}
+
+template <class S>
+std::unique_ptr<Store> Open(benchmark::State& state) {
+    if constexpr (std::is_same_v<S, PgStore>) {
+        if (FilledServer().empty()) {
+            state.SkipWithError("KORVA_BENCH_PG_URL is not set");
+            return nullptr;
+        }
+        return std::make_unique<PgStore>(FilledServer());
+    } else {
+        return std::make_unique<SqliteStore>(Filled());
+    }
+}
+
+template <class S>
 void BM_HistoryWithSteps(benchmark::State& state) {
-    const SqliteStore store(Filled());
+    const auto opened = Open<S>(state);
+    if (!opened) return;
+    const Store& store = *opened;
     std::size_t rows = 0;
     int n = 0;
     for (auto _ : state) {
@@ -84,10 +136,14 @@ void BM_HistoryWithSteps(benchmark::State& state) {
     }
     state.counters["rows"] = static_cast<double>(rows);
 }
-BENCHMARK(BM_HistoryWithSteps)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HistoryWithSteps<SqliteStore>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HistoryWithSteps<PgStore>)->Unit(benchmark::kMillisecond);
 
+template <class S>
 void BM_Yield(benchmark::State& state) {
-    const SqliteStore store(Filled());
+    const auto opened = Open<S>(state);
+    if (!opened) return;
+    const Store& store = *opened;
     const char* by = state.range(0) == 0 ? "" : "day";
     std::size_t units = 0;
     for (auto _ : state) {
@@ -96,12 +152,17 @@ void BM_Yield(benchmark::State& state) {
     }
     state.counters["units"] = static_cast<double>(units);
 }
-BENCHMARK(BM_Yield)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Yield<SqliteStore>)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Yield<PgStore>)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+template <class S>
 void BM_Pareto(benchmark::State& state) {
-    const SqliteStore store(Filled());
+    const auto opened = Open<S>(state);
+    if (!opened) return;
+    const Store& store = *opened;
     for (auto _ : state) benchmark::DoNotOptimize(store.Pareto("").size());
 }
-BENCHMARK(BM_Pareto)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Pareto<SqliteStore>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Pareto<PgStore>)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the test configuration (AddressSanitizer + UndefinedBehaviorSanitizer) and runs every
-# test: the everyday suite first, then the short fuzz runs, then the Debian package's check.
+# test: the everyday suite first, then the tests against a real PostgreSQL server, then the short
+# fuzz runs, then the Debian package's check.
 # Installing what the tests need is done here, before CTest starts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +15,9 @@ cmake --build "$build" -j "$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run() { ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300 "$@"; }
-run -LE 'packaging|fuzz'
+run -LE 'packaging|fuzz|server'
+# The results store on a throwaway PostgreSQL cluster that the tests start and stop themselves.
+run -L server
 
 # The threaded parts (the serial port's worker, the recorder and the capture files) under
 # ThreadSanitizer, in a build of their own tests only.

@@ -363,6 +363,85 @@ TEST_F(Korvarun, KeepsEveryRunOfAUnitInTheResultsStore) {
     EXPECT_NE(history.out.find("INCOMPLETE"), std::string::npos) << history.out;
 }
 
+// A line's server that is not there: the run is said to be kept in results.sqlite, waits there for
+// the server, and a sync that cannot reach it either leaves it waiting. The DUT is read from the unit.
+TEST_F(Korvarun, KeepsARunForAServerThatCannotBeReached) {
+    StartSim();
+    ASSERT_EQ(Start({"--results", "none", "fail"})->Wait(), 1);  // sets SpeedSetpoint to 1234
+    const std::string d = plant->dir.Path(), server = "postgresql:///korva?host=" + d + "/no-server";
+    test::SimProcess run({"--workdir", d, "--port", "COM1", "--dut-from", "FeedPump.SpeedSetpoint",
+                          "--results", server, "--station", "Line-3", d + "/bench.kts", "fail"},
+                         KORVARUN_PATH);
+    ASSERT_EQ(run.Wait(), 1) << run.out << run.err;
+    EXPECT_NE(
+        run.err.find("this run is kept in " + d + "/results.sqlite and sent by 'korvarun results sync'"),
+        std::string::npos)
+        << run.err;
+    results::SqliteStore spool(d + "/results.sqlite");
+    const auto runs = spool.History("1234");
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].station, "Line-3");
+    EXPECT_EQ(spool.Waiting(server), std::vector<std::string>{runs[0].id});
+    test::SimProcess sync({"results", "sync", "--workdir", d, "--results", server}, KORVARUN_PATH);
+    EXPECT_EQ(sync.Wait(), 2);
+    EXPECT_NE(sync.err.find("the runs wait in " + d + "/results.sqlite"), std::string::npos) << sync.err;
+    EXPECT_EQ(spool.Waiting(server).size(), 1u);
+
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+    } refused[] = {
+        {{"--dut-from", "FeedPump.Nothing", "--port", "COM1"},
+         "--dut-from FeedPump.Nothing: no such property"},
+        {{"--dut-from", "FeedPump.SpeedSetpoint", "--port", "COM1", "--dut", "X"},
+         "--dut-from reads the DUT"},
+        {{"--dut-from", "FeedPump.SpeedSetpoint"}, "--dut-from needs the port"},
+    };
+    for (const auto& r : refused) {
+        std::vector<std::string> args{"--workdir", d};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        args.insert(args.end(), {d + "/bench.kts", "pass"});
+        test::SimProcess bad(args, KORVARUN_PATH);
+        EXPECT_EQ(bad.Wait(), 2) << r.error;
+        EXPECT_NE(bad.err.find(r.error), std::string::npos) << bad.err;
+    }
+}
+
+// Two units' reports merged by a real JUnit consumer: the passed unit's node stays beside the failed
+// unit's, because suites and classes carry the DUT.
+TEST_F(Korvarun, JunitReportsOfTwoUnitsStayApartWhenMerged) {
+    StartSim();
+    const std::string d = plant->dir.Path();
+    const struct {
+        const char* dut;
+        std::vector<std::string> nodes;
+        int status;
+    } units[] = {{"SN-A", {"pass"}, 0}, {"SN-B", {"pass", "fail"}, 1}};
+    for (const auto& u : units) {
+        std::vector<std::string> args{
+            "--workdir",     d,           "--port", "COM1",    "--dut",
+            u.dut,           "--results", "none",   "--junit", d + "/" + u.dut + ".xml",
+            d + "/bench.kts"};
+        args.insert(args.end(), u.nodes.begin(), u.nodes.end());
+        test::SimProcess run(args, KORVARUN_PATH);
+        ASSERT_EQ(run.Wait(), u.status) << run.err;
+    }
+    test::SimProcess merge({"merge", d + "/SN-A.xml", d + "/SN-B.xml", d + "/merged.xml"},
+                           "/usr/bin/junitparser");
+    ASSERT_EQ(merge.Wait(), 0) << merge.err;
+    test::SimProcess read({"-c",
+                           "import sys, junitparser\n"
+                           "for s in junitparser.JUnitXml.fromfile(sys.argv[1]):\n"
+                           "  for c in s: print(c.classname, c.name, 'FAILED' if c.result else 'PASSED')",
+                           d + "/merged.xml"},
+                          "/usr/bin/python3");
+    ASSERT_EQ(read.Wait(), 0) << read.err;
+    EXPECT_EQ(read.out,
+              "bench.kts.SN-A pass PASSED\n"
+              "bench.kts.SN-B pass PASSED\n"
+              "bench.kts.SN-B fail FAILED\n");
+}
+
 TEST_F(Korvarun, SigtermDuringAWaitEndsWithACompleteAbortedRecord) {
     StartSim();
     auto run = Start({"pass", "slow", "fail"});

@@ -34,10 +34,10 @@ bool SetFlag(Options& o, const std::string& name) {
 }
 
 bool IsValueOption(std::string_view name) {
-    constexpr std::array<std::string_view, 17> names = {
+    constexpr std::array<std::string_view, 18> names = {
         "--workdir", "--port",    "--baud",    "--timeout",  "--junit",    "--json",
         "--dut",     "--cleanup", "--station", "--poll",     "--interval", "--for",
-        "--log",     "--units",   "--results", "--operator", "--part"};
+        "--log",     "--units",   "--results", "--operator", "--part",     "--dut-from"};
     for (std::string_view n : names)
         if (n == name) return true;
     return false;
@@ -89,9 +89,12 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
     } else if (name == "--log") {
         o.logFile = value;
     } else if (name == "--results") {
-        if (value.rfind("postgresql:", 0) == 0)
-            throw UsageError("--results " + value + ": a results server is not supported yet; give a file");
         o.resultsFile = value;
+    } else if (name == "--dut-from") {
+        const auto dot = value.rfind('.');
+        if (dot == std::string::npos || dot == 0 || dot + 1 == value.size())
+            throw UsageError("--dut-from wants Device.Property, not '" + value + "'");
+        o.dutFrom = value;
     } else if (name == "--operator") {
         o.operatorName = value;
     } else if (name == "--part") {
@@ -104,6 +107,11 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
         o.jsonFile = value;
     } else if (name == "--cleanup") {
         o.cleanupNode = value;
+    } else if (name == "--station" && value.find('=') == std::string::npos &&
+               (value.empty() || (value.front() != '/' && ComPortNumber(value) == 0))) {
+        // Without a port, the station's name for the results.
+        if (value.empty()) throw UsageError("--station wants a name or PORT=DUT");
+        o.stationName = value;
     } else if (name == "--station") {
         const auto eq = value.find('=');
         const std::string port = value.substr(0, eq),
@@ -132,6 +140,7 @@ void CheckPollMode(const Options& o, const std::vector<std::string>& positional)
                                                          {!o.junitFile.empty(), "--junit"},
                                                          {!o.jsonFile.empty(), "--json"},
                                                          {!o.resultsFile.empty(), "--results"},
+                                                         {!o.dutFrom.empty(), "--dut-from"},
                                                          {o.answer != Answer::Ask, "--yes and --no"}};
     for (const auto& [given, name] : sequenceOnly)
         if (given) throw UsageError(std::string(name) + " belongs to a sequence run, not to --poll");
@@ -190,6 +199,13 @@ Options ParseArguments(std::span<const std::string> args) {
     o.nodes.assign(positional.begin() + 1, positional.end());
     if (o.all && !o.nodes.empty())
         throw UsageError("--all runs every display node; name nodes or give --all");
+    if (!o.dutFrom.empty()) {
+        if (!o.dut.empty())
+            throw UsageError("--dut-from reads the DUT from the unit: give it or --dut, not both");
+        for (const Unit& u : o.Units())
+            if (u.port.empty())
+                throw UsageError("--dut-from needs the port the unit hangs on: --port or --station");
+    }
     return o;
 }
 
@@ -198,7 +214,7 @@ const char* UsageText() {
        korvarun --poll ITEM [--poll ITEM...] --port PORT [--interval SECONDS]
                 [--for SECONDS] [--log FILE.csv]
        korvarun results history DUT | yield [--since DATE] [--by day|station|part]
-                | pareto [--since DATE]   [--csv|--json] [--results FILE]
+                | pareto [--since DATE] | sync   [--csv|--json] [--results WHERE]
 
 Runs test nodes of a sequence file against the devices of a KorvaConfig
 configuration, without a window, and ends. Without NODE it runs the node
@@ -221,9 +237,19 @@ Options:
   --junit FILE      Writes a JUnit report.
   --json FILE       Writes a JSON record of the run.
   --dut ID          The identity of the device under test, for the reports.
-  --results FILE    Keeps every run and its steps in this SQLite file (default:
-                    results.sqlite in the working folder; "none" keeps none).
-                    Several korvarun processes may write one file at once.
+  --dut-from DEVICE.PROPERTY
+                    Reads the DUT's identity from the unit (a serial number,
+                    say) before the first node; a unit that does not answer
+                    ends the run in error. Needs --port or --station.
+  --results WHERE   Keeps every run and its steps in this SQLite file or on
+                    the PostgreSQL server of a postgresql:// URL (default:
+                    the <location> of config/results.xml, else results.sqlite
+                    in the working folder; "none" keeps none). Several
+                    korvarun processes may write one file at once. A server
+                    that cannot be reached is said, and the run is kept in
+                    results.sqlite until "korvarun results sync" sends it.
+  --station NAME    The station's name for the results (default: the host
+                    name).
   --operator NAME   Who ran the test, for the results (default: the login name).
   --part NUMBER     The part number of the unit, for the results.
   --units SCHEME    Shows engineering values in a unit scheme of the units
@@ -254,12 +280,14 @@ Polling, without a sequence file:
   turned ERROR). Exit status: 0 every polled device answered, 1 a device
   never answered, 2 an error (a ITEM, the configuration, the port, the log).
 
-The results store, from a terminal (in the working folder's results.sqlite
-unless --results or --workdir says otherwise): "history DUT" lists every run
+The results store, from a terminal (where the run keeps its results, unless
+--results or --workdir says otherwise): "history DUT" lists every run
 of a unit, oldest first; "yield" counts the units with a finished run and
 those whose first attempt passed and whose last run passed, over all or per
 day, station or part; "pareto" lists the failing steps by count. --since
-takes a date or time (2026-12-07). As a table, or --csv or --json.
+takes a date or time (2026-12-07). As a table, or --csv or --json. "sync"
+sends the runs that results.sqlite keeps for the server to it; a run sent
+twice is kept once.
 
 Exit status: 0 every node passed, 1 a node failed, 2 an error (a node in
 ERROR, the configuration, the file or the port), 130 interrupted.

@@ -43,8 +43,12 @@ struct Options {
     std::optional<float> intervalSeconds;  // the poll period; none: the engine's own
     std::optional<double> forSeconds;      // none: until SIGINT or SIGTERM
     std::string logFile;
-    // The results store; empty: results.sqlite in the working folder. "none" keeps no results.
+    // The results store, a file or a server's URL; empty: config/results.xml, else results.sqlite in
+    // the working folder. "none" keeps no results.
     std::string resultsFile;
+    std::string stationName;  // --station NAME; empty: the host name
+    // --dut-from Device.Property: the DUT id is read from the unit before the run.
+    std::string dutFrom;
     std::string operatorName;  // empty: the login name
     std::string part;
     // The unit scheme values are reported in; empty: each property's own unit.

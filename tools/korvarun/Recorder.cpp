@@ -1,7 +1,6 @@
 #include "Recorder.h"
 
 #include <ctime>
-#include <iostream>
 
 #include "model/TextConvert.h"
 
@@ -18,42 +17,26 @@ std::string StoreTime(WallClock::time_point t) {
     return text;
 }
 
-Recorder::Recorder(std::string path, std::string operatorName, std::string part)
-    : path_(std::move(path)), operator_(std::move(operatorName)), part_(std::move(part)) {}
+Recorder::Recorder(results::ResultsPlace place, std::string operatorName, std::string part,
+                   std::function<void(const std::string&)> say)
+    : place_(std::move(place)),
+      operator_(std::move(operatorName)),
+      part_(std::move(part)),
+      writer_(place_.location, place_.spool, std::move(say)) {}
 
 Recorder::~Recorder() = default;
 
-template <class F>
-void Recorder::Guard(F f) {
-    if (!store_) return;
-    try {
-        f();
-    } catch (const results::StoreError& e) {
-        std::cerr << "korvarun: results are not kept in " << path_ << " from here on: " << e.what()
-                  << std::endl;
-        store_.reset();
-    }
-}
-
 void Recorder::Begin(const RunRecord& run, const std::string& toolVersion) {
-    if (path_.empty()) return;
-    try {
-        store_ = std::make_unique<results::SqliteStore>(path_);
-    } catch (const results::StoreError& e) {
-        std::cerr << "korvarun: results are not kept: " << e.what() << std::endl;
-        return;
-    }
+    if (place_.location.empty()) return;
     std::string configuration;
     for (const FileStamp& f : run.configuration)
         configuration += (configuration.empty() ? "" : ",") + f.sha256;
-    Guard([&] {
-        runId_ = store_->BeginRun({StoreTime(run.started), run.station, operator_, run.dut, part_,
-                                   toolVersion, configuration, run.sequence.sha256});
-    });
+    writer_.Begin({StoreTime(run.started), run.station, operator_, run.dut, part_, toolVersion, configuration,
+                   run.sequence.sha256});
 }
 
 void Recorder::NodeEnded(const NodeRecord& node) {
-    if (runId_.empty()) return;
+    if (writer_.RunId().empty()) return;
     std::vector<results::StepRow> steps;
     int position = 0;
     for (const ActionRecord& a : node.actions) {
@@ -82,18 +65,18 @@ void Recorder::NodeEnded(const NodeRecord& node) {
         s.seconds = std::chrono::duration<double>(a.ended - a.started).count();
         steps.push_back(std::move(s));
     }
-    Guard([&] { store_->AddSteps(runId_, steps); });
+    writer_.AddSteps(std::move(steps));
 }
 
 void Recorder::End(const RunRecord& run, bool interrupted) {
-    if (runId_.empty()) return;
+    if (writer_.RunId().empty()) return;
     const std::string verdict = run.exitStatus == 0 ? "PASSED" : run.exitStatus == 1 ? "FAILED" : "ERROR";
     std::string reason;
     for (const NodeRecord& n : run.nodes)
         if (reason.empty() && n.result != "PASSED" && n.result != "UNTESTED" && n.result != "SKIPPED")
             reason = FailureText(n);
     if (interrupted) reason = "interrupted";
-    Guard([&] { store_->EndRun(runId_, StoreTime(run.ended), verdict, reason, interrupted); });
+    writer_.End(StoreTime(run.ended), verdict, reason, interrupted);
 }
 
 }  // namespace korva::korvarun

@@ -149,9 +149,10 @@ void WriteCounts(QXmlStreamWriter& w, const Counts& c, WallClock::time_point fro
     w.writeAttribute("time", SecondsText(from, to));
 }
 
-// One station's suite. A station of several is named by its DUT, so that the reports of several
-// units never merge into one in a viewer.
-void WriteSuite(QXmlStreamWriter& w, const RunRecord& run, bool byDut) {
+// One station's suite, named and classed by its DUT, so that the reports of several units never
+// merge into one in a viewer, whether they ran at once or one after the other.
+void WriteSuite(QXmlStreamWriter& w, const RunRecord& run) {
+    const bool byDut = !run.dut.empty();
     const std::string file = std::filesystem::path(run.sequence.path).filename().string();
     const std::string suite = byDut ? file + " " + run.dut : file;
     const std::string classname = byDut ? file + "." + run.dut : file;
@@ -237,7 +238,7 @@ std::string JunitText(const std::vector<const RunRecord*>& runs) {
     w.writeStartElement("testsuites");
     w.writeAttribute("name", "korvarun");
     WriteCounts(w, all, from, to);
-    for (const RunRecord* run : runs) WriteSuite(w, *run, runs.size() > 1);
+    for (const RunRecord* run : runs) WriteSuite(w, *run);
     w.writeEndElement();
     w.writeEndDocument();
     return out.toStdString();

@@ -9,7 +9,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "results/ResultsStore.h"
+#include "results/ResultsConfig.h"
+#include "results/RunWriter.h"
 
 namespace korva::korvarun {
 
@@ -60,11 +61,35 @@ void Print(const Table& t, const std::string& format, std::ostream& out) {
     }
 }
 
+// The spool's runs for the server, sent; each run in one transaction, so a sync cut short sends
+// the rest next time and a run sent twice is kept once.
+int Sync(const results::ResultsPlace& place, std::ostream& out, std::ostream& err) {
+    if (!results::IsServerLocation(place.location)) {
+        err << "korvarun: results sync: the results are kept in " << place.location
+            << ", not on a server; there is nothing to send\n";
+        return 2;
+    }
+    if (!std::filesystem::exists(place.spool)) {
+        out << "korvarun: no run waits to be sent\n";
+        return 0;
+    }
+    try {
+        results::SqliteStore spool(place.spool);
+        const std::unique_ptr<results::Store> server = results::OpenStore(place.location);
+        const results::SyncResult r = results::SendWaiting(spool, *server, place.location);
+        out << "korvarun: sent " << r.sent << " run(s) from " << place.spool << " to the results server\n";
+        if (r.waiting == 0) return 0;
+        err << "korvarun: " << r.waiting << " run(s) still wait: " << r.error << "\n";
+    } catch (const results::StoreError& e) {
+        err << "korvarun: results sync: " << e.what() << "; the runs wait in " << place.spool << "\n";
+    }
+    return 2;
+}
+
 }  // namespace
 
 int RunResultsCommand(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-    std::string command, dut, since, by, format = "table", file = "results.sqlite", workDir = ".";
-    bool fileGiven = false;
+    std::string command, dut, since, by, format = "table", file, workDir = ".";
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const auto value = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
@@ -77,7 +102,6 @@ int RunResultsCommand(std::span<const std::string> args, std::ostream& out, std:
                 return 2;
             }
             (a == "--since" ? since : a == "--by" ? by : a == "--results" ? file : workDir) = *v;
-            fileGiven = fileGiven || a == "--results";
         } else if (command.empty()) {
             command = a;
         } else if (command == "history" && dut.empty()) {
@@ -87,22 +111,29 @@ int RunResultsCommand(std::span<const std::string> args, std::ostream& out, std:
             return 2;
         }
     }
-    if (!fileGiven) file = workDir + "/" + file;
-    if (command != "history" && command != "yield" && command != "pareto") {
-        err << "korvarun: results: give history DUT, yield or pareto\n";
+    if (command != "history" && command != "yield" && command != "pareto" && command != "sync") {
+        err << "korvarun: results: give history DUT, yield, pareto or sync\n";
         return 2;
     }
+    const results::ResultsPlace place = results::FindResults(workDir, file);
+    if (!place.error.empty() || place.location.empty()) {
+        err << "korvarun: results: " << (place.error.empty() ? "no results are kept" : place.error) << "\n";
+        return 2;
+    }
+    if (command == "sync") return Sync(place, out, err);
+    file = place.location;
     if (command == "history" && dut.empty()) {
         err << "korvarun: results history: which DUT?\n";
         return 2;
     }
     // Asking must not leave an empty store behind where there was none.
-    if (!std::filesystem::exists(file)) {
+    if (!results::IsServerLocation(file) && !std::filesystem::exists(file)) {
         err << "korvarun: results: no results file '" << file << "'\n";
         return 2;
     }
     try {
-        const results::SqliteStore store(file);
+        const std::unique_ptr<results::Store> opened = results::OpenStore(file);
+        const results::Store& store = *opened;
         Table t;
         if (command == "history") {
             t.push_back({"started", "attempt", "verdict", "station", "operator", "part", "reason", "id"});

@@ -36,10 +36,6 @@ std::string Lower(std::string s) {
 }  // namespace
 
 namespace {
-std::string ResultsPath(const Options& o) {
-    if (o.resultsFile == "none") return "";
-    return o.resultsFile.empty() ? o.workDir + "/results.sqlite" : o.resultsFile;
-}
 
 std::string LoginName() {
     if (const char* user = std::getenv("USER"); user != nullptr && *user != 0) return user;
@@ -55,8 +51,9 @@ Station::Station(const Options& options, Unit unit, EventLoop& loop, std::functi
       writeReports_(std::move(writeReports)),
       core_(options_.workDir,
             {busLog_, *this, *this, *this, [this](std::function<void()> f) { loop_.Post(std::move(f)); }}),
-      recorder_(ResultsPath(options_), options_.operatorName.empty() ? LoginName() : options_.operatorName,
-                options_.part) {
+      recorder_(results::FindResults(options_.workDir, options_.resultsFile),
+                options_.operatorName.empty() ? LoginName() : options_.operatorName, options_.part,
+                [this](const std::string& text) { Fail(text); }) {
     // NO_COLOR is the common way to ask a program for plain output on a terminal.
     colour_ = ::isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr;
 }
@@ -65,6 +62,34 @@ Station::~Station() = default;
 
 void Station::Fail(const std::string& why) const {
     std::cerr << "korvarun: " << Prefix() << why << std::endl;
+}
+
+bool Station::ReadDut() {
+    const std::string& item = options_.dutFrom;
+    if (item.empty()) return true;
+    const std::size_t dot = item.rfind('.');
+    KDevice* device = engine_.Model().devices.Find(item.substr(0, dot));
+    KRemoteLink* link = device != nullptr ? device->links.Find(item.substr(dot + 1)) : nullptr;
+    if (link == nullptr || link->IsFileHandle()) {
+        Fail("--dut-from " + item + ": no such property in the configuration");
+        return false;
+    }
+    const std::uint32_t updates = link->valueUpdates;
+    link->RequestRead();
+    // The engine gives up after its sendings and marks the property ERROR; the cap is for a line
+    // that never lets a request go out at all.
+    const auto deadline = EventLoop::Clock::now() + std::chrono::seconds(30);
+    while (link->valueUpdates == updates && link->state != LinkState::ERROR &&
+           EventLoop::Clock::now() < deadline) {
+        if (!loop_.RunUntil(EventLoop::Clock::now() + std::chrono::milliseconds(10))) break;
+        engine_.Tick();
+    }
+    if (link->valueUpdates == updates) {
+        Fail("--dut-from " + item + ": the unit did not answer, so the run has no DUT");
+        return false;
+    }
+    run_.dut = std::to_string(link->RawValue());  // an identity, not a measurement: no unit
+    return true;
 }
 
 void Station::BeginResults() {
@@ -76,6 +101,10 @@ void Station::EndResults() {
 }
 
 bool Station::Prepare(bool listOnly) {
+    if (!recorder_.Problem().empty()) {
+        Fail("results: " + recorder_.Problem());
+        return false;
+    }
     if (!LoadConfiguration() || !LoadSequence()) return false;
     if (listOnly) return true;
     return ChooseNodes() && OpenPort();
@@ -158,7 +187,7 @@ void Station::StopNode(const std::string& why) {
 
 bool Station::LoadConfiguration() {
     run_.started = run_.ended = WallClock::now();
-    run_.station = HostName();
+    run_.station = options_.stationName.empty() ? HostName() : options_.stationName;
     run_.dut = unit_.dut;
     run_.workDir = options_.workDir;
     run_.port = unit_.port;

@@ -54,6 +54,8 @@ class Station : public LoaderHost, public RunnerHost, public SequenceView {
 
     RunRecord& Record() { return run_; }
     // The run in the results store: begun once the station is ready, ended with its status.
+    // --dut-from: the DUT's identity read from the unit; false when it did not answer.
+    bool ReadDut();
     void BeginResults();
     void EndResults();
     const RunRecord& Record() const { return run_; }

@@ -36,6 +36,8 @@ class Run {
             }
             if (!CheckInputs(*s)) return kError;
         }
+        for (auto& s : stations_)
+            if (!s->ReadDut()) return kError;
         if (!WriteReports()) return kError;
         for (auto& s : stations_) s->BeginResults();
         auto next = EventLoop::Clock::now();

@@ -396,6 +396,7 @@ void TestSequence::BeginRequest(_TestNode* node) {
     verdict_ = TestState::UNTESTED;
     reached_.clear();
     worst_.clear();
+    if (node != nullptr && onRequestBegan) onRequestBegan(*node);
 }
 
 void TestSequence::EndRequest() {
@@ -411,6 +412,7 @@ void TestSequence::EndRequest() {
     node.result = verdict_;
     view_.ShowResult(node.item, verdict_);
     view_.ShowNode(node.name, TestStateName(verdict_));
+    if (onRequestEnded) onRequestEnded(node, verdict_);
 }
 
 void TestSequence::ForgetOutcomes(const _TestNode& node) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <functional>
 #include <vector>
 
 #include "model/Enums.h"
@@ -218,6 +219,11 @@ class TestSequence {
     const std::vector<const _TestNode*>& ReachedNodes() const { return reached_; }
     // The writes the run has carried out since it started, as "Device.Property = value".
     const std::vector<std::string>& WritesMade() const { return writes_; }
+
+    // Told when a node a run command started begins, and when it ends with its verdict: the
+    // window keeps each such run in the results store.
+    std::function<void(const _TestNode&)> onRequestBegan;
+    std::function<void(const _TestNode&, std::uint8_t verdict)> onRequestEnded;
 
   private:
     void ReadStatements(TokenReader& reader, std::vector<std::string>& displayList);

@@ -16,6 +16,9 @@
 #include "ui/MainMenu.h"
 #include "ui/PlotWindow.h"
 #include "ui/PortPicker.h"
+#include "ui/ResultsRecorder.h"
+#include "ui/ResultsWindow.h"
+#include "results/ResultsConfig.h"
 #include "ui/ScriptingPage.h"
 #include "ui/TraceWindow.h"
 #include "ui/UtilityPage.h"
@@ -171,6 +174,14 @@ void TForm1::FormActivate() {
     devicePage->BuildGroups();
     devicePage->AddRoot();
     scriptingPage->UseSequences(core_.sequences());
+    // Each run of a node is kept where korvarun keeps its runs; a folder whose results.xml cannot
+    // be used is said, and its runs are not kept.
+    const results::ResultsPlace place = results::FindResults(workDir_, "");
+    if (!place.error.empty()) AddLogLine("Results are not kept: " + QString::fromStdString(place.error));
+    recorder_ = std::make_unique<ResultsRecorder>(
+        place, [this] { return scriptingPage->tbDut->text().trimmed().toStdString(); },
+        [this](const QString& line) { AddLogLine(line); });
+    recorder_->Watch(core_.sequences());
     engine().Model().SetListener(&bridge_);
     Guarded(dialogs_, [this] { core_.loader().LoadConfiguration(); });
     if (bridge_.EndRequested()) {
@@ -295,6 +306,22 @@ void TForm1::UseUnitScheme(const std::string& scheme) {
     devicePage->ShowUnits();
     plotWindow->ShowUnits();
     traceWindow->ShowUnits();
+}
+
+void TForm1::ShowResultsClick() {
+    if (resultsWindow == nullptr) {
+        const results::ResultsPlace place = results::FindResults(workDir_, "");
+        if (!place.error.empty() || place.location.empty()) {
+            bridge_.ShowMessage(place.error.empty() ? "No results are kept in this working folder"
+                                                    : place.error);
+            return;
+        }
+        resultsWindow = new TResultsWindow(place.location, this);
+    }
+    resultsWindow->show();
+    resultsWindow->raise();
+    resultsWindow->activateWindow();
+    resultsWindow->Refresh();
 }
 
 void TForm1::ShowPlotClick() {

@@ -29,6 +29,8 @@ namespace korva {
 class TDevicePage;
 class TLogPane;
 class TPlotWindow;
+class TResultsWindow;
+class ResultsRecorder;
 class TScriptingPage;
 class TTraceWindow;
 class TUtilityPage;
@@ -76,6 +78,8 @@ class TForm1 : public QMainWindow {
     void OnTimComs();
 
     void ShowPlotClick();
+    // Tools > Results: the runs kept in the working folder's results store.
+    void ShowResultsClick();
     // Shows every value in the scheme's units ("" for each property's own) everywhere.
     void UseUnitScheme(const std::string& scheme);
 
@@ -100,6 +104,9 @@ class TForm1 : public QMainWindow {
     TTraceWindow* traceWindow;  // "Coms", "Packet Trace"
     QAction* mnMonitor;
     TPlotWindow* plotWindow;
+    TResultsWindow* resultsWindow = nullptr;  // made when first shown
+    // The runs of the window in the results store.
+    std::unique_ptr<ResultsRecorder> recorder_;
     // The communications timer runs, or would run when ticks are driven from outside.
     bool Ticking() const { return ticking_; }
     const TickTimer& Clock() const { return clock_; }

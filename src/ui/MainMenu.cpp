@@ -54,6 +54,7 @@ void BuildMainMenu(TForm1& form, PortsMenu& ports, const UiDialogs& dialogs) {
                        [u, &dialogs] { Guarded(dialogs, [u] { u->btStopLoggingClick(); }); });
     logging->addSeparator();
     logging->addAction("&Plot\u2026", f, [f] { f->ShowPlotClick(); })->setObjectName("mnPlot");
+    logging->addAction("&Results\u2026", f, [f] { f->ShowResultsClick(); })->setObjectName("mnResults");
     // A menu that stays hidden for the whole run, with nothing behind it.
     QMenu* setup = bar->addMenu("Setup");
     setup->setObjectName("mnSetup");

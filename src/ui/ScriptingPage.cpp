@@ -60,6 +60,10 @@ TScriptingPage::TScriptingPage(const UiDialogs& dialogs, std::string workDir, QW
     tbTestActionStatus = MakeEdit(this, "tbTestActionStatus", "", 460, 128, 72);
     StaticText77 = MakeLabel(this, "StaticText77", "Actual Value", 460, 160);
     tbTestActionActVal = MakeEdit(this, "tbTestActionActVal", "", 460, 176, 72);
+    // The unit under test, for the results the runs of this page are kept in.
+    lbDut = MakeLabel(this, "lbDut", "DUT", 296, 160);
+    tbDut = MakeEdit(this, "tbDut", "", 296, 176, 157);
+    tbDut->setPlaceholderText("serial number");
     btRemoveTS = MakeButton(this, "btRemoveTS", "Remove Sequence", 432, 216, 105, 25);
     btClearAllTS = MakeButton(this, "btClearAllTS", "Clear All", 544, 216, 75, 25);
     connect(tvTest, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {

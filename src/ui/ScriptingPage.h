@@ -80,6 +80,8 @@ class TScriptingPage : public QWidget {
     QLineEdit* tbTestActionStatus;
     QLabel* StaticText77;
     QLineEdit* tbTestActionActVal;
+    QLabel* lbDut;
+    QLineEdit* tbDut;
     QPushButton* btRemoveTS;
     QPushButton* btClearAllTS;
 

@@ -2,6 +2,7 @@
 #include <QMenuBar>
 #include <QtTest>
 
+#include "results/ResultsStore.h"
 #include "support/Window.h"
 
 using namespace korva;
@@ -82,6 +83,30 @@ class ScriptingPageTest : public QObject, test::WindowFixture {
         QCOMPARE(tree->currentItem(), std->child(0));
         QCOMPARE(form->scriptingPage->tbTestNodeStatus->text(),
                  QString("PASSED"));  // the boxes follow the run
+    }
+
+    // A node run from the page is a run in the working folder's results store, with the DUT typed
+    // on the page and the value each action read.
+    void aNodeRunIsKeptInTheResultsStore() {
+        TScriptingPage& page = *form->scriptingPage;
+        win->emu.AddDevice("Pump", 35).properties.push_back({"Speed", 0, 5, 1450, 0});
+        page.tbDut->setText(" SN-77 ");
+        emit page.tvTest->itemClicked(page.tvTest->topLevelItem(0)->child(0), 0);
+        page.btRunTestNode->click();
+        for (int i = 0; i < 5000 && form->Sequences()->Running(); ++i) win->Tick();
+        QVERIFY(!form->Sequences()->Running());
+        const std::string path = win->dir.Path() + "/results.sqlite";
+        std::vector<results::RunRow> runs;
+        QTRY_VERIFY((runs = results::SqliteStore(path).History("SN-77")).size() == 1 && !runs[0].incomplete);
+        QCOMPARE(runs[0].verdict, std::string("PASSED"));
+        QVERIFY(!runs[0].operatorName.empty() && runs[0].operatorName != "unknown");
+        const auto steps = results::SqliteStore(path).Steps(runs[0].id);
+        QCOMPARE(steps.size(), std::size_t{2});
+        QCOMPARE(steps[0].node, std::string("Std"));
+        QCOMPARE(steps[0].device, std::string("Pump"));
+        QCOMPARE(steps[0].property, std::string("Speed"));
+        QCOMPARE(steps[0].raw, std::optional<std::int64_t>(1450));
+        QCOMPARE(steps[1].action, std::string("wait 3"));
     }
 
     void aRunningNodeEndsOnlyWhenTheOperatorSaysSo() {

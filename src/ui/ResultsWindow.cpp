@@ -11,6 +11,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHorizontalBarSeries>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -52,16 +53,19 @@ QTableWidget* Table(const QStringList& headings, QWidget* parent) {
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     t->verticalHeader()->hide();
+    t->setWordWrap(false);
     t->horizontalHeader()->setStretchLastSection(true);
     return t;
 }
 
 // A bar chart of named values, with its axes; the old chart goes with the view's.
+// horizontal: the categories down the left, where long step names have room.
 void Bars(QChartView& view, const QString& title, const QStringList& categories,
-          const std::vector<std::pair<QString, QList<qreal>>>& sets, qreal top) {
+          const std::vector<std::pair<QString, QList<qreal>>>& sets, qreal top, bool horizontal = false) {
     auto* chart = new QChart;
     chart->setTitle(title);
-    auto* series = new QBarSeries;
+    QAbstractBarSeries* series = horizontal ? static_cast<QAbstractBarSeries*>(new QHorizontalBarSeries)
+                                            : static_cast<QAbstractBarSeries*>(new QBarSeries);
     for (const auto& [name, values] : sets) {
         auto* set = new QBarSet(name);
         set->append(values);
@@ -70,12 +74,13 @@ void Bars(QChartView& view, const QString& title, const QStringList& categories,
     chart->addSeries(series);
     auto* x = new QBarCategoryAxis;
     x->append(categories);
-    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(x, horizontal ? Qt::AlignLeft : Qt::AlignBottom);
     series->attachAxis(x);
     auto* y = new QValueAxis;
     y->setRange(0, std::max<qreal>(top, 1));
     y->setLabelFormat("%d");
-    chart->addAxis(y, Qt::AlignLeft);
+    if (horizontal) y->applyNiceNumbers();  // counts; a percentage keeps 0 to 100
+    chart->addAxis(y, horizontal ? Qt::AlignBottom : Qt::AlignLeft);
     series->attachAxis(y);
     chart->legend()->setVisible(sets.size() > 1);
     QChart* old = view.chart();
@@ -199,7 +204,7 @@ void TResultsWindow::ShowOverview() {
     QStringList days;
     QList<qreal> first, final;
     for (const YieldRow& y : o.yield) {
-        days << Q(y.group);
+        days << Q(y.group).mid(5);  // the month and day: the year is the filter's
         first << (y.units ? 100.0 * y.firstPass / y.units : 0);
         final << (y.units ? 100.0 * y.finalPass / y.units : 0);
     }
@@ -207,10 +212,14 @@ void TResultsWindow::ShowOverview() {
     QStringList steps;
     QList<qreal> counts;
     for (std::size_t i = 0; i < o.pareto.size() && i < kParetoBars; ++i) {
-        steps << Q(o.pareto[i].node + ": " + o.pareto[i].action);
+        steps << Q(o.pareto[i].action);
         counts << o.pareto[i].failures;
     }
-    Bars(*paretoChart, "Failing steps", steps, {{"Failures", counts}}, counts.isEmpty() ? 1 : counts.front());
+    // The most frequent at the top.
+    std::reverse(steps.begin(), steps.end());
+    std::reverse(counts.begin(), counts.end());
+    Bars(*paretoChart, "Failing steps", steps, {{"Failures", counts}}, counts.isEmpty() ? 1 : counts.back(),
+         true);
     emit overviewShown();
 }
 

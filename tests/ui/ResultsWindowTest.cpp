@@ -83,7 +83,7 @@ class ResultsWindowTest : public QObject {
         QCOMPARE(yield->barSets().at(0)->at(0), 0.0);    // first pass on the 5th
         QCOMPARE(yield->barSets().at(1)->at(0), 100.0);  // final on the 5th
         QCOMPARE(yield->barSets().at(0)->at(1), 100.0);  // SN-2 on the 6th
-        auto* pareto = qobject_cast<QBarSeries*>(w.paretoChart->chart()->series().at(0));
+        auto* pareto = qobject_cast<QAbstractBarSeries*>(w.paretoChart->chart()->series().at(0));
         QCOMPARE(pareto->barSets().at(0)->at(0), 1.0);
     }
 

@@ -5,7 +5,8 @@
 #   pg-cluster.sh down DIR    stops it but keeps it, for a test of a server that went away
 #   pg-cluster.sh up DIR      starts it again
 # It listens only on a Unix socket in DIR. PostgreSQL refuses to run as root, so as root the
-# cluster belongs to and runs as "nobody".
+# cluster belongs to and runs as "nobody"; when nobody cannot reach DIR (a private build folder),
+# the cluster lives in a folder of its own under /tmp that DIR/real names.
 set -euo pipefail
 cmd=$1
 dir=$(realpath -m "$2")
@@ -20,22 +21,39 @@ as_owner() {
     fi
 }
 
-ctl() { as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 "$@"; }
+real="$dir"
+[ -f "$dir/real" ] && real=$(cat "$dir/real")
+ctl() { as_owner "$bin/pg_ctl" -D "$real/data" -l "$real/server.log" -w -t 60 "$@"; }
+options() { echo "-c listen_addresses='' -c unix_socket_directories='$real' -c fsync=off -c port=5432"; }
 
 case "$cmd" in
 start)
-    [ -f "$dir/data/postmaster.pid" ] && ctl stop -m fast >/dev/null 2>&1 || true
+    [ -f "$real/data/postmaster.pid" ] && ctl stop -m fast >/dev/null 2>&1 || true
+    if [ "$real" != "$dir" ]; then rm -rf "$real"; fi
     rm -rf "$dir"
     mkdir -p "$dir"
-    [ "$(id -u)" -eq 0 ] && chown nobody:nogroup "$dir"
-    as_owner "$bin/initdb" -D "$dir/data" -U korva --auth=trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log"
+    real="$dir"
+    if [ "$(id -u)" -eq 0 ]; then
+        if setpriv --reuid=nobody --regid=nogroup --clear-groups -- test -x "$dir/.."; then
+            chown nobody:nogroup "$dir"
+        else
+            real=$(mktemp -d /tmp/korva-pg.XXXXXX)
+            chmod 755 "$real"
+            chown nobody:nogroup "$real"
+            echo "$real" >"$dir/real"
+        fi
+    fi
+    as_owner "$bin/initdb" -D "$real/data" -U korva --auth=trust -E UTF8 --locale=C.UTF-8 >"$real/initdb.log"
     # fsync off: a test cluster that dies is thrown away, and the tests do not wait on the disk.
-    ctl start -o "-c listen_addresses='' -c unix_socket_directories='$dir' -c fsync=off -c port=5432" >/dev/null
-    as_owner "$bin/createdb" -h "$dir" -U korva korva
-    echo "postgresql:///korva?host=$dir&user=korva" >"$dir/url"
+    ctl start -o "$(options)" >/dev/null
+    as_owner "$bin/createdb" -h "$real" -U korva korva
+    echo "postgresql:///korva?host=$real&user=korva" >"$dir/url"
     ;;
-stop) [ -f "$dir/data/postmaster.pid" ] && ctl stop -m fast >/dev/null || true ;;
+stop)
+    [ -f "$real/data/postmaster.pid" ] && ctl stop -m fast >/dev/null || true
+    if [ "$real" != "$dir" ]; then rm -rf "$real" "$dir/real"; fi
+    ;;
 down) ctl stop -m fast >/dev/null ;;
-up) ctl start -o "-c listen_addresses='' -c unix_socket_directories='$dir' -c fsync=off -c port=5432" >/dev/null ;;
+up) ctl start -o "$(options)" >/dev/null ;;
 *) echo "usage: pg-cluster.sh start|stop|down|up DIR" >&2; exit 2 ;;
 esac

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <set>
 
@@ -51,9 +52,12 @@ class ResultsStore : public testing::TestWithParam<std::string> {
             location_ = dir_.Path() + "/results.sqlite";
             return;
         }
-        const char* url = std::getenv("KORVA_TEST_PG_URL");
-        if (url == nullptr) GTEST_SKIP() << "no PostgreSQL test cluster (the test script starts one)";
-        location_ = url;
+        const char* cluster = std::getenv("KORVA_TEST_PG_DIR");
+        if (cluster == nullptr) GTEST_SKIP() << "no PostgreSQL test cluster (the test script starts one)";
+        std::ifstream urlFile(std::string(cluster) + "/url");
+        std::getline(urlFile, location_);
+        ASSERT_FALSE(location_.empty()) << "no URL in " << cluster << "/url";
+        const char* url = location_.c_str();
         PGconn* db = PQconnectdb(url);
         ASSERT_EQ(PQstatus(db), CONNECTION_OK) << PQerrorMessage(db);
         PQclear(

@@ -102,6 +102,7 @@ TEST_P(ResultsStore, KeepsEveryStepOfARunWithItsValueAndUnit) {
     EXPECT_EQ(runs[0].id, id);
     EXPECT_EQ(runs[0].attempt, 1);
     EXPECT_EQ(runs[0].verdict, "ERROR");
+    EXPECT_EQ(runs[0].reason, "curve: no reply");
     EXPECT_FALSE(runs[0].incomplete);
     const auto steps = store.Steps(id);
     ASSERT_EQ(steps.size(), 4u);

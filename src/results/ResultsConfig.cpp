@@ -1,5 +1,9 @@
 #include "results/ResultsConfig.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 
 #include "results/ResultsStore.h"
@@ -43,6 +47,13 @@ ResultsPlace FindResults(const std::string& workDir, const std::string& given) {
                  : IsServerLocation(text) || text.front() == '/' ? text
                                                                  : workDir + "/" + text;
     return p;
+}
+
+std::string LoginName() {
+    if (const char* user = std::getenv("USER"); user != nullptr && *user != 0) return user;
+    if (const char* login = getlogin(); login != nullptr) return login;
+    if (const passwd* pw = getpwuid(geteuid()); pw != nullptr) return pw->pw_name;
+    return "unknown";
 }
 
 }  // namespace korva::results

@@ -19,4 +19,7 @@ struct ResultsPlace {
 // given: what the user named ("none" keeps nothing); empty asks the folder.
 ResultsPlace FindResults(const std::string& workDir, const std::string& given);
 
+// Who runs the station, for a run's operator: the login name, "unknown" when there is none.
+std::string LoginName();
+
 }  // namespace korva::results

@@ -3,13 +3,11 @@
 #include <QDateTime>
 #include <QSysInfo>
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <memory>
 
 #include "model/Enums.h"
 #include "model/TextConvert.h"
+#include "results/ResultsConfig.h"
 #include "results/RunWriter.h"
 #include "sequence/TestSequence.h"
 
@@ -19,13 +17,6 @@ namespace {
 
 std::string Now() {
     return QDateTime::currentDateTimeUtc().toString("yyyy-MM-ddTHH:mm:ss.zzzZ").toStdString();
-}
-
-std::string LoginName() {
-    if (const char* user = std::getenv("USER"); user != nullptr && *user != 0) return user;
-    if (const char* login = getlogin(); login != nullptr) return login;
-    if (const passwd* pw = getpwuid(geteuid()); pw != nullptr) return pw->pw_name;
-    return "unknown";
 }
 
 results::StepRow StepOf(const _TestNode& node, int position, const TestAction& a,
@@ -87,7 +78,8 @@ void ResultsRecorder::Watch(TestSequence& sequences) {
 
 void ResultsRecorder::Began(const _TestNode&) {
     results::RunInfo info{
-        Now(), QSysInfo::machineHostName().toStdString(), LoginName(), dut_(), "", KORVA_VERSION, "", ""};
+        Now(), QSysInfo::machineHostName().toStdString(), results::LoginName(), dut_(), "", KORVA_VERSION, "",
+        ""};
     running_ = true;
     // The writer is made on the worker's thread and lives there, one run after the other.
     QMetaObject::invokeMethod(worker_, [this, info, place = place_] {

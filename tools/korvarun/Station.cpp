@@ -3,6 +3,7 @@
 #include "Reports.h"
 #include "model/Enums.h"
 #include "model/TextConvert.h"
+#include "results/ResultsConfig.h"
 #include "xml/SafeFile.h"
 
 #include <algorithm>
@@ -35,15 +36,6 @@ std::string Lower(std::string s) {
 }
 }  // namespace
 
-namespace {
-
-std::string LoginName() {
-    if (const char* user = std::getenv("USER"); user != nullptr && *user != 0) return user;
-    if (const char* login = getlogin(); login != nullptr) return login;
-    return "unknown";
-}
-}  // namespace
-
 Station::Station(const Options& options, Unit unit, EventLoop& loop, std::function<bool()> writeReports)
     : options_(options),
       unit_(std::move(unit)),
@@ -52,7 +44,7 @@ Station::Station(const Options& options, Unit unit, EventLoop& loop, std::functi
       core_(options_.workDir,
             {busLog_, *this, *this, *this, [this](std::function<void()> f) { loop_.Post(std::move(f)); }}),
       recorder_(results::FindResults(options_.workDir, options_.resultsFile),
-                options_.operatorName.empty() ? LoginName() : options_.operatorName, options_.part,
+                options_.operatorName.empty() ? results::LoginName() : options_.operatorName, options_.part,
                 [this](const std::string& text) { Fail(text); }) {
     // NO_COLOR is the common way to ask a program for plain output on a terminal.
     colour_ = ::isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr;

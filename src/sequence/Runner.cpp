@@ -113,10 +113,13 @@ void TestSequence::Step(RunnerCommand command) {
 
     if (ctx_.state == RunnerState::CountingDown && command != kEvent) {
         if (waitCount_ > kMaxWait) waitCount_ = kMaxWait;
-        if (waitCount_ == 0)
+        if (waitCount_ == 0) {
             ctx_.state = RunnerState::NextAction;
-        else
+        } else {
             --waitCount_;
+            // The time left is redrawn each tenth of a second, not on every tick.
+            if (waitCount_ % 10 == 0 && ctx_.currentAction != nullptr) ShowAction(*ctx_.currentAction);
+        }
     }
 
     if (ctx_.state == RunnerState::AwaitingTransfer) {
@@ -156,6 +159,7 @@ void TestSequence::Execute() {
         return;
     }
     // The boxes follow the run: the action about to be carried out is the one shown.
+    view_.ShowRunning(action->item, kRunningText);
     ShowAction(*action);
     _TestNode& node = *ctx_.currentNode;
     switch (action->kind) {
@@ -187,6 +191,7 @@ void TestSequence::Execute() {
             // A negative count waits as long as 0.
             waitCount_ = std::max<std::int32_t>(0, ticks);
             ctx_.state = RunnerState::CountingDown;
+            ShowAction(*action);
             return;
         }
         case kCall:
@@ -358,6 +363,7 @@ void TestSequence::AwaitReply() {
 }
 
 void TestSequence::NextAction() {
+    SettleAction(ctx_.currentAction);
     const auto& actions = ctx_.currentNode->actions;
     if (static_cast<std::size_t>(ctx_.actionIndex) + 1 < actions.size()) {
         ++ctx_.actionIndex;
@@ -369,8 +375,10 @@ void TestSequence::NextAction() {
     } else {
         // The caller takes over the called node's result.
         const std::uint8_t result = ctx_.currentNode->result;
+        const _TestNode* called = ctx_.currentNode;
         ctx_ = callStack_.back();
         callStack_.pop_back();
+        ShowNodeItem(*called);
         SetNodeResult(*ctx_.currentNode, result);
         ctx_.state = RunnerState::NextAction;
     }
@@ -408,7 +416,10 @@ void TestSequence::EndRequest() {
     verdict_ = TestState::UNTESTED;
     for (const std::uint8_t worst : worst_)
         if (Rank(worst) > Rank(verdict_)) verdict_ = worst;
-    // The boxes and the tree give the requested node's verdict, whichever node the run ended in.
+    // The nodes it went through say their results again; the requested one gives the verdict,
+    // whichever node the run ended in.
+    for (const _TestNode* reached : reached_)
+        if (reached != &node) view_.ShowResult(reached->item, reached->result);
     node.result = verdict_;
     view_.ShowResult(node.item, verdict_);
     view_.ShowNode(node.name, TestStateName(verdict_));
@@ -428,9 +439,14 @@ void TestSequence::ForgetOutcomes(const _TestNode& node) {
 void TestSequence::Jump() {
     ShowNode();
     if (_TestNode* target = FindNode(ctx_.jumpName)) {
+        _TestNode* left = ctx_.currentNode;
+        // A call's action runs on until the called node returns; an "if" is done.
+        if (ctx_.currentAction != nullptr && ctx_.currentAction->kind != kCall)
+            SettleAction(ctx_.currentAction);
         ctx_.currentNode = target;
         ctx_.nodeIndex = NodePosition(target->name);
         ctx_.state = RunnerState::StartingNode;
+        if (left != nullptr && left != target) ShowNodeItem(*left);
         return;
     }
     // No such node: the jump ends as a failed action and the node goes on.
@@ -447,6 +463,12 @@ void TestSequence::Jump() {
 void TestSequence::BadAction() {
     MessageDialog(kBadAction);
     ctx_.state = RunnerState::Idle;
+    // Nothing is under way any more.
+    SettleAction(ctx_.currentAction);
+    for (const TestSequenceContext& c : callStack_)
+        if (c.currentNode != nullptr) ShowNodeItem(*c.currentNode);
+    if (ctx_.currentNode != nullptr) ShowNodeItem(*ctx_.currentNode);
+    ShowNode();
 }
 
 void TestSequence::EndAction(TestAction& action, std::uint8_t result, const std::string& reason) {
@@ -471,7 +493,7 @@ void TestSequence::SetNodeResult(_TestNode& node, std::uint8_t result) {
             if (Rank(result) > Rank(worst)) worst = result;
         }
     }
-    view_.ShowResult(node.item, result);
+    ShowNodeItem(node);
     if (&node == ctx_.currentNode) ShowNode();
 }
 

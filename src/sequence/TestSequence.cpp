@@ -82,9 +82,20 @@ std::vector<std::string> TestSequence::LoadSequenceFile(const fs::path& path) {
         return {};
     }
 
+    std::error_code ec;
+    fs::path named = fs::weakly_canonical(path, ec);
+    if (ec) named = path.lexically_normal();
+    const std::string file = named.string();
+    const bool loadedBefore = std::any_of(ownedNodes_.begin(), ownedNodes_.end(),
+                                          [&](const auto& node) { return node->file == file; });
+    if (loadedBefore) {
+        // The nodes it replaces may be the ones running.
+        if (!reloading_ && !ConfirmStop()) return {};
+        ForgetFile(file);
+    }
     TokenReader reader(bytes);
     std::vector<std::string> displayList;
-    ReadStatements(reader, displayList);
+    ReadStatements(reader, file, displayList);
 
     // The node list spans every file loaded so far, so each load starts such a node again.
     // Only the operator may end a run that a file loaded later would replace.
@@ -127,7 +138,35 @@ SequenceMenus TestSequence::ReloadSequences(const fs::path& workDir) {
     return menus;
 }
 
-void TestSequence::ReadStatements(TokenReader& reader, std::vector<std::string>& displayList) {
+void TestSequence::ForgetFile(const std::string& file) {
+    const auto ofFile = [&](const _TestNode* node) { return node != nullptr && node->file == file; };
+    if (ofFile(ctx_.currentNode)) ctx_ = TestSequenceContext{};
+    reached_.clear();
+    worst_.clear();
+    std::vector<std::unique_ptr<_TestNode>> kept;
+    for (auto& node : ownedNodes_)
+        if (!ofFile(node.get())) kept.push_back(std::move(node));
+    ownedNodes_ = std::move(kept);
+    // Names that two files share go back to the one that is left.
+    nodes_.Clear();
+    for (const auto& node : ownedNodes_) nodes_.Add(node->name, node.get());
+    view_.ResetTree(kRootText);
+    for (const auto& node : ownedNodes_) {
+        view_.AddNodeItem(node->item, node->name);
+        if (node->result != TestState::UNTESTED) view_.ShowResult(node->item, node->result);
+        for (const auto& action : node->actions) {
+            view_.AddActionItem(node->item, action->item, action->label);
+            if (action->result != TestState::UNTESTED) view_.ShowResult(action->item, action->result);
+        }
+    }
+    if (ctx_.currentNode == nullptr) {
+        view_.ShowNode("", "");
+        view_.ShowAction("", "", "");
+    }
+}
+
+void TestSequence::ReadStatements(TokenReader& reader, const std::string& file,
+                                  std::vector<std::string>& displayList) {
     _TestNode* current = nullptr;  // none at the start of every file
     while (!reader.AtEnd()) {
         const int kind = KeywordKind(reader.Next());
@@ -147,6 +186,7 @@ void TestSequence::ReadStatements(TokenReader& reader, std::vector<std::string>&
         if (kind == kTestNode || kind == kDisplayTestNode) {
             auto node = std::make_unique<_TestNode>();
             node->name = args.front();
+            node->file = file;
             nodes_.Add(node->name, node.get());
             node->item = ++lastId_;
             view_.AddNodeItem(node->item, node->name);
@@ -239,12 +279,45 @@ bool TestSequence::RunNodeByName(const std::string& name) {
 }
 
 void TestSequence::ShowNode() {
-    if (ctx_.currentNode != nullptr)
-        view_.ShowNode(ctx_.currentNode->name, TestStateName(ctx_.currentNode->result));
+    if (ctx_.currentNode == nullptr) return;
+    // A node under way has no result yet: what it holds is only what it met so far.
+    view_.ShowNode(ctx_.currentNode->name,
+                   Active(*ctx_.currentNode) ? kRunningText : TestStateName(ctx_.currentNode->result));
 }
 
 void TestSequence::ShowAction(const TestAction& action) {
-    view_.ShowAction(action.label, TestStateName(action.result), ActualText(action));
+    std::string status = TestStateName(action.result);
+    if (Running() && &action == ctx_.currentAction && action.result == TestState::UNTESTED)
+        status = ctx_.state == RunnerState::CountingDown ? RunningText(waitCount_) : kRunningText;
+    view_.ShowAction(action.label, status, ActualText(action));
+}
+
+bool TestSequence::Active(const _TestNode& node) const {
+    if (!Running()) return false;
+    if (ctx_.currentNode == &node) return true;
+    return std::any_of(callStack_.begin(), callStack_.end(),
+                       [&](const TestSequenceContext& c) { return c.currentNode == &node; });
+}
+
+void TestSequence::ShowNodeItem(const _TestNode& node) {
+    if (Active(node))
+        view_.ShowRunning(node.item, kRunningText);
+    else
+        view_.ShowResult(node.item, node.result);
+}
+
+void TestSequence::SettleAction(const TestAction* action) {
+    if (action == nullptr || action->result != TestState::UNTESTED) return;
+    view_.ShowResult(action->item, TestState::UNTESTED);
+    if (action == ctx_.currentAction)
+        view_.ShowAction(action->label, TestStateName(action->result), ActualText(*action));
+}
+
+std::string RunningText(std::int32_t waitTicksLeft) {
+    // A tick is 10 ms; the time left is shown to a tenth of a second.
+    const std::int32_t tenths = (std::max<std::int32_t>(0, waitTicksLeft) + 9) / 10;
+    return std::string(kRunningText) + ", " + std::to_string(tenths / 10) + "." +
+           std::to_string(tenths % 10) + " s left";
 }
 
 }  // namespace korva

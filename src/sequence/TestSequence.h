@@ -41,7 +41,13 @@ class SequenceView {
                             const std::string& actualValue) = 0;
     // The last result of a node or an action, drawn on its item.
     virtual void ShowResult(ItemId id, std::uint8_t result) = 0;
+    // A node or action under way: its item says so ("RUNNING") instead of a result it has not got.
+    virtual void ShowRunning(ItemId /*id*/, const std::string& /*text*/) {}
 };
+
+// What the boxes and the tree say of a node or action under way, and of a wait with its time left.
+inline constexpr const char* kRunningText = "RUNNING";
+std::string RunningText(std::int32_t waitTicksLeft);
 
 // What the runner needs of the application.
 class RunnerHost {
@@ -128,6 +134,7 @@ std::string ActualText(const TestAction& action);
 
 struct _TestNode {
     std::string name;
+    std::string file;  // the sequence file it was read from, as named when loaded
     ItemId item = 0;
     // The node owns its actions; an empty place is reported when the runner reaches it.
     std::vector<std::unique_ptr<TestAction>> actions;
@@ -226,7 +233,9 @@ class TestSequence {
     std::function<void(const _TestNode&, std::uint8_t verdict)> onRequestEnded;
 
   private:
-    void ReadStatements(TokenReader& reader, std::vector<std::string>& displayList);
+    void ReadStatements(TokenReader& reader, const std::string& file, std::vector<std::string>& displayList);
+    // A file loaded again replaces its nodes: the old ones go, and the tree is drawn again.
+    void ForgetFile(const std::string& file);
     void AddAction(_TestNode& node, int kind, const std::vector<std::string>& args);
     void BuildDeviceAction(TestAction& action, const std::vector<std::string>& args);
 
@@ -255,6 +264,12 @@ class TestSequence {
     void EndRun(const std::string& logLine);
     void ShowNode();
     void ShowAction(const TestAction& action);
+    // The node is under way: the one running or one that called it.
+    bool Active(const _TestNode& node) const;
+    // The node's item: "RUNNING" while it is under way, its result otherwise.
+    void ShowNodeItem(const _TestNode& node);
+    // An action that ends without a result of its own no longer says it runs.
+    void SettleAction(const TestAction* action);
     void SelectAction(const TestAction* action);
     // The communications timer is stopped while a dialog is open.
     bool ConfirmDialog(const std::string& text);

@@ -65,6 +65,9 @@ class CoreBridge : public QObject,
     void ShowAction(const std::string& label, const std::string& status,
                     const std::string& actualValue) override;
     void ShowResult(ItemId id, std::uint8_t result) override { emit resultShown(id, result); }
+    void ShowRunning(ItemId id, const std::string& text) override {
+        emit runningShown(id, QString::fromStdString(text));
+    }
 
   signals:
     void logLine(const QString& line);
@@ -82,6 +85,7 @@ class CoreBridge : public QObject,
     void nodeShown(const QString& text, const QString& status);
     void actionShown(const QString& label, const QString& status, const QString& actualValue);
     void resultShown(korva::ItemId id, std::uint8_t result);
+    void runningShown(korva::ItemId id, const QString& text);
 
   private:
     UiDialogs dialogs_;

@@ -233,6 +233,7 @@ void TForm1::WireBridge() {
     connect(b, &CoreBridge::nodeShown, s, &TScriptingPage::ShowNode);
     connect(b, &CoreBridge::actionShown, s, &TScriptingPage::ShowAction);
     connect(b, &CoreBridge::resultShown, s, &TScriptingPage::ShowResult);
+    connect(b, &CoreBridge::runningShown, s, &TScriptingPage::ShowRunning);
     // The device page decides what the advanced group shows; the group's controls live elsewhere.
     connect(devicePage, &TDevicePage::advancedShown, this, [this](bool shown) {
         for (QWidget* w : std::initializer_list<QWidget*>{tbMode, stMode, utilityPage->btLoadFile,

@@ -204,6 +204,16 @@ void TScriptingPage::ShowAction(const QString& label, const QString& status, con
     tbTestActionActVal->setText(actualValue);
 }
 
+void TScriptingPage::ShowRunning(ItemId id, const QString& text) {
+    const auto found = items_.find(id);
+    if (found == items_.end()) return;
+    found->second->setText(1, text);
+    found->second->setForeground(1, QColor(0, 70, 170));
+    QFont plain = found->second->font(1);
+    plain.setBold(false);
+    found->second->setFont(1, plain);
+}
+
 void TScriptingPage::ShowResult(ItemId id, std::uint8_t result) {
     const auto found = items_.find(id);
     if (found == items_.end()) return;

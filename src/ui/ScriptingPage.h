@@ -64,6 +64,7 @@ class TScriptingPage : public QWidget {
     void ShowNode(const QString& itemText, const QString& status);
     void ShowAction(const QString& label, const QString& status, const QString& actualValue);
     void ShowResult(ItemId id, std::uint8_t result);
+    void ShowRunning(ItemId id, const QString& text);
 
     QTreeWidget* tvTest;
     QLineEdit* tbTSFilename;

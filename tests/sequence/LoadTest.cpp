@@ -75,9 +75,17 @@ TEST_F(Loading, NodesCollectActionsAndRedefinitionsKeepTheirPlace) {
     EXPECT_EQ(view.nodeBox, "first UNTESTED");
 
     // A later file starts without a current node.
-    Load("wait 5;\ntestnode second;\n");
+    Load("wait 5;\ntestnode second;\n", "later.kts");
     EXPECT_EQ(seq.FindNode("second")->actions.size(), 0u);
     EXPECT_EQ(seq.NodeCount(), 3u);
+
+    // The first file loaded again replaces its nodes, and a name it shared goes back to the other file.
+    Load("testnode first;\nwait 6;\n");
+    EXPECT_EQ(view.Lines(), (std::vector<std::string>{"second", "first", "  wait 6"}));
+    ASSERT_EQ(seq.NodeCount(), 2u);
+    EXPECT_EQ(seq.FindNode("second")->actions.size(), 0u);
+    EXPECT_EQ(seq.FindNode("first")->actions.at(0)->label, "wait 6");
+    EXPECT_EQ(seq.CurrentNode(), nullptr);
 }
 
 // A name that is no file, a folder, a pipe or a device loads nothing, at once.

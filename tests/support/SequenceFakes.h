@@ -38,6 +38,7 @@ class FakeView : public SequenceView {
         actionBox = label + "|" + status + "|" + actual;
     }
     void ShowResult(ItemId id, std::uint8_t result) override { items.at(id).result = TestStateName(result); }
+    void ShowRunning(ItemId id, const std::string& text) override { items.at(id).result = text; }
 
     // The tree below the root in creation order, action items indented.
     std::vector<std::string> Lines() const {

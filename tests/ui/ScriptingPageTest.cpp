@@ -49,6 +49,16 @@ class ScriptingPageTest : public QObject, test::WindowFixture {
         page.btOpenSequence->click();
         QCOMPARE(page.tbTSFilename->text(), win->chosenFile);
         QCOMPARE(root->childCount(), 6);  // the sequences announce each node they load
+        // The same file loaded again replaces its nodes: none shows twice.
+        win->dir.Write("extra.kts",
+                       "displaytestnode Extra;\nget Pump.Speed;\nendnode;\ntestnode Later;\nendnode;\n");
+        page.btOpenSequence->click();
+        root = page.tvTest->topLevelItem(0);  // drawn again
+        QCOMPARE(root->childCount(), 7);
+        QCOMPARE(root->child(5)->text(0), QString("Extra"));
+        QCOMPARE(root->child(5)->childCount(), 1);
+        QCOMPARE(root->child(6)->text(0), QString("Later"));
+        QCOMPARE(form->Sequences()->NodeCount(), std::size_t{7});
         // A cancelled dialog loads what the box names again; the initial ".kts" loads nothing.
         win->chosenFile.clear();
         page.tbTSFilename->setText(".kts");
@@ -70,6 +80,7 @@ class ScriptingPageTest : public QObject, test::WindowFixture {
 
     void clickedActionRunsItsNodeFromTheStart() {
         QTreeWidget* tree = form->scriptingPage->tvTest;
+        win->emu.AddDevice("Pump", 35).properties.push_back({"Speed", 0, 5, 1450, 0});
         QTreeWidgetItem* std = tree->topLevelItem(0)->child(0);
         QTreeWidgetItem* waitItem = std->child(1);
         QCOMPARE(waitItem->text(0), QString("wait 3"));
@@ -81,8 +92,17 @@ class ScriptingPageTest : public QObject, test::WindowFixture {
         // The first action went out at once: the link asks for its value.
         QCOMPARE(form->engine().Model().FindLink("Pump", "Speed")->state, LinkState::GET);
         QCOMPARE(tree->currentItem(), std->child(0));
-        QCOMPARE(form->scriptingPage->tbTestNodeStatus->text(),
-                 QString("PASSED"));  // the boxes follow the run
+        // Under way, the node and its action say so, never a result they have not got.
+        QCOMPARE(form->scriptingPage->tbTestNodeStatus->text(), QString("RUNNING"));
+        QCOMPARE(std->text(1), QString("RUNNING"));
+        QCOMPARE(std->child(0)->text(1), QString("RUNNING"));
+        for (int i = 0; i < 50 && form->scriptingPage->tbActiveTestAction->text() != "wait 3"; ++i)
+            win->Tick();
+        QCOMPARE(form->scriptingPage->tbTestActionStatus->text(), QString("RUNNING, 0.1 s left"));
+        for (int i = 0; i < 50 && form->Sequences()->Running(); ++i) win->Tick();
+        QCOMPARE(form->scriptingPage->tbTestNodeStatus->text(), QString("PASSED"));
+        QCOMPARE(std->text(1), QString("PASSED"));
+        QCOMPARE(std->child(1)->text(1), QString());
     }
 
     // A node run from the page is a run in the working folder's results store, with the DUT typed

@@ -8,8 +8,8 @@ Composition::Composition(const std::string& workDir, CompositionHosts hosts)
       loader_(engine_.Model(), hosts.loader, workDir),
       log_(std::make_unique<LogFile>()),
       sequences_(std::make_unique<TestSequence>(engine_.Model(), hosts.view, hosts.runner)) {
-    log_->fileName = "c:\\log.csv";
     engine_.periodicLogStep = [this] { log_->LogRowStep(); };
+    log_->lineLost = [this] { return ports_.AnyLost(); };
     // Every property gets its column while the configuration loads; none is logged until chosen.
     engine_.Model().SetLogChannelFactory([this](const std::string& name) -> std::unique_ptr<LogChannel> {
         std::unique_ptr<LogItem> item = log_->AddItem(name);

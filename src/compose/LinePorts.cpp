@@ -80,4 +80,10 @@ bool LinePorts::ChangeBaudRate(const std::string& text) {
     return true;
 }
 
+bool LinePorts::AnyLost() const {
+    for (const auto& port : ports_)
+        if (port->coms && port->coms->LineState() == ComPortCommands::Line::Lost) return true;
+    return false;
+}
+
 }  // namespace korva

@@ -46,6 +46,8 @@ class LinePorts {
     // A new speed for every line whose port number is set; false when the text is no integer.
     bool ChangeBaudRate(const std::string& text);
 
+    // A line whose port was pulled or hung up and is not open again.
+    bool AnyLost() const;
     // Runs after every change of a line.
     std::function<void()> lineChanged;
 

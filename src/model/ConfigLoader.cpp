@@ -99,21 +99,71 @@ std::string ConfigLoader::FailureDetail(const std::string& why) const {
     return "File: " + currentFile_ + (readerStop_.empty() ? "" : "\n" + readerStop_) + "\n" + why;
 }
 
+namespace {
+// "line 4, column 12" of a byte offset.
+std::string PlaceText(std::string_view source, std::size_t end, const char* word) {
+    std::size_t line = 1, column = 1;
+    for (std::size_t i = 0; i < end && i < source.size(); ++i) {
+        const bool newline = source[i] == '\n';
+        line += newline ? 1 : 0;
+        column = newline ? 1 : column + 1;
+    }
+    return word + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+std::string FileName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+}  // namespace
+
 void ConfigLoader::Load(XmlDocument& doc, const std::string& path) {
     currentFile_ = path;
     readerStop_.clear();
     if (allocationProbe) allocationProbe(path);
     doc.LoadXML(path);
+    NoteSuspicious(doc, path);
     if (doc.error.empty()) return;
     // The reader's position counts bytes from 1; the operator counts lines and columns.
     const std::size_t end = std::min(doc.position > 0 ? doc.position - 1 : 0, doc.source.size());
-    std::size_t line = 1, column = 1;
-    for (std::size_t i = 0; i < end; ++i) {
-        const bool newline = doc.source[i] == '\n';
-        line += newline ? 1 : 0;
-        column = newline ? 1 : column + 1;
+    readerStop_ = PlaceText(doc.source, end, "Line ") + ": " + doc.error;
+    problems_.push_back(FileName(path) + ", " + PlaceText(doc.source, end, "line ") + ": " + doc.error +
+                        "; the rest of the file is not read");
+}
+
+void ConfigLoader::NoteSuspicious(const XmlDocument& doc, const std::string& path) {
+    const std::string_view source = doc.source;
+    // Where a view into the source starts, as a byte offset.
+    const auto at = [&](std::string_view v) {
+        const auto offset = v.data() - source.data();
+        return offset >= 0 && static_cast<std::size_t>(offset) <= source.size()
+                   ? static_cast<std::size_t>(offset)
+                   : 0;
+    };
+    const auto odd = [](std::string_view name) {
+        return name.empty() || name.find_first_of("<>\"'=\t\r\n ") != std::string_view::npos;
+    };
+    constexpr std::size_t kMostReported = 20;  // a file broken everywhere says where it starts
+    std::vector<const XmlNode*> stack{&doc};
+    while (!stack.empty() && problems_.size() < kMostReported) {
+        const XmlNode* node = stack.back();
+        stack.pop_back();
+        if (node != &doc || !node->name.empty()) {
+            if (odd(node->name) && node->name.substr(0, 1) != "!")
+                problems_.push_back(FileName(path) + ", " + PlaceText(source, at(node->name), "line ") +
+                                    ": element '" + std::string(node->name.substr(0, 40)) +
+                                    "' has a name no element has; it is skipped");
+            for (const XmlAttribute& a : node->attributes)
+                if (odd(a.name)) {
+                    problems_.push_back(FileName(path) + ", " + PlaceText(source, at(a.name), "line ") +
+                                        ": a tag seems to lack its '>' (attribute '" +
+                                        std::string(a.name.substr(0, 40)) +
+                                        "'); what follows in it up to the next '>' is lost");
+                    break;
+                }
+        }
+        for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) stack.push_back(*it);
     }
-    readerStop_ = "Line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + doc.error;
 }
 
 void ConfigLoader::Visit(const XmlNode& root) {

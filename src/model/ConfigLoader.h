@@ -49,6 +49,9 @@ class ConfigLoader {
     const XmlDocument* Configuration() const { return config_.get(); }
     // Why the last failure happened, for the log; the operator sees only the three messages.
     const std::string& LastError() const { return lastError_; }
+    // What the reader skipped or found suspicious in the files it read, each as
+    // "FILE, line L, column C: what": a file loads as far as it goes, and this says where it did not.
+    const std::vector<std::string>& Problems() const { return problems_; }
 
     // Runs before each file is read; tests throw std::bad_alloc from it to stand for a failed allocation.
     std::function<void(const std::string& path)> allocationProbe;
@@ -75,6 +78,9 @@ class ConfigLoader {
     std::string lastError_;
     std::string currentFile_;
     std::string readerStop_;  // where the reader of currentFile_ stopped early, if it did
+    std::vector<std::string> problems_;
+    // Tags that swallowed the next one, or names no element has.
+    void NoteSuspicious(const XmlDocument& doc, const std::string& path);
 };
 
 }  // namespace korva

@@ -83,6 +83,10 @@ class Engine;
 class Bus : public LinkBus, private ReceiverSink {
   public:
     Bus(Engine& engine, std::string name, CommsHost& host);
+    // Where RunBootLoader sends its command.
+    static constexpr std::uint8_t kBootLoaderDest = kBootLoaderAddress;
+    // The longest request or reply on the wire, in bytes.
+    static constexpr std::size_t kLongestPacketBytes = BusPacket::kHeaderSize + BusPacket::kMaxWireLength + 1;
 
     const std::string& Name() const { return name_; }
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cerrno>
 #include <ctime>
 #include <system_error>
@@ -118,6 +119,8 @@ std::string LogFile::Header() const {
     for (const char* line : {",", ","}) h += std::string(line) + kLineEnd;
     if (timeColumn) h += "Time,";
     if (elapsedColumn) h += "Time Elapsed,";
+    if (isoColumn) h += "ISO Time,";
+    if (lineLost) h += "Line,";
     for (const LogItem* item : items_)
         if (item->enabled) h += item->Heading() + ",";
     return h + kLineEnd;
@@ -129,6 +132,9 @@ void LogFile::LogRowStep() {
     std::string row;
     if (timeColumn) row += formatDateTime(t) + ",";
     if (elapsedColumn) row += ElapsedText(t - startTime_) + ",";
+    if (isoColumn) row += IsoDateTime(t) + ",";
+    // Values of a lost line are the last ones read before it went: the row says so.
+    if (lineLost) row += lineLost() ? "lost," : "open,";
     for (const LogItem* item : items_)
         if (item->enabled) row += item->Text() + ",";
     row += kLineEnd;
@@ -186,6 +192,30 @@ std::string LogFile::LocalDateTime(TimePoint t) {
                           t - whole < std::chrono::milliseconds(1);
     char text[128];
     const std::size_t n = std::strftime(text, sizeof text, midnight ? "%x" : "%x %X", &local);
+    return std::string(text, n);
+}
+
+std::string LogFile::IsoDateTime(TimePoint t) {
+    const auto whole = std::chrono::floor<std::chrono::seconds>(t);
+    const std::time_t seconds = Clock::to_time_t(whole);
+    std::tm local{};
+    if (localtime_r(&seconds, &local) == nullptr) return {};
+    char text[64];
+    std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - whole).count();
+    const long offset = local.tm_gmtoff / 60;  // minutes east of UTC
+    n += static_cast<std::size_t>(std::snprintf(text + n, sizeof text - n, ".%03d%c%02ld:%02ld",
+                                                static_cast<int>(ms), offset < 0 ? '-' : '+',
+                                                std::labs(offset) / 60, std::labs(offset) % 60));
+    return std::string(text, std::min(n, sizeof text - 1));
+}
+
+std::string LogFile::DefaultFileName(TimePoint t) {
+    const std::time_t seconds = Clock::to_time_t(t);
+    std::tm local{};
+    if (localtime_r(&seconds, &local) == nullptr) return "logs/korva.csv";
+    char text[64];
+    const std::size_t n = std::strftime(text, sizeof text, "logs/korva-%Y%m%d-%H%M%S.csv", &local);
     return std::string(text, n);
 }
 

@@ -87,9 +87,15 @@ class LogFile {
     // Local date and time in the C library's current locale; only the date at exactly midnight.
     static std::string LocalDateTime(TimePoint t);
 
-    std::string fileName = "c:\\log.csv";
+    // A fresh name for each log below the working folder: "logs/korva-20261208-091500.csv".
+    static std::string DefaultFileName(TimePoint t);
+    // The time as ISO 8601 with its offset from UTC: "2026-12-08T09:15:00.250+01:00".
+    static std::string IsoDateTime(TimePoint t);
+
+    std::string fileName = DefaultFileName(Clock::now());
     bool timeColumn = true;
     bool elapsedColumn = true;
+    bool isoColumn = true;  // the time in a column that any tool reads the same everywhere
     bool append = false;
 
     // Injected so that rows can be checked without waiting for the wall clock.
@@ -97,6 +103,9 @@ class LogFile {
     std::function<std::string(TimePoint)> formatDateTime = &LocalDateTime;
     // A modal box with an exclamation icon and an OK button: text, caption.
     std::function<void(const std::string&, const std::string&)> alert;
+    // Told for each row whether the line it was read from is lost; with it set, the rows say so in a
+    // column "Line" of their own ("open" or "lost").
+    std::function<bool()> lineLost;
     // One line for the log pane when the file stops taking rows; the box says it as well, once, so
     // that the line cannot scroll away unseen.
     std::function<void(const std::string&)> writeFailed;

@@ -117,11 +117,17 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     row->addWidget(panel_);
     page->addLayout(row, 1);
     panel_->installEventFilter(this);
+    // What the panel shows is read, never typed into.
+    for (QLineEdit* shown : {tbselected, tbStatus}) shown->setReadOnly(true);
     // Nothing shows the binary box; its state is still read.
     chkShowBin->hide();
 
     connect(tvDevices, &QTreeWidget::itemClicked, this, [this] { tvDevicesClick(); });
-    connect(tvDevices, &QTreeWidget::currentItemChanged, this, [this] { tvDevicesChange(); });
+    connect(tvDevices, &QTreeWidget::currentItemChanged, this, [this] {
+        // A value typed for one object must never go to the next one with a stray Enter.
+        tbSetVal->clear();
+        tvDevicesChange();
+    });
     connect(tvDevices, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* node) { Fill(node); });
     connect(btGetVal, &QPushButton::clicked, this, [this] { btGetValClick(); });
     connect(btSetVal, &QPushButton::clicked, this, [this] { btSetValClick(); });

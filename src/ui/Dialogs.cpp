@@ -1,14 +1,30 @@
 #include "ui/Dialogs.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QTimer>
 
+#include <memory>
+
 namespace korva {
 
-UiDialogs UiDialogs::Standard(QWidget* parent) {
+UiDialogs UiDialogs::Standard(QWidget* parent, const QString& startFolder) {
     UiDialogs d;
+    // Shared by every dialog of the window, for the whole run.
+    auto last = std::make_shared<QString>(QFileInfo(startFolder).absoluteFilePath());
+    const auto remember = [last](const QString& chosen) {
+        if (!chosen.isEmpty()) *last = QFileInfo(chosen).absolutePath();
+        return chosen;
+    };
+    // A suggested name without a folder goes in the folder last used.
+    const auto inLast = [last](const QString& suggested) {
+        return suggested.isEmpty() || QFileInfo(suggested).isAbsolute()
+                   ? (suggested.isEmpty() ? *last : suggested)
+                   : QDir(*last).filePath(suggested);
+    };
     d.message = [parent](const QString& text) {
         QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, parent);
         box.exec();
@@ -28,17 +44,21 @@ UiDialogs UiDialogs::Standard(QWidget* parent) {
     d.question = [parent](const QString& text) {
         return QMessageBox::question(parent, QCoreApplication::applicationName(), text) == QMessageBox::Yes;
     };
-    d.openSequence = [parent] {
-        QFileDialog dialog(parent, QString(), "..", "*.kts");
+    d.openSequence = [parent, last, remember] {
+        QFileDialog dialog(parent, QString(), *last, "*.kts");
         dialog.setObjectName("odTestSequence");
         dialog.setDefaultSuffix("kts");
         dialog.setFileMode(QFileDialog::ExistingFile);
-        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-                   ? dialog.selectedFiles().first()
-                   : QString();
+        return remember(dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+                            ? dialog.selectedFiles().first()
+                            : QString());
     };
-    d.saveFile = [parent](const QString& caption, const QString& filter, const QString& suggested) {
-        return QFileDialog::getSaveFileName(parent, caption, suggested, filter);
+    d.saveFile = [parent, remember, inLast](const QString& caption, const QString& filter,
+                                            const QString& suggested) {
+        return remember(QFileDialog::getSaveFileName(parent, caption, inLast(suggested), filter));
+    };
+    d.openFile = [parent, last, remember](const QString& caption, const QString& filter) {
+        return remember(QFileDialog::getOpenFileName(parent, caption, *last, filter));
     };
     d.runDialog = [](QDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
     d.requestEnd = [] { QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(1); }); };

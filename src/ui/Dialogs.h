@@ -24,6 +24,8 @@ struct UiDialogs {
     std::function<QString()> openSequence;
     // A save-file dialog: caption, filter, suggested file; an empty text when cancelled.
     std::function<QString(const QString& caption, const QString& filter, const QString& suggested)> saveFile;
+    // An open-file dialog for an existing file: caption, filter; an empty text when cancelled.
+    std::function<QString(const QString& caption, const QString& filter)> openFile;
     // A warning with the caption given and an OK button (the CSV logger's boxes).
     std::function<void(const QString& text, const QString& caption)> alert;
     // Runs a dialog the window built (the port picker); true when it was accepted.
@@ -31,7 +33,8 @@ struct UiDialogs {
     // Asks the application to end once control is back in the event loop.
     std::function<void()> requestEnd;
 
-    static UiDialogs Standard(QWidget* parent);
+    // The file dialogs start in startFolder (the working folder), then in the folder last chosen.
+    static UiDialogs Standard(QWidget* parent, const QString& startFolder = ".");
 };
 
 // Runs a handler; an error it raises is shown in the standard error box and the window goes on.

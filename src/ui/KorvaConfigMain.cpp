@@ -37,7 +37,8 @@ QIcon AppIcon() {
 
 TForm1::TForm1(std::string workDir, Wiring wiring)
     : workDir_(std::move(workDir)),
-      dialogs_(wiring.dialogs ? *wiring.dialogs : UiDialogs::Standard(this)),
+      dialogs_(wiring.dialogs ? *wiring.dialogs
+                              : UiDialogs::Standard(this, QString::fromStdString(workDir_))),
       bridge_(dialogs_),
       // Clusters reach this thread as queued calls; a call that arrives after the window is gone is dropped.
       core_(workDir_, {bridge_, bridge_, bridge_, bridge_,
@@ -49,13 +50,14 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
       clock_(core_.engine(), [this] { OnTimComs(); }),
       tickByHand_(wiring.tickByHand) {
     if (wiring.line != nullptr) engine().Line().AttachSerial(wiring.line);
+    logging_.lineBaud = [this] { return SerialPortNG1().BaudRate(); };
     bridge_.SetComPorts(&core_.ports());
     setWindowTitle(QString::fromUtf8(kCaption));
     setWindowIcon(AppIcon());
     BuildClientArea(*this);
     devicePage = new TDevicePage(nullptr, dialogs_);
     scriptingPage = new TScriptingPage(dialogs_, workDir_);
-    utilityPage = new TUtilityPage(UtilityTargets{&engine(), &core_.ports(), &logging_, &dialogs_});
+    utilityPage = new TUtilityPage(UtilityTargets{&engine(), &core_.ports(), &logging_, &dialogs_, workDir_});
     pcInterface->addTab(devicePage, "Device Manager");
     pcInterface->addTab(scriptingPage, "Scripting");
     pcInterface->addTab(utilityPage, "Utility");
@@ -189,6 +191,7 @@ void TForm1::FormActivate() {
         dialogs_.requestEnd();
         return;
     }
+    ShowConfigurationProblems();
     if (const UnitCatalog* units = engine().Model().Units()) {
         const std::string scheme = RestoredUnitScheme().toStdString();
         UseUnitScheme(scheme);
@@ -208,6 +211,21 @@ void TForm1::FormActivate() {
     devicePage->tvDevicesUpdate();
     scriptingPage->UpdateRunControls();
     SetTicking(true);
+}
+
+void TForm1::ShowConfigurationProblems() {
+    const std::vector<std::string>& problems = core_.loader().Problems();
+    if (problems.empty()) return;
+    QStringList lines;
+    for (const std::string& p : problems) {
+        lines << QString::fromStdString(p);
+        AddLogLine("Configuration: " + lines.back());
+    }
+    // The window comes up first; the box names what the plant lacks for it.
+    QTimer::singleShot(0, this, [this, text = lines.join('\n')] {
+        if (dialogs_.alert)
+            dialogs_.alert("The configuration loaded as far as it could:\n\n" + text, kProblemsCaption);
+    });
 }
 
 void TForm1::SetTicking(bool on) {

@@ -52,6 +52,7 @@ class TForm1 : public QMainWindow {
     // Where the window keeps its geometry and last page between runs (QSettings), nothing else.
     static constexpr const char* kSettingsOwner = "korvaconfig";
     static constexpr const char* kSettingsName = "korvaconfig";
+    static constexpr const char* kProblemsCaption = "Configuration problems";
     // Plants with more links than this start with their devices closed.
     static constexpr std::size_t kExpandAllLimit = 5000;
 
@@ -64,6 +65,8 @@ class TForm1 : public QMainWindow {
     // The start-up sequence; runs once, on the first show.
     void FormActivate();
     bool Started() const { return started_; }
+    // What the configuration's reader skipped or found suspicious at start-up.
+    const std::vector<std::string>& ConfigurationProblems() { return core_.loader().Problems(); }
 
     void AddLogLine(const QString& line);
     void btClearInLogClick();
@@ -130,6 +133,7 @@ class TForm1 : public QMainWindow {
     void WireUtility();
     void WireRelay();
     void UpdateLogStatus();
+    void ShowConfigurationProblems();
 
     std::string workDir_;
     UiDialogs dialogs_;

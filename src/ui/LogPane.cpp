@@ -8,6 +8,8 @@ namespace korva {
 TLogPane::TLogPane(QWidget* parent) : QPlainTextEdit(parent) {
     setObjectName("memoLog");
     setLineWrapMode(QPlainTextEdit::NoWrap);
+    // The program writes here; a click may still select lines to copy.
+    setReadOnly(true);
     // The document drops the oldest blocks itself, so the pane never grows past 17 lines.
     setMaximumBlockCount(kMaxLines);
     show_.setSingleShot(true);

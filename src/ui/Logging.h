@@ -25,6 +25,12 @@ class Logging {
     bool ApplyInterval(const QString& text);
     // What the status bar says of the log: its file and rows while it runs, nothing otherwise.
     QString StatusText() const;
+    // The shortest interval in which the line can read every logged property once: a request and
+    // its reply each, ten bits a byte, at the line's speed. 0 when nothing is logged.
+    double ShortestInterval() const;
+
+    // The speed of the line the logged properties are read on.
+    std::function<int()> lineBaud;
 
   private:
     Engine& engine_;

@@ -64,6 +64,9 @@ TScriptingPage::TScriptingPage(const UiDialogs& dialogs, std::string workDir, QW
     lbDut = MakeLabel(this, "lbDut", "DUT", 296, 160);
     tbDut = MakeEdit(this, "tbDut", "", 296, 176, 157);
     tbDut->setPlaceholderText("serial number");
+    for (QLineEdit* shown :
+         {tbActiveTestNode, tbTestNodeStatus, tbActiveTestAction, tbTestActionStatus, tbTestActionActVal})
+        shown->setReadOnly(true);
     btRemoveTS = MakeButton(this, "btRemoveTS", "Remove Sequence", 432, 216, 105, 25);
     btClearAllTS = MakeButton(this, "btClearAllTS", "Clear All", 544, 216, 75, 25);
     connect(tvTest, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {

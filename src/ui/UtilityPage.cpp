@@ -4,7 +4,10 @@
 #include <QFrame>
 #include <QLineEdit>
 
+#include <filesystem>
+
 #include "protocol/Engine.h"
+#include "sequence/LogFile.h"
 #include "transport/Relay.h"
 #include "compose/LinePorts.h"
 #include "ui/Logging.h"
@@ -50,7 +53,8 @@ TUtilityPage::TUtilityPage(UtilityTargets targets, QWidget* parent) : QWidget(pa
     tbLogInterval = MakeEdit(this, "tbLogInterval", "4", 496, 130, 73);
     btApplyInterval = MakeButton(this, "btApplyInterval", "Apply", 573, 130, 45, 21);
     Label2 = MakeLabel(this, "Label2", "Log FileName", 400, 161);
-    tbLogFileName = MakeEdit(this, "tbLogFileName", "c:\\log.csv", 400, 177, 189);
+    givenLogName_ = QString::fromStdString(LogFile::DefaultFileName(LogFile::Clock::now()));
+    tbLogFileName = MakeEdit(this, "tbLogFileName", givenLogName_, 400, 177, 189);
     btLogFileName = MakeButton(this, "btLogFileName", "...", 593, 177, 25, 21);
     chkAppend = MakeCheck(this, "chkAppend", "Append to Log File", 400, 203, false);
     lbUnits = MakeLabel(this, "lbUnits", "Units", 264, 72);
@@ -149,7 +153,15 @@ void TUtilityPage::chkReceiveBroadcastsClick() {
 }
 
 void TUtilityPage::btRunBootLoaderClick() {
-    targets_.engine->Line().RunBootLoader();
+    Bus& line = targets_.engine->Line();
+    // The command restarts whatever answers there into its boot loader: the operator says so first.
+    const QString text = QString(
+                             "Send the boot loader command to address %1 on %2?\nThe device there stops "
+                             "its work and waits for new firmware.")
+                             .arg(Bus::kBootLoaderDest)
+                             .arg(QString::fromStdString(line.Name()));
+    if (targets_.dialogs->question && !targets_.dialogs->question(text)) return;
+    line.RunBootLoader();
 }
 
 void TUtilityPage::btSetAddressClick() {
@@ -167,7 +179,7 @@ void TUtilityPage::btApplyIntervalClick() {
 void TUtilityPage::btStartLoggingClick() {
     LogFile* log = targets_.logging->File();
     if (!log || !targets_.logging->ApplyInterval(tbLogInterval->text())) return;
-    log->fileName = tbLogFileName->text().toStdString();
+    log->fileName = LogFilePath();
     log->StartLogging();
     // A failed restart has closed the log that ran before it; a missing name leaves that one running.
     emit loggingShown(log->Active());
@@ -176,6 +188,21 @@ void TUtilityPage::btStartLoggingClick() {
 void TUtilityPage::btStopLoggingClick() {
     if (LogFile* log = targets_.logging->File()) log->StopLogging();
     emit loggingShown(false);
+}
+
+std::string TUtilityPage::LogFilePath() {
+    if (tbLogFileName->text() == givenLogName_) {
+        givenLogName_ = QString::fromStdString(LogFile::DefaultFileName(LogFile::Clock::now()));
+        tbLogFileName->setText(givenLogName_);
+    }
+    const std::string text = tbLogFileName->text().trimmed().toStdString();
+    if (text.empty()) return text;  // the log says that no name is given
+    std::filesystem::path path = text;
+    if (path.is_relative()) path = std::filesystem::path(targets_.workDir) / path;
+    std::error_code ec;
+    // A folder that cannot be made is said by the log, which then cannot open its file.
+    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
+    return path.string();
 }
 
 void TUtilityPage::btLogFileNameClick() {

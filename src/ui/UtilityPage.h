@@ -29,6 +29,7 @@ struct UtilityTargets {
     LinePorts* ports = nullptr;
     Logging* logging = nullptr;
     const UiDialogs* dialogs = nullptr;
+    std::string workDir = ".";  // relative log file names are kept below it
 };
 
 class TUtilityPage : public QWidget {
@@ -106,7 +107,11 @@ class TUtilityPage : public QWidget {
 
   private:
     void UpdateRelayStatus();
+    // The log file the box names, below the working folder when relative; a name the program gave
+    // is given afresh, so that each log has its own file.
+    std::string LogFilePath();
 
+    QString givenLogName_;
     UtilityTargets targets_;
     std::unique_ptr<TcpRelay> relay_;
 };

@@ -71,6 +71,7 @@ void BuildClientArea(TForm1& form) {
     // The mode box stands below the client area: it belongs to the advanced group but never shows.
     form.stMode = MakeLabel(client, "form.stMode", "Mode", 384, 352);
     form.tbMode = MakeEdit(client, "form.tbMode", "", 424, 352, 81);
+    form.tbMode->setReadOnly(true);
 }
 
 void PlaceModeBox(TForm1& form) {

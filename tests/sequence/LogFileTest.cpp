@@ -37,6 +37,7 @@ class LogFileTest : public ::testing::Test {
         };
         log.writeFailed = [this](const std::string& line) { reports.push_back(line); };
         log.fileName = Path("log.csv");
+        log.isoColumn = false;  // shown by the first test; the others look at the values
         bus.comms.periodicLogStep = [this] { log.LogRowStep(); };
         bus.comms.Model().SetLogChannelFactory(
             [this](const std::string& name) -> std::unique_ptr<LogChannel> {
@@ -76,22 +77,55 @@ class LogFileTest : public ::testing::Test {
     KDevice* pump = nullptr;
 };
 
+// The ISO column carries the zone's offset, whatever the zone; TZ rules need no zone database.
+TEST(LogFileTimes, IsoTimesCarryTheirOffsetAndDefaultNamesTheirTime) {
+    const char* before = std::getenv("TZ");
+    const std::string saved = before ? before : "";
+    const TimePoint t = TimePoint{} + 1000h + 12005ms;
+    const struct {
+        const char* zone;
+        const char* iso;
+        const char* name;
+    } cases[] = {
+        {"UTC0", "1970-02-11T16:00:12.005+00:00", "logs/korva-19700211-160012.csv"},
+        {"IST-5:30", "1970-02-11T21:30:12.005+05:30", "logs/korva-19700211-213012.csv"},
+        {"EST5", "1970-02-11T11:00:12.005-05:00", "logs/korva-19700211-110012.csv"},
+    };
+    for (const auto& c : cases) {
+        setenv("TZ", c.zone, 1);
+        tzset();
+        EXPECT_EQ(LogFile::IsoDateTime(t), c.iso) << c.zone;
+        EXPECT_EQ(LogFile::DefaultFileName(t), c.name) << c.zone;
+    }
+    if (before)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
 TEST_F(LogFileTest, HeaderThenRowsWithTimeElapsedAndOneColumnPerEnabledItem) {
     Logged("Speed", 0, 5, 1200);
     bus.AddProperty(*pump, "Hidden", 0, 6);
     Logged("Mode", 1, 7, 3);
+    log.isoColumn = true;
+    bool lost = false;
+    log.lineLost = [&] { return lost; };
     ASSERT_EQ(log.StartLogging(), 0);  // started
     EXPECT_TRUE(log.Active());
     const std::string start = Stamp(clock);
     clock += 12005ms;
     log.LogRowStep();
     clock += 3600s - 12005ms;
+    lost = true;  // the row still comes, and says that its values are old
     log.LogRowStep();
     std::vector<std::string> expected{
         "KorvaConfig Log File,", ",", ",", "Start Time:,", start + ",", ",", ","};
-    expected.insert(expected.end(),
-                    {"Time,Time Elapsed,Pump.Speed,Pump.Mode,",
-                     Stamp(clock - 3600s + 12005ms) + ",12.005,0,0,", Stamp(clock) + ",3600.000,0,0,"});
+    const auto iso = [](TimePoint t) { return LogFile::IsoDateTime(t); };
+    expected.insert(expected.end(), {"Time,Time Elapsed,ISO Time,Line,Pump.Speed,Pump.Mode,",
+                                     Stamp(clock - 3600s + 12005ms) + ",12.005," +
+                                         iso(clock - 3600s + 12005ms) + ",open,0,0,",
+                                     Stamp(clock) + ",3600.000," + iso(clock) + ",lost,0,0,"});
     EXPECT_EQ(Lines(log.fileName), expected);
     EXPECT_EQ(log.StopLogging(), LogFile::kStopped);
     EXPECT_FALSE(log.Active());

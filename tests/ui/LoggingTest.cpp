@@ -53,6 +53,49 @@ class LoggingTest : public QObject, test::WindowFixture {
         QVERIFY(!std::filesystem::exists(never));
     }
 
+    // Left as the program gives it, the name is a fresh file below the working folder's logs/ for
+    // each log, so that no log overwrites the one before.
+    void anUntouchedNameGivesEachLogItsOwnFile() {
+        const QString given = util().tbLogFileName->text();
+        QVERIFY2(QRegularExpression("^logs/korva-\\d{8}-\\d{6}\\.csv$").match(given).hasMatch(),
+                 qPrintable(given));
+        util().btStartLogging->click();
+        QVERIFY(form->Logger()->Active());
+        const std::filesystem::path first = form->Logger()->fileName;
+        QCOMPARE(first.parent_path(), std::filesystem::path(win->dir.Path()) / "logs");
+        QVERIFY(std::filesystem::exists(first));
+        util().btStopLogging->click();
+        QTest::qWait(1100);  // the name carries the second
+        util().btStartLogging->click();
+        QVERIFY(form->Logger()->fileName != first.string());
+        QVERIFY(std::filesystem::exists(first));
+        util().btStopLogging->click();
+    }
+
+    // A row on every tick would outrun the line with three properties to read at 57600 baud: rows
+    // would repeat old values as new ones.
+    void anIntervalTheLineCannotServeIsRefused() {
+        for (const char* name : {"Speed", "Mode", "Limit"})
+            form->engine().Model().FindLink("Pump", name)->SetLog(true);
+        const struct {
+            const char* interval;
+            bool starts;
+        } cases[] = {{"0", false}, {"0.01", false}, {"0.02", true}};
+        for (const auto& c : cases) {
+            win->errors.clear();
+            util().tbLogInterval->setText(c.interval);
+            util().btStartLogging->click();
+            QCOMPARE(form->Logger()->Active(), c.starts);
+            QCOMPARE(win->errors.isEmpty(), c.starts);
+            if (!c.starts)
+                QCOMPARE(win->errors[0],
+                         QString("A log interval of %1 s is shorter than the line can serve: 3 logged "
+                                 "properties need at least 0.02 s at 57600 baud")
+                             .arg(c.interval));
+        }
+        util().btStopLogging->click();
+    }
+
     void appendBoxSetsTheAppendFlagOnly() {
         form->engine().Line().showBroadcasts =
             false;  // differs from its box, so re-applying the box would show
@@ -84,7 +127,7 @@ class LoggingTest : public QObject, test::WindowFixture {
         const QStringList lines =
             QString::fromStdString(ReadRegularFile(win->savedFile.toStdString())).split("\r\n");
         QCOMPARE(lines.size(), 8 + 4 + 1);  // and the empty rest after the last line end
-        QCOMPARE(lines[7], QString("Time,Time Elapsed,Pump.Speed,"));
+        QCOMPARE(lines[7], QString("Time,Time Elapsed,ISO Time,Line,Pump.Speed,"));
         // The first row is written before the first reply; every later one has the polled value.
         for (qsizetype row = 9; row < lines.size() - 1; ++row) QVERIFY(lines[row].endsWith(",-32768,"));
     }

@@ -43,7 +43,7 @@ void Bus::Trace(const BusPacket& p, char open, char close) {
     line += open;
     line += TraceBytes(p);
     line += close;
-    host_.AddLogLine(line);
+    host_.AddPacketLine(line);
 }
 
 void Bus::OnPacket(const BusPacket& packet) {
@@ -121,7 +121,10 @@ void Bus::ProcessReceiveQueue() {
     BusPacket p;
     while (queue_.Pop(p)) {
         if (KDevice* d = FindDevice(p.source)) {
-            WorkOf(*d).silent = false;  // heard again
+            DeviceWork& work = WorkOf(*d);
+            work.silent = false;  // heard again
+            ++work.replies;
+            work.lastReply = std::chrono::system_clock::now();
             d->HandlePacket(p);
             host_.RefreshDeviceTree();
         }

@@ -2,6 +2,7 @@
 // One line of the bus: its scanner, router, receive queue, request slots, ports and own address.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -23,6 +24,8 @@ class CommsHost {
   public:
     virtual ~CommsHost() = default;
     virtual void AddLogLine(const std::string& line) = 0;
+    // A packet's line, "tx: (...)"; a host that keeps them apart from its events overrides this.
+    virtual void AddPacketLine(const std::string& line) { AddLogLine(line); }
     virtual void RefreshDeviceTree() = 0;
     // As the exit menu command does.
     virtual void RequestClose() = 0;
@@ -157,6 +160,14 @@ class Bus : public LinkBus, private ReceiverSink {
     void ScanLinks(bool pollNow);
     // The device gave up a request unanswered and has not been heard since.
     bool Silent(const KDevice& device) const;
+    // What a device of this line has done on the bus since the program started.
+    struct DeviceHealth {
+        std::uint64_t replies = 0;     // packets it sent us
+        std::uint64_t unanswered = 0;  // requests it left without a reply
+        std::chrono::system_clock::time_point lastReply{};
+        bool silent = false;
+    };
+    DeviceHealth Health(const KDevice& device) const;
     void RunSlots();
     // Sends the requests posted since they last ran; repeats and give-ups stay with the tick.
     void SendReady();
@@ -181,6 +192,8 @@ class Bus : public LinkBus, private ReceiverSink {
         std::size_t rank = 0;        // the order the bus first served the device in
         std::uint32_t lastLink = 0;  // the order of its link that last got a slot
         bool silent = false;
+        std::uint64_t replies = 0, unanswered = 0;
+        std::chrono::system_clock::time_point lastReply{};
         bool triedThisPeriod = false;  // a silent device's one try of the period went out
         std::size_t held = 0;          // slots its links hold now
     };

@@ -32,6 +32,12 @@ bool Bus::Silent(const KDevice& device) const {
     return it != devices_.end() && it->second.silent;
 }
 
+Bus::DeviceHealth Bus::Health(const KDevice& device) const {
+    const auto it = devices_.find(&device);
+    if (it == devices_.end()) return {};
+    return {it->second.replies, it->second.unanswered, it->second.lastReply, it->second.silent};
+}
+
 bool Bus::Idle() const {
     if (!active_.empty() || !polled_.empty() || !queue_.Empty()) return false;
     const auto& slots = slots_.All();
@@ -66,6 +72,7 @@ void Bus::FollowRequest(KRemoteLink& link) {
         if (!slot.offBus) {
             // Its try of this period is spent: the device is asked again when the next one starts.
             DeviceWork& device = WorkOf(*link.device);
+            ++device.unanswered;
             device.silent = true;
             device.triedThisPeriod = true;
         }

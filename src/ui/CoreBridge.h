@@ -36,6 +36,7 @@ class CoreBridge : public QObject,
 
     // CommsHost
     void AddLogLine(const std::string& line) override;
+    void AddPacketLine(const std::string& line) override { emit packetLine(QString::fromStdString(line)); }
     void RefreshDeviceTree() override { emit deviceTreeChanged(); }
     void RequestClose() override { emit closeRequested(); }
     // LoaderHost
@@ -71,6 +72,7 @@ class CoreBridge : public QObject,
 
   signals:
     void logLine(const QString& line);
+    void packetLine(const QString& line);
     void deviceTreeChanged();
     void closeRequested();
     void tickingChanged(bool on);

@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "model/TextConvert.h"
+#include "ui/DeviceTable.h"
 #include "ui/PanelText.h"
 #include "ui/Widgets.h"
 
@@ -57,7 +58,8 @@ void ControlGroup::Hide() {
     for (QWidget* w : controls_) w->hide();
 }
 
-TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(parent), dialogs_(dialogs) {
+TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs, Engine& engine)
+    : QWidget(parent), dialogs_(dialogs) {
     setObjectName("tsDevices");
     banner = Place(new QLabel(this), "Image2", 8, 8, 585, 44);
     banner->setPixmap(Banner(585, 44));
@@ -111,10 +113,23 @@ TDevicePage::TDevicePage(QWidget* parent, const UiDialogs& dialogs) : QWidget(pa
     page->setContentsMargins(8, 8, 4, 4);
     page->setSpacing(4);
     page->addWidget(banner, 0, Qt::AlignLeft);
+    deviceTable = new TDeviceTable(engine, dialogs_, this);
+    deviceTable->writeValue = [this](KRemoteLink& link, const QString& text) {
+        if (!SelectLink(link)) return;
+        tbSetVal->setText(text);
+        btSetValClick();
+    };
+    connect(deviceTable, &TDeviceTable::linkChosen, this, [this](KRemoteLink* link) { SelectLink(*link); });
+    // The tree on the left; the table takes the room, the panel of the selected row below it.
+    panel_->setFixedHeight(kPanelHeight);
     auto* row = new QHBoxLayout();
     row->setSpacing(0);
-    row->addWidget(tvDevices, 1);
-    row->addWidget(panel_);
+    row->addWidget(tvDevices, 0);
+    tvDevices->setMinimumWidth(297);
+    auto* right = new QVBoxLayout();
+    right->addWidget(deviceTable, 1);
+    right->addWidget(panel_, 0, Qt::AlignLeft);
+    row->addLayout(right, 1);
     page->addLayout(row, 1);
     panel_->installEventFilter(this);
     // What the panel shows is read, never typed into.
@@ -249,9 +264,45 @@ void TDevicePage::tvDevicesChange() {
     tvDevicesClick();
 }
 
+bool TDevicePage::SelectLink(const KRemoteLink& link) {
+    const auto device = deviceNodes_.find(link.device);
+    if (device == deviceNodes_.end()) return false;
+    Fill(device->second);
+    for (int i = 0; i < device->second->childCount(); ++i) {
+        QTreeWidgetItem* node = device->second->child(i);
+        if (ObjectOf(node) != &link) continue;
+        if (tvDevices->currentItem() != node) tvDevices->setCurrentItem(node);
+        return true;
+    }
+    return false;
+}
+
+void TDevicePage::ShowTable(QTreeWidgetItem* node, KObject* object) {
+    if (auto* device = dynamic_cast<KDevice*>(object)) return deviceTable->ShowDevice(*device, nullptr);
+    if (auto* link = dynamic_cast<KRemoteLink*>(object)) {
+        if (KFileLink* file = link->AsFile(); file != nullptr && IsFileType(link->type))
+            return deviceTable->ShowFile(*file);
+        if (link->device != nullptr) return deviceTable->ShowDevice(*link->device, link);
+        return;
+    }
+    // Nothing selected yet: the plant at a glance.
+    const bool line =
+        node != nullptr && std::find(lineNodes_.begin(), lineNodes_.end(), node) != lineNodes_.end();
+    if (node != nullptr && node->parent() != nullptr && !line)
+        return deviceTable->Refresh();  // a file's own nodes
+    std::vector<KDevice*> devices;
+    for (const auto& [device, deviceNode] : deviceNodes_)
+        if (!line || deviceNode->parent() == node) devices.push_back(const_cast<KDevice*>(device));
+    std::sort(devices.begin(), devices.end(), [](const KDevice* a, const KDevice* b) {
+        return a->port != b->port ? LineBefore(a->port, b->port) : a->address < b->address;
+    });
+    deviceTable->ShowOverview(std::move(devices), line ? node->text(0) : QString("All devices"));
+}
+
 void TDevicePage::tvDevicesUpdate() {
     QTreeWidgetItem* node = tvDevices->currentItem();
     KObject* object = ObjectOf(node);
+    ShowTable(node, object);
     const bool device = dynamic_cast<KDevice*>(object) != nullptr;
     // The root and a line's node are named; a device also empties the value boxes.
     const bool named =

@@ -21,6 +21,9 @@ class QTreeWidgetItem;
 
 namespace korva {
 
+class Engine;
+class TDeviceTable;
+
 // Controls shown and hidden together.
 class ControlGroup {
   public:
@@ -43,7 +46,7 @@ class TDevicePage : public QWidget {
     // The property panel at the form's size, and the top of its option row.
     static constexpr int kPanelWidth = 320, kPanelHeight = 240, kOptionsTop = 216;
 
-    TDevicePage(QWidget* parent, const UiDialogs& dialogs);
+    TDevicePage(QWidget* parent, const UiDialogs& dialogs, Engine& engine);
 
     void BuildGroups();
     void AddRoot();
@@ -99,6 +102,11 @@ class TDevicePage : public QWidget {
     QLineEdit* tbOptions;
     QLineEdit* tbFilePos;
     QCheckBox* chkLog;
+    // Every device, every property of the device, or the file's elements, for the node selected.
+    TDeviceTable* deviceTable;
+
+    // Selects the node of a link, its device opened first; false when the link has no node.
+    bool SelectLink(const KRemoteLink& link);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -127,6 +135,8 @@ class TDevicePage : public QWidget {
     // Gives a device node the nodes of its links, once.
     void Fill(QTreeWidgetItem* node);
     void AddLinkNode(QTreeWidgetItem* deviceNode, KRemoteLink* link);
+    // The table follows the node: the root or a line overviews its devices.
+    void ShowTable(QTreeWidgetItem* node, KObject* object);
 
     UiDialogs dialogs_;
     QWidget* panel_ = nullptr;

@@ -55,7 +55,7 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     setWindowTitle(QString::fromUtf8(kCaption));
     setWindowIcon(AppIcon());
     BuildClientArea(*this);
-    devicePage = new TDevicePage(nullptr, dialogs_);
+    devicePage = new TDevicePage(nullptr, dialogs_, engine());
     scriptingPage = new TScriptingPage(dialogs_, workDir_);
     utilityPage = new TUtilityPage(UtilityTargets{&engine(), &core_.ports(), &logging_, &dialogs_, workDir_});
     pcInterface->addTab(devicePage, "Device Manager");
@@ -236,6 +236,7 @@ void TForm1::SetTicking(bool on) {
 void TForm1::WireBridge() {
     CoreBridge* b = &bridge_;
     connect(b, &CoreBridge::logLine, this, [this](const QString& line) { AddLogLine(line); });
+    connect(b, &CoreBridge::packetLine, this, [this](const QString& line) { AddPacketLine(line); });
     connect(b, &CoreBridge::deviceTreeChanged, this, [this] { panelDirty_ = true; });
     connect(b, &CoreBridge::closeRequested, this, [this] { RequestClose(); });
     connect(b, &CoreBridge::tickingChanged, this, [this](bool on) { SetTicking(on); });
@@ -288,8 +289,13 @@ void TForm1::AddLogLine(const QString& line) {
     memoLog->AddLogLine(line);
 }
 
+void TForm1::AddPacketLine(const QString& line) {
+    memoPackets->AddLogLine(line);
+}
+
 void TForm1::btClearInLogClick() {
     memoLog->Clear();
+    memoPackets->Clear();
 }
 
 void TForm1::Exit1Click() {

@@ -18,6 +18,7 @@
 #include "ui/TickTimer.h"
 
 class QAction;
+class QDockWidget;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -69,6 +70,7 @@ class TForm1 : public QMainWindow {
     const std::vector<std::string>& ConfigurationProblems() { return core_.loader().Problems(); }
 
     void AddLogLine(const QString& line);
+    void AddPacketLine(const QString& line);
     void btClearInLogClick();
     void Exit1Click();
     void MenuItem20Click();
@@ -98,7 +100,10 @@ class TForm1 : public QMainWindow {
     TDevicePage* devicePage;
     TScriptingPage* scriptingPage;
     TUtilityPage* utilityPage;
-    TLogPane* memoLog;
+    TLogPane* memoLog;      // the program's events
+    TLogPane* memoPackets;  // the packet lines of the bus
+    QTabWidget* logTabs;
+    QDockWidget* dockLog;
     QPushButton* btClearInLog;
     QLabel* lbLogging;
     QLineEdit* tbMode;

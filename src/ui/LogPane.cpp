@@ -1,25 +1,26 @@
 #include "ui/LogPane.h"
 
 #include <QTextBlock>
+#include <QTime>
 #include <QTextCursor>
 
 namespace korva {
 
-TLogPane::TLogPane(QWidget* parent) : QPlainTextEdit(parent) {
-    setObjectName("memoLog");
+TLogPane::TLogPane(QWidget* parent, bool stamped, int maxLines)
+    : QPlainTextEdit(parent), stamped_(stamped), maxLines_(maxLines) {
     setLineWrapMode(QPlainTextEdit::NoWrap);
     // The program writes here; a click may still select lines to copy.
     setReadOnly(true);
-    // The document drops the oldest blocks itself, so the pane never grows past 17 lines.
-    setMaximumBlockCount(kMaxLines);
+    // The document drops the oldest blocks itself, so the pane never grows past its limit.
+    setMaximumBlockCount(maxLines_);
     show_.setSingleShot(true);
     show_.setInterval(kShowEveryMs);
     connect(&show_, &QTimer::timeout, this, [this] { Show(); });
 }
 
 void TLogPane::AddLogLine(const QString& line) {
-    waiting_.append(line);
-    if (waiting_.size() > kMaxLines) waiting_.removeFirst();
+    waiting_.append(stamped_ ? QTime::currentTime().toString("hh:mm:ss") + "  " + line : line);
+    if (waiting_.size() > maxLines_) waiting_.removeFirst();
     if (!show_.isActive()) show_.start();
 }
 
@@ -44,7 +45,8 @@ void TLogPane::Clear() {
 QStringList TLogPane::Lines() {
     Show();
     QStringList lines;
-    for (QTextBlock b = document()->firstBlock(); b.isValid(); b = b.next()) lines << b.text();
+    for (QTextBlock b = document()->firstBlock(); b.isValid(); b = b.next())
+        lines << (stamped_ ? b.text().mid(kStampWidth) : b.text());
     if (lines.size() == 1 && lines[0].isEmpty()) lines.clear();
     return lines;
 }

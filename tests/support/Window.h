@@ -24,6 +24,7 @@
 #include "support/FakePort.h"
 #include "support/TempDir.h"
 #include "ui/DevicePage.h"
+#include "ui/DeviceTable.h"
 #include "ui/KorvaConfigMain.h"
 #include "ui/LogPane.h"
 #include "ui/ScriptingPage.h"

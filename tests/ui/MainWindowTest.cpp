@@ -2,6 +2,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -203,14 +204,30 @@ class MainWindowTest : public QObject, test::WindowFixture {
         QVERIFY(page().tbOptions->focusPolicy() & Qt::TabFocus);
     }
 
-    void logPaneKeepsSeventeenLines() {
-        for (int i = 1; i <= 18; ++i) form->AddLogLine(QString("line %1").arg(i));
+    // The events keep their time and a working day's worth of lines; the packet lines of the bus
+    // go to a pane of their own; Clear Log empties both.
+    void logKeepsEventsTimedAndPacketsApart() {
+        const int most = TLogPane::kMaxLines;
+        for (int i = 1; i <= most + 1; ++i) form->AddLogLine(QString("line %1").arg(i));
         const QStringList lines = form->memoLog->Lines();
-        QCOMPARE(lines.size(), 17);
+        QCOMPARE(lines.size(), most);
         QCOMPARE(lines.first(), QString("line 2"));
-        QCOMPARE(lines.last(), QString("line 18"));
+        QCOMPARE(lines.last(), QString("line %1").arg(most + 1));
+        const QString shown = form->memoLog->document()->lastBlock().text();
+        QVERIFY2(QRegularExpression(QString("^\\d\\d:\\d\\d:\\d\\d  line %1$").arg(most + 1))
+                     .match(shown)
+                     .hasMatch(),
+                 qPrintable(shown));
+        QVERIFY(form->memoLog->isReadOnly());
+        win->EmulatePump();
+        win->Click("35  Pump/Speed");
+        win->Tick(3);
+        const QStringList packets = form->memoPackets->Lines();
+        QVERIFY(!packets.isEmpty() && packets.first().startsWith("tx: ("));
+        QVERIFY(!form->memoLog->Lines().join('\n').contains("tx: ("));
         form->btClearInLog->click();
         QVERIFY(form->memoLog->Lines().isEmpty());
+        QVERIFY(form->memoPackets->Lines().isEmpty());
     }
 
     // Each message of a failed start waits for OK; then the program ends with a failure status.

@@ -65,6 +65,7 @@ class Window {
         };
         dialogs.openSequence = [this] { return chosenFile; };
         dialogs.saveFile = [this](const QString&, const QString&, const QString&) { return savedFile; };
+        dialogs.openFile = [this](const QString&, const QString&) { return openedFile; };
         dialogs.requestEnd = [this] { ++endRequests; };
         dialogs.runDialog = [this](QDialog& d) { return onDialog && onDialog(d); };
         line.sink = [this](const std::string& text) { emu.Feed(text); };
@@ -180,7 +181,7 @@ class Window {
     QStringList messages, errors, questions, alerts;
     int endRequests = 0;
     bool yes = false;
-    QString chosenFile, savedFile;
+    QString chosenFile, savedFile, openedFile;
     std::function<void()> onMessage;         // what happens while a message box is open
     std::function<bool(QDialog&)> onDialog;  // fills a dialog the window runs; true accepts it
     std::unique_ptr<TForm1> form;

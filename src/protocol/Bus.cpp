@@ -37,9 +37,21 @@ KDevice* Bus::FindDevice(std::uint8_t address) const {
     return nullptr;
 }
 
-void Bus::Trace(const BusPacket& p, char open, char close) {
+void Bus::Count(const BusPort* way, PacketPath out, const BusPacket& packet) {
+    // A request with no open port to go out on never reached the bus: it is not counted as sent.
+    if (way == nullptr) {
+        ++packetsUnsent;
+        Trace(packet, '(', ')', "not sent: ");
+        return;
+    }
+    ++packetsSent;
+    Observe(out, packet);
+    Trace(packet, '(', ')');
+}
+
+void Bus::Trace(const BusPacket& p, char open, char close, const char* prefix) {
     if (!Traced(p)) return;
-    std::string line = open == '[' ? "rx: " : "tx: ";
+    std::string line = prefix != nullptr ? prefix : open == '[' ? "rx: " : "tx: ";
     line += open;
     line += TraceBytes(p);
     line += close;
@@ -94,23 +106,18 @@ void Bus::Route(const BusPacket& packet, const BusPort* arrivedOn) {
         Trace(packet, '[', ']');
     } else if (dest & 0x02) {
         // The serial line wins over a TCP connection.
-        if (held(serial_) != BusPort::Hold::Down)
-            send(serial_);
-        else if (held(relay_) == BusPort::Hold::Master)
-            send(relay_);
-        ++packetsSent;
-        Observe(out, packet);
-        Trace(packet, '(', ')');
+        BusPort* way = held(serial_) != BusPort::Hold::Down    ? serial_
+                       : held(relay_) == BusPort::Hold::Master ? relay_
+                                                               : nullptr;
+        send(way);
+        Count(way, out, packet);
     } else if (dest & 0x08) {
+        // A port chosen by its bit is handed the packet even when closed: the port drops it.
         send(relay_);
-        ++packetsSent;
-        Observe(out, packet);
-        Trace(packet, '(', ')');
+        Count(held(relay_) != BusPort::Hold::Down ? relay_ : nullptr, out, packet);
     } else if (dest & 0x04) {
         send(serial_);
-        ++packetsSent;
-        Observe(out, packet);
-        Trace(packet, '(', ')');
+        Count(held(serial_) != BusPort::Hold::Down ? serial_ : nullptr, out, packet);
     } else {
         Observe(incoming ? PacketPath::Heard : PacketPath::Sent, packet);
         Trace(packet, '{', '}');

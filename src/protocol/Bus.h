@@ -174,6 +174,7 @@ class Bus : public LinkBus, private ReceiverSink {
 
     // Counters for soak runs.
     std::uint64_t packetsSent = 0;
+    std::uint64_t packetsUnsent = 0;  // requests made while no port was open
     std::uint64_t repliesQueued = 0;
     // Packets from this line whose checksum did not fit.
     std::uint64_t busErrors = 0;
@@ -209,7 +210,9 @@ class Bus : public LinkBus, private ReceiverSink {
     }
     void OnChecksumError(const BusPacket& packet, std::uint8_t computed) override;
     bool Traced(const BusPacket& p) const { return p.dest >= 16 || showBroadcasts; }
-    void Trace(const BusPacket& p, char open, char close);
+    void Trace(const BusPacket& p, char open, char close, const char* prefix = nullptr);
+    // A packet of ours that went out on way, or nowhere when no port was open.
+    void Count(const BusPort* way, PacketPath out, const BusPacket& packet);
     // The first device of this line, in the model's order, with that address.
     KDevice* FindDevice(std::uint8_t address) const;
 

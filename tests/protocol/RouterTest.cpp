@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "protocol/Comms.h"
 #include "support/FakeHost.h"
@@ -29,9 +30,10 @@ TEST(Router, WayOutByDestination) {
         {108, true, Hold::Master, false, 0, 0, 1, "rx: ["},
         {0x22, true, Hold::Master, false, 1, 0, 0, "tx: ("},  // serial wins over TCP
         {0x22, false, Hold::Master, false, 0, 1, 0, "tx: ("},
-        {0x22, false, Hold::Down, false, 0, 0, 0, "tx: ("},  // traced though nothing goes out
-        {0x28, true, Hold::Down, false, 0, 1, 0, "tx: ("},
-        {0x24, false, Hold::Down, false, 1, 0, 0, "tx: ("},
+        // With no open port to go out on, the line says so and the packet is not counted as sent.
+        {0x22, false, Hold::Down, false, 0, 0, 0, "not sent: ("},
+        {0x28, true, Hold::Down, false, 0, 1, 0, "not sent: ("},
+        {0x24, false, Hold::Down, false, 1, 0, 0, "not sent: ("},
         {0x31, true, Hold::Master, false, 0, 0, 0, "tx: {"},
         {0x0A, true, Hold::Down, false, 1, 0, 0, ""},  // low address: no trace without broadcasts
         {0x0F, true, Hold::Down, false, 1, 0, 0, ""},
@@ -63,11 +65,14 @@ TEST(Router, WayOutByDestination) {
         BusPacket out;
         while (comms.Line().Queue().Pop(out)) ++queued;
         EXPECT_EQ(queued, c.queued) << c.dest << " " << fromPeer;
+        const bool unsent = std::string_view(c.trace).rfind("not sent", 0) == 0;
+        EXPECT_EQ(comms.Line().packetsUnsent, unsent ? 1u : 0u) << c.dest;
         if (fromPeer) {
             EXPECT_EQ(host.log.size(), 1u) << c.dest;
         } else if (*c.trace) {
             ASSERT_EQ(host.log.size(), 1u) << c.dest;
-            const char close = c.trace[4] == '[' ? ']' : c.trace[4] == '(' ? ')' : '}';
+            const char open = c.trace[std::strlen(c.trace) - 1];
+            const char close = open == '[' ? ']' : open == '(' ? ')' : '}';
             EXPECT_EQ(host.log[0], std::string(c.trace) + TraceBytes(p) + close);
         } else {
             EXPECT_TRUE(host.log.empty()) << c.dest;

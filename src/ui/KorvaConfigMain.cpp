@@ -8,6 +8,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
+
+#include <filesystem>
 
 #include "transport/PortMap.h"
 #include "ui/Aboutform.h"
@@ -79,7 +82,12 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     core_.ports().lineChanged = [this] {
         portsMenu_.ShowCloseEntries();
         portsMenu_.ShowLines(*statusLine);
+        FollowLostLine();
     };
+    lostWatch_ = new QTimer(this);
+    lostWatch_->setInterval(kLostWatchMs);
+    connect(lostWatch_, &QTimer::timeout, this, [this] { WatchLostLine(); });
+    connect(statusLine, &TStatusLine::reconnectClicked, this, [this] { ReconnectClick(); });
 
     RestoreWindowSettings(*this);
 }
@@ -211,6 +219,53 @@ void TForm1::FormActivate() {
     devicePage->tvDevicesUpdate();
     scriptingPage->UpdateRunControls();
     SetTicking(true);
+}
+
+namespace {
+// The first lost line's port, if any.
+LinePorts::Port* LostPort(LinePorts& ports) {
+    for (const auto& port : ports.All())
+        if (port->coms->LineState() == ComPortCommands::Line::Lost) return port.get();
+    return nullptr;
+}
+// "COM3" is 3; 0 for anything else.
+int PortNumber(const std::string& name) {
+    return name.size() == 4 && name.rfind("COM", 0) == 0 && name[3] >= '1' && name[3] <= '6' ? name[3] - '0'
+                                                                                             : 0;
+}
+}  // namespace
+
+void TForm1::FollowLostLine() {
+    LinePorts::Port* lost = LostPort(core_.ports());
+    statusLine->ShowLost(lost ? QString::fromStdString(lost->serial->CommPort()) : QString());
+    if (lost == nullptr) {
+        lostWatch_->stop();
+        offered_ = false;
+    } else if (!lostWatch_->isActive() && !offered_) {
+        lostWatch_->start();
+    }
+}
+
+void TForm1::WatchLostLine() {
+    LinePorts::Port* lost = LostPort(core_.ports());
+    if (lost == nullptr || offered_) return lostWatch_->stop();
+    const std::string path = lost->serial->DevicePath();
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::exists(path, ec)) return;
+    // Asked once: a No leaves the status bar's offer standing.
+    offered_ = true;
+    lostWatch_->stop();
+    const QString name = QString::fromStdString(lost->serial->CommPort());
+    if (dialogs_.question &&
+        dialogs_.question(QString("%1 (%2) is back. Reopen it?").arg(name, QString::fromStdString(path))))
+        ReconnectClick();
+}
+
+void TForm1::ReconnectClick() {
+    if (LinePorts::Port* lost = LostPort(core_.ports())) {
+        const int n = PortNumber(lost->serial->CommPort());
+        if (n > 0) OpenPortClick(n);
+    }
 }
 
 void TForm1::ShowConfigurationProblems() {

@@ -24,6 +24,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 
 namespace korva {
 
@@ -54,6 +55,7 @@ class TForm1 : public QMainWindow {
     static constexpr const char* kSettingsOwner = "korvaconfig";
     static constexpr const char* kSettingsName = "korvaconfig";
     static constexpr const char* kProblemsCaption = "Configuration problems";
+    static constexpr int kLostWatchMs = 1000;
     // Plants with more links than this start with their devices closed.
     static constexpr std::size_t kExpandAllLimit = 5000;
 
@@ -139,6 +141,10 @@ class TForm1 : public QMainWindow {
     void WireRelay();
     void UpdateLogStatus();
     void ShowConfigurationProblems();
+    // A lost line: the status bar offers to reconnect, and once its device is back the program asks.
+    void FollowLostLine();
+    void ReconnectClick();
+    void WatchLostLine();
 
     std::string workDir_;
     UiDialogs dialogs_;
@@ -156,6 +162,8 @@ class TForm1 : public QMainWindow {
     bool panelDirty_ = false;
     bool inTick_ = false;
     bool closingForBus_ = false;
+    QTimer* lostWatch_ = nullptr;  // looks for a lost line's device while it is away
+    bool offered_ = false;         // the program asked once since the line was lost
 };
 
 }  // namespace korva

@@ -1,6 +1,7 @@
 #include "ui/StatusLine.h"
 
 #include <QLabel>
+#include <QPushButton>
 #include <QStringList>
 
 namespace korva {
@@ -23,6 +24,15 @@ TStatusLine::TStatusLine(QWidget* parent) : QStatusBar(parent) {
     lbTraffic = Field(this, "lbTraffic");
     lbLog = Field(this, "lbLog");
     lbLog->hide();
+    btReconnect = new QPushButton(this);
+    btReconnect->setObjectName("btReconnect");
+    btReconnect->setFlat(true);
+    btReconnect->setStyleSheet(
+        "QPushButton { background: rgb(200, 0, 0); color: white; font-weight: bold; "
+        "padding: 1px 8px; }");
+    btReconnect->hide();
+    insertPermanentWidget(0, btReconnect);
+    connect(btReconnect, &QPushButton::clicked, this, &TStatusLine::reconnectClicked);
     ShowLine(Line::None, {}, {}, 0);
     ShowRelay("off");
 }
@@ -83,6 +93,12 @@ void TStatusLine::ShowTraffic(const Traffic& t) {
     if (t == shown_) return;
     shown_ = t;
     lbTraffic->setText(QString("sent %1  replies %2  errors %3").arg(t.sent).arg(t.replies).arg(t.errors));
+}
+
+void TStatusLine::ShowLost(const QString& name) {
+    const QString text = name.isEmpty() ? QString() : "Lost " + name + " \u2014 reconnect?";
+    if (btReconnect->text() != text) btReconnect->setText(text);
+    btReconnect->setVisible(!name.isEmpty());
 }
 
 void TStatusLine::ShowLogging(const QString& text) {

@@ -8,6 +8,7 @@
 #include <QStatusBar>
 
 class QLabel;
+class QPushButton;
 
 namespace korva {
 
@@ -37,6 +38,9 @@ class TStatusLine : public QStatusBar {
     void ShowTraffic(const Traffic& traffic);
     // While a log is written: its file and rows; an empty text hides the field.
     void ShowLogging(const QString& text);
+    // A line whose adapter was pulled: "Lost COM1 — reconnect?" in red, a click reopens it; an empty
+    // name hides it.
+    void ShowLost(const QString& name);
 
     QLabel* lbPort;
     QLabel* lbSpeed;
@@ -44,6 +48,10 @@ class TStatusLine : public QStatusBar {
     QLabel* lbRelay;
     QLabel* lbTraffic;
     QLabel* lbLog;
+    QPushButton* btReconnect;
+
+  signals:
+    void reconnectClicked();
 
   private:
     Traffic shown_{~0ull, 0, 0};  // forces the first update

@@ -2,12 +2,16 @@
 // never edited; nothing typed for one property reaches another; nothing drastic goes out unasked;
 // a damaged configuration says what it lost.
 #include <QLineEdit>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QtTest>
 
 #include <filesystem>
 
+#include "support/Pty.h"
 #include "support/Window.h"
+#include "transport/PortMap.h"
+#include "xml/SafeFile.h"
 
 using namespace korva;
 
@@ -112,6 +116,44 @@ class WorkbenchTest : public QObject, test::WindowFixture {
             }
             QVERIFY(form->memoLog->Lines().join('\n').contains("Configuration: plant.xml, line"));
         }
+    }
+
+    // The adapter is pulled while a log runs: the status bar offers to reconnect, the log's rows say
+    // the line is lost, and once the device is back the program offers to reopen it.
+    void aPulledAdapterIsOfferedBackWhenItReturns() {
+        Start();
+        win->EmulatePump();
+        const std::string link = win->dir.Path() + "/ttyKORVA";
+        auto first = std::make_unique<test::Pty>();
+        std::filesystem::create_symlink(first->SlavePath(), link);
+        std::map<std::string, std::string> ports{{"COM1", link}};
+        QCOMPARE(QString::fromStdString(WritePortMap(win->dir.Path(), ports)), QString());
+        win->Menu("Open Com 1")->trigger();
+        QVERIFY(form->SerialPortNG1().Active());
+        QVERIFY(form->statusLine->btReconnect->isHidden());
+        const std::string csv = win->dir.Path() + "/lost.csv";
+        form->utilityPage->tbLogFileName->setText(QString::fromStdString(csv));
+        form->utilityPage->tbLogInterval->setText("0");
+        form->utilityPage->btStartLogging->click();
+        win->Tick();
+
+        std::filesystem::remove(link);
+        first.reset();  // pulled
+        QTRY_VERIFY(!form->statusLine->btReconnect->isHidden());
+        QCOMPARE(form->statusLine->btReconnect->text(), QString("Lost COM1 \u2014 reconnect?"));
+        win->Tick(3);
+        form->utilityPage->btStopLogging->click();
+        const std::string rows = ReadRegularFile(csv);
+        QVERIFY2(rows.find(",open,\r\n") != std::string::npos && rows.find(",lost,\r\n") != std::string::npos,
+                 rows.c_str());
+
+        win->yes = true;
+        test::Pty second;
+        std::filesystem::create_symlink(second.SlavePath(), link);
+        QTRY_VERIFY(form->SerialPortNG1().Active());
+        QCOMPARE(win->questions,
+                 QStringList{QString::fromStdString("COM1 (" + link + ") is back. Reopen it?")});
+        QVERIFY(form->statusLine->btReconnect->isHidden());
     }
 };
 

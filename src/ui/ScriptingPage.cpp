@@ -1,6 +1,7 @@
 #include "ui/ScriptingPage.h"
 
 #include <QHeaderView>
+#include <QResizeEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTreeWidget>
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -43,8 +45,10 @@ TScriptingPage::TScriptingPage(const UiDialogs& dialogs, std::string workDir, QW
     // The second column carries the last result of each node and action.
     tvTest->setColumnCount(2);
     tvTest->header()->setStretchLastSection(false);
-    tvTest->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    // Whole action texts: the tree scrolls sideways rather than cut them short.
+    tvTest->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     tvTest->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    tvTest->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     tbTSFilename = MakeEdit(this, "tbTSFilename", ".kts", 296, 16, 201);
     btOpenSequence = MakeButton(this, "btOpenSequence", "...", 504, 16, 33, 21);
     // The status boxes are wide enough for the longest result, "UNTESTED".
@@ -69,6 +73,9 @@ TScriptingPage::TScriptingPage(const UiDialogs& dialogs, std::string workDir, QW
         shown->setReadOnly(true);
     btRemoveTS = MakeButton(this, "btRemoveTS", "Remove Sequence", 432, 216, 105, 25);
     btClearAllTS = MakeButton(this, "btClearAllTS", "Clear All", 544, 216, 75, 25);
+    for (QObject* child : children())
+        if (auto* w = qobject_cast<QWidget*>(child); w != nullptr && w != tvTest)
+            besideTree_.emplace_back(w, w->pos());
     connect(tvTest, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
         for (const auto& [id, known] : items_)
             if (known == item) emit itemChosen(id);
@@ -181,11 +188,24 @@ void TScriptingPage::ResetTree(const QString& rootText) {
 
 void TScriptingPage::AddNodeItem(ItemId id, const QString& text) {
     items_[id] = new QTreeWidgetItem(tvTest->topLevelItem(0), QStringList{text});
+    items_[id]->setToolTip(0, text);
 }
 
 void TScriptingPage::AddActionItem(ItemId nodeId, ItemId id, const QString& label) {
     const auto parent = items_.find(nodeId);
-    if (parent != items_.end()) items_[id] = new QTreeWidgetItem(parent->second, QStringList{label});
+    if (parent == items_.end()) return;
+    items_[id] = new QTreeWidgetItem(parent->second, QStringList{label});
+    items_[id]->setToolTip(0, label);
+}
+
+void TScriptingPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // The boxes need 340 pixels beside the tree, as on the form; the tree gets the rest.
+    constexpr int kTreeX = 0, kTreeY = 16, kTreeWidth = 289, kTreeHeight = 233, kBeside = 340;
+    const int treeWidth = std::max(kTreeWidth, width() - kBeside);
+    const int dx = treeWidth - kTreeWidth;
+    tvTest->setGeometry(kTreeX, kTreeY, treeWidth, std::max(kTreeHeight, height() - kTreeY - 8));
+    for (const auto& [w, at] : besideTree_) w->move(at.x() + dx, at.y());
 }
 
 void TScriptingPage::SelectItem(ItemId id) {

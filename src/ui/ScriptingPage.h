@@ -86,6 +86,10 @@ class TScriptingPage : public QWidget {
     QPushButton* btRemoveTS;
     QPushButton* btClearAllTS;
 
+  protected:
+    // The tree takes the room the page gains; the boxes beside it keep their order to its right.
+    void resizeEvent(QResizeEvent* event) override;
+
   signals:
     // The operator clicked the item of this node or action.
     void itemChosen(korva::ItemId id);
@@ -100,6 +104,8 @@ class TScriptingPage : public QWidget {
     std::vector<QAction*> generatedEntries_;
     bool runControlsRunning_ = true;  // forces the first update
     std::unordered_map<ItemId, QTreeWidgetItem*> items_;
+    std::vector<std::pair<QWidget*, QPoint>>
+        besideTree_;  // the controls right of the tree, at the form's places
 };
 
 }  // namespace korva

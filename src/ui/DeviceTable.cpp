@@ -185,8 +185,9 @@ void TDeviceTable::Fill() {
     QHeaderView* header = table->horizontalHeader();
     header->setStretchLastSection(mode_ != Mode::Device);
     for (int c = 0; c < table->columnCount(); ++c)
-        header->setSectionResizeMode(
-            c, mode_ == Mode::Device && c == kValue ? QHeaderView::Stretch : QHeaderView::Interactive);
+        header->setSectionResizeMode(c, mode_ == Mode::Device && c == kValue ? QHeaderView::Stretch
+                                        : mode_ == Mode::Overview            ? QHeaderView::ResizeToContents
+                                                                             : QHeaderView::Interactive);
     table->resizeColumnsToContents();
     if (mode_ == Mode::Device) table->setColumnWidth(kStatus, std::max(table->columnWidth(kStatus), 70));
     ShowButtons();

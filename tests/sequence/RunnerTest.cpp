@@ -442,3 +442,54 @@ TEST_F(Running, ANodeThatCallsItselfEndsAtTheDepthLimit) {
 
 }  // namespace
 }  // namespace korva
+
+namespace korva {
+namespace {
+
+// While a node runs its item and the boxes say RUNNING; however the run ends, nothing goes on
+// saying so: a called node returns, an operator stops, a bad action ends the run.
+TEST(Runner, NothingSaysRunningOnceItsRunEnds) {
+    const struct {
+        const char* name;
+        const char* text;
+        std::function<void(SequenceFixture&)> end;
+        const char* node;  // its result after the run
+    } cases[] = {
+        {"call", "testnode n;\ncall m;\nendnode;\ntestnode m;\nwait 2;\nendnode;\n",
+         [](SequenceFixture& f) { ASSERT_TRUE(f.RunToIdle()); }, "PASSED"},
+        {"stopped", "testnode n;\nwait 500;\nendnode;\n", [](SequenceFixture& f) { f.seq.Stop(); }, "ERROR"},
+        {"bad action", "testnode n;\nwait 500;\nendnode;\n",
+         [](SequenceFixture& f) {
+             f.seq.FindNode("n")->actions.at(0)->kind = kEndNode;  // no action a file can hold
+             f.seq.RunNodeByName("n");
+             EXPECT_EQ(f.host.messages, std::vector<std::string>{TestSequence::kBadAction});
+         },
+         "PASSED"},
+    };
+    const auto running = [](const SequenceFixture& f) {
+        std::vector<std::string> out;
+        for (const auto& [id, item] : f.view.items)
+            if (item.result.rfind("RUNNING", 0) == 0) out.push_back(item.text);
+        for (const std::string& box : {f.view.nodeBox, f.view.actionBox})
+            if (box.find("RUNNING") != std::string::npos) out.push_back(box);
+        return out;
+    };
+    for (const auto& c : cases) {
+        SequenceFixture f;
+        f.Load(c.text);
+        ASSERT_TRUE(f.seq.RunNodeByName("n")) << c.name;
+        if (std::string(c.name) == "call") {
+            ASSERT_TRUE(f.h.RunUntil([&] { return f.view.At(3).result == "RUNNING"; }, 50));
+            EXPECT_EQ(f.view.At(1).result, "RUNNING");
+            EXPECT_EQ(f.view.At(2).result, "RUNNING");  // the call runs until m returns
+        } else {
+            EXPECT_EQ(f.view.nodeBox, "n RUNNING") << c.name;
+        }
+        c.end(f);
+        EXPECT_EQ(running(f), std::vector<std::string>{}) << c.name;
+        EXPECT_EQ(f.view.At(1).result, c.node) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace korva

@@ -52,6 +52,15 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
       logging_(core_.engine(), core_.log(), dialogs_),
       clock_(core_.engine(), [this] { OnTimComs(); }),
       tickByHand_(wiring.tickByHand) {
+    // Every error and warning box is an event of the day too: the log keeps it after the box is gone.
+    dialogs_.error = [this, box = dialogs_.error](const QString& text) {
+        AddLogLine("Error: " + text);
+        if (box) box(text);
+    };
+    dialogs_.alert = [this, box = dialogs_.alert](const QString& text, const QString& caption) {
+        AddLogLine(caption + ": " + QString(text).replace('\n', ' '));
+        if (box) box(text, caption);
+    };
     if (wiring.line != nullptr) engine().Line().AttachSerial(wiring.line);
     logging_.lineBaud = [this] { return SerialPortNG1().BaudRate(); };
     bridge_.SetComPorts(&core_.ports());
@@ -341,7 +350,7 @@ void TForm1::OnTimComs() {
 }
 
 void TForm1::AddLogLine(const QString& line) {
-    memoLog->AddLogLine(line);
+    if (memoLog != nullptr) memoLog->AddLogLine(line);
 }
 
 void TForm1::AddPacketLine(const QString& line) {

@@ -102,8 +102,8 @@ class TForm1 : public QMainWindow {
     TDevicePage* devicePage;
     TScriptingPage* scriptingPage;
     TUtilityPage* utilityPage;
-    TLogPane* memoLog;      // the program's events
-    TLogPane* memoPackets;  // the packet lines of the bus
+    TLogPane* memoLog = nullptr;  // the program's events
+    TLogPane* memoPackets;        // the packet lines of the bus
     QTabWidget* logTabs;
     QDockWidget* dockLog;
     QPushButton* btClearInLog;

@@ -33,6 +33,7 @@ class WorkbenchTest : public QObject, test::WindowFixture {
         const std::uint8_t before = form->engine().Model().FindLink("Pump", "Mode")->state;
         QTest::keyClick(page.tbSetVal, Qt::Key_Return);
         QCOMPARE(win->errors, QStringList{"'' is not a valid integer value"});
+        QCOMPARE(form->memoLog->Lines().last(), QString("Error: '' is not a valid integer value"));
         QCOMPARE(form->engine().Model().FindLink("Pump", "Mode")->state, before);
         // A click on the property already selected keeps what was typed.
         page.tbSetVal->setText("7");

@@ -46,6 +46,15 @@ RelayAccess RelayAccess::Read(const std::string& workDir, std::string& problem) 
     const std::string listen(doc.getAttribute("listen"));
     if (!listen.empty() && !access.listen.setAddress(QString::fromStdString(listen)))
         return closed("listen=\"" + listen + "\" is not an address");
+    // "::" alone would listen on IPv6 only: the any-address of both families is meant.
+    if (access.listen == QHostAddress(QHostAddress::AnyIPv6)) access.listen = QHostAddress(QHostAddress::Any);
+    if (const std::string idle(doc.getAttribute("idle")); !idle.empty()) {
+        bool ok = false;
+        const int seconds = QString::fromStdString(idle).toInt(&ok);
+        if (!ok || seconds < 0 || seconds > 86400)
+            return closed("idle=\"" + idle + "\" is not a number of seconds from 0 to 86400");
+        access.idleSeconds = seconds;
+    }
     const QStringList allowed = QString::fromStdString(std::string(doc.getAttribute("allow")))
                                     .split(QRegularExpression("[\\s,]+"), Qt::SkipEmptyParts);
     for (const QString& text : allowed) {
@@ -64,6 +73,14 @@ TcpRelay::TcpRelay(Bus& bus, Indicators indicators, std::uint16_t port, RelayAcc
     connect(&csMaster, &QTcpSocket::connected, this, &TcpRelay::OnMasterConnected);
     connect(&csMaster, &QTcpSocket::disconnected, this, &TcpRelay::OnMasterDisconnected);
     connect(&csMaster, &QTcpSocket::readyRead, this, &TcpRelay::Drain);
+    peerIdle_.setSingleShot(true);
+    connect(&peerIdle_, &QTimer::timeout, this, [this] {
+        if (!peer_) return;
+        Log(QString("relay: %1 sent nothing for %2 s; disconnected, so that another peer may come")
+                .arg(Name(*peer_))
+                .arg(access_.idleSeconds));
+        DropPeer();
+    });
     connect(&ssSlave, &QTcpServer::newConnection, this, &TcpRelay::OnNewConnections);
     connect(&ssSlave, &QTcpServer::acceptError, this, &TcpRelay::OnAcceptError);
     drainTimer_.setSingleShot(true);
@@ -194,6 +211,7 @@ void TcpRelay::OnNewConnections() {
             peer_ = socket;
             peerFramer_ = RelayFramer{};
             Tune(*socket);
+            if (access_.idleSeconds > 0) peerIdle_.start(access_.idleSeconds * 1000);
             connect(socket, &QTcpSocket::readyRead, this, &TcpRelay::Drain);
             connect(socket, &QTcpSocket::disconnected, this, &TcpRelay::DropPeer);
         }
@@ -218,6 +236,7 @@ void TcpRelay::OnAcceptError(QAbstractSocket::SocketError) {
 void TcpRelay::DropPeer() {
     if (!peer_) return;
     QTcpSocket* socket = std::exchange(peer_, nullptr);
+    peerIdle_.stop();
     socket->disconnect(this);
     socket->abort();
     // Deleting it now would pull it from under the signal that may have brought us here.
@@ -237,7 +256,10 @@ void TcpRelay::Drain() {
         }
     }
     if (QTcpSocket* socket = peer_) {
-        for (const BusPacket& p : TakePackets(*socket, peerFramer_)) {
+        const std::uint64_t before = bytesReceived_;
+        const std::vector<BusPacket> packets = TakePackets(*socket, peerFramer_);
+        if (bytesReceived_ != before && peerIdle_.isActive()) peerIdle_.start();
+        for (const BusPacket& p : packets) {
             if (peer_ != socket) break;  // dropped while its packets were routed
             bus_.Route(p, this);
         }

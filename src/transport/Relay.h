@@ -29,13 +29,17 @@ namespace korva {
 
 // Where the listening side listens and whom it takes.
 struct RelayAccess {
+    static constexpr int kIdleSeconds = 120;
     QHostAddress listen = QHostAddress(QHostAddress::LocalHost);
     // On a loopback address only local peers can come; on any other, only these.
     std::vector<QHostAddress> allow;
+    // A peer that sends nothing for this long gives up the one slot; 0 keeps it for ever.
+    int idleSeconds = kIdleSeconds;
 
     bool Admits(const QHostAddress& peer) const;
-    // From workDir/config/relay.xml, e.g. <relay listen="0.0.0.0" allow="10.1.2.3 10.1.2.4"/>. No
-    // file gives the loopback address; a file that cannot be used gives it too, and `problem` says why.
+    // From workDir/config/relay.xml, e.g. <relay listen="0.0.0.0" allow="10.1.2.3 10.1.2.4" idle="120"/>.
+    // listen="::" takes IPv6 and IPv4 peers alike. No file gives the loopback address; a file that
+    // cannot be used gives it too, and `problem` says why.
     static RelayAccess Read(const std::string& workDir, std::string& problem);
 };
 
@@ -123,6 +127,7 @@ class TcpRelay : public QObject, public BusPort {
     QTcpServer ssSlave;
     QTimer drainTimer_;  // zero-interval: the next chunk comes after whatever else is due
     QTimer acceptPause_;
+    QTimer peerIdle_;  // restarted by every byte the peer sends
 };
 
 }  // namespace korva

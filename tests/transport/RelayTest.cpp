@@ -3,6 +3,7 @@
 // How a byte stream is cut into packets is the framer's test (tests/packet) and fuzz target.
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -238,6 +239,11 @@ class RelayTest : public QObject {
                                     << "all" << true << true;
         QTest::newRow("a pipe") << "fifo"
                                 << "a pipe" << true << true;
+        // "::" listens for both families: an IPv4 peer reaches it.
+        QTest::newRow("dual-stack") << "<relay listen='::' allow='127.0.0.1'/>"
+                                    << "" << true << false;
+        QTest::newRow("bad idle") << "<relay listen='0.0.0.0' allow='127.0.0.1' idle='-1'/>"
+                                  << "idle" << true << true;
     }
     void accessFollowsRelayXml() {
         QFETCH(QString, file);
@@ -264,6 +270,35 @@ class RelayTest : public QObject {
             std::count_if(server.log.begin(), server.log.end(),
                           [](const std::string& l) { return l.find("refused") != std::string::npos; });
         QCOMPARE(refusals, std::size_t(!local + !remote));
+    }
+
+    // A peer that sends nothing gives up the one slot after the idle time; one that talks keeps it.
+    void idlePeerGivesUpTheSlot() {
+        RelayAccess access;
+        access.idleSeconds = 1;
+        Endpoint server(kSlaveAddress, 0, access);
+        server.relay.ListenForRemote();
+        QTcpSocket talker;
+        talker.connectToHost(QHostAddress::LocalHost, server.relay.Port());
+        QVERIFY(WaitFor([&] { return server.relay.ActiveConnections() == 1; }));
+        QElapsedTimer quiet;           // since the talker's last packet
+        for (int i = 0; i < 6; ++i) {  // 1.8 s of a packet every 0.3 s
+            talker.write(kMarker.data(), qint64(kMarker.size()));
+            quiet.start();
+            QTest::qWait(300);
+            QCOMPARE(server.relay.ActiveConnections(), 1);
+        }
+        QTcpSocket waiting;  // refused while the talker holds the slot
+        waiting.connectToHost(QHostAddress::LocalHost, server.relay.Port());
+        QVERIFY(WaitFor([&] { return waiting.state() == QAbstractSocket::UnconnectedState; }));
+        QVERIFY(WaitFor([&] { return server.relay.ActiveConnections() == 0; }));
+        QVERIFY(quiet.elapsed() >= 900);
+        QVERIFY2(server.log.back().find("sent nothing for 1 s") != std::string::npos,
+                 server.log.back().c_str());
+        QCOMPARE(server.relay.Mode(), RelayMode::Listening);
+        QTcpSocket next;  // the slot is free again
+        next.connectToHost(QHostAddress::LocalHost, server.relay.Port());
+        QVERIFY(WaitFor([&] { return server.relay.ActiveConnections() == 1; }));
     }
 
     // A peer that stops reading is dropped once 256 KB wait for it; its keepalive is on.

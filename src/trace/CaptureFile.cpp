@@ -85,6 +85,8 @@ CaptureReport ReadCapture(std::string_view text, TraceBuffer& into) {
     CaptureReport report;
     std::int64_t lastTime = -1;
     std::size_t lineNo = 0;
+    // Editors on other systems start a UTF-8 file with a byte-order mark; it belongs to no line.
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     while (!text.empty()) {
         const std::size_t eol = text.find('\n');
         const std::string_view line = text.substr(0, eol);

@@ -224,6 +224,13 @@ TEST(CaptureFile, ReadsWhatItCanAndSaysWhatNot) {
     TraceBuffer again;
     EXPECT_EQ(ReadCapture(CaptureText(b, nullptr), again).Summary(), "3 packets");
     EXPECT_EQ(CaptureText(again, nullptr), CaptureText(b, nullptr));
+    // A byte-order mark before the first line costs that line nothing.
+    TraceBuffer marked;
+    EXPECT_EQ(ReadCapture("\xEF\xBB\xBF"
+                          "2026-12-07T12:00:00Z tx (x22x6Cx89x01xB7x10)\n",
+                          marked)
+                  .Summary(),
+              "1 packet");
     const std::vector<std::uint64_t> rows{2};
     Plant plant;
     EXPECT_EQ(

@@ -81,16 +81,11 @@ std::string CaptureReport::Summary() const {
     return text + "), the first at line " + std::to_string(firstSkippedLine);
 }
 
-CaptureReport ReadCapture(std::string_view text, TraceBuffer& into) {
-    CaptureReport report;
-    std::int64_t lastTime = -1;
-    std::size_t lineNo = 0;
-    // Editors on other systems start a UTF-8 file with a byte-order mark; it belongs to no line.
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    while (!text.empty()) {
-        const std::size_t eol = text.find('\n');
-        const std::string_view line = text.substr(0, eol);
-        text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+namespace {
+// The lines of a capture, one after the other, wherever the text came from.
+struct CaptureLines {
+    explicit CaptureLines(TraceBuffer& buffer) : into(buffer) {}
+    void Line(std::string_view line) {
         ++lineNo;
         CapturedPacket p;
         const CaptureFault fault = ParseCaptureLine(line, p);
@@ -103,11 +98,52 @@ CaptureReport ReadCapture(std::string_view text, TraceBuffer& into) {
             report.firstSkippedLine = lineNo;
         }
     }
-    return report;
+    // Every whole line of text; what follows the last line end is left in it.
+    void Lines(std::string_view& text) {
+        for (std::size_t eol; (eol = text.find('\n')) != std::string_view::npos;) {
+            Line(text.substr(0, eol));
+            text.remove_prefix(eol + 1);
+        }
+    }
+    TraceBuffer& into;
+    CaptureReport report;
+    std::int64_t lastTime = -1;
+    std::size_t lineNo = 0;
+};
+
+// Editors on other systems start a UTF-8 file with a byte-order mark; it belongs to no line.
+void SkipByteOrderMark(std::string_view& text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+}
+}  // namespace
+
+CaptureReport ReadCapture(std::string_view text, TraceBuffer& into) {
+    CaptureLines lines(into);
+    SkipByteOrderMark(text);
+    lines.Lines(text);
+    if (!text.empty()) lines.Line(text);
+    return lines.report;
 }
 
-CaptureReport LoadCaptureFile(const std::string& path, TraceBuffer& into) {
-    return ReadCapture(ReadRegularFile(path, kMaxCaptureBytes), into);
+CaptureReport LoadCaptureFile(const std::string& path, TraceBuffer& into, const std::atomic<bool>* cancel) {
+    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    CaptureLines lines(into);
+    std::string carry;  // a line cut by the end of a piece
+    bool first = true;
+    const auto stop = [cancel] { return cancel != nullptr && cancel->load(std::memory_order_relaxed); };
+    ReadRegularFileInPieces(path, kMaxCaptureBytes, kPiece, [&](std::string_view piece) {
+        if (stop()) return false;
+        carry.append(piece);
+        std::string_view rest = carry;
+        if (first) SkipByteOrderMark(rest);
+        first = false;
+        lines.Lines(rest);
+        carry.erase(0, carry.size() - rest.size());
+        return true;
+    });
+    lines.report.cancelled = stop();
+    if (!carry.empty() && !lines.report.cancelled) lines.Line(carry);
+    return lines.report;
 }
 
 std::string CaptureText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows,

@@ -3,6 +3,7 @@
 // at once, and read back for viewing without a port. Also the trace as CSV.
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -27,6 +28,7 @@ struct CaptureReport {
     std::size_t taken = 0;
     std::array<std::size_t, kCaptureFaults> lines{};  // by fault; Comment lines are not counted as skipped
     std::size_t firstSkippedLine = 0;                 // 1-based; 0 when none was skipped
+    bool cancelled = false;                           // the read stopped when asked to
     std::size_t Skipped() const;
     // "12 packets; 2 lines skipped (1 time not understood, 1 ...), the first at line 4".
     std::string Summary() const;
@@ -34,8 +36,9 @@ struct CaptureReport {
 
 // Every packet of the text goes into the buffer; a line without a time gets the one before it.
 CaptureReport ReadCapture(std::string_view text, TraceBuffer& into);
-// Throws FileError.
-CaptureReport LoadCaptureFile(const std::string& path, TraceBuffer& into);
+// Read piece by piece, never whole; stops between pieces once cancel is set. Throws FileError.
+CaptureReport LoadCaptureFile(const std::string& path, TraceBuffer& into,
+                              const std::atomic<bool>* cancel = nullptr);
 
 // The held records, or those numbered in rows, as a capture or as CSV with a header row; with each
 // record's line for a plant on several lines.

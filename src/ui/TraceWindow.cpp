@@ -348,6 +348,7 @@ void TTraceWindow::WaitForSave() {
 
 TTraceWindow::~TTraceWindow() {
     WaitForSave();
+    if (openCancel_) openCancel_->store(true);
     WaitForOpen();
 }
 
@@ -380,21 +381,30 @@ void TTraceWindow::SaveInBackground(const QString& path, bool csv) {
 }
 
 void TTraceWindow::OpenCapture(const QString& path) {
+    // A load under way is given up, not waited for: it stops at its next piece.
+    if (openCancel_) openCancel_->store(true);
     WaitForOpen();
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    openCancel_ = cancel;
     // A capture may be hundreds of megabytes: it is read beside the window, which goes on showing
     // the live trace until the file is in.
     auto loaded = std::make_shared<TraceBuffer>(buffer_.Capacity());
     lbStatus->setText("Opening " + QFileInfo(path).fileName() + "\u2026");
-    opener_ = std::thread([this, loaded, path, file = path.toStdString()] {
+    opener_ = std::thread([this, loaded, path, cancel, file = path.toStdString()] {
         CaptureReport report;
         std::string failure;
         try {
-            report = LoadCaptureFile(file, *loaded);
+            report = LoadCaptureFile(file, *loaded, cancel.get());
         } catch (const FileError& e) {
             failure = e.what();
         }
+        if (report.cancelled) return;
         QMetaObject::invokeMethod(
-            this, [this, loaded, path, report, failure] { Opened(path, *loaded, report, failure); },
+            this,
+            [this, loaded, path, report, failure, cancel] {
+                // A load given up after its last piece still must not replace the newer one.
+                if (!cancel->load()) Opened(path, *loaded, report, failure);
+            },
             Qt::QueuedConnection);
     });
 }

@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <memory>
+#include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -113,6 +115,8 @@ class TTraceWindow : public QWidget, public PacketObserver {
     QElapsedTimer shown_;
     std::thread saver_;
     std::thread opener_;  // reads a capture file; its buffer replaces the trace once read
+    // Set to end the load under way: a second "Open Capture…" never waits for the first.
+    std::shared_ptr<std::atomic<bool>> openCancel_;
 };
 
 }  // namespace korva

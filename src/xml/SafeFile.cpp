@@ -95,6 +95,29 @@ std::string ReadRegularFile(const std::string& path, std::size_t cap) {
     return content;
 }
 
+void ReadRegularFileInPieces(const std::string& path, std::size_t cap, std::size_t piece,
+                             const std::function<bool(std::string_view)>& take) {
+    struct stat st {};
+    const UniqueFd fd = OpenChecked(path, O_RDONLY, st, "open");
+    if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > cap)
+        throw FileError(TooLarge(path, cap));
+    std::string buffer(std::max<std::size_t>(1, piece), '\0');
+    std::size_t total = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer.data(), buffer.size());
+        if (n == 0) return;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int code = errno;
+            throw FileError("cannot read '" + path + "': " + Why(code));
+        }
+        total += static_cast<std::size_t>(n);
+        // A file that grows while it is read stops at the cap like one that was too large.
+        if (total > cap) throw FileError(TooLarge(path, cap));
+        if (!take(std::string_view(buffer.data(), static_cast<std::size_t>(n)))) return;
+    }
+}
+
 UniqueFd OpenRegularForWriting(const std::string& path) {
     struct stat st {};
     return OpenChecked(path, O_WRONLY | O_CREAT, st, "open");

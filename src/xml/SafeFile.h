@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <stdexcept>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <string_view>
 
 namespace korva {
@@ -29,6 +31,10 @@ inline constexpr std::size_t kMaxReadBytes = std::size_t{64} << 20;
 
 // The whole content of a regular file of at most `cap` bytes; throws FileError otherwise.
 std::string ReadRegularFile(const std::string& path, std::size_t cap = kMaxReadBytes);
+// The same file handed over piece by piece, each at most `piece` bytes, so that a large file never
+// stands in memory whole; `take` returns false to stop early. Throws FileError.
+void ReadRegularFileInPieces(const std::string& path, std::size_t cap, std::size_t piece,
+                             const std::function<bool(std::string_view)>& take);
 
 // An owned file descriptor; -1 holds none.
 class UniqueFd {

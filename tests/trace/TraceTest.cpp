@@ -239,6 +239,30 @@ TEST(CaptureFile, ReadsWhatItCanAndSaysWhatNot) {
         "2026-12-07T12:00:01.000000Z,not for us,34,112,FeedPump,Mode,4,read reply,70 22 8A 02 00 11 04\n");
 }
 
+// A file read piece by piece gives what the whole text gives, lines cut between pieces included;
+// a load asked to stop stops.
+TEST(CaptureFile, ReadInPiecesAsAWholeAndStopsWhenAsked) {
+    std::string text = "\xEF\xBB\xBF" + std::string(kCaptureHeader) + "\n";
+    for (int i = 0; i < 50000; ++i)  // about 2 MB: more than one piece
+        text += FormatCaptureLine(kNoon + i, PacketPath::Sent, MakePacket({0x22, 0x6C, 0x89}, {1})) +
+                (i % 1000 == 7 ? "\nnoise\n" : "\n");
+    text += "2026-12-07T12:00:01Z bus (x70x22x8Ax02x00x11x04)";  // no line end at the end
+    test::TempDir dir;
+    dir.Write("big.kcap", text);
+    TraceBuffer whole(60000), pieces(60000);
+    const CaptureReport expected = ReadCapture(text, whole);
+    const CaptureReport got = LoadCaptureFile(dir.Path() + "/big.kcap", pieces);
+    EXPECT_EQ(got.Summary(), expected.Summary());
+    EXPECT_EQ(got.taken, 50001u);
+    EXPECT_FALSE(got.cancelled);
+    EXPECT_EQ(CaptureText(pieces, nullptr), CaptureText(whole, nullptr));
+    const std::atomic<bool> stop{true};
+    TraceBuffer none;
+    const CaptureReport stopped = LoadCaptureFile(dir.Path() + "/big.kcap", none, &stop);
+    EXPECT_TRUE(stopped.cancelled);
+    EXPECT_EQ(stopped.taken, 0u);
+}
+
 TEST(CaptureFile, RecorderStartsANewFileAtTheLimit) {
     test::TempDir dir;
     const std::string base = dir.Path() + "/bus";

@@ -211,6 +211,27 @@ class TraceWindowTest : public QObject {
         form.mnMonitor->trigger();
         QVERIFY(form.devicePage->btGetVal->isEnabled());
     }
+    // A second "Open Capture…" while a large file loads gives that load up instead of waiting for
+    // it: the first file never replaces the second, and its summary never shows.
+    void aSecondOpenGivesUpTheFirst() {
+        test::TempDir in;
+        std::string big = std::string(kCaptureHeader) + "\n";
+        const std::string line =
+            FormatCaptureLine(kNoon, PacketPath::Received, MakePacket({0x6C, 0x23, 0x8A}, {5, 0, 7})) + "\n";
+        for (int i = 0; i < 400000; ++i) big += line;
+        in.Write("big.kcap", big + "garbage\n");
+        in.Write("small.kcap", std::string(kCaptureHeader) + "\n" + line + line);
+        test::Window one(test::Window::SmallPlant());
+        TTraceWindow& v = *one.form->traceWindow;
+        v.ShowWindow();
+        v.OpenCapture(QString::fromStdString(in.Path() + "/big.kcap"));
+        v.OpenCapture(QString::fromStdString(in.Path() + "/small.kcap"));
+        QTRY_COMPARE(v.Model()->rowCount(), 2);
+        QTest::qWait(200);  // anything the first load might still post
+        QCOMPARE(v.Model()->rowCount(), 2);
+        QCOMPARE(one.messages, QStringList{});
+    }
+
     // A plant on two lines: the trace hears both buses and keeps each packet's line; the "Line"
     // column, the line filter, the CSV and a capture read back agree; each bus counts its own bad
     // checksums; a capture without lines reads and writes as it always did.

@@ -79,6 +79,11 @@ TForm1::TForm1(std::string workDir, Wiring wiring)
     setStatusBar(statusLine);
     traceWindow = new TTraceWindow(engine().Model(), dialogs_, this);
     engine().SetPacketObserver(traceWindow);
+    traceWindow->lineLive = [this] {
+        for (const auto& bus : engine().Buses())
+            if (bus->SerialUp() || (bus->Relay() != nullptr && bus->Relay()->Up())) return true;
+        return false;
+    };
     plotWindow = new TPlotWindow(engine().Model(), dialogs_, this);
     plotClock_.start();
 

@@ -160,7 +160,11 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
     connect(btOpenCapture, &QPushButton::clicked, this, [this] {
         const QString path =
             Choose(false, "Open capture file", "Capture files (*.kcap *.txt *.log);;All files (*)");
-        if (!path.isEmpty()) OpenCapture(path);
+        if (path.isEmpty()) return;
+        if (lineLive && lineLive())
+            OpenInOwnView(path);
+        else
+            OpenCapture(path);
     });
     connect(btClear, &QPushButton::clicked, this, [this] {
         buffer_.Clear();
@@ -407,6 +411,18 @@ void TTraceWindow::OpenCapture(const QString& path) {
             },
             Qt::QueuedConnection);
     });
+}
+
+TTraceWindow* TTraceWindow::OpenInOwnView(const QString& path) {
+    // Its own ring and table; nothing feeds it live packets. It goes when closed, or with this window.
+    auto* view = new TTraceWindow(config_, dialogs_, this, buffer_.Capacity());
+    view->setObjectName("frmCaptureView");
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    view->setWindowTitle("Packet Trace \u2014 " + QFileInfo(path).fileName());
+    view->chooseFile = chooseFile;
+    view->ShowWindow();
+    view->OpenCapture(path);
+    return view;
 }
 
 void TTraceWindow::WaitForOpen() {

@@ -53,6 +53,11 @@ class TTraceWindow : public QWidget, public PacketObserver {
     // read is told. WaitForOpen waits for the reading under way (its result comes as an event).
     void OpenCapture(const QString& path);
     void WaitForOpen();
+    // "Open Capture…" while the line is live: the file opens in a view of its own, so that the live
+    // history stays and no live packet is added under the file's name. Returns that view.
+    TTraceWindow* OpenInOwnView(const QString& path);
+    // Whether live packets are coming in (a port or the relay is up); the live window is told.
+    std::function<bool()> lineLive;
     // What the table shows is copied at once, then written on a thread of its own; a failure is told
     // when it is known. WaitForSave waits for the save under way.
     void SaveCsv(const QString& path);

@@ -187,8 +187,26 @@ class TraceWindowTest : public QObject {
         w.WaitForSave();
         w.btClear->click();
         QCOMPARE(w.Model()->rowCount(), 0);
+        const auto live = w.lineLive;
+        w.lineLive = [] { return false; };  // no port open: the file takes the window's place
         w.btOpenCapture->click();
         QTRY_COMPARE(w.Model()->rowCount(), 7);
+        // With the line live the file gets a view of its own: the live history stays, and live
+        // packets never go under the file's name.
+        w.lineLive = live;
+        QVERIFY(w.lineLive());
+        answer = QString::fromStdString(out.Path() + "/all.kcap");
+        w.btOpenCapture->click();
+        TTraceWindow* view = w.findChild<TTraceWindow*>("frmCaptureView");
+        QVERIFY(view != nullptr && view->isVisible());
+        QTRY_COMPARE(view->Model()->rowCount(), 7);
+        speed->RequestRead();
+        win.Tick(3);
+        w.btPause->click();
+        w.btPause->click();
+        QTRY_COMPARE(w.Model()->rowCount(), 9);
+        QCOMPARE(view->Model()->rowCount(), 7);
+        view->close();
 
         // Recording writes the packets as they come.
         answer = QString::fromStdString(out.Path() + "/rec");

@@ -14,4 +14,4 @@ ensure_packages() {
 
 # What building and running the program needs; the test build needs the rest.
 RUN_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev librsvg2-bin)
-BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev postgresql junitparser python3-junitparser clang-format libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev clang libclang-rt-14-dev dpkg-dev desktop-file-utils librsvg2-bin groff-base)
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev postgresql junitparser python3-junitparser clang-format libgtest-dev libgmock-dev libbenchmark-dev qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev clang libclang-rt-14-dev dpkg-dev desktop-file-utils librsvg2-bin groff-base tshark)

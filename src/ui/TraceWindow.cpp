@@ -1,5 +1,7 @@
 #include "ui/TraceWindow.h"
 
+#include "trace/Pcapng.h"
+
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QComboBox>
@@ -332,8 +334,9 @@ QString TTraceWindow::Choose(bool save, const QString& caption, const QString& f
 }
 
 void TTraceWindow::Save(bool csv) {
-    const QString path = Choose(true, csv ? "Save trace as CSV" : "Save trace as capture",
-                                csv ? "CSV files (*.csv)" : "Capture files (*.kcap)");
+    const QString path =
+        Choose(true, csv ? "Save trace as CSV" : "Save trace as capture",
+               csv ? "CSV files (*.csv)" : "Capture files (*.kcap);;pcapng files (*.pcapng)");
     if (path.isEmpty()) return;
     csv ? SaveCsv(path) : SaveCapture(path);
 }
@@ -366,11 +369,14 @@ void TTraceWindow::SaveInBackground(const QString& path, bool csv) {
         if (buffer_.Holds(n)) shown->Append(buffer_.At(n));
     // The decoder reads names, codes and types, which stay as loaded, and the units, which a change
     // of scheme leaves alone until this save is done.
-    saver_ = std::thread([this, shown, csv, lines = SeveralLines(), file = path.toStdString()] {
+    // A name ending in .pcapng is written for the packet analyzers.
+    const bool pcapng = !csv && path.endsWith(".pcapng", Qt::CaseInsensitive);
+    saver_ = std::thread([this, shown, csv, pcapng, lines = SeveralLines(), file = path.toStdString()] {
         std::string failure;
         try {
-            ReplaceFileSafely(
-                file, csv ? CsvText(*shown, nullptr, decoder_, lines) : CaptureText(*shown, nullptr, lines));
+            ReplaceFileSafely(file, csv      ? CsvText(*shown, nullptr, decoder_, lines)
+                                    : pcapng ? PcapngText(*shown)
+                                             : CaptureText(*shown, nullptr, lines));
         } catch (const FileError& e) {
             failure = e.what();
         }

@@ -185,6 +185,12 @@ class TraceWindowTest : public QObject {
         answer = QString::fromStdString(out.Path() + "/all.kcap");
         w.btSaveCapture->click();
         w.WaitForSave();
+        // A name ending in .pcapng gets the analyzers' format: its section header block first.
+        answer = QString::fromStdString(out.Path() + "/all.pcapng");
+        w.btSaveCapture->click();
+        w.WaitForSave();
+        QCOMPARE(ReadRegularFile(answer.toStdString()).substr(0, 4), std::string("\x0A\x0D\x0D\x0A"));
+        answer = QString::fromStdString(out.Path() + "/all.kcap");
         w.btClear->click();
         QCOMPARE(w.Model()->rowCount(), 0);
         const auto live = w.lineLive;

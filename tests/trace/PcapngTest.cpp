@@ -1,0 +1,71 @@
+// The trace's pcapng file as the analyzer reads it: Debian's tshark prints each packet's time,
+// length, comment, direction and bytes, and they are the trace's.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/TempDir.h"
+#include "trace/CaptureFile.h"
+#include "trace/Pcapng.h"
+#include "xml/SafeFile.h"
+
+namespace korva {
+namespace {
+
+// What a command prints on stdout, its lines.
+std::vector<std::string> Output(const std::string& command) {
+    std::vector<std::string> lines;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    if (!pipe) return lines;
+    std::string text;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0;) text.append(chunk, n);
+    for (std::size_t from = 0, at; (at = text.find('\n', from)) != std::string::npos; from = at + 1)
+        lines.push_back(text.substr(from, at - from));
+    return lines;
+}
+
+TEST(Pcapng, TsharkReadsEveryPacketAsTheTraceHasIt) {
+    const char* tshark = "/usr/bin/tshark";
+    ASSERT_TRUE(std::filesystem::exists(tshark)) << "tshark is not installed (Debian package tshark)";
+    const struct {
+        const char* line;    // as the capture file has it
+        const char* fields;  // time|length|comment|direction|bytes, as tshark prints them
+    } cases[] = {
+        {"2026-12-07T12:00:00Z tx (x22x6Cx89x01xB7x10)",
+         "1796644800.000000000|6|sent|0x00000002|226c8901b710"},
+        {"2026-12-07T12:00:00.250001Z rx COM2 (x6Cx22x8Ax03xBBx10x00x05)",
+         "1796644800.250001000|8|received COM2|0x00000001|6c228a03bb100005"},
+        {"2026-12-07T12:00:01Z bus (x70x22x8Ax02x00x11x04)",
+         "1796644801.000000000|7|not for us|0x00000001|70228a02001104"},
+        {"2026-12-07T12:00:02Z relay COM1 (x22x6Cx89x01xB7x10)",
+         "1796644802.000000000|6|relayed COM1|0x00000002|226c8901b710"},
+    };
+    std::string capture = std::string(kCaptureHeaderLines) + "\n";
+    for (const auto& c : cases) capture += std::string(c.line) + "\n";
+    TraceBuffer trace;
+    ASSERT_EQ(ReadCapture(capture, trace).Summary(), "4 packets");
+    test::TempDir dir;
+    const std::string file = dir.Path() + "/bus.pcapng";
+    ReplaceFileSafely(file, PcapngText(trace));
+    // The user link type is shown as plain data, so that its bytes can be compared.
+    const std::vector<std::string> got = Output(
+        std::string(tshark) + " -r " + file +
+        " -o 'uat:user_dlts:\"User 0 (DLT=147)\",\"data\",\"0\",\"\",\"0\",\"\"' -T fields -E separator='|'"
+        " -e frame.time_epoch -e frame.len -e frame.comment -e frame.packet_flags_direction -e data.data"
+        " 2>/dev/null");
+    ASSERT_EQ(got.size(), std::size(cases));
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], cases[i].fields) << cases[i].line;
+    // Only the rows asked for.
+    const std::vector<std::uint64_t> rows{trace.First() + 2};
+    ReplaceFileSafely(file, PcapngText(trace, &rows));
+    EXPECT_EQ(Output(std::string(tshark) + " -r " + file + " -T fields -e frame.comment 2>/dev/null"),
+              std::vector<std::string>{"not for us"});
+}
+
+}  // namespace
+}  // namespace korva

@@ -44,6 +44,8 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/demo/config
   PATTERN ports.xml EXCLUDE)
 
 install(FILES ${KORVA_PACKAGING_DIR}/korvaconfig.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The bus dissector, where Wireshark and tshark look for global Lua plugins.
+install(FILES ${KORVA_PACKAGING_DIR}/wireshark/korva.lua DESTINATION ${CMAKE_INSTALL_LIBDIR}/wireshark/plugins)
 install(FILES ${KORVA_PACKAGING_DIR}/icons/korvaconfig.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 

@@ -100,6 +100,7 @@ for f in "$bin/korvaconfig" "$bin/korvasim" "$bin/korvarun" "$bin/korvaconfig-la
     [ -f "$f" ] && [ -x "$f" ] || bad "missing program ${f#"$root"}"
 done
 [ "$(head -n 1 "$bin/korvaconfig-launch")" = '#!/bin/sh' ] || bad "the launcher is not a sh script"
+ls "$root"/usr/lib/*/wireshark/plugins/korva.lua >/dev/null 2>&1 || bad "the Wireshark dissector is not among the global Lua plugins"
 demo=$share/korvaconfig/demo/config
 diff -r -x ports.xml "$src/examples/demo/config" "$demo" || bad "installed demo differs from examples/demo/config"
 [ -e "$demo/ports.xml" ] && bad "a local ports.xml was packaged"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Packets.h"
 #include "support/TempDir.h"
 #include "trace/CaptureFile.h"
 #include "trace/Pcapng.h"
@@ -65,6 +66,45 @@ TEST(Pcapng, TsharkReadsEveryPacketAsTheTraceHasIt) {
     ReplaceFileSafely(file, PcapngText(trace, &rows));
     EXPECT_EQ(Output(std::string(tshark) + " -r " + file + " -T fields -e frame.comment 2>/dev/null"),
               std::vector<std::string>{"not for us"});
+}
+
+// The dissector decodes every kind of packet as the trace does, names the device and property from
+// a names file beside it, and marks a wrong checksum.
+TEST(Pcapng, TheDissectorDecodesEveryKindAndMarksABadChecksum) {
+    const char* tshark = "/usr/bin/tshark";
+    ASSERT_TRUE(std::filesystem::exists(tshark)) << "tshark is not installed (Debian package tshark)";
+    const struct {
+        std::vector<int> header;  // dest, source, code
+        std::vector<int> data;
+        bool corrupt;
+        const char* fields;  // dest|source|kind|length|checksum right|data|device|property|marked bad
+    } cases[] = {
+        {{34, 108, 0x89}, {16}, false, "34|108|read request|1|1|10|FeedPump|SpeedSetpoint|"},
+        {{108, 34, 0x8A}, {16, 0x05, 0xAA}, false, "108|34|read reply|3|1|1005aa|FeedPump|SpeedSetpoint|"},
+        {{34, 108, 0x79}, {16, 0x05, 0xAA}, false, "34|108|write request|3|1|1005aa|FeedPump|SpeedSetpoint|"},
+        {{108, 35, 0x8C}, {7}, false, "108|35|read refused|1|1|07|||"},
+        {{0x16, 108, 0xE8}, {}, false, "22|108|boot request|0|1||||"},
+        {{108, 34, 0x8A}, {16, 0x05, 0xAA}, true, "108|34|read reply|3|0|1005aa|FeedPump|SpeedSetpoint|1"},
+    };
+    TraceBuffer trace;
+    for (const auto& c : cases) {
+        BusPacket p = test::MakePacket({c.header[0], c.header[1], c.header[2]}, c.data);
+        if (c.corrupt) p.checksum = static_cast<std::uint8_t>(p.checksum + 1);
+        trace.Append(TraceRecord::From(0, PacketPath::Received, p));
+    }
+    test::TempDir dir;
+    ReplaceFileSafely(dir.Path() + "/korva.lua", ReadRegularFile(KORVA_DISSECTOR));
+    ReplaceFileSafely(dir.Path() + "/korva_names.lua",
+                      "return { devices = { [34] = \"FeedPump\" }, properties = { [34] = { [16] = "
+                      "\"SpeedSetpoint\" } } }\n");
+    ReplaceFileSafely(dir.Path() + "/bus.pcapng", PcapngText(trace));
+    const std::vector<std::string> got = Output(
+        std::string(tshark) + " -X lua_script:" + dir.Path() + "/korva.lua -r " + dir.Path() +
+        "/bus.pcapng -T fields -E separator='|' -e korva.dest -e korva.source -e korva.kind -e korva.length"
+        " -e korva.checksum_ok -e korva.data -e korva.device -e korva.property -e korva.checksum.bad "
+        "2>/dev/null");
+    ASSERT_EQ(got.size(), std::size(cases));
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], cases[i].fields) << i;
 }
 
 }  // namespace

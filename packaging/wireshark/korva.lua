@@ -1,0 +1,97 @@
+-- KorvaConfig bus packets in Wireshark and tshark: the pcapng files that "Save Capture..." writes
+-- carry one packet per block on the user link type 147 (DLT_USER0), as the line carries it:
+-- destination, source, code, length, checksum, then up to four data bytes.
+--
+-- Device and property names come from korva_names.lua beside this file, when there is one:
+--   return { devices = { [34] = "FeedPump" }, properties = { [34] = { [16] = "SpeedSetpoint" } } }
+
+local korva = Proto("korva", "KorvaConfig bus")
+
+-- Lua 5.2, which Wireshark embeds, has no bit operators of its own.
+local band = (bit32 and bit32.band) or bit.band
+
+local classes = { [0x88] = "read", [0x78] = "write", [0xE8] = "boot", [0x58] = "close" }
+
+local f = korva.fields
+f.dest = ProtoField.uint8("korva.dest", "Destination", base.DEC)
+f.source = ProtoField.uint8("korva.source", "Source", base.DEC)
+f.code = ProtoField.uint8("korva.code", "Code", base.HEX)
+f.class = ProtoField.uint8("korva.class", "Class", base.HEX, classes, 0xF8)
+f.refused = ProtoField.bool("korva.refused", "Refused", 8, nil, 0x04)
+f.ack = ProtoField.bool("korva.ack", "Acknowledge", 8, nil, 0x02)
+f.expects = ProtoField.bool("korva.expects_reply", "Expects a reply", 8, nil, 0x01)
+f.kind = ProtoField.string("korva.kind", "Kind")
+f.length = ProtoField.uint8("korva.length", "Length", base.DEC)
+f.checksum = ProtoField.uint8("korva.checksum", "Checksum", base.HEX)
+f.checksum_ok = ProtoField.bool("korva.checksum_ok", "Checksum right")
+f.data = ProtoField.bytes("korva.data", "Data")
+f.device = ProtoField.string("korva.device", "Device")
+f.property = ProtoField.string("korva.property", "Property")
+
+local bad_checksum = ProtoExpert.new("korva.checksum.bad", "Bad checksum", expert.group.CHECKSUM,
+    expert.severity.ERROR)
+korva.experts = { bad_checksum }
+
+-- The names of a configuration, if korvarun wrote them next to this file.
+local names = { devices = {}, properties = {} }
+do
+    local here = debug.getinfo(1, "S").source:match("^@(.*[/\\])") or ""
+    local ok, loaded = pcall(dofile, here .. "korva_names.lua")
+    if ok and type(loaded) == "table" then
+        names.devices = loaded.devices or {}
+        names.properties = loaded.properties or {}
+    end
+end
+
+-- What the packet is, in the words of the trace.
+local function kind_of(code)
+    local class = classes[band(code, 0xF8)] or string.format("class 0x%02X", band(code, 0xF8))
+    if band(code, 0x02) ~= 0 then return class .. " reply" end
+    if band(code, 0x04) ~= 0 then return class .. " refused" end
+    return class .. " request"
+end
+
+function korva.dissector(buffer, pinfo, tree)
+    if buffer:len() < 5 then return 0 end
+    pinfo.cols.protocol = "KORVA"
+    local dest, source = buffer(0, 1):uint(), buffer(1, 1):uint()
+    local code, length = buffer(2, 1):uint(), buffer(3, 1):uint()
+    local stored = buffer(4, 1):uint()
+    local present = math.min(length, buffer:len() - 5)
+    -- The checksum stands before the data: the sum of the four header bytes and the data bytes;
+    -- a length above 4 never passes.
+    local sum = dest + source + code + length
+    for i = 0, present - 1 do sum = sum + buffer(5 + i, 1):uint() end
+    local ok = length <= 4 and present == length and (sum % 256) == stored
+
+    local kind = kind_of(code)
+    local sub = tree:add(korva, buffer(0, 5 + present), "KorvaConfig bus, " .. kind)
+    sub:add(f.dest, buffer(0, 1))
+    sub:add(f.source, buffer(1, 1))
+    local c = sub:add(f.code, buffer(2, 1))
+    c:add(f.class, buffer(2, 1))
+    c:add(f.refused, buffer(2, 1))
+    c:add(f.ack, buffer(2, 1))
+    c:add(f.expects, buffer(2, 1))
+    sub:add(f.kind, kind)
+    sub:add(f.length, buffer(3, 1))
+    local ck = sub:add(f.checksum, buffer(4, 1))
+    sub:add(f.checksum_ok, ok)
+    if not ok then ck:add_proto_expert_info(bad_checksum) end
+    if present > 0 then sub:add(f.data, buffer(5, present)) end
+
+    -- A request names the device it goes to, a reply the one it comes from; the first data byte
+    -- is the property's code.
+    local device = band(code, 0x06) ~= 0 and source or dest
+    local device_name = names.devices[device]
+    if device_name then sub:add(f.device, device_name) end
+    local property_name = present > 0 and names.properties[device] and names.properties[device][buffer(5, 1):uint()]
+    if property_name then sub:add(f.property, property_name) end
+    pinfo.cols.info = string.format("%s %d -> %d%s%s%s", kind, source, dest,
+        device_name and (" " .. device_name) or "", property_name and ("." .. property_name) or "",
+        ok and "" or " [bad checksum]")
+    return 5 + present
+end
+
+local encap = (wtap_encaps and wtap_encaps.USER0) or wtap.USER0
+DissectorTable.get("wtap_encap"):add(encap, korva)

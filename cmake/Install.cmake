@@ -44,8 +44,14 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/demo/config
   PATTERN ports.xml EXCLUDE)
 
 install(FILES ${KORVA_PACKAGING_DIR}/korvaconfig.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-# The bus dissector, where Wireshark and tshark look for global Lua plugins.
-install(FILES ${KORVA_PACKAGING_DIR}/wireshark/korva.lua DESTINATION ${CMAKE_INSTALL_LIBDIR}/wireshark/plugins)
+# The bus dissector, where Debian's Wireshark and tshark look for global Lua plugins: the multiarch
+# library folder, whatever the package's own libdir says.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(korva_wireshark_plugins lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
+else()
+  set(korva_wireshark_plugins lib/wireshark/plugins)
+endif()
+install(FILES ${KORVA_PACKAGING_DIR}/wireshark/korva.lua DESTINATION ${korva_wireshark_plugins})
 install(FILES ${KORVA_PACKAGING_DIR}/icons/korvaconfig.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 

@@ -209,6 +209,7 @@ void TDevicePage::On_NewKorvaDevice(KDevice* device) {
     if (root_ == nullptr) AddRoot();
     QTreeWidgetItem* node = AddChild(ParentFor(*device), Q(DeviceNodeText(*device)), device);
     deviceNodes_[device] = node;
+    overviewFresh_ = false;  // the overview lists it from its next redraw
 }
 
 void TDevicePage::On_NewKorvaProperty(KDevice* device, KPropertyLink* link) {
@@ -290,6 +291,11 @@ void TDevicePage::ShowTable(QTreeWidgetItem* node, KObject* object) {
         node != nullptr && std::find(lineNodes_.begin(), lineNodes_.end(), node) != lineNodes_.end();
     if (node != nullptr && node->parent() != nullptr && !line)
         return deviceTable->Refresh();  // a file's own nodes
+    // The same overview as the last redraw: only its cells are brought up to date.
+    if (deviceTable->Shown() == TDeviceTable::Mode::Overview && overviewNode_ == node && overviewFresh_)
+        return deviceTable->Refresh();
+    overviewNode_ = node;
+    overviewFresh_ = true;
     std::vector<KDevice*> devices;
     for (const auto& [device, deviceNode] : deviceNodes_)
         if (!line || deviceNode->parent() == node) devices.push_back(const_cast<KDevice*>(device));

@@ -148,6 +148,9 @@ class TDevicePage : public QWidget {
     std::unordered_map<const KDevice*, QTreeWidgetItem*> deviceNodes_;
     std::unordered_set<const KDevice*> filled_;  // device nodes that hold their links' nodes
     std::unordered_map<const QTreeWidgetItem*, KObject*> objects_;
+    // The node the table overviews (null: none selected), and whether its device list is current.
+    const QTreeWidgetItem* overviewNode_ = nullptr;
+    bool overviewFresh_ = false;
 };
 
 }  // namespace korva

@@ -69,29 +69,12 @@ void UniqueFd::Reset() {
 }
 
 std::string ReadRegularFile(const std::string& path, std::size_t cap) {
-    struct stat st {};
-    const UniqueFd fd = OpenChecked(path, O_RDONLY, st, "open");
-    if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > cap)
-        throw FileError(TooLarge(path, cap));
     std::string content;
-    content.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
     // The file may change while it is read: read until its end, but never past the cap.
-    for (;;) {
-        if (got == content.size()) {
-            if (content.size() > cap) throw FileError(TooLarge(path, cap));
-            content.resize(std::min(cap + 1, content.size() + 4096));
-        }
-        const ssize_t n = ::read(fd.Get(), content.data() + got, content.size() - got);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int code = errno;
-            throw FileError("cannot read '" + path + "': " + Why(code));
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    content.resize(got);
+    ReadRegularFileInPieces(path, cap, std::size_t{64} << 10, [&content](std::string_view piece) {
+        content.append(piece);
+        return true;
+    });
     return content;
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "trace/Pcapng.h"
 #include "trace/TraceColumns.h"
 
 namespace korva {
@@ -14,8 +15,8 @@ namespace korva {
 namespace {
 constexpr std::size_t kMaxCaptureBytes = std::size_t{512} << 20;
 
-// The highest n of the files base-n.kcap that are there already; 0 when there are none.
-int HighestNumber(const std::string& base) {
+// The highest n of the files base-n.ext that are there already; 0 when there are none.
+int HighestNumber(const std::string& base, const std::string& ext) {
     namespace fs = std::filesystem;
     const fs::path b(base);
     const std::string prefix = b.filename().string() + "-";
@@ -24,10 +25,10 @@ int HighestNumber(const std::string& base) {
     for (fs::directory_iterator it(b.has_parent_path() ? b.parent_path() : fs::path("."), ec), end;
          !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() <= prefix.size() + 5 || name.compare(0, prefix.size(), prefix) != 0 ||
-            name.compare(name.size() - 5, 5, ".kcap") != 0)
+        if (name.size() <= prefix.size() + ext.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - ext.size(), ext.size(), ext) != 0)
             continue;
-        const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 5);
+        const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - ext.size());
         int n = 0;
         const auto [stop, bad] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
         // Far beyond any recording, and room left to count on without overflow.
@@ -35,6 +36,22 @@ int HighestNumber(const std::string& base) {
             highest = n;
     }
     return highest;
+}
+
+const char* Extension(CaptureFormat f) {
+    return f == CaptureFormat::Pcapng ? ".pcapng" : ".kcap";
+}
+
+// The size of the line or block that text starts with; the recorder only ever holds whole ones.
+std::size_t FirstUnit(std::string_view text, CaptureFormat f) {
+    if (f == CaptureFormat::Lines) {
+        const std::size_t end = text.find('\n');
+        return end == std::string_view::npos ? text.size() : end + 1;
+    }
+    if (text.size() < 8) return text.size();
+    std::uint32_t length = 0;
+    for (int i = 3; i >= 0; --i) length = (length << 8) | static_cast<unsigned char>(text[4 + i]);
+    return length < 12 || length > text.size() ? text.size() : length;
 }
 
 // Every held record, or those named.
@@ -177,8 +194,12 @@ std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>*
     return text;
 }
 
-CaptureRecorder::CaptureRecorder(std::string base, std::uint64_t limitBytes, bool severalLines)
-    : base_(std::move(base)), limit_(limitBytes < 4096 ? 4096 : limitBytes), lines_(severalLines) {
+CaptureRecorder::CaptureRecorder(std::string base, std::uint64_t limitBytes, bool severalLines,
+                                 CaptureFormat format)
+    : base_(std::move(base)),
+      limit_(limitBytes < 4096 ? 4096 : limitBytes),
+      lines_(severalLines),
+      format_(format) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -192,7 +213,10 @@ CaptureRecorder::~CaptureRecorder() {
 }
 
 void CaptureRecorder::Add(const TraceRecord& r) {
-    const std::string line = FormatCaptureLine(r.timeUs, r.path, r.Packet(), lines_ ? r.line : 0) + '\n';
+    const std::string line =
+        format_ == CaptureFormat::Pcapng
+            ? PcapngPacket(r)
+            : FormatCaptureLine(r.timeUs, r.path, r.Packet(), lines_ ? r.line : 0) + '\n';
     const std::lock_guard<std::mutex> lock(mutex_);
     if (!error_.empty()) return;
     pending_ += line;
@@ -248,13 +272,13 @@ void CaptureRecorder::Run() {
 }
 
 void CaptureRecorder::StartFile() {
-    if (number_ == 0) number_ = HighestNumber(base_);
+    if (number_ == 0) number_ = HighestNumber(base_, Extension(format_));
     UniqueFd fd;
     std::string name;
     // A name taken meanwhile (by another recorder on the same base) is passed over, never reused.
     for (int attempt = 0; attempt < 1000 && !fd; ++attempt) {
         char number[32];
-        std::snprintf(number, sizeof number, "-%03d.kcap", ++number_);
+        std::snprintf(number, sizeof number, "-%03d%s", ++number_, Extension(format_));
         name = base_ + number;
         fd = CreateNewFile(name);
     }
@@ -262,9 +286,11 @@ void CaptureRecorder::StartFile() {
         throw FileError("cannot write '" + name + "': every name near it is taken",
                         "every name near it is taken");
     fd_ = std::move(fd);
-    const std::string header = std::string(lines_ ? kCaptureHeaderLines : kCaptureHeader) + "\n";
-    WriteAll(fd_, header, name);
-    inFile_ = header.size();
+    const std::string head = format_ == CaptureFormat::Pcapng
+                                 ? PcapngHead()
+                                 : std::string(lines_ ? kCaptureHeaderLines : kCaptureHeader) + "\n";
+    WriteAll(fd_, head, name);
+    inFile_ = headSize_ = head.size();
     const std::lock_guard<std::mutex> lock(mutex_);
     ++files_;
     current_ = name;
@@ -274,19 +300,21 @@ void CaptureRecorder::Write(std::string text) {
     if (!fd_) StartFile();
     std::string_view rest = text;
     while (!rest.empty()) {
-        if (inFile_ >= limit_) StartFile();
-        // Whole lines only, up to the limit; a file takes at least one line.
-        std::size_t take = rest.size();
-        bool full = false;
-        if (inFile_ + take > limit_) {
-            const auto room = static_cast<std::size_t>(limit_ - inFile_);
-            const std::size_t cut = room == 0 ? std::string_view::npos : rest.rfind('\n', room - 1);
-            take = cut == std::string_view::npos ? rest.find('\n') + 1 : cut + 1;
-            full = true;
+        // The lines or blocks that fit; one that does not starts the next file, unless this one
+        // holds nothing yet, which takes it whatever its size.
+        std::size_t take = 0;
+        while (take < rest.size()) {
+            const std::size_t next = take + FirstUnit(rest.substr(take), format_);
+            if (inFile_ + next > limit_ && (take > 0 || inFile_ > headSize_)) break;
+            take = next;
+        }
+        if (take == 0) {
+            StartFile();
+            continue;
         }
         WriteAll(fd_, rest.substr(0, take), current_);
         rest.remove_prefix(take);
-        inFile_ = full ? limit_ : inFile_ + take;
+        inFile_ += take;
     }
 }
 

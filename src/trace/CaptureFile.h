@@ -49,12 +49,16 @@ std::string CsvText(const TraceBuffer& buffer, const std::vector<std::uint64_t>*
 
 // Writes packets to files as they come, on a thread of its own so that neither the tick nor the
 // window waits for the disk: Add only formats under a lock. A file that reaches the size limit is
-// closed and the next one started: base-001.kcap, base-002.kcap, ... Numbering goes on after the
-// highest file of that base already there; a file is always a new one, so nothing earlier is touched.
+// closed and the next one started: base-001.kcap, base-002.kcap, ... (or .pcapng). Numbering goes
+// on after the highest file of that base already there; a file is always a new one, so nothing
+// earlier is touched. A file holds whole lines or blocks only.
+enum class CaptureFormat { Lines, Pcapng };
+
 class CaptureRecorder {
   public:
-    // severalLines: each line names the packet's line.
-    CaptureRecorder(std::string base, std::uint64_t limitBytes, bool severalLines = false);
+    // severalLines: each line names the packet's line (a pcapng block always does).
+    CaptureRecorder(std::string base, std::uint64_t limitBytes, bool severalLines = false,
+                    CaptureFormat format = CaptureFormat::Lines);
     // Writes what was added and ends the thread.
     ~CaptureRecorder();
     CaptureRecorder(const CaptureRecorder&) = delete;
@@ -76,6 +80,7 @@ class CaptureRecorder {
     const std::string base_;
     const std::uint64_t limit_;
     const bool lines_;
+    const CaptureFormat format_;
     mutable std::mutex mutex_;
     std::condition_variable wake_, written_;
     std::string pending_;
@@ -87,7 +92,7 @@ class CaptureRecorder {
     int number_ = 0;  // of the newest file; the writer thread's
     // The writer thread's own.
     UniqueFd fd_;
-    std::uint64_t inFile_ = 0;
+    std::uint64_t inFile_ = 0, headSize_ = 0;
     std::thread thread_;
 };
 

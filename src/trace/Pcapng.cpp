@@ -35,8 +35,10 @@ constexpr std::uint16_t kEndOfOptions = 0, kComment = 1, kUserApplication = 4, k
 constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A, kInterface = 1, kEnhancedPacket = 6;
 constexpr std::uint32_t kInbound = 1, kOutbound = 2;
 
-void Packet(std::string& out, const TraceRecord& r) {
-    std::string body;
+}  // namespace
+
+std::string PcapngPacket(const TraceRecord& r) {
+    std::string out, body;
     Put32(body, 0);  // the one interface
     const std::uint64_t us = r.timeUs >= 0 ? static_cast<std::uint64_t>(r.timeUs) : 0;
     Put32(body, static_cast<std::uint32_t>(us >> 32));
@@ -53,12 +55,11 @@ void Packet(std::string& out, const TraceRecord& r) {
     Option(body, kComment, std::string(PathWords(r.path)) + (line.empty() ? "" : " " + line));
     Put32(body, kEndOfOptions);
     Block(out, kEnhancedPacket, body);
+    return out;
 }
-}  // namespace
 
-std::string PcapngText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows) {
-    std::string out;
-    std::string section;
+std::string PcapngHead(const std::string& interfaceName) {
+    std::string out, section;
     Put32(section, 0x1A2B3C4D);
     Put16(section, 1);
     Put16(section, 0);
@@ -71,14 +72,20 @@ std::string PcapngText(const TraceBuffer& buffer, const std::vector<std::uint64_
     Put16(iface, kPcapngLinkType);
     Put16(iface, 0);
     Put32(iface, BusPacket::kHeaderSize + BusPacket::kMaxWireLength);  // the longest packet
-    Option(iface, kInterfaceName, "KorvaConfig bus");
+    // An option's length field holds at most this much.
+    Option(iface, kInterfaceName, interfaceName.substr(0, 0xFFFF));
     Put32(iface, kEndOfOptions);
     Block(out, kInterface, iface);
+    return out;
+}
+
+std::string PcapngText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows) {
+    std::string out = PcapngHead();
     if (rows != nullptr) {
         for (std::uint64_t n : *rows)
-            if (buffer.Holds(n)) Packet(out, buffer.At(n));
+            if (buffer.Holds(n)) out += PcapngPacket(buffer.At(n));
     } else {
-        for (std::uint64_t n = buffer.First(); n < buffer.End(); ++n) Packet(out, buffer.At(n));
+        for (std::uint64_t n = buffer.First(); n < buffer.End(); ++n) out += PcapngPacket(buffer.At(n));
     }
     return out;
 }

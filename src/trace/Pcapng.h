@@ -19,4 +19,9 @@ inline constexpr std::uint16_t kPcapngLinkType = 147;
 // The held records, or those numbered in rows, as a whole pcapng file.
 std::string PcapngText(const TraceBuffer& buffer, const std::vector<std::uint64_t>* rows = nullptr);
 
+// A file written as packets come: its section header and interface first, then a block per packet.
+// interfaceName is what an analyzer shows for the line.
+std::string PcapngHead(const std::string& interfaceName = "KorvaConfig bus");
+std::string PcapngPacket(const TraceRecord& r);
+
 }  // namespace korva

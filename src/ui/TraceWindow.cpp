@@ -151,7 +151,8 @@ TTraceWindow::TTraceWindow(const KModel& model, const UiDialogs& dialogs, QWidge
     });
     connect(btRecord, &QPushButton::clicked, this, [this](bool on) {
         if (!on) return StopRecording();
-        const QString base = Choose(true, "Record to capture files", "Capture files (*.kcap)");
+        const QString base =
+            Choose(true, "Record to capture files", "Capture files (*.kcap);;pcapng files (*.pcapng)");
         if (base.isEmpty())
             btRecord->setChecked(false);
         else
@@ -461,8 +462,10 @@ void TTraceWindow::Opened(const QString& path, TraceBuffer& loaded, const Captur
 
 void TTraceWindow::StartRecording(const QString& base) {
     QString stem = base;
-    if (stem.endsWith(".kcap")) stem.chop(5);
-    recorder_ = std::make_unique<CaptureRecorder>(stem.toStdString(), kRecordFileLimit, SeveralLines());
+    const bool pcapng = stem.endsWith(".pcapng", Qt::CaseInsensitive);
+    if (stem.endsWith(".kcap", Qt::CaseInsensitive) || pcapng) stem.chop(pcapng ? 7 : 5);
+    recorder_ = std::make_unique<CaptureRecorder>(stem.toStdString(), kRecordFileLimit, SeveralLines(),
+                                                  pcapng ? CaptureFormat::Pcapng : CaptureFormat::Lines);
     status_.start();  // it watches the recorder's errors
     btRecord->setChecked(true);
     ShowStatus();

@@ -7,6 +7,7 @@
 #include "support/Packets.h"
 #include "support/TempDir.h"
 #include "trace/CaptureFile.h"
+#include "trace/Pcapng.h"
 #include "trace/TraceFilter.h"
 
 namespace korva {
@@ -263,26 +264,51 @@ TEST(CaptureFile, ReadInPiecesAsAWholeAndStopsWhenAsked) {
     EXPECT_EQ(stopped.taken, 0u);
 }
 
+// Each file holds whole lines or blocks, up to the limit, and together they hold every packet.
 TEST(CaptureFile, RecorderStartsANewFileAtTheLimit) {
-    test::TempDir dir;
-    const std::string base = dir.Path() + "/bus";
-    CaptureRecorder rec(base, 4096);
-    TraceBuffer all;
-    for (int i = 0; i < 300; ++i) {
-        const auto r =
-            TraceRecord::From(kNoon + i, PacketPath::Sent, MakePacket({0x22, 0x6C, 0x89}, {i & 0xFF}));
-        rec.Add(r);
-        all.Append(r);
-        if (i % 50 == 49) rec.Flush();
+    const struct {
+        const char* name;
+        CaptureFormat format;
+        const char* ext;
+    } rows[] = {{"capture lines", CaptureFormat::Lines, ".kcap"},
+                {"pcapng", CaptureFormat::Pcapng, ".pcapng"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        const std::string base = dir.Path() + "/bus";
+        CaptureRecorder rec(base, 4096, false, row.format);
+        TraceBuffer all;
+        std::string blocks;
+        for (int i = 0; i < 300; ++i) {
+            // Packets of differing length, so that a file's end falls inside one now and then.
+            const auto r =
+                TraceRecord::From(kNoon + i, PacketPath::Sent,
+                                  MakePacket({0x22, 0x6C, 0x89}, std::vector<int>(1 + i % 4, i & 0xFF)));
+            rec.Add(r);
+            all.Append(r);
+            blocks += PcapngPacket(r);
+            if (i % 50 == 49) rec.Flush();
+        }
+        rec.Flush();
+        EXPECT_GE(rec.Files(), 4);
+        TraceBuffer back;
+        std::string backBlocks;
+        for (int f = 1; f <= rec.Files(); ++f) {
+            const std::string name = base + "-00" + std::to_string(f) + row.ext;
+            EXPECT_LE(std::filesystem::file_size(name), 4096u) << name;
+            if (row.format == CaptureFormat::Lines) {
+                EXPECT_EQ(LoadCaptureFile(name, back).Skipped(), 0u);
+                continue;
+            }
+            const std::string file = ReadRegularFile(name);
+            ASSERT_EQ(file.substr(0, PcapngHead().size()), PcapngHead()) << name;
+            backBlocks += file.substr(PcapngHead().size());
+        }
+        if (row.format == CaptureFormat::Lines)
+            EXPECT_EQ(CaptureText(back, nullptr), CaptureText(all, nullptr));
+        else
+            EXPECT_EQ(backBlocks, blocks);
     }
-    EXPECT_GE(rec.Files(), 4);
-    TraceBuffer back;
-    for (int f = 1; f <= rec.Files(); ++f) {
-        const std::string name = base + "-00" + std::to_string(f) + ".kcap";
-        EXPECT_LE(std::filesystem::file_size(name), 4096u) << name;
-        EXPECT_EQ(LoadCaptureFile(name, back).Skipped(), 0u);
-    }
-    EXPECT_EQ(CaptureText(back, nullptr), CaptureText(all, nullptr));
 }
 
 // A new recording to the same base goes on after the files there, and writes into none of them.

@@ -8,6 +8,7 @@
 #include "support/Packets.h"
 #include "support/Window.h"
 #include "trace/CaptureFile.h"
+#include "trace/Pcapng.h"
 #include "ui/DevicePage.h"
 #include "ui/LogPane.h"
 #include "ui/TraceWindow.h"
@@ -223,6 +224,17 @@ class TraceWindowTest : public QObject {
         w.btRecord->click();
         TraceBuffer recorded;
         QCOMPARE(LoadCaptureFile(out.Path() + "/rec-001.kcap", recorded).taken, std::size_t{2});
+        // A .pcapng name records blocks for the analyzers instead: the same two packets.
+        answer = QString::fromStdString(out.Path() + "/rec.pcapng");
+        w.btRecord->click();
+        speed->RequestRead();
+        win.Tick(3);
+        w.btRecord->click();
+        const std::string blocks = ReadRegularFile(out.Path() + "/rec-001.pcapng");
+        QCOMPARE(blocks.substr(0, PcapngHead().size()), PcapngHead());
+        const TraceBuffer& held = w.Buffer();
+        QCOMPARE(blocks.substr(PcapngHead().size()),
+                 PcapngPacket(held.At(held.End() - 2)) + PcapngPacket(held.At(held.End() - 1)));
 
         // Listening only: nothing is sent, and the panel offers no reading.
         form.mnMonitor->trigger();

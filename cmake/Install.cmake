@@ -1,4 +1,4 @@
-# Install rules: the three programs, the launcher, the demo configuration, the desktop entry, the
+# Install rules: the three programs, the analyzer's capture program and dissector, the launcher, the demo configuration, the desktop entry, the
 # icon (SVG plus PNGs rendered from it at build time), the manual pages and the package documents.
 # Included at the end of the top-level CMakeLists.txt, when the program targets exist.
 include(GNUInstallDirs)
@@ -19,19 +19,30 @@ endif()
 
 # Debian's toolchain links with RELRO but binds lazily; immediate binding makes the relocation
 # table read-only for the whole run (lintian: hardening-no-bindnow).
-foreach(program korvaconfig korvasim korvarun)
+foreach(program korvaconfig korvasim korvarun korvacap)
   target_link_options(${program} PRIVATE LINKER:-z,relro LINKER:-z,now)
 endforeach()
 
 install(TARGETS korvaconfig korvasim korvarun RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The analyzer's plug-ins go where Debian's Wireshark and tshark look for global ones: the multiarch
+# library folder, whatever the package's own libdir says. korvacap among the capture programs, the
+# bus dissector among the Lua plugins.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(korva_wireshark lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark)
+else()
+  set(korva_wireshark lib/wireshark)
+endif()
+install(TARGETS korvacap RUNTIME DESTINATION ${korva_wireshark}/extcap)
+install(FILES ${KORVA_PACKAGING_DIR}/wireshark/korva.lua DESTINATION ${korva_wireshark}/plugins)
 # A stripped install (cpack with CPACK_STRIP_FILES, cmake --install --strip) also drops the
 # compiler's version notes, as Debian's own packaging does.
 if(CMAKE_OBJCOPY)
   install(CODE "
     if(CMAKE_INSTALL_DO_STRIP)
-      foreach(p korvaconfig korvasim korvarun)
+      foreach(p ${CMAKE_INSTALL_BINDIR}/korvaconfig ${CMAKE_INSTALL_BINDIR}/korvasim
+                ${CMAKE_INSTALL_BINDIR}/korvarun ${korva_wireshark}/extcap/korvacap)
         execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
-          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${p}\" COMMAND_ERROR_IS_FATAL ANY)
+          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${p}\" COMMAND_ERROR_IS_FATAL ANY)
       endforeach()
     endif()")
 endif()
@@ -44,14 +55,6 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/demo/config
   PATTERN ports.xml EXCLUDE)
 
 install(FILES ${KORVA_PACKAGING_DIR}/korvaconfig.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-# The bus dissector, where Debian's Wireshark and tshark look for global Lua plugins: the multiarch
-# library folder, whatever the package's own libdir says.
-if(CMAKE_LIBRARY_ARCHITECTURE)
-  set(korva_wireshark_plugins lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
-else()
-  set(korva_wireshark_plugins lib/wireshark/plugins)
-endif()
-install(FILES ${KORVA_PACKAGING_DIR}/wireshark/korva.lua DESTINATION ${korva_wireshark_plugins})
 install(FILES ${KORVA_PACKAGING_DIR}/icons/korvaconfig.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
@@ -80,7 +83,7 @@ endif()
 # Manual pages, compressed as Debian wants them: best compression, no name or time stamp inside,
 # so that two builds give the same bytes. korvaconfig-launch shares the page of korvaconfig.
 set(man_outputs)
-foreach(page korvaconfig korvasim korvarun)
+foreach(page korvaconfig korvasim korvarun korvacap)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1)
   add_custom_command(OUTPUT ${out}.gz
     COMMAND ${CMAKE_COMMAND} -E copy ${KORVA_PACKAGING_DIR}/man/${page}.1 ${out}

@@ -2,7 +2,7 @@
 -- carry one packet per block on the user link type 147 (DLT_USER0), as the line carries it:
 -- destination, source, code, length, checksum, then up to four data bytes.
 --
--- Device and property names come from korva_names.lua beside this file, when there is one:
+-- Device and property names come from a names table (see below), when there is one:
 --   return { devices = { [34] = "FeedPump" }, properties = { [34] = { [16] = "SpeedSetpoint" } } }
 
 local korva = Proto("korva", "KorvaConfig bus")
@@ -32,16 +32,46 @@ local bad_checksum = ProtoExpert.new("korva.checksum.bad", "Bad checksum", exper
     expert.severity.ERROR)
 korva.experts = { bad_checksum }
 
--- The names of a configuration, if korvarun wrote them next to this file.
+-- The names of a configuration, as korvarun --export-dissector-names writes them: the file the
+-- protocol's preference names, else korva_names.lua in the personal Lua plugins folder, else beside
+-- this file. The table is read as text in an empty environment: it can hold data, never run code.
+korva.prefs.names = Pref.string("Names file", "",
+    "A names table written by korvarun --export-dissector-names; empty: korva_names.lua in the " ..
+    "personal Lua plugins folder or beside this dissector")
+
 local names = { devices = {}, properties = {} }
-do
-    local here = debug.getinfo(1, "S").source:match("^@(.*[/\\])") or ""
-    local ok, loaded = pcall(dofile, here .. "korva_names.lua")
-    if ok and type(loaded) == "table" then
-        names.devices = loaded.devices or {}
-        names.properties = loaded.properties or {}
+local here = debug.getinfo(1, "S").source:match("^@(.*[/\\])") or ""
+
+local function read_names(path)
+    local file = io.open(path, "r")
+    if not file then return nil end
+    local text = file:read("*a")
+    file:close()
+    local chunk = text and load(text, "=" .. path, "t", {})
+    if not chunk then return nil end
+    local ok, loaded = pcall(chunk)
+    if ok and type(loaded) == "table" then return loaded end
+    return nil
+end
+
+local function load_names()
+    local places = {}
+    if korva.prefs.names ~= "" then places[#places + 1] = korva.prefs.names end
+    local ok, personal = pcall(Dir.personal_plugins_path)
+    if ok and personal then places[#places + 1] = personal .. "/korva_names.lua" end
+    places[#places + 1] = here .. "korva_names.lua"
+    names = { devices = {}, properties = {} }
+    for _, path in ipairs(places) do
+        local loaded = read_names(path)
+        if loaded then
+            names.devices = type(loaded.devices) == "table" and loaded.devices or {}
+            names.properties = type(loaded.properties) == "table" and loaded.properties or {}
+            return
+        end
     end
 end
+load_names()
+korva.prefs_changed = load_names
 
 -- What the packet is, in the words of the trace.
 local function kind_of(code)

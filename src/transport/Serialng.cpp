@@ -157,27 +157,61 @@ void TSerialPortNG::SetActive(bool active) {
         Close();
 }
 
-bool TSerialPortNG::ApplyLineSettings(int fd) {
+namespace {
+// 8 data bits, no parity, one stop bit, no flow control; reads return whatever has arrived. -1 when
+// the settings cannot be read, 0 when they cannot be set, 1 when they are.
+int SetRawLine(int fd, int baud) {
     termios t{};
-    if (tcgetattr(fd, &t) != 0) {
-        std::lock_guard lock(mutex_);
-        ErrorLocked(801, "Error getting DCB from CommState", true);
-        return false;
-    }
-    // 8 data bits, no parity, one stop bit, no flow control; reads return whatever has arrived.
+    if (tcgetattr(fd, &t) != 0) return -1;
     cfmakeraw(&t);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
     t.c_cflag |= CS8 | CLOCAL | CREAD;
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    const speed_t standard = StandardSpeed(baud_);
+    const speed_t standard = StandardSpeed(baud);
     if (standard != 0) {
         cfsetispeed(&t, standard);
         cfsetospeed(&t, standard);
     }
     bool ok = tcsetattr(fd, TCSANOW, &t) == 0;
-    if (ok && standard == 0) ok = SetCustomBaud(fd, baud_);
+    if (ok && standard == 0) ok = SetCustomBaud(fd, baud);
+    return ok ? 1 : 0;
+}
+}  // namespace
+
+int OpenListeningLine(const std::string& path, int baud, std::string& holder) {
+    // Read-only: nothing can be sent, and the modem lines, which drive some adapters' transmitters,
+    // are left as they are.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    int err = 0;
+    if (termios probe{}; tcgetattr(fd, &probe) != 0) {
+        err = ENOTTY;
+    } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Two readers on one device would each get part of the bytes.
+        err = errno == EWOULDBLOCK ? EBUSY : errno;
+        holder = LockHolder(fd);
+    } else if (SetRawLine(fd, baud) != 1) {
+        err = EINVAL;
+    }
+    if (err != 0) {
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    tcflush(fd, TCIFLUSH);
+    return fd;
+}
+
+bool TSerialPortNG::ApplyLineSettings(int fd) {
+    const int set = SetRawLine(fd, baud_);
+    if (set < 0) {
+        std::lock_guard lock(mutex_);
+        ErrorLocked(801, "Error getting DCB from CommState", true);
+        return false;
+    }
+    const bool ok = set == 1;
     if (!ok) {
         std::lock_guard lock(mutex_);
         ErrorLocked(802, "Error setting CommState, 87 indicate that Parms are incorrect", true);

@@ -78,7 +78,7 @@ while read -r perms owner _ _ _ name _; do
     case "$perms:$name" in
         d*) [ "$perms" = drwxr-xr-x ] || bad "folder $name is $perms" ;;
         l*) ;;
-        *:./usr/bin/*) [ "$perms" = -rwxr-xr-x ] || bad "program $name is $perms" ;;
+        *:./usr/bin/* | *:./usr/lib/*/wireshark/extcap/*) [ "$perms" = -rwxr-xr-x ] || bad "program $name is $perms" ;;
         *) [ "$perms" = -rw-r--r-- ] || bad "file $name is $perms" ;;
     esac
 done < <(dpkg-deb -c "$deb")
@@ -87,11 +87,13 @@ root=$tmp/root
 dpkg -x "$deb" "$root"
 bin=$root/usr/bin
 share=$root/usr/share
-for p in korvaconfig korvasim korvarun; do
-    sections=$(readelf -S --wide "$bin/$p")
+extcap=$(ls -d "$root"/usr/lib/*/wireshark/extcap 2>/dev/null | head -n 1)
+for p in "$bin/korvaconfig" "$bin/korvasim" "$bin/korvarun" "$extcap/korvacap"; do
+    [ -x "$p" ] || { bad "missing program ${p#"$root"}"; continue; }
+    sections=$(readelf -S --wide "$p")
     grep -q ' \.symtab ' <<<"$sections" && bad "$p is not stripped"
     grep -q ' \.comment ' <<<"$sections" && bad "$p keeps its .comment section"
-    dynamic=$(readelf -d "$bin/$p")
+    dynamic=$(readelf -d "$p")
     grep -q 'BIND_NOW' <<<"$dynamic" || bad "$p is not linked with -z now"
 done
 
@@ -101,6 +103,8 @@ for f in "$bin/korvaconfig" "$bin/korvasim" "$bin/korvarun" "$bin/korvaconfig-la
 done
 [ "$(head -n 1 "$bin/korvaconfig-launch")" = '#!/bin/sh' ] || bad "the launcher is not a sh script"
 ls "$root"/usr/lib/*/wireshark/plugins/korva.lua >/dev/null 2>&1 || bad "the Wireshark dissector is not among the global Lua plugins"
+"$extcap/korvacap" --extcap-interfaces 2>/dev/null | grep -q '^extcap {version=' ||
+    bad "korvacap is not among the analyzer's capture programs, or does not answer it"
 demo=$share/korvaconfig/demo/config
 diff -r -x ports.xml "$src/examples/demo/config" "$demo" || bad "installed demo differs from examples/demo/config"
 [ -e "$demo/ports.xml" ] && bad "a local ports.xml was packaged"
@@ -140,7 +144,7 @@ man1=$share/man/man1
 # Roff with its escaped hyphens made plain, for looking words up. Read whole into a variable:
 # a "grep -q" at the end of a pipe would cut the pipe short and fail it under pipefail.
 plain_page() { zcat "$1" | sed 's/\\-/-/g'; }
-for page in korvaconfig korvasim korvarun; do
+for page in korvaconfig korvasim korvarun korvacap; do
     gz=$man1/$page.1.gz
     if ! gzip -t "$gz" 2>/dev/null; then
         bad "missing or broken ${gz#"$root"}"

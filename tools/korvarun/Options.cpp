@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <string_view>
@@ -34,10 +35,25 @@ bool SetFlag(Options& o, const std::string& name) {
 }
 
 bool IsValueOption(std::string_view name) {
-    constexpr std::array<std::string_view, 18> names = {
-        "--workdir", "--port",    "--baud",    "--timeout",  "--junit",    "--json",
-        "--dut",     "--cleanup", "--station", "--poll",     "--interval", "--for",
-        "--log",     "--units",   "--results", "--operator", "--part",     "--dut-from"};
+    constexpr std::array<std::string_view, 19> names = {"--workdir",
+                                                        "--port",
+                                                        "--baud",
+                                                        "--timeout",
+                                                        "--junit",
+                                                        "--json",
+                                                        "--dut",
+                                                        "--cleanup",
+                                                        "--station",
+                                                        "--poll",
+                                                        "--interval",
+                                                        "--for",
+                                                        "--log",
+                                                        "--units",
+                                                        "--results",
+                                                        "--operator",
+                                                        "--part",
+                                                        "--dut-from",
+                                                        "--export-dissector-names"};
     for (std::string_view n : names)
         if (n == name) return true;
     return false;
@@ -95,6 +111,8 @@ void SetValue(Options& o, const std::string& name, const std::string& value) {
         if (dot == std::string::npos || dot == 0 || dot + 1 == value.size())
             throw UsageError("--dut-from wants Device.Property, not '" + value + "'");
         o.dutFrom = value;
+    } else if (name == "--export-dissector-names") {
+        o.exportNames = value;
     } else if (name == "--operator") {
         o.operatorName = value;
     } else if (name == "--part") {
@@ -185,6 +203,15 @@ Options ParseArguments(std::span<const std::string> args) {
         SetValue(o, name, attached ? *attached : args[++i]);
     }
     if (o.help || o.version) return o;
+    if (!o.exportNames.empty()) {
+        // Only the configuration is read: anything else given would be silently left undone.
+        if (!positional.empty() || args.size() > 4 ||
+            (args.size() > 2 && std::none_of(args.begin(), args.end(), [](const std::string& a) {
+                 return a == "--workdir" || a.rfind("--workdir=", 0) == 0;
+             })))
+            throw UsageError("--export-dissector-names takes only --workdir besides its file");
+        return o;
+    }
     if (!o.poll.empty()) {
         CheckPollMode(o, positional);
         return o;
@@ -213,6 +240,7 @@ const char* UsageText() {
     return R"(Usage: korvarun [options] FILE.kts [NODE...]
        korvarun --poll ITEM [--poll ITEM...] --port PORT [--interval SECONDS]
                 [--for SECONDS] [--log FILE.csv]
+       korvarun --export-dissector-names FILE.lua [--workdir DIR]
        korvarun results history DUT | yield [--since DATE] [--by day|station|part]
                 | pareto [--since DATE] | sync   [--csv|--json] [--results WHERE]
 
@@ -262,6 +290,14 @@ Options:
                     and --dut. Prompts then need --yes or --no.
   --help            Prints this text.
   --version         Prints the version.
+
+The packet analyzer's names, without a sequence file:
+  --export-dissector-names FILE.lua
+                    Writes the device and property names of the configuration
+                    as the table that the bus dissector korva.lua loads: save
+                    it as korva_names.lua in the analyzer's personal Lua
+                    plugins folder (~/.local/lib/wireshark/plugins) or beside
+                    korva.lua, or name it in the protocol's preferences.
 
 Polling, without a sequence file:
   --poll ITEM       Polls Device.Property, every property of Device, or all

@@ -53,6 +53,8 @@ struct Options {
     std::string part;
     // The unit scheme values are reported in; empty: each property's own unit.
     std::string unitScheme;
+    // --export-dissector-names FILE: the configuration's names for the bus dissector; nothing runs.
+    std::string exportNames;
     bool help = false;
     bool version = false;
 };

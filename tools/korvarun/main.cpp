@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "DissectorNames.h"
 #include "Options.h"
 #include "Poller.h"
 #include "ResultsCommand.h"
@@ -29,6 +30,8 @@ int main(int argc, char* argv[]) {
         std::cout << "korvarun " KORVA_VERSION << std::endl;
         return kPassed;
     }
+    if (!options.exportNames.empty())
+        return ExportDissectorNames(options.workDir, options.exportNames, std::cout, std::cerr);
     try {
         return options.poll.empty() ? RunStations(options) : RunPoll(options);
     } catch (const std::exception& e) {

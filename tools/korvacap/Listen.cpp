@@ -1,0 +1,125 @@
+#include "Listen.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "packet/CaptureLine.h"
+#include "packet/Receiver.h"
+#include "trace/Pcapng.h"
+#include "transport/ComPortCommands.h"
+#include "transport/PortMap.h"
+#include "transport/Serialng.h"
+
+namespace korva::korvacap {
+
+namespace {
+
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Whole, or false once the reader has gone (or the write failed otherwise).
+bool WriteAll(int fd, const std::string& bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::int64_t NowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// Each packet the scanner finds goes out as one block, with its checksum as the line carried it.
+class BlockSink : public ReceiverSink {
+  public:
+    BlockSink(int fifo, std::uint8_t line) : fifo_(fifo), line_(line) {}
+    void OnPacket(const BusPacket& p) override { Put(PacketPath::Received, p); }
+    void OnChecksumError(const BusPacket& p, std::uint8_t) override { Put(PacketPath::ChecksumError, p); }
+    bool readerGone = false;
+
+  private:
+    void Put(PacketPath path, const BusPacket& p) {
+        if (!readerGone && !WriteAll(fifo_, PcapngPacket(TraceRecord::From(NowUs(), path, p, line_))))
+            readerGone = true;
+    }
+    int fifo_;
+    std::uint8_t line_;
+};
+
+}  // namespace
+
+int Capture(const Options& options, std::ostream& err) {
+    const std::string port = PortOfInterface(options.interface);
+    const std::string workDir = options.workDir.empty() ? DefaultWorkDir() : options.workDir;
+    const std::string path = DevicePathForPort(workDir, port);
+    // The stop signals are read from a descriptor, between reads of the line, never in a handler.
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stops, s);
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    const Fd signals(::signalfd(-1, &stops, SFD_CLOEXEC));
+
+    std::string holder;
+    const Fd line(OpenListeningLine(path, options.speed, holder));
+    if (line.get() < 0) {
+        err << "korvacap: cannot listen on " << port << ":";
+        for (const std::string& why : OpenFailureLines(path, errno, holder)) err << " " << why;
+        err << std::endl;
+        return 1;
+    }
+    const Fd fifo(::open(options.fifo.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fifo.get() < 0) {
+        err << "korvacap: cannot write to " << options.fifo << ": " << std::strerror(errno) << std::endl;
+        return 1;
+    }
+    if (!WriteAll(fifo.get(), PcapngHead("KorvaConfig serial " + port))) return 0;
+
+    BlockSink sink(fifo.get(), LineNumber(port));
+    Receiver receiver(sink);
+    for (;;) {
+        pollfd p[2] = {{line.get(), POLLIN, 0}, {signals.get(), POLLIN, 0}};
+        if (::poll(p, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            err << "korvacap: " << std::strerror(errno) << std::endl;
+            return 1;
+        }
+        if (p[1].revents != 0) return 0;
+        char bytes[4096];
+        const ssize_t n = ::read(line.get(), bytes, sizeof bytes);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (n <= 0) {
+            // A pseudo-terminal whose other end closed reads EIO; an adapter pulled out reads nothing.
+            err << "korvacap: the line " << port << " (" << path << ") went away" << (n < 0 ? ": " : "")
+                << (n < 0 ? std::strerror(errno) : "") << std::endl;
+            return 1;
+        }
+        for (ssize_t i = 0; i < n; ++i) receiver.Feed(bytes[i]);
+        if (sink.readerGone) return 0;
+    }
+}
+
+}  // namespace korva::korvacap

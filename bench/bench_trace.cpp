@@ -1,9 +1,15 @@
-// The packet trace: recording and decoding at a busy line's rate, the memory of a full ring, and a
-// filter over it.
+// The packet trace: recording and decoding at a busy line's rate, the memory of a full ring, a
+// filter over it, and opening a large capture file.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
+#include "packet/CaptureLine.h"
+#include "trace/CaptureFile.h"
 #include "trace/TraceFilter.h"
 
 namespace {
@@ -122,5 +128,64 @@ void BM_Filter1M(benchmark::State& state) {
     state.counters["rows"] = static_cast<double>(rows);
 }
 BENCHMARK(BM_Filter1M)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The process's peak resident memory in KiB since the last Reset (the kernel's VmHWM).
+struct PeakMemory {
+    static void Reset() { std::ofstream("/proc/self/clear_refs") << "5"; }
+    static long KiB() {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+        return -1;
+    }
+    static long Now() {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        return -1;
+    }
+};
+
+// Opening a capture of the given size in MiB (490 MiB is 514 MB): the newest million packets are kept, the file is read
+// a piece at a time. The counters are the file's size and how far the peak memory rose over what
+// the process held before, both in MiB.
+void BM_OpenLargeCapture(benchmark::State& state) {
+    const std::string path = std::filesystem::temp_directory_path() / "korva-bench-large.kcap";
+    const std::vector<BusPacket> traffic = Traffic();
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << kCaptureHeader << "\n";
+        const std::int64_t noon = 1796644800LL * 1000000;
+        std::string chunk;
+        for (std::int64_t i = 0; static_cast<long>(out.tellp()) < (state.range(0) << 20); ++i) {
+            chunk += FormatCaptureLine(noon + i * 500, i % 2 ? PacketPath::Received : PacketPath::Sent,
+                                       traffic[static_cast<std::size_t>(i) % traffic.size()]) +
+                     "\n";
+            if (chunk.size() > (1 << 20)) {
+                out << chunk;
+                chunk.clear();
+            }
+        }
+        out << chunk;
+    }
+    const double fileMiB = static_cast<double>(std::filesystem::file_size(path)) / (1 << 20);
+    double rise = 0;
+    std::size_t taken = 0;
+    for (auto _ : state) {
+        TraceBuffer into;
+        state.PauseTiming();
+        PeakMemory::Reset();
+        const long before = PeakMemory::Now();
+        state.ResumeTiming();
+        taken = LoadCaptureFile(path, into).taken;
+        rise = static_cast<double>(PeakMemory::KiB() - before) / 1024;
+    }
+    std::filesystem::remove(path);
+    state.counters["file_MiB"] = fileMiB;
+    state.counters["peak_rise_MiB"] = rise;
+    state.counters["packets"] = static_cast<double>(taken);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * fileMiB * (1 << 20)));
+}
+BENCHMARK(BM_OpenLargeCapture)->Arg(490)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

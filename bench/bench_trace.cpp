@@ -146,8 +146,8 @@ struct PeakMemory {
     }
 };
 
-// Opening a capture of the given size in MiB (490 MiB is 514 MB): the newest million packets are kept, the file is read
-// a piece at a time. The counters are the file's size and how far the peak memory rose over what
+// Opening a capture of the given size in MiB (490 MiB is 514 MB): the newest million packets are kept, the
+// file is read a piece at a time. The counters are the file's size and how far the peak memory rose over what
 // the process held before, both in MiB.
 void BM_OpenLargeCapture(benchmark::State& state) {
     const std::string path = std::filesystem::temp_directory_path() / "korva-bench-large.kcap";

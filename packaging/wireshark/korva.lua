@@ -11,12 +11,15 @@ local korva = Proto("korva", "KorvaConfig bus")
 local band = (bit32 and bit32.band) or bit.band
 
 local classes = { [0x88] = "read", [0x78] = "write", [0xE8] = "boot", [0x58] = "close" }
+-- A field under a bit mask shows its value shifted down past the mask's low zero bits.
+local class_field = {}
+for code, name in pairs(classes) do class_field[code / 8] = name end
 
 local f = korva.fields
 f.dest = ProtoField.uint8("korva.dest", "Destination", base.DEC)
 f.source = ProtoField.uint8("korva.source", "Source", base.DEC)
 f.code = ProtoField.uint8("korva.code", "Code", base.HEX)
-f.class = ProtoField.uint8("korva.class", "Class", base.HEX, classes, 0xF8)
+f.class = ProtoField.uint8("korva.class", "Class", base.HEX, class_field, 0xF8)
 f.refused = ProtoField.bool("korva.refused", "Refused", 8, nil, 0x04)
 f.ack = ProtoField.bool("korva.ack", "Acknowledge", 8, nil, 0x02)
 f.expects = ProtoField.bool("korva.expects_reply", "Expects a reply", 8, nil, 0x01)
@@ -117,6 +120,12 @@ function korva.dissector(buffer, pinfo, tree)
     if device_name then sub:add(f.device, device_name) end
     local property_name = present > 0 and names.properties[device] and names.properties[device][buffer(5, 1):uint()]
     if property_name then sub:add(f.property, property_name) end
+    local function who(address)
+        local name = names.devices[address]
+        return name and string.format("%d %s", address, name) or tostring(address)
+    end
+    pinfo.cols.src = who(source)
+    pinfo.cols.dst = who(dest)
     pinfo.cols.info = string.format("%s %d -> %d%s%s%s", kind, source, dest,
         device_name and (" " .. device_name) or "", property_name and ("." .. property_name) or "",
         ok and "" or " [bad checksum]")

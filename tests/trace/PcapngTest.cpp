@@ -105,6 +105,15 @@ TEST(Pcapng, TheDissectorDecodesEveryKindAndMarksABadChecksum) {
         "2>/dev/null");
     ASSERT_EQ(got.size(), std::size(cases));
     for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], cases[i].fields) << i;
+    // The packet tree names the class of each packet's code.
+    std::vector<std::string> classes;
+    for (const std::string& line :
+         Output(std::string(tshark) + " -X lua_script:" + dir.Path() + "/korva.lua -r " + dir.Path() +
+                "/bus.pcapng -O korva -V 2>/dev/null"))
+        if (const auto at = line.find("= Class: "); at != std::string::npos)
+            classes.push_back(line.substr(at + 9));
+    EXPECT_EQ(classes, (std::vector<std::string>{"read (0x11)", "read (0x11)", "write (0x0f)", "read (0x11)",
+                                                 "boot (0x1d)", "read (0x11)"}));
 }
 
 }  // namespace

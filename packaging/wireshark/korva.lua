@@ -76,12 +76,21 @@ end
 load_names()
 korva.prefs_changed = load_names
 
--- What the packet is, in the words of the trace.
-local function kind_of(code)
-    local class = classes[band(code, 0xF8)] or string.format("class 0x%02X", band(code, 0xF8))
-    if band(code, 0x02) ~= 0 then return class .. " reply" end
-    if band(code, 0x04) ~= 0 then return class .. " refused" end
-    return class .. " request"
+-- What the packet is, in the words of the program's trace.
+local function kind_of(dest, code)
+    local class = band(code, 0xF8)
+    if dest == 6 then return "broadcast" end
+    if class == 0xE8 then return "boot loader" end
+    if band(code, 0x02) ~= 0 then
+        if class == 0x88 then return "read reply" end
+        if class == 0x78 then return "write reply" end
+        return "acknowledgement"
+    end
+    if band(code, 0x04) ~= 0 then return "refusal" end
+    if class == 0x88 then return "read request" end
+    if class == 0x78 then return "write request" end
+    if class == 0x58 then return "close request" end
+    return string.format("request of class %02X", class)
 end
 
 function korva.dissector(buffer, pinfo, tree)
@@ -97,7 +106,7 @@ function korva.dissector(buffer, pinfo, tree)
     for i = 0, present - 1 do sum = sum + buffer(5 + i, 1):uint() end
     local ok = length <= 4 and present == length and (sum % 256) == stored
 
-    local kind = kind_of(code)
+    local kind = (ok and "" or "CHECKSUM ERROR, ") .. kind_of(dest, code)
     local sub = tree:add(korva, buffer(0, 5 + present), "KorvaConfig bus, " .. kind)
     sub:add(f.dest, buffer(0, 1))
     sub:add(f.source, buffer(1, 1))
@@ -113,12 +122,14 @@ function korva.dissector(buffer, pinfo, tree)
     if not ok then ck:add_proto_expert_info(bad_checksum) end
     if present > 0 then sub:add(f.data, buffer(5, present)) end
 
-    -- A request names the device it goes to, a reply the one it comes from; the first data byte
-    -- is the property's code.
+    -- A request names the device it goes to, a reply or refusal the one it comes from; in a read
+    -- or write, the first data byte is the property's code.
     local device = band(code, 0x06) ~= 0 and source or dest
     local device_name = names.devices[device]
     if device_name then sub:add(f.device, device_name) end
-    local property_name = present > 0 and names.properties[device] and names.properties[device][buffer(5, 1):uint()]
+    local class = band(code, 0xF8)
+    local property_name = device_name and present > 0 and (class == 0x88 or class == 0x78) and
+        names.properties[device] and names.properties[device][buffer(5, 1):uint()]
     if property_name then sub:add(f.property, property_name) end
     local function who(address)
         local name = names.devices[address]
@@ -126,9 +137,8 @@ function korva.dissector(buffer, pinfo, tree)
     end
     pinfo.cols.src = who(source)
     pinfo.cols.dst = who(dest)
-    pinfo.cols.info = string.format("%s %d -> %d%s%s%s", kind, source, dest,
-        device_name and (" " .. device_name) or "", property_name and ("." .. property_name) or "",
-        ok and "" or " [bad checksum]")
+    pinfo.cols.info = string.format("%s %d -> %d%s%s", kind, source, dest,
+        device_name and (" " .. device_name) or "", property_name and ("." .. property_name) or "")
     return 5 + present
 end
 

@@ -12,6 +12,7 @@
 #include "support/TempDir.h"
 #include "trace/CaptureFile.h"
 #include "trace/Pcapng.h"
+#include "trace/TraceDecoder.h"
 #include "xml/SafeFile.h"
 
 namespace korva {
@@ -68,29 +69,43 @@ TEST(Pcapng, TsharkReadsEveryPacketAsTheTraceHasIt) {
               std::vector<std::string>{"not for us"});
 }
 
-// The dissector decodes every kind of packet as the trace does, names the device and property from
-// a names file beside it, and marks a wrong checksum.
-TEST(Pcapng, TheDissectorDecodesEveryKindAndMarksABadChecksum) {
+// The dissector decodes every kind of packet in the trace's words, with the trace's device and
+// property, from a names table beside it, and marks a wrong checksum.
+TEST(Pcapng, TheDissectorDecodesEveryKindAsTheTraceDoes) {
     const char* tshark = "/usr/bin/tshark";
     ASSERT_TRUE(std::filesystem::exists(tshark)) << "tshark is not installed (Debian package tshark)";
+    KModel model;
+    KDevice& pump = model.MakeDevice("FeedPump", 34);
+    model.MakeProperty(pump, LinkSpec("SpeedSetpoint", PropertyType::Word, 16));
+    const TraceDecoder decoder(model);
     const struct {
         std::vector<int> header;  // dest, source, code
         std::vector<int> data;
         bool corrupt;
-        const char* fields;  // dest|source|kind|length|checksum right|data|device|property|marked bad
+        const char* bytes;  // dest|source|length|checksum right|data
     } cases[] = {
-        {{34, 108, 0x89}, {16}, false, "34|108|read request|1|1|10|FeedPump|SpeedSetpoint|"},
-        {{108, 34, 0x8A}, {16, 0x05, 0xAA}, false, "108|34|read reply|3|1|1005aa|FeedPump|SpeedSetpoint|"},
-        {{34, 108, 0x79}, {16, 0x05, 0xAA}, false, "34|108|write request|3|1|1005aa|FeedPump|SpeedSetpoint|"},
-        {{108, 35, 0x8C}, {7}, false, "108|35|read refused|1|1|07|||"},
-        {{0x16, 108, 0xE8}, {}, false, "22|108|boot request|0|1||||"},
-        {{108, 34, 0x8A}, {16, 0x05, 0xAA}, true, "108|34|read reply|3|0|1005aa|FeedPump|SpeedSetpoint|1"},
+        {{34, 108, 0x89}, {16}, false, "34|108|1|1|10"},
+        {{108, 34, 0x8A}, {16, 0x05, 0xAA}, false, "108|34|3|1|1005aa"},
+        {{34, 108, 0x79}, {16, 0x05, 0xAA}, false, "34|108|3|1|1005aa"},
+        {{108, 34, 0x7A}, {16}, false, "108|34|1|1|10"},
+        {{108, 35, 0x8C}, {7}, false, "108|35|1|1|07"},
+        {{0x16, 108, 0xE8}, {}, false, "22|108|0|1|"},
+        {{34, 108, 0x59}, {}, false, "34|108|0|1|"},
+        {{108, 34, 0x5A}, {}, false, "108|34|0|1|"},
+        {{6, 108, 0x89}, {1}, false, "6|108|1|1|01"},
+        {{34, 108, 0x11}, {}, false, "34|108|0|1|"},
+        {{108, 34, 0x8A}, {16, 0x05, 0xAA}, true, "108|34|3|0|1005aa"},
     };
     TraceBuffer trace;
+    std::vector<std::string> want;
     for (const auto& c : cases) {
         BusPacket p = test::MakePacket({c.header[0], c.header[1], c.header[2]}, c.data);
         if (c.corrupt) p.checksum = static_cast<std::uint8_t>(p.checksum + 1);
-        trace.Append(TraceRecord::From(0, PacketPath::Received, p));
+        const PacketPath path = c.corrupt ? PacketPath::ChecksumError : PacketPath::Received;
+        trace.Append(TraceRecord::From(0, path, p));
+        const DecodedPacket d = decoder.Decode(p, path);
+        want.push_back(std::string(c.bytes) + "|" + d.kind + "|" + (d.device ? d.device->name : "") + "|" +
+                       d.property + "|" + (c.corrupt ? "1" : ""));
     }
     test::TempDir dir;
     ReplaceFileSafely(dir.Path() + "/korva.lua", ReadRegularFile(KORVA_DISSECTOR));
@@ -98,22 +113,25 @@ TEST(Pcapng, TheDissectorDecodesEveryKindAndMarksABadChecksum) {
                       "return { devices = { [34] = \"FeedPump\" }, properties = { [34] = { [16] = "
                       "\"SpeedSetpoint\" } } }\n");
     ReplaceFileSafely(dir.Path() + "/bus.pcapng", PcapngText(trace));
+    const std::string read =
+        std::string(tshark) + " -X lua_script:" + dir.Path() + "/korva.lua -r " + dir.Path() + "/bus.pcapng ";
     const std::vector<std::string> got = Output(
-        std::string(tshark) + " -X lua_script:" + dir.Path() + "/korva.lua -r " + dir.Path() +
-        "/bus.pcapng -T fields -E separator='|' -e korva.dest -e korva.source -e korva.kind -e korva.length"
-        " -e korva.checksum_ok -e korva.data -e korva.device -e korva.property -e korva.checksum.bad "
-        "2>/dev/null");
+        read +
+        "-T fields -E separator='|' -e korva.dest -e korva.source -e korva.length -e korva.checksum_ok "
+        "-e korva.data -e korva.kind -e korva.device -e korva.property -e korva.checksum.bad 2>/dev/null");
     ASSERT_EQ(got.size(), std::size(cases));
-    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], cases[i].fields) << i;
+    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], want[i]) << i;
     // The packet tree names the class of each packet's code.
     std::vector<std::string> classes;
-    for (const std::string& line :
-         Output(std::string(tshark) + " -X lua_script:" + dir.Path() + "/korva.lua -r " + dir.Path() +
-                "/bus.pcapng -O korva -V 2>/dev/null"))
+    for (const std::string& line : Output(read + "-O korva -V 2>/dev/null"))
         if (const auto at = line.find("= Class: "); at != std::string::npos)
             classes.push_back(line.substr(at + 9));
-    EXPECT_EQ(classes, (std::vector<std::string>{"read (0x11)", "read (0x11)", "write (0x0f)", "read (0x11)",
-                                                 "boot (0x1d)", "read (0x11)"}));
+    ASSERT_EQ(classes.size(), std::size(cases));
+    EXPECT_EQ(classes[0], "read (0x11)");
+    EXPECT_EQ(classes[2], "write (0x0f)");
+    EXPECT_EQ(classes[5], "boot (0x1d)");
+    EXPECT_EQ(classes[6], "close (0x0b)");
+    EXPECT_EQ(classes[9], "Unknown (0x02)");
 }
 
 }  // namespace

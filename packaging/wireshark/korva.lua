@@ -33,42 +33,149 @@ f.property = ProtoField.string("korva.property", "Property")
 
 local bad_checksum = ProtoExpert.new("korva.checksum.bad", "Bad checksum", expert.group.CHECKSUM,
     expert.severity.ERROR)
-korva.experts = { bad_checksum }
+local too_short = ProtoExpert.new("korva.short", "Shorter than a packet's header", expert.group.MALFORMED,
+    expert.severity.ERROR)
+korva.experts = { bad_checksum, too_short }
 
 -- The names of a configuration, as korvarun --export-dissector-names writes them: the file the
--- protocol's preference names, else korva_names.lua in the personal Lua plugins folder, else beside
--- this file. The table is read as text in an empty environment: it can hold data, never run code.
+-- protocol's preference names, else korva_names.lua in the personal configuration folder
+-- (~/.config/wireshark), else beside this file. The file is parsed, never run: it holds a table of
+-- numbers and strings and nothing else, so a names file can neither run code nor stall the analyzer.
 korva.prefs.names = Pref.string("Names file", "",
     "A names table written by korvarun --export-dissector-names; empty: korva_names.lua in the " ..
-    "personal Lua plugins folder or beside this dissector")
+    "personal configuration folder or beside this dissector")
 
 local names = { devices = {}, properties = {} }
 local here = debug.getinfo(1, "S").source:match("^@(.*[/\\])") or ""
+local most_bytes = 16 * 1024 * 1024
+
+-- A Lua table constructor of names, numbers, strings and tables, after an optional "return";
+-- nil for anything else.
+local function parse_table_text(text)
+    local at = 1
+    local function skip()
+        while true do
+            local _, e = text:find("^%s+", at)
+            if e then at = e + 1 end
+            if text:sub(at, at + 1) ~= "--" then return end
+            local nl = text:find("\n", at, true)
+            at = nl and nl + 1 or #text + 1
+        end
+    end
+    local function str()
+        local out, i = {}, at + 1
+        while i <= #text do
+            local c = text:sub(i, i)
+            if c == '"' then at = i + 1 return table.concat(out) end
+            if c == "\\" then
+                local d = text:match("^%d%d?%d?", i + 1)
+                local n = text:sub(i + 1, i + 1)
+                if d and tonumber(d) < 256 then
+                    out[#out + 1] = string.char(tonumber(d))
+                    i = i + 1 + #d
+                elseif n == '"' or n == "\\" then
+                    out[#out + 1] = n
+                    i = i + 2
+                else
+                    return nil
+                end
+            elseif c == "\n" then
+                return nil
+            else
+                out[#out + 1] = c
+                i = i + 1
+            end
+        end
+        return nil
+    end
+    local value
+    local function tbl(depth)
+        if depth > 4 then return nil end
+        at = at + 1
+        local t = {}
+        while true do
+            skip()
+            local c = text:sub(at, at)
+            if c == "}" then at = at + 1 return t end
+            local key
+            if c == "[" then
+                local d, e = text:match("^%[%s*(%d+)%s*%]()", at)
+                if not d then return nil end
+                key, at = tonumber(d), e
+            else
+                local w, e = text:match("^([%a_][%w_]*)()", at)
+                if not w then return nil end
+                key, at = w, e
+            end
+            skip()
+            if text:sub(at, at) ~= "=" then return nil end
+            at = at + 1
+            skip()
+            local v = value(depth)
+            if v == nil then return nil end
+            t[key] = v
+            skip()
+            c = text:sub(at, at)
+            if c == "," or c == ";" then at = at + 1 elseif c ~= "}" then return nil end
+        end
+    end
+    value = function(depth)
+        local c = text:sub(at, at)
+        if c == '"' then return str() end
+        if c == "{" then return tbl(depth + 1) end
+        local d, e = text:match("^(%d+)()", at)
+        if d then at = e return tonumber(d) end
+        return nil
+    end
+    skip()
+    if text:sub(at, at + 5) == "return" then at = at + 6 skip() end
+    if text:sub(at, at) ~= "{" then return nil end
+    local t = tbl(0)
+    skip()
+    if at <= #text then return nil end
+    return t
+end
+
+-- Only addresses and codes from 0 to 255 with names that are strings are kept.
+local function byte_names(t)
+    local out = {}
+    if type(t) ~= "table" then return out end
+    for k, v in pairs(t) do
+        if type(k) == "number" and k >= 0 and k <= 255 and type(v) == "string" then out[k] = v end
+    end
+    return out
+end
 
 local function read_names(path)
-    local file = io.open(path, "r")
+    local file = io.open(path, "rb")
     if not file then return nil end
-    local text = file:read("*a")
+    local text = file:read(most_bytes + 1)
     file:close()
-    local chunk = text and load(text, "=" .. path, "t", {})
-    if not chunk then return nil end
-    local ok, loaded = pcall(chunk)
-    if ok and type(loaded) == "table" then return loaded end
-    return nil
+    if not text or #text > most_bytes then return nil end
+    local t = parse_table_text(text)
+    if type(t) ~= "table" then return nil end
+    local got = { devices = byte_names(t.devices), properties = {} }
+    if type(t.properties) == "table" then
+        for address, codes in pairs(t.properties) do
+            if type(address) == "number" and address >= 0 and address <= 255 then
+                got.properties[address] = byte_names(codes)
+            end
+        end
+    end
+    return got
 end
 
 local function load_names()
     local places = {}
     if korva.prefs.names ~= "" then places[#places + 1] = korva.prefs.names end
-    local ok, personal = pcall(Dir.personal_plugins_path)
-    if ok and personal then places[#places + 1] = personal .. "/korva_names.lua" end
+    local ok, personal = pcall(Dir.personal_config_path, "korva_names.lua")
+    if ok and personal then places[#places + 1] = personal end
     places[#places + 1] = here .. "korva_names.lua"
     names = { devices = {}, properties = {} }
     for _, path in ipairs(places) do
         local loaded = read_names(path)
         if loaded then
-            names.devices = type(loaded.devices) == "table" and loaded.devices or {}
-            names.properties = type(loaded.properties) == "table" and loaded.properties or {}
+            names = loaded
             return
         end
     end
@@ -94,12 +201,18 @@ local function kind_of(dest, code)
 end
 
 function korva.dissector(buffer, pinfo, tree)
-    if buffer:len() < 5 then return 0 end
     pinfo.cols.protocol = "KORVA"
+    if buffer:len() < 5 then
+        local short = tree:add(korva, buffer(), "KorvaConfig bus, too short")
+        short:add_proto_expert_info(too_short)
+        pinfo.cols.info = string.format("too short: %d of the 5 header bytes", buffer:len())
+        return buffer:len()
+    end
     local dest, source = buffer(0, 1):uint(), buffer(1, 1):uint()
     local code, length = buffer(2, 1):uint(), buffer(3, 1):uint()
     local stored = buffer(4, 1):uint()
-    local present = math.min(length, buffer:len() - 5)
+    -- A packet carries at most four data bytes, whatever its length byte says.
+    local present = math.min(length, 4, buffer:len() - 5)
     -- The checksum stands before the data: the sum of the four header bytes and the data bytes;
     -- a length above 4 never passes.
     local sum = dest + source + code + length

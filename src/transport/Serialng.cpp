@@ -181,8 +181,7 @@ int SetRawLine(int fd, int baud) {
 }  // namespace
 
 int OpenListeningLine(const std::string& path, int baud, std::string& holder) {
-    // Read-only: nothing can be sent, and the modem lines, which drive some adapters' transmitters,
-    // are left as they are.
+    // Read-only: nothing can be sent.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
     int err = 0;
@@ -200,6 +199,11 @@ int OpenListeningLine(const std::string& path, int baud, std::string& holder) {
         errno = err;
         return -1;
     }
+    // The system raises DTR and RTS on every open; RTS keys the transmitter of adapters without
+    // automatic direction control, so it goes down again. DTR, which powers some adapters, stays.
+    // A pseudo-terminal has no modem lines and refuses this.
+    int rts = TIOCM_RTS;
+    ioctl(fd, TIOCMBIC, &rts);
     tcflush(fd, TCIFLUSH);
     return fd;
 }

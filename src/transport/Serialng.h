@@ -15,8 +15,8 @@
 
 namespace korva {
 
-// A descriptor on the device for listening only: read-only, raw at the speed, and locked as the
-// program locks its lines, so that two programs never share one line's bytes. -1 with errno set
+// A descriptor on the device for listening only: read-only, raw at the speed, RTS down, and locked
+// as the program locks its lines, so that two programs never share one line's bytes. -1 with errno set
 // (EBUSY and the holder named when another program has the line); the caller closes it.
 int OpenListeningLine(const std::string& path, int baud, std::string& holder);
 

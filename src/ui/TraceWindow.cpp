@@ -328,10 +328,21 @@ void TTraceWindow::ShowStatus() {
     lbStatus->setText(text);
 }
 
+QString WithChosenSuffix(const QString& path, const QString& filter) {
+    // "pcapng files (*.pcapng)": the first pattern's ending, for a name typed without one.
+    const qsizetype star = filter.indexOf("*.");
+    if (path.isEmpty() || star < 0 || QFileInfo(path).fileName().contains('.')) return path;
+    qsizetype end = star + 2;
+    while (end < filter.size() && filter[end].isLetterOrNumber()) ++end;
+    return path + filter.mid(star + 1, end - star - 1);
+}
+
 QString TTraceWindow::Choose(bool save, const QString& caption, const QString& filter) {
     if (chooseFile) return chooseFile(save, caption, filter);
-    return save ? QFileDialog::getSaveFileName(this, caption, QString(), filter)
-                : QFileDialog::getOpenFileName(this, caption, QString(), filter);
+    if (!save) return QFileDialog::getOpenFileName(this, caption, QString(), filter);
+    // The type chosen in the dialog decides the format of a name typed without an ending.
+    QString chosen;
+    return WithChosenSuffix(QFileDialog::getSaveFileName(this, caption, QString(), filter, &chosen), chosen);
 }
 
 void TTraceWindow::Save(bool csv) {

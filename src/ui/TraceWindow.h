@@ -27,6 +27,10 @@ class QTableView;
 
 namespace korva {
 
+// A file name typed without an ending gets that of the file type chosen in the dialog's filter
+// ("pcapng files (*.pcapng)"); a name with one keeps it.
+QString WithChosenSuffix(const QString& path, const QString& filter);
+
 class TTraceWindow : public QWidget, public PacketObserver {
     Q_OBJECT
   public:

@@ -8,8 +8,10 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include "support/SimProcess.h"
 #include "xml/SafeFile.h"
@@ -55,15 +57,25 @@ TEST(Korvacap, AnswersTheAnalyzersQuestions) {
          "in?"},
         {"a line another program holds", "--extcap-interface korva-COM1 --fifo F --capture", 1,
          "korvacap: cannot listen on COM1: PTY: Device or resource busy Another program holds the port"},
+        {"a speed of the devices", "--extcap-interface korva-COM1 --extcap-dlts --speed 9600", 0,
+         "dlt {number=147}"},
+        {"two questions at once", "--extcap-interfaces --extcap-dlts --extcap-interface korva-COM1", 2,
+         "one question at a time"},
+        {"the analyzer's version alone", "--extcap-version=4.0", 0, "extcap {version="},
+        {"no question", "", 0, "Usage: korvacap"},
+        {"braces in a device path", "--extcap-interfaces --workdir B", 0,
+         "{display=KorvaConfig serial COM2 (/dev/(odd))}"},
     };
+    // A ports file whose path would break the dialogue's braces.
+    plant.dir.Write("braces/config/ports.xml",
+                    "<?xml version=\"1.0\"?><ports><port name=\"COM2\" device=\"/dev/{odd}\"/></ports>");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const bool held = std::string(row.name).find("holds") != std::string::npos;
         const int holder = held ? ::open(plant.pty.c_str(), O_RDONLY | O_NOCTTY) : -1;
         if (held) ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
         std::vector<std::string> args = test::Words(row.args);
-        for (std::string& a : args)
-            if (a == "F") a = fifo;
+        for (std::string& a : args) a = a == "F" ? fifo : a == "B" ? plant.dir.Path() + "/braces" : a;
         test::SimProcess run(args, KORVACAP_PATH);
         EXPECT_EQ(Finish(run), row.status) << run.err;
         if (holder >= 0) ::close(holder);
@@ -74,6 +86,49 @@ TEST(Korvacap, AnswersTheAnalyzersQuestions) {
         };
         EXPECT_NE(said.find(pty(row.out)), std::string::npos) << said;
         if (!row.notOut.empty()) EXPECT_EQ(said.find(row.notOut), std::string::npos) << said;
+    }
+}
+
+// However the analyzer stops it, korvacap ends at once: a stop before the analyzer has opened the
+// fifo, a stop while it captures, or the analyzer gone from the fifo on a line that carries nothing.
+TEST(Korvacap, EndsWhenTheAnalyzerStops) {
+    test::DemoSim plant;
+    ASSERT_TRUE(plant.Start()) << plant.sim->err;
+    const struct {
+        const char* name;
+        bool reader;  // the analyzer has the fifo open
+        bool signal;  // SIGTERM, else the reader closes the fifo
+        int status;
+    } rows[] = {
+        {"stopped before reading", false, true, 128 + SIGTERM},
+        {"stopped while capturing", true, true, 0},
+        {"the reader gone", true, false, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string fifo = plant.dir.Path() + "/" + std::to_string(&row - rows) + ".fifo";
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        int reader = row.reader ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+        test::SimProcess cap(
+            {"--extcap-interface", "korva-COM1", "--fifo", fifo, "--capture", "--workdir", plant.dir.Path()},
+            KORVACAP_PATH);
+        if (reader >= 0) {
+            // The file's header says that the capture is under way.
+            pollfd p{reader, POLLIN, 0};
+            ASSERT_EQ(::poll(&p, 1, 5000), 1);
+            char head[64];
+            EXPECT_GT(::read(reader, head, sizeof head), 0);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+        if (row.signal) {
+            cap.Signal(SIGTERM);
+        } else {
+            ::close(reader);
+            reader = -1;
+        }
+        EXPECT_EQ(cap.Wait(), row.status) << cap.err;
+        if (reader >= 0) ::close(reader);
     }
 }
 
@@ -100,12 +155,10 @@ TEST(Korvacap, TsharkCapturesLiveListeningOnlyWithTheConfigurationsNames) {
     // The analyzer finds korvacap and the names in its personal folders.
     const std::string home = plant.dir.Path() + "/home";
     std::filesystem::create_directories(home + "/.config/wireshark/extcap");
-    std::filesystem::create_directories(home + "/.local/lib/wireshark/plugins");
     std::filesystem::create_symlink(KORVACAP_PATH, home + "/.config/wireshark/extcap/korvacap");
-    test::SimProcess names(
-        {"--export-dissector-names", home + "/.local/lib/wireshark/plugins/korva_names.lua", "--workdir",
-         plant.dir.Path()},
-        KORVARUN_PATH);
+    test::SimProcess names({"--export-dissector-names", home + "/.config/wireshark/korva_names.lua",
+                            "--workdir", plant.dir.Path()},
+                           KORVARUN_PATH);
     ASSERT_EQ(Finish(names), 0) << names.err;
     ::setenv("HOME", home.c_str(), 1);
     ::setenv("KORVACONFIG_HOME", plant.dir.Path().c_str(), 1);

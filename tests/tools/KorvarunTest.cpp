@@ -570,6 +570,8 @@ TEST_F(Korvarun, RefusesWhatCannotBeRun) {
         {{"--yes", "--no", bench, "pass"}, "exclude each other"},
         {{"--all", bench, "pass"}, "--all"},
         {{}, "no sequence file"},
+        {{"--export-dissector-names", plant->dir.Path() + "/names.lua"},
+         "--export-dissector-names takes only --workdir besides its file, not --port"},
     };
     for (const auto& c : cases) {
         // The options given last win over the fixture's own.

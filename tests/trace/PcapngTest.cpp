@@ -134,5 +134,45 @@ TEST(Pcapng, TheDissectorDecodesEveryKindAsTheTraceDoes) {
     EXPECT_EQ(classes[9], "Unknown (0x02)");
 }
 
+// A names file is parsed, never run: code in it does nothing and gives no names, and names of the
+// wrong kind are passed over while the right ones are kept.
+TEST(Pcapng, ANamesFileIsReadAsDataOnly) {
+    const char* tshark = "/usr/bin/tshark";
+    ASSERT_TRUE(std::filesystem::exists(tshark)) << "tshark is not installed (Debian package tshark)";
+    test::TempDir dir;
+    const struct {
+        const char* name;
+        std::string text;
+        const char* fields;  // device|property of a read of property 16 of device 34
+    } rows[] = {
+        {"as korvarun writes it",
+         "-- names\nreturn {\n  devices = {\n    [34] = \"Feed\\\"Pump\\092\",\n  },\n"
+         "  properties = {\n    [34] = { [16] = \"Speed\", },\n  },\n}\n",
+         "Feed\"Pump\\|Speed"},
+        {"code", "io.open(\"" + dir.Path() + "/ran\", \"w\") return { devices = { [34] = \"X\" } }", "|"},
+        {"a loop", "while true do end", "|"},
+        {"a string method", "return { devices = { [34] = (\"x\"):rep(9) } }", "|"},
+        {"names of the wrong kind",
+         "return { devices = { [34] = {}, [35] = \"B\" }, properties = { [34] = { [16] = {}, [17] = \"S\" } "
+         "} }",
+         "|"},
+        {"an address beyond a byte", "return { devices = { [290] = \"X\", [34] = \"P\" } }", "P|"},
+    };
+    TraceBuffer trace;
+    trace.Append(TraceRecord::From(0, PacketPath::Received, test::MakePacket({34, 108, 0x89}, {16})));
+    ReplaceFileSafely(dir.Path() + "/korva.lua", ReadRegularFile(KORVA_DISSECTOR));
+    ReplaceFileSafely(dir.Path() + "/bus.pcapng", PcapngText(trace));
+    for (const auto& row : rows) {
+        ReplaceFileSafely(dir.Path() + "/korva_names.lua", row.text);
+        EXPECT_EQ(Output("timeout 20 " + std::string(tshark) + " -X lua_script:" + dir.Path() +
+                         "/korva.lua -r " + dir.Path() +
+                         "/bus.pcapng -T fields -E separator='|' -e korva.device -e korva.property "
+                         "2>/dev/null"),
+                  std::vector<std::string>{row.fields})
+            << row.name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() + "/ran"));
+}
+
 }  // namespace
 }  // namespace korva

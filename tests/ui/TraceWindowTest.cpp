@@ -50,6 +50,21 @@ class TraceWindowTest : public QObject {
     Q_OBJECT
 
   private slots:
+    // A name typed without an ending is saved in the format of the type chosen in the dialog.
+    void chosenTypeGivesTheEnding() {
+        const char* const pcapng = "pcapng files (*.pcapng)";
+        const struct {
+            const char *path, *filter, *saved;
+        } rows[] = {
+            {"/tmp/rec", pcapng, "/tmp/rec.pcapng"},
+            {"/tmp/rec.kcap", pcapng, "/tmp/rec.kcap"},
+            {"/tmp/my.folder/rec", "Capture files (*.kcap)", "/tmp/my.folder/rec.kcap"},
+            {"/tmp/rec", "All files (*)", "/tmp/rec"},
+            {"", pcapng, ""},
+        };
+        for (const auto& r : rows) QCOMPARE(WithChosenSuffix(r.path, r.filter), QString(r.saved));
+    }
+
     // The view and the CSV each show their columns of the trace's table, in their own order, with the
     // table's names and texts; the text filter finds a packet by the view texts of the searched columns.
     void columnsAgree() {

@@ -182,14 +182,16 @@ A live capture of the KorvaConfig bus for the packet analyzer, which runs
 korvacap from its extcap folder: the interfaces "KorvaConfig serial COM1" to
 "COM6" are the ports that config/ports.xml maps (or whose own device
 /dev/ttyUSB0 to /dev/ttyUSB5 is there). A capture only listens: the line is
-opened read-only, nothing is sent and the modem lines are left alone. Each
+opened read-only, so nothing can be sent, and RTS, which keys the transmitter
+of some adapters, is taken down after the system raised it on opening. Each
 packet becomes one pcapng block of link type 147 with its time to the
 microsecond; a packet whose checksum is wrong is kept and so marked.
 
   --speed N     The line's speed: 2400, 9600, 14400, 19200, 28800, 37600,
                 57600 (default) or 115200.
   --workdir DIR The folder that holds config/ (default: KORVACONFIG_HOME, else
-                $XDG_DATA_HOME/korvaconfig, else ~/.local/share/korvaconfig).
+                $XDG_DATA_HOME/korvaconfig, else ~/.local/share/korvaconfig). The
+                list of interfaces always comes from the default.
 
 A capture ends when the analyzer stops it (SIGTERM, or the fifo closed);
 exit status 0. It ends with status 1 and the reason on stderr when the line

@@ -75,14 +75,6 @@ int Capture(const Options& options, std::ostream& err) {
     const std::string port = PortOfInterface(options.interface);
     const std::string workDir = options.workDir.empty() ? DefaultWorkDir() : options.workDir;
     const std::string path = DevicePathForPort(workDir, port);
-    // The stop signals are read from a descriptor, between reads of the line, never in a handler.
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stops, s);
-    sigprocmask(SIG_BLOCK, &stops, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-    const Fd signals(::signalfd(-1, &stops, SFD_CLOEXEC));
-
     std::string holder;
     const Fd line(OpenListeningLine(path, options.speed, holder));
     if (line.get() < 0) {
@@ -91,23 +83,33 @@ int Capture(const Options& options, std::ostream& err) {
         err << std::endl;
         return 1;
     }
+    // Opened before the stop signals are held back, so that a stop still ends a wait for the reader.
     const Fd fifo(::open(options.fifo.c_str(), O_WRONLY | O_CLOEXEC));
     if (fifo.get() < 0) {
         err << "korvacap: cannot write to " << options.fifo << ": " << std::strerror(errno) << std::endl;
         return 1;
     }
+    // The stop signals are read from a descriptor, between reads of the line, never in a handler.
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stops, s);
+    sigprocmask(SIG_BLOCK, &stops, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    const Fd signals(::signalfd(-1, &stops, SFD_CLOEXEC));
+
     if (!WriteAll(fifo.get(), PcapngHead("KorvaConfig serial " + port))) return 0;
 
     BlockSink sink(fifo.get(), LineNumber(port));
     Receiver receiver(sink);
     for (;;) {
-        pollfd p[2] = {{line.get(), POLLIN, 0}, {signals.get(), POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
+        // The fifo reports an error once its reader has gone, quiet line or not.
+        pollfd p[3] = {{line.get(), POLLIN, 0}, {signals.get(), POLLIN, 0}, {fifo.get(), 0, 0}};
+        if (::poll(p, 3, -1) < 0) {
             if (errno == EINTR) continue;
             err << "korvacap: " << std::strerror(errno) << std::endl;
             return 1;
         }
-        if (p[1].revents != 0) return 0;
+        if (p[1].revents != 0 || p[2].revents != 0) return 0;
         char bytes[4096];
         const ssize_t n = ::read(line.get(), bytes, sizeof bytes);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;

@@ -90,8 +90,8 @@ int ExportDissectorNames(const std::string& workDir, const std::string& file, st
         return 2;
     }
     out << "korvarun: the names of " << model.devices.Count() << " devices written to " << file
-        << "; the dissector reads them as korva_names.lua in the analyzer's personal Lua plugins folder or "
-           "beside korva.lua, or from the file its preference \"Names file\" names"
+        << "; the dissector reads them as korva_names.lua in the analyzer's personal configuration folder "
+           "(~/.config/wireshark), or from the file its preference \"Names file\" names"
         << std::endl;
     return 0;
 }

@@ -1,6 +1,5 @@
 #include "Options.h"
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 #include <string_view>
@@ -177,7 +176,7 @@ int ComPortNumber(const std::string& text) {
 
 Options ParseArguments(std::span<const std::string> args) {
     Options o;
-    std::vector<std::string> positional;
+    std::vector<std::string> positional, named;
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
@@ -194,6 +193,7 @@ Options ParseArguments(std::span<const std::string> args) {
             attached = name.substr(eq + 1);
             name.resize(eq);
         }
+        named.push_back(name);
         if (SetFlag(o, name)) {
             if (attached) throw UsageError(name + " takes no value");
             continue;
@@ -205,11 +205,13 @@ Options ParseArguments(std::span<const std::string> args) {
     if (o.help || o.version) return o;
     if (!o.exportNames.empty()) {
         // Only the configuration is read: anything else given would be silently left undone.
-        if (!positional.empty() || args.size() > 4 ||
-            (args.size() > 2 && std::none_of(args.begin(), args.end(), [](const std::string& a) {
-                 return a == "--workdir" || a.rfind("--workdir=", 0) == 0;
-             })))
-            throw UsageError("--export-dissector-names takes only --workdir besides its file");
+        for (const std::string& name : named)
+            if (name != "--workdir" && name != "--export-dissector-names")
+                throw UsageError("--export-dissector-names takes only --workdir besides its file, not " +
+                                 name);
+        if (!positional.empty())
+            throw UsageError("--export-dissector-names runs no sequence file, but '" + positional.front() +
+                             "' was given");
         return o;
     }
     if (!o.poll.empty()) {
@@ -295,9 +297,9 @@ The packet analyzer's names, without a sequence file:
   --export-dissector-names FILE.lua
                     Writes the device and property names of the configuration
                     as the table that the bus dissector korva.lua loads: save
-                    it as korva_names.lua in the analyzer's personal Lua
-                    plugins folder (~/.local/lib/wireshark/plugins) or beside
-                    korva.lua, or name it in the protocol's preferences.
+                    it as korva_names.lua in the analyzer's personal
+                    configuration folder (~/.config/wireshark), or name it in
+                    the protocol's preference "Names file".
 
 Polling, without a sequence file:
   --poll ITEM       Polls Device.Property, every property of Device, or all

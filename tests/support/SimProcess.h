@@ -159,8 +159,6 @@ class BusClient : private ReceiverSink {
 
     explicit BusClient(const std::string& path) : line_(RawLine::Open(path)), receiver_(*this) {}
 
-    bool Open() const { return line_.Ok(); }
-
     // A request from the program's start address; false when the line would not take it.
     bool Send(std::uint8_t dest, std::uint8_t code, const std::vector<int>& data) {
         sentAt = Clock::now();

@@ -10,9 +10,7 @@
 namespace korva::test {
 
 struct Switches {
-    long long voluntary = 0;    // the thread slept and woke
-    long long involuntary = 0;  // it was put aside for another
-    long long Total() const { return voluntary + involuntary; }
+    long long voluntary = 0;  // the thread slept and woke
 };
 
 // The threads of this process now, by their folder under /proc/self/task; with a name, only
@@ -39,7 +37,6 @@ inline Switches ContextSwitches(const std::vector<std::filesystem::path>& tasks 
         // "voluntary_ctxt_switches:\t12": a line of another key fails the number and is skipped.
         while (status >> key) {
             if (key == "voluntary_ctxt_switches:" && status >> n) s.voluntary += n;
-            if (key == "nonvoluntary_ctxt_switches:" && status >> n) s.involuntary += n;
         }
     }
     return s;

@@ -338,16 +338,6 @@ TEST(CaptureFile, RecorderNeverWritesIntoAFileThatWasThere) {
     }
 }
 
-TEST(CaptureFile, SavedWholeOrNotAtAll) {
-    test::TempDir dir;
-    const std::string path = dir.Path() + "/trace.csv";
-    ReplaceFileSafely(path, "old\n");
-    ReplaceFileSafely(path, "new\n");
-    EXPECT_EQ(ReadRegularFile(path), "new\n");
-    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
-    EXPECT_THROW(ReplaceFileSafely(dir.Path() + "/missing/trace.csv", "x"), FileError);
-}
-
 // The protocol reports every packet it routes, and while it only listens it sends nothing.
 TEST(PacketObserver, EveryWayIsReported) {
     struct Recorder : PacketObserver {

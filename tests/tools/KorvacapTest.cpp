@@ -63,6 +63,10 @@ TEST(Korvacap, AnswersTheAnalyzersQuestions) {
          "one question at a time"},
         {"the analyzer's version alone", "--extcap-version=4.0", 0, "extcap {version="},
         {"no question", "", 0, "Usage: korvacap"},
+        {"help asked for", "-h", 0, "Usage: korvacap"},
+        {"an option without its value", "--extcap-interface", 2, "--extcap-interface needs a value"},
+        {"a capture on another program's interface", "--extcap-interface eth0 --fifo F --capture", 2,
+         "no such interface 'eth0'"},
         {"braces in a device path", "--extcap-interfaces --workdir B", 0,
          "{display=KorvaConfig serial COM2 (/dev/(odd))}"},
     };

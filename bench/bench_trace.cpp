@@ -129,19 +129,13 @@ void BM_Filter1M(benchmark::State& state) {
 }
 BENCHMARK(BM_Filter1M)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-// The process's peak resident memory in KiB since the last Reset (the kernel's VmHWM).
-struct PeakMemory {
+// The process's resident memory in KiB, now (VmRSS) or at its peak since the last Reset (VmHWM).
+struct Memory {
     static void Reset() { std::ofstream("/proc/self/clear_refs") << "5"; }
-    static long KiB() {
+    static long KiB(const std::string& field) {
         std::ifstream status("/proc/self/status");
         for (std::string line; std::getline(status, line);)
-            if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-        return -1;
-    }
-    static long Now() {
-        std::ifstream status("/proc/self/status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+            if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size()));
         return -1;
     }
 };
@@ -174,13 +168,13 @@ void BM_OpenLargeCapture(benchmark::State& state) {
     for (auto _ : state) {
         TraceBuffer into;
         state.PauseTiming();
-        PeakMemory::Reset();
-        const long before = PeakMemory::Now();
+        Memory::Reset();
+        const long before = Memory::KiB("VmRSS:");
         state.ResumeTiming();
         // 0: piece by piece, as "Open Capture" reads; 1: the whole file read first, then parsed.
         taken = state.range(1) == 0 ? LoadCaptureFile(path, into).taken
                                     : ReadCapture(ReadRegularFile(path, std::size_t{512} << 20), into).taken;
-        rise = static_cast<double>(PeakMemory::KiB() - before) / 1024;
+        rise = static_cast<double>(Memory::KiB("VmHWM:") - before) / 1024;
     }
     std::filesystem::remove(path);
     state.counters["file_MiB"] = fileMiB;

@@ -200,6 +200,12 @@ local function kind_of(dest, code)
     return string.format("request of class %02X", class)
 end
 
+-- An address with the name of its device, when the names know one: "50 Doser".
+local function who(address)
+    local name = names.devices[address]
+    return name and string.format("%d %s", address, name) or tostring(address)
+end
+
 function korva.dissector(buffer, pinfo, tree)
     pinfo.cols.protocol = "KORVA"
     if buffer:len() < 5 then
@@ -244,10 +250,6 @@ function korva.dissector(buffer, pinfo, tree)
     local property_name = device_name and present > 0 and (class == 0x88 or class == 0x78) and
         names.properties[device] and names.properties[device][buffer(5, 1):uint()]
     if property_name then sub:add(f.property, property_name) end
-    local function who(address)
-        local name = names.devices[address]
-        return name and string.format("%d %s", address, name) or tostring(address)
-    end
     pinfo.cols.src = who(source)
     pinfo.cols.dst = who(dest)
     pinfo.cols.info = string.format("%s %d -> %d%s%s", kind, source, dest,

@@ -1,13 +1,12 @@
 #include "Extcap.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "model/TextConvert.h"
 #include "packet/CaptureLine.h"
 #include "trace/Pcapng.h"
 #include "transport/PortMap.h"
-
-#include <sys/stat.h>
 
 namespace korva::korvacap {
 
@@ -19,11 +18,6 @@ std::string Field(std::string text) {
     for (char& c : text)
         if (c == '{' || c == '}' || c == '\n' || c == '\r') c = c == '{' ? '(' : c == '}' ? ')' : ' ';
     return text;
-}
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
 }
 
 const char* const kValueOptions[] = {"--extcap-interface",
@@ -143,10 +137,11 @@ std::string PortOfInterface(const std::string& interface) {
 std::string InterfacesText(const std::string& workDir) {
     std::string text = "extcap {version=" KORVA_VERSION "}{display=KorvaConfig serial}\n";
     const auto mapped = ReadPortMap(workDir);
+    std::error_code missing;
     // The ports the configuration maps, and those whose own device is there.
     for (std::uint8_t n = 1; n <= kMaxLine; ++n) {
         const std::string port = LineWord(n), path = DevicePathForPort(workDir, port);
-        if (mapped.count(port) == 0 && !Exists(path)) continue;
+        if (mapped.count(port) == 0 && !std::filesystem::exists(path, missing)) continue;
         text += "interface {value=" + std::string(kPrefix) + port + "}{display=KorvaConfig serial " + port +
                 " (" + Field(path) + ")}\n";
     }

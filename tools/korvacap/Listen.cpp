@@ -17,34 +17,20 @@
 #include "transport/ComPortCommands.h"
 #include "transport/PortMap.h"
 #include "transport/Serialng.h"
+#include "xml/SafeFile.h"
 
 namespace korva::korvacap {
 
 namespace {
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 // Whole, or false once the reader has gone (or the write failed otherwise).
-bool WriteAll(int fd, const std::string& bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
+bool ToFifo(const UniqueFd& fifo, std::string_view bytes) {
+    try {
+        WriteAll(fifo, bytes, "the analyzer's fifo");
+        return true;
+    } catch (const FileError&) {
+        return false;
     }
-    return true;
 }
 
 std::int64_t NowUs() {
@@ -55,17 +41,17 @@ std::int64_t NowUs() {
 // Each packet the scanner finds goes out as one block, with its checksum as the line carried it.
 class BlockSink : public ReceiverSink {
   public:
-    BlockSink(int fifo, std::uint8_t line) : fifo_(fifo), line_(line) {}
+    BlockSink(const UniqueFd& fifo, std::uint8_t line) : fifo_(fifo), line_(line) {}
     void OnPacket(const BusPacket& p) override { Put(PacketPath::Received, p); }
     void OnChecksumError(const BusPacket& p, std::uint8_t) override { Put(PacketPath::ChecksumError, p); }
     bool readerGone = false;
 
   private:
     void Put(PacketPath path, const BusPacket& p) {
-        if (!readerGone && !WriteAll(fifo_, PcapngPacket(TraceRecord::From(NowUs(), path, p, line_))))
+        if (!readerGone && !ToFifo(fifo_, PcapngPacket(TraceRecord::From(NowUs(), path, p, line_))))
             readerGone = true;
     }
-    int fifo_;
+    const UniqueFd& fifo_;
     std::uint8_t line_;
 };
 
@@ -76,16 +62,16 @@ int Capture(const Options& options, std::ostream& err) {
     const std::string workDir = options.workDir.empty() ? DefaultWorkDir() : options.workDir;
     const std::string path = DevicePathForPort(workDir, port);
     std::string holder;
-    const Fd line(OpenListeningLine(path, options.speed, holder));
-    if (line.get() < 0) {
+    const UniqueFd line(OpenListeningLine(path, options.speed, holder));
+    if (line.Get() < 0) {
         err << "korvacap: cannot listen on " << port << ":";
         for (const std::string& why : OpenFailureLines(path, errno, holder)) err << " " << why;
         err << std::endl;
         return 1;
     }
     // Opened before the stop signals are held back, so that a stop still ends a wait for the reader.
-    const Fd fifo(::open(options.fifo.c_str(), O_WRONLY | O_CLOEXEC));
-    if (fifo.get() < 0) {
+    const UniqueFd fifo(::open(options.fifo.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fifo.Get() < 0) {
         err << "korvacap: cannot write to " << options.fifo << ": " << std::strerror(errno) << std::endl;
         return 1;
     }
@@ -95,15 +81,15 @@ int Capture(const Options& options, std::ostream& err) {
     for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stops, s);
     sigprocmask(SIG_BLOCK, &stops, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    const Fd signals(::signalfd(-1, &stops, SFD_CLOEXEC));
+    const UniqueFd signals(::signalfd(-1, &stops, SFD_CLOEXEC));
 
-    if (!WriteAll(fifo.get(), PcapngHead("KorvaConfig serial " + port))) return 0;
+    if (!ToFifo(fifo, PcapngHead("KorvaConfig serial " + port))) return 0;
 
-    BlockSink sink(fifo.get(), LineNumber(port));
+    BlockSink sink(fifo, LineNumber(port));
     Receiver receiver(sink);
     for (;;) {
         // The fifo reports an error once its reader has gone, quiet line or not.
-        pollfd p[3] = {{line.get(), POLLIN, 0}, {signals.get(), POLLIN, 0}, {fifo.get(), 0, 0}};
+        pollfd p[3] = {{line.Get(), POLLIN, 0}, {signals.Get(), POLLIN, 0}, {fifo.Get(), 0, 0}};
         if (::poll(p, 3, -1) < 0) {
             if (errno == EINTR) continue;
             err << "korvacap: " << std::strerror(errno) << std::endl;
@@ -111,7 +97,7 @@ int Capture(const Options& options, std::ostream& err) {
         }
         if (p[1].revents != 0 || p[2].revents != 0) return 0;
         char bytes[4096];
-        const ssize_t n = ::read(line.get(), bytes, sizeof bytes);
+        const ssize_t n = ::read(line.Get(), bytes, sizeof bytes);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
         if (n <= 0) {
             // A pseudo-terminal whose other end closed reads EIO; an adapter pulled out reads nothing.
